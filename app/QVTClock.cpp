@@ -1,0 +1,724 @@
+#include "QVTClock.h"
+
+#include "DispatchQueue.h"
+#include "KavioNMCManager.h"
+#include "Log.h"
+#include "NotificationCenter.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <time.h>
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <system_error>
+
+namespace {
+
+constexpr char kThreadName[] = "com.dalvek.kavio-clockrenderer";
+// FIFO at a middle priority: ahead of all normal work, below the kernel's interrupt threads (50).
+constexpr int kClockThreadPriority = 45;
+constexpr double kJamSyncFrames = 3.0;
+
+class HostTimeSource final : public QVTClockTimeSource {
+public:
+    uint64_t monotonicNanoseconds() override
+    {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return uint64_t(ts.tv_sec) * 1'000'000'000u + uint64_t(ts.tv_nsec);
+    }
+
+    void sleepUntil(uint64_t deadline) override
+    {
+        const timespec ts{time_t(deadline / 1'000'000'000u), long(deadline % 1'000'000'000u)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+        }
+    }
+};
+
+// A step of the clock thread in seconds, rounded to single precision on the way, as the clock
+// has always counted it.
+float stepSeconds(uint64_t nanoseconds)
+{
+    return static_cast<float>(nanoseconds) / 1e9f;
+}
+
+// double -> int32 truncating toward zero; saturating instead of undefined for out-of-range
+// values, NaN gives 0.
+int32_t trunc32(double x)
+{
+    if (std::isnan(x)) {
+        return 0;
+    }
+    if (x >= 2147483647.0) {
+        return std::numeric_limits<int32_t>::max();
+    }
+    if (x <= -2147483648.0) {
+        return std::numeric_limits<int32_t>::min();
+    }
+    return static_cast<int32_t>(x);
+}
+
+// Rounded to single precision first, then truncated.
+int32_t truncSingle32(double x)
+{
+    return trunc32(static_cast<float>(x));
+}
+
+constexpr size_t kSMPTEBufferSize = 64;
+using SMPTEBuffer = std::array<char, kSMPTEBufferSize>;
+
+// The SMPTE form of a time, written into a fixed buffer so that the clock thread formats without
+// allocating. `t` must not be NaN.
+void formatSMPTETime(double t, int fps, double frameTime, SMPTEBuffer& out)
+{
+    int64_t h = trunc32(t / 3600);
+    const double r1 = t - double(h) * 3600;
+    int64_t m = trunc32(r1 / 60);
+    const double r2 = r1 - double(m) * 60;
+    int64_t s = truncSingle32(r2);
+    const double r3 = r2 - double(s);
+    double fr = r3 / frameTime;
+    const double frac = std::fabs(double(truncSingle32(fr)) - fr);
+    if (frac >= 0.94) {
+        fr += 1 - frac;
+        if (trunc32(std::fabs(fr)) == fps) {
+            if (++s == 60) {
+                s = 0;
+                if (++m == 60) {
+                    m = 0;
+                    ++h;
+                }
+            }
+            fr = 0;
+        }
+    }
+    std::snprintf(out.data(), out.size(), "%02lld:%02lld:%02lld:%02d", static_cast<long long>(h),
+                  static_cast<long long>(m), static_cast<long long>(s), truncSingle32(std::fabs(fr)));
+}
+
+// Reads a leading decimal integer the way the show's strings have always been read: leading
+// white space and a sign allowed, no digits gives 0, out-of-range values saturate.
+template <typename Int>
+Int readIntegerField(QStringView field)
+{
+    qsizetype i = 0;
+    while (i < field.size() && field[i].isSpace()) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < field.size() && (field[i] == u'-' || field[i] == u'+')) {
+        negative = field[i] == u'-';
+        ++i;
+    }
+    constexpr Int limit = std::numeric_limits<Int>::max();
+    Int value = 0;
+    bool saturated = false;
+    for (; i < field.size() && field[i] >= u'0' && field[i] <= u'9'; ++i) {
+        const Int digit = Int(field[i].unicode() - u'0');
+        if (value > (limit - digit) / 10) {
+            saturated = true;
+        } else if (!saturated) {
+            value = value * 10 + digit;
+        }
+    }
+    if (saturated) {
+        return negative ? std::numeric_limits<Int>::min() : limit;
+    }
+    return negative ? -value : value;
+}
+
+// Hours, minutes, seconds and frames: the first four fields, missing leading fields as 0.
+std::array<int32_t, 4> fourFields(QStringView smpte)
+{
+    const QList<QStringView> parts = smpte.split(u':');
+    std::array<int32_t, 4> fields{};
+    const qsizetype n = std::min<qsizetype>(parts.size(), 4);
+    for (qsizetype i = 0; i < n; ++i) {
+        fields[size_t(4 - n + i)] = readIntegerField<int32_t>(parts[i]);
+    }
+    return fields;
+}
+
+}  // namespace
+
+std::shared_ptr<QVTClockTimeSource> QVTClockTimeSource::host()
+{
+    static const auto source = std::make_shared<HostTimeSource>();
+    return source;
+}
+
+bool QVTClock::StateGuard::tryEnter()
+{
+    // Holders keep it for a few loads and stores: a short spin nearly always gets it.
+    for (int attempt = 0; attempt < 128; ++attempt) {
+        if (!busy_.load(std::memory_order_relaxed) && !busy_.exchange(true, std::memory_order_acquire)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void QVTClock::StateGuard::enter()
+{
+    while (!tryEnter()) {
+        // Sleeping, not yielding, lets a preempted holder run even when the waiter is real-time.
+        const timespec pause{0, 1000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+void QVTClock::StateGuard::leave()
+{
+    busy_.store(false, std::memory_order_release);
+}
+
+std::shared_ptr<QVTClock> QVTClock::initClock(std::shared_ptr<QVTClockTimeSource> timeSource)
+{
+    return std::shared_ptr<QVTClock>(new QVTClock(timeSource ? std::move(timeSource) : QVTClockTimeSource::host()));
+}
+
+QVTClock::QVTClock(std::shared_ptr<QVTClockTimeSource> timeSource)
+    : timeSource_(std::move(timeSource)), notificationCenter_(std::make_unique<NotificationCenter>())
+{
+}
+
+QVTClock::~QVTClock()
+{
+    if (thread_.joinable()) {
+        threadShouldEnd_->store(true);
+        if (thread_.get_id() == std::this_thread::get_id()) {
+            thread_.detach();
+        } else {
+            thread_.join();
+        }
+    }
+    delete completedHandler_.exchange(nullptr);
+}
+
+void QVTClock::runClockRenderer()
+{
+    if (thread_.joinable()) {
+        return;
+    }
+    KLOG_VERBOSE("runClockRenderer");
+    threadShouldEnd_ = std::make_shared<std::atomic<bool>>(false);
+    thread_ = std::thread(&QVTClock::render, this, threadShouldEnd_);
+}
+
+void QVTClock::render(QVTClock* clock, std::shared_ptr<std::atomic<bool>> end)
+{
+    sched_param param{};
+    param.sched_priority = kClockThreadPriority;
+    if (const int error = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param)) {
+        KLOG_WARN("pthread_setschedparam(SCHED_FIFO): {}; the clock thread runs at normal priority",
+                  std::error_code(error, std::generic_category()).message());
+    }
+    clock->clockStateGuard.enter();
+    clock->lasttime = clock->timeSource_->monotonicNanoseconds();
+    clock->clockStateGuard.leave();
+    pthread_setname_np(pthread_self(), std::string(kThreadName).substr(0, 15).c_str());
+
+    while (!end->load()) {
+        clock->runCycle(clock->timeSource_->monotonicNanoseconds());
+    }
+}
+
+void QVTClock::runCycle(uint64_t now)
+{
+    if (isRunning_.load()) {
+        if (!isMTCSlave_.load() && !isLTCSlave_.load()) {
+            advanceInternalClock(now);
+        } else {
+            followTimecode(now);
+        }
+    }
+    if (clockStateGuard.tryEnter()) {
+        lasttime = now;
+        clockStateGuard.leave();
+    }
+    timeSource_->sleepUntil(now + kCyclePeriodNanoseconds);
+    completeRequestedStop();
+}
+
+void QVTClock::advanceInternalClock(uint64_t now)
+{
+    if (!clockStateGuard.tryEnter()) {
+        return;
+    }
+    const uint64_t stored = lasttime;
+    if (stored > now) {
+        // Another thread set the time after this cycle took `now`: mirror, never a wrapped step.
+        lasttime = 2 * now - stored;
+    }
+    const double before = clockTime_.load();
+    const double after = before + stepSeconds(now - lasttime);
+    clockTime_.store(after);
+    clockStateGuard.leave();
+
+    if (stored > now) {
+        KLOG_VERBOSE("error! now: {} lasttime : {}", now, stored);
+    }
+    postIfFrameChanged(before, after);
+}
+
+void QVTClock::followTimecode(uint64_t now)
+{
+    const double frameTime = frameTimeOfCurrentSMPTEFormat();
+    const int32_t freeWheel = freeWheelFrames_.load();
+    const bool connected = isConnectedToSlave_.load();
+
+    if (!clockStateGuard.tryEnter()) {
+        return;
+    }
+    // Unlike the internal clock's, this step is not mirrored: a time set after `now` gives 0.
+    const float step = stepSeconds(now > lasttime ? now - lasttime : 0);
+    freewheeltimer += step;
+    const double silence = freewheeltimer;
+
+    const bool endless = freeWheel == kEndlessFreeWheel && connected;
+    const bool loseLock = !endless && connected && silence > freeWheel * frameTime;
+    const bool jamSync = endless && silence > kJamSyncFrames * frameTime;
+    const bool entersJamSync = jamSync && !isInJamSync_.load();
+    double before = 0;
+    double after = 0;
+    if (jamSync) {
+        // The clock stood still while those frames were missing: catch up once.
+        before = clockTime_.load() + (entersJamSync ? kJamSyncFrames * frameTime : 0.0);
+        after = before + step;
+        clockTime_.store(after);
+    }
+    clockStateGuard.leave();
+
+    if (loseLock) {
+        isConnectedToSlave_.store(false);
+        post(QVTClockNotification::SlaveStateChanged);
+        stopClockWithCompletedHandler(nullptr);
+    }
+    if (entersJamSync) {
+        isInJamSync_.store(true);
+        post(QVTClockNotification::SlaveStateChanged);
+    }
+    if (jamSync) {
+        postIfFrameChanged(before, after);
+    }
+}
+
+void QVTClock::completeRequestedStop()
+{
+    if (!shouldstop.load() || !clockStateGuard.tryEnter()) {
+        return;  // nothing requested, or another thread is busy: the next cycle completes it
+    }
+    Callback* completion = nullptr;
+    if (shouldstop.load()) {
+        shouldstop.store(false);
+        isRunning_.store(false);
+        completion = completedHandler_.exchange(nullptr);
+    }
+    clockStateGuard.leave();
+    if (completion) {
+        (*completion)();
+        delete completion;
+    }
+}
+
+void QVTClock::postIfFrameChanged(double before, double after)
+{
+    if (std::isnan(before) || std::isnan(after)) {
+        return;
+    }
+    const int fps = framerate();
+    const double frameTime = frameTimeOfCurrentSMPTEFormat();
+    SMPTEBuffer a;
+    SMPTEBuffer b;
+    formatSMPTETime(before, fps, frameTime, a);
+    formatSMPTETime(after, fps, frameTime, b);
+    if (std::strcmp(a.data(), b.data()) != 0) {
+        post(QVTClockNotification::TimeChanged,
+             {{QString::fromLatin1(QVTClockNotification::TimeChanged), QString::fromLatin1(b.data())}});
+    }
+}
+
+void QVTClock::post(const char* name, const QVariantMap& userInfo)
+{
+    notificationCenter_->post(QString::fromLatin1(name), this, userInfo);
+}
+
+void QVTClock::postWithClockSMPTETime(const char* name)
+{
+    post(name, {{QString::fromLatin1(name), clockSMPTETime()}});
+}
+
+// --- Transport ------------------------------------------------------------------------------
+
+void QVTClock::startClock()
+{
+    const QString s = clockSMPTETime();
+    clockStateGuard.enter();
+    Callback* cancelled = completedHandler_.exchange(nullptr);
+    shouldstop.store(false);
+    lasttime = timeSource_->monotonicNanoseconds();
+    isRunning_.store(true);
+    clockStateGuard.leave();
+    delete cancelled;
+
+    KavioNMCManager::sharedManager().sendPlayOnLocation(s, uint8_t(framerate()), 0);
+    post(QVTClockNotification::Started,
+         {{QString::fromLatin1(QVTClockNotification::Started), QString::fromLatin1(QVTClockNotification::Started)}});
+    if (!isMTCSlave_.load() && !isLTCSlave_.load()) {
+        post(QVTClockNotification::TimeChanged, {{QString::fromLatin1(QVTClockNotification::TimeChanged), s}});
+    }
+}
+
+void QVTClock::stopClockWithCompletedHandler(Callback handler)
+{
+    auto* completion = new Callback([weak = weak_from_this(), handler] {
+        const auto self = weak.lock();
+        if (!self) {
+            KLOG_VERBOSE("!!! no self in clock, this is a problem!");
+            return;
+        }
+        KavioNMCManager::sharedManager().sendStopOnLocation(self->clockSMPTETime(), uint8_t(self->framerate()), 0);
+        self->post(QVTClockNotification::Stopped, {{QString::fromLatin1(QVTClockNotification::Stopped),
+                                                    QString::fromLatin1(QVTClockNotification::Stopped)}});
+        if (handler) {
+            handler();
+        }
+    });
+
+    clockStateGuard.enter();
+    const bool running = isRunning_.load();
+    const bool pending = shouldstop.load();
+    Callback* replaced = nullptr;
+    if (running && !pending) {
+        replaced = completedHandler_.exchange(completion);
+        completion = nullptr;
+        shouldstop.store(true);
+    }
+    clockStateGuard.leave();
+    delete replaced;
+    delete completion;
+
+    if (!running) {
+        KLOG_VERBOSE("stopClockWithCompletedHandler called but the clock is not running, fallback...");
+    } else if (pending) {
+        KLOG_VERBOSE("!!! POSSIBLE ERROR - CLOCK ALREADY WAIT TO BE STOPPED! At least we will run the completed handler...");
+    } else {
+        return;
+    }
+    if (handler) {
+        handler();
+    }
+}
+
+void QVTClock::restartClockFromTimeWithoutNotifyingManager(double seconds, Callback handler)
+{
+    auto* completion = new Callback([weak = weak_from_this(), seconds, handler] {
+        const auto self = weak.lock();
+        if (!self) {
+            KLOG_VERBOSE("!!! no self on restart clock, this is a problem!");
+            return;
+        }
+        self->setClockStartTimeWithoutOffset(seconds);
+        self->clockStateGuard.enter();
+        self->shouldstop.store(false);
+        self->lasttime = self->timeSource_->monotonicNanoseconds();
+        self->isRunning_.store(true);
+        self->clockStateGuard.leave();
+        if (handler) {
+            handler();
+        }
+    });
+
+    clockStateGuard.enter();
+    const bool accepted = isRunning_.load() && !shouldstop.load();
+    Callback* replaced = nullptr;
+    if (accepted) {
+        replaced = completedHandler_.exchange(completion);
+        completion = nullptr;
+        shouldstop.store(true);
+    }
+    clockStateGuard.leave();
+    delete replaced;
+    delete completion;
+
+    if (!accepted) {
+        KLOG_VERBOSE("POSSIBLE ERROR: clock was stopped already, or it is not running when calling restartClockFromTime");
+    }
+}
+
+void QVTClock::addStopCompletedHandler(Callback handler)
+{
+    delete completedHandler_.exchange(handler ? new Callback(std::move(handler)) : nullptr);
+}
+
+void QVTClock::doStopCompletedHandlerIfNeeded()
+{
+    if (Callback* completion = completedHandler_.exchange(nullptr)) {
+        (*completion)();
+        delete completion;
+    }
+}
+
+void QVTClock::setClockStartTime(double seconds, bool useOffset)
+{
+    clockStateGuard.enter();
+    lasttime = timeSource_->monotonicNanoseconds();
+    clockTime_.store(useOffset ? seconds + clockOffset_.load() : seconds);
+    clockStateGuard.leave();
+    KavioNMCManager::sharedManager().sendLocateOnLocation(clockSMPTETime(), uint8_t(framerate()), 0);
+}
+
+void QVTClock::setClockStartTime(double seconds)
+{
+    setClockStartTime(seconds, true);
+}
+
+void QVTClock::setClockStartTimeWithoutOffset(double seconds)
+{
+    setClockStartTime(seconds, false);
+}
+
+void QVTClock::locateClockToTime(double seconds)
+{
+    setClockStartTimeWithoutOffset(seconds);
+    postWithClockSMPTETime(QVTClockNotification::ExtStartTimeSet);
+}
+
+void QVTClock::handleNewTimeInSlaveMode(double seconds)
+{
+    if (!DispatchQueue::isMainThread()) {
+        DispatchQueue::main().async([weak = weak_from_this(), seconds] {
+            if (const auto self = weak.lock()) {
+                self->handleNewTimeInSlaveMode(seconds);
+            }
+        });
+        return;
+    }
+    const QString n = smpteRepresentationOfTime(seconds);
+    if (!smpteTimeIsLowerThanSMPTETime(n, maxClockSMPTETime())) {
+        handleOverMaxClockSMPTETime();
+        return;
+    }
+    if (isRunning_.load()) {
+        if (smpteTimeIsConsecutiveToSMPTETime(n, clockSMPTETime())) {
+            setClockTime(seconds);
+            postWithClockSMPTETime(QVTClockNotification::TimeChanged);
+        } else {
+            KLOG_VERBOSE("MTC/LTC is broken, restart clock");
+            // The completion runs only while the clock lives (the stop's wrapper holds it).
+            stopClockWithCompletedHandler([this, seconds] {
+                setClockStartTimeWithoutOffset(seconds + frameTimeOfCurrentSMPTEFormat());
+                postWithClockSMPTETime(QVTClockNotification::ExtStartTimeSet);
+            });
+        }
+        return;
+    }
+    if (smpteTimeIsEqualOrGreatThanSMPTETime(n, smpteRepresentationOfTime(clockOffset()))) {
+        setClockStartTimeWithoutOffset(seconds);
+        postWithClockSMPTETime(QVTClockNotification::ExtStartTimeSet);
+        startClock();
+        postWithClockSMPTETime(QVTClockNotification::TimeChanged);
+    }
+}
+
+void QVTClock::handleOverMaxClockSMPTETime()
+{
+    const auto clamp = [this] {
+        const QString max = maxClockSMPTETime();
+        if (clockSMPTETime() == max) {
+            return;
+        }
+        setClockStartTimeWithoutOffset(secondsForSMPTEString(max));
+        KLOG_VERBOSE("handle max to: {}", clockSMPTETime().toStdString());
+        postWithClockSMPTETime(QVTClockNotification::ExtStartTimeSet);
+        postWithClockSMPTETime(QVTClockNotification::TimeChanged);
+    };
+    if (isRunning_.load()) {
+        stopClockWithCompletedHandler(clamp);
+    } else {
+        clamp();
+    }
+}
+
+// --- Conversions ----------------------------------------------------------------------------
+
+double QVTClock::frameTimeOfCurrentSMPTEFormat() const
+{
+    switch (smpteFormat_.load()) {
+    case QVTClockSMPTEFormat24:
+        return 1.0 / 24;
+    case QVTClockSMPTEFormat25:
+        return 0.04;
+    default:
+        return 1.0 / 30;
+    }
+}
+
+int QVTClock::framerate() const
+{
+    switch (smpteFormat_.load()) {
+    case QVTClockSMPTEFormat24:
+        return 24;
+    case QVTClockSMPTEFormat25:
+        return 25;
+    default:
+        return 30;
+    }
+}
+
+QString QVTClock::clockSMPTETime() const
+{
+    return smpteRepresentationOfTime(clockTime_.load());
+}
+
+QString QVTClock::smpteRepresentationOfTime(double seconds) const
+{
+    if (std::isnan(seconds)) {
+        KLOG_VERBOSE("smpteRepresentationOfTime with nan, fallback...");
+        return QStringLiteral("00:00:00:00");
+    }
+    SMPTEBuffer buffer;
+    formatSMPTETime(seconds, framerate(), frameTimeOfCurrentSMPTEFormat(), buffer);
+    return QString::fromLatin1(buffer.data());
+}
+
+QString QVTClock::smpteRepresentationOfFrames(uint64_t frames) const
+{
+    const uint64_t fps = uint64_t(framerate());
+    const uint64_t h = frames / (fps * 3600);
+    const uint64_t p = frames - h * fps * 3600;
+    const uint64_t m = p / (fps * 60);
+    const uint64_t q = p - m * fps * 60;
+    const uint64_t s = q / fps;
+    const uint64_t f = q - s * fps;
+    return QString::asprintf("%02llu:%02llu:%02llu:%02llu", static_cast<unsigned long long>(h),
+                             static_cast<unsigned long long>(m), static_cast<unsigned long long>(s),
+                             static_cast<unsigned long long>(f));
+}
+
+double QVTClock::secondsForSMPTEString(const QString& smpte) const
+{
+    if (smpte.isNull()) {
+        return 0.0;
+    }
+    QStringView trimmed(smpte);
+    while (trimmed.startsWith(u'-')) {
+        trimmed = trimmed.mid(1);
+    }
+    while (trimmed.endsWith(u'-')) {
+        trimmed.chop(1);
+    }
+    const auto [h, m, s, f] = fourFields(trimmed);
+    return f * frameTimeOfCurrentSMPTEFormat() + double(int64_t(s) + int64_t(m) * 60 + int64_t(h) * 3600);
+}
+
+int64_t QVTClock::frameCountSMPTEString(const QString& smpte) const
+{
+    if (smpte.isEmpty()) {
+        return 0;
+    }
+    const QList<QStringView> parts = QStringView(smpte).split(u':');
+    if (parts.size() > 4) {
+        return 0;
+    }
+    // Unsigned arithmetic wraps instead of overflowing on absurd fields.
+    const uint64_t fps = uint64_t(framerate());
+    const uint64_t unitFrames[4] = {1, fps, fps * 60, fps * 3600};  // frames, seconds, minutes, hours
+    uint64_t count = 0;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        count += uint64_t(readIntegerField<int64_t>(parts[parts.size() - 1 - i])) * unitFrames[i];
+    }
+    return int64_t(count);
+}
+
+namespace {
+
+uint32_t frameNumber32(const QString& smpte, uint32_t fps)
+{
+    const auto [h, m, s, f] = fourFields(smpte);
+    return uint32_t(h) * fps * 3600 + uint32_t(m) * fps * 60 + uint32_t(s) * fps + uint32_t(f);
+}
+
+}  // namespace
+
+bool QVTClock::smpteTimeIsConsecutiveToSMPTETime(const QString& a, const QString& b) const
+{
+    const uint32_t fa = frameNumber32(a, uint32_t(framerate()));
+    const uint32_t fb = frameNumber32(b, uint32_t(framerate()));
+    return fa == fb || fa == fb + 1;
+}
+
+bool QVTClock::smpteTimeIsEqualOrGreatThanSMPTETime(const QString& a, const QString& b) const
+{
+    return frameNumber32(a, uint32_t(framerate())) >= frameNumber32(b, uint32_t(framerate()));
+}
+
+bool QVTClock::smpteTimeIsLowerThanSMPTETime(const QString& a, const QString& b) const
+{
+    return frameNumber32(a, uint32_t(framerate())) < frameNumber32(b, uint32_t(framerate()));
+}
+
+bool QVTClock::smpteTimeIsEqualOrLowerThanSMPTETime(const QString& a, const QString& b) const
+{
+    return frameNumber32(a, uint32_t(framerate())) <= frameNumber32(b, uint32_t(framerate()));
+}
+
+double QVTClock::delayInMs() const
+{
+    const int64_t ms = delay_.load();
+    return ms == 0 ? 0.0 : double(float(ms) / 1000.0f);
+}
+
+// --- Properties -----------------------------------------------------------------------------
+
+double QVTClock::clockTime() const { return clockTime_.load(); }
+
+void QVTClock::setClockTime(double seconds)
+{
+    clockStateGuard.enter();
+    clockTime_.store(seconds);
+    clockStateGuard.leave();
+}
+
+double QVTClock::clockOffset() const { return clockOffset_.load(); }
+void QVTClock::setClockOffset(double seconds) { clockOffset_.store(seconds); }
+bool QVTClock::isRunning() const { return isRunning_.load(); }
+void QVTClock::setIsRunning(bool running) { isRunning_.store(running); }
+bool QVTClock::isMTCSlave() const { return isMTCSlave_.load(); }
+void QVTClock::setIsMTCSlave(bool slave) { isMTCSlave_.store(slave); }
+bool QVTClock::isLTCSlave() const { return isLTCSlave_.load(); }
+void QVTClock::setIsLTCSlave(bool slave) { isLTCSlave_.store(slave); }
+bool QVTClock::isConnectedToSlave() const { return isConnectedToSlave_.load(); }
+void QVTClock::setIsConnectedToSlave(bool connected) { isConnectedToSlave_.store(connected); }
+bool QVTClock::isInJamSync() const { return isInJamSync_.load(); }
+void QVTClock::setIsInJamSync(bool jamSync) { isInJamSync_.store(jamSync); }
+int32_t QVTClock::freeWheelFrames() const { return freeWheelFrames_.load(); }
+void QVTClock::setFreeWheelFrames(int32_t frames) { freeWheelFrames_.store(frames); }
+int32_t QVTClock::smpteFormat() const { return smpteFormat_.load(); }
+void QVTClock::setSmpteFormat(int32_t format) { smpteFormat_.store(format); }
+int64_t QVTClock::delay() const { return delay_.load(); }
+void QVTClock::setDelay(int64_t milliseconds) { delay_.store(milliseconds); }
+NotificationCenter& QVTClock::notificationCenter() const { return *notificationCenter_; }
+
+QString QVTClock::maxClockSMPTETime() const
+{
+    clockStateGuard.enter();
+    QString max = maxClockSMPTETime_;
+    clockStateGuard.leave();
+    return max;
+}
+
+void QVTClock::setMaxClockSMPTETime(const QString& smpte)
+{
+    QString value = smpte;
+    clockStateGuard.enter();
+    maxClockSMPTETime_.swap(value);
+    clockStateGuard.leave();
+}
