@@ -11,6 +11,16 @@
 // Threads: every operation may be called from any thread unless it says otherwise. Stop and
 // restart requests are completed by the clock thread at the end of its current cycle; their
 // completions, "QVTCLOCK_STOPPED" and the network stop run there.
+//
+// Slaving: the clock can follow MIDI time code, MMC and MSC from chosen MIDI sources (through the
+// MIDI manager's notifications, handled on the MIDI input thread), LTC decoded from audio blocks
+// (on the audio input's thread) and the network link's packets (on the link's thread). Every
+// input ends in the transport operations below; times read from timecode reach the clock through
+// handleNewTimeInSlaveMode, on the main thread. Work that must follow a stop (a locate, a jump, a
+// rewind) runs in that stop's completion, on the clock thread.
+
+#include "KavioNMCManager.h"
+#include "NotificationCenter.h"
 
 #include <QString>
 #include <QVariantMap>
@@ -19,9 +29,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <span>
 #include <thread>
+#include <vector>
 
-class NotificationCenter;
+class QVTMIDINode;
+typedef struct LTCDecoder LTCDecoder;
 
 // The show's frame rate, as the rate codes of MIDI time code. Frames are never dropped: the
 // drop-frame code counts 30 whole frames a second like code 3; any other code counts as 30 too.
@@ -45,6 +59,18 @@ inline constexpr char ExtStartTimeSet[] = "QVTCLOCK_EXT_START_TIME_SET";
 inline constexpr char MTCFramerateChanged[] = "QVTCLOCK_MTC_FRAMERATE_CHANGED";  // value: the name
 inline constexpr char SlaveStateChanged[] = "QVTCLOCK_SLAVE_STATE_CHANGED";  // no user info
 inline constexpr char JumpToItem[] = "jumpToItem";  // value: the 0-based cue index
+
+// The network link's backup commands, posted as received for the cue list controller to carry
+// out. "cue" is the packet's cue byte, "time" its time as "HH:MM:SS:FF", "seconds" its seconds
+// byte; every number is an int.
+inline constexpr char SeekNMCCommand[] = "KavioSeekNMCCommand";  // value: [cue, time]
+inline constexpr char RewindNMCCommand[] = "KavioRewindNMCCommand";  // value: cue
+inline constexpr char GotoNMCCommand[] = "KavioGotoNMCCommand";  // value: [cue, seconds]
+inline constexpr char JumpNMCCommand[] = "KavioJumpNMCCommand";  // value: cue
+inline constexpr char JumpAndPlayNMCCommand[] = "KavioJumpAndPlayNMCCommand";  // value: cue
+inline constexpr char StopNMCCommand[] = "KavioStopNMCCommand";  // value: [cue, time]
+inline constexpr char PlayNMCCommand[] = "KavioPlayNMCCommand";  // value: [cue, time]
+inline constexpr char PanicNMCCommand[] = "KavioPanicNMCCommand";  // value: cue
 }  // namespace QVTClockNotification
 
 // Where the clock reads the host's monotonic time and waits for its deadlines. The host source
@@ -187,6 +213,63 @@ public:
     // The clock's private centre; it lives as long as the clock.
     NotificationCenter& notificationCenter() const;
 
+    // --- Slaving ------------------------------------------------------------------------------
+    //
+    // Lock: the first MTC quarter frame or LTC frame sets isConnectedToSlave and ends a jam sync,
+    // each change posting "QVTCLOCK_SLAVE_STATE_CHANGED"; an MTC full frame or, on the clock
+    // thread, more than freeWheelFrames frame times of silence drop the lock (and stop the clock);
+    // with kEndlessFreeWheel the clock jam-syncs instead after three frame times of silence.
+
+    // The MIDI sources followed, observed on the MIDI manager's centre (the process's shared
+    // manager) with the node as object. The clock holds each node weakly; null stops following.
+    // A new MTC source restarts the quarter-frame assembly. Main thread (any thread that is not
+    // the MIDI input thread); without a MIDI manager the node is kept but nothing is observed.
+    //
+    // MTC (only while isMTCSlave): quarter frames assemble the time; piece 3 hands the time plus
+    // one frame to a running clock, piece 7 the time plus two frames in any case (this starts a
+    // stopped clock), each with the input delay added; a rate code that differs from smpteFormat
+    // replaces it and posts "QVTCLOCK_MTC_FRAMERATE_CHANGED". A full frame drops the lock, stops a
+    // running clock and locates it there (clamped to the playlist and the maximum), posting
+    // "QVTCLOCK_EXT_START_TIME_SET".
+    void setMtcSourceNode(const std::shared_ptr<QVTMIDINode>& node);
+    std::shared_ptr<QVTMIDINode> mtcSourceNode() const;
+    // MMC: play (not while following timecode) with a device ID of 1 to 126 stops the clock and
+    // then posts "jumpToItem" with the ID minus one and starts it; any other play starts a
+    // stopped clock. Stop stops an internal running clock. Rewind posts "QVTCLOCK_REWINDED".
+    // Locate (device ID 0, 127 or none) moves the clock to the time when it is within the
+    // maximum, stopping and restarting a running clock around the move.
+    void setMmcSourceNode(const std::shared_ptr<QVTMIDINode>& node);
+    std::shared_ptr<QVTMIDINode> mmcSourceNode() const;
+    // MSC: GO, STOP and RESUME are ignored while following timecode. GO with a cue number stops
+    // the clock, then posts "jumpToItem" with that number and starts it; GO without one starts a
+    // stopped clock. STOP stops, RESUME starts. RESET posts "QVTCLOCK_REWINDED" (after stopping
+    // an internal running clock). ALL_OFF and RESTORE do nothing.
+    void setMscSourceNode(const std::shared_ptr<QVTMIDINode>& node);
+    std::shared_ptr<QVTMIDINode> mscSourceNode() const;
+
+    // LTC blocks: this many mono samples each.
+    static constexpr size_t kLTCBlockSamples = 512;
+    // A new LTC input running at that sample rate (0 or less: no input). Frees the previous
+    // decoder, restarts the sample count and makes a decoder for rate / framerate samples a
+    // frame. Answers whether the decoder exists: only then may the input feed handleLTCData.
+    // Any thread but the input's; it waits for a block being decoded.
+    bool setLtcInputSampleRate(double deviceSampleRate);
+    // One block of kLTCBlockSamples samples from the LTC input (only read). Only while
+    // isLTCSlave: every frame decoded from it takes the lock and hands its time to
+    // handleNewTimeInSlaveMode. Called by the input's thread only; it never waits: a block that
+    // arrives while the input is being replaced is dropped.
+    void handleLTCData(const float* samples);
+
+    // A packet of the network link, handed over by the link manager on its thread. Ignored while
+    // following MTC or LTC. A packet shorter than 12 bytes, with a frame rate other than 24, 25
+    // or 30, minutes above 59 or frames not below the rate is logged and dropped. A backup posts
+    // the notification of each backup command (codes 100 and above; the frame rate becomes the
+    // packet's, without notification); a plain slave obeys stop (a stop, then a locate to the
+    // packet's time), play (starts a stopped clock where it stands) and locate (as an MMC
+    // locate; a rate that differs from the clock's replaces it and posts
+    // "QVTCLOCK_MTC_FRAMERATE_CHANGED").
+    void receivedNMCMessage(std::span<const uint8_t> packet);
+
 private:
     // Serialises the timing fields (lasttime, clockTime_, freewheeltimer, shouldstop, the pending
     // completion and maxClockSMPTETime_) between threads. It is held only for a few loads and
@@ -217,6 +300,37 @@ private:
     void post(const char* name, const QVariantMap& userInfo = {});
     void postWithClockSMPTETime(const char* name);
 
+    // Slaving. The handlers run on their input's thread.
+    using MIDIHandler = void (QVTClock::*)(const QVariantMap& userInfo);
+    struct MIDISource {
+        std::weak_ptr<QVTMIDINode> node;
+        std::vector<NotificationCenter::Token> tokens;
+    };
+    void followMIDISource(MIDISource& source, const std::shared_ptr<QVTMIDINode>& node,
+                          std::initializer_list<std::pair<QString, MIDIHandler>> handlers);
+    std::shared_ptr<QVTMIDINode> nodeOf(const MIDISource& source) const;
+    // A timecode frame arrived: resets the free-wheel timer, ends a jam sync, takes the lock.
+    void timecodeFrameArrived();
+    bool followsTimecode() const;
+    // Sets the time without offset and posts "QVTCLOCK_EXT_START_TIME_SET"; a running clock is
+    // stopped first, moved in the stop's completion and started again.
+    void locateStoppingIfRunning(double seconds, const QString& logEntry = {});
+    // Stops the clock (a stopped one at once), then posts "jumpToItem" with the index and starts.
+    void jumpToItemAndStart(qlonglong index);
+    void setSmpteFormatFromInput(int32_t format);
+    void receivedMTC(const QVariantMap& userInfo);
+    void receivedMTCFullframe(const QVariantMap& userInfo);
+    void handleMMCPlay(const QVariantMap& userInfo);
+    void handleMMCStop(const QVariantMap& userInfo);
+    void handleMMCRewind(const QVariantMap& userInfo);
+    void handleMMCLocate(const QVariantMap& userInfo);
+    void handleMSCGo(const QVariantMap& userInfo);
+    void handleMSCStop(const QVariantMap& userInfo);
+    void handleMSCResume(const QVariantMap& userInfo);
+    void handleMSCReset(const QVariantMap& userInfo);
+    void handleNMCLocate(const NMC_Packet& packet);
+    void handleKavioBackupCommand(const NMC_Packet& packet);
+
     const std::shared_ptr<QVTClockTimeSource> timeSource_;
     std::unique_ptr<NotificationCenter> notificationCenter_;
     mutable StateGuard clockStateGuard;
@@ -237,6 +351,25 @@ private:
     std::atomic<int32_t> smpteFormat_{QVTClockSMPTEFormat30};
     std::atomic<double> clockOffset_{0.0};
     std::atomic<int64_t> delay_{0};
+
+    // MIDI sources: set on the main thread, read by the handlers.
+    mutable std::mutex sourcesMutex_;
+    std::shared_ptr<NotificationCenter> midiCenter_;  // the MIDI manager's, once a source was set
+    MIDISource mtcSource_;
+    MIDISource mmcSource_;
+    MIDISource mscSource_;
+    // MTC quarter-frame assembly, touched by the MIDI input thread (_lastsec also by the MTC
+    // source's setter).
+    int32_t _h = 0;
+    int32_t _m = 0;
+    int32_t _s = 0;
+    int32_t _f = 0;
+    std::atomic<int32_t> _lastsec{0};
+
+    // LTC: the input's thread only tries ltcMutex_, so it never waits for a replacement.
+    std::mutex ltcMutex_;
+    LTCDecoder* ltcDecoder = nullptr;
+    uint64_t ltcFrameCount = 0;  // samples written to the decoder
 
     std::thread thread_;
     std::shared_ptr<std::atomic<bool>> threadShouldEnd_;  // shared with the thread
