@@ -1,0 +1,136 @@
+#include "GpuTexture.h"
+
+#include "GpuDevice.h"
+#include "GpuDeviceCore.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct UploadFormat {
+    GLenum format;
+    GLenum type;
+};
+
+UploadFormat uploadFormat(GpuPixelFormat format)
+{
+    if (format == GpuPixelFormat::RGBA16Float)
+        return {GL_RGBA, GL_HALF_FLOAT};
+    return {GL_BGRA, GL_UNSIGNED_BYTE};
+}
+
+GLenum compressedFormat(GpuPixelFormat format)
+{
+    switch (format) {
+    case GpuPixelFormat::BC1_RGBA:
+        return GL_COMPRESSED_RGBA_S3TC_DXT1_EXT;
+    case GpuPixelFormat::BC3_RGBA:
+        return GL_COMPRESSED_RGBA_S3TC_DXT5_EXT;
+    default:
+        return GL_COMPRESSED_RED_RGTC1;
+    }
+}
+
+}  // namespace
+
+GpuTexture::GpuTexture(std::shared_ptr<GpuDeviceCore> core, unsigned name, const GpuTextureDescriptor& descriptor)
+    : core_(std::move(core))
+    , name_(name)
+    , width_(descriptor.width)
+    , height_(descriptor.height)
+    , format_(descriptor.pixelFormat)
+{
+}
+
+GpuTexture::~GpuTexture()
+{
+    core_->post([core = core_.get(), name = name_] { core->deleteTexture(name); });
+}
+
+bool GpuTexture::contains(const GpuRegion& region) const
+{
+    return region.width > 0 && region.height > 0 && region.x <= width_ && region.y <= height_
+           && region.width <= width_ - region.x && region.height <= height_ - region.y;
+}
+
+bool GpuTexture::replaceRegion(const GpuRegion& region, const void* bytes, std::size_t bytesPerRow)
+{
+    if (!bytes || !contains(region))
+        return false;
+    const bool compressed = GpuPixelFormats::isCompressed(format_);
+    const std::size_t tightRow = GpuPixelFormats::bytesPerRow(format_, region.width);
+    if (bytesPerRow < tightRow || (!compressed && bytesPerRow % GpuPixelFormats::bytesPerPixel(format_) != 0))
+        return false;
+    if (compressed) {
+        auto blockAligned = [](std::uint32_t at, std::uint32_t length, std::uint32_t size) {
+            return at % 4 == 0 && (length % 4 == 0 || at + length == size);
+        };
+        if (!blockAligned(region.x, region.width, width_) || !blockAligned(region.y, region.height, height_))
+            return false;
+    }
+    bool ok = false;
+    const bool ran = core_->runSync([&] {
+        auto* gl = core_->gl;
+        gl->glBindTexture(GL_TEXTURE_2D, name_);
+        if (compressed) {
+            // Block rows must be tightly packed for a compressed upload.
+            const std::uint32_t blockRows = (region.height + 3) / 4;
+            std::vector<std::uint8_t> packed;
+            const void* source = bytes;
+            if (bytesPerRow != tightRow) {
+                packed.resize(tightRow * blockRows);
+                for (std::uint32_t row = 0; row < blockRows; ++row)
+                    std::memcpy(packed.data() + row * tightRow, static_cast<const std::uint8_t*>(bytes) + row * bytesPerRow,
+                                tightRow);
+                source = packed.data();
+            }
+            gl->glCompressedTexSubImage2D(GL_TEXTURE_2D, 0, GLint(region.x), GLint(region.y), GLsizei(region.width),
+                                          GLsizei(region.height), compressedFormat(format_),
+                                          GLsizei(tightRow * blockRows), source);
+        } else {
+            const UploadFormat upload = uploadFormat(format_);
+            gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(bytesPerRow / GpuPixelFormats::bytesPerPixel(format_)));
+            gl->glTexSubImage2D(GL_TEXTURE_2D, 0, GLint(region.x), GLint(region.y), GLsizei(region.width),
+                                GLsizei(region.height), upload.format, upload.type, bytes);
+            gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        }
+        ok = gl->glGetError() == GL_NO_ERROR;
+    });
+    return ran && ok;
+}
+
+bool GpuTexture::getBytes(void* bytes, std::size_t bytesPerRow, const GpuRegion& region) const
+{
+    if (!bytes || GpuPixelFormats::isCompressed(format_) || !contains(region))
+        return false;
+    const std::size_t pixel = GpuPixelFormats::bytesPerPixel(format_);
+    if (bytesPerRow < region.width * pixel || bytesPerRow % pixel != 0)
+        return false;
+    bool ok = false;
+    const bool ran = core_->runSync([&] {
+        auto* gl = core_->gl;
+        gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, core_->framebufferFor(name_));
+        gl->glPixelStorei(GL_PACK_ROW_LENGTH, GLint(bytesPerRow / pixel));
+        const UploadFormat format = uploadFormat(format_);
+        gl->glReadPixels(GLint(region.x), GLint(region.y), GLsizei(region.width), GLsizei(region.height), format.format,
+                         format.type, bytes);
+        gl->glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+        ok = gl->glGetError() == GL_NO_ERROR;
+    });
+    return ran && ok;
+}
+
+bool GpuTexture::clearToZero()
+{
+    if (GpuPixelFormats::isCompressed(format_))
+        return false;
+    return core_->runSync([&] {
+        auto* gl = core_->gl;
+        gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, core_->framebufferFor(name_));
+        gl->glDisable(GL_SCISSOR_TEST);
+        gl->glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        const GLfloat zero[4] = {0, 0, 0, 0};
+        gl->glClearBufferfv(GL_COLOR, 0, zero);
+    });
+}
