@@ -1,0 +1,244 @@
+#include "QVTOSCZeroconf.h"
+
+#include "DispatchQueue.h"
+#include "Log.h"
+
+#include <avahi-client/client.h>
+#include <avahi-client/lookup.h>
+#include <avahi-client/publish.h>
+#include <avahi-common/alternative.h>
+#include <avahi-common/error.h>
+#include <avahi-common/malloc.h>
+#include <avahi-common/thread-watch.h>
+
+#include <map>
+#include <string>
+
+namespace {
+
+// Every Avahi call from outside the poll thread happens under the poll lock; callbacks run on
+// the poll thread with that lock held, so they never take it and hand results to queue_.
+class AvahiZeroconf final : public QVTOSCZeroconf {
+public:
+    AvahiZeroconf() : queue_("com.dalvek.oscbrowse")
+    {
+        poll_ = avahi_threaded_poll_new();
+        if (!poll_) {
+            KLOG_WARN("Zeroconf is not available (no poll object): OSC services are neither "
+                      "published nor discovered");
+            return;
+        }
+        int error = 0;
+        client_ = avahi_client_new(avahi_threaded_poll_get(poll_), AvahiClientFlags(0),
+                                   &AvahiZeroconf::clientCallback, this, &error);
+        if (!client_) {
+            KLOG_WARN("Zeroconf is not available ({}): OSC services are neither published nor "
+                      "discovered",
+                      avahi_strerror(error));
+            avahi_threaded_poll_free(poll_);
+            poll_ = nullptr;
+            return;
+        }
+        avahi_threaded_poll_start(poll_);
+    }
+
+    ~AvahiZeroconf() override
+    {
+        if (!poll_)
+            return;
+        avahi_threaded_poll_stop(poll_);
+        published_.clear();  // entry groups and the browser go with the client
+        avahi_client_free(client_);
+        avahi_threaded_poll_free(poll_);
+    }
+
+    Token publish(const QString& name, const QString& type, int port) override
+    {
+        if (!client_)
+            return 0;
+        avahi_threaded_poll_lock(poll_);
+        auto entry = std::make_unique<Published>();
+        entry->name = name.toStdString();
+        entry->type = type.toStdString();
+        entry->port = port;
+        entry->group = avahi_entry_group_new(client_, &AvahiZeroconf::groupCallback, entry.get());
+        // While the daemon is still registering the host, the service is added once the
+        // client runs (clientCallback).
+        const bool running = avahi_client_get_state(client_) == AVAHI_CLIENT_S_RUNNING;
+        Token token = 0;
+        if (entry->group && (!running || registerService(*entry))) {
+            token = nextToken_++;
+            published_[token] = std::move(entry);
+        } else {
+            KLOG_WARN("cannot publish {} {} on port {}: {}", name.toStdString(),
+                      type.toStdString(), port, avahi_strerror(avahi_client_errno(client_)));
+        }
+        avahi_threaded_poll_unlock(poll_);
+        return token;
+    }
+
+    void withdraw(Token token) override
+    {
+        if (!client_)
+            return;
+        avahi_threaded_poll_lock(poll_);
+        published_.erase(token);
+        avahi_threaded_poll_unlock(poll_);
+    }
+
+    void browse(const QString& type, BrowseHandler handler) override
+    {
+        if (!client_ || browser_)
+            return;
+        avahi_threaded_poll_lock(poll_);
+        handler_ = std::move(handler);
+        browser_ = avahi_service_browser_new(client_, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET,
+                                             type.toStdString().c_str(), nullptr,
+                                             AvahiLookupFlags(0), &AvahiZeroconf::browseCallback,
+                                             this);
+        if (!browser_)
+            KLOG_WARN("cannot browse {}: {}", type.toStdString(),
+                      avahi_strerror(avahi_client_errno(client_)));
+        avahi_threaded_poll_unlock(poll_);
+    }
+
+private:
+    struct Published {
+        AvahiEntryGroup* group = nullptr;
+        std::string name;
+        std::string type;
+        int port = 0;
+        ~Published()
+        {
+            if (group)
+                avahi_entry_group_free(group);
+        }
+    };
+
+    // Adds the service to its (empty) group and commits it, taking a free name on collision.
+    static bool registerService(Published& p)
+    {
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            int r = avahi_entry_group_add_service(p.group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
+                                                  AvahiPublishFlags(0), p.name.c_str(),
+                                                  p.type.c_str(), nullptr, nullptr,
+                                                  uint16_t(p.port), nullptr);
+            if (r == AVAHI_ERR_COLLISION) {
+                renameService(p);
+                continue;
+            }
+            return r >= 0 && avahi_entry_group_commit(p.group) >= 0;
+        }
+        return false;
+    }
+
+    static void renameService(Published& p)
+    {
+        char* alternative = avahi_alternative_service_name(p.name.c_str());
+        p.name = alternative;
+        avahi_free(alternative);
+    }
+
+    static void groupCallback(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata)
+    {
+        auto* p = static_cast<Published*>(userdata);
+        if (state == AVAHI_ENTRY_GROUP_COLLISION) {
+            renameService(*p);
+            avahi_entry_group_reset(group);
+            registerService(*p);
+        } else if (state == AVAHI_ENTRY_GROUP_FAILURE) {
+            KLOG_WARN("publishing {} failed: {}", p->name,
+                      avahi_strerror(avahi_client_errno(avahi_entry_group_get_client(group))));
+        }
+    }
+
+    static void clientCallback(AvahiClient* client, AvahiClientState state, void* userdata)
+    {
+        auto* self = static_cast<AvahiZeroconf*>(userdata);
+        if (state == AVAHI_CLIENT_S_RUNNING) {
+            // After a host-name collision or a daemon restart, groups come back empty.
+            for (auto& [token, p] : self->published_) {
+                if (p->group && avahi_entry_group_is_empty(p->group))
+                    registerService(*p);
+            }
+        } else if (state == AVAHI_CLIENT_S_COLLISION || state == AVAHI_CLIENT_S_REGISTERING) {
+            for (auto& [token, p] : self->published_) {
+                if (p->group)
+                    avahi_entry_group_reset(p->group);
+            }
+        } else if (state == AVAHI_CLIENT_FAILURE) {
+            KLOG_WARN("zeroconf client failed: {}", avahi_strerror(avahi_client_errno(client)));
+        }
+    }
+
+    static void browseCallback(AvahiServiceBrowser* browser, AvahiIfIndex interface,
+                               AvahiProtocol protocol, AvahiBrowserEvent event, const char* name,
+                               const char* type, const char* domain, AvahiLookupResultFlags,
+                               void* userdata)
+    {
+        auto* self = static_cast<AvahiZeroconf*>(userdata);
+        if (event == AVAHI_BROWSER_NEW) {
+            AvahiClient* client = avahi_service_browser_get_client(browser);
+            if (!avahi_service_resolver_new(client, interface, protocol, name, type, domain,
+                                            AVAHI_PROTO_INET, AvahiLookupFlags(0),
+                                            &AvahiZeroconf::resolveCallback, self))
+                KLOG_DEBUG("cannot resolve {}: {}", name,
+                           avahi_strerror(avahi_client_errno(client)));
+        } else if (event == AVAHI_BROWSER_REMOVE) {
+            if (self->found_.erase({name, interface}) > 0)
+                self->reportServices();
+        } else if (event == AVAHI_BROWSER_FAILURE) {
+            AvahiClient* client = avahi_service_browser_get_client(browser);
+            KLOG_WARN("zeroconf browsing failed: {}", avahi_strerror(avahi_client_errno(client)));
+        }
+    }
+
+    static void resolveCallback(AvahiServiceResolver* resolver, AvahiIfIndex interface,
+                                AvahiProtocol, AvahiResolverEvent event, const char* name,
+                                const char*, const char*, const char*, const AvahiAddress* address,
+                                uint16_t port, AvahiStringList*, AvahiLookupResultFlags,
+                                void* userdata)
+    {
+        auto* self = static_cast<AvahiZeroconf*>(userdata);
+        if (event == AVAHI_RESOLVER_FOUND && address) {
+            char text[AVAHI_ADDRESS_STR_MAX];
+            avahi_address_snprint(text, sizeof text, address);
+            self->found_[{name, interface}] = Service{QString::fromUtf8(name),
+                                                      QString::fromUtf8(text), int(port)};
+            self->reportServices();
+        }
+        avahi_service_resolver_free(resolver);
+    }
+
+    // One entry per service name, even when it is seen on several interfaces.
+    void reportServices()
+    {
+        std::vector<Service> list;
+        std::map<QString, bool> seen;
+        for (const auto& [key, service] : found_) {
+            if (!seen[service.name]) {
+                seen[service.name] = true;
+                list.push_back(service);
+            }
+        }
+        queue_.async([handler = handler_, list] { handler(list); });
+    }
+
+    DispatchQueue queue_;
+    AvahiThreadedPoll* poll_ = nullptr;
+    AvahiClient* client_ = nullptr;
+    std::map<Token, std::unique_ptr<Published>> published_;
+    Token nextToken_ = 1;
+    AvahiServiceBrowser* browser_ = nullptr;
+    BrowseHandler handler_;
+    std::map<std::pair<std::string, int>, Service> found_;
+};
+
+}  // namespace
+
+std::shared_ptr<QVTOSCZeroconf> QVTOSCZeroconf::system()
+{
+    // Made once and kept for the process: the OSC kit's single instances hold it until exit.
+    static const std::shared_ptr<QVTOSCZeroconf> instance = std::make_shared<AvahiZeroconf>();
+    return instance;
+}

@@ -1,0 +1,62 @@
+#pragma once
+// A zeroconf stand-in: records what is published and lets a test announce services.
+
+#include "QVTOSCZeroconf.h"
+
+#include <map>
+#include <mutex>
+#include <tuple>
+
+class FakeZeroconf : public QVTOSCZeroconf {
+public:
+    using Entry = std::tuple<QString, QString, int>;  // name, type, port
+
+    Token publish(const QString& name, const QString& type, int port) override
+    {
+        std::lock_guard lock(mutex_);
+        published_[next_] = {name, type, port};
+        return next_++;
+    }
+    void withdraw(Token token) override
+    {
+        std::lock_guard lock(mutex_);
+        published_.erase(token);
+    }
+    void browse(const QString& type, BrowseHandler handler) override
+    {
+        std::lock_guard lock(mutex_);
+        browsedType_ = type;
+        handler_ = std::move(handler);
+    }
+
+    std::vector<Entry> published() const
+    {
+        std::lock_guard lock(mutex_);
+        std::vector<Entry> out;
+        for (const auto& [token, entry] : published_)
+            out.push_back(entry);
+        return out;
+    }
+    QString browsedType() const
+    {
+        std::lock_guard lock(mutex_);
+        return browsedType_;
+    }
+    void announce(const std::vector<Service>& services)
+    {
+        BrowseHandler handler;
+        {
+            std::lock_guard lock(mutex_);
+            handler = handler_;
+        }
+        if (handler)
+            handler(services);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::map<Token, Entry> published_;
+    Token next_ = 1;
+    QString browsedType_;
+    BrowseHandler handler_;
+};
