@@ -1,0 +1,570 @@
+#pragma once
+// KavioVideoItem: one cue of the show. It carries what the cue plays and where that comes from,
+// its place and name in the list, its timing, toggles, fades and transition, its picture and
+// sound adjustments, and its prepared OSC feedback messages.
+//
+// The cue list controller owns its cues (std::shared_ptr) and each cue keeps a weak reference
+// to it (`manager`). The implementation is split by concern into
+// app/KavioVideoItem/KavioVideoItem+<Concern>.cpp.
+//
+// Threads. Identity, name, index and OSC address-space operations run on the main thread, where
+// the cue's row lives. The adjustment setters run on their caller's thread and take no lock; a
+// cue's values are changed from one thread at a time (its feedback messages are shared state).
+// Properties that the render and clock threads read while the main thread writes them are
+// atomic: scalars are std::atomic, media times, sizes and the crop are sequence-locked (a
+// reader never sees half a value and never blocks), strings and records are copied under a
+// lock. The cue's frames are taken and rendered on its own serial queue
+// "com.dalvek.kavio.pixelbufferqueue".
+//
+// Values that arrive from outside (OSC, records, the inspector) pass through the setters below:
+// a NaN or infinite value is refused (logged, nothing stored, nothing sent); opacity and the
+// fade factors are kept within 0..1 and the volume at 0 or above.
+
+#include "KavioVideoItem/KavioAtomicProperty.h"
+#include "KavioVideoItemManagerInterface.h"
+#include "MediaTime.h"
+#include "QVTOSCMessage.h"
+
+#include <QByteArray>
+#include <QSize>
+#include <QSizeF>
+#include <QString>
+#include <QVariantMap>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+
+class DispatchQueue;
+
+// What a cue plays (`mediaType`); the codes are stored in cue records.
+enum KavioMediaType : int {
+    KavioMediaTypeMovie = 0,    // movie file, Hap included; mediaPath is the file path
+    KavioMediaTypeCamera = 1,   // capture device; mediaPath is the source name
+    KavioMediaTypeSyphon = 2,   // frame-sharing input; source name
+    KavioMediaTypeNDI = 3,      // NDI source; source name
+    KavioMediaTypeStill = 4,    // still image or one PDF page; file path
+    KavioMediaTypeBrowser = 5,  // web page rendered off-screen; URL
+    KavioMediaTypeWindow = 6,   // capture of another program's window; source name
+    KavioMediaTypeAudio = 10,   // audio-only file; file path
+};
+
+// Transition codes (`transitionType`), stored in cue records.
+enum KavioTransitionType : int {
+    KavioTransitionTypeDissolve = 10,
+    KavioTransitionTypeWipeRight = 20,
+    KavioTransitionTypeWipeLeft = 30,
+    KavioTransitionTypeWipeUp = 40,
+    KavioTransitionTypeWipeDown = 50,
+    KavioTransitionTypeRipple = 60,
+};
+
+// A loop count that means "loop for ever", not a number of plays.
+inline constexpr std::int32_t KavioLoopCountEndless = 2147483647;
+
+inline const QString kKavioPixelBufferQueueLabel = QStringLiteral("com.dalvek.kavio.pixelbufferqueue");
+
+// The four crop edges, each the share of HALF the render size cut from that edge
+// (1.0 cuts half the frame). Kept in this order: top, right, bottom, left.
+struct KavioGeometryCrop {
+    float top = 0.0f;
+    float right = 0.0f;
+    float bottom = 0.0f;
+    float left = 0.0f;
+};
+
+// Hands one prepared feedback message to the OSC kit. The message is read during the call only.
+using KavioOSCFeedbackSender = std::function<void(const QVTOSCMessage&)>;
+
+class KavioVideoItem : public std::enable_shared_from_this<KavioVideoItem> {
+public:
+    // A cue with every default of generalInit(). Its feedback goes through `sender`, by default
+    // QVTOSCManager::sharedManager(); creating a cue sends the default values' feedback once,
+    // at index 0.
+    explicit KavioVideoItem(KavioOSCFeedbackSender sender = {});
+    virtual ~KavioVideoItem();
+    KavioVideoItem(const KavioVideoItem&) = delete;
+    KavioVideoItem& operator=(const KavioVideoItem&) = delete;
+
+    // Sets every default, in an order that lets the setters' feedback run (see the .cpp). Run by
+    // the constructor; the initialisers then set the manager, media type and path. Keeps the
+    // frame queue when the cue already has one.
+    void generalInit();
+
+    // --- Controller -------------------------------------------------------------------------
+    // Set once by the initialiser, before the cue is shared with other threads.
+    std::shared_ptr<KavioVideoItemManagerInterface> manager() const { return manager_.lock(); }
+    void setManager(std::weak_ptr<KavioVideoItemManagerInterface> manager) { manager_ = std::move(manager); }
+
+    // --- Identity and place in the list (main thread) ----------------------------------------
+    QString uid() const { return uid_.load(); }
+    void setUid(const QString& uid) { uid_.store(uid); }
+
+    // 1-based list position. Moving to a new position re-addresses the cue: when it has no cue
+    // ID, its OSC address space is rebuilt for the new index. The same position again changes
+    // nothing.
+    std::uint64_t index() const { return index_.load(); }
+    void setIndex(std::uint64_t index);
+
+    // Stored upper-cased. Every call rebuilds the OSC address space, for the cue ID, or for the
+    // index when the cue ID is empty.
+    QString cueID() const { return cueID_; }
+    void setCueID(const QString& cueID);
+    // The cue's identifier in OSC input addresses: the cue ID, or the index in decimal when the
+    // cue ID is empty. (Value feedback always uses the index.)
+    QString cueIDForOSC() const;
+
+    // The name the row shows. Storing a name sends it to "/kavio/<index>/cueName", unless the
+    // name message already carries this very name at this very address.
+    QString cueName() const { return cueName_; }
+    void setCueName(const QString& cueName);
+    // Sends the name to "/kavio/<index>/cueName"; nothing while the controller loads a project.
+    void sendCueNameOSCFeedback();
+
+    QString displayTitle() const { return displayTitle_.load(); }
+    void setDisplayTitle(const QString& title) { displayTitle_.store(title); }
+    bool hasCustomTitle() const { return hasCustomTitle_.load(); }
+    void setHasCustomTitle(bool value) { hasCustomTitle_.store(value); }
+    // The cue's title: displayTitle when it is not empty; else, for a file-based cue, the file
+    // name of the resolved media path; else the resolved media path whole (source name or URL).
+    QString title() const;
+    // The title without a custom title (the last two rules of title()).
+    QString defaultTitle() const;
+
+    QString cueNotes() const { return cueNotes_.load(); }
+    void setCueNotes(const QString& notes) { cueNotes_.store(notes); }
+    // uid of the goto target; empty for none.
+    QString gotoItemUID() const { return gotoItemUID_; }
+    std::int32_t colorTag() const { return colorTag_.load(); }
+    void setColorTag(std::int32_t tag) { colorTag_.store(tag); }
+    bool isCollapsed() const { return isCollapsed_.load(); }
+    void setIsCollapsed(bool value) { isCollapsed_.store(value); }
+
+    int mediaType() const { return mediaType_.load(); }
+    void setMediaType(int type) { mediaType_.store(type); }
+    // File path, source name or URL (see KavioMediaType).
+    QString mediaPath() const { return mediaPath_.load(); }
+    void setMediaPath(const QString& path) { mediaPath_.store(path); }
+    QString deviceUID() const { return deviceUID_.load(); }
+    void setDeviceUID(const QString& uid) { deviceUID_.store(uid); }
+    // True for movie, still and audio cues; every other type is a live source.
+    bool isFileBased() const;
+    static bool isFileBasedMediaType(int mediaType);
+    // The path a symbolic link (the platform's alias file) points to, for titles and file
+    // access; a copy of `path` when it is no link; empty, with a log entry, when the link
+    // cannot be resolved.
+    static QString resolvedPathForPath(const QString& path);
+
+    std::shared_ptr<KavioVideoItem> nextItem() const { return nextItem_.lock(); }
+    std::shared_ptr<KavioVideoItem> prevItem() const { return prevItem_.lock(); }
+    void setPrevItem(const std::shared_ptr<KavioVideoItem>& item) { prevItem_ = item; }
+
+    // --- OSC address space (main thread) -------------------------------------------------------
+    // Makes `identifier` (cueIDForOSC()) the cue's identifier in OSC input addresses, leaving the
+    // previous identifier's addresses. Called on every identifier change.
+    virtual void buildOSCAddressSpaceForID(const QString& identifier);
+    // Leaves the addresses under `identifier`; nothing when the cue does not use it.
+    virtual void removeOSCAddressSpaceForID(const QString& identifier);
+    // The identifier the address space was last built for; empty before the first build.
+    QString oscAddressIdentifier() const { return oscAddressIdentifier_; }
+
+    // --- Media facts ---------------------------------------------------------------------------
+    bool hasAlpha() const { return hasAlpha_.load(); }
+    void setHasAlpha(bool v) { hasAlpha_.store(v); }
+    bool isFullRange() const { return isFullRange_.load(); }
+    void setIsFullRange(bool v) { isFullRange_.store(v); }
+    bool isProRes() const { return isProRes_.load(); }
+    void setIsProRes(bool v) { isProRes_.store(v); }
+    bool isInterlaced() const { return isInterlaced_.load(); }
+    void setIsInterlaced(bool v) { isInterlaced_.store(v); }
+    bool isYUV() const { return isYUV_.load(); }
+    void setIsYUV(bool v) { isYUV_.store(v); }
+    bool isHAP() const { return isHAP_.load(); }
+    void setIsHAP(bool v) { isHAP_.store(v); }
+    bool isPDF() const { return isPDF_.load(); }
+    void setIsPDF(bool v) { isPDF_.store(v); }
+    bool isDeckLinkDevice() const { return isDeckLinkDevice_.load(); }
+    void setIsDeckLinkDevice(bool v) { isDeckLinkDevice_.store(v); }
+    bool isSecondaryCamera() const { return isSecondaryCamera_.load(); }
+    bool hasAudioChannels() const { return hasAudioChannels_.load(); }
+    // Orientation code of the source; 10 draws the picture flipped.
+    std::int32_t preferedTransform() const { return preferedTransform_.load(); }
+    void setPreferedTransform(std::int32_t v) { preferedTransform_.store(v); }
+    QString bitDepthString() const { return bitDepthString_.load(); }
+    void setBitDepthString(const QString& v) { bitDepthString_.store(v); }
+    QString decklinkFormatString() const { return decklinkFormatString_.load(); }
+    void setDecklinkFormatString(const QString& v) { decklinkFormatString_.store(v); }
+    // Sizes in pixels: as encoded, as presented, and as the cue renders its source.
+    QSizeF videoEncodedSize() const { return videoEncodedSize_.load(); }
+    void setVideoEncodedSize(const QSizeF& v) { videoEncodedSize_.store(v); }
+    QSizeF videoPresentationSize() const { return videoPresentationSize_.load(); }
+    void setVideoPresentationSize(const QSizeF& v) { videoPresentationSize_.store(v); }
+    QSizeF sourceSize() const { return sourceSize_.load(); }
+    void setSourceSize(const QSizeF& v) { sourceSize_.store(v); }
+    float pixelAspect() const { return pixelAspect_.load(); }
+    void setPixelAspect(float v) { pixelAspect_.store(v); }
+    // PDF pages count from 1.
+    std::uint64_t pdfPage() const { return pdfPage_.load(); }
+    std::uint64_t pdfPageCount() const { return pdfPageCount_.load(); }
+    // Bookmark of the media file.
+    QByteArray bookmarkdata() const { return bookmarkdata_.load(); }
+    void setBookmarkdata(const QByteArray& v) { bookmarkdata_.store(v); }
+    // 1 when the movie's colour matrix is ITU-R BT.2020, else 0.
+    int workingcolorspace() const { return workingcolorspace_.load(); }
+
+    // --- Timing (media times at timescale 600 where made from seconds) -------------------------
+    MediaTime inTime() const { return inTime_.load(); }
+    void setInTime(const MediaTime& t) { inTime_.store(t); }
+    // The length cut off before the media's end.
+    MediaTime outTime() const { return outTime_.load(); }
+    void setOutTime(const MediaTime& t) { outTime_.store(t); }
+    MediaTime thumbTime() const { return thumbTime_.load(); }
+    void setThumbTime(const MediaTime& t) { thumbTime_.store(t); }
+    // The cue's start on the show clock.
+    MediaTime itemStartCMTime() const { return itemStartCMTime_.load(); }
+    void setItemStartCMTime(const MediaTime& t) { itemStartCMTime_.store(t); }
+    MediaTime preloadedTime() const { return preloadedTime_.load(); }
+    void setPreloadedTime(const MediaTime& t) { preloadedTime_.store(t); }
+    QString itemStartSMPTETime() const { return itemStartSMPTETime_.load(); }
+    void setItemStartSMPTETime(const QString& v) { itemStartSMPTETime_.store(v); }
+    QString itemEndSMPTETime() const { return itemEndSMPTETime_.load(); }
+    void setItemEndSMPTETime(const QString& v) { itemEndSMPTETime_.store(v); }
+    QString originalItemStartSMPTETime() const { return originalItemStartSMPTETime_.load(); }
+    void setOriginalItemStartSMPTETime(const QString& v) { originalItemStartSMPTETime_.store(v); }
+    // Playable duration in seconds at the playback speed.
+    float itemDuration() const { return itemDuration_.load(); }
+    void setItemDuration(float v) { itemDuration_.store(v); }
+    // Running time of a still or live source, seconds.
+    float durationOfNonMovies() const { return durationOfNonMovies_.load(); }
+    void setDurationOfNonMovies(float v) { durationOfNonMovies_.store(v); }
+    // Last good duration, used while the media is missing; -1.0 for none.
+    float cachedGoodDurationWhenMissing() const { return cachedGoodDurationWhenMissing_.load(); }
+    void setCachedGoodDurationWhenMissing(float v) { cachedGoodDurationWhenMissing_.store(v); }
+    std::int32_t autoAlignToDuration() const { return autoAlignToDuration_.load(); }
+    void setAutoAlignToDuration(std::int32_t v) { autoAlignToDuration_.store(v); }
+    // Playback speed in whole percent; 100 is normal.
+    std::int64_t playbackRateAsPercent() const { return playbackRateAsPercent_.load(); }
+    double playbackRate() const { return double(playbackRateAsPercent()) / 100.0; }
+    // Running time of a cue without a media clock (stills, live sources), seconds.
+    double tempCurrentTimeForNonMovies() const { return tempCurrentTimeForNonMovies_.load(); }
+    double captionDelaySeconds() const { return captionDelaySeconds_.load(); }
+    // The chosen caption track; -1 for none.
+    std::int32_t selectedCaptionTrack() const { return selectedCaptionTrack_.load(); }
+
+    // --- Toggles, looping, fades, transition -------------------------------------------------
+    bool isLooping() const { return isLooping_.load(); }
+    void setIsLooping(bool v) { isLooping_.store(v); }
+    // Number of plays; KavioLoopCountEndless loops for ever.
+    std::int32_t loopCount() const { return loopCount_.load(); }
+    void setLoopCount(std::int32_t v) { loopCount_.store(v); }
+    // Loop passes begun after the first since the cue was last rewound.
+    std::uint64_t loopCounter() const { return loopCounter_.load(); }
+    void setLoopCounter(std::uint64_t v) { loopCounter_.store(v); }
+    // The media can loop seamlessly.
+    bool canLoop() const { return canLoop_.load(); }
+    void setCanLoop(bool v) { canLoop_.store(v); }
+    bool hasTransition() const { return hasTransition_.load(); }
+    void setHasTransition(bool v) { hasTransition_.store(v); }
+    std::int32_t transitionType() const { return transitionType_.load(); }
+    void setTransitionType(std::int32_t v) { transitionType_.store(v); }
+    double transitionTime() const { return transitionTime_.load(); }
+    bool isUsingDefaultTransitionDuration() const { return isUsingDefaultTransitionDuration_.load(); }
+    void setIsUsingDefaultTransitionDuration(bool v) { isUsingDefaultTransitionDuration_.store(v); }
+    bool shouldOperateWithTransitionHelper() const { return shouldOperateWithTransitionHelper_.load(); }
+    void setShouldOperateWithTransitionHelper(bool v) { shouldOperateWithTransitionHelper_.store(v); }
+    // Fade length, seconds.
+    float fadetime() const { return fadetime_.load(); }
+    bool isUsingDefaultFadeDuration() const { return isUsingDefaultFadeDuration_.load(); }
+    void setIsUsingDefaultFadeDuration(bool v) { isUsingDefaultFadeDuration_.store(v); }
+    bool shouldStopAtBeginning() const { return shouldStopAtBeginning_.load(); }
+    void setShouldStopAtBeginning(bool v) { shouldStopAtBeginning_.store(v); }
+    bool shouldStopAtEnd() const { return shouldStopAtEnd_.load(); }
+    void setShouldStopAtEnd(bool v) { shouldStopAtEnd_.store(v); }
+    // The pause toggles as they were before a rule of the toggles overrode them.
+    bool cachedShouldStopAtBeginning() const { return cachedShouldStopAtBeginning_.load(); }
+    void setCachedShouldStopAtBeginning(bool v) { cachedShouldStopAtBeginning_.store(v); }
+    bool cachedShouldStopAtEnd() const { return cachedShouldStopAtEnd_.load(); }
+    void setCachedShouldStopAtEnd(bool v) { cachedShouldStopAtEnd_.store(v); }
+    // Current fade factors of picture and sound, 0..1; written per frame by the fades.
+    float fadeOpacity() const { return fadeOpacity_.load(); }
+    void setFadeOpacity(float v);
+    float audioFade() const { return audioFade_.load(); }
+    void setAudioFade(float v);
+
+    // --- Audio ---------------------------------------------------------------------------------
+    bool isUsingDefaultAudioChannels() const { return isUsingDefaultAudioChannels_.load(); }
+    void setIsUsingDefaultAudioChannels(bool v) { isUsingDefaultAudioChannels_.store(v); }
+    // Set the volume from the loudness analysis once the cue's audio is loaded; read from the
+    // user default "audioVolumeNormalization" when the cue is made.
+    bool shouldsetvolumetorms() const { return shouldsetvolumetorms_.load(); }
+    bool isBuildingAudioWaveform() const { return isBuildingAudioWaveform_.load(); }
+    void setIsBuildingAudioWaveform(bool v) { isBuildingAudioWaveform_.store(v); }
+    bool hasAudioError() const { return hasaudioerror_.load(); }
+    bool hasVideoError() const { return hasvideoerror_.load(); }
+
+    // --- State ---------------------------------------------------------------------------------
+    bool isReady() const { return isReady_.load(); }
+    bool isPlaying() const { return isPlaying_.load(); }
+    void setIsPlaying(bool v) { isPlaying_.store(v); }
+    bool isSeeking() const { return isSeeking_.load(); }
+    void setIsSeeking(bool v) { isSeeking_.store(v); }
+    bool isMissing() const { return isMissing_.load(); }
+    bool isSelected() const { return isSelected_.load(); }
+    void setIsSelected(bool v) { isSelected_.store(v); }
+    bool isCurrent() const { return isCurrent_.load(); }
+    bool sentBecameAvailableMessage() const { return sentBecameAvailableMessage_.load(); }
+    void setSentBecameAvailableMessage(bool v) { sentBecameAvailableMessage_.store(v); }
+    bool shouldFillbuffersAfterRewind() const { return shouldFillbuffersAfterRewind_.load(); }
+    void setShouldFillbuffersAfterRewind(bool v) { shouldFillbuffersAfterRewind_.store(v); }
+    // The whole saved record of a cue whose media is missing, written back unchanged on save.
+    QVariantMap dataForRestoreIfMissing() const { return dataForRestoreIfMissing_.load(); }
+    void setDataForRestoreIfMissing(const QVariantMap& v) { dataForRestoreIfMissing_.store(v); }
+    QVariantMap cachedRestoreData() const { return cachedRestoreData_.load(); }
+    void setCachedRestoreData(const QVariantMap& v) { cachedRestoreData_.store(v); }
+
+    // The cue's serial frame queue "com.dalvek.kavio.pixelbufferqueue"; lives as long as the cue.
+    DispatchQueue& pixelBufferQueue() const { return *pixelBufferQueue_; }
+
+    // --- Geometry and colour adjustments ---------------------------------------------------------
+    // Each setter stores the value; unless the parameter's skip flag is set it sends the value
+    // read back to "/kavio/<index>/<parameter>" as a float; it always clears the flag; and
+    // unless a feedback resend is running (isProcessingOSCFeedbacks) it marks the project as
+    // changed. The renderer reads the values at any time.
+    //
+    // Scales are offsets from 100 %: 0 = 100 %, -1 = 0 %, 1 = 200 %. Positions are fractions of
+    // the render width and height. Colour values are offsets, 0 = unchanged. Volume is a linear
+    // gain (1 = unchanged; may exceed 1 after loudness normalisation); setVolume() does not reach
+    // the audio players by itself.
+    float opacity() const { return opacity_.load(); }
+    void setOpacity(float value);
+    float brightness() const { return brightness_.load(); }
+    void setBrightness(float value);
+    float contrast() const { return contrast_.load(); }
+    void setContrast(float value);
+    float hue() const { return hue_.load(); }
+    void setHue(float value);
+    float saturation() const { return saturation_.load(); }
+    void setSaturation(float value);
+    float vibrance() const { return vibrance_.load(); }
+    void setVibrance(float value);
+    float volume() const { return volume_.load(); }
+    void setVolume(float value);
+    // While the scales are linked both setters send "/kavio/<index>/scale" with the horizontal
+    // scale; otherwise each sends its own scaleH or scaleV. Neither changes the other scale.
+    float geometryScaleH() const { return geometryScaleH_.load(); }
+    void setGeometryScaleH(float value);
+    float geometryScaleV() const { return geometryScaleV_.load(); }
+    void setGeometryScaleV(float value);
+    bool geometryScaleLink() const { return geometryScaleLink_.load(); }
+    void setGeometryScaleLink(bool v) { geometryScaleLink_.store(v); }
+    // In the unit the layer renderer takes.
+    float geometryRotate() const { return geometryRotate_.load(); }
+    void setGeometryRotate(float value);
+    float geometryPosX() const { return geometryPosX_.load(); }
+    void setGeometryPosX(float value);
+    float geometryPosY() const { return geometryPosY_.load(); }
+    void setGeometryPosY(float value);
+    // Layer renderer codes: sizing mode and transform origin.
+    std::int32_t geometryScaleMode() const { return geometryScaleMode_.load(); }
+    void setGeometryScaleMode(std::int32_t v) { geometryScaleMode_.store(v); }
+    std::int32_t geometryOrigin() const { return geometryOrigin_.load(); }
+    void setGeometryOrigin(std::int32_t v) { geometryOrigin_.store(v); }
+    // Stored in one piece. Each edge that differs from the stored one (left, right, top, bottom,
+    // in that order) sends its own "/kavio/<index>/cropLeft" ... message unless its skip flag is
+    // set, and clears that flag; an unchanged edge sends nothing and keeps its flag. The project
+    // is marked as changed even when no edge changed.
+    KavioGeometryCrop geometryCrop() const { return geometryCrop_.load(); }
+    void setGeometryCrop(const KavioGeometryCrop& crop);
+
+    // Read-outs for the inspector and OSC. The pixel values use the render size read afresh from
+    // the controller, truncated to whole pixels; a zero render size gives 0 throughout.
+    long geometryScaleHAsPercent() const;
+    long geometryScaleVAsPercent() const;
+    long geometryPosXAsPixels() const;
+    long geometryPosYAsPixels() const;
+    // x of the left crop edge.
+    long geometryCropLeftAsPixels() const;
+    // x of the right crop edge (the render width with no crop).
+    long geometryCropRightAsPixels() const;
+    // y of the top crop edge counted from the bottom (the render height with no crop).
+    long geometryCropTopAsPixels() const;
+    // y of the bottom crop edge.
+    long geometryCropBottomAsPixels() const;
+    // 20 log10(volume): 0 dB at 1, minus infinity at 0.
+    float volumeAsDecibels() const;
+
+    // --- OSC feedback ----------------------------------------------------------------------------
+    // Resends the cue's state: the playback speed as an integer, then volume, opacity,
+    // brightness, contrast, hue, saturation, vibrance, horizontal scale, X and Y position through
+    // their setters, then the name. The skip flags of those parameters are cleared first (the
+    // crop flags are left). Does not mark the project as changed. Handler of the default
+    // centre's "processOSCFeedback".
+    void sendOSCFeedback();
+    // On only while sendOSCFeedback() runs.
+    bool isProcessingOSCFeedbacks() const { return isProcessingOSCFeedbacks_.load(); }
+
+    // A caller that applies a value received over OSC sets the parameter's flag first, so the
+    // setter does not echo it; the setter clears it. The two scales share one flag.
+    bool volumeFeedbackShouldSkip() const { return volumeFeedbackShouldSkip_.load(); }
+    void setVolumeFeedbackShouldSkip(bool v) { volumeFeedbackShouldSkip_.store(v); }
+    bool opacityFeedbackShouldSkip() const { return opacityFeedbackShouldSkip_.load(); }
+    void setOpacityFeedbackShouldSkip(bool v) { opacityFeedbackShouldSkip_.store(v); }
+    bool brightnessFeedbackShouldSkip() const { return brightnessFeedbackShouldSkip_.load(); }
+    void setBrightnessFeedbackShouldSkip(bool v) { brightnessFeedbackShouldSkip_.store(v); }
+    bool contrastFeedbackShouldSkip() const { return contrastFeedbackShouldSkip_.load(); }
+    void setContrastFeedbackShouldSkip(bool v) { contrastFeedbackShouldSkip_.store(v); }
+    bool hueFeedbackShouldSkip() const { return hueFeedbackShouldSkip_.load(); }
+    void setHueFeedbackShouldSkip(bool v) { hueFeedbackShouldSkip_.store(v); }
+    bool saturationFeedbackShouldSkip() const { return saturationFeedbackShouldSkip_.load(); }
+    void setSaturationFeedbackShouldSkip(bool v) { saturationFeedbackShouldSkip_.store(v); }
+    bool vibranceFeedbackShouldSkip() const { return vibranceFeedbackShouldSkip_.load(); }
+    void setVibranceFeedbackShouldSkip(bool v) { vibranceFeedbackShouldSkip_.store(v); }
+    bool scaleFeedbackShouldSkip() const { return scaleFeedbackShouldSkip_.load(); }
+    void setScaleFeedbackShouldSkip(bool v) { scaleFeedbackShouldSkip_.store(v); }
+    bool rotateFeedbackShouldSkip() const { return rotateFeedbackShouldSkip_.load(); }
+    void setRotateFeedbackShouldSkip(bool v) { rotateFeedbackShouldSkip_.store(v); }
+    bool posXFeedbackShouldSkip() const { return posXFeedbackShouldSkip_.load(); }
+    void setPosXFeedbackShouldSkip(bool v) { posXFeedbackShouldSkip_.store(v); }
+    bool posYFeedbackShouldSkip() const { return posYFeedbackShouldSkip_.load(); }
+    void setPosYFeedbackShouldSkip(bool v) { posYFeedbackShouldSkip_.store(v); }
+    bool cropTopFeedbackShouldSkip() const { return cropTopFeedbackShouldSkip_.load(); }
+    void setCropTopFeedbackShouldSkip(bool v) { cropTopFeedbackShouldSkip_.store(v); }
+    bool cropRightFeedbackShouldSkip() const { return cropRightFeedbackShouldSkip_.load(); }
+    void setCropRightFeedbackShouldSkip(bool v) { cropRightFeedbackShouldSkip_.store(v); }
+    bool cropBottomFeedbackShouldSkip() const { return cropBottomFeedbackShouldSkip_.load(); }
+    void setCropBottomFeedbackShouldSkip(bool v) { cropBottomFeedbackShouldSkip_.store(v); }
+    bool cropLeftFeedbackShouldSkip() const { return cropLeftFeedbackShouldSkip_.load(); }
+    void setCropLeftFeedbackShouldSkip(bool v) { cropLeftFeedbackShouldSkip_.store(v); }
+
+    // The prepared feedback messages, owned by the cue and re-addressed with the current index
+    // before each send; nullptr before generalInit() made them.
+    const QVTOSCMessage* cueNameMsg() const { return cueNameMsg_.get(); }
+    const QVTOSCMessage* playbackSpeedMsg() const { return playbackSpeedMsg_.get(); }
+    const QVTOSCMessage* volumeMsg() const { return volumeMsg_.get(); }
+    const QVTOSCMessage* opacityMsg() const { return opacityMsg_.get(); }
+    const QVTOSCMessage* brightnessMsg() const { return brightnessMsg_.get(); }
+    const QVTOSCMessage* contrastMsg() const { return contrastMsg_.get(); }
+    const QVTOSCMessage* hueMsg() const { return hueMsg_.get(); }
+    const QVTOSCMessage* saturationMsg() const { return saturationMsg_.get(); }
+    const QVTOSCMessage* vibranceMsg() const { return vibranceMsg_.get(); }
+    const QVTOSCMessage* scaleMsg() const { return scaleMsg_.get(); }
+    const QVTOSCMessage* scaleHMsg() const { return scaleHMsg_.get(); }
+    const QVTOSCMessage* scaleVMsg() const { return scaleVMsg_.get(); }
+    const QVTOSCMessage* rotateMsg() const { return rotateMsg_.get(); }
+    const QVTOSCMessage* posXMsg() const { return posXMsg_.get(); }
+    const QVTOSCMessage* posYMsg() const { return posYMsg_.get(); }
+    const QVTOSCMessage* cropTopMsg() const { return cropTopMsg_.get(); }
+    const QVTOSCMessage* cropRightMsg() const { return cropRightMsg_.get(); }
+    const QVTOSCMessage* cropBottomMsg() const { return cropBottomMsg_.get(); }
+    const QVTOSCMessage* cropLeftMsg() const { return cropLeftMsg_.get(); }
+
+private:
+    using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
+
+    // The float setters' shared steps: refuse a non-finite value, store it kept within
+    // lowest..highest, echo it unless skipped, clear the flag, mark the project as changed.
+    void applyFeedbackValue(std::atomic<float>& field, float value, std::atomic<bool>& skip,
+                            QVTOSCMessage& message, const char* parameter,
+                            float lowest = -std::numeric_limits<float>::max(),
+                            float highest = std::numeric_limits<float>::max());
+    void applyScale(std::atomic<float>& field, float value, QVTOSCMessage& ownMessage,
+                    const char* ownParameter);
+    // "/kavio/<index>/<parameter>" for the cue's current index.
+    QString feedbackAddress(const char* parameter) const;
+    // Re-addresses the message to feedbackAddress(parameter), replaces its value, sends it.
+    void sendFeedback(QVTOSCMessage& message, const char* parameter, const QVariant& value);
+    void markProjectChangedUnlessResending();
+    QSize truncatedRenderSize() const;
+
+    KavioOSCFeedbackSender sender_;
+    std::weak_ptr<KavioVideoItemManagerInterface> manager_;
+    std::unique_ptr<DispatchQueue> pixelBufferQueue_;
+
+    // Identity and place
+    KavioLockedValue<QString> uid_;
+    std::atomic<std::uint64_t> index_{0};
+    QString cueID_;
+    QString cueName_;
+    KavioLockedValue<QString> displayTitle_;
+    std::atomic<bool> hasCustomTitle_{false};
+    KavioLockedValue<QString> cueNotes_;
+    QString gotoItemUID_;
+    std::atomic<std::int32_t> colorTag_{0};
+    std::atomic<bool> isCollapsed_{false};
+    std::atomic<int> mediaType_{0};
+    KavioLockedValue<QString> mediaPath_;
+    KavioLockedValue<QString> deviceUID_;
+    std::weak_ptr<KavioVideoItem> nextItem_;
+    std::weak_ptr<KavioVideoItem> prevItem_;
+    QString oscAddressIdentifier_;
+
+    // Media facts
+    std::atomic<bool> hasAlpha_{false}, isFullRange_{false}, isProRes_{false}, isInterlaced_{false};
+    std::atomic<bool> isYUV_{false}, isHAP_{false}, isPDF_{false}, isDeckLinkDevice_{false};
+    std::atomic<bool> isSecondaryCamera_{false}, hasAudioChannels_{false};
+    std::atomic<std::int32_t> preferedTransform_{0};
+    KavioLockedValue<QString> bitDepthString_;
+    KavioLockedValue<QString> decklinkFormatString_;
+    KavioSeqLocked<QSizeF> videoEncodedSize_, videoPresentationSize_, sourceSize_;
+    std::atomic<float> pixelAspect_{0.0f};
+    std::atomic<std::uint64_t> pdfPage_{0}, pdfPageCount_{0};
+    KavioLockedValue<QByteArray> bookmarkdata_;
+    std::atomic<int> workingcolorspace_{0};
+
+    // Timing
+    KavioSeqLocked<MediaTime> inTime_, outTime_, thumbTime_, itemStartCMTime_, preloadedTime_;
+    KavioLockedValue<QString> itemStartSMPTETime_, itemEndSMPTETime_, originalItemStartSMPTETime_;
+    std::atomic<float> itemDuration_{0.0f}, durationOfNonMovies_{0.0f}, cachedGoodDurationWhenMissing_{0.0f};
+    std::atomic<std::int32_t> autoAlignToDuration_{0};
+    std::atomic<std::int64_t> playbackRateAsPercent_{0};
+    std::atomic<double> tempCurrentTimeForNonMovies_{0.0}, captionDelaySeconds_{0.0};
+    std::atomic<std::int32_t> selectedCaptionTrack_{0};
+
+    // Toggles, looping, fades, transition
+    std::atomic<bool> isLooping_{false}, canLoop_{false}, hasTransition_{false};
+    std::atomic<std::int32_t> loopCount_{0}, transitionType_{0};
+    std::atomic<std::uint64_t> loopCounter_{0};
+    std::atomic<double> transitionTime_{0.0};
+    std::atomic<bool> isUsingDefaultTransitionDuration_{false}, shouldOperateWithTransitionHelper_{false};
+    std::atomic<float> fadetime_{0.0f};
+    std::atomic<bool> isUsingDefaultFadeDuration_{false};
+    std::atomic<bool> shouldStopAtBeginning_{false}, shouldStopAtEnd_{false};
+    std::atomic<bool> cachedShouldStopAtBeginning_{false}, cachedShouldStopAtEnd_{false};
+    std::atomic<float> fadeOpacity_{0.0f}, audioFade_{0.0f};
+
+    // Adjustments
+    std::atomic<float> opacity_{0.0f}, brightness_{0.0f}, contrast_{0.0f}, hue_{0.0f};
+    std::atomic<float> saturation_{0.0f}, vibrance_{0.0f}, volume_{0.0f};
+    std::atomic<float> geometryScaleH_{0.0f}, geometryScaleV_{0.0f}, geometryRotate_{0.0f};
+    std::atomic<float> geometryPosX_{0.0f}, geometryPosY_{0.0f};
+    std::atomic<bool> geometryScaleLink_{false};
+    std::atomic<std::int32_t> geometryScaleMode_{0}, geometryOrigin_{0};
+    KavioSeqLocked<KavioGeometryCrop> geometryCrop_;
+
+    // Audio
+    std::atomic<bool> isUsingDefaultAudioChannels_{false}, shouldsetvolumetorms_{false};
+    std::atomic<bool> isBuildingAudioWaveform_{false}, hasaudioerror_{false}, hasvideoerror_{false};
+
+    // State
+    std::atomic<bool> isReady_{false}, isPlaying_{false}, isSeeking_{false}, isMissing_{false};
+    std::atomic<bool> isSelected_{false}, isCurrent_{false};
+    std::atomic<bool> sentBecameAvailableMessage_{false}, shouldFillbuffersAfterRewind_{false};
+    KavioLockedValue<QVariantMap> dataForRestoreIfMissing_, cachedRestoreData_;
+
+    // OSC feedback
+    std::atomic<bool> isProcessingOSCFeedbacks_{false};
+    std::atomic<bool> volumeFeedbackShouldSkip_{false}, opacityFeedbackShouldSkip_{false};
+    std::atomic<bool> brightnessFeedbackShouldSkip_{false}, contrastFeedbackShouldSkip_{false};
+    std::atomic<bool> hueFeedbackShouldSkip_{false}, saturationFeedbackShouldSkip_{false};
+    std::atomic<bool> vibranceFeedbackShouldSkip_{false}, scaleFeedbackShouldSkip_{false};
+    std::atomic<bool> rotateFeedbackShouldSkip_{false}, posXFeedbackShouldSkip_{false};
+    std::atomic<bool> posYFeedbackShouldSkip_{false}, cropTopFeedbackShouldSkip_{false};
+    std::atomic<bool> cropRightFeedbackShouldSkip_{false}, cropBottomFeedbackShouldSkip_{false};
+    std::atomic<bool> cropLeftFeedbackShouldSkip_{false};
+    FeedbackMessage cueNameMsg_, playbackSpeedMsg_, volumeMsg_, opacityMsg_, brightnessMsg_;
+    FeedbackMessage contrastMsg_, hueMsg_, saturationMsg_, vibranceMsg_, scaleMsg_, scaleHMsg_;
+    FeedbackMessage scaleVMsg_, rotateMsg_, posXMsg_, posYMsg_, cropTopMsg_, cropRightMsg_;
+    FeedbackMessage cropBottomMsg_, cropLeftMsg_;
+};
