@@ -1,5 +1,38 @@
 #include "KavioNMCManager.h"
 
+#include "QVTClock.h"
+
+std::optional<NMC_Packet> NMC_Packet::fromBytes(std::span<const uint8_t> bytes, QString* error)
+{
+    const auto refuse = [error](QString reason) -> std::optional<NMC_Packet> {
+        if (error) {
+            *error = std::move(reason);
+        }
+        return std::nullopt;
+    };
+    if (bytes.size() < kSize) {
+        return refuse(QStringLiteral("packet of %1 bytes, shorter than %2").arg(bytes.size()).arg(kSize));
+    }
+    NMC_Packet packet;
+    packet.command = bytes[4];
+    packet.smptetime = {bytes[5], bytes[6], bytes[7], bytes[8]};
+    packet.fps = bytes[9];
+    packet.cue = bytes[10];
+    if (packet.fps != 24 && packet.fps != 25 && packet.fps != 30) {
+        return refuse(QStringLiteral("frame rate %1").arg(packet.fps));
+    }
+    if (packet.smptetime.minutes > 59 || packet.smptetime.frames >= packet.fps) {
+        return refuse(QStringLiteral("time %1 out of range at %2 fps").arg(packet.timeString()).arg(packet.fps));
+    }
+    return packet;
+}
+
+QString NMC_Packet::timeString() const
+{
+    return QString::asprintf("%02d:%02d:%02d:%02d", smptetime.hours, smptetime.minutes, smptetime.seconds,
+                             smptetime.frames);
+}
+
 KavioNMCManager& KavioNMCManager::sharedManager()
 {
     static KavioNMCManager manager;
@@ -19,4 +52,32 @@ bool KavioNMCManager::shouldSkipSendingNextLocate() const
 void KavioNMCManager::setShouldSkipSendingNextLocate(bool skip)
 {
     shouldSkipSendingNextLocate_.store(skip);
+}
+
+bool KavioNMCManager::isKavioBackup() const
+{
+    return isKavioBackup_.load();
+}
+
+void KavioNMCManager::setIsKavioBackup(bool backup)
+{
+    isKavioBackup_.store(backup);
+}
+
+void KavioNMCManager::setDelegate(const std::weak_ptr<QVTClock>& delegate)
+{
+    std::lock_guard lock(delegateMutex_);
+    delegate_ = delegate;
+}
+
+void KavioNMCManager::handleNMCData(std::span<const uint8_t> packet)
+{
+    std::shared_ptr<QVTClock> delegate;
+    {
+        std::lock_guard lock(delegateMutex_);
+        delegate = delegate_.lock();
+    }
+    if (delegate) {
+        delegate->receivedNMCMessage(packet);
+    }
 }

@@ -8,8 +8,57 @@
 
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+
+class QVTClock;
+
+// The command byte of a network-link packet. Codes below 100 are the transport commands a plain
+// slave obeys; 100 and above are the cue commands a backup mirrors.
+enum KavioNetworkLinkCommand : uint8_t {
+    KavioNetworkLinkCommandStop = 1,  // stop, then locate to the packet's time
+    KavioNetworkLinkCommandPlay = 2,
+    KavioNetworkLinkCommandLocate = 10,
+    KavioNetworkLinkCommandSeek = 100,
+    KavioNetworkLinkCommandRewindCue = 105,
+    KavioNetworkLinkCommandGoto = 110,
+    KavioNetworkLinkCommandJumpToCue = 120,
+    KavioNetworkLinkCommandJumpToCueAndPlay = 130,
+    KavioNetworkLinkCommandBackupStop = 140,
+    KavioNetworkLinkCommandBackupPlay = 150,
+    KavioNetworkLinkCommandPanic = 160,
+};
+
+// A network-link packet: 12 bytes, of which byte 4 is the command, bytes 5-8 the time (hours,
+// minutes, seconds, frames), byte 9 the frame rate and byte 10 the cue number; bytes 0-3 (a
+// header) and 11 are not read.
+struct NMC_Packet {
+    static constexpr size_t kSize = 12;
+
+    struct SMPTETime {
+        uint8_t hours = 0;
+        uint8_t minutes = 0;
+        uint8_t seconds = 0;
+        uint8_t frames = 0;
+    };
+
+    uint8_t command = 0;
+    SMPTETime smptetime;
+    uint8_t fps = 0;
+    uint8_t cue = 0;
+
+    // Reads a received packet; pure. Null, with the reason in `error` when given, for fewer than
+    // 12 bytes, a frame rate other than 24, 25 or 30, minutes above 59 or frames not below the
+    // frame rate. Hours and seconds are taken as they come (a goto counts whole seconds).
+    static std::optional<NMC_Packet> fromBytes(std::span<const uint8_t> bytes, QString* error = nullptr);
+    // The time as "HH:MM:SS:FF".
+    QString timeString() const;
+};
 
 class KavioNMCManager {
 public:
@@ -31,8 +80,22 @@ public:
     bool shouldSkipSendingNextLocate() const;
     void setShouldSkipSendingNextLocate(bool skip);
 
+    // This copy follows another copy of the program (a backup, mirroring its cue commands)
+    // rather than only its transport. Set when the followed master is chosen. Any thread.
+    bool isKavioBackup() const;
+    void setIsKavioBackup(bool backup);
+
+    // The receiver of the packets: the master clock, held weakly. Any thread.
+    void setDelegate(const std::weak_ptr<QVTClock>& delegate);
+    // Hands a received packet to the delegate's receivedNMCMessage, on the calling thread (the
+    // link's); nothing without a delegate.
+    void handleNMCData(std::span<const uint8_t> packet);
+
 private:
     KavioNMCManager() = default;
 
     std::atomic<bool> shouldSkipSendingNextLocate_{false};
+    std::atomic<bool> isKavioBackup_{false};
+    std::mutex delegateMutex_;
+    std::weak_ptr<QVTClock> delegate_;
 };

@@ -4,7 +4,10 @@
 #include "KavioNMCManager.h"
 #include "Log.h"
 #include "NotificationCenter.h"
+#include "QVTMIDIManager.h"
+#include "TonarilNotifications.h"
 
+#include <ltc.h>
 #include <pthread.h>
 #include <sched.h>
 #include <time.h>
@@ -24,6 +27,7 @@ constexpr char kThreadName[] = "com.dalvek.kavio-clockrenderer";
 // FIFO at a middle priority: ahead of all normal work, below the kernel's interrupt threads (50).
 constexpr int kClockThreadPriority = 45;
 constexpr double kJamSyncFrames = 3.0;
+constexpr int kLTCQueueFrames = 16;
 
 class HostTimeSource final : public QVTClockTimeSource {
 public:
@@ -200,6 +204,14 @@ QVTClock::~QVTClock()
         }
     }
     delete completedHandler_.exchange(nullptr);
+    for (MIDISource* source : {&mtcSource_, &mmcSource_, &mscSource_}) {
+        for (const auto token : source->tokens) {
+            source->center->removeObserver(token);
+        }
+    }
+    if (ltcDecoder) {
+        ltc_decoder_free(ltcDecoder);
+    }
 }
 
 void QVTClock::runClockRenderer()
@@ -721,4 +733,451 @@ void QVTClock::setMaxClockSMPTETime(const QString& smpte)
     clockStateGuard.enter();
     maxClockSMPTETime_.swap(value);
     clockStateGuard.leave();
+}
+
+// --- Slaving --------------------------------------------------------------------------------
+
+namespace {
+
+int intOf(const QVariantMap& info, const char* key)
+{
+    return info.value(QString::fromLatin1(key)).toInt();
+}
+
+// Device IDs 1 to 126 address one device: here, they name a cue.
+bool deviceIDNamesACue(const QVariantMap& info)
+{
+    const auto it = info.find(QStringLiteral("deviceID"));
+    return it != info.end() && it->toInt() >= 1 && it->toInt() <= 126;
+}
+
+}  // namespace
+
+void QVTClock::followMIDISource(MIDISource& source, const std::shared_ptr<QVTMIDINode>& node,
+                                std::initializer_list<std::pair<QString, MIDIHandler>> handlers)
+{
+    std::lock_guard lock(sourcesMutex_);
+    for (const auto token : source.tokens) {
+        source.center->removeObserver(token);
+    }
+    source.tokens.clear();
+    source.center.reset();
+    source.node = node;
+    if (!node) {
+        return;
+    }
+    QVTMIDIManager* manager = QVTMIDIManager::sharedManager();
+    source.center = manager ? manager->midiKitNotificationCenter() : nullptr;
+    if (!source.center) {
+        KLOG_WARN("no MIDI manager: the MIDI source {} is not followed", node->nodeName().toStdString());
+        return;
+    }
+    for (const auto& [name, handler] : handlers) {
+        source.tokens.push_back(source.center->addObserver(
+            this, name, node.get(), [weak = weak_from_this(), handler = handler](const Notification& n) {
+                if (const auto self = weak.lock()) {
+                    ((*self).*handler)(n.userInfo);
+                }
+            }));
+    }
+}
+
+std::shared_ptr<QVTMIDINode> QVTClock::nodeOf(const MIDISource& source) const
+{
+    std::lock_guard lock(sourcesMutex_);
+    return source.node.lock();
+}
+
+void QVTClock::setMtcSourceNode(const std::shared_ptr<QVTMIDINode>& node)
+{
+    _lastsec.store(0);
+    followMIDISource(mtcSource_, node,
+                     {{TonarilNotifications::kMTCQuarterFrameReceived, &QVTClock::receivedMTC},
+                      {TonarilNotifications::kMTCFullFrameReceived, &QVTClock::receivedMTCFullframe}});
+}
+
+void QVTClock::setMmcSourceNode(const std::shared_ptr<QVTMIDINode>& node)
+{
+    followMIDISource(mmcSource_, node,
+                     {{TonarilNotifications::kMMCPlay, &QVTClock::handleMMCPlay},
+                      {TonarilNotifications::kMMCStop, &QVTClock::handleMMCStop},
+                      {TonarilNotifications::kMMCRewind, &QVTClock::handleMMCRewind},
+                      {TonarilNotifications::kMMCLocate, &QVTClock::handleMMCLocate}});
+}
+
+// ALL_OFF and RESTORE do nothing, so they are not observed.
+void QVTClock::setMscSourceNode(const std::shared_ptr<QVTMIDINode>& node)
+{
+    followMIDISource(mscSource_, node,
+                     {{TonarilNotifications::kMSCGo, &QVTClock::handleMSCGo},
+                      {TonarilNotifications::kMSCStop, &QVTClock::handleMSCStop},
+                      {TonarilNotifications::kMSCResume, &QVTClock::handleMSCResume},
+                      {TonarilNotifications::kMSCReset, &QVTClock::handleMSCReset}});
+}
+
+std::shared_ptr<QVTMIDINode> QVTClock::mtcSourceNode() const { return nodeOf(mtcSource_); }
+std::shared_ptr<QVTMIDINode> QVTClock::mmcSourceNode() const { return nodeOf(mmcSource_); }
+std::shared_ptr<QVTMIDINode> QVTClock::mscSourceNode() const { return nodeOf(mscSource_); }
+
+void QVTClock::timecodeFrameArrived()
+{
+    clockStateGuard.enter();
+    freewheeltimer = 0.0;
+    clockStateGuard.leave();
+    if (isInJamSync_.exchange(false)) {
+        post(QVTClockNotification::SlaveStateChanged);
+    }
+    if (!isConnectedToSlave_.exchange(true)) {
+        post(QVTClockNotification::SlaveStateChanged);
+    }
+}
+
+bool QVTClock::followsTimecode() const
+{
+    return isMTCSlave_.load() || isLTCSlave_.load();
+}
+
+void QVTClock::locateStoppingIfRunning(double seconds)
+{
+    const auto locate = [this, seconds] {
+        setClockStartTimeWithoutOffset(seconds);
+        postWithClockSMPTETime(QVTClockNotification::ExtStartTimeSet);
+    };
+    if (isRunning_.load()) {
+        stopClockWithCompletedHandler([this, locate] {
+            locate();
+            startClock();
+        });
+    } else {
+        locate();
+    }
+}
+
+void QVTClock::jumpToItemAndStart(qlonglong index)
+{
+    stopClockWithCompletedHandler([this, index] {
+        post(QVTClockNotification::JumpToItem, {{QString::fromLatin1(QVTClockNotification::JumpToItem), index}});
+        startClock();
+    });
+}
+
+void QVTClock::setSmpteFormatFromInput(int32_t format)
+{
+    if (smpteFormat_.exchange(format) != format) {
+        post(QVTClockNotification::MTCFramerateChanged, {{QString::fromLatin1(QVTClockNotification::MTCFramerateChanged),
+                                                          QString::fromLatin1(QVTClockNotification::MTCFramerateChanged)}});
+    }
+}
+
+void QVTClock::receivedMTC(const QVariantMap& info)
+{
+    if (!isMTCSlave_.load() || info.isEmpty()) {
+        return;
+    }
+    timecodeFrameArrived();
+    const int d = intOf(info, "PACKETDATA");
+    const auto setLow = [d](int32_t& field) { field = (field & ~0x0F) | (d & 0x0F); };
+    const auto setHigh = [d](int32_t& field) { field = (field & 0x0F) | ((d << 4) & 0xF0); };
+    switch (intOf(info, "PNUM")) {
+    case 0: setLow(_f); return;
+    case 1: setHigh(_f); return;
+    case 2: setLow(_s); return;
+    case 3: {
+        setHigh(_s);
+        // The seconds are complete before the minutes: a new minute still shows the old one.
+        // A sequence starts on frame 0 or, at 25 frames a second, on frame 1 of the new minute.
+        if (_f <= 1 && _s == 0 && _lastsec.load() == 59) {
+            if (++_m == 60) {
+                _m = 0;
+                if (++_h > 23) {
+                    _h = 0;
+                }
+            }
+        }
+        _lastsec.store(_s);
+        if (!isRunning_.load()) {
+            return;
+        }
+        // Four quarter frames, one frame, have passed since the sequence began.
+        const double ft = frameTimeOfCurrentSMPTEFormat();
+        handleNewTimeInSlaveMode(_f * ft + _s + _h * 3600 + _m * 60 + ft + delayInMs());
+        return;
+    }
+    case 4: setLow(_m); return;
+    case 5: setHigh(_m); return;
+    case 6: setLow(_h); return;
+    case 7: {
+        _h = (_h & ~0x10) | ((d & 1) << 4);
+        setSmpteFormatFromInput((d >> 1) & 3);
+        // Eight quarter frames, two frames, have passed since the sequence began.
+        _f += 2;
+        handleNewTimeInSlaveMode(_f * frameTimeOfCurrentSMPTEFormat() + _s + _h * 3600 + _m * 60 + delayInMs());
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void QVTClock::receivedMTCFullframe(const QVariantMap& info)
+{
+    if (!isMTCSlave_.load() || info.isEmpty()) {
+        return;
+    }
+    const auto locate = [this, info] {
+        if (isConnectedToSlave_.exchange(false)) {
+            post(QVTClockNotification::SlaveStateChanged);
+        }
+        setSmpteFormatFromInput(intOf(info, "fm"));
+        const int h = intOf(info, "HH");
+        const int m = intOf(info, "mm");
+        const int s = intOf(info, "ss");
+        const int f = intOf(info, "ff");
+        const QString smpte = QString::asprintf("%02d:%02d:%02d:%02d", h, m, s, f);
+        if (!smpteTimeIsEqualOrGreatThanSMPTETime(smpte, smpteRepresentationOfTime(clockOffset()))) {
+            setClockStartTimeWithoutOffset(clockOffset());
+        } else if (smpteTimeIsLowerThanSMPTETime(smpte, maxClockSMPTETime())) {
+            setClockStartTimeWithoutOffset(h * 3600 + m * 60 + s + f * frameTimeOfCurrentSMPTEFormat());
+        } else {
+            setClockStartTimeWithoutOffset(secondsForSMPTEString(maxClockSMPTETime()));
+        }
+        postWithClockSMPTETime(QVTClockNotification::ExtStartTimeSet);
+    };
+    if (isRunning_.load()) {
+        stopClockWithCompletedHandler(locate);
+    } else {
+        locate();
+    }
+}
+
+void QVTClock::handleMMCPlay(const QVariantMap& info)
+{
+    if (followsTimecode()) {
+        return;
+    }
+    if (deviceIDNamesACue(info)) {
+        jumpToItemAndStart(intOf(info, "deviceID") - 1);
+    } else if (!isRunning_.load()) {
+        startClock();
+    }
+}
+
+void QVTClock::handleMMCStop(const QVariantMap&)
+{
+    if (isRunning_.load() && !followsTimecode()) {
+        stopClockWithCompletedHandler(nullptr);
+    }
+}
+
+void QVTClock::handleMMCRewind(const QVariantMap&)
+{
+    post(QVTClockNotification::Rewinded, {{QString::fromLatin1(QVTClockNotification::Rewinded),
+                                           QString::fromLatin1(QVTClockNotification::Rewinded)}});
+}
+
+void QVTClock::handleMMCLocate(const QVariantMap& info)
+{
+    if (info.isEmpty() || deviceIDNamesACue(info)) {
+        return;
+    }
+    const double t = intOf(info, "HH") * 3600 + intOf(info, "mm") * 60 + intOf(info, "ss") +
+                     intOf(info, "ff") * frameTimeOfCurrentSMPTEFormat();
+    if (clockSMPTETime() == smpteRepresentationOfTime(t) && !(isMTCSlave_.load() && isRunning_.load())) {
+        return;
+    }
+    if (t <= secondsForSMPTEString(maxClockSMPTETime())) {
+        locateStoppingIfRunning(t);
+    }
+}
+
+void QVTClock::handleMSCGo(const QVariantMap& info)
+{
+    if (followsTimecode()) {
+        return;
+    }
+    // -1: the GO names no cue. No negative number is a cue index.
+    const qlonglong cue = info.value(QStringLiteral("cueNum"), -1).toLongLong();
+    if (cue >= 0) {
+        jumpToItemAndStart(cue);
+    } else if (!isRunning_.load()) {
+        startClock();
+    }
+}
+
+void QVTClock::handleMSCStop(const QVariantMap&)
+{
+    if (!followsTimecode() && isRunning_.load()) {
+        stopClockWithCompletedHandler(nullptr);
+    }
+}
+
+void QVTClock::handleMSCResume(const QVariantMap&)
+{
+    if (!followsTimecode() && !isRunning_.load()) {
+        startClock();
+    }
+}
+
+void QVTClock::handleMSCReset(const QVariantMap& info)
+{
+    if (isRunning_.load() && !followsTimecode()) {
+        stopClockWithCompletedHandler([this, info] { handleMMCRewind(info); });
+    } else {
+        handleMMCRewind(info);
+    }
+}
+
+bool QVTClock::setLtcInputSampleRate(double deviceSampleRate)
+{
+    std::lock_guard lock(ltcMutex_);
+    if (ltcDecoder) {
+        ltc_decoder_free(ltcDecoder);
+        ltcDecoder = nullptr;
+    }
+    ltcFrameCount = 0;
+    if (!(deviceSampleRate > 0)) {
+        return false;
+    }
+    const int32_t apv = trunc32(deviceSampleRate / framerate());
+    ltcDecoder = ltc_decoder_create(apv, kLTCQueueFrames);
+    KLOG_VERBOSE("LTC decoder apv: {}", apv);
+    return ltcDecoder != nullptr;
+}
+
+void QVTClock::handleLTCData(const float* samples)
+{
+    if (!isLTCSlave_.load()) {
+        return;
+    }
+    std::array<double, kLTCQueueFrames> times;
+    size_t count = 0;
+    {
+        std::unique_lock lock(ltcMutex_, std::try_to_lock);
+        if (!lock.owns_lock() || !ltcDecoder) {
+            return;
+        }
+        // libltc only reads the samples.
+        ltc_decoder_write_float(ltcDecoder, const_cast<float*>(samples), kLTCBlockSamples, ltc_off_t(ltcFrameCount));
+        ltcFrameCount += kLTCBlockSamples;
+        LTCFrameExt frame;
+        const double ft = frameTimeOfCurrentSMPTEFormat();
+        while (count < times.size() && ltc_decoder_read(ltcDecoder, &frame)) {
+            SMPTETimecode time;
+            ltc_frame_to_time(&time, &frame.ltc, LTC_USE_DATE);
+            times[count++] = time.hours * 3600 + time.mins * 60 + time.secs + time.frame * ft;
+        }
+    }
+    // Outside the decoder's lock: observers of these may take their time.
+    for (size_t i = 0; i < count; ++i) {
+        timecodeFrameArrived();
+        handleNewTimeInSlaveMode(times[i]);
+    }
+}
+
+void QVTClock::receivedNMCMessage(std::span<const uint8_t> bytes)
+{
+    if (followsTimecode()) {
+        return;
+    }
+    QString error;
+    const std::optional<NMC_Packet> packet = NMC_Packet::fromBytes(bytes, &error);
+    if (!packet) {
+        KLOG_WARN("network-link packet dropped: {}", error.toStdString());
+        return;
+    }
+    if (KavioNMCManager::sharedManager().isKavioBackup()) {
+        KLOG_VERBOSE("BACKUP packet.command: {}", int(packet->command));
+        if (packet->command >= KavioNetworkLinkCommandSeek) {
+            handleKavioBackupCommand(*packet);
+        }
+        return;
+    }
+    KLOG_VERBOSE("NO BACKUP packet.command: {}", int(packet->command));
+    switch (packet->command) {
+    case KavioNetworkLinkCommandStop:
+        if (isRunning_.load()) {
+            stopClockWithCompletedHandler([this, p = *packet] { handleNMCLocate(p); });
+        } else {
+            handleNMCLocate(*packet);
+        }
+        break;
+    case KavioNetworkLinkCommandLocate:
+        handleNMCLocate(*packet);
+        break;
+    case KavioNetworkLinkCommandPlay:
+        if (!isRunning_.load()) {
+            startClock();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+namespace {
+
+// The format code of a packet's frame rate (24, 25 or 30).
+int32_t formatOfFramerate(uint8_t fps)
+{
+    return fps == 24 ? QVTClockSMPTEFormat24 : fps == 25 ? QVTClockSMPTEFormat25 : QVTClockSMPTEFormat30;
+}
+
+}  // namespace
+
+void QVTClock::handleNMCLocate(const NMC_Packet& packet)
+{
+    if (KavioNMCManager::sharedManager().isKavioBackup()) {
+        return;
+    }
+    if (packet.fps != framerate()) {
+        setSmpteFormatFromInput(formatOfFramerate(packet.fps));
+    }
+    const auto& time = packet.smptetime;
+    const double t = time.hours * 3600 + time.minutes * 60 + time.seconds + time.frames * frameTimeOfCurrentSMPTEFormat();
+    if (clockSMPTETime() == smpteRepresentationOfTime(t)) {
+        return;
+    }
+    if (t <= secondsForSMPTEString(maxClockSMPTETime())) {
+        KLOG_VERBOSE("nmc time to locate: {} (command: {})", t, int(packet.command));
+        locateStoppingIfRunning(t);
+    }
+}
+
+void QVTClock::handleKavioBackupCommand(const NMC_Packet& packet)
+{
+    if (packet.fps != framerate()) {
+        smpteFormat_.store(formatOfFramerate(packet.fps));
+    }
+    const int cue = packet.cue;
+    const auto postValue = [this](const char* name, const QVariant& value) {
+        post(name, {{QString::fromLatin1(name), value}});
+    };
+    switch (packet.command) {
+    case KavioNetworkLinkCommandSeek:
+        postValue(QVTClockNotification::SeekNMCCommand, QVariantList{cue, packet.timeString()});
+        break;
+    case KavioNetworkLinkCommandRewindCue:
+        postValue(QVTClockNotification::RewindNMCCommand, cue);
+        break;
+    case KavioNetworkLinkCommandGoto:
+        postValue(QVTClockNotification::GotoNMCCommand, QVariantList{cue, int(packet.smptetime.seconds)});
+        break;
+    case KavioNetworkLinkCommandJumpToCue:
+        postValue(QVTClockNotification::JumpNMCCommand, cue);
+        break;
+    case KavioNetworkLinkCommandJumpToCueAndPlay:
+        postValue(QVTClockNotification::JumpAndPlayNMCCommand, cue);
+        break;
+    case KavioNetworkLinkCommandBackupStop:
+        postValue(QVTClockNotification::StopNMCCommand, QVariantList{cue, packet.timeString()});
+        break;
+    case KavioNetworkLinkCommandBackupPlay:
+        postValue(QVTClockNotification::PlayNMCCommand, QVariantList{cue, packet.timeString()});
+        break;
+    case KavioNetworkLinkCommandPanic:
+        postValue(QVTClockNotification::PanicNMCCommand, cue);
+        break;
+    default:
+        break;
+    }
 }

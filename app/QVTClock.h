@@ -222,8 +222,8 @@ public:
 
     // The MIDI sources followed, observed on the MIDI manager's centre (the process's shared
     // manager) with the node as object. The clock holds each node weakly; null stops following.
-    // A new MTC source restarts the quarter-frame assembly. Main thread (any thread that is not
-    // the MIDI input thread); without a MIDI manager the node is kept but nothing is observed.
+    // A new MTC source restarts the quarter-frame assembly. Any thread but the MIDI input
+    // thread; without a MIDI manager the node is kept but nothing is observed.
     //
     // MTC (only while isMTCSlave): quarter frames assemble the time; piece 3 hands the time plus
     // one frame to a running clock, piece 7 the time plus two frames in any case (this starts a
@@ -251,7 +251,8 @@ public:
     static constexpr size_t kLTCBlockSamples = 512;
     // A new LTC input running at that sample rate (0 or less: no input). Frees the previous
     // decoder, restarts the sample count and makes a decoder for rate / framerate samples a
-    // frame. Answers whether the decoder exists: only then may the input feed handleLTCData.
+    // frame (at the frame rate of this call; a later rate change keeps the decoder). Answers
+    // whether the decoder exists: only then may the input feed handleLTCData.
     // Any thread but the input's; it waits for a block being decoded.
     bool setLtcInputSampleRate(double deviceSampleRate);
     // One block of kLTCBlockSamples samples from the LTC input (only read). Only while
@@ -304,6 +305,7 @@ private:
     using MIDIHandler = void (QVTClock::*)(const QVariantMap& userInfo);
     struct MIDISource {
         std::weak_ptr<QVTMIDINode> node;
+        std::shared_ptr<NotificationCenter> center;  // where the tokens were registered
         std::vector<NotificationCenter::Token> tokens;
     };
     void followMIDISource(MIDISource& source, const std::shared_ptr<QVTMIDINode>& node,
@@ -314,7 +316,7 @@ private:
     bool followsTimecode() const;
     // Sets the time without offset and posts "QVTCLOCK_EXT_START_TIME_SET"; a running clock is
     // stopped first, moved in the stop's completion and started again.
-    void locateStoppingIfRunning(double seconds, const QString& logEntry = {});
+    void locateStoppingIfRunning(double seconds);
     // Stops the clock (a stopped one at once), then posts "jumpToItem" with the index and starts.
     void jumpToItemAndStart(qlonglong index);
     void setSmpteFormatFromInput(int32_t format);
@@ -352,9 +354,8 @@ private:
     std::atomic<double> clockOffset_{0.0};
     std::atomic<int64_t> delay_{0};
 
-    // MIDI sources: set on the main thread, read by the handlers.
+    // MIDI sources: set by the setters, read by the getters.
     mutable std::mutex sourcesMutex_;
-    std::shared_ptr<NotificationCenter> midiCenter_;  // the MIDI manager's, once a source was set
     MIDISource mtcSource_;
     MIDISource mmcSource_;
     MIDISource mscSource_;
