@@ -6,6 +6,12 @@
 
 #include <cstdint>
 
+// *out = a * b + c; false when that does not fit in 64 bits (time fields of absurd size).
+inline bool checkedMulAdd(std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t* out)
+{
+    return !__builtin_mul_overflow(a, b, out) && !__builtin_add_overflow(*out, c, out);
+}
+
 class CaptionScanner {
 public:
     CaptionScanner(const QString& text, bool skipWhiteSpace) : text_(text), skip_(skipWhiteSpace) {}

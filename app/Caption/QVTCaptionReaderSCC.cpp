@@ -33,14 +33,16 @@ bool QVTCaptionReaderSCC::readText(const QString& text)
             continue;
         }
         CaptionScanner scanner(line, true);
-        std::int64_t hh, mm, ss, ff;
+        // Whole seconds are real seconds; frames count 1001/30000 s each. A time code too large
+        // for the arithmetic is no time code.
+        std::int64_t hh, mm, ss, ff, frames, value;
         if (!(scanner.scanInteger(&hh) && scanner.scanString(":") && scanner.scanInteger(&mm) &&
               scanner.scanString(":") && scanner.scanInteger(&ss) && scanner.scanCharactersFromSet(":;") &&
-              scanner.scanInteger(&ff))) {
+              scanner.scanInteger(&ff) && checkedMulAdd(ff, 1001, 0, &frames) && checkedMulAdd(hh, 60, mm, &value) &&
+              checkedMulAdd(value, 60, ss, &value) && checkedMulAdd(value, 30000, frames, &value))) {
             continue;
         }
-        // Whole seconds are real seconds; frames count 1001/30000 s each.
-        const MediaTime time = MediaTime::make(ff * 1001 + ((hh * 60 + mm) * 60 + ss) * 30000, 30000);
+        const MediaTime time = MediaTime::make(value, 30000);
         bytes.clear();
         std::uint32_t word;
         while (scanner.scanHexInt(&word)) {

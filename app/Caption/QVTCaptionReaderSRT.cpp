@@ -6,13 +6,15 @@
 
 namespace {
 
-// "hh:mm:ss,mmm" as a time at timescale 1000.
+// "hh:mm:ss,mmm" as a time at timescale 1000; false also when the value does not fit.
 bool scanTime(CaptionScanner& scanner, MediaTime* time)
 {
-    std::int64_t h, m, s, ms;
+    std::int64_t h, m, s, ms, value;
     if (scanner.scanInteger(&h) && scanner.scanString(":") && scanner.scanInteger(&m) && scanner.scanString(":") &&
-        scanner.scanInteger(&s) && scanner.scanString(",") && scanner.scanInteger(&ms)) {
-        *time = MediaTime::make(((h * 60 + m) * 60 + s) * 1000 + ms, 1000);
+        scanner.scanInteger(&s) && scanner.scanString(",") && scanner.scanInteger(&ms) &&
+        checkedMulAdd(h, 60, m, &value) && checkedMulAdd(value, 60, s, &value) &&
+        checkedMulAdd(value, 1000, ms, &value)) {
+        *time = MediaTime::make(value, 1000);
         return true;
     }
     return false;

@@ -187,3 +187,16 @@ TEST(SccReader, HeaderIsRequired)
         EXPECT_FALSE(reader.initWithMovieFile(folder.url("clip.mov"), ".scc", 20)) << bytes.toStdString();
     }
 }
+
+TEST(CaptionReaders, TimeCodesTooLargeForTheArithmeticAreNotTimeCodes)
+{
+    QVTCaptionReaderSRT srt;
+    ASSERT_TRUE(srt.readText("1\n3000000000000:00:00,000 --> 00:00:01,000\n00:00:01,000 --> 00:00:02,000\nx\n"));
+    ASSERT_EQ(srt.captions().size(), 1u);  // the next line was taken as the timing line
+    EXPECT_EQ(srt.captions()[0]->startTime, ms(1000));
+
+    QVTCaptionReaderSCC scc;
+    ASSERT_TRUE(scc.readText("Scenarist_SCC V1.0\n100000000000:00:00:00\t9420 9470 c1c2 942f\n"
+                             "00:00:00:00:9223372036854775807\t9420\n"));
+    EXPECT_TRUE(scc.captions().empty());
+}
