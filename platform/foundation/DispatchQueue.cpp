@@ -132,10 +132,12 @@ void DispatchQueue::Impl::enqueue(Task task)
     {
         std::lock_guard lock(mutex);
         ready.push_back(std::move(task));
-    }
-    if (!isMain) {
-        wake.notify_one();
-        return;
+        // Woken under the lock: once it is released the queue may run this task, finish and
+        // be destroyed before a later notify could reach it.
+        if (!isMain) {
+            wake.notify_one();
+            return;
+        }
     }
     wake.notify_all();  // a thread waiting in runMainUntil
     auto* app = QCoreApplication::instance();
