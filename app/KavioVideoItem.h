@@ -7,8 +7,10 @@
 // to it (`manager`). The implementation is split by concern into
 // app/KavioVideoItem/KavioVideoItem+<Concern>.cpp.
 //
-// Threads. Identity, name, index and OSC address-space operations run on the main thread, where
-// the cue's row lives. The adjustment setters run on their caller's thread and take no lock; a
+// Threads. Identity, name, index and OSC address-space operations, the record, the goto target
+// and the row's toggles run on the main thread, where the cue's row lives (a caller on another
+// thread, such as the clock asking nextItemToPlay(), goes through the main thread or the
+// controller's items queue). The adjustment setters run on their caller's thread and take no lock; a
 // cue's values are changed from one thread at a time (its feedback messages are shared state).
 // Properties that the render and clock threads read while the main thread writes them are
 // atomic: scalars are std::atomic, media times, sizes and the crop are sequence-locked (a
@@ -26,6 +28,7 @@
 #include "QVTOSCMessage.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QSize>
 #include <QSizeF>
 #include <QString>
@@ -77,6 +80,49 @@ struct KavioGeometryCrop {
 
 // Hands one prepared feedback message to the OSC kit. The message is read during the call only.
 using KavioOSCFeedbackSender = std::function<void(const QVTOSCMessage&)>;
+
+// Posted on the default centre, no object, when a cue has read its record.
+inline const QString kKavioItemBecameReadyNotification = QStringLiteral("KavioItemBecameReady");
+// Posted on the default centre with the cue as object when the cue its feedback names changed.
+inline const QString kKavioCueOSCAddressSpaceChangedNotification = QStringLiteral("KavioCueOSCAddressSpaceChanged");
+
+// Goto icons: the target lies below the cue in the list, or not.
+inline const QString kKavioGotoDownImage = QStringLiteral("kavio_goto_down");
+inline const QString kKavioGotoUpImage = QStringLiteral("kavio_goto_up");
+
+// One button of the cue's row as the cue keeps it. The toggles' states are the truth the record
+// saves and the playback reads; the row view presents them. A disabled button refuses clicks,
+// but the cue may still set its state. Main thread only.
+struct KavioRowButton {
+    int state = 0;  // 0 off, 1 on
+    bool enabled = true;
+    bool hidden = false;
+    QString title;
+    QString imageName;
+    QString toolTip;
+};
+
+// The cue's audio player as the record and the routing see it; the audio engine's player
+// implements it. Main thread.
+class KavioCueAudioPlayer {
+public:
+    virtual ~KavioCueAudioPlayer() = default;
+    // Per device channel, the 1-based source channel that plays there; 0 is silent.
+    virtual QList<int> channelMapping() const = 0;
+    // The number of device channels the player feeds.
+    virtual int deviceChannels() const = 0;
+    // Takes a new mapping for at most `maxChannels` device channels.
+    virtual void setOutputChannelMapping(const QList<int>& mapping, int maxChannels) = 0;
+};
+
+// A live source that keeps its own settings in the cue's record (the web-page and window
+// sources). Main thread.
+class KavioRecordedSource {
+public:
+    virtual ~KavioRecordedSource() = default;
+    virtual QVariantMap saveData() const = 0;
+    virtual void loadWithData(const QVariantMap& data) = 0;
+};
 
 class KavioVideoItem : public std::enable_shared_from_this<KavioVideoItem> {
 public:
@@ -138,9 +184,12 @@ public:
     // uid of the goto target; empty for none.
     QString gotoItemUID() const { return gotoItemUID_; }
     std::int32_t colorTag() const { return colorTag_.load(); }
-    void setColorTag(std::int32_t tag) { colorTag_.store(tag); }
+    // Stores the tag; the row's colour-tag dot shows for any tag but 0. Main thread.
+    void setColorTag(std::int32_t tag);
     bool isCollapsed() const { return isCollapsed_.load(); }
     void setIsCollapsed(bool value) { isCollapsed_.store(value); }
+    // Opens a collapsed row; nothing when it is open already.
+    void expand();
 
     int mediaType() const { return mediaType_.load(); }
     void setMediaType(int type) { mediaType_.store(type); }
@@ -157,7 +206,11 @@ public:
     // cannot be resolved.
     static QString resolvedPathForPath(const QString& path);
 
+    // The following cue of the list (the first one for the last cue while the playlist loops).
     std::shared_ptr<KavioVideoItem> nextItem() const { return nextItem_.lock(); }
+    // Set by the controller when it rebuilds the order: stores the cue weakly, re-creates the
+    // transition when the cue has one, and refreshes the transition icon.
+    void setNextItem(const std::shared_ptr<KavioVideoItem>& item);
     std::shared_ptr<KavioVideoItem> prevItem() const { return prevItem_.lock(); }
     void setPrevItem(const std::shared_ptr<KavioVideoItem>& item) { prevItem_ = item; }
 
@@ -207,6 +260,7 @@ public:
     void setPixelAspect(float v) { pixelAspect_.store(v); }
     // PDF pages count from 1.
     std::uint64_t pdfPage() const { return pdfPage_.load(); }
+    void setPdfPage(std::uint64_t page);
     std::uint64_t pdfPageCount() const { return pdfPageCount_.load(); }
     // Bookmark of the media file.
     QByteArray bookmarkdata() const { return bookmarkdata_.load(); }
@@ -252,6 +306,8 @@ public:
     double captionDelaySeconds() const { return captionDelaySeconds_.load(); }
     // The chosen caption track; -1 for none.
     std::int32_t selectedCaptionTrack() const { return selectedCaptionTrack_.load(); }
+    // Selects a track (-1 none) and sets the caption delay back to 0.
+    void setSelectedCaptionTrack(std::int32_t track);
 
     // --- Toggles, looping, fades, transition -------------------------------------------------
     bool isLooping() const { return isLooping_.load(); }
@@ -270,12 +326,14 @@ public:
     std::int32_t transitionType() const { return transitionType_.load(); }
     void setTransitionType(std::int32_t v) { transitionType_.store(v); }
     double transitionTime() const { return transitionTime_.load(); }
+    void setTransitionTime(double seconds);
     bool isUsingDefaultTransitionDuration() const { return isUsingDefaultTransitionDuration_.load(); }
     void setIsUsingDefaultTransitionDuration(bool v) { isUsingDefaultTransitionDuration_.store(v); }
     bool shouldOperateWithTransitionHelper() const { return shouldOperateWithTransitionHelper_.load(); }
     void setShouldOperateWithTransitionHelper(bool v) { shouldOperateWithTransitionHelper_.store(v); }
     // Fade length, seconds.
     float fadetime() const { return fadetime_.load(); }
+    void setFadetime(float seconds);
     bool isUsingDefaultFadeDuration() const { return isUsingDefaultFadeDuration_.load(); }
     void setIsUsingDefaultFadeDuration(bool v) { isUsingDefaultFadeDuration_.store(v); }
     bool shouldStopAtBeginning() const { return shouldStopAtBeginning_.load(); }
@@ -311,6 +369,7 @@ public:
     bool isSeeking() const { return isSeeking_.load(); }
     void setIsSeeking(bool v) { isSeeking_.store(v); }
     bool isMissing() const { return isMissing_.load(); }
+    void setIsMissing(bool v) { isMissing_.store(v); }
     bool isSelected() const { return isSelected_.load(); }
     void setIsSelected(bool v) { isSelected_.store(v); }
     bool isCurrent() const { return isCurrent_.load(); }
@@ -460,6 +519,130 @@ public:
     const QVTOSCMessage* cropBottomMsg() const { return cropBottomMsg_.get(); }
     const QVTOSCMessage* cropLeftMsg() const { return cropLeftMsg_.get(); }
 
+    // --- The row's toggles (main thread) --------------------------------------------------------
+    KavioRowButton& soundButton() { return soundButton_; }
+    KavioRowButton& fadeInButton() { return fadeInButton_; }
+    KavioRowButton& fadeOutButton() { return fadeOutButton_; }
+    KavioRowButton& transitionButton() { return transitionButton_; }
+    KavioRowButton& loopButton() { return loopButton_; }
+    KavioRowButton& pauseAtBeginningButton() { return pauseAtBeginningButton_; }
+    KavioRowButton& pauseAtEndButton() { return pauseAtEndButton_; }
+    // Starts disabled: there is no target yet.
+    KavioRowButton& gotoButton() { return gotoButton_; }
+    // The label that names the goto target; starts disabled and hidden.
+    KavioRowButton& gotoTargetButton() { return gotoTargetButton_; }
+    // Hidden while the tag is 0.
+    const KavioRowButton& colorTagButton() const { return colorTagButton_; }
+    // The box around the toggles: 34 points wider while the goto target label shows.
+    QSizeF togglesBoxSize() const { return togglesBoxSize_; }
+    void setTogglesBoxSize(const QSizeF& size) { togglesBoxSize_ = size; }
+
+    // --- Audio player and recorded sources (main thread) ---------------------------------------
+    // The audio player in use; nullptr while the cue has none.
+    std::shared_ptr<KavioCueAudioPlayer> audioPlayer() const { return audioPlayer_; }
+    void setAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { audioPlayer_ = std::move(player); }
+    std::shared_ptr<KavioRecordedSource> browserSource() const { return browserSource_; }
+    void setBrowserSource(std::shared_ptr<KavioRecordedSource> source) { browserSource_ = std::move(source); }
+    std::shared_ptr<KavioRecordedSource> windowSource() const { return windowSource_; }
+    void setWindowSource(std::shared_ptr<KavioRecordedSource> source) { windowSource_ = std::move(source); }
+
+    // --- The record (main thread) ----------------------------------------------------------------
+    // The cue's record: the only form in which a cue is stored, copied, duplicated or restored.
+    // Numbers keep the widths files of the program have always had: qint32 for 32-bit integers,
+    // float for single precision (the scale link too, as 0.0 or 1.0), qint64 and quint64 for
+    // 64-bit values, bool for toggles. Media times ("_intime", "_outtime" of movie and audio
+    // cues, "_thumbtime") are their 24-byte form and the crop ("geometrycrop") is four
+    // little-endian floats top, right, bottom, left. The defaults of fade and transition length
+    // are not written. Toggles of the row ("fadein", "fadeout", "gotoitemstate", "soundbutton")
+    // are written from the buttons, the others from the cue's properties. A movie that still
+    // keeps its record (its media is not ready yet) writes the kept volume, fade and sound
+    // toggles and channel mapping, not the defaults it shows meanwhile.
+    QVariantMap saveData() const;
+
+    // Reading a record runs in stages; the controller's create request first chooses the
+    // initialiser by "mediaType" and gives the cue its path, a fresh uid and an index.
+    //
+    // The file-cue initialiser's part, run right after generalInit() once the media path is set:
+    // "_intime", "playbackrate" (stored as it stands, without re-timing), "isLooping" (on turns
+    // looping on), and "bookmarkdata" only when no file exists at the media path.
+    void applyImportantDataToRestoreOnInit(const QVariantMap& data);
+    // Reads the rest of the record in a fixed order through the setters, so their side effects
+    // run; keeps the record as cachedRestoreData(); validates the toggles; for every type but a
+    // movie applies the kept record at once (applyCachedLoadData()); for a movie selects the
+    // caption track; for a missing cue sets its transition time again; finally posts
+    // "KavioItemBecameReady". An empty record does nothing.
+    //
+    // Older records load as they always did: an absent "stopatend" turns pause at end on only
+    // while the controller says the project is an older one that asked for it; "geometryscale"
+    // sets both scales while linked; a scale mode above 5 is divided by 10; "channelmap"
+    // without "maxchannels" takes its last entry plus 1 as channel count; an absent image
+    // adjustment ("opacity" ... "vibrance") or "duration" reads as 0; "cueid" keeps its first
+    // six characters.
+    //
+    // A value of the wrong kind (a string for a number, a number for a string), a blob of the
+    // wrong length, a NaN or infinity, a negative loop count other than the endless one, an
+    // index or PDF page below 1, a playback rate or channel count below 1, a negative fade or
+    // transition length, an empty uid: that key is skipped (logged where the value is of the
+    // wrong kind or range) and the cue keeps the value it had; the rest of the record loads.
+    void loadWithData(const QVariantMap& data);
+    // Applies what needs the loaded media (channel mapping, volume, the fade and sound toggles,
+    // the web-page and window source settings), drops the kept record and recomputes the
+    // players' volume. Nothing without a kept record. A movie runs it after its first preroll.
+    void applyCachedLoadData();
+
+    // The clipboard's summary: {"name": the custom title or else the default title,
+    // "time": the unshifted start on the show clock in seconds, as a float}.
+    QVariantMap sharedCueData() const;
+
+    // --- Sync modes (any thread; the work runs on the main thread, asynchronously when called
+    // from elsewhere) -----------------------------------------------------------------------------
+    // Following external timecode: both pause buttons off and disabled; the pause properties keep
+    // their values.
+    void handleSwitchToSlaveMode();
+    // Back on the own clock: the toggles are validated again, then video and audio prerolled at
+    // the current time.
+    void handleSwitchToStandaloneMode();
+
+    // --- Goto target and next cue (main thread) -------------------------------------------------
+    // The controller's cue whose uid is gotoItemUID(), resolved on every call; nullptr for none.
+    std::shared_ptr<KavioVideoItem> gotoItem() const;
+    // Stores the target and brings the goto toggle and label up to date. An empty value clears
+    // the target: toggle and label off, disabled, the label emptied and hidden. Otherwise goto is
+    // allowed unless the loop toggle is on with an endless count (or in a mixed state): allowed
+    // enables toggle and label (states kept), not allowed disables and switches both off; then
+    // the icon and label are refreshed and the label shown. When an existing target is replaced
+    // by another while goto is enabled and on, posts "KavioCueOSCAddressSpaceChanged".
+    void setGotoItemUID(const QString& uid);
+    // The goto icon ("kavio_goto_down" for a target below this cue, else "kavio_goto_up") and
+    // the label (the target's cue ID, or its index). A target that no longer exists is dropped,
+    // except while a project loads (its cue may come later).
+    void updateGotoItemIconAndButtonIfNeeded();
+    // Re-creates the transition when the cue leads to its goto target with a transition; always
+    // refreshes the transition icon.
+    void updateTransitionOnGotoItemChangeIfNeeded();
+    void hideGotoTargetButton();
+    void showGotoTargetButton();
+    // The context menu's "Select & Show Goto Target": asks the controller to select the cue the
+    // label names.
+    void selectAndShowGotoTarget();
+    // The goto target while the goto toggle is enabled and on (nullptr when it no longer
+    // resolves), else nextItem().
+    std::shared_ptr<KavioVideoItem> nextItemToPlay() const;
+
+    // --- Steps of other concerns that the record and goto run ------------------------------------
+    // Re-applies the rules between the loop, transition, goto and pause toggles.
+    virtual void validateToggles();
+    // Builds the cue's transition to nextItemToPlay().
+    virtual void setupTransition();
+    // The transition toggle's icon: whole when the cue has a cue to play next, broken otherwise.
+    virtual void updateTransitionIcon();
+    // Recomputes the players' volume from the cue's volume, sound toggle and fades.
+    virtual void volumeChanged();
+    // Prerolls video and audio at the current time when the controller plays standalone.
+    virtual void fillVideoAndAudioBuffersAtCurrentTime();
+    // Redraws the row's title and reports the name (setCueName with title()).
+    virtual void refreshTitle();
+
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
 
@@ -567,4 +750,14 @@ private:
     FeedbackMessage contrastMsg_, hueMsg_, saturationMsg_, vibranceMsg_, scaleMsg_, scaleHMsg_;
     FeedbackMessage scaleVMsg_, rotateMsg_, posXMsg_, posYMsg_, cropTopMsg_, cropRightMsg_;
     FeedbackMessage cropBottomMsg_, cropLeftMsg_;
+
+    // The row's toggles and sources
+    KavioRowButton soundButton_, fadeInButton_, fadeOutButton_, transitionButton_, loopButton_;
+    KavioRowButton pauseAtBeginningButton_, pauseAtEndButton_;
+    KavioRowButton gotoButton_{0, false, false, {}, {}, {}};
+    KavioRowButton gotoTargetButton_{0, false, true, {}, {}, {}};
+    KavioRowButton colorTagButton_{0, true, true, {}, {}, {}};
+    QSizeF togglesBoxSize_;
+    std::shared_ptr<KavioCueAudioPlayer> audioPlayer_;
+    std::shared_ptr<KavioRecordedSource> browserSource_, windowSource_;
 };

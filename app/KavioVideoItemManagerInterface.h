@@ -5,14 +5,24 @@
 // answered "no" and "zero" and ignored the calls.
 
 #include <QSizeF>
+#include <QString>
+
+#include <memory>
+
+class KavioVideoItem;
 
 class KavioVideoItemManagerInterface {
 public:
     virtual ~KavioVideoItemManagerInterface() = default;
 
-    // True while a project's cues are being created; the cue holds back its name feedback then.
-    // Any thread.
+    // True while a project's cues are being created; the cue holds back its name feedback then,
+    // and keeps goto targets whose cues may not exist yet. Any thread.
     virtual bool isLoadingProject() const = 0;
+
+    // The application controller's flag, set while it loads an older project whose preferences
+    // asked every cue to pause at its end: a cue record without a pause-at-end setting then
+    // takes pause at end. Main thread.
+    virtual bool shouldEnablePauseAtEndBecauseOfOldProject() const = 0;
 
     // Passes the project's unsaved-changes flag on to the application controller (the
     // controller's delegate). Called on the thread of the cue setter that changed a value.
@@ -20,4 +30,14 @@ public:
 
     // The video output manager's render size in pixels, read afresh on every call. Any thread.
     virtual QSizeF renderSize() const = 0;
+
+    // The first cue of the list whose uid equals `uid`, or nullptr. Main thread.
+    virtual std::shared_ptr<KavioVideoItem> itemWithUID(const QString& uid) const = 0;
+
+    // Seconds of an SMPTE text on the master clock's timecode line. Any thread.
+    virtual double secondsForSMPTEString(const QString& smpte) const = 0;
+
+    // Selects the cue whose cue ID, or else whose index in decimal, is `cueID` and scrolls the
+    // list to it. Main thread.
+    virtual void selectAndScrollToItemAtCueID(const QString& cueID) = 0;
 };

@@ -1,15 +1,36 @@
 #pragma once
-// Fakes for cue tests: a recording OSC output, a recording controller, and a cue that records
-// its OSC address-space rebuilds.
+// Fakes for cue tests: a recording OSC output, a recording controller, a cue that records its
+// OSC address-space rebuilds and the steps it hands to other concerns, an audio player and a
+// recorded source.
 
 #include "KavioVideoItem.h"
 
+#include <QFile>
+#include <QMap>
 #include <QSizeF>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
+#include <cstdlib>
 #include <memory>
 #include <vector>
+
+// The cue reads the user defaults when it is made: keep the tests off the real settings file.
+inline const bool kCueTestsUsePrivateConfigHome = [] {
+    static QTemporaryDir dir;
+    setenv("XDG_CONFIG_HOME", dir.path().toUtf8().constData(), 1);
+    return true;
+}();
+
+// Makes an empty file `name` in `dir` and answers its path.
+inline QString makeEmptyFile(const QTemporaryDir& dir, const QString& name)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    return path;
+}
 
 // Keeps what each send carried at the moment it was sent.
 struct RecordingOSCOutput {
@@ -32,10 +53,24 @@ struct RecordingOSCOutput {
 class FakeKavioVideoItemManager : public KavioVideoItemManagerInterface {
 public:
     bool loadingProject = false;
+    bool pauseAtEndBecauseOfOldProject = false;
     QSizeF size{1920, 1080};
     int unsavedChangesCount = 0;
+    std::vector<std::shared_ptr<KavioVideoItem>> items;
+    QMap<QString, double> clockSeconds;  // SMPTE text -> seconds
+    QStringList selectedCueIDs;
 
     bool isLoadingProject() const override { return loadingProject; }
+    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return pauseAtEndBecauseOfOldProject; }
+    std::shared_ptr<KavioVideoItem> itemWithUID(const QString& uid) const override
+    {
+        for (const auto& item : items)
+            if (item->uid() == uid)
+                return item;
+        return nullptr;
+    }
+    double secondsForSMPTEString(const QString& smpte) const override { return clockSeconds.value(smpte); }
+    void selectAndScrollToItemAtCueID(const QString& cueID) override { selectedCueIDs << cueID; }
     void setHasUnsavedChanges(bool hasUnsavedChanges) override
     {
         if (hasUnsavedChanges)
@@ -48,11 +83,44 @@ class RecordingCue : public KavioVideoItem {
 public:
     using KavioVideoItem::KavioVideoItem;
     QStringList rebuilds;
+    // "validateToggles", "setupTransition", "volumeChanged", "fillBuffers", in call order.
+    QStringList steps;
 
     void buildOSCAddressSpaceForID(const QString& identifier) override
     {
         rebuilds << identifier;
         KavioVideoItem::buildOSCAddressSpaceForID(identifier);
+    }
+    void validateToggles() override { steps << "validateToggles"; }
+    void setupTransition() override { steps << "setupTransition"; }
+    void volumeChanged() override { steps << "volumeChanged"; }
+    void fillVideoAndAudioBuffersAtCurrentTime() override { steps << "fillBuffers"; }
+};
+
+class FakeAudioPlayer : public KavioCueAudioPlayer {
+public:
+    QList<int> mapping{1, 2};
+    int channels = 2;
+
+    QList<int> channelMapping() const override { return mapping; }
+    int deviceChannels() const override { return channels; }
+    void setOutputChannelMapping(const QList<int>& newMapping, int maxChannels) override
+    {
+        mapping = newMapping;
+        channels = maxChannels;
+    }
+};
+
+class FakeRecordedSource : public KavioRecordedSource {
+public:
+    QVariantMap data;
+    int loads = 0;
+
+    QVariantMap saveData() const override { return data; }
+    void loadWithData(const QVariantMap& newData) override
+    {
+        data = newData;
+        ++loads;
     }
 };
 

@@ -1,0 +1,43 @@
+#include "KavioVideoItem.h"
+
+void KavioVideoItem::setTransitionTime(double seconds)
+{
+    // TODO(cue transitions): the limits against this and the next cue's durations, and the
+    // controller's rebuild of the following cues' times.
+    transitionTime_.store(seconds);
+}
+
+void KavioVideoItem::setupTransition()
+{
+    // TODO(cue transitions): the transition renderer bound to this cue and nextItemToPlay().
+}
+
+void KavioVideoItem::setFadetime(float seconds)
+{
+    // TODO(cue row): the fade buttons switch between cut and fade icons around 0.1 s.
+    fadetime_.store(seconds);
+}
+
+void KavioVideoItem::setPdfPage(std::uint64_t page)
+{
+    // TODO(media loading): reload the still from the page and regenerate the thumbnail.
+    pdfPage_.store(page);
+}
+
+void KavioVideoItem::setSelectedCaptionTrack(std::int32_t track)
+{
+    // TODO(captions of a cue): rebuild the caption readers for the render size.
+    selectedCaptionTrack_.store(track);
+    captionDelaySeconds_.store(0.0);
+}
+
+void KavioVideoItem::volumeChanged()
+{
+    // TODO(audio routing and volume): the players' volume from the cue's volume, the sound
+    // toggle, the fades and the master and main volumes.
+}
+
+void KavioVideoItem::fillVideoAndAudioBuffersAtCurrentTime()
+{
+    // TODO(preroll): preroll video and audio at the current time while playing standalone.
+}
