@@ -404,22 +404,10 @@ void QVTClock::stopClockWithCompletedHandler(Callback handler)
         }
     });
 
-    clockStateGuard.enter();
-    const bool running = isRunning_.load();
-    const bool pending = shouldstop.load();
-    Callback* replaced = nullptr;
-    if (running && !pending) {
-        replaced = completedHandler_.exchange(completion);
-        completion = nullptr;
-        shouldstop.store(true);
-    }
-    clockStateGuard.leave();
-    delete replaced;
-    delete completion;
-
-    if (!running) {
+    const StopRequest request = requestStop(completion);
+    if (!request.running) {
         KLOG_VERBOSE("stopClockWithCompletedHandler called but the clock is not running, fallback...");
-    } else if (pending) {
+    } else if (request.pending) {
         KLOG_VERBOSE("!!! POSSIBLE ERROR - CLOCK ALREADY WAIT TO BE STOPPED! At least we will run the completed handler...");
     } else {
         return;
@@ -448,10 +436,17 @@ void QVTClock::restartClockFromTimeWithoutNotifyingManager(double seconds, Callb
         }
     });
 
+    if (!requestStop(completion).accepted()) {
+        KLOG_VERBOSE("POSSIBLE ERROR: clock was stopped already, or it is not running when calling restartClockFromTime");
+    }
+}
+
+QVTClock::StopRequest QVTClock::requestStop(Callback* completion)
+{
     clockStateGuard.enter();
-    const bool accepted = isRunning_.load() && !shouldstop.load();
+    const StopRequest request{isRunning_.load(), shouldstop.load()};
     Callback* replaced = nullptr;
-    if (accepted) {
+    if (request.accepted()) {
         replaced = completedHandler_.exchange(completion);
         completion = nullptr;
         shouldstop.store(true);
@@ -459,10 +454,7 @@ void QVTClock::restartClockFromTimeWithoutNotifyingManager(double seconds, Callb
     clockStateGuard.leave();
     delete replaced;
     delete completion;
-
-    if (!accepted) {
-        KLOG_VERBOSE("POSSIBLE ERROR: clock was stopped already, or it is not running when calling restartClockFromTime");
-    }
+    return request;
 }
 
 void QVTClock::addStopCompletedHandler(Callback handler)

@@ -296,6 +296,14 @@ private:
     void followTimecode(uint64_t now);
     // Runs the stop's completion last: nothing of the clock is touched after it.
     void completeRequestedStop();
+    // A running clock with no stop pending takes `completion` (owned) as its stop's completion
+    // and stops at the end of the current cycle; otherwise `completion` is deleted unrun.
+    struct StopRequest {
+        bool running;
+        bool pending;  // a stop was already requested
+        bool accepted() const { return running && !pending; }
+    };
+    StopRequest requestStop(Callback* completion);
     // Posts "CLOCK_TIME_CHANGED" when the two times differ in their SMPTE strings.
     void postIfFrameChanged(double before, double after);
     void post(const char* name, const QVariantMap& userInfo = {});

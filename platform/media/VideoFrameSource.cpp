@@ -1,30 +1,18 @@
 #include "VideoFrameSource.h"
 
 #include "FFmpegSupport.h"
+#include "FrameQueue.h"
 #include "VideoFrameConverter.h"
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 using namespace MediaFFmpeg;
 
 namespace {
-
-struct QueuedFrame {
-    int64_t pts;  // stream time base, file offset included
-    uint64_t serial;
-    VideoFrameRef frame;
-};
-
-struct Seek {
-    MediaTime time;
-    std::function<void(bool)> completion;
-};
 
 struct RawFrame {
     FramePtr picture;
@@ -33,7 +21,7 @@ struct RawFrame {
 
 }  // namespace
 
-struct VideoFrameSource::State {
+struct VideoFrameSource::State : FrameQueue<VideoFrameRef> {
     // Fixed after open.
     std::string path;
     VideoFrameSourceOptions options;
@@ -48,45 +36,35 @@ struct VideoFrameSource::State {
     std::unique_ptr<VideoFrameConverter> seekConverter;  // worker only
     std::unique_ptr<VideoFrameConverter> converter;      // converting thread only
 
-    // Shared, under `mutex`.
-    mutable std::mutex mutex;
-    std::condition_variable workerWake;
+    // Shared with the converting thread, under `mutex`.
     std::condition_variable converterWake;
-    std::condition_variable frameReady;
-    std::deque<QueuedFrame> queue;
     std::deque<RawFrame> raw;  // decoded, waiting for the converting thread
     bool converting = false;
-    bool decodeEnded = false;       // the worker has decoded the last picture
-    bool frontHoldsEarlier = true;  // the queue's first frame is the track's first frame
-    bool positioned = true;         // the queue follows a finished seek (or the start)
-    bool ended = false;
-    bool stop = false;
-    uint64_t generation = 0;  // changes with every seek and cancel
-    std::optional<Seek> pendingSeek;
-    bool seekActive = false;  // pending or being carried out
-    uint64_t nextSerial = 1;
-    uint64_t lastHandedSerial = 0;
-    MediaError fatal;
+    bool decodeEnded = false;  // the worker has decoded the last picture
     std::atomic<int> unconvertible{0};
 
     std::thread worker;
     std::thread converterThread;
 
-    void run();
     void convertLoop();
-    void performSeek(Seek seek, uint64_t gen);
-    void decodeAndQueueOne(uint64_t gen);
     FramePtr decodeNext();
     VideoFrameRef convert(VideoFrameConverter& with, const AVFrame* frame);
-    size_t framesInFlight() const { return queue.size() + raw.size() + (converting ? 1 : 0); }
-
-    // Under `mutex`.
-    long indexFor(int64_t t) const;
-    bool isExact(long index, int64_t t) const;
-    void releaseBefore(long index);
     int64_t ticks(const MediaTime& time) const {
         return fromMediaTime(time, track.stream->time_base) + track.offset;
     }
+
+    // Counts the pictures the converting thread holds too, so that decoding stays bounded.
+    bool wantsMore() const override {
+        return !decodeEnded &&
+               queue.size() + raw.size() + (converting ? 1 : 0) < size_t(options.queueCapacity);
+    }
+    void performSeek(Seek seek, uint64_t gen) override;
+    void readAhead(uint64_t gen) override;
+    void resetReadAhead(bool trackEnded) override {
+        raw.clear();
+        decodeEnded = trackEnded;
+    }
+    int skippedCount() const { return decoder->skippedCount() + unconvertible.load(); }
 };
 
 std::unique_ptr<VideoFrameSource> VideoFrameSource::open(const std::string& path,
@@ -115,7 +93,7 @@ std::unique_ptr<VideoFrameSource> VideoFrameSource::open(const std::string& path
                                                      track.streamIndex, state->ptsStep, path);
 
     State* raw = state.get();
-    state->worker = std::thread([raw] { raw->run(); });
+    state->worker = std::thread([raw] { raw->runWorker(); });
     state->converterThread = std::thread([raw] { raw->convertLoop(); });
     return std::unique_ptr<VideoFrameSource>(new VideoFrameSource(std::move(state)));
 }
@@ -123,19 +101,11 @@ std::unique_ptr<VideoFrameSource> VideoFrameSource::open(const std::string& path
 VideoFrameSource::VideoFrameSource(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
 VideoFrameSource::~VideoFrameSource() {
-    std::optional<Seek> pending;
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->stop = true;
-        ++state_->generation;
-        pending.swap(state_->pendingSeek);
-    }
-    state_->workerWake.notify_all();
+    auto pending = state_->requestStop();
     state_->converterWake.notify_all();
-    state_->frameReady.notify_all();
     if (state_->worker.joinable()) state_->worker.join();
     if (state_->converterThread.joinable()) state_->converterThread.join();
-    if (pending && pending->completion) pending->completion(false);
+    State::complete(pending, false);
 }
 
 MediaPixelFormat VideoFrameSource::pixelFormat() const {
@@ -152,159 +122,48 @@ MediaTime VideoFrameSource::nominalFrameDuration() const {
 }
 
 void VideoFrameSource::seekToTime(const MediaTime& time, std::function<void(bool)> completion) {
-    std::optional<Seek> replaced;
-    {
-        std::lock_guard lock(state_->mutex);
-        ++state_->generation;
-        replaced.swap(state_->pendingSeek);
-        state_->pendingSeek = Seek{time, std::move(completion)};
-        state_->seekActive = true;
-        state_->positioned = false;
-        state_->queue.clear();
-        state_->raw.clear();
-        state_->ended = false;
-        state_->decodeEnded = false;
-        state_->lastHandedSerial = 0;
-    }
-    state_->workerWake.notify_all();
-    state_->frameReady.notify_all();
-    if (replaced && replaced->completion) replaced->completion(false);
+    state_->requestSeek(time, std::move(completion));
 }
 
 void VideoFrameSource::cancelPendingSeeks() {
-    std::optional<Seek> cancelled;
-    {
-        std::lock_guard lock(state_->mutex);
-        if (!state_->seekActive) return;
-        ++state_->generation;
-        state_->seekActive = false;
-        cancelled.swap(state_->pendingSeek);
-    }
-    state_->frameReady.notify_all();
-    if (cancelled && cancelled->completion) cancelled->completion(false);
+    state_->cancelPendingSeeks();
 }
 
 bool VideoFrameSource::hasNewFrameForItemTime(const MediaTime& time) const {
-    std::lock_guard lock(state_->mutex);
-    const long index = state_->indexFor(state_->ticks(time));
-    return index >= 0 && state_->queue[size_t(index)].serial != state_->lastHandedSerial;
+    return state_->hasNewFrameAt(state_->ticks(time));
 }
 
 VideoFrameRef VideoFrameSource::copyFrameForItemTime(const MediaTime& time,
                                                      MediaTime* displayTime) {
-    VideoFrameRef frame;
-    {
-        std::lock_guard lock(state_->mutex);
-        const long index = state_->indexFor(state_->ticks(time));
-        if (index < 0) return nullptr;
-        state_->releaseBefore(index);
-        const QueuedFrame& shown = state_->queue.front();
-        state_->lastHandedSerial = shown.serial;
-        frame = shown.frame;
-    }
-    state_->workerWake.notify_all();
-    if (displayTime) *displayTime = frame->presentationTime();
-    return frame;
+    return state_->copyFrameAt(state_->ticks(time), displayTime);
 }
 
 bool VideoFrameSource::waitForItemTime(const MediaTime& time, double timeoutSeconds) {
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double>(timeoutSeconds));
-    std::unique_lock lock(state_->mutex);
-    const int64_t t = state_->ticks(time);
-    for (;;) {
-        if (state_->stop) return false;
-        if (state_->positioned) {
-            long index = state_->indexFor(t);
-            if (index > 0) {
-                state_->releaseBefore(index);
-                state_->workerWake.notify_all();
-                index = 0;
-            }
-            if (state_->isExact(index, t)) return true;
-            if (state_->ended) return false;
-        } else if (!state_->seekActive) {
-            return false;  // a cancelled seek: nothing comes until the next one
-        }
-        if (state_->frameReady.wait_until(lock, deadline) == std::cv_status::timeout)
-            return state_->positioned && state_->isExact(state_->indexFor(t), t);
-    }
+    return state_->waitFor(state_->ticks(time), timeoutSeconds);
 }
 
 bool VideoFrameSource::isAtEnd() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->positioned && state_->ended;
+    return state_->isAtEnd();
 }
 
 int VideoFrameSource::skippedFrameCount() const {
-    return state_->decoder->skippedCount() + state_->unconvertible.load();
+    return state_->skippedCount();
 }
 
 MediaError VideoFrameSource::error() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->fatal;
-}
-
-// ---- queue bookkeeping (under the lock) ----
-
-long VideoFrameSource::State::indexFor(int64_t t) const {
-    if (!positioned || queue.empty()) return -1;
-    long found = -1;
-    for (size_t i = 0; i < queue.size() && queue[i].pts <= t; ++i)
-        found = long(i);
-    if (found < 0 && frontHoldsEarlier) found = 0;
-    return found;
-}
-
-bool VideoFrameSource::State::isExact(long index, int64_t t) const {
-    if (index < 0) return false;
-    return size_t(index) + 1 < queue.size() || ended || t < queue[size_t(index)].pts;
-}
-
-void VideoFrameSource::State::releaseBefore(long index) {
-    if (index > 0) {
-        queue.erase(queue.begin(), queue.begin() + index);
-        frontHoldsEarlier = false;
-    }
+    return state_->error();
 }
 
 // ---- worker ----
 
-void VideoFrameSource::State::run() {
-    for (;;) {
-        std::optional<Seek> seek;
-        uint64_t gen;
-        {
-            std::unique_lock lock(mutex);
-            workerWake.wait(lock, [this] {
-                return stop || pendingSeek ||
-                       (positioned && !decodeEnded &&
-                        framesInFlight() < size_t(options.queueCapacity));
-            });
-            if (stop) return;
-            seek.swap(pendingSeek);
-            gen = generation;
-        }
-        if (seek)
-            performSeek(std::move(*seek), gen);
-        else
-            decodeAndQueueOne(gen);
-    }
-}
-
 void VideoFrameSource::State::performSeek(Seek seek, uint64_t gen) {
-    auto stillCurrent = [&] {
-        std::lock_guard lock(mutex);
-        return generation == gen && !stop;
-    };
     const int64_t target = ticks(seek.time);
     bool fromStart = false;
     decoder->seek(target, false);
     FramePtr candidate, after;
     bool trackEnded = false;
     for (;;) {
-        if (!stillCurrent()) {
+        if (!isCurrent(gen)) {
             if (seek.completion) seek.completion(false);
             return;
         }
@@ -327,29 +186,16 @@ void VideoFrameSource::State::performSeek(Seek seek, uint64_t gen) {
         after = std::move(frame);
         break;
     }
-    VideoFrameRef shown = candidate ? convert(*seekConverter, candidate.get()) : nullptr;
-    VideoFrameRef next = after ? convert(*seekConverter, after.get()) : nullptr;
-    bool finished = false;
-    {
-        std::lock_guard lock(mutex);
-        // Replaced while converting: the newer seek owns the queue then.
-        if (generation == gen && !stop) {
-            queue.clear();
-            raw.clear();
-            if (shown) queue.push_back({candidate->best_effort_timestamp, nextSerial++, shown});
-            if (next) queue.push_back({after->best_effort_timestamp, nextSerial++, next});
-            frontHoldsEarlier = !candidate;  // only the track's first frame can come without one
-            ended = decodeEnded = trackEnded;
-            positioned = true;
-            seekActive = false;
-            frameReady.notify_all();
-            finished = true;
-        }
-    }
-    if (seek.completion) seek.completion(finished);
+    Found shown, next;
+    if (candidate)
+        shown = {convert(*seekConverter, candidate.get()), candidate->best_effort_timestamp};
+    if (after) next = {convert(*seekConverter, after.get()), after->best_effort_timestamp};
+    // Only the track's first frame can come without a candidate before it.
+    const bool holdsEarlier = !candidate;
+    finishSeek(std::move(seek), gen, std::move(shown), std::move(next), holdsEarlier, trackEnded);
 }
 
-void VideoFrameSource::State::decodeAndQueueOne(uint64_t gen) {
+void VideoFrameSource::State::readAhead(uint64_t gen) {
     FramePtr picture = decodeNext();
     std::lock_guard lock(mutex);
     if (generation != gen || !positioned) return;
@@ -382,9 +228,7 @@ void VideoFrameSource::State::convertLoop() {
             std::lock_guard lock(mutex);
             converting = false;
             if (item.generation == generation && positioned) {
-                const int64_t pts = item.picture->best_effort_timestamp;
-                if (converted && (queue.empty() || pts > queue.back().pts))
-                    queue.push_back({pts, nextSerial++, converted});
+                appendInOrder(item.picture->best_effort_timestamp, std::move(converted));
                 if (decodeEnded && raw.empty()) ended = true;
             }
             frameReady.notify_all();

@@ -34,11 +34,6 @@ struct Folder {
     }
 };
 
-bool run(const std::string& arguments) {
-    const std::string command = "cd '" + folder() + "' && ffmpeg -nostdin -v error -y " + arguments;
-    return std::system(command.c_str()) == 0;
-}
-
 std::vector<char> readAll(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -53,44 +48,44 @@ bool make(const std::string& name) {
     const std::string counter2997 =
         std::string("testsrc=size=320x240:rate=30000/1001:duration=2,") + kBarCode;
     if (name == "counter25.mp4")
-        return run("-f lavfi -i \"" + counter +
-                   "\" -f lavfi -i sine=frequency=440:sample_rate=48000:duration=2"
-                   " -c:v libx264 -g 12 -bf 2 -crf 16 -colorspace bt709 -color_primaries bt709"
-                   " -color_trc bt709 -ac 2 -c:a aac -shortest counter25.mp4");
+        return ffmpeg("-f lavfi -i \"" + counter +
+                      "\" -f lavfi -i sine=frequency=440:sample_rate=48000:duration=2"
+                      " -c:v libx264 -g 12 -bf 2 -crf 16 -colorspace bt709 -color_primaries bt709"
+                      " -color_trc bt709 -ac 2 -c:a aac -shortest counter25.mp4");
     if (name == "counter2997.mov")
-        return run("-f lavfi -i \"" + counter2997 +
-                   "\" -c:v libx264 -g 15 -bf 2 -crf 16 counter2997.mov");
+        return ffmpeg("-f lavfi -i \"" + counter2997 +
+                      "\" -c:v libx264 -g 15 -bf 2 -crf 16 counter2997.mov");
     if (name == "rotated.mp4")
         return !path("counter2997.mov").empty() &&
-               run("-i counter2997.mov -c copy -metadata:s:v:0 rotate=90 rotated.mp4");
+               ffmpeg("-i counter2997.mov -c copy -metadata:s:v:0 rotate=90 rotated.mp4");
     if (name == "bt2020.mp4")
-        return run(
+        return ffmpeg(
             "-f lavfi -i testsrc=size=128x96:rate=25:duration=1 -c:v libx264 -pix_fmt yuv420p10le"
             " -colorspace bt2020nc -color_primaries bt2020 -color_trc bt2020-10 bt2020.mp4");
     if (name == "hap.mov")
-        return run("-f lavfi -i testsrc=size=128x96:rate=25:duration=1 -c:v hap hap.mov");
+        return ffmpeg("-f lavfi -i testsrc=size=128x96:rate=25:duration=1 -c:v hap hap.mov");
     if (name == "prores.mov")
-        return run(
+        return ffmpeg(
             "-f lavfi -i testsrc=size=128x96:rate=25:duration=1 -c:v prores_ks -profile:v 2 "
             "prores.mov");
     if (name == "captions.mp4") {
         const char srt[] = "1\n00:00:00,000 --> 00:00:01,000\nHello\n";
         writeAll(folder() + "/captions.srt", srt, sizeof srt - 1);
-        return run(
+        return ffmpeg(
             "-f lavfi -i testsrc=size=128x96:rate=25:duration=1 -i captions.srt -c:v libx264"
             " -c:s mov_text captions.mp4");
     }
     if (name == "six.wav")
-        return run(
+        return ffmpeg(
             "-f lavfi -i \"aevalsrc=mod(n\\,32000)/32768|floor(n/32000)/32768|0.3|0.4|0.5|0.6"
             ":s=48000:d=2:c=5.1\" -c:a pcm_s16le six.wav");
     if (name == "lateaudio.mov")
-        return run(
+        return ffmpeg(
             "-f lavfi -i testsrc=size=128x96:rate=25:duration=2 -itsoffset 0.5 -f lavfi"
             " -i sine=frequency=440:sample_rate=48000:duration=1.5 -map 0:v -map 1:a -c:v libx264"
             " -c:a pcm_s16le lateaudio.mov");
     if (name == "tone44k.wav")
-        return run(
+        return ffmpeg(
             "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 -c:a pcm_s16le "
             "tone44k.wav");
     if (name == "truncated.mp4" || name == "headless.mp4" || name == "damaged.mp4") {
@@ -99,7 +94,8 @@ bool make(const std::string& name) {
         if (name == "headless.mp4") {
             bytes = readAll(folder() + "/counter25.mp4");
         } else {
-            if (!run("-i counter25.mp4 -c copy -movflags +faststart indexfirst.mp4")) return false;
+            if (!ffmpeg("-i counter25.mp4 -c copy -movflags +faststart indexfirst.mp4"))
+                return false;
             bytes = readAll(folder() + "/indexfirst.mp4");
         }
         if (bytes.size() < 4096) return false;
@@ -138,7 +134,12 @@ std::string folder() {
     return made.path;
 }
 
-std::string path(const std::string& name) {
+bool ffmpeg(const std::string& arguments) {
+    const std::string command = "cd '" + folder() + "' && ffmpeg -nostdin -v error -y " + arguments;
+    return std::system(command.c_str()) == 0;
+}
+
+std::string madePath(const std::string& name, bool (*make)(const std::string& name)) {
     static std::map<std::string, bool> made;
     auto found = made.find(name);
     if (found == made.end()) found = made.emplace(name, make(name)).first;
@@ -147,6 +148,10 @@ std::string path(const std::string& name) {
         return "";
     }
     return folder() + "/" + name;
+}
+
+std::string path(const std::string& name) {
+    return madePath(name, make);
 }
 
 double brightnessAt(const VideoFrame& frame, int x, int y) {

@@ -32,6 +32,14 @@ std::string path(const std::string& name);
 // A fixture folder's path for files a test makes itself.
 std::string folder();
 
+// Runs the ffmpeg command with `arguments` in the fixture folder; true when it succeeds.
+bool ffmpeg(const std::string& arguments);
+
+// The path of the file `name` in the fixture folder, made by `make` on first use; fails the
+// calling test (and answers "") when `make` fails. For other tests' own fixtures: every name is
+// made once per run, whoever asks.
+std::string madePath(const std::string& name, bool (*make)(const std::string& name));
+
 // The frame number a picture's bar code shows, for any of the four pixel formats; -1 when the
 // bar code cannot be read.
 int frameNumberOf(const VideoFrame& frame);

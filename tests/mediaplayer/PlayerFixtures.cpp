@@ -2,24 +2,15 @@
 
 #include "MediaFixtures.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <vector>
 
 namespace PlayerFixtures {
 
 namespace {
 
-bool ffmpeg(const std::string& arguments) {
-    const std::string command =
-        "cd '" + MediaFixtures::folder() + "' && ffmpeg -nostdin -v error -y " + arguments;
-    return std::system(command.c_str()) == 0;
-}
+using MediaFixtures::ffmpeg;
 
 bool damageHap(const std::string& name) {
     const std::string source = MediaFixtures::path("hap.mov");
@@ -52,14 +43,7 @@ bool make(const std::string& name) {
 }  // namespace
 
 std::string path(const std::string& name) {
-    static std::map<std::string, bool> made;
-    auto found = made.find(name);
-    if (found == made.end()) found = made.emplace(name, make(name)).first;
-    if (!found->second) {
-        ADD_FAILURE() << "could not make the fixture " << name << " with ffmpeg";
-        return "";
-    }
-    return MediaFixtures::folder() + "/" + name;
+    return MediaFixtures::madePath(name, make);
 }
 
 }  // namespace PlayerFixtures
