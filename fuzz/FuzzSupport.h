@@ -2,7 +2,7 @@
 // What the caption fuzz targets share: the GUI application that fonts need, the text decoding of
 // caption files, and the lookups that follow a read. Included by exactly one file per target.
 
-#include "QVTCaptionReader.h"
+#include "Caption/QVTCaptionReader.h"
 
 #include <QGuiApplication>
 #include <QStringDecoder>

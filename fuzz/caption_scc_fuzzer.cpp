@@ -1,7 +1,7 @@
 // Fuzzes the Scenarist reader with whole files, then looks captions up.
 
 #include "FuzzSupport.h"
-#include "QVTCaptionReaderSCC.h"
+#include "Caption/QVTCaptionReaderSCC.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,7 +1,7 @@
 // Fuzzes the SubRip reader with whole files, then looks captions up.
 
 #include "FuzzSupport.h"
-#include "QVTCaptionReaderSRT.h"
+#include "Caption/QVTCaptionReaderSRT.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -6,7 +6,7 @@
 // a short last record is fed as far as it goes.
 
 #include "FuzzSupport.h"
-#include "QVTCaptionReaderCEA608.h"
+#include "Caption/QVTCaptionReaderCEA608.h"
 
 #include <algorithm>
 

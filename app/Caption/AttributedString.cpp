@@ -1,4 +1,4 @@
-#include "AttributedString.h"
+#include "Caption/AttributedString.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // underline attributes. Stands in for the platform's attributed string, with only what the
 // caption readers and the renderer use.
 
-#include "KavioColor.h"
+#include "Support/KavioColor.h"
 
 #include <QFont>
 #include <QString>

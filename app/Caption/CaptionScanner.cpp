@@ -1,4 +1,4 @@
-#include "CaptionScanner.h"
+#include "Caption/CaptionScanner.h"
 
 #include <algorithm>
 #include <limits>

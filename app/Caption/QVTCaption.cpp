@@ -1,4 +1,4 @@
-#include "QVTCaption.h"
+#include "Caption/QVTCaption.h"
 
 QString QVTCaption::description() const
 {

@@ -3,7 +3,7 @@
 // Made by the caption readers, drawn by QVTCaptionRenderer. After a reader has finished, only
 // hasTransparency still changes (the renderer sets it on the render thread), so it is atomic.
 
-#include "AttributedString.h"
+#include "Caption/AttributedString.h"
 #include "MediaTime.h"
 
 #include <QString>

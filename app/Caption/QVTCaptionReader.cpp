@@ -1,9 +1,9 @@
-#include "QVTCaptionReader.h"
+#include "Caption/QVTCaptionReader.h"
 
 #include "Log.h"
-#include "QVTCaptionReaderAVF.h"
-#include "QVTCaptionReaderSCC.h"
-#include "QVTCaptionReaderSRT.h"
+#include "Caption/QVTCaptionReaderAVF.h"
+#include "Caption/QVTCaptionReaderSCC.h"
+#include "Caption/QVTCaptionReaderSRT.h"
 
 #include <QDir>
 #include <QFile>

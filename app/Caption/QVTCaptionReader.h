@@ -8,7 +8,7 @@
 // A reader reads its whole source once, in initWithMovieFile(), and afterwards only answers
 // lookups; it is built and queried on its cue's caption queue.
 
-#include "QVTCaption.h"
+#include "Caption/QVTCaption.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "QVTCaptionReaderAVF.h"
+#include "Caption/QVTCaptionReaderAVF.h"
 
 #include "CaptionSampleReader.h"
-#include "KavioOverlayFontManager.h"
+#include "Rendering/KavioOverlayFontManager.h"
 #include "Log.h"
 #include "MediaAsset.h"
 

@@ -3,7 +3,7 @@
 // subtitle tracks become captions directly. The track is named by its display name: the
 // language's name ("English", "Unknown" without one), with " CC" for closed captions.
 
-#include "QVTCaptionReaderCEA608.h"
+#include "Caption/QVTCaptionReaderCEA608.h"
 
 struct MediaTrack;
 

@@ -1,6 +1,6 @@
-#include "QVTCaptionReaderCEA608.h"
+#include "Caption/QVTCaptionReaderCEA608.h"
 
-#include "KavioOverlayFontManager.h"
+#include "Rendering/KavioOverlayFontManager.h"
 #include "Log.h"
 
 namespace {

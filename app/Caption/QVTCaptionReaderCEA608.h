@@ -7,7 +7,7 @@
 // The decoder clock advances 1001/30000 s (one frame at 29.97 fps) for every pair. The SCC and
 // embedded-track readers feed it; all decoding happens while they initialise.
 
-#include "QVTCaptionReader.h"
+#include "Caption/QVTCaptionReader.h"
 
 #include <array>
 #include <cstdint>

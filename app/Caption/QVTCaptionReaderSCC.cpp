@@ -1,6 +1,6 @@
-#include "QVTCaptionReaderSCC.h"
+#include "Caption/QVTCaptionReaderSCC.h"
 
-#include "CaptionScanner.h"
+#include "Caption/CaptionScanner.h"
 #include "Log.h"
 
 #include <vector>

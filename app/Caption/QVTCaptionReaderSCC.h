@@ -2,7 +2,7 @@
 // Scenarist SCC caption files beside a movie: a "Scenarist_SCC V1.0" header, then lines of a
 // time code (":" or drop-frame ";" before the frames) and hex words of CEA-608 byte pairs.
 
-#include "QVTCaptionReaderCEA608.h"
+#include "Caption/QVTCaptionReaderCEA608.h"
 
 class QVTCaptionReaderSCC : public QVTCaptionReaderCEA608 {
 public:

@@ -1,7 +1,7 @@
-#include "QVTCaptionReaderSRT.h"
+#include "Caption/QVTCaptionReaderSRT.h"
 
-#include "CaptionScanner.h"
-#include "KavioOverlayFontManager.h"
+#include "Caption/CaptionScanner.h"
+#include "Rendering/KavioOverlayFontManager.h"
 #include "Log.h"
 
 namespace {

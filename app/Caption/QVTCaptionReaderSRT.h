@@ -3,7 +3,7 @@
 // <u>, <font color="#RRGGBB"> and their closers style the text (case-sensitive; other tags show
 // as text). A file that has something other than a number where an entry must begin is refused.
 
-#include "QVTCaptionReader.h"
+#include "Caption/QVTCaptionReader.h"
 
 class QVTCaptionReaderSRT : public QVTCaptionReader {
 public:

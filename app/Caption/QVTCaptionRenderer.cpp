@@ -1,6 +1,6 @@
-#include "QVTCaptionRenderer.h"
+#include "Caption/QVTCaptionRenderer.h"
 
-#include "KavioOverlayFontManager.h"
+#include "Rendering/KavioOverlayFontManager.h"
 #include "Log.h"
 
 #include <QFontMetricsF>

@@ -6,7 +6,7 @@
 // Geometry is computed in the overlay's own units with the origin at the bottom left and y
 // upwards, and flipped only when drawing into the (top-down) image.
 
-#include "QVTCaption.h"
+#include "Caption/QVTCaption.h"
 
 #include <QPointF>
 #include <QRectF>

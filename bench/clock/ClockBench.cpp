@@ -8,7 +8,7 @@
 // CAP_SYS_NICE; without it both halves run at normal priority (the table says which ran).
 
 #include "NotificationCenter.h"
-#include "QVTClock.h"
+#include "Clock/QVTClock.h"
 
 #include <pthread.h>
 #include <sched.h>

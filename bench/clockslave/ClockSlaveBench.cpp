@@ -14,7 +14,7 @@
 // - frames: frames the signal carried (fewer or more than 60 x fps x 10 with the rate error).
 // The wall time is what simulating the ten minutes costs.
 
-#include "QVTClock.h"
+#include "Clock/QVTClock.h"
 
 #include <benchmark/benchmark.h>
 #include <ltc.h>

@@ -9,7 +9,7 @@
 #include "GpuDevice.h"
 #include "GpuLibrary.h"
 #include "GpuTexture.h"
-#include "KavioRenderClock.h"
+#include "Rendering/KavioRenderClock.h"
 
 #include <QGuiApplication>
 

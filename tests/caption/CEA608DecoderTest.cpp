@@ -1,4 +1,4 @@
-#include "QVTCaptionReaderCEA608.h"
+#include "Caption/QVTCaptionReaderCEA608.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "CaptionFixtures.h"
-#include "QVTCaptionReader.h"
-#include "QVTCaptionReaderSCC.h"
-#include "QVTCaptionReaderSRT.h"
+#include "Caption/QVTCaptionReader.h"
+#include "Caption/QVTCaptionReaderSCC.h"
+#include "Caption/QVTCaptionReaderSRT.h"
 
 #include <gtest/gtest.h>
 

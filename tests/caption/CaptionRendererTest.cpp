@@ -1,5 +1,5 @@
-#include "KavioOverlayFontManager.h"
-#include "QVTCaptionRenderer.h"
+#include "Rendering/KavioOverlayFontManager.h"
+#include "Caption/QVTCaptionRenderer.h"
 
 #include <gtest/gtest.h>
 

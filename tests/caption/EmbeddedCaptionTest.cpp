@@ -1,6 +1,6 @@
 #include "CaptionFixtures.h"
-#include "QVTCaptionReader.h"
-#include "QVTCaptionReaderAVF.h"
+#include "Caption/QVTCaptionReader.h"
+#include "Caption/QVTCaptionReaderAVF.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // OSC address-space rebuilds and the steps it hands to other concerns, an audio player and a
 // recorded source.
 
-#include "KavioVideoItem.h"
+#include "Cue/KavioVideoItem.h"
 
 #include <QFile>
 #include <QMap>

@@ -2,7 +2,7 @@
 // moving the time to the deadline, until the test's limit; nothing sleeps for real.
 
 #include "GpuDisplayLink.h"
-#include "KavioRenderClock.h"
+#include "Rendering/KavioRenderClock.h"
 
 #include <QGuiApplication>
 #include <QScreen>

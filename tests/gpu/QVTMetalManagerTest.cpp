@@ -1,7 +1,7 @@
 // The shared GPU manager on a real device.
 
 #include "GpuTestDevice.h"
-#include "QVTMetalManager.h"
+#include "Rendering/QVTMetalManager.h"
 
 #include <gtest/gtest.h>
 

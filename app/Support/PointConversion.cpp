@@ -1,4 +1,4 @@
-#include "PointConversion.h"
+#include "Support/PointConversion.h"
 
 #include <QCursor>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
 #include "QVTClockTestSupport.h"
 
 #include "InProcessMidiBackend.h"
-#include "KavioNMCManager.h"
+#include "Remote/KavioNMCManager.h"
 #include "QVTMIDIManager.h"
 
 #include <ltc.h>

@@ -4,7 +4,7 @@
 // hands it. Read on the render thread and the caption queues, written on the main thread: every
 // property is read whole, never torn, without locks.
 
-#include "KavioColor.h"
+#include "Support/KavioColor.h"
 
 #include <QFont>
 #include <QString>

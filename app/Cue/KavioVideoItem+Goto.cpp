@@ -1,4 +1,4 @@
-#include "KavioVideoItem.h"
+#include "Cue/KavioVideoItem.h"
 
 #include "NotificationCenter.h"
 

@@ -22,8 +22,8 @@
 // a NaN or infinite value is refused (logged, nothing stored, nothing sent); opacity and the
 // fade factors are kept within 0..1 and the volume at 0 or above.
 
-#include "KavioVideoItem/KavioAtomicProperty.h"
-#include "KavioVideoItemManagerInterface.h"
+#include "Cue/KavioAtomicProperty.h"
+#include "Controller/KavioVideoItemManagerInterface.h"
 #include "MediaTime.h"
 #include "QVTOSCMessage.h"
 

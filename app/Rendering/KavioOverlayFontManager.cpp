@@ -1,6 +1,6 @@
-#include "KavioOverlayFontManager.h"
+#include "Rendering/KavioOverlayFontManager.h"
 
-#include "KavioDoublesNearlyEqual.h"
+#include "Support/KavioDoublesNearlyEqual.h"
 #include "Log.h"
 #include "UserDefaults.h"
 

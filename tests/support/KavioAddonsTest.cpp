@@ -1,8 +1,8 @@
 #include "DispatchQueue.h"
-#include "KavioAddons.h"
-#include "KavioDoublesNearlyEqual.h"
+#include "Support/KavioAddons.h"
+#include "Support/KavioDoublesNearlyEqual.h"
 #include "NotificationCenter.h"
-#include "PointConversion.h"
+#include "Support/PointConversion.h"
 
 #include <gtest/gtest.h>
 

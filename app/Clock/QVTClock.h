@@ -19,7 +19,7 @@
 // handleNewTimeInSlaveMode, on the main thread. Work that must follow a stop (a locate, a jump, a
 // rewind) runs in that stop's completion, on the clock thread.
 
-#include "KavioNMCManager.h"
+#include "Remote/KavioNMCManager.h"
 #include "NotificationCenter.h"
 
 #include <QString>

@@ -1,4 +1,4 @@
-#include "KavioAddons.h"
+#include "Support/KavioAddons.h"
 
 #include "DispatchQueue.h"
 #include "NotificationCenter.h"

@@ -2,7 +2,7 @@
 // What the clock's tests share: a time source moved by hand, a recorder of the clock's
 // notifications, and a fixture whose clock runs its cycles on that time source.
 
-#include "QVTClock.h"
+#include "Clock/QVTClock.h"
 
 #include "NotificationCenter.h"
 

@@ -1,6 +1,6 @@
-#include "KavioNMCManager.h"
+#include "Remote/KavioNMCManager.h"
 
-#include "QVTClock.h"
+#include "Clock/QVTClock.h"
 
 std::optional<NMC_Packet> NMC_Packet::fromBytes(std::span<const uint8_t> bytes, QString* error)
 {

@@ -2,7 +2,7 @@
 // Small helpers the whole program uses: the main-queue test, colours as hexadecimal text, image
 // tinting and the click announcement of views.
 
-#include "KavioColor.h"
+#include "Support/KavioColor.h"
 
 #include <QImage>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "QVTMetalManager.h"
+#include "Rendering/QVTMetalManager.h"
 
 #include "Log.h"
 

@@ -1,4 +1,4 @@
-#include "KavioVideoItem.h"
+#include "Cue/KavioVideoItem.h"
 
 QString KavioVideoItem::feedbackAddress(const char* parameter) const
 {

@@ -1,7 +1,7 @@
-#include "QVTClock.h"
+#include "Clock/QVTClock.h"
 
 #include "DispatchQueue.h"
-#include "KavioNMCManager.h"
+#include "Remote/KavioNMCManager.h"
 #include "Log.h"
 #include "NotificationCenter.h"
 #include "QVTMIDIManager.h"

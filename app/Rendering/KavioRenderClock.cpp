@@ -1,4 +1,4 @@
-#include "KavioRenderClock.h"
+#include "Rendering/KavioRenderClock.h"
 
 #include "Log.h"
 
