@@ -41,6 +41,7 @@
 #include <memory>
 
 class DispatchQueue;
+class GpuTexture;
 
 // What a cue plays (`mediaType`); the codes are stored in cue records.
 enum KavioMediaType : int {
@@ -642,6 +643,14 @@ public:
     virtual void fillVideoAndAudioBuffersAtCurrentTime();
     // Redraws the row's title and reports the name (setCueName with title()).
     virtual void refreshTitle();
+
+    // --- Pictures the transition renderer reads (render thread) ---------------------------------
+    // The cue's picture of this frame: its layer with fades applied; nullptr while it has none.
+    // TODO(cue frames): the cue's frame supply fills it.
+    virtual std::shared_ptr<GpuTexture> displayTexture() const { return nullptr; }
+    // The loop-helper side's picture, which a cue crossing into its own next pass shows.
+    // TODO(cue frames): the cue's frame supply fills it.
+    virtual std::shared_ptr<GpuTexture> helperTexture() const { return nullptr; }
 
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;

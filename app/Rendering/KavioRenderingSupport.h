@@ -46,6 +46,14 @@ struct Record {
 
 std::uint16_t halfBits(float value);
 
+// The installed factory of a renderer interface (empty: the GPU renderer). One per Factory type.
+template <typename Factory>
+Factory& installedFactory()
+{
+    static Factory factory;
+    return factory;
+}
+
 template <std::size_t N>
 void Record<N>::putHalf(std::size_t offset, float value)
 {

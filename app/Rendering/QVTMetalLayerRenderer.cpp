@@ -52,26 +52,18 @@ const Mat3 kPivotInverse = Mat3::fromColumns({1, 0, -1}, {0, 1, 1}, {0, 0, 1});
 // ---------------------------------------------------------------------------------------------
 // The factory
 
-namespace {
-QVTMetalLayerRendererInterface::Factory& installedFactory()
-{
-    static QVTMetalLayerRendererInterface::Factory factory;
-    return factory;
-}
-}  // namespace
-
 std::shared_ptr<QVTMetalLayerRendererInterface> QVTMetalLayerRendererInterface::make(QSizeF outputSize, bool yuvToRGB,
                                                                                      bool highBitDepth, bool shouldFlip,
                                                                                      bool deinterlace)
 {
-    if (const auto& factory = installedFactory())
+    if (const auto& factory = KavioRenderingSupport::installedFactory<Factory>())
         return factory(outputSize, yuvToRGB, highBitDepth, shouldFlip, deinterlace);
     return std::make_shared<QVTMetalLayerRenderer>(outputSize, yuvToRGB, highBitDepth, shouldFlip, deinterlace);
 }
 
 void QVTMetalLayerRendererInterface::setFactory(Factory factory)
 {
-    installedFactory() = std::move(factory);
+    KavioRenderingSupport::installedFactory<Factory>() = std::move(factory);
 }
 
 // ---------------------------------------------------------------------------------------------
