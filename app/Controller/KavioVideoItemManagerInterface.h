@@ -7,9 +7,12 @@
 #include <QSizeF>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
+class GpuTexture;
 class KavioVideoItem;
+class KavioVideoOutputManagerInterface;
 
 class KavioVideoItemManagerInterface {
 public:
@@ -40,4 +43,24 @@ public:
     // Selects the cue whose cue ID, or else whose index in decimal, is `cueID` and scrolls the
     // list to it. Main thread.
     virtual void selectAndScrollToItemAtCueID(const QString& cueID) = 0;
+
+    // --- The preview's frame step (render thread; isLoadingProject above also stops it) ------
+    // The defaults answer as a controller without cues would.
+    // Composes the frame at the render clock's time into the frame's command buffer.
+    virtual void createCurrentTextureAtTime(double /*time*/) {}
+    // The composed picture of this frame, or nullptr.
+    virtual std::shared_ptr<GpuTexture> textureName() const { return nullptr; }
+    // True while a jump is processed: the outputs encode no new pass.
+    virtual bool shouldSkipRenderingBecauseOfProcessingJump() const { return false; }
+    // The preview's overlay of that size (pixels) with the given frames-per-second text, or
+    // nullptr (no current cue, zero size).
+    virtual std::shared_ptr<GpuTexture> overlayPreviewTextureForSize(QSizeF /*size*/, bool /*useAbsoluteSize*/,
+                                                                     const QString& /*fps*/)
+    {
+        return nullptr;
+    }
+    // The video output manager, or nullptr.
+    virtual std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const { return nullptr; }
+    // The render clock's renderingFPS.
+    virtual std::int32_t renderingFPS() const { return 0; }
 };
