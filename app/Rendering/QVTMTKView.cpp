@@ -8,6 +8,7 @@
 #include "Support/KavioAlert.h"
 
 #include "DispatchQueue.h"
+#include "GpuCommandBuffer.h"
 #include "GpuDrawableLayer.h"
 #include "Log.h"
 #include "NotificationCenter.h"
@@ -280,17 +281,12 @@ void QVTMTKView::drawPreview(KavioVideoItemManagerInterface& manager)
     drawable_ = layer_->nextDrawable();
     if (!buffer || !drawable_)
         return;
-    auto encoder = buffer->renderCommandEncoder({drawable_->texture(), GpuLoadAction::Clear, {0.2, 0.2, 0.2, 1.0}});
-    if (!encoder) {
+    // The picture over the checkerboard, in the fitted quad, on the clear colour.
+    if (!drawQuad(*buffer, {drawable_->texture(), GpuLoadAction::Clear, {0.2, 0.2, 0.2, 1.0}}, pipelineState_, picture,
+                  quadBuffer_)) {
         KLOG_ERROR("no renderpass");
         return;
     }
-    encoder->setRenderPipelineState(pipelineState_);
-    encoder->setFragmentTexture(picture, 0);
-    encoder->setVertexBytes(quadBuffer_.data(), sizeof(float) * 16, 0);
-    encoder->drawPrimitives(GpuPrimitiveType::TriangleStrip, 0, 4);
-    encoder->endEncoding();
-
     if (!displayCueTimeOverlay_.load() && !displayRenderingFPS_.load())
         return;
     const QSizeF bounds = KavioRenderingSupport::unpackSize(viewSize_.load());
@@ -298,16 +294,25 @@ void QVTMTKView::drawPreview(KavioVideoItemManagerInterface& manager)
         QSizeF(std::round(float(bounds.width())), std::round(float(bounds.height()))), true, renderingfps());
     if (!overlay || !pipelineStateOverlay_)
         return;
-    auto overlayEncoder = buffer->renderCommandEncoder({drawable_->texture(), GpuLoadAction::Load, {0, 0, 0, 0}});
-    if (!overlayEncoder) {
+    // The overlay blended over the whole view, keeping the picture drawn above.
+    if (!drawQuad(*buffer, {drawable_->texture(), GpuLoadAction::Load, {0, 0, 0, 0}}, pipelineStateOverlay_, overlay,
+                  quadBufferOverlay_))
         KLOG_ERROR("no overlayRenderPass");
-        return;
-    }
-    overlayEncoder->setRenderPipelineState(pipelineStateOverlay_);
-    overlayEncoder->setFragmentTexture(overlay, 0);
-    overlayEncoder->setVertexBytes(quadBufferOverlay_.data(), sizeof(float) * 16, 0);
-    overlayEncoder->drawPrimitives(GpuPrimitiveType::TriangleStrip, 0, 4);
-    overlayEncoder->endEncoding();
+}
+
+bool QVTMTKView::drawQuad(GpuCommandBuffer& buffer, const GpuRenderPassDescriptor& pass,
+                          const std::shared_ptr<GpuRenderPipeline>& pipeline, const std::shared_ptr<GpuTexture>& texture,
+                          const std::array<float, 16>& quad)
+{
+    auto encoder = buffer.renderCommandEncoder(pass);
+    if (!encoder)
+        return false;
+    encoder->setRenderPipelineState(pipeline);
+    encoder->setFragmentTexture(texture, 0);
+    encoder->setVertexBytes(quad.data(), sizeof(float) * quad.size(), 0);
+    encoder->drawPrimitives(GpuPrimitiveType::TriangleStrip, 0, 4);
+    encoder->endEncoding();
+    return true;
 }
 
 void QVTMTKView::measureFrameRate(std::int32_t nominal)

@@ -31,6 +31,8 @@
 #include <memory>
 
 class DispatchQueue;
+class GpuCommandBuffer;
+struct GpuRenderPassDescriptor;
 class GpuDrawable;
 class GpuDrawableLayer;
 class GpuRenderPipeline;
@@ -94,6 +96,10 @@ protected:
 private:
     class Delegate;
     void drawPreview(KavioVideoItemManagerInterface& manager);
+    // One textured quad into the pass's target; false when the pass cannot be opened.
+    static bool drawQuad(GpuCommandBuffer& buffer, const GpuRenderPassDescriptor& pass,
+                         const std::shared_ptr<GpuRenderPipeline>& pipeline, const std::shared_ptr<GpuTexture>& texture,
+                         const std::array<float, 16>& quad);
     std::shared_ptr<GpuTexture> clearTextureWithSize(QSizeF size);
     void rebuildQuads(QSizeF renderSize);
     void measureFrameRate(std::int32_t nominal);

@@ -61,11 +61,8 @@ constexpr Rgba kOrange{253, 130, 0, 255};
 
 class HapTest : public RenderingTest {
 protected:
-    void SetUp() override
+    void SetUpWithDevice() override
     {
-        RenderingTest::SetUp();
-        if (IsSkipped())
-            return;
         holder = std::make_unique<HapMetalPixelBufferTexture>(manager->device(), *manager->library());
         output = manager->device()->newTexture({GpuPixelFormat::BGRA8Unorm, 8, 8});
     }

@@ -11,11 +11,8 @@ namespace {
 
 class KavioMetalTransitionRendererTest : public RenderingTest {
 protected:
-    void SetUp() override
+    void SetUpWithDevice() override
     {
-        RenderingTest::SetUp();
-        if (IsSkipped())
-            return;
         source->display = solid(64, 36, kRed);
         destination->display = solid(64, 36, kBlue);
     }

@@ -53,11 +53,8 @@ public:
 
 class QVTMTKViewTest : public RenderingTest {
 protected:
-    void SetUp() override
+    void SetUpWithDevice() override
     {
-        RenderingTest::SetUp();
-        if (IsSkipped())
-            return;
         controller->picture = solid(320, 180, kRed);
     }
 

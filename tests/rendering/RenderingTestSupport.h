@@ -41,7 +41,10 @@ protected:
     {
         REQUIRE_GPU_DEVICE();
         manager = std::make_unique<QVTMetalManager>(GpuTestDevice::device());
+        SetUpWithDevice();
     }
+    // A suite's own set-up, run only when the run has a GPU.
+    virtual void SetUpWithDevice() {}
 
     // A BGRA8 texture of one colour.
     std::shared_ptr<GpuTexture> solid(std::uint32_t w, std::uint32_t h, Rgba c)
