@@ -4,6 +4,7 @@
 #include "CueTestSupport.h"
 #include "RenderingTestSupport.h"
 #include "Outputs/KavioVideoOutputManagerInterface.h"
+#include "Rendering/KavioOverlayer.h"
 #include "Rendering/QVTMTKView.h"
 
 #include "GpuDevice.h"
@@ -38,14 +39,15 @@ public:
     bool skipForJump = false;
     std::vector<double> composedAt;
     int overlayRequests = 0;
+    KavioOverlayer* overlayer = nullptr;  // draws the preview overlay when set
 
     void createCurrentTextureAtTime(double time) override { composedAt.push_back(time); }
     std::shared_ptr<GpuTexture> textureName() const override { return picture; }
     bool shouldSkipRenderingBecauseOfProcessingJump() const override { return skipForJump; }
-    std::shared_ptr<GpuTexture> overlayPreviewTextureForSize(QSizeF, bool, const QString&) override
+    std::shared_ptr<GpuTexture> overlayPreviewTextureForSize(QSizeF size, bool absolute, const QString& fps) override
     {
         ++overlayRequests;
-        return nullptr;
+        return overlayer ? overlayer->renderWithSize(size, absolute, "00:00:12:05", "00:01:47:20", fps, nullptr) : nullptr;
     }
     std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const override { return outputs; }
     std::int32_t renderingFPS() const override { return 60; }
@@ -173,7 +175,7 @@ TEST_F(QVTMTKViewTest, PausedPreviewStillRendersTheOutputs)
     EXPECT_EQ(controller->outputs->presents, 2);
 }
 
-TEST_F(QVTMTKViewTest, PreviewScreenshotLetterboxesThePictureOverACheckerboard)
+TEST_F(QVTMTKViewTest, PreviewScreenshotLetterboxesThePictureOverACheckerboardWithTheOverlay)
 {
     // 16:9 picture in a 4:3 view: bands above and below. Its right half is half transparent.
     controller->outputs->size = {320, 180};
@@ -182,7 +184,11 @@ TEST_F(QVTMTKViewTest, PreviewScreenshotLetterboxesThePictureOverACheckerboard)
             return Rgba{0, 0, 128, 128};  // premultiplied half-transparent blue
         return y < 90 ? kRed : Rgba{0, 200, 0, 255};
     });
+    KavioOverlayer overlayer(*manager);
+    controller->overlayer = &overlayer;
+    UserDefaults::standardUserDefaults().setBool(true, "displayCueTimeOverlay");
     auto view = makeView({320, 240});
+    UserDefaults::standardUserDefaults().removeObjectForKey("displayCueTimeOverlay");
     ASSERT_TRUE(step(*view));
     QGuiApplication::processEvents();
     const QImage shot = view->screen()->grabWindow(view->winId()).toImage();
@@ -194,6 +200,8 @@ TEST_F(QVTMTKViewTest, PreviewScreenshotLetterboxesThePictureOverACheckerboard)
     EXPECT_EQ(QColor(shot.pixel(80, 60)), QColor(255, 0, 0)) << "top-left of the picture, upright";
     EXPECT_EQ(QColor(shot.pixel(80, 180)), QColor(0, 200, 0));
     EXPECT_NE(QColor(shot.pixel(240, 120)).blue(), 0) << "blue over the checkerboard";
+    EXPECT_EQ(controller->overlayRequests, 1);
+    EXPECT_EQ(QColor(shot.pixel(17, 14)), QColor(85, 85, 85)) << "the elapsed-time box, dark grey, 5 % below the top";
 }
 
 TEST(QVTMTKViewGeometry, FitsTheRenderSizeIntoTheView)
