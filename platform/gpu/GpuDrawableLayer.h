@@ -51,8 +51,8 @@ public:
     // thread; takes effect at the next drawable.
     void setDrawableSize(std::uint32_t width, std::uint32_t height);
 
-    // The next drawable, or nullptr for a zero size, a detached layer or a texture that cannot
-    // be made. Rendering thread.
+    // The next drawable, or nullptr for a zero size or a texture that cannot be made.
+    // Rendering thread.
     std::shared_ptr<GpuDrawable> nextDrawable();
 
     // The window goes away: waits for a present under way; later presents show nothing.
