@@ -4,13 +4,11 @@ float halfToFloat(uint bits)
 {
     uint exponent = (bits >> 10u) & 0x1fu;
     uint mantissa = bits & 0x3ffu;
-    float magnitude;
-    if (exponent == 0u)
-        magnitude = float(mantissa) * exp2(-24.0);
-    else if (exponent == 31u)
-        magnitude = 65504.0;  // infinities and NaN stand as the largest value
-    else
-        magnitude = (1.0 + float(mantissa) / 1024.0) * exp2(float(exponent) - 15.0);
+    // A normal half moves into a float by rebasing its exponent (15 to 127).
+    float normal = uintBitsToFloat(((exponent + 112u) << 23u) | (mantissa << 13u));
+    float magnitude = exponent == 0u ? float(mantissa) * 5.9604644775390625e-8  // subnormal: m x 2^-24
+                      : exponent == 31u ? 65504.0  // infinities and NaN stand as the largest value
+                                        : normal;
     return (bits & 0x8000u) != 0u ? -magnitude : magnitude;
 }
 
