@@ -7,6 +7,9 @@
 #include "Rendering/KavioOverlayer.h"
 #include "Rendering/QVTMTKView.h"
 
+#include "Support/KavioAlert.h"
+
+#include "DispatchQueue.h"
 #include "GpuDevice.h"
 #include "UserDefaults.h"
 
@@ -202,6 +205,26 @@ TEST_F(QVTMTKViewTest, PreviewScreenshotLetterboxesThePictureOverACheckerboardWi
     EXPECT_NE(QColor(shot.pixel(240, 120)).blue(), 0) << "blue over the checkerboard";
     EXPECT_EQ(controller->overlayRequests, 1);
     EXPECT_EQ(QColor(shot.pixel(17, 14)), QColor(85, 85, 85)) << "the elapsed-time box, dark grey, 5 % below the top";
+}
+
+TEST(QVTMTKViewWithoutGPU, AlertsAndRendersNothing)
+{
+    std::vector<KavioAlertSpec> shown;
+    KavioAlert::setAnswerer([&](const KavioAlertSpec& spec) {
+        shown.push_back(spec);
+        return KavioAlertAnswer{};
+    });
+    QVTMetalManager noGpu(nullptr);
+    auto controller = std::make_shared<RecordingController>();
+    QVTMTKView view(controller, noGpu);
+    DispatchQueue::runMainUntil([&] { return !shown.empty(); }, 10);
+    KavioAlert::setAnswerer({});
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].messageText, "Metal is unsupported :(");
+    EXPECT_EQ(shown[0].informativeText, "This app requires a Metal-compatible graphics card.");
+    EXPECT_EQ(shown[0].buttons, QStringList{"Ok"});
+    EXPECT_FALSE(view.renderIfCanAtTime(0));
+    EXPECT_TRUE(controller->composedAt.empty());
 }
 
 TEST(QVTMTKViewGeometry, FitsTheRenderSizeIntoTheView)
