@@ -100,6 +100,15 @@ TEST_F(QVTMetalLayerRendererTest, RotationTurnsClockwiseInSquarePixels)
     EXPECT_TRUE(near(out[54 * 192 + 60], kBlue));
 }
 
+TEST_F(QVTMetalLayerRendererTest, AFlippedLayerShowsTheSourceUpsideDown)
+{
+    QVTMetalLayerRenderer flipped({8, 8}, false, false, true, false, *manager);
+    auto redTopBlueBottom = filled(8, 8, [](std::uint32_t, std::uint32_t y) { return y < 4 ? kRed : kBlue; });
+    render(flipped, redTopBlueBottom, {});
+    EXPECT_TRUE(near(pixel(*flipped.texture(), 4, 1), kBlue));
+    EXPECT_TRUE(near(pixel(*flipped.texture(), 4, 6), kRed));
+}
+
 TEST_F(QVTMetalLayerRendererTest, ColourSettingsOnStraightColour)
 {
     struct Case {
