@@ -138,7 +138,13 @@ bool QVTMetalLayerRenderer::ensureLayerTexture()
     return true;
 }
 
-void QVTMetalLayerRenderer::setInputSize(std::uint32_t width, std::uint32_t height)
+void QVTMetalLayerRenderer::setInputSize(QSizeF size)
+{
+    if (KavioRenderingSupport::isUsableSize(size))
+        requestedInputSize_.store(KavioRenderingSupport::packSize(size));
+}
+
+void QVTMetalLayerRenderer::makeIntermediateTexture(std::uint32_t width, std::uint32_t height)
 {
     const QSizeF size(width, height);
     if (size == inputSize_ || size.isEmpty())
@@ -173,8 +179,12 @@ std::shared_ptr<GpuTexture> QVTMetalLayerRenderer::convert(const std::shared_ptr
     const std::uint64_t width = std::uint64_t(source->width()) * perTexel;
     if (width == 0 || width > KavioRenderingSupport::kMaxRenderSide)
         return nullptr;
+    if (const std::uint64_t requested = requestedInputSize_.exchange(0)) {
+        const QSizeF size = KavioRenderingSupport::unpackSize(requested);
+        makeIntermediateTexture(std::uint32_t(size.width()), std::uint32_t(size.height()));
+    }
     if (!pcTexture_ || pcTexture_->width() != width || pcTexture_->height() != source->height())
-        setInputSize(std::uint32_t(width), source->height());
+        makeIntermediateTexture(std::uint32_t(width), source->height());
     if (!pcTexture_)
         return nullptr;
 

@@ -41,6 +41,7 @@ public:
     // A zero size or a side over 16384 is logged and ignored.
     void setRenderSize(QSizeF size) override;
     QSizeF renderSize() const override;
+    void setInputSize(QSizeF size) override;
     std::shared_ptr<GpuTexture> texture() const override { return texture_.load(); }
     bool isYUV() const override { return yuvToRGB_; }
     bool textureIsBlank() const override { return textureisblank_.load(); }
@@ -59,7 +60,7 @@ public:
     static bool pixelConversionRecord(std::int32_t colorspace, std::uint8_t (&record)[32]);
 
 private:
-    void setInputSize(std::uint32_t width, std::uint32_t height);
+    void makeIntermediateTexture(std::uint32_t width, std::uint32_t height);
     bool ensureLayerTexture();
     std::shared_ptr<GpuTexture> convert(const std::shared_ptr<GpuTexture>& source, std::int32_t colorspace);
 
@@ -75,6 +76,7 @@ private:
     std::atomic<std::uint64_t> renderSize_{0};  // width in the high, height in the low 32 bits
     std::atomic<std::shared_ptr<GpuTexture>> texture_;
     std::atomic<bool> textureisblank_{true};
+    std::atomic<std::uint64_t> requestedInputSize_{0};  // as renderSize_
 
     // Render thread only.
     QSizeF inputSize_;

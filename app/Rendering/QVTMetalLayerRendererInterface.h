@@ -44,6 +44,10 @@ public:
     virtual void renderWithTexture(const std::shared_ptr<GpuTexture>& source, const QVTLayerSettings& settings) = 0;
     // Records the layer size; the texture follows at the next render. Any thread.
     virtual void setRenderSize(QSizeF size) = 0;
+    // Records the size of the pictures the renderer will be given (a zero size is ignored);
+    // the intermediate texture is made for it at the next render, and from then on follows
+    // each frame's own size. Any thread.
+    virtual void setInputSize(QSizeF size) = 0;
     virtual QSizeF renderSize() const = 0;
     // The layer texture (nullptr without a GPU). Any thread.
     virtual std::shared_ptr<GpuTexture> texture() const = 0;

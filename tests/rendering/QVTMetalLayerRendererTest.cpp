@@ -161,6 +161,12 @@ TEST_F(QVTMetalLayerRendererTest, ConvertsYCbCrToRGB)
         EXPECT_TRUE(near(pixel(*layer->texture(), 1, 1), c.expected, 3));
     }
     EXPECT_EQ(layer->inputSize(), QSizeF(4, 2)) << "two pixels a texel";
+
+    // A recorded input size is made at the next frame, which then follows its own size.
+    layer->setInputSize({16, 8});
+    EXPECT_EQ(layer->inputSize(), QSizeF(4, 2));
+    render(*layer, yuv422(4, 2, 235, 128, 128), {});
+    EXPECT_EQ(layer->inputSize(), QSizeF(4, 2));
 }
 
 TEST_F(QVTMetalLayerRendererTest, UnknownColourSpaceOnTheFirstFrameUsesBT709)
