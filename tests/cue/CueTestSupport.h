@@ -3,7 +3,9 @@
 // OSC address-space rebuilds and the steps it hands to other concerns, an audio player and a
 // recorded source.
 
+#include "Clock/QVTClock.h"
 #include "Cue/KavioVideoItem.h"
+#include "Inspector/KavioVideoItemPreferencesControllerInterface.h"
 
 #include <QFile>
 #include <QMap>
@@ -77,6 +79,38 @@ public:
             ++unsavedChangesCount;
     }
     QSizeF renderSize() const override { return size; }
+
+    // Cue loading, media facts and timing
+    std::shared_ptr<QVTClock> clock;
+    float nonMovieDuration = 2.0f;
+    bool highBitDepth = false;
+    long deinterlace = 0;
+    std::shared_ptr<KavioVideoItem> current;
+    int stopPlaybackCount = 0;
+    KavioVideoItemPreferencesControllerInterface* inspector = nullptr;
+    QList<KavioVideoItem*> replaced;
+
+    std::shared_ptr<QVTClock> masterClock() const override { return clock; }
+    float defaultNonMovieCueDuration() const override { return nonMovieDuration; }
+    bool useHighBitDepthRendering() const override { return highBitDepth; }
+    long deinterlaceMode() const override { return deinterlace; }
+    std::shared_ptr<KavioVideoItem> currentItem() const override { return current; }
+    void stopPlaybackWithCompletedHandler(std::function<void()> handler) override
+    {
+        ++stopPlaybackCount;
+        if (handler)
+            handler();
+    }
+    KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return inspector; }
+    void replaceItem(const std::shared_ptr<KavioVideoItem>& item) override { replaced << item.get(); }
+};
+
+class FakeInspector : public KavioVideoItemPreferencesControllerInterface {
+public:
+    std::shared_ptr<KavioVideoItem> shown;
+    int pulls = 0;
+    std::shared_ptr<KavioVideoItem> currentItem() const override { return shown; }
+    void pullCurrentItemData() override { ++pulls; }
 };
 
 class RecordingCue : public KavioVideoItem {
@@ -101,6 +135,17 @@ class FakeAudioPlayer : public KavioCueAudioPlayer {
 public:
     QList<int> mapping{1, 2};
     int channels = 2;
+    double seconds = 0.0;
+    int fileChannels = 2;
+    float rate = 1.0f;
+    int stops = 0;
+    bool released = false;
+
+    double duration() const override { return seconds; }
+    int realChannels() const override { return fileChannels; }
+    void setRate(float newRate) override { rate = newRate; }
+    void stop() override { ++stops; }
+    void removeResources() override { released = true; }
 
     QList<int> channelMapping() const override { return mapping; }
     int deviceChannels() const override { return channels; }
