@@ -107,7 +107,8 @@ std::optional<Record> decode(const QByteArray& data)
 {
     if (data.size() < qsizetype(sizeof kMagic) || std::memcmp(data.constData(), kMagic, sizeof kMagic) != 0)
         return std::nullopt;
-    Reader reader(data.mid(sizeof kMagic));
+    const QByteArray body = data.mid(sizeof kMagic);
+    Reader reader(body);
     uint32_t version = 0, count = 0;
     Record record;
     if (!reader.number(version) || version != kVersion || !reader.bytes(record.path) || !reader.number(count) ||

@@ -213,7 +213,8 @@ std::optional<StillPicture> renderPdfPage(const QString& path, std::uint64_t pag
     double scale = 2.0;
     if (maxLongestSide > 0)
         scale = std::min(scale, maxLongestSide / std::max(points.width(), points.height()));
-    const QSize pixels(int(points.width() * scale), int(points.height() * scale));
+    // The small allowance keeps a side scaled exactly to the cap from truncating one pixel short.
+    const QSize pixels(int(points.width() * scale + 1e-6), int(points.height() * scale + 1e-6));
     if (pixels.isEmpty()) {
         fail(error, QStringLiteral("%1: page %2 is too small to show").arg(path).arg(page));
         return std::nullopt;
