@@ -129,6 +129,25 @@ public:
     void setupTransition() override { steps << "setupTransition"; }
     void volumeChanged() override { steps << "volumeChanged"; }
     void fillVideoAndAudioBuffersAtCurrentTime() override { steps << "fillBuffers"; }
+
+    // Loading: the row loads unless told otherwise; the audio step gives `audioToMake` (none
+    // when empty) and records the file it was given.
+    bool nibLoads = true;
+    std::shared_ptr<class FakeAudioPlayer> audioToMake;
+    QStringList audioFiles;
+    bool loadNib() override
+    {
+        steps << "loadNib";
+        return nibLoads;
+    }
+    void setupAudioWithFileURL(const QString& path) override;
+    void searchForCaptions() override { steps << "searchForCaptions"; }
+    void generateThumbnailAsync() override { steps << "generateThumbnail"; }
+    void rewindAndPrerollWhenNotIsReady() override
+    {
+        steps << "rewindAndPreroll";
+        KavioVideoItem::rewindAndPrerollWhenNotIsReady();
+    }
 };
 
 class FakeAudioPlayer : public KavioCueAudioPlayer {
@@ -155,6 +174,14 @@ public:
         channels = maxChannels;
     }
 };
+
+inline void RecordingCue::setupAudioWithFileURL(const QString& path)
+{
+    steps << "setupAudio";
+    audioFiles << path;
+    if (audioToMake)
+        setAudioPlayer(audioToMake);
+}
 
 class FakeRecordedSource : public KavioRecordedSource {
 public:
