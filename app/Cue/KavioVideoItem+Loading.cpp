@@ -235,7 +235,8 @@ bool KavioVideoItem::loadMovieAtPath(const QString& path)
     }
     asset_ = asset;
     const MediaTime duration = asset->duration();
-    setItemDuration(duration.isNumeric() ? float(duration.seconds()) : 0.0f);
+    assetDuration_ = duration.isNumeric() ? duration.seconds() : 0.0;
+    setItemDuration(float(assetDuration_.load()));
     KLOG_VERBOSE("::: asset duration: {} (timescale:{})", itemDuration(), duration.timescale);
     setIsHAP(asset->isHap());
 
@@ -554,11 +555,6 @@ KavioLayerRendererSettings KavioVideoItem::makeRendererSettings(bool deinterlace
     settings.shouldFlip = preferedTransform() == 10;
     settings.deinterlace = deinterlace;
     return settings;
-}
-
-float KavioVideoItem::itemAssetDuration() const
-{
-    return asset_ && asset_->duration().isNumeric() ? float(asset_->duration().seconds()) : 0.0f;
 }
 
 // --- Steps other concerns fill ------------------------------------------------------------------

@@ -17,6 +17,12 @@ std::shared_ptr<QVTClock> clockOf(const KavioVideoItem& cue)
     return controller ? controller->masterClock() : nullptr;
 }
 
+// Frame counts below zero name no frame of the timecode line: they count as frame 0.
+std::uint64_t frameOrZero(std::int64_t frames)
+{
+    return std::uint64_t(std::max<std::int64_t>(frames, 0));
+}
+
 MediaTime cueTime(double seconds)
 {
     return MediaTime::makeWithSeconds(seconds, MediaTime::kCueTimescale);
@@ -67,8 +73,7 @@ double KavioVideoItem::getGoodDuration() const
 std::uint64_t KavioVideoItem::itemDurationFrames() const
 {
     const auto clock = clockOf(*this);
-    return clock ? std::uint64_t(clock->frameCountSMPTEString(clock->smpteRepresentationOfTime(getGoodDuration())))
-                 : 0;
+    return clock ? frameOrZero(clock->frameCountSMPTEString(clock->smpteRepresentationOfTime(getGoodDuration()))) : 0;
 }
 
 void KavioVideoItem::setupSMPTEStartAndEndTimes()
@@ -96,12 +101,11 @@ void KavioVideoItem::setupSMPTEEndTimeWithStartFrames(std::int64_t startFrames)
     const auto clock = clockOf(*this);
     if (!clock)
         return;
-    const std::uint64_t first = std::uint64_t(std::max<std::int64_t>(startFrames, 0));
+    const std::uint64_t first = frameOrZero(startFrames);
     const QString start = clock->smpteRepresentationOfFrames(first);
     setItemStartSMPTETime(start);
     setItemStartCMTime(cueTime(clock->secondsForSMPTEString(start)));
-    const std::int64_t length = clock->frameCountSMPTEString(clock->smpteRepresentationOfTime(getGoodDuration()));
-    const std::uint64_t frames = std::uint64_t(std::max<std::int64_t>(length, 0));
+    const std::uint64_t frames = itemDurationFrames();
     setItemDuration(float(clock->secondsForSMPTEString(clock->smpteRepresentationOfFrames(frames))));
     setItemEndSMPTETime(clock->smpteRepresentationOfFrames(first + frames));
     handleZeroFrameOnSMPTEEndTime();
@@ -115,9 +119,8 @@ void KavioVideoItem::setupNewSMPTEEndTimeAfterLooping()
     if (!clock)
         return;
     const QString original = originalItemStartSMPTETime();
-    const std::uint64_t first = std::uint64_t(std::max<std::int64_t>(clock->frameCountSMPTEString(original), 0));
-    const std::int64_t length = clock->frameCountSMPTEString(clock->smpteRepresentationOfTime(getGoodDuration()));
-    const std::uint64_t frames = std::uint64_t(std::max<std::int64_t>(length, 0));
+    const std::uint64_t first = frameOrZero(clock->frameCountSMPTEString(original));
+    const std::uint64_t frames = itemDurationFrames();
     setItemStartSMPTETime(original);
     setItemEndSMPTETime(clock->smpteRepresentationOfFrames(frames * loopCounter() + first + frames));
     handleZeroFrameOnSMPTEEndTime();
@@ -131,7 +134,7 @@ void KavioVideoItem::handleZeroFrameOnSMPTEEndTime()
         return;
     const std::int64_t end = clock->frameCountSMPTEString(itemEndSMPTETime());
     // An unsigned step back from frame 0 would wrap to the far end of the timecode line.
-    setItemEndSMPTETime(clock->smpteRepresentationOfFrames(std::uint64_t(std::max<std::int64_t>(end - 1, 0))));
+    setItemEndSMPTETime(clock->smpteRepresentationOfFrames(frameOrZero(end - 1)));
 }
 
 void KavioVideoItem::safetySMPTEChecks()
@@ -140,7 +143,7 @@ void KavioVideoItem::safetySMPTEChecks()
     if (!clock || itemStartSMPTETime() != itemEndSMPTETime())
         return;
     const std::int64_t start = clock->frameCountSMPTEString(itemStartSMPTETime());
-    setItemEndSMPTETime(clock->smpteRepresentationOfFrames(std::uint64_t(std::max<std::int64_t>(start, 0)) + 1));
+    setItemEndSMPTETime(clock->smpteRepresentationOfFrames(frameOrZero(start) + 1));
 }
 
 void KavioVideoItem::rebuildStartAndEndTime()

@@ -771,7 +771,8 @@ public:
     DispatchQueue* captionQueue() const { return captionQueue_.get(); }
     // What the layer renderer is to be made with; empty until a load or initialiser set it.
     std::optional<KavioLayerRendererSettings> layerRendererSettings() const { return layerRendererSettings_; }
-    float itemAssetDuration() const;
+    // Seconds of the movie's asset; 0 without one. Any thread.
+    double itemAssetDuration() const { return assetDuration_.load(); }
     // The pixel format movie frames are decoded in (a four-character code).
     std::uint32_t videoPixelFormat() const { return videoPixelFormat_; }
 
@@ -1008,6 +1009,8 @@ private:
     void releasePlayers();
     void writeRowTimes();
     std::shared_ptr<const MediaAsset> asset_;
+    // The asset's length, for the clock thread's timing steps (the asset pointer is main-thread).
+    std::atomic<double> assetDuration_{0.0};
     std::unique_ptr<MediaPlayer> normalVideoPlayer_, loopHelperVideoPlayer_;
     MediaPlayer* videoPlayer_ = nullptr;
     int timeJumpedToken_ = 0;

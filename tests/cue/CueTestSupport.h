@@ -8,6 +8,7 @@
 #include "Inspector/KavioVideoItemPreferencesControllerInterface.h"
 
 #include <QFile>
+#include <QImage>
 #include <QMap>
 #include <QSizeF>
 #include <QString>
@@ -31,6 +32,17 @@ inline QString makeEmptyFile(const QTemporaryDir& dir, const QString& name)
     const QString path = dir.filePath(name);
     QFile file(path);
     file.open(QIODevice::WriteOnly);
+    return path;
+}
+
+// Saves an image of `size` filled with one colour as `name` in `dir` and answers its path.
+inline QString savedImage(const QTemporaryDir& dir, const QString& name, const QSize& size,
+                          QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(size, format);
+    image.fill(QColor(20, 120, 220, 128));
+    const QString path = dir.filePath(name);
+    image.save(path);
     return path;
 }
 

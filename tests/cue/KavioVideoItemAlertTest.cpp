@@ -21,10 +21,7 @@ namespace {
 TEST(KavioVideoItemAlert, TickingTheRealBoxSuppressesTheNextAlert)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("wide.png"));
-    QImage wide(20000, 4, QImage::Format_RGB32);
-    wide.fill(Qt::gray);
-    ASSERT_TRUE(wide.save(path));
+    const QString path = savedImage(dir, QStringLiteral("wide.png"), QSize(20000, 4));
     UserDefaults::standardUserDefaults().setBool(false, QStringLiteral("KavioSuppressionImageExceedsLimit"));
 
     QString shownText;

@@ -156,7 +156,7 @@ TEST(KavioVideoItemLoading, MovieSoundPlaysThroughTheCuesOwnPlayer)
     EXPECT_EQ(cue.videoDimensions(), "320 x 240");
     EXPECT_EQ(cue.videoFPSString(), "25");
     EXPECT_EQ(cue.fpsForNDIOutput(), 25000);
-    EXPECT_FLOAT_EQ(cue.itemAssetDuration(), 2.0f);
+    EXPECT_DOUBLE_EQ(cue.itemAssetDuration(), 2.0);
 }
 
 TEST(KavioVideoItemLoading, AQuarterTurnedMovieTurnsItsGeometryUnlessAProjectLoads)
@@ -331,10 +331,7 @@ TEST(KavioVideoItemLoading, ReadyIsAnnouncedOncePerCue)
 TEST(KavioVideoItemLoading, AMissingFileIsLoadedFromItsBookmarkWhenItMoved)
 {
     QTemporaryDir dir;
-    const QString original = dir.filePath(QStringLiteral("show.png"));
-    QImage picture(8, 8, QImage::Format_RGB32);
-    picture.fill(Qt::red);
-    ASSERT_TRUE(picture.save(original));
+    const QString original = savedImage(dir, QStringLiteral("show.png"), QSize(8, 8));
     const QByteArray bookmark = FileBookmark::create(original);
     const QString moved = dir.filePath(QStringLiteral("moved.png"));
     ASSERT_TRUE(QFile::rename(original, moved));
@@ -367,15 +364,6 @@ struct AlertRecorder {
     }
     ~AlertRecorder() { KavioAlert::setAnswerer({}); }
 };
-
-QString savedImage(const QTemporaryDir& dir, const QString& name, const QSize& size, QImage::Format format)
-{
-    QImage image(size, format);
-    image.fill(QColor(20, 120, 220, 128));
-    const QString path = dir.filePath(name);
-    EXPECT_TRUE(image.save(path));
-    return path;
-}
 
 TEST(KavioVideoItemLoading, AStillWithAlphaIsReadyWithItsPicture)
 {
