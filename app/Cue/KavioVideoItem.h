@@ -41,7 +41,6 @@
 #include <limits>
 #include <memory>
 #include <optional>
-#include <vector>
 
 class DispatchQueue;
 class FileWatch;
@@ -417,8 +416,10 @@ public:
     bool isSeeking() const { return isSeeking_.load(); }
     void setIsSeeking(bool v) { isSeeking_.store(v); }
     bool isMissing() const { return isMissing_.load(); }
-    // Stores the state; the row follows asynchronously on the main queue (see setIsMissing in
-    // the loading block).
+    // Stores the state; the row follows later on the main queue. Missing: the error button
+    // shows, enabled, with the tool tip "Source unavailable..." in the warning colour, and the
+    // level meter hides (a current cue posts "KavioRefreshWaveformView"). Not missing: the error
+    // button hides. Any thread.
     void setIsMissing(bool missing);
     bool isSelected() const { return isSelected_.load(); }
     void setIsSelected(bool v) { isSelected_.store(v); }
@@ -1024,7 +1025,6 @@ private:
     std::optional<KavioColor> errorButtonDrawColor_;
     bool audioMeterHidden_ = false;
     KavioRowTimes rowTimes_;
-    std::vector<std::uint64_t> liveObserverTokens_;
     // File bookmark and watch
     std::unique_ptr<FileWatch> fileWatch_;
     std::uint64_t pathChangeToken_ = 0;
