@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace {
 
 // A movie cue over a copy of counter25.mp4 at <dir>/<folder>/clip.mp4, ready, with a fake
@@ -112,6 +114,21 @@ TEST(KavioVideoItemWatch, OnlyTheFileOrOneOfItsFoldersCounts)
     w.post(QString());
     EXPECT_EQ(w.t.cue->mediaPath(), original);
     w.post(w.folder);
+    EXPECT_EQ(w.t.cue->mediaPath(), moved + QStringLiteral("/clip.mp4"));
+}
+
+TEST(KavioVideoItemWatch, APathChangeFromTheWatchersThreadIsHandledOnTheMainQueue)
+{
+    WatchedCue w;
+    const QString original = w.t.cue->mediaPath();
+    const QString moved = w.dir.filePath(QStringLiteral("moved"));
+    ASSERT_TRUE(QDir().rename(w.folder, moved));
+    std::thread([&] {
+        NotificationCenter::defaultCenter().post(kKavioWatchedFilepathChangedNotification, nullptr,
+                                                 {{kKavioChangedFilepathKey, w.folder}});
+    }).join();
+    EXPECT_EQ(w.t.cue->mediaPath(), original);
+    DispatchQueue::drainMain();
     EXPECT_EQ(w.t.cue->mediaPath(), moved + QStringLiteral("/clip.mp4"));
 }
 
