@@ -31,7 +31,8 @@ public:
     // The video output manager's render size in pixels, read afresh on every call. Any thread.
     virtual QSizeF renderSize() const = 0;
 
-    // The first cue of the list whose uid equals `uid`, or nullptr. Main thread.
+    // The first cue of the list whose uid equals `uid`, or nullptr. Any thread: the clock thread
+    // resolves goto targets through it.
     virtual std::shared_ptr<KavioVideoItem> itemWithUID(const QString& uid) const = 0;
 
     // Seconds of an SMPTE text on the master clock's timecode line. Any thread.

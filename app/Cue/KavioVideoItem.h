@@ -23,6 +23,7 @@
 // fade factors are kept within 0..1 and the volume at 0 or above.
 
 #include "Cue/KavioAtomicProperty.h"
+#include "Support/KavioSnapshotCell.h"
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "MediaTime.h"
 #include "QVTOSCMessage.h"
@@ -182,7 +183,7 @@ public:
     QString cueNotes() const { return cueNotes_.load(); }
     void setCueNotes(const QString& notes) { cueNotes_.store(notes); }
     // uid of the goto target; empty for none.
-    QString gotoItemUID() const { return gotoItemUID_; }
+    QString gotoItemUID() const { return gotoItemUID_.load(); }
     std::int32_t colorTag() const { return colorTag_.load(); }
     // Stores the tag; the row's colour-tag dot shows for any tag but 0. Main thread.
     void setColorTag(std::int32_t tag);
@@ -207,12 +208,12 @@ public:
     static QString resolvedPathForPath(const QString& path);
 
     // The following cue of the list (the first one for the last cue while the playlist loops).
-    std::shared_ptr<KavioVideoItem> nextItem() const { return nextItem_.lock(); }
+    std::shared_ptr<KavioVideoItem> nextItem() const { return nextItem_.load().lock(); }
     // Set by the controller when it rebuilds the order: stores the cue weakly, re-creates the
     // transition when the cue has one, and refreshes the transition icon.
     void setNextItem(const std::shared_ptr<KavioVideoItem>& item);
-    std::shared_ptr<KavioVideoItem> prevItem() const { return prevItem_.lock(); }
-    void setPrevItem(const std::shared_ptr<KavioVideoItem>& item) { prevItem_ = item; }
+    std::shared_ptr<KavioVideoItem> prevItem() const { return prevItem_.load().lock(); }
+    void setPrevItem(const std::shared_ptr<KavioVideoItem>& item) { prevItem_.store(item); }
 
     // --- OSC address space (main thread) -------------------------------------------------------
     // Makes `identifier` (cueIDForOSC()) the cue's identifier in OSC input addresses, leaving the
@@ -643,6 +644,30 @@ public:
     // Redraws the row's title and reports the name (setCueName with title()).
     virtual void refreshTitle();
 
+    // --- Timeline steps the controller calls -----------------------------------------------------
+    // Laying the cue on the show's timecode line (any thread the controller's items queue runs on).
+    // From itemStartCMTime: the start and unshifted start timecodes, the duration in whole frames
+    // and the end timecode (start + duration − 1 frame).
+    virtual void setupSMPTEStartAndEndTimes();
+    // Start timecode and start time from frame `startFrames`, end timecode at start + duration − 1;
+    // the unshifted start is left alone.
+    virtual void setupSMPTEEndTimeWithStartFrames(std::int64_t startFrames);
+    // Switches the transition off when its length exceeds itemDuration(), else takes the
+    // transition toggle's state.
+    virtual void validateTransition();
+    // Prepares seamless looping for a cue that plays to itself.
+    virtual void setupLoopHelper();
+    // Lets the cue's player post its time-changed notifications again.
+    virtual void allowTimeChangedNotifications();
+    // The position bar's figures: the media's length in seconds, then frames of the composition.
+    virtual double videoDuration() const;
+    virtual std::int64_t inTimeFramesForDisplay() const;
+    virtual std::int64_t transitionStartTimeFrames() const;
+    virtual std::int64_t outTimeFramesForDisplay() const;
+    virtual std::int64_t currentPlayhead() const;
+    // Set once the cue's media is loaded.
+    void setIsReady(bool ready) { isReady_.store(ready); }
+
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
 
@@ -673,14 +698,16 @@ private:
     KavioLockedValue<QString> displayTitle_;
     std::atomic<bool> hasCustomTitle_{false};
     KavioLockedValue<QString> cueNotes_;
-    QString gotoItemUID_;
+    // The links and the goto target are read by the clock thread (nextItemToPlay) while the
+    // controller or the main thread replaces them: read without a lock.
+    KavioSnapshotCell<QString> gotoItemUID_;
     std::atomic<std::int32_t> colorTag_{0};
     std::atomic<bool> isCollapsed_{false};
     std::atomic<int> mediaType_{0};
     KavioLockedValue<QString> mediaPath_;
     KavioLockedValue<QString> deviceUID_;
-    std::weak_ptr<KavioVideoItem> nextItem_;
-    std::weak_ptr<KavioVideoItem> prevItem_;
+    KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> nextItem_;
+    KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> prevItem_;
     QString oscAddressIdentifier_;
 
     // Media facts

@@ -1,0 +1,12 @@
+#pragma once
+// What the cue list controller asks of the video output manager. The output manager implements
+// it; tests give a recording fake.
+
+class KavioVideoOutputManagerInterface {
+public:
+    virtual ~KavioVideoOutputManagerInterface() = default;
+
+    // --- Cue list controller ------------------------------------------------------------------
+    // Second stage of the manager's start-up, called once by the controller's. Main thread.
+    virtual void initManager() = 0;
+};

@@ -1,0 +1,2 @@
+#include "ControllerFakes.h"
+#include <gtest/gtest.h>
