@@ -691,7 +691,7 @@ private:
     std::unique_ptr<DispatchQueue> pixelBufferQueue_;
 
     // Identity and place
-    KavioLockedValue<QString> uid_;
+    KavioSnapshotCell<QString> uid_;  // the clock thread finds goto targets by uid
     std::atomic<std::uint64_t> index_{0};
     QString cueID_;
     QString cueName_;
