@@ -8,9 +8,9 @@
 // app/KavioVideoItem/KavioVideoItem+<Concern>.cpp.
 //
 // Threads. Identity, name, index and OSC address-space operations, the record, the goto target
-// and the row's toggles run on the main thread, where the cue's row lives (a caller on another
-// thread, such as the clock asking nextItemToPlay(), goes through the main thread or the
-// controller's items queue). The adjustment setters run on their caller's thread and take no lock; a
+// and the row's toggles run on the main thread, where the cue's row lives; the links, the goto
+// target and the toggles' states are read without a lock, so the clock thread may follow
+// nextItemToPlay() every frame. The adjustment setters run on their caller's thread and take no lock; a
 // cue's values are changed from one thread at a time (its feedback messages are shared state).
 // Properties that the render and clock threads read while the main thread writes them are
 // atomic: scalars are std::atomic, media times, sizes and the crop are sequence-locked (a
@@ -95,8 +95,9 @@ inline const QString kKavioGotoUpImage = QStringLiteral("kavio_goto_up");
 // saves and the playback reads; the row view presents them. A disabled button refuses clicks,
 // but the cue may still set its state. Main thread only.
 struct KavioRowButton {
-    int state = 0;  // 0 off, 1 on
-    bool enabled = true;
+    // The clock thread reads the goto toggle's state and enabled through nextItemToPlay().
+    KavioAtomicField<int> state = 0;  // 0 off, 1 on
+    KavioAtomicField<bool> enabled = true;
     bool hidden = false;
     QString title;
     QString imageName;
@@ -627,7 +628,7 @@ public:
     // label names.
     void selectAndShowGotoTarget();
     // The goto target while the goto toggle is enabled and on (nullptr when it no longer
-    // resolves), else nextItem().
+    // resolves), else nextItem(). Any thread; takes no lock.
     std::shared_ptr<KavioVideoItem> nextItemToPlay() const;
 
     // --- Steps of other concerns that the record and goto run ------------------------------------

@@ -9,8 +9,8 @@
 
 namespace {
 
-// The main thread edits the list while one thread looks cues up and another follows the
-// current cue's next cues, as the clock thread does every frame. Every value a reader sees
+// The main thread edits the list, goto targets and toggles while one thread looks cues up and
+// another follows the current cue's next cues to play, as the clock thread does every frame. Every value a reader sees
 // must be a whole one: a known cue, a uid that cue really has.
 TEST(KavioVideoItemManagerConcurrency, ReadersSeeWholeListsAndLinksWhileTheMainThreadEdits)
 {
@@ -63,6 +63,10 @@ TEST(KavioVideoItemManagerConcurrency, ReadersSeeWholeListsAndLinksWhileTheMainT
             f.controller->insertItem(cue, std::uint64_t(round % 20 + 1));
             f.controller->buildItemQueue();
         }
+        // Goto targets and toggles change under the follower too.
+        const auto& jumper = cues[std::size_t(round * 3 % 20)];
+        jumper->setGotoItemUID(cues[std::size_t(round * 11 % 20)]->uid());
+        jumper->gotoButton().state = round % 2;
         f.controller->setCurrentItem(cues[std::size_t(round % 20)]);
     }
     // Let each reader finish at least a few rounds against the final list.
