@@ -559,3 +559,35 @@ void KavioVideoItemManager::setGotoOnCurrentToSelected()
     if (!selected.empty())
         inspector->undoChangeGotoItem(selected.front()->uid(), current->uid());
 }
+
+void KavioVideoItemManager::resetStateViews(const std::shared_ptr<KavioVideoItem>& current, bool updateNextMeter)
+{
+    const std::weak_ptr<KavioItemsViewInterface> weakView = outlets_.itemsView;
+    DispatchQueue::main().async([weakView, current, updateNextMeter] {
+        const auto next = current->nextItemToPlay();
+        if (next && updateNextMeter)
+            next->updateAudioMeter();
+        const auto view = weakView.lock();
+        if (!view)
+            return;
+        view->moveStateViewToOrigin(current);
+        if (next) {
+            view->setStateViewHidden(next, true);
+            view->moveStateViewToOrigin(next);
+        }
+    });
+}
+
+void KavioVideoItemManager::checkIfCurrentCueIsProcessingTransitionAndHandleStateView()
+{
+    const auto current = currentItem();
+    if (current && current->isProcessingTransition())
+        resetStateViews(current, false);
+}
+
+void KavioVideoItemManager::checkIfCurrentCueIsNotProcessingTransitionToNextCueAndHandleStateView()
+{
+    const auto current = currentItem();
+    if (current && !current->isProcessingTransitionToNextCueAtCurrentTime())
+        resetStateViews(current, true);
+}

@@ -282,6 +282,12 @@ public:
     void updateGotoItemUIDs();
     // The inspector makes a selected cue the current cue's goto target (undoable). Main thread.
     void setGotoOnCurrentToSelected();
+    // The rows' state views around a transition of the current cue: while it runs, the current
+    // row's state view returns to its origin and the next cue's is hidden; once the current cue
+    // is no longer crossing into the next, the next cue also refreshes its meter. The views
+    // change on the main queue. Any thread.
+    void checkIfCurrentCueIsProcessingTransitionAndHandleStateView();
+    void checkIfCurrentCueIsNotProcessingTransitionToNextCueAndHandleStateView();
 
     // --- What cues ask (KavioVideoItemManagerInterface) -------------------------------------------
     bool shouldEnablePauseAtEndBecauseOfOldProject() const override;
@@ -380,6 +386,8 @@ private:
     // Runs `body` at once on the main thread, else posts it there.
     bool repostToMain(std::function<void()> body);
     void setSelectionInPositionRange(std::uint64_t location, std::uint64_t length, bool selected);
+    // On the main queue: the current row's state view to its origin, the next row's hidden there.
+    void resetStateViews(const std::shared_ptr<KavioVideoItem>& current, bool updateNextMeter);
     // The current cue's controls: waveform, goto buttons, throttlers, deck A's channel mapping.
     void updateControlsForCurrentItem(const std::shared_ptr<KavioVideoItem>& item);
     // Reads a colour default of 32 bytes; writes `fallback` when it is absent or malformed.

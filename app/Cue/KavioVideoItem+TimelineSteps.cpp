@@ -11,6 +11,11 @@ std::int64_t KavioVideoItem::inTimeFramesForDisplay() const { return 0; }
 std::int64_t KavioVideoItem::transitionStartTimeFrames() const { return 4294967295; }
 std::int64_t KavioVideoItem::outTimeFramesForDisplay() const { return 0; }
 std::int64_t KavioVideoItem::currentPlayhead() const { return 0; }
+// TODO(transitions): the transition's running state.
+bool KavioVideoItem::isProcessingTransition() const { return false; }
+bool KavioVideoItem::isProcessingTransitionToNextCueAtCurrentTime() const { return false; }
+// TODO(cue audio): the row's meter.
+void KavioVideoItem::updateAudioMeter() {}
 // TODO(looping): the loop helper.
 void KavioVideoItem::setupLoopHelper() {}
 

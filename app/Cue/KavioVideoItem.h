@@ -668,6 +668,12 @@ public:
     virtual std::int64_t currentPlayhead() const;
     // Set once the cue's media is loaded.
     void setIsReady(bool ready) { isReady_.store(ready); }
+    // Transition state the current cue's row follows: a transition of this cue runs; this cue is
+    // inside its transition to the next cue at the clock's current time.
+    virtual bool isProcessingTransition() const;
+    virtual bool isProcessingTransitionToNextCueAtCurrentTime() const;
+    // The row's audio meter shows the cue's present level.
+    virtual void updateAudioMeter();
 
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;

@@ -29,6 +29,10 @@ public:
     virtual void updateHeight() = 0;
     // The cue's row contains the point (list coordinates).
     virtual bool itemRowContainsPoint(const std::shared_ptr<KavioVideoItem>& item, const QPointF& point) const = 0;
+    // The state view of the cue's row (its playing state and times) moves back to the row's
+    // origin; hidden, it gives way to the transition's display.
+    virtual void moveStateViewToOrigin(const std::shared_ptr<KavioVideoItem>& item) = 0;
+    virtual void setStateViewHidden(const std::shared_ptr<KavioVideoItem>& item, bool hidden) = 0;
     // Shows or hides the drop-position marker of the cue's row.
     virtual void setDrawsDraggingLocation(const std::shared_ptr<KavioVideoItem>& item, bool draws) = 0;
 };

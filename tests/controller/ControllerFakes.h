@@ -180,6 +180,14 @@ struct FakeItemsView : KavioItemsViewInterface {
         const double top = double(item->index() - 1) * 20.0;
         return point.y() >= top && point.y() < top + 20.0;
     }
+    void moveStateViewToOrigin(const std::shared_ptr<KavioVideoItem>& item) override
+    {
+        log.add(QStringLiteral("view.stateViewToOrigin(%1)").arg(item->uid()));
+    }
+    void setStateViewHidden(const std::shared_ptr<KavioVideoItem>& item, bool hidden) override
+    {
+        log.add(QStringLiteral("view.stateViewHidden(%1,%2)").arg(item->uid()).arg(hidden));
+    }
     void setDrawsDraggingLocation(const std::shared_ptr<KavioVideoItem>& item, bool draws) override
     {
         if (draws)
@@ -242,6 +250,9 @@ public:
         ++timeSetups;
     }
     void setupLoopHelper() override { ++loopHelperSetups; }
+    bool isProcessingTransition() const override { return inTransition; }
+    bool isProcessingTransitionToNextCueAtCurrentTime() const override { return inTransition; }
+    void updateAudioMeter() override { ++meterUpdates; }
     void setTransition(double seconds)
     {
         setTransitionTime(seconds);
@@ -252,6 +263,8 @@ public:
 
     int timeSetups = 0;
     int loopHelperSetups = 0;
+    bool inTransition = false;
+    int meterUpdates = 0;
 
 private:
     std::shared_ptr<QVTClock> clock_;

@@ -290,4 +290,22 @@ TEST(KavioVideoItemManagerSelection, GotoTargetsAndTheNextCueToSelect)
     EXPECT_EQ(f.log.take(), QStringList{"inspector.undoChangeGotoItem(c2,c1)"});
 }
 
+TEST(KavioVideoItemManagerSelection, StateViewsFollowTheCurrentCuesTransition)
+{
+    SelectionFixture f(3);
+    f.controller->setCurrentItem(f.cues[0]);
+    DispatchQueue::drainMain();
+    const QStringList reset{"view.stateViewToOrigin(c1)", "view.stateViewHidden(c2,1)", "view.stateViewToOrigin(c2)"};
+    for (const bool inTransition : {false, true}) {
+        f.cues[0]->inTransition = inTransition;
+        f.log.take();
+        f.controller->checkIfCurrentCueIsProcessingTransitionAndHandleStateView();
+        f.controller->checkIfCurrentCueIsNotProcessingTransitionToNextCueAndHandleStateView();
+        EXPECT_TRUE(f.log.take().isEmpty());  // the views change on the main queue
+        DispatchQueue::drainMain();
+        EXPECT_EQ(f.log.take(), reset) << inTransition;
+        EXPECT_EQ(f.cues[1]->meterUpdates, 1);  // only once the crossing is over
+    }
+}
+
 }  // namespace
