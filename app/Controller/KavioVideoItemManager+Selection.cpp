@@ -478,11 +478,11 @@ void KavioVideoItemManager::updateControlsForCurrentItem(const std::shared_ptr<K
 
 void KavioVideoItemManager::setCurrentItem(const std::shared_ptr<KavioVideoItem>& item)
 {
-    onItemsQueue([&] {
-        currentItem_.store(item);
-        if (!item)
-            lastrendereditem_.store({});
-    });
+    // The clock thread calls this: the lock-free cell spares it a wait for the items queue,
+    // which the main thread may be keeping busy with a rebuild.
+    currentItem_.store(item);
+    if (!item)
+        lastrendereditem_.store({});
     KLOG_INFO("new current: {}", item ? long(item->index()) : 0L);
 
     const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();

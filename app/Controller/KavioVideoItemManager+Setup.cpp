@@ -391,8 +391,8 @@ void KavioVideoItemManager::setHasUnsavedChanges(bool hasUnsavedChanges)
 
 QSizeF KavioVideoItemManager::renderSize() const
 {
-    // TODO(outputs): the video output manager's render size, once its interface offers it.
-    return {};
+    const auto outputs = outlets_.videoOutputManager.lock();
+    return outputs ? outputs->renderSize() : QSizeF();
 }
 
 double KavioVideoItemManager::secondsForSMPTEString(const QString& smpte) const

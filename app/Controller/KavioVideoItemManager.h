@@ -174,7 +174,7 @@ public:
     const QVTOSCMessage& selectedcueidmsg() const { return *selectedcueidmsg_; }
     const QVTOSCMessage& pongmsg() const { return *pongmsg_; }
 
-    // --- List primitives (any thread but the items queue's callers' own; run on the queue) ------
+    // --- List primitives (any thread; they run on the items queue, inline when already there) ---
     // Adds the cue at 1-based `index`: unless a project loads, every cue at that index or after
     // moves one place down first. The order is rebuilt by the next buildItemQueue().
     void insertItem(const std::shared_ptr<KavioVideoItem>& item, std::uint64_t index);
@@ -272,9 +272,9 @@ public:
     // --- The current cue --------------------------------------------------------------------------
     // Any thread, lock-free.
     std::shared_ptr<KavioVideoItem> currentItem() const { return currentItem_.load().lock(); }
-    // Makes the cue (or none) current. Callable from the clock thread: it stores the cue on the
-    // items queue and touches no control there; goto buttons, throttlers, waveform, inspector and
-    // marker are updated through the main queue.
+    // Makes the cue (or none) current. Callable from the clock thread: it stores the cue without
+    // waiting on the items queue and touches no control there; goto buttons, throttlers,
+    // waveform, deck A's channel mapping, inspector and marker are updated through the main queue.
     void setCurrentItem(const std::shared_ptr<KavioVideoItem>& item);
     // The position bar shows the current cue (or a 10-second placeholder). Main thread.
     void updateMarkerSettingsToCurrentItem();
@@ -405,7 +405,7 @@ private:
     std::unique_ptr<DispatchQueue> pixelbufferrenderingqueue_;
     std::unique_ptr<QVTOSCMessage> trtmsg_, selectedcuenamemsg_, selectedcueidmsg_, pongmsg_;
 
-    // The current cue: written on the items queue, read anywhere. The anchor: main thread.
+    // The current cue: written by setCurrentItem on any thread, read anywhere. The anchor: main thread.
     KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> currentItem_;
     std::weak_ptr<KavioVideoItem> lastClickedItem_;
     KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> lastrendereditem_;  // read by the renderer

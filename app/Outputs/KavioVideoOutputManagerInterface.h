@@ -2,6 +2,8 @@
 // What the cue list controller asks of the video output manager. The output manager implements
 // it; tests give a recording fake.
 
+#include <QSizeF>
+
 class KavioVideoOutputManagerInterface {
 public:
     virtual ~KavioVideoOutputManagerInterface() = default;
@@ -9,4 +11,6 @@ public:
     // --- Cue list controller ------------------------------------------------------------------
     // Second stage of the manager's start-up, called once by the controller's. Main thread.
     virtual void initManager() = 0;
+    // The outputs' render size in pixels. Any thread.
+    virtual QSizeF renderSize() const = 0;
 };

@@ -201,6 +201,7 @@ struct FakeVideoOutputManager : KavioVideoOutputManagerInterface {
     CallLog& log;
     explicit FakeVideoOutputManager(CallLog& l) : log(l) {}
     void initManager() override { log.add(QStringLiteral("outputs.initManager")); }
+    QSizeF renderSize() const override { return {1280, 720}; }
 };
 
 struct FakeMTKView : QVTMTKViewInterface {
