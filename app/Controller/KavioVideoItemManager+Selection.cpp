@@ -21,15 +21,25 @@ namespace {
 // Goto buttons jump this far before the end; each needs a cue at least that long.
 constexpr std::int64_t kGotoSeconds[] = {10, 20, 30};
 
+template <typename Predicate>
+std::shared_ptr<KavioVideoItem> firstItemIn(const KavioVideoItemList& list, Predicate matches)
+{
+    const auto found = std::find_if(list.begin(), list.end(), matches);
+    return found == list.end() ? nullptr : *found;
+}
+
 }  // namespace
 
 // --- Selection --------------------------------------------------------------------------------
 
-bool KavioVideoItemManager::repostToMain(std::function<void()> body)
+bool KavioVideoItemManager::repostToMain(std::function<void(KavioVideoItemManager&)> call)
 {
     if (DispatchQueue::isMainThread())
         return false;
-    DispatchQueue::main().async(std::move(body));
+    DispatchQueue::main().async([weakSelf = weak_from_this(), call = std::move(call)] {
+        if (const auto self = weakSelf.lock())
+            call(*self);
+    });
     return true;
 }
 
@@ -61,11 +71,7 @@ void KavioVideoItemManager::selectAsAnchor(const std::shared_ptr<KavioVideoItem>
 
 void KavioVideoItemManager::selectItem(const std::shared_ptr<KavioVideoItem>& item)
 {
-    const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
-    if (repostToMain([weakSelf, item] {
-            if (const auto self = weakSelf.lock())
-                self->selectItem(item);
-        }))
+    if (repostToMain([item](KavioVideoItemManager& self) { self.selectItem(item); }))
         return;
     if (!item)
         return;
@@ -75,22 +81,14 @@ void KavioVideoItemManager::selectItem(const std::shared_ptr<KavioVideoItem>& it
 
 void KavioVideoItemManager::selectCurrentItem()
 {
-    const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
-    if (repostToMain([weakSelf] {
-            if (const auto self = weakSelf.lock())
-                self->selectCurrentItem();
-        }))
+    if (repostToMain([](KavioVideoItemManager& self) { self.selectCurrentItem(); }))
         return;
     selectItem(currentItem());
 }
 
 void KavioVideoItemManager::stepSelection(bool forward)
 {
-    const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
-    if (repostToMain([weakSelf, forward] {
-            if (const auto self = weakSelf.lock())
-                self->stepSelection(forward);
-        }))
+    if (repostToMain([forward](KavioVideoItemManager& self) { self.stepSelection(forward); }))
         return;
     const long selected = forward ? indexOfLastSelectedItem() : indexOfFirstSelectedItem();
     const auto from = selected < 0 ? currentItem() : itemWithIndex(std::uint64_t(selected));
@@ -245,26 +243,25 @@ void KavioVideoItemManager::checkIfNeedsToSelectNextItemToPlay()
     }
 }
 
-KavioVideoItemList KavioVideoItemManager::selectedItems() const
+KavioVideoItemList KavioVideoItemManager::itemsWithSelection(bool selected) const
 {
-    KavioVideoItemList selected;
+    KavioVideoItemList matching;
     onItemsQueue([&] {
         for (const auto& item : *items_.load())
-            if (item->isSelected())
-                selected.push_back(item);
+            if (item->isSelected() == selected)
+                matching.push_back(item);
     });
-    return selected;
+    return matching;
+}
+
+KavioVideoItemList KavioVideoItemManager::selectedItems() const
+{
+    return itemsWithSelection(true);
 }
 
 KavioVideoItemList KavioVideoItemManager::notSelectedItems() const
 {
-    KavioVideoItemList unselected;
-    onItemsQueue([&] {
-        for (const auto& item : *items_.load())
-            if (!item->isSelected())
-                unselected.push_back(item);
-    });
-    return unselected;
+    return itemsWithSelection(false);
 }
 
 long KavioVideoItemManager::indexOfFirstSelectedItem() const
@@ -291,28 +288,19 @@ std::shared_ptr<KavioVideoItem> KavioVideoItemManager::itemWithUID(const QString
 {
     if (uid.isEmpty())
         return nullptr;
-    for (const auto& item : *items())
-        if (item->uid() == uid)
-            return item;
-    return nullptr;
+    return firstItemIn(*items(), [&](const auto& item) { return item->uid() == uid; });
 }
 
 std::shared_ptr<KavioVideoItem> KavioVideoItemManager::itemWithIndex(std::uint64_t index) const
 {
-    for (const auto& item : *items())
-        if (item->index() == index)
-            return item;
-    return nullptr;
+    return firstItemIn(*items(), [&](const auto& item) { return item->index() == index; });
 }
 
 std::shared_ptr<KavioVideoItem> KavioVideoItemManager::itemWithName(const QString& name) const
 {
     if (name.isEmpty())
         return nullptr;
-    for (const auto& item : *items())
-        if (item->cueName() == name)
-            return item;
-    return nullptr;
+    return firstItemIn(*items(), [&](const auto& item) { return item->cueName() == name; });
 }
 
 std::shared_ptr<KavioVideoItem> KavioVideoItemManager::itemWithCueID(const QString& cueID) const
@@ -320,13 +308,9 @@ std::shared_ptr<KavioVideoItem> KavioVideoItemManager::itemWithCueID(const QStri
     if (cueID.isEmpty())
         return nullptr;
     const auto list = items();
-    for (const auto& item : *list)
-        if (item->cueID() == cueID)
-            return item;
-    for (const auto& item : *list)
-        if (QString::number(item->index()) == cueID)
-            return item;
-    return nullptr;
+    if (auto byCueID = firstItemIn(*list, [&](const auto& item) { return item->cueID() == cueID; }))
+        return byCueID;
+    return firstItemIn(*list, [&](const auto& item) { return QString::number(item->index()) == cueID; });
 }
 
 std::uint64_t KavioVideoItemManager::itemIndexAtLocation(const QPointF& point) const
@@ -426,11 +410,7 @@ void KavioVideoItemManager::refreshItemsViewWithScrollOption(int option)
 
 void KavioVideoItemManager::scrollToItem(const std::shared_ptr<KavioVideoItem>& item)
 {
-    const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
-    if (repostToMain([weakSelf, item] {
-            if (const auto self = weakSelf.lock())
-                self->scrollToItem(item);
-        }))
+    if (repostToMain([item](KavioVideoItemManager& self) { self.scrollToItem(item); }))
         return;
     const auto view = outlets_.itemsView.lock();
     if (item && view)
@@ -439,11 +419,7 @@ void KavioVideoItemManager::scrollToItem(const std::shared_ptr<KavioVideoItem>& 
 
 void KavioVideoItemManager::scrollToCurrentItemIfNeeded()
 {
-    const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
-    if (repostToMain([weakSelf] {
-            if (const auto self = weakSelf.lock())
-                self->scrollToCurrentItemIfNeeded();
-        }))
+    if (repostToMain([](KavioVideoItemManager& self) { self.scrollToCurrentItemIfNeeded(); }))
         return;
     if (defaults_.boolForKey(QStringLiteral("autoScrollToCurrentCue")))
         scrollToItem(currentItem());

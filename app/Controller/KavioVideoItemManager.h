@@ -383,8 +383,11 @@ private:
     void stepSelection(bool forward);
     // Clears every cue's selection and posts "DeselectAllItems" for the rows.
     void deselectAllItems();
-    // Runs `body` at once on the main thread, else posts it there.
-    bool repostToMain(std::function<void()> body);
+    // Off the main thread: posts `call` there (for this controller, while it lives) and answers
+    // true; on the main thread answers false and the caller goes on.
+    bool repostToMain(std::function<void(KavioVideoItemManager&)> call);
+    // The cues whose selection is `selected`, in list order, gathered on the items queue.
+    KavioVideoItemList itemsWithSelection(bool selected) const;
     void setSelectionInPositionRange(std::uint64_t location, std::uint64_t length, bool selected);
     // On the main queue: the current row's state view to its origin, the next row's hidden there.
     void resetStateViews(const std::shared_ptr<KavioVideoItem>& current, bool updateNextMeter);

@@ -65,6 +65,20 @@ TEST(KavioVideoItemManagerSelection, StepsStartFromTheSelectionOrElseTheCurrentC
     EXPECT_EQ(f.selectedIndexes(), QList<std::uint64_t>{5});
 }
 
+TEST(KavioVideoItemManagerSelection, SelectingFromAnotherThreadHappensOnTheMainThread)
+{
+    SelectionFixture f(3);
+    std::thread([&] {
+        f.controller->selectItem(f.cues[2]);
+        f.controller->scrollToItem(f.cues[2]);
+    }).join();
+    EXPECT_TRUE(f.selectedIndexes().isEmpty());
+    EXPECT_TRUE(f.log.take().filter("scrollTo").isEmpty());
+    DispatchQueue::drainMain();
+    EXPECT_EQ(f.selectedIndexes(), QList<std::uint64_t>{3});
+    EXPECT_EQ(f.log.take().filter("scrollTo"), QStringList{"view.scrollTo(c3)"});
+}
+
 TEST(KavioVideoItemManagerSelection, SelectionOperations)
 {
     SelectionFixture f;
