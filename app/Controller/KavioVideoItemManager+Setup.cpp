@@ -370,9 +370,10 @@ QString KavioVideoItemManager::transcodedVideosDir()
     return QStandardPaths::writableLocation(QStandardPaths::MoviesLocation) + QStringLiteral("/Kavio/Transcoded");
 }
 
-DispatchQueue& KavioVideoItemManager::waveformQueue() const
+DispatchQueue* KavioVideoItemManager::waveformQueue() const
 {
-    return outlets_.waveformManager.lock()->waveformQueue();
+    const auto waveform = outlets_.waveformManager.lock();
+    return waveform ? &waveform->waveformQueue() : nullptr;
 }
 
 // --- What cues ask ----------------------------------------------------------------------------

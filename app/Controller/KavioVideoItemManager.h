@@ -157,8 +157,9 @@ public:
     static const QStringList& supportedAudioFormats();
     // Where transcoded media go: the XDG videos folder + "/Kavio/Transcoded".
     static QString transcodedVideosDir();
-    // The waveform manager's queue. Main thread; the waveform manager must be connected.
-    DispatchQueue& waveformQueue() const;
+    // The waveform manager's queue, where cues build their waveforms; nullptr while no waveform
+    // manager is connected. Any thread.
+    DispatchQueue* waveformQueue() const;
 
     // --- Owned objects --------------------------------------------------------------------------
     // The cues in list order: a snapshot that never changes. Any thread, lock-free.

@@ -247,6 +247,7 @@ TEST(KavioVideoItemManagerSetup, InitManagerStartsTheNeighboursInOrderAndWiresTh
     EXPECT_TRUE(QFileInfo(transcoded).isDir());
     EXPECT_EQ(controller->maxRenderSize(), 8192u);
     EXPECT_EQ(controller->renderSize(), QSizeF(1280, 720));
+    EXPECT_EQ(controller->waveformQueue(), &f.waveform->queue);
     EXPECT_TRUE(controller->canJump());
     ASSERT_TRUE(controller->renderClock());
     EXPECT_EQ(controller->renderClock()->delegate(), f.mtkView);

@@ -84,6 +84,14 @@ TEST(KavioVideoItemManagerTimeline, EmptyListSetsNoTimes)
     EXPECT_NE(f.controller->masterClock()->maxClockSMPTETime(), QStringLiteral("00:01:00:00"));
 }
 
+TEST(KavioVideoItemManagerTimeline, CueOfZeroFramesStillGetsTimesAndTheListRunsNoTime)
+{
+    TimelineFixture f;
+    auto cues = f.addCues({0});
+    EXPECT_EQ(cues[0]->itemStartSMPTETime(), QStringLiteral("00:00:00:00"));
+    EXPECT_EQ(f.controller->projectTRT(), QStringLiteral("00:00:00:00"));
+}
+
 TEST(KavioVideoItemManagerTimeline, SingleCueLoopsToItselfAndGetsItsLoopHelperOnlyWhenReadyAndNotLoading)
 {
     struct Case {
