@@ -2,6 +2,7 @@
 
 #include "Audio/KavioAudioStreamersManagerInterface.h"
 #include "Audio/KavioWaveformManagerInterface.h"
+#include "Clock/QVTClock.h"
 #include "Controller/QVTTimelineMarkerControllerInterface.h"
 #include "Cue/KavioVideoItem.h"
 #include "Inspector/KavioVideoItemPreferencesControllerInterface.h"

@@ -1,6 +1,7 @@
 #include "Controller/KavioVideoItemManager.h"
 
 #include "Audio/KavioWaveformManagerInterface.h"
+#include "Clock/QVTClock.h"
 #include "Controller/QVTTimelineMarkerControllerInterface.h"
 #include "Cue/KavioVideoItem.h"
 #include "Inspector/KavioVideoItemPreferencesControllerInterface.h"
@@ -30,6 +31,7 @@
 #include <QtEndian>
 
 #include <array>
+#include <tuple>
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "Controller/KavioVideoItemManager.h"
 
+#include "Clock/QVTClock.h"
 #include "Cue/KavioVideoItem.h"
 #include "Inspector/KavioVideoItemPreferencesControllerInterface.h"
 #include "Remote/KavioHyperDeckServerInterface.h"

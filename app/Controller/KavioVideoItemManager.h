@@ -18,7 +18,6 @@
 // interface run on the main thread (called elsewhere, the selection operations re-post
 // themselves there). Scalars and flags are atomics, readable from any thread.
 
-#include "Clock/QVTClock.h"
 #include "Controller/KavioVideoItemList.h"
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "Support/KavioSnapshotCell.h"
@@ -29,7 +28,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 class DispatchQueue;
 class KavioAudioOutputManagerInterface;
@@ -48,6 +49,7 @@ class KavioVideoItemPreferencesControllerInterface;
 class KavioVideoOutputManagerInterface;
 class KavioWaveformManagerInterface;
 class AppDelegateInterface;
+class QVTClock;
 class QVTMTKViewInterface;
 class QVTOSCMessage;
 class QVTTimelineMarkerControllerInterface;

@@ -8,6 +8,7 @@
 //
 // Usage: controller_bench [milliseconds per figure] (default 200).
 
+#include "Clock/QVTClock.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
 #include "Shell/AppDelegateInterface.h"

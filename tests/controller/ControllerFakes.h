@@ -3,6 +3,7 @@
 // that builds a controller on private settings and folders.
 
 #include "Audio/KavioAudioStreamersManagerInterface.h"
+#include "Clock/QVTClock.h"
 #include "Audio/KavioWaveformManagerInterface.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Controller/QVTTimelineMarkerControllerInterface.h"
