@@ -198,6 +198,7 @@ QByteArray KavioVideoItemManager::colorDefault(const QString& key, const QByteAr
 void KavioVideoItemManager::initManager()
 {
     const KavioVideoItemManagerOutlets& o = outlets_;
+    itemToSelectAfterStop_.reset();
     newcueindex_ = 1;
     setMaxRenderSize(16384);
     setJumpBehaviour(1);

@@ -25,6 +25,7 @@
 #include <QPointF>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 
 #include <atomic>
 #include <cstdint>
@@ -167,6 +168,9 @@ public:
     // The cues in list order: a snapshot that never changes. Any thread, lock-free.
     KavioVideoItemListSnapshot items() const { return items_.load(); }
     std::shared_ptr<QVTClock> masterClock() const { return masterClock_; }
+    // The web page new browser-source cues open (playlist defaults). Any thread.
+    QString defaultBrowserSourceURL() const { return defaultBrowserSourceURL_.load(); }
+    void setDefaultBrowserSourceURL(const QString& url) { defaultBrowserSourceURL_.store(url); }
     std::shared_ptr<KavioRenderClock> renderClock() const { return renderClock_.load(); }
     DispatchQueue& itemsQueue() const { return *itemsQeue_; }
     DispatchQueue& pixelBufferRenderingQueue() const { return *pixelbufferrenderingqueue_; }
@@ -410,6 +414,7 @@ private:
     std::unique_ptr<DispatchQueue> itemsQeue_;
     std::unique_ptr<DispatchQueue> pixelbufferrenderingqueue_;
     std::unique_ptr<QVTOSCMessage> trtmsg_, selectedcuenamemsg_, selectedcueidmsg_, pongmsg_;
+    KavioSnapshotCell<QString> defaultBrowserSourceURL_;
 
     // The current cue: written by setCurrentItem on any thread, read anywhere. The anchor: main thread.
     KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> currentItem_;
@@ -418,8 +423,21 @@ private:
     std::atomic<std::uint64_t> lastexpandindex_{0};
     std::atomic<std::uint64_t> newcueindex_{1};
     std::atomic<bool> canjump_{false};
+    // What the next clock stop belongs to, and what the last frame showed (clock control, jumps,
+    // transport, composition). Any thread.
     std::atomic<bool> isprocessingrewind_{false}, isprocessingtemporarystop_{false};
-    std::atomic<bool> renderedglobaltransition_{false}, cachedwasplaying_{false};
+    std::atomic<bool> isprocessingjump_{false}, isprocessingtransitionfallback_{false};
+    std::atomic<bool> renderedglobaltransition_{false}, renderedcuetransition_{false};
+    std::atomic<bool> cachedwasplaying_{false}, cachedhandledraggingmarker_{false};
+    std::atomic<double> temprendertime_{0.0};
+    // The cue to select once the clock has stopped (clock control). Main thread.
+    std::weak_ptr<KavioVideoItem> itemToSelectAfterStop_;
+    // A running project load (project loading). Main thread.
+    std::uint64_t waitforitemstobeready_ = 0, waitforitemstobeready_loadedalready_ = 0;
+    std::uint64_t waitforitemstobeready_currentbatch_ = 0, waitforitemstobeready_messagesperitem_ = 0;
+    QStringList sortedkeysforloading_;
+    QVariantMap dataforloading_;
+    std::function<void()> loadingcompletedblock_;
 
     std::vector<std::uint64_t> observerTokens_;  // on the clock's centre
 };
