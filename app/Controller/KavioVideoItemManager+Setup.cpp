@@ -25,6 +25,7 @@
 #include "QVTOSCMessage.h"
 #include "UserDefaults.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -217,6 +218,13 @@ void KavioVideoItemManager::initManager()
             button->setState(defaults_.boolForKey(name) ? 1 : 0);
     }
 
+    const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
+    if (o.rewindCurrentItemMenuItem)
+        QObject::connect(o.rewindCurrentItemMenuItem, &QAction::triggered, [weakSelf] {
+            if (const auto self = weakSelf.lock())
+                self->rewindCurrentItem();
+        });
+
     bool overlayStored = true;
     for (const auto& [key, popup] : {std::pair{"cueTimesOverlayPosition", o.cueTimesOverlayPosition},
                                      {"cueTimesOverlaySize", o.cueTimesOverlaySize},
@@ -294,7 +302,6 @@ void KavioVideoItemManager::initManager()
                                          o.defaultTogglePlaylistLoop, o.defaultTogglePlaylistTransition})
         if (toggle)
             toggle->setButtonType(KavioButtonType::OnOff);
-    const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
     for (const auto& [button, seconds, handler] :
          {std::tuple{o.goto10Button, 10, &KavioVideoItemManager::performGoto10},
           {o.goto20Button, 20, &KavioVideoItemManager::performGoto20},
@@ -432,6 +439,8 @@ void KavioVideoItemManager::loadPlaylistDefaults() {}
 void KavioVideoItemManager::createTextureCache() {}
 void KavioVideoItemManager::handleMiddleViewResize() {}
 void KavioVideoItemManager::changeCueTimesOverlay() {}
+// TODO(transport): rewind the current cue.
+void KavioVideoItemManager::rewindCurrentItem() {}
 // TODO(seek): goto 10, 20, 30 seconds before the current cue's end.
 void KavioVideoItemManager::performGoto10() {}
 void KavioVideoItemManager::performGoto20() {}

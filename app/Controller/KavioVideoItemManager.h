@@ -34,6 +34,7 @@
 #include <vector>
 
 class DispatchQueue;
+class QAction;
 class KavioAudioOutputManagerInterface;
 class KavioAudioStreamersManagerInterface;
 class KavioATEMManagerInterface;
@@ -67,6 +68,8 @@ inline const QString kKavioViewFrameDidChangeNotification = QStringLiteral("Kavi
 
 // What the main window connects before initManager(). Main thread.
 struct KavioVideoItemManagerOutlets {
+    QAction* rewindCurrentItemMenuItem = nullptr;
+    QAction* jumpToAnyPlayMenuItem = nullptr;  // used by the cue list view
     std::weak_ptr<KavioWaveformManagerInterface> waveformManager;
     std::weak_ptr<KavioAudioOutputManagerInterface> audioOutputManager;
     std::weak_ptr<QVTMTKViewInterface> mtkView;
@@ -324,6 +327,8 @@ public:
     virtual void handleMiddleViewResize();
     // Stores the cue-time overlay popups' values.
     virtual void changeCueTimesOverlay();
+    // The menu's "rewind the current cue".
+    virtual void rewindCurrentItem();
     virtual void performGoto10();
     virtual void performGoto20();
     virtual void performGoto30();

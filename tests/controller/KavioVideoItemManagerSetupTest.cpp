@@ -7,6 +7,7 @@
 #include "NotificationCenter.h"
 #include "QVTOSCMessage.h"
 
+#include <QAction>
 #include <QFileInfo>
 #include <QtEndian>
 
@@ -183,6 +184,7 @@ public:
     void handleNMCBackupCommand(const Notification& n) override { handled << "handleNMCBackupCommand:" + n.name; }
     void handleOSCFeedbackOnCueChanges(const Notification&) override { handled << "handleOSCFeedbackOnCueChanges"; }
     void performGoto20() override { handled << "performGoto20"; }
+    void rewindCurrentItem() override { handled << "rewindCurrentItem"; }
 };
 
 TEST(KavioVideoItemManagerSetup, EachNotificationReachesItsHandlerUntilTheControllerIsGone)
@@ -232,6 +234,8 @@ TEST(KavioVideoItemManagerSetup, InitManagerStartsTheNeighboursInOrderAndWiresTh
     auto controller = KavioVideoItemManager::init<RecordingController>(*f.defaults);
     auto o = f.outlets();
     f.controls.connect(o);
+    QAction rewind;
+    o.rewindCurrentItemMenuItem = &rewind;
     controller->setOutlets(o);
     const QString transcoded = KavioVideoItemManager::transcodedVideosDir();
     QDir(transcoded).removeRecursively();
@@ -261,7 +265,8 @@ TEST(KavioVideoItemManagerSetup, InitManagerStartsTheNeighboursInOrderAndWiresTh
         EXPECT_EQ(button->oscAddress(), QString::fromLatin1(address));
     }
     f.goto20.click();
-    EXPECT_EQ(controller->handled, QStringList{"performGoto20"});
+    rewind.trigger();
+    EXPECT_EQ(controller->handled, QStringList({"performGoto20", "rewindCurrentItem"}));
 }
 
 }  // namespace
