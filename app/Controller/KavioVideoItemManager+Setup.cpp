@@ -267,7 +267,7 @@ void KavioVideoItemManager::initManager()
     if (o.renderingDeinterlacePopup) {
         const bool stored = defaults_.hasKey(deinterlaceKey) && isOfKind(defaults_.objectForKey(deinterlaceKey), 0);
         o.renderingDeinterlacePopup->selectItemWithTag(stored ? defaults_.integerForKey(deinterlaceKey) : 10);
-        setDeinterlaceMode((o.renderingDeinterlacePopup->selectedTag() & 0xff) != 0);
+        setDeinterlaceMode(o.renderingDeinterlacePopup->selectedTag() & 0xff);
     }
 
     const QString transcoded = transcodedVideosDir();
@@ -410,6 +410,28 @@ double KavioVideoItemManager::secondsForSMPTEString(const QString& smpte) const
 {
     return masterClock_->secondsForSMPTEString(smpte);
 }
+
+bool KavioVideoItemManager::useHighBitDepthRendering() const
+{
+    const auto outputs = outlets_.videoOutputManager.lock();
+    return outputs && outputs->useHighBitDepthRendering();
+}
+
+KavioVideoItemPreferencesControllerInterface* KavioVideoItemManager::itemPreferencesController() const
+{
+    return outlets_.itemPreferencesController.lock().get();
+}
+
+// TODO(transport): stop through the application controller. Nothing plays before then, so the
+// handler runs at once.
+void KavioVideoItemManager::stopPlaybackWithCompletedHandler(std::function<void()> handler)
+{
+    if (handler)
+        handler();
+}
+
+// TODO(cue creation): ask for a new media file for the cue, keeping its settings.
+void KavioVideoItemManager::replaceItem(const std::shared_ptr<KavioVideoItem>&) {}
 
 // --- Handlers the owning concerns fill ----------------------------------------------------------
 

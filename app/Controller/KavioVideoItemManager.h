@@ -170,7 +170,7 @@ public:
     // --- Owned objects --------------------------------------------------------------------------
     // The cues in list order: a snapshot that never changes. Any thread, lock-free.
     KavioVideoItemListSnapshot items() const { return items_.load(); }
-    std::shared_ptr<QVTClock> masterClock() const { return masterClock_; }
+    std::shared_ptr<QVTClock> masterClock() const override { return masterClock_; }
     // The web page new browser-source cues open (playlist defaults). Any thread.
     QString defaultBrowserSourceURL() const { return defaultBrowserSourceURL_.load(); }
     void setDefaultBrowserSourceURL(const QString& url) { defaultBrowserSourceURL_.store(url); }
@@ -281,7 +281,7 @@ public:
 
     // --- The current cue --------------------------------------------------------------------------
     // Any thread, lock-free.
-    std::shared_ptr<KavioVideoItem> currentItem() const { return currentItem_.load().lock(); }
+    std::shared_ptr<KavioVideoItem> currentItem() const override { return currentItem_.load().lock(); }
     // Makes the cue (or none) current. Callable from the clock thread: it stores the cue without
     // waiting on the items queue and touches no control there; goto buttons, throttlers,
     // waveform, deck A's channel mapping, inspector and marker are updated through the main queue.
@@ -304,6 +304,10 @@ public:
     void setHasUnsavedChanges(bool hasUnsavedChanges) override;
     QSizeF renderSize() const override;
     double secondsForSMPTEString(const QString& smpte) const override;
+    bool useHighBitDepthRendering() const override;
+    KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override;
+    void stopPlaybackWithCompletedHandler(std::function<void()> handler) override;
+    void replaceItem(const std::shared_ptr<KavioVideoItem>& item) override;
 
     // --- Handlers and steps that other concerns fill ------------------------------------------------
     // The clock's notifications, on the posting thread.
@@ -341,7 +345,8 @@ public:
     KAVIO_ATOMIC_PROPERTY(double, defaultNonMovieCueDuration, setDefaultNonMovieCueDuration, 2.0)
     KAVIO_ATOMIC_PROPERTY(double, defaultTransitionDuration, setDefaultTransitionDuration, 0.0)
     KAVIO_ATOMIC_PROPERTY(std::uint64_t, maxRenderSize, setMaxRenderSize, 16384)
-    KAVIO_ATOMIC_PROPERTY(bool, deinterlaceMode, setDeinterlaceMode, false)
+    // The low byte of the deinterlace popup's tag; non-zero deinterlaces.
+    KAVIO_ATOMIC_PROPERTY(long, deinterlaceMode, setDeinterlaceMode, 0)
 
     // --- Flags ----------------------------------------------------------------------------------
     KAVIO_ATOMIC_PROPERTY(bool, isLoadingProject, setIsLoadingProject, false)

@@ -7,9 +7,12 @@
 #include <QSizeF>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class KavioVideoItem;
+class KavioVideoItemPreferencesControllerInterface;
+class QVTClock;
 
 class KavioVideoItemManagerInterface {
 public:
@@ -41,4 +44,25 @@ public:
     // Selects the cue whose cue ID, or else whose index in decimal, is `cueID` and scrolls the
     // list to it. Main thread.
     virtual void selectAndScrollToItemAtCueID(const QString& cueID) = 0;
+
+    // Cue loading, media facts and timing
+    // The master clock through which cues convert seconds and SMPTE texts; nullptr before the
+    // controller made it. Any thread.
+    virtual std::shared_ptr<QVTClock> masterClock() const = 0;
+    // Seconds a still or live cue lasts when it is made (the playlist default). Any thread.
+    virtual double defaultNonMovieCueDuration() const = 0;
+    // The output manager's setting, fixed for the process: pictures in half-float RGBA. Any thread.
+    virtual bool useHighBitDepthRendering() const = 0;
+    // Non-zero makes an interlaced cue's layer renderer deinterlace. Any thread.
+    virtual long deinterlaceMode() const = 0;
+    // The current cue, or nullptr. Any thread.
+    virtual std::shared_ptr<KavioVideoItem> currentItem() const = 0;
+    // Stops playback through the application controller; `handler` (may be empty) runs once
+    // stopped. Main thread.
+    virtual void stopPlaybackWithCompletedHandler(std::function<void()> handler) = 0;
+    // The cue inspector; nullptr when there is none. Main thread.
+    virtual KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const = 0;
+    // Asks the operator for a new media file and gives it to `item`, keeping its settings.
+    // Main thread.
+    virtual void replaceItem(const std::shared_ptr<KavioVideoItem>& item) = 0;
 };

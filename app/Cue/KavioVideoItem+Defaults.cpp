@@ -1,6 +1,9 @@
 #include "Cue/KavioVideoItem.h"
 
 #include "DispatchQueue.h"
+#include "FileWatch.h"
+#include "MediaPlayer.h"
+#include "NotificationCenter.h"
 #include "QVTOSCManager.h"
 #include "UserDefaults.h"
 
@@ -27,7 +30,11 @@ KavioVideoItem::KavioVideoItem(KavioOSCFeedbackSender sender) : sender_(std::mov
     generalInit();
 }
 
-KavioVideoItem::~KavioVideoItem() = default;
+KavioVideoItem::~KavioVideoItem()
+{
+    // Source-list and path-change registrations hold this cue as their owner tag.
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
 
 void KavioVideoItem::generalInit()
 {

@@ -1,15 +1,8 @@
 #include "Cue/KavioVideoItem.h"
 
-// The cue's own timing fills the time steps; until then a cue keeps the times it has.
-// TODO(cue timing): start, end and duration from the master clock's frame arithmetic.
-void KavioVideoItem::setupSMPTEStartAndEndTimes() {}
-void KavioVideoItem::setupSMPTEEndTimeWithStartFrames(std::int64_t) {}
-// TODO(cue timing): the player's time-changed notifications and the position bar's figures.
+// TODO(cue playback): the player's time-changed notifications and the position bar's figures.
 void KavioVideoItem::allowTimeChangedNotifications() {}
-double KavioVideoItem::videoDuration() const { return 0.0; }
-std::int64_t KavioVideoItem::inTimeFramesForDisplay() const { return 0; }
 std::int64_t KavioVideoItem::transitionStartTimeFrames() const { return 4294967295; }
-std::int64_t KavioVideoItem::outTimeFramesForDisplay() const { return 0; }
 std::int64_t KavioVideoItem::currentPlayhead() const { return 0; }
 // TODO(transitions): the transition's running state.
 bool KavioVideoItem::isProcessingTransition() const { return false; }

@@ -26,6 +26,7 @@
 #include "Support/KavioSnapshotCell.h"
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "MediaTime.h"
+#include "Support/KavioColor.h"
 #include "QVTOSCMessage.h"
 
 #include <QByteArray>
@@ -40,8 +41,16 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 
 class DispatchQueue;
+class FileWatch;
+class MediaAsset;
+class MediaPlayer;
+class VideoFrame;
+struct MediaTrack;
+struct Notification;
+enum class MediaPixelFormat : std::uint32_t;
 
 // What a cue plays (`mediaType`); the codes are stored in cue records.
 enum KavioMediaType : int {
@@ -115,7 +124,44 @@ public:
     virtual int deviceChannels() const = 0;
     // Takes a new mapping for at most `maxChannels` device channels.
     virtual void setOutputChannelMapping(const QList<int>& mapping, int maxChannels) = 0;
+    // Media facts and timing
+    // Length of the file in seconds; 0 for a live player.
+    virtual double duration() const = 0;
+    // The file's channels that play: its channel count, at most the device's.
+    virtual int realChannels() const = 0;
+    // Playback rate, 1.0 normal.
+    virtual void setRate(float rate) = 0;
+    // Stops playback; the player can start again.
+    virtual void stop() = 0;
+    // Lets go of the device and the file; the player is not used again.
+    virtual void removeResources() = 0;
 };
+
+// What the cue's layer renderer is made with; the renderer is made from these by the cue's frame
+// supply.
+struct KavioLayerRendererSettings {
+    QSizeF outputSize;  // the render size
+    bool yuvToRGB = false;
+    bool highBitDepth = false;
+    bool shouldFlip = false;
+    bool deinterlace = false;
+    QSizeF inputSize;  // empty until the source's size is known
+};
+
+// The texts of the cue row's time fields (main thread).
+struct KavioRowTimes {
+    QString start;
+    QString endLabel;
+    QString endLabelToolTip;
+    QString end;
+    QString loop;
+};
+
+// Posted on the default centre, no object, for the timeline to redraw the current cue's waveform.
+inline const QString kKavioRefreshWaveformViewNotification = QStringLiteral("KavioRefreshWaveformView");
+// Posted by the path watcher, user info {"KavioChangedFilepathKey": the changed path}.
+inline const QString kKavioWatchedFilepathChangedNotification = QStringLiteral("KavioWatchedFilepathChanged");
+inline const QString kKavioChangedFilepathKey = QStringLiteral("KavioChangedFilepathKey");
 
 // A live source that keeps its own settings in the cue's record (the web-page and window
 // sources). Main thread.
@@ -260,7 +306,8 @@ public:
     void setSourceSize(const QSizeF& v) { sourceSize_.store(v); }
     float pixelAspect() const { return pixelAspect_.load(); }
     void setPixelAspect(float v) { pixelAspect_.store(v); }
-    // PDF pages count from 1.
+    // PDF pages count from 1. Setting a page reloads the still from it and, unless a project
+    // loads, regenerates the thumbnail.
     std::uint64_t pdfPage() const { return pdfPage_.load(); }
     void setPdfPage(std::uint64_t page);
     std::uint64_t pdfPageCount() const { return pdfPageCount_.load(); }
@@ -371,7 +418,11 @@ public:
     bool isSeeking() const { return isSeeking_.load(); }
     void setIsSeeking(bool v) { isSeeking_.store(v); }
     bool isMissing() const { return isMissing_.load(); }
-    void setIsMissing(bool v) { isMissing_.store(v); }
+    // Stores the state; the row follows later on the main queue. Missing: the error button
+    // shows, enabled, with the tool tip "Source unavailable..." in the warning colour, and the
+    // level meter hides (a current cue posts "KavioRefreshWaveformView"). Not missing: the error
+    // button hides. Any thread.
+    void setIsMissing(bool missing);
     bool isSelected() const { return isSelected_.load(); }
     void setIsSelected(bool v) { isSelected_.store(v); }
     bool isCurrent() const { return isCurrent_.load(); }
@@ -645,14 +696,195 @@ public:
     // Redraws the row's title and reports the name (setCueName with title()).
     virtual void refreshTitle();
 
-    // --- Timeline steps the controller calls -----------------------------------------------------
-    // Laying the cue on the show's timecode line (any thread the controller's items queue runs on).
-    // From itemStartCMTime: the start and unshifted start timecodes, the duration in whole frames
-    // and the end timecode (start + duration − 1 frame).
+    // --- Creation and media loading ------------------------------------------------------------
+    // The initialisers make a cue of one kind of source under `manager`, on the caller's thread
+    // (the controller's, normally the main thread). The file initialiser answers nullptr when the
+    // cue's row cannot be loaded. A movie is not ready when its initialiser returns: its "tracks"
+    // and "status" steps are queued on the main queue and make it ready (or missing) later.
+    // `restoreRecord` is the record the cue is restored from, or empty.
+    static std::shared_ptr<KavioVideoItem> initWithMoviePath(
+        const QString& path, const std::shared_ptr<KavioVideoItemManagerInterface>& manager,
+        const QVariantMap& restoreRecord = {});
+    static std::shared_ptr<KavioVideoItem> initWithCamera(
+        const QString& deviceName, const std::shared_ptr<KavioVideoItemManagerInterface>& manager);
+    static std::shared_ptr<KavioVideoItem> initWithSyphon(
+        const QString& serverName, const std::shared_ptr<KavioVideoItemManagerInterface>& manager);
+    static std::shared_ptr<KavioVideoItem> initWithNDI(
+        const QString& sourceName, const std::shared_ptr<KavioVideoItemManagerInterface>& manager);
+    static std::shared_ptr<KavioVideoItem> initWithBrowser(
+        const QString& url, const std::shared_ptr<KavioVideoItemManagerInterface>& manager);
+    static std::shared_ptr<KavioVideoItem> initWithWindow(
+        const QString& windowName, const std::shared_ptr<KavioVideoItemManagerInterface>& manager);
+    // The initialisers' steps on a cue that a std::shared_ptr already owns (the initialisers
+    // above make a plain cue and run these; a subclass runs them on itself). initMovieCue answers
+    // false where initWithMoviePath answers nullptr.
+    bool initMovieCue(const QString& path, const std::shared_ptr<KavioVideoItemManagerInterface>& manager,
+                      const QVariantMap& restoreRecord);
+    void initLiveCue(KavioMediaType type, const QString& source,
+                     const std::shared_ptr<KavioVideoItemManagerInterface>& manager);
+
+    // Opens the movie: its asset, and a player decoding in the format chosen from the first video
+    // track (decodeFormatWithFormatDescription). False for no asset, no tracks or no player (a
+    // missing cue then); true with media type 10 and no player for a file holding only audio.
+    bool loadMovieAtPath(const QString& path);
+    // Decodes the picture of an image or of page pdfPage() of a PDF into stillPixelBuffer();
+    // shows the size alert for a picture beyond 16384 pixels a side (unless the user default
+    // "KavioSuppressionImageExceedsLimit" is on) and shrinks it to 16383. False when nothing
+    // could be decoded (the old picture is gone then).
+    bool loadStillAtPath(const QString& path);
+    // An audio-only cue: its audio player (setupAudioWithFileURL) and a 320 x 240 transparent
+    // picture. False only when no file is at the path; a file the player cannot read leaves the
+    // cue missing.
+    bool loadAudioAtPath(const QString& path);
+    // The "tracks" step: movie sound plays only through the cue's own audio player, made here
+    // when the cue has none.
+    void handleTracksLoaded();
+    // The "status" step: waits (on the main queue) for the first decoded frame; then runs the
+    // ready-to-play analysis once, or, when decoding failed for good first, makes the cue missing
+    // and drops its audio player.
+    void observePlayerStatus();
+    // The ready-to-play analysis of the movie's first video track (orientation, sizes, range,
+    // alpha, fields, matrix, bit depth), then the first preparation and the layer renderer's
+    // settings.
+    void handleReadyToPlay();
+    void handlePlayerFailed(const QString& reason);
+
+    // Stores the value. The first time the cue is ready, posts "KavioItemBecameReady" (no
+    // object) on the default centre; never again in the cue's life. Any thread.
+    void setIsReady(bool ready);
+    // The row's error button: shown while the cue is missing; a click runs replaceMedia(). It
+    // draws in the warning colour once the cue was missing.
+    const KavioRowButton& errorButton() const { return errorButton_; }
+    std::optional<KavioColor> errorButtonDrawColor() const { return errorButtonDrawColor_; }
+    bool isAudioMeterHidden() const { return audioMeterHidden_; }
+    // The error button's action: marks the project changed and asks the controller to replace
+    // the media. Main thread.
+    void replaceMedia();
+
+    // The movie's asset (nullptr for other cues) and its players. The normal player is owned by
+    // the cue; videoPlayer() is the one in use (the loop helper's while it plays). Main thread.
+    std::shared_ptr<const MediaAsset> asset() const { return asset_; }
+    MediaPlayer* normalVideoPlayer() const { return normalVideoPlayer_.get(); }
+    MediaPlayer* loopHelperVideoPlayer() const { return loopHelperVideoPlayer_.get(); }
+    MediaPlayer* videoPlayer() const { return videoPlayer_; }
+    std::shared_ptr<KavioCueAudioPlayer> loopHelperAudioPlayer() const { return loopHelperAudioPlayer_; }
+    // The one picture of a still, PDF page or audio-only cue; nullptr for none. Any thread.
+    std::shared_ptr<const VideoFrame> stillPixelBuffer() const { return stillPixelBuffer_.load(); }
+    // Made by the first movie load; nullptr before. Caption reading runs on it.
+    DispatchQueue* captionQueue() const { return captionQueue_.get(); }
+    // What the layer renderer is to be made with; empty until a load or initialiser set it.
+    std::optional<KavioLayerRendererSettings> layerRendererSettings() const { return layerRendererSettings_; }
+    // Seconds of the movie's asset; 0 without one. Any thread.
+    double itemAssetDuration() const { return assetDuration_.load(); }
+    // The pixel format movie frames are decoded in (a four-character code).
+    std::uint32_t videoPixelFormat() const { return videoPixelFormat_; }
+
+    // Steps owned by other concerns, run by the loading above.
+    // Loads the cue's row; false when it cannot be loaded.
+    virtual bool loadNib();
+    // Makes the cue's audio player for the file (an empty path: the live player).
+    virtual void setupAudioWithFileURL(const QString& path);
+    virtual void searchForCaptions();
+    virtual void generateThumbnailAsync();
+    // Seeks to the in point, prerolls, fills the frame source, then setIsReady(true).
+    virtual void rewindAndPrerollWhenNotIsReady();
+    // Attaches the cue's frame source to the movie player; false when it cannot be made.
+    virtual bool setupVideoOutputForItem();
+    // The player's time moved other than by playing.
+    virtual void timeJumped();
+    // Marks the cue not playing; a playing cue pauses its video player and stops its audio
+    // players, and with `preroll` gets ready to resume at once.
+    virtual void pausePlayersWithPreroll(bool preroll);
+    // The live sources' starts and their source-list handlers.
+    virtual void startCameraWithName(const QString& name, const QString& deviceUID);
+    virtual void startSyphonWithName(const QString& name);
+    virtual void startNDIWithName(const QString& name);
+    virtual void startBrowserWithURL(const QString& url);
+    virtual void startWindowSourceWithName(const QString& name);
+    virtual void liveSourcesChanged(const Notification& notification);
+
+    // --- Media facts and times at speed -------------------------------------------------------
+    // Frames per second of the movie's first video track; 0 when missing or not a movie.
+    float videoFPS() const;
+    // "-" for cues other than movies and capture devices, else videoFPS() as "%g".
+    QString videoFPSString() const;
+    // 60000 for cues other than movies and capture devices, else videoFPS() x 1000 truncated.
+    long fpsForNDIOutput() const;
+    // "<video> / <audio> " for the inspector; "-" when missing or nothing is known.
+    QString codecString() const;
+    // Codec name of a track's subtype; "Unknown" for none or an unknown one.
+    QString codecWithFormatDescription(const MediaTrack* track) const;
+    // Pixel format (four-character code) to decode a video track in; sets isYUV and, for ProRes,
+    // isProRes.
+    std::uint32_t decodeFormatWithFormatDescription(const MediaTrack* track);
+    std::uint32_t defaultDecodeFormatYUV() const;
+    std::uint32_t defaultDecodeFormatRGB() const;
+    // "-" for audio only, else the source size as "%.0f x %.0f".
+    QString videoDimensions() const;
+    // The whole media length at speed as "MM:SS.mmm".
+    QString videoDurationString() const;
+    // getGoodDuration() as SMPTE; "00:00:00:00" without a master clock.
+    QString videoTRTSMPTE() const;
+    double videoTRT() const;
+    // getGoodDuration() + the in and out points at speed: the whole media length at speed.
+    double videoDuration() const;
+    MediaTime videoDurationCMTime() const;
+    MediaTime absoluteEndCMTime() const;
+    MediaTime inTimeAtCurrentPlaybackSpeed() const;
+    MediaTime outTimeAtCurrentPlaybackSpeed() const;
+    void setInTimeAtCurrentPlaybackSpeed(const MediaTime& time);
+    void setOutTimeAtCurrentPlaybackSpeed(const MediaTime& time);
+    // The out point on the media's time line at speed.
+    MediaTime endCMTime() const;
+    std::int64_t inTimeFramesForDisplay() const;
+    std::int64_t outTimeFramesForDisplay() const;
+    // Time since the in point of the player in use (0 without one).
+    virtual MediaTime currentCMTime() const;
+    MediaTime absoluteCurrentCMTime() const;
+    MediaTime absoluteCurrentCMTimeAtCurrentRate() const;
+    // The current audio player's realChannels(); 0 without one.
+    int audioChannels() const;
+
+    // --- Timing on the timecode line ------------------------------------------------------------
+    // Every SMPTE step goes through the controller's master clock; without one the times are
+    // left as they are. Run on the caller's thread (main, or the clock thread for a loop pass).
+    // The cue's length on the line in seconds: media minus in and out, at speed, auto-aligned.
+    double getGoodDuration() const;
+    std::uint64_t itemDurationFrames() const;
+    // Start and end from itemStartCMTime (the first cue of the list).
     virtual void setupSMPTEStartAndEndTimes();
-    // Start timecode and start time from frame `startFrames`, end timecode at start + duration − 1;
-    // the unshifted start is left alone.
+    // Start and end from a start frame (every following cue); originalItemStartSMPTETime is
+    // the caller's.
     virtual void setupSMPTEEndTimeWithStartFrames(std::int64_t startFrames);
+    // The end after one more completed loop pass.
+    void setupNewSMPTEEndTimeAfterLooping();
+    // Moves the end one frame back (never below frame 0).
+    void handleZeroFrameOnSMPTEEndTime();
+    // An end equal to the start becomes the start plus one frame.
+    void safetySMPTEChecks();
+    // Back to the first pass's start, then setupSMPTEEndTimeWithStartFrames.
+    virtual void rebuildStartAndEndTime();
+    // A new speed in percent: re-times the cue and its players. 0 or less is refused (logged,
+    // speed kept). `completed` (may be empty) runs once the players are refilled, at once when
+    // nothing changed.
+    void setPlaybackRatePercent(std::int64_t percent, std::function<void()> completed = {});
+    // Refreshes rowTimes() on the main queue (inline on the main thread).
+    void displayItemTimes();
+    const KavioRowTimes& rowTimes() const { return rowTimes_; }
+
+    // --- File bookmark and watch (main thread) ---------------------------------------------------
+    // Bookmark of the file at mediaPath(); emptied when bookmarking fails.
+    void bookmarkMediaPath();
+    // Bookmarks, registers for path changes and watches the open file for deletion.
+    void startWatcher();
+    // Ends the file watch, releasing the players.
+    void stopWatcher();
+    void startWatchForPatchChange();
+    // Follows a moved file through the bookmark, or makes the cue missing when it is gone.
+    void handleFileRemoved();
+    bool isWatchingFile() const;
+
+    // --- Timeline steps the controller calls -----------------------------------------------------
     // Switches the transition off when its length exceeds itemDuration(), else takes the
     // transition toggle's state.
     virtual void validateTransition();
@@ -660,14 +892,10 @@ public:
     virtual void setupLoopHelper();
     // Lets the cue's player post its time-changed notifications again.
     virtual void allowTimeChangedNotifications();
-    // The position bar's figures: the media's length in seconds, then frames of the composition.
-    virtual double videoDuration() const;
-    virtual std::int64_t inTimeFramesForDisplay() const;
+    // The position bar's figures in frames of the composition: where the transition starts
+    // (4294967295 for none) and the playhead.
     virtual std::int64_t transitionStartTimeFrames() const;
-    virtual std::int64_t outTimeFramesForDisplay() const;
     virtual std::int64_t currentPlayhead() const;
-    // Set once the cue's media is loaded.
-    void setIsReady(bool ready) { isReady_.store(ready); }
     // Transition state the current cue's row follows: a transition of this cue runs; this cue is
     // inside its transition to the next cue at the clock's current time.
     virtual bool isProcessingTransition() const;
@@ -794,4 +1022,33 @@ private:
     QSizeF togglesBoxSize_;
     std::shared_ptr<KavioCueAudioPlayer> audioPlayer_;
     std::shared_ptr<KavioRecordedSource> browserSource_, windowSource_;
+
+    // Media loading
+    // Runs `step` on the main queue later, while the cue lives.
+    void queueOnMain(std::function<void(KavioVideoItem&)> step);
+    void applyMissingToRow(bool missing);
+    KavioLayerRendererSettings makeRendererSettings(bool deinterlace) const;
+    MediaPixelFormat stillPixelFormat() const;
+    bool loadPdfPage(const QString& path);
+    void releasePlayers();
+    void writeRowTimes();
+    std::shared_ptr<const MediaAsset> asset_;
+    // The asset's length, for the clock thread's timing steps (the asset pointer is main-thread).
+    std::atomic<double> assetDuration_{0.0};
+    std::unique_ptr<MediaPlayer> normalVideoPlayer_, loopHelperVideoPlayer_;
+    MediaPlayer* videoPlayer_ = nullptr;
+    int timeJumpedToken_ = 0;
+    std::shared_ptr<KavioCueAudioPlayer> loopHelperAudioPlayer_;
+    std::atomic<std::shared_ptr<const VideoFrame>> stillPixelBuffer_;
+    std::unique_ptr<DispatchQueue> captionQueue_;
+    std::optional<KavioLayerRendererSettings> layerRendererSettings_;
+    std::uint32_t videoPixelFormat_ = 0;
+    bool avplayeritemstatusreadytoplayposted_ = false;
+    KavioRowButton errorButton_{0, true, true, {}, {}, {}};
+    std::optional<KavioColor> errorButtonDrawColor_;
+    bool audioMeterHidden_ = false;
+    KavioRowTimes rowTimes_;
+    // File bookmark and watch
+    std::unique_ptr<FileWatch> fileWatch_;
+    std::uint64_t pathChangeToken_ = 0;
 };

@@ -1,14 +1,23 @@
 #pragma once
-// What the cue list controller asks of the cue inspector. The inspector implements it; tests
+// What other parts of the program ask of the cue inspector. The inspector implements this; tests
 // give a recording fake. Main thread unless said.
 
 #include "Controller/KavioVideoItemList.h"
 
 #include <QString>
 
+#include <memory>
+
+class KavioVideoItem;
+
 class KavioVideoItemPreferencesControllerInterface {
 public:
     virtual ~KavioVideoItemPreferencesControllerInterface() = default;
+
+    // The cue the inspector shows; nullptr for none.
+    virtual std::shared_ptr<KavioVideoItem> currentItem() const = 0;
+    // Reloads the inspector's controls from the cue it shows.
+    virtual void pullCurrentItemData() = 0;
 
     // --- Cue list controller ------------------------------------------------------------------
     // Takes the new list after every rebuild of the order. Called on the rebuilding thread.

@@ -13,4 +13,6 @@ public:
     virtual void initManager() = 0;
     // The outputs' render size in pixels. Any thread.
     virtual QSizeF renderSize() const = 0;
+    // Pictures are rendered in half-float RGBA; fixed for the process. Any thread.
+    virtual bool useHighBitDepthRendering() const = 0;
 };

@@ -94,6 +94,8 @@ struct FakeInspector : KavioVideoItemPreferencesControllerInterface {
     CallLog& log;
     KavioVideoItemListSnapshot lastItems;
     explicit FakeInspector(CallLog& l) : log(l) {}
+    std::shared_ptr<KavioVideoItem> currentItem() const override { return nullptr; }
+    void pullCurrentItemData() override {}
     void videoItemsUpdated(const KavioVideoItemListSnapshot& items) override
     {
         lastItems = items;
@@ -203,6 +205,7 @@ struct FakeVideoOutputManager : KavioVideoOutputManagerInterface {
     explicit FakeVideoOutputManager(CallLog& l) : log(l) {}
     void initManager() override { log.add(QStringLiteral("outputs.initManager")); }
     QSizeF renderSize() const override { return {1280, 720}; }
+    bool useHighBitDepthRendering() const override { return false; }
 };
 
 struct FakeMTKView : QVTMTKViewInterface {

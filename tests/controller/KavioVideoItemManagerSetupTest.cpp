@@ -96,7 +96,7 @@ TEST(KavioVideoItemManagerSetup, EmptyDefaultsAreWrittenWithTheirKinds)
         EXPECT_EQ(stored, c.value);
     }
     EXPECT_EQ(f.controls.deinterlace.selectedTag(), 10);
-    EXPECT_TRUE(f.controller->deinterlaceMode());
+    EXPECT_EQ(f.controller->deinterlaceMode(), 10);
     EXPECT_EQ(f.controls.font.titleOfSelectedItem(), QStringLiteral("Helvetica Neue"));
     EXPECT_EQ(f.controls.fontSize.selectedTag(), 36);
 }
