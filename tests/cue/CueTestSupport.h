@@ -103,7 +103,7 @@ public:
     QList<KavioVideoItem*> replaced;
 
     std::shared_ptr<QVTClock> masterClock() const override { return clock; }
-    float defaultNonMovieCueDuration() const override { return nonMovieDuration; }
+    double defaultNonMovieCueDuration() const override { return nonMovieDuration; }
     bool useHighBitDepthRendering() const override { return highBitDepth; }
     long deinterlaceMode() const override { return deinterlace; }
     std::shared_ptr<KavioVideoItem> currentItem() const override { return current; }
@@ -123,6 +123,10 @@ public:
     int pulls = 0;
     std::shared_ptr<KavioVideoItem> currentItem() const override { return shown; }
     void pullCurrentItemData() override { ++pulls; }
+    void videoItemsUpdated(const KavioVideoItemListSnapshot&) override {}
+    void loadPreferenceItems() override {}
+    void handlePlayingRelatedOptions() override {}
+    void undoChangeGotoItem(const QString&, const QString&) override {}
 };
 
 class RecordingCue : public KavioVideoItem {
