@@ -1,0 +1,70 @@
+#pragma once
+// Owns one A/B audio streamer per video output, keyed by the output's UUID, and fans every
+// audio operation out to all of them. Deck A carries the current cue, deck B the next one.
+//
+// Threads: every operation may be called from any thread. Creating and removing streamers are
+// serialised by a mutex; the fan-outs walk an immutable snapshot of the table taken without
+// waiting (so a render or audio thread calling setMixProgress never blocks on a table change),
+// and the stored values are atomics.
+
+#include "Audio/KavioAudioStreamersManagerInterface.h"
+
+#include <QString>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+
+class QVTAudioStreamer;
+
+class KavioAudioStreamersManager : public KavioAudioStreamersManagerInterface {
+public:
+    static constexpr double kSampleRate = 48000.0;
+
+    static KavioAudioStreamersManager& sharedManager();
+    KavioAudioStreamersManager() = default;
+    ~KavioAudioStreamersManager() override;
+
+    // A new streamer (48000 Hz, the low 8 bits of channelCount() channels) enabled as
+    // isEnabled(), replacing (and releasing) any streamer already under the UUID.
+    void createAudioStreamerWithUUID(const QString& uuid);
+    std::shared_ptr<QVTAudioStreamer> streamerWithUUID(const QString& uuid) const;
+    // Releases the streamer's resources and forgets it; an unknown UUID changes nothing.
+    void removeStreamerWithUUID(const QString& uuid);
+
+    void addBufferA(const std::shared_ptr<const PcmBuffer>& buffer) override;
+    void addBufferB(const std::shared_ptr<const PcmBuffer>& buffer) override;
+    void setChannelMappingA(const std::vector<int>& mapping) override;
+    void setChannelMappingB(const std::vector<int>& mapping) override;
+    void switchBuffers() override;
+    void clearBuffers() override;
+    void clearCurrentBuffer() override;
+
+    bool isEnabled() const override { return isEnabled_.load(); }
+    void setIsEnabled(bool enabled) override;
+    bool isMixing() const override { return isMixing_.load(); }
+    void setIsMixing(bool mixing) override;
+    float mixProgress() const override { return mixProgress_.load(); }
+    void setMixProgress(float progress) override;
+    double volumeA() const override { return volumeA_.load(); }
+    void setVolumeA(double volume) override;
+    double volumeB() const override { return volumeB_.load(); }
+    void setVolumeB(double volume) override;
+    int32_t channelCount() const override { return channelCount_.load(); }
+    void setChannelCount(int32_t count) override { channelCount_.store(count); }
+
+private:
+    using Table = std::map<QString, std::shared_ptr<QVTAudioStreamer>>;
+    std::shared_ptr<const Table> snapshot() const { return streamers_.load(); }
+    template <typename Call>
+    void forEach(Call&& call) const;
+
+    std::mutex changeGuard_;
+    std::atomic<std::shared_ptr<const Table>> streamers_{std::make_shared<const Table>()};
+    std::atomic<bool> isMixing_{false};
+    std::atomic<bool> isEnabled_{true};
+    std::atomic<float> mixProgress_{0.0f};
+    std::atomic<int32_t> channelCount_{0};
+    std::atomic<double> volumeA_{0.0};
+    std::atomic<double> volumeB_{0.0};
+};
