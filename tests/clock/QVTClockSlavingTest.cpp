@@ -1,6 +1,8 @@
 #include "QVTClockTestSupport.h"
 
+#include "Audio/QVTAudioInput.h"
 #include "InProcessMidiBackend.h"
+#include "NullAudioBackend.h"
 #include "Remote/KavioNMCManager.h"
 #include "QVTMIDIManager.h"
 
@@ -598,4 +600,38 @@ TEST_F(QVTClockLTC, CutSignalFreeWheelsThenStopsOrJamSyncs)
     feed(encodeLTC(25, 0, 0, 40, 0, 10));
     EXPECT_TRUE(recorder->takeNames().filter(kExtStartTimeSet).isEmpty());
     EXPECT_FALSE(clock->setLtcInputSampleRate(0));
+}
+
+TEST_F(QVTClockLTC, AudioInputFeedsTheDecoderAcrossTheMinuteInCyclesOfAnySize)
+{
+    slaveAt(QVTClockSMPTEFormat25);
+    auto backend = std::make_shared<NullAudioBackend>();
+    const AudioDeviceID device = backend->addDevice("ltc-in", "LTC In", 2, 0, kSampleRate);
+    auto input = std::make_shared<QVTAudioInput>("ltc-in", backend);
+    input->setInputChannel(1);
+    clock->setLtcInputNode(input);
+    EXPECT_EQ(clock->ltcInputNode(), input);
+
+    // LTC on the second of two interleaved channels, in cycles of 300 frames.
+    const std::vector<float> ltc = encodeLTC(25, 0, 0, 59, 0, 50);
+    constexpr uint32_t kCycle = 300;
+    std::vector<float> interleaved(kCycle * 2);
+    for (size_t start = 0; start + kCycle <= ltc.size(); start += kCycle) {
+        for (uint32_t f = 0; f < kCycle; ++f) {
+            interleaved[f * 2] = 0.9f;
+            interleaved[f * 2 + 1] = ltc[start + f];
+        }
+        const AudioCaptureBuffer buffer{interleaved.data(), 2, kCycle};
+        ASSERT_TRUE(backend->captureCycle(device, std::span(&buffer, 1)));
+        silence(kCycle);
+    }
+    EXPECT_TRUE(clock->isConnectedToSlave());
+    EXPECT_GE(clock->frameCountSMPTEString(clock->clockSMPTETime()), clock->frameCountSMPTEString("00:01:00:20"));
+
+    // Without an input nothing reaches the decoder any more.
+    clock->setLtcInputNode(nullptr);
+    recorder->take();
+    const AudioCaptureBuffer buffer{interleaved.data(), 2, kCycle};
+    for (int i = 0; i < 40; ++i) backend->captureCycle(device, std::span(&buffer, 1));
+    EXPECT_TRUE(recorder->takeNames().filter(kTimeChanged).isEmpty());
 }
