@@ -17,7 +17,9 @@
 namespace {
 
 constexpr std::uint32_t kMaxRenderFrames = 4096;
-constexpr pa_usec_t kTargetLatency = 40000;
+// The server's buffer ahead of the device. An underrun loses the samples written late, so it is
+// long enough for a loaded machine's late refill.
+constexpr pa_usec_t kTargetLatency = 100000;
 constexpr pa_usec_t kReconnectDelay = 500000;
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
 
