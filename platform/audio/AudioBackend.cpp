@@ -48,6 +48,7 @@ std::shared_ptr<AudioBackend> sharedBackend;
 
 std::shared_ptr<AudioBackend> AudioBackend::make(const std::string& name) {
     if (name == "pulse") return makePulseAudioBackend();
+    if (name == "jack") return makeJackAudioBackend();
     if (name == "null") return std::make_shared<NullAudioBackend>();
     return nullptr;
 }
@@ -60,7 +61,7 @@ std::shared_ptr<AudioBackend> AudioBackend::shared() {
         sharedBackend = make(wanted);
         if (!sharedBackend) KLOG_WARN("audio backend \"{}\" is not available, looking for a server", wanted);
     }
-    for (const char* candidate : {"pulse"}) {
+    for (const char* candidate : {"pulse", "jack"}) {
         if (sharedBackend) break;
         sharedBackend = make(candidate);
     }

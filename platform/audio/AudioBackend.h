@@ -115,3 +115,4 @@ private:
 
 // Backend makers, one file each. Nothing when the server does not answer.
 std::shared_ptr<AudioBackend> makePulseAudioBackend();
+std::shared_ptr<AudioBackend> makeJackAudioBackend();

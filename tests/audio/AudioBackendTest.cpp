@@ -2,6 +2,7 @@
 // real PulseAudio server (the test process's own) playing into its null sinks, recorded from
 // their monitors.
 
+#include "AudioWait.h"
 #include "NullAudioBackend.h"
 #include "PulseAudioTestServer.h"
 #include "PulseRecorder.h"
@@ -13,15 +14,6 @@
 #include <thread>
 
 namespace {
-
-bool waitFor(const std::function<bool()>& done, double seconds = 10) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return done();
-}
 
 TEST(NullAudioBackend, IdsStayWithTheirNameAndAreNeverReused) {
     NullAudioBackend backend;
@@ -137,14 +129,14 @@ TEST_F(PulseAudioBackendTest, HotPlugPostsEventsAndKeepsIds) {
     std::string module;
     ASSERT_TRUE(PulseAudioTestServer::pactl(
         "load-module module-null-sink sink_name=plug channels=2 rate=48000 format=float32le", &module));
-    ASSERT_TRUE(waitFor([&] { return idOf("plug") != 0; }));
+    ASSERT_TRUE(waitUntil([&] { return idOf("plug") != 0; }));
     const AudioDeviceID plug = idOf("plug");
     EXPECT_GT(devicesChanged.load(), 0);
     ASSERT_TRUE(PulseAudioTestServer::pactl("unload-module " + module));
-    ASSERT_TRUE(waitFor([&] { return idOf("plug") == 0; }));
+    ASSERT_TRUE(waitUntil([&] { return idOf("plug") == 0; }));
     ASSERT_TRUE(PulseAudioTestServer::pactl(
         "load-module module-null-sink sink_name=plug channels=2 rate=48000 format=float32le", &module));
-    ASSERT_TRUE(waitFor([&] { return idOf("plug") != 0; }));
+    ASSERT_TRUE(waitUntil([&] { return idOf("plug") != 0; }));
     EXPECT_EQ(idOf("plug"), plug);
     PulseAudioTestServer::pactl("unload-module " + module);
 }
@@ -157,7 +149,7 @@ TEST_F(PulseAudioBackendTest, DefaultOutputChangeIsAnnounced) {
     const AudioDeviceID before = backend->defaultOutputDevice();
     const std::string other = before == idOf("multi") ? "stereo" : "multi";
     ASSERT_TRUE(PulseAudioTestServer::pactl("set-default-sink " + other));
-    ASSERT_TRUE(waitFor([&] { return changed.load() > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return changed.load() > 0; }));
     EXPECT_EQ(backend->defaultOutputDevice(), idOf(other));
 }
 

@@ -1,16 +1,15 @@
 #pragma once
-// Small helpers of the audio suites: buffers of known content, notification counting, waiting.
+// Small helpers of the audio suites: buffers of known content, notification counting.
 
+#include "AudioWait.h"
 #include "NotificationCenter.h"
 #include "PcmBuffer.h"
 
 #include <QString>
 
-#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
-#include <thread>
 
 namespace AudioTestSupport {
 
@@ -41,14 +40,5 @@ public:
 private:
     std::map<QString, int> counts_;
 };
-
-inline bool waitUntil(const std::function<bool()>& done, double seconds = 10) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return done();
-}
 
 }  // namespace AudioTestSupport
