@@ -1,7 +1,7 @@
-// The JACK backend: one client "Kavio"; every other client with audio ports is a device, its
-// input ports being the device's output channels and its output ports its input channels. One
-// output stream and one capture stream at a time, each a set of our own ports connected by
-// index to the device's. The process callback renders straight into our output ports; capture
+// The JACK backend: one client "Kavio"; every other client with audio ports is a device (UID
+// "jack:<client>", named after the client), its input ports being the device's output channels
+// and its output ports its input channels. One output stream and one capture stream at a time,
+// each a set of our own ports connected by index to the device's. The process callback renders straight into our output ports; capture
 // leaves the process thread through a lock-free ring to a delivery thread.
 
 #include "AudioBackend.h"
@@ -149,7 +149,7 @@ private:
         for (const JackDevice& d : devices_) {
             const bool has = output ? !d.playbackPorts.empty() : !d.capturePorts.empty();
             if (!has) continue;
-            if (d.info.uid == "system") return d.info.id;
+            if (d.info.name == "system") return d.info.id;
             if (!first) first = d.info.id;
         }
         return first;
@@ -185,7 +185,9 @@ private:
         std::vector<JackDevice> list;
         for (const std::string& owner : order) {
             JackDevice device = byClient[owner];
-            device.info = {idForUid(owner), owner, owner, int(device.capturePorts.size()),
+            // The UID differs from the name the operator reads, as device UIDs do elsewhere.
+            const std::string uid = "jack:" + owner;
+            device.info = {idForUid(uid), uid, owner, int(device.capturePorts.size()),
                            int(device.playbackPorts.size()), double(jack_get_sample_rate(client_))};
             list.push_back(std::move(device));
         }

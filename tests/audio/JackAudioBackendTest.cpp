@@ -77,7 +77,7 @@ protected:
 
 TEST_F(JackAudioBackendTest, ClientsWithPortsAreDevicesThatComeAndGo) {
     AudioDeviceInfo system;
-    ASSERT_TRUE(backend->deviceInfo(idOf("system"), &system));
+    ASSERT_TRUE(backend->deviceInfo(idOf("jack:system"), &system));
     EXPECT_EQ(system.outputChannels, 8);
     EXPECT_EQ(system.inputChannels, 8);
     EXPECT_EQ(backend->defaultOutputDevice(), system.id);
@@ -87,16 +87,16 @@ TEST_F(JackAudioBackendTest, ClientsWithPortsAreDevicesThatComeAndGo) {
     {
         Peer peer;
         ASSERT_TRUE(peer.ok());
-        ASSERT_TRUE(waitUntil([&] { return (peerId = idOf("peer")) != 0; }));
+        ASSERT_TRUE(waitUntil([&] { return (peerId = idOf("jack:peer")) != 0; }));
         AudioDeviceInfo info;
         ASSERT_TRUE(waitUntil([&] { return backend->deviceInfo(peerId, &info) && info.inputChannels == 1; }));
         EXPECT_EQ(info.outputChannels, Peer::kInputs);
     }
-    ASSERT_TRUE(waitUntil([&] { return idOf("peer") == 0; }));
+    ASSERT_TRUE(waitUntil([&] { return idOf("jack:peer") == 0; }));
     EXPECT_GE(changes.load(), 2);
     Peer again;
-    ASSERT_TRUE(waitUntil([&] { return idOf("peer") != 0; }));
-    EXPECT_EQ(idOf("peer"), peerId);
+    ASSERT_TRUE(waitUntil([&] { return idOf("jack:peer") != 0; }));
+    EXPECT_EQ(idOf("jack:peer"), peerId);
 }
 
 TEST_F(JackAudioBackendTest, EachChannelReachesItsPortAndCaptureArrives) {
@@ -104,9 +104,9 @@ TEST_F(JackAudioBackendTest, EachChannelReachesItsPortAndCaptureArrives) {
     ASSERT_TRUE(peer.ok());
     ASSERT_TRUE(waitUntil([&] {
         AudioDeviceInfo info;
-        return backend->deviceInfo(idOf("peer"), &info) && info.outputChannels == Peer::kInputs && info.inputChannels == 1;
+        return backend->deviceInfo(idOf("jack:peer"), &info) && info.outputChannels == Peer::kInputs && info.inputChannels == 1;
     }));
-    auto output = backend->openOutput(idOf("peer"), 8, [](float* const* planes, uint32_t channels, uint32_t frames) {
+    auto output = backend->openOutput(idOf("jack:peer"), 8, [](float* const* planes, uint32_t channels, uint32_t frames) {
         for (uint32_t c = 0; c < channels; ++c)
             for (uint32_t f = 0; f < frames; ++f) planes[c][f] = 0.1f * float(c + 1);
     });
@@ -121,7 +121,7 @@ TEST_F(JackAudioBackendTest, EachChannelReachesItsPortAndCaptureArrives) {
     uint32_t channels = 0;
     std::vector<float> last;
     auto capture = backend->openCapture(
-        idOf("peer"),
+        idOf("jack:peer"),
         [&](std::span<const AudioCaptureBuffer> buffers) {
             for (const AudioCaptureBuffer& b : buffers) {
                 for (uint32_t f = 1; f < b.frames; ++f) {
