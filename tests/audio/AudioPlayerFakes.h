@@ -31,7 +31,9 @@ public:
     bool isUsingDefaultAudioChannels() const override { return defaultChannels; }
     void setPlayersToDefaultChannelMapping() override { ++defaultMappingResets; }
     long index() const override { return 1; }
-    std::shared_ptr<KavioAudioOutputManagerInterface> audioOutputManager() const override { return settings; }
+    std::shared_ptr<KavioAudioOutputManagerInterface> audioOutputManager() const override {
+        return manager ? manager : settings;
+    }
 
     double time = 0;
     QString path;
@@ -41,4 +43,6 @@ public:
     bool defaultChannels = true;
     int defaultMappingResets = 0;
     std::shared_ptr<FakeOutputSettings> settings = std::make_shared<FakeOutputSettings>();
+    // The program's output manager, when a test has one; it then answers instead of settings.
+    std::shared_ptr<KavioAudioOutputManagerInterface> manager;
 };

@@ -1,13 +1,22 @@
 // Cue audio through the engine to a real PulseAudio server (the test process's own), recorded
-// from the 8-channel null sink's monitor without remixing: every routed channel on its output,
-// the file's frame counter without gap or repeat, seeks landing on their frame.
+// from the null sinks' monitors without remixing: every routed channel on its output, the
+// file's frame counter without gap or repeat, seeks landing on their frame; and the output
+// manager following sinks that come and go, the default sink, and a server that dies.
 
 #include "Audio/KavioAudioEngine.h"
+#include "Audio/KavioAudioOutputManager.h"
+#include "Audio/KavioAudioOutputPanel.h"
 #include "Audio/KavioAudioPlayer.h"
+#include "Audio/KavioAudioStreamersManager.h"
 #include "AudioPlayerFakes.h"
+#include "AudioWait.h"
+#include "DispatchQueue.h"
 #include "MediaFixtures.h"
 #include "PulseAudioTestServer.h"
 #include "PulseRecorder.h"
+
+#include <QComboBox>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +30,7 @@ std::string skipReason;
 class PulseEnvironment : public testing::Environment {
 public:
     void SetUp() override {
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         if (!PulseAudioTestServer::ensureRunning(&skipReason)) return;
         auto backend = AudioBackend::make("pulse");
         if (!backend) {
@@ -35,6 +45,7 @@ public:
         engine.startEngine();
         if (!engine.isRunning()) skipReason = "the engine did not start on the test server";
     }
+    QTemporaryDir config;
 };
 const auto* environment = testing::AddGlobalTestEnvironment(new PulseEnvironment);
 
@@ -107,6 +118,139 @@ TEST_F(PulseAudioPlaybackTest, SeekLandsOnItsFrame) {
     ASSERT_EQ(frames.size(), 24000u);
     EXPECT_EQ(frames.front().counter(), 72000);
     EXPECT_EQ(frames.back().counter(), 95999);
+}
+
+}  // namespace
+
+// --- The output manager following the server's devices -----------------------------------------
+
+namespace {
+
+class PulseOutputManagerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!skipReason.empty()) GTEST_SKIP() << skipReason;
+        ASSERT_TRUE(loadPlug());
+        ASSERT_TRUE(waitUntil([&] { return idOf("plug") != 0; }));
+        manager = std::make_shared<KavioAudioOutputManager>(engine(), streamers);
+        manager->startManager();
+        choose(manager->panel()->audioChannelsPopup(), "2");
+        cue = std::make_shared<FakeCue>();
+        cue->manager = manager;
+        player = KavioAudioPlayer::initWithFileURL(QString::fromStdString(MediaFixtures::path("six.wav")), {1, 2}, 2,
+                                                   0, cue, 48000);
+        ASSERT_TRUE(player);
+        // What a cue does on every master volume change: apply its volume again.
+        NotificationCenter::defaultCenter().addObserver(this, KavioAudioNotification::MasterVolumeChanged, nullptr,
+                                                        [this](const Notification&) { player->setVolume(1.0f); });
+        player->setVolume(1.0f);
+    }
+    void TearDown() override {
+        NotificationCenter::defaultCenter().removeObserver(this);
+        if (player) player->removeResources();
+        manager.reset();
+        if (!plugModule.empty()) PulseAudioTestServer::pactl("unload-module " + plugModule);
+        // Back to what the playback tests expect.
+        engine().stopEngine();
+        engine().setupProcessingFormatWithChannels(8, false);
+        engine().setAUDeviceID(idOf("multi"));
+        engine().startEngine();
+    }
+    static KavioAudioEngine& engine() { return KavioAudioEngine::sharedEngine(); }
+    static AudioDeviceID idOf(const std::string& uid) {
+        for (const AudioDeviceInfo& d : engine().backend()->devices())
+            if (d.uid == uid) return d.id;
+        return 0;
+    }
+    bool loadPlug() {
+        return PulseAudioTestServer::pactl("load-module module-null-sink sink_name=plug channels=2 rate=48000 "
+                                           "format=float32le sink_properties=device.description=PlugCard",
+                                           &plugModule);
+    }
+    static void choose(QComboBox* popup, const QString& title) {
+        const int index = popup->findText(title);
+        ASSERT_GE(index, 0) << title.toStdString();
+        popup->setCurrentIndex(index);
+        emit popup->activated(index);
+    }
+    static bool settle(const std::function<bool()>& done) { return DispatchQueue::runMainUntil(done, 10); }
+    // Whether the sink's monitor carries the cue's frame counter.
+    static bool heardOn(const std::string& sink) {
+        PulseRecorder recorder(sink, 2);
+        if (!recorder.start()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const std::vector<float> recorded = recorder.stop();
+        for (size_t i = 2; i + 1 < recorded.size(); i += 2)
+            if (recorded[i] > 0 && std::lround((recorded[i] - recorded[i - 2]) * 32768) == 1) return true;
+        return false;
+    }
+    void playFromStart() {
+        cue->time = 0;
+        player->setCurrentTime(0.0);
+        player->setVolume(1.0f);
+        player->play();
+    }
+
+    KavioAudioStreamersManager streamers;
+    std::shared_ptr<KavioAudioOutputManager> manager;
+    std::shared_ptr<FakeCue> cue;
+    std::shared_ptr<KavioAudioPlayer> player;
+    std::string plugModule;
+};
+
+TEST_F(PulseOutputManagerTest, UnplugSilencesReplugBringsSoundBack) {
+    choose(manager->panel()->audioDevicesPopup(), "PlugCard");
+    ASSERT_EQ(engine().getAUDeviceID(), idOf("plug"));
+    playFromStart();
+    EXPECT_TRUE(heardOn("plug"));
+
+    ASSERT_TRUE(PulseAudioTestServer::pactl("unload-module " + plugModule));
+    QComboBox* outputs = manager->panel()->audioDevicesPopup();
+    ASSERT_TRUE(settle([&] { return outputs->currentText() == "PlugCard - DISCONNECTED"; }));
+    EXPECT_TRUE(manager->isDisabled());
+    EXPECT_FALSE(manager->isMainVolumeEnabled());
+    settle([] { return engine().isRunning(); });  // the restart falls back to the default sink
+    EXPECT_EQ(engine().outputVolume(), 0.0f);  // wherever the engine fell back to, it is silent
+
+    // Another device coming keeps the disconnected one selected.
+    std::string other;
+    ASSERT_TRUE(PulseAudioTestServer::pactl(
+        "load-module module-null-sink sink_name=other channels=2 rate=48000 format=float32le", &other));
+    ASSERT_TRUE(settle([&] { return outputs->count() > KavioAudioOutputPanel::kFixedOutputItems + 3; }));
+    EXPECT_EQ(outputs->currentText(), "PlugCard - DISCONNECTED");
+    PulseAudioTestServer::pactl("unload-module " + other);
+
+    ASSERT_TRUE(loadPlug());
+    ASSERT_TRUE(settle([&] { return outputs->currentText() == "PlugCard" && engine().isRunning(); }));
+    EXPECT_FALSE(manager->isDisabled());
+    EXPECT_EQ(engine().getAUDeviceID(), idOf("plug"));
+    EXPECT_EQ(engine().outputVolume(), 1.0f);
+    playFromStart();
+    EXPECT_TRUE(heardOn("plug"));
+}
+
+TEST_F(PulseOutputManagerTest, DefaultFollowingOutputMovesAndSurvivesAServerRestart) {
+    choose(manager->panel()->audioDevicesPopup(), KavioAudioOutputPanel::kSystemsDefault);
+    ASSERT_TRUE(PulseAudioTestServer::pactl("set-default-sink plug"));
+    ASSERT_TRUE(settle([&] { return engine().getAUDeviceID() == idOf("plug") && engine().isRunning(); }));
+    playFromStart();
+    EXPECT_TRUE(heardOn("plug"));
+
+    ASSERT_TRUE(PulseAudioTestServer::pactl("set-default-sink stereo"));
+    ASSERT_TRUE(settle([&] { return engine().getAUDeviceID() == idOf("stereo") && engine().isRunning(); }));
+    playFromStart();
+    EXPECT_TRUE(heardOn("stereo"));
+
+    PulseAudioTestServer::kill();
+    ASSERT_TRUE(settle([&] { return engine().backend()->devices().empty(); }));
+    std::string reason;
+    ASSERT_TRUE(PulseAudioTestServer::restart(&reason)) << reason;
+    ASSERT_TRUE(settle([&] { return idOf("stereo") != 0 && engine().isRunning(); }));
+    PulseAudioTestServer::pactl("set-default-sink stereo");
+    ASSERT_TRUE(settle([&] { return engine().getAUDeviceID() == idOf("stereo") && engine().isRunning(); }));
+    playFromStart();
+    EXPECT_TRUE(heardOn("stereo"));
+    ASSERT_TRUE(loadPlug());  // for the next test's tear-down
 }
 
 }  // namespace
