@@ -2,6 +2,7 @@
 
 #include "Audio/QVTAudioInput.h"
 #include "InProcessMidiBackend.h"
+#include "LtcTestSignal.h"
 #include "NullAudioBackend.h"
 #include "Remote/KavioNMCManager.h"
 #include "QVTMIDIManager.h"
@@ -451,36 +452,6 @@ TEST_F(QVTClockNetworkLink, PlainSlaveBackupAndMalformedPackets)
 namespace {
 
 constexpr double kSampleRate = 48000;
-
-// `frames` frames of LTC from the time given, as float samples at 48 kHz, padded with silence to
-// whole blocks.
-std::vector<float> encodeLTC(int fps, int h, int m, int s, int f, int frames)
-{
-    LTCEncoder* encoder = ltc_encoder_create(kSampleRate, fps, fps == 25 ? LTC_TV_625_50 : LTC_TV_525_60, LTC_USE_DATE);
-    SMPTETimecode start{};
-    std::strcpy(start.timezone, "+0000");
-    start.years = 26;
-    start.months = 12;
-    start.days = 10;
-    start.hours = uint8_t(h);
-    start.mins = uint8_t(m);
-    start.secs = uint8_t(s);
-    start.frame = uint8_t(f);
-    ltc_encoder_set_timecode(encoder, &start);
-    std::vector<ltcsnd_sample_t> buffer(ltc_encoder_get_buffersize(encoder));
-    std::vector<float> samples;
-    for (int i = 0; i < frames; ++i) {
-        ltc_encoder_encode_frame(encoder);
-        const int n = ltc_encoder_copy_buffer(encoder, buffer.data());
-        for (int k = 0; k < n; ++k) {
-            samples.push_back((float(buffer[size_t(k)]) - 128.0f) / 127.0f);
-        }
-        ltc_encoder_inc_timecode(encoder);
-    }
-    ltc_encoder_free(encoder);
-    samples.resize((samples.size() / QVTClock::kLTCBlockSamples + 1) * QVTClock::kLTCBlockSamples, 0.0f);
-    return samples;
-}
 
 }  // namespace
 
