@@ -78,8 +78,10 @@ KavioAudioEngine& KavioAudioEngine::sharedEngine() {
 }
 
 KavioAudioEngine::KavioAudioEngine(std::shared_ptr<AudioBackend> backend)
-    : backend_(std::move(backend)), housekeeping_(std::make_unique<Housekeeping>(renderSequence_)) {
+    : backend_(std::move(backend)) {
     for (auto& slot : slots_) slot.store(nullptr, std::memory_order_relaxed);
+    // Started once every member it reads exists.
+    housekeeping_ = std::make_unique<Housekeeping>(renderSequence_);
     currentAudioDeviceID_ = backend_->defaultOutputDevice();
     backend_->setEventHandler([this](AudioBackendEvent event) { handleBackendEvent(event); });
     KLOG_VERBOSE("input buses: {}", kMixerInputBusCount);

@@ -2,6 +2,8 @@
 
 #include "QVTAudioStreamer.h"
 
+#include <thread>
+
 KavioAudioStreamersManager& KavioAudioStreamersManager::sharedManager() {
     static KavioAudioStreamersManager manager;
     return manager;
@@ -9,12 +11,20 @@ KavioAudioStreamersManager& KavioAudioStreamersManager::sharedManager() {
 
 KavioAudioStreamersManager::~KavioAudioStreamersManager() {
     forEach([](QVTAudioStreamer& streamer) { streamer.removeResources(); });
+    delete streamers_.load();
 }
 
 template <typename Call>
 void KavioAudioStreamersManager::forEach(Call&& call) const {
-    const std::shared_ptr<const Table> table = snapshot();
-    for (const auto& [uuid, streamer] : *table) call(*streamer);
+    // Counted before the table is read: a changer that replaced it waits for this walk.
+    walkers_.fetch_add(1);
+    for (const auto& [uuid, streamer] : *streamers_.load()) call(*streamer);
+    walkers_.fetch_sub(1);
+}
+
+void KavioAudioStreamersManager::publish(std::unique_ptr<const Table> table) {
+    std::unique_ptr<const Table> old(streamers_.exchange(table.release()));
+    while (walkers_.load() != 0) std::this_thread::yield();
 }
 
 void KavioAudioStreamersManager::createAudioStreamerWithUUID(const QString& uuid) {
@@ -22,31 +32,33 @@ void KavioAudioStreamersManager::createAudioStreamerWithUUID(const QString& uuid
     std::shared_ptr<QVTAudioStreamer> old;
     {
         std::lock_guard lock(changeGuard_);
-        auto table = std::make_shared<Table>(*snapshot());
-        auto& slot = (*table)[uuid];
-        old = std::exchange(slot, streamer);
-        streamers_.store(std::move(table));
+        auto table = std::make_unique<Table>(*streamers_.load());
+        old = std::exchange((*table)[uuid], streamer);
+        publish(std::move(table));
     }
     if (old) old->removeResources();
     streamer->setIsEnabled(isEnabled_.load());
 }
 
 std::shared_ptr<QVTAudioStreamer> KavioAudioStreamersManager::streamerWithUUID(const QString& uuid) const {
-    const std::shared_ptr<const Table> table = snapshot();
-    auto it = table->find(uuid);
-    return it == table->end() ? nullptr : it->second;
+    std::shared_ptr<QVTAudioStreamer> found;
+    walkers_.fetch_add(1);
+    const Table& table = *streamers_.load();
+    if (auto it = table.find(uuid); it != table.end()) found = it->second;
+    walkers_.fetch_sub(1);
+    return found;
 }
 
 void KavioAudioStreamersManager::removeStreamerWithUUID(const QString& uuid) {
     std::shared_ptr<QVTAudioStreamer> removed;
     {
         std::lock_guard lock(changeGuard_);
-        auto table = std::make_shared<Table>(*snapshot());
+        auto table = std::make_unique<Table>(*streamers_.load());
         auto it = table->find(uuid);
         if (it == table->end()) return;
         removed = it->second;
         table->erase(it);
-        streamers_.store(std::move(table));
+        publish(std::move(table));
     }
     removed->removeResources();
 }

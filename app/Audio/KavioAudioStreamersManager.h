@@ -4,8 +4,9 @@
 //
 // Threads: every operation may be called from any thread. Creating and removing streamers are
 // serialised by a mutex; the fan-outs walk an immutable snapshot of the table taken without
-// waiting (so a render or audio thread calling setMixProgress never blocks on a table change),
-// and the stored values are atomics.
+// waiting or locking (so a render or audio thread calling setMixProgress never blocks on a
+// table change), and the stored values are atomics. A replaced snapshot is freed by the changer
+// once no fan-out is walking any.
 
 #include "Audio/KavioAudioStreamersManagerInterface.h"
 
@@ -55,12 +56,14 @@ public:
 
 private:
     using Table = std::map<QString, std::shared_ptr<QVTAudioStreamer>>;
-    std::shared_ptr<const Table> snapshot() const { return streamers_.load(); }
     template <typename Call>
     void forEach(Call&& call) const;
+    // Under changeGuard_: publishes `table` and frees the one it replaces.
+    void publish(std::unique_ptr<const Table> table);
 
     std::mutex changeGuard_;
-    std::atomic<std::shared_ptr<const Table>> streamers_{std::make_shared<const Table>()};
+    std::atomic<const Table*> streamers_{new Table};
+    mutable std::atomic<int> walkers_{0};
     std::atomic<bool> isMixing_{false};
     std::atomic<bool> isEnabled_{true};
     std::atomic<float> mixProgress_{0.0f};
