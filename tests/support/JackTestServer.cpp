@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 
 namespace {
@@ -19,21 +18,8 @@ bool serverAnswers() {
     return true;
 }
 
-struct Server {
-    std::mutex guard;
-    TestServerProcess process;
+struct Server : TestServerState {
     std::string name;
-    std::string folder;
-    std::string reason;
-    bool tried = false;
-
-    ~Server() {
-        process.stop();
-        if (!folder.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
-        }
-    }
 };
 
 Server& server() {

@@ -7,26 +7,11 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 
 namespace {
 
-struct Server {
-    std::mutex guard;
-    TestServerProcess process;
-    std::string folder;
-    std::string reason;
-    bool tried = false;
-
-    ~Server() {
-        process.stop();
-        if (!folder.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
-        }
-    }
-
+struct Server : TestServerState {
     bool launch() {
         const std::string program = findProgram({"/usr/bin/pulseaudio", "/usr/local/bin/pulseaudio"});
         if (program.empty()) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 extern char** environ;
@@ -81,4 +82,12 @@ bool runCommand(const std::string& command, std::string* output) {
     while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0)
         if (output) output->append(chunk, n);
     return pclose(pipe) == 0;
+}
+
+TestServerState::~TestServerState() {
+    process.stop();
+    if (!folder.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
 }

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,3 +30,14 @@ std::string findProgram(const std::vector<std::string>& candidates);
 std::string makeRuntimeFolder(const std::string& stem);
 // Runs `command` through /bin/sh; true on exit status 0. Its standard output goes to *output.
 bool runCommand(const std::string& command, std::string* output = nullptr);
+
+// What a test server keeps for the process: tried once, under its own runtime folder, the reason
+// it is not running. Destruction stops the process and removes the folder.
+struct TestServerState {
+    std::mutex guard;
+    TestServerProcess process;
+    std::string folder;
+    std::string reason;
+    bool tried = false;
+    ~TestServerState();
+};
