@@ -91,6 +91,8 @@ protected:
 
 TEST_F(KavioAudioOutputManagerTest, FirstLaunchTakesTheDefaultsAndWritesThem) {
     streamers.setIsEnabled(false);
+    backend->addDevice("nameless", "", 0, 2);
+    backend->addDevice("hidden", "hidden", 0, 2);  // named as its UID: not listed
     start();
     EXPECT_EQ(outputs()->currentText(), KavioAudioOutputPanel::kSystemsDefaultAndStreams);
     EXPECT_EQ(manager->audioOutputKind(), 30);
@@ -112,7 +114,8 @@ TEST_F(KavioAudioOutputManagerTest, FirstLaunchTakesTheDefaultsAndWritesThem) {
     EXPECT_TRUE(d.boolForKey("audioVolumeNormalization"));
     EXPECT_TRUE(d.hasKey("extendMonoFilesPopup"));
     // Devices with outputs follow the fixed items; the microphone has none.
-    EXPECT_EQ(outputs()->count(), KavioAudioOutputPanel::kFixedOutputItems + 2);
+    EXPECT_EQ(outputs()->count(), KavioAudioOutputPanel::kFixedOutputItems + 3);
+    EXPECT_GE(outputs()->findText(" "), KavioAudioOutputPanel::kFixedOutputItems);
 }
 
 TEST_F(KavioAudioOutputManagerTest, StoredChannelCountsAndDownMixSurviveARestart) {

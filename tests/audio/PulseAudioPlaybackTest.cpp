@@ -45,6 +45,8 @@ public:
         engine.startEngine();
         if (!engine.isRunning()) skipReason = "the engine did not start on the test server";
     }
+    // The engine (made after the server) lets the backend go before the server is stopped.
+    void TearDown() override { AudioBackend::setShared(nullptr); }
     QTemporaryDir config;
 };
 const auto* environment = testing::AddGlobalTestEnvironment(new PulseEnvironment);
