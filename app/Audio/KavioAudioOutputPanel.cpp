@@ -39,6 +39,7 @@ KavioAudioOutputPanel::KavioAudioOutputPanel(QWidget* parent) : QWidget(parent) 
     form->addRow(tr("Mono files"), extendMonoFilesPopup_);
 
     normalizationButton_ = new QCheckBox(tr("Normalize the volume of new cues"), this);
+    normalizationButton_->setChecked(true);  // as the stored default
     form->addRow(QString(), normalizationButton_);
 
     mainVolumeSlider_ = new QSlider(Qt::Horizontal, this);

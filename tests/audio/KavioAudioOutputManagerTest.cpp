@@ -13,9 +13,11 @@
 #include "Support/KavioAlert.h"
 #include "UserDefaults.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -112,6 +114,7 @@ TEST_F(KavioAudioOutputManagerTest, FirstLaunchTakesTheDefaultsAndWritesThem) {
     EXPECT_EQ(d.integerForKey("audioChannels"), 2);
     EXPECT_TRUE(d.boolForKey("shouldUseStereoDownmix"));
     EXPECT_TRUE(d.boolForKey("audioVolumeNormalization"));
+    EXPECT_TRUE(manager->panel()->audioVolumeNormalizationEnabledButton()->isChecked());
     EXPECT_TRUE(d.hasKey("extendMonoFilesPopup"));
     // Devices with outputs follow the fixed items; the microphone has none.
     EXPECT_EQ(outputs()->count(), KavioAudioOutputPanel::kFixedOutputItems + 3);
@@ -279,6 +282,23 @@ TEST_F(KavioAudioOutputManagerTest, RecordRoundTripAndOddRecords) {
     EXPECT_EQ(outputs()->currentText(), "Gone Card - DISCONNECTED");
     EXPECT_TRUE(manager->isDisabled());
     EXPECT_EQ(manager->panel()->audioChannelsPopup()->currentText(), "2");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(KavioAudioOutputManagerTest, SetupWindowComesForwardOnItsTab) {
+    start();
+    QTabWidget preferences;
+    preferences.addTab(new QWidget, "General");
+    preferences.addTab(manager->panel(), "Audio");
+    preferences.setCurrentIndex(0);
+    manager->orderFrontAudioSetupWindow();
+    EXPECT_EQ(preferences.currentWidget(), manager->panel());
+    EXPECT_EQ(manager->panel()->objectName(), "audiooutput");
+    EXPECT_TRUE(preferences.isVisible());
+    manager.reset();  // the panel belongs to the window now
 }
 
 }  // namespace
