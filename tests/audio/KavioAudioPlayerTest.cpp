@@ -225,6 +225,24 @@ TEST_F(KavioAudioPlayerTest, DelayHoldsBackNodeAndStreamers) {
     EXPECT_EQ(counterAt(planes, 12000 - 480 + 7), 7);
 }
 
+TEST_F(KavioAudioPlayerTest, DelaysOutOfRangeAreClamped) {
+    struct Case {
+        int delay;
+        int64_t startOffset;  // -1: at once
+    };
+    for (const Case& c : {Case{-50, -1}, Case{0, -1}, Case{10'000'000, 60 * 48000}}) {
+        auto delayed = filePlayer("six.wav", {1, 2}, c.delay);
+        ASSERT_TRUE(delayed);
+        const int64_t lastRender = delayed->playerNode().lastRenderSampleTime();
+        delayed->startPlayback();
+        if (c.startOffset < 0)
+            EXPECT_EQ(delayed->playerNode().startSampleTime(), KavioAudioPlayerNode::kNow) << c.delay;
+        else
+            EXPECT_EQ(delayed->playerNode().startSampleTime(), lastRender + c.startOffset) << c.delay;
+        delayed->removeResources();
+    }
+}
+
 TEST_F(KavioAudioPlayerTest, KindTenMutesOnlyTheDevice) {
     cue->settings->kind = 10;
     player = filePlayer("six.wav");
