@@ -60,7 +60,7 @@ QVariantList deviceOf(const QComboBox* popup, int index) {
 }  // namespace
 
 KavioAudioOutputManager::KavioAudioOutputManager(KavioAudioEngine& engine,
-                                                 KavioAudioStreamersManagerInterface& streamers)
+                                                 KavioAudioStreamersManager& streamers)
     : engine_(engine), streamers_(streamers), panel_(new KavioAudioOutputPanel),
       alive_(std::make_shared<KavioAudioOutputManager*>(this)) {
     panel_->setActions({

@@ -30,7 +30,7 @@
 
 class KavioAudioEngine;
 class KavioAudioOutputPanel;
-class KavioAudioStreamersManagerInterface;
+class KavioAudioStreamersManager;
 class KavioVideoItemManagerInterface;
 
 namespace KavioAudioNotification {
@@ -51,7 +51,7 @@ public:
     static constexpr int32_t kKindDefaultAndStreams = 30;
     static inline const QString kDisconnectedSuffix = QStringLiteral(" - DISCONNECTED");
 
-    KavioAudioOutputManager(KavioAudioEngine& engine, KavioAudioStreamersManagerInterface& streamers);
+    KavioAudioOutputManager(KavioAudioEngine& engine, KavioAudioStreamersManager& streamers);
     // On the shared engine and streamers manager.
     KavioAudioOutputManager();
     ~KavioAudioOutputManager() override;
@@ -110,7 +110,7 @@ private:
     bool projectIsLoading() const;
 
     KavioAudioEngine& engine_;
-    KavioAudioStreamersManagerInterface& streamers_;
+    KavioAudioStreamersManager& streamers_;
     QPointer<KavioAudioOutputPanel> panel_;
     std::weak_ptr<KavioVideoItemManagerInterface> controller_;
     std::atomic<int32_t> delay_{0};

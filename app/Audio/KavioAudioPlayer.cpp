@@ -173,10 +173,11 @@ void KavioAudioPlayer::setOutputChannelMapping(const QList<int>& mapping, int ma
         std::lock_guard lock(mapGuard_);
         channelmap_ = verified;
     }
+    const QList<int> stored(verified.begin(), verified.end());
     if (owner && owner->isCurrent())
-        streamers_.setChannelMappingA(verified);
+        streamers_.setChannelMappingA(stored);
     else
-        streamers_.setChannelMappingB(verified);
+        streamers_.setChannelMappingB(stored);
 }
 
 // --- Reading ---------------------------------------------------------------------------------

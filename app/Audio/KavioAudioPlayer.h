@@ -34,7 +34,7 @@ class DispatchQueue;
 class KavioAudioEngine;
 class KavioAudioPlayerCue;
 class KavioAudioPlayerNode;
-class KavioAudioStreamersManagerInterface;
+class KavioAudioStreamersManager;
 
 class KavioAudioPlayer : public KavioCueAudioPlayer, public std::enable_shared_from_this<KavioAudioPlayer> {
 public:
@@ -136,7 +136,7 @@ private:
     void audioEngineDidStart();
 
     KavioAudioEngine& engine_;
-    KavioAudioStreamersManagerInterface& streamers_;
+    KavioAudioStreamersManager& streamers_;
     std::shared_ptr<KavioAudioPlayerNode> playerNode_;
     std::unique_ptr<AudioSampleReader> assetReader_;  // the player's queue only
     mutable std::mutex mapGuard_;  // the routing is set on the main thread, read by the queue

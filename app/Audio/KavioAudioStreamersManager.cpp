@@ -71,12 +71,14 @@ void KavioAudioStreamersManager::addBufferB(const std::shared_ptr<const PcmBuffe
     forEach([&](QVTAudioStreamer& s) { s.addBufferB(buffer); });
 }
 
-void KavioAudioStreamersManager::setChannelMappingA(const std::vector<int>& mapping) {
-    forEach([&](QVTAudioStreamer& s) { s.setChannelMappingA(mapping); });
+void KavioAudioStreamersManager::setChannelMappingA(const QList<int>& mapping) {
+    const std::vector<int> copy(mapping.begin(), mapping.end());
+    forEach([&](QVTAudioStreamer& s) { s.setChannelMappingA(copy); });
 }
 
-void KavioAudioStreamersManager::setChannelMappingB(const std::vector<int>& mapping) {
-    forEach([&](QVTAudioStreamer& s) { s.setChannelMappingB(mapping); });
+void KavioAudioStreamersManager::setChannelMappingB(const QList<int>& mapping) {
+    const std::vector<int> copy(mapping.begin(), mapping.end());
+    forEach([&](QVTAudioStreamer& s) { s.setChannelMappingB(copy); });
 }
 
 void KavioAudioStreamersManager::switchBuffers() {

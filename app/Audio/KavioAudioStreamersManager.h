@@ -14,8 +14,10 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 
+class PcmBuffer;
 class QVTAudioStreamer;
 
 class KavioAudioStreamersManager : public KavioAudioStreamersManagerInterface {
@@ -33,26 +35,29 @@ public:
     // Releases the streamer's resources and forgets it; an unknown UUID changes nothing.
     void removeStreamerWithUUID(const QString& uuid);
 
-    void addBufferA(const std::shared_ptr<const PcmBuffer>& buffer) override;
-    void addBufferB(const std::shared_ptr<const PcmBuffer>& buffer) override;
-    void setChannelMappingA(const std::vector<int>& mapping) override;
-    void setChannelMappingB(const std::vector<int>& mapping) override;
-    void switchBuffers() override;
-    void clearBuffers() override;
-    void clearCurrentBuffer() override;
+    // Fan-outs: each streamer gets the same call.
+    void addBufferA(const std::shared_ptr<const PcmBuffer>& buffer);
+    void addBufferB(const std::shared_ptr<const PcmBuffer>& buffer);
+    void setChannelMappingA(const QList<int>& mapping) override;
+    void setChannelMappingB(const QList<int>& mapping);
+    void switchBuffers();
+    void clearBuffers();
+    void clearCurrentBuffer();
 
-    bool isEnabled() const override { return isEnabled_.load(); }
-    void setIsEnabled(bool enabled) override;
-    bool isMixing() const override { return isMixing_.load(); }
-    void setIsMixing(bool mixing) override;
-    float mixProgress() const override { return mixProgress_.load(); }
-    void setMixProgress(float progress) override;
-    double volumeA() const override { return volumeA_.load(); }
-    void setVolumeA(double volume) override;
-    double volumeB() const override { return volumeB_.load(); }
-    void setVolumeB(double volume) override;
-    int32_t channelCount() const override { return channelCount_.load(); }
-    void setChannelCount(int32_t count) override { channelCount_.store(count); }
+    // Stored, then forwarded to every streamer.
+    bool isEnabled() const { return isEnabled_.load(); }
+    void setIsEnabled(bool enabled);
+    bool isMixing() const { return isMixing_.load(); }
+    void setIsMixing(bool mixing);
+    float mixProgress() const { return mixProgress_.load(); }
+    void setMixProgress(float progress);
+    double volumeA() const { return volumeA_.load(); }
+    void setVolumeA(double volume);
+    double volumeB() const { return volumeB_.load(); }
+    void setVolumeB(double volume);
+    // Only stored: the channel count of streamers created from now on.
+    int32_t channelCount() const { return channelCount_.load(); }
+    void setChannelCount(int32_t count) { channelCount_.store(count); }
 
 private:
     using Table = std::map<QString, std::shared_ptr<QVTAudioStreamer>>;

@@ -7,9 +7,15 @@
 #include <QSizeF>
 #include <QString>
 
+#include <functional>
+#include <cstdint>
 #include <memory>
 
+class GpuTexture;
 class KavioVideoItem;
+class KavioVideoItemPreferencesControllerInterface;
+class QVTClock;
+class KavioVideoOutputManagerInterface;
 
 class KavioVideoItemManagerInterface {
 public:
@@ -31,7 +37,8 @@ public:
     // The video output manager's render size in pixels, read afresh on every call. Any thread.
     virtual QSizeF renderSize() const = 0;
 
-    // The first cue of the list whose uid equals `uid`, or nullptr. Main thread.
+    // The first cue of the list whose uid equals `uid`, or nullptr. Any thread: the clock thread
+    // resolves goto targets through it.
     virtual std::shared_ptr<KavioVideoItem> itemWithUID(const QString& uid) const = 0;
 
     // Seconds of an SMPTE text on the master clock's timecode line. Any thread.
@@ -40,4 +47,44 @@ public:
     // Selects the cue whose cue ID, or else whose index in decimal, is `cueID` and scrolls the
     // list to it. Main thread.
     virtual void selectAndScrollToItemAtCueID(const QString& cueID) = 0;
+
+    // Cue loading, media facts and timing
+    // The master clock through which cues convert seconds and SMPTE texts; nullptr before the
+    // controller made it. Any thread.
+    virtual std::shared_ptr<QVTClock> masterClock() const = 0;
+    // Seconds a still or live cue lasts when it is made (the playlist default). Any thread.
+    virtual double defaultNonMovieCueDuration() const = 0;
+    // The output manager's setting, fixed for the process: pictures in half-float RGBA. Any thread.
+    virtual bool useHighBitDepthRendering() const = 0;
+    // Non-zero makes an interlaced cue's layer renderer deinterlace. Any thread.
+    virtual long deinterlaceMode() const = 0;
+    // The current cue, or nullptr. Any thread.
+    virtual std::shared_ptr<KavioVideoItem> currentItem() const = 0;
+    // Stops playback through the application controller; `handler` (may be empty) runs once
+    // stopped. Main thread.
+    virtual void stopPlaybackWithCompletedHandler(std::function<void()> handler) = 0;
+    // The cue inspector; nullptr when there is none. Main thread.
+    virtual KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const = 0;
+    // Asks the operator for a new media file and gives it to `item`, keeping its settings.
+    // Main thread.
+    virtual void replaceItem(const std::shared_ptr<KavioVideoItem>& item) = 0;
+    // --- The preview's frame step (render thread; isLoadingProject above also stops it) ------
+    // The defaults answer as a controller without cues would.
+    // Composes the frame at the render clock's time into the frame's command buffer.
+    virtual void createCurrentTextureAtTime(double /*time*/) {}
+    // The composed picture of this frame, or nullptr.
+    virtual std::shared_ptr<GpuTexture> textureName() const { return nullptr; }
+    // True while a jump is processed: the outputs encode no new pass.
+    virtual bool shouldSkipRenderingBecauseOfProcessingJump() const { return false; }
+    // The preview's overlay of that size (pixels) with the given frames-per-second text, or
+    // nullptr (no current cue, zero size).
+    virtual std::shared_ptr<GpuTexture> overlayPreviewTextureForSize(QSizeF /*size*/, bool /*useAbsoluteSize*/,
+                                                                     const QString& /*fps*/)
+    {
+        return nullptr;
+    }
+    // The video output manager, or nullptr.
+    virtual std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const { return nullptr; }
+    // The render clock's renderingFPS.
+    virtual std::int32_t renderingFPS() const { return 0; }
 };

@@ -18,12 +18,6 @@ void KavioVideoItem::setFadetime(float seconds)
     fadetime_.store(seconds);
 }
 
-void KavioVideoItem::setPdfPage(std::uint64_t page)
-{
-    // TODO(media loading): reload the still from the page and regenerate the thumbnail.
-    pdfPage_.store(page);
-}
-
 void KavioVideoItem::setSelectedCaptionTrack(std::int32_t track)
 {
     // TODO(captions of a cue): rebuild the caption readers for the render size.

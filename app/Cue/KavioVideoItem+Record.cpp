@@ -276,7 +276,7 @@ QVariantMap KavioVideoItem::saveData() const
     data.insert(QStringLiteral("transitiontype"), qint32(transitionType()));
     data.insert(QStringLiteral("cueid"), cueID_);
     data.insert(QStringLiteral("cuenotes"), cueNotes());
-    data.insert(QStringLiteral("gotoitem"), gotoItemUID_);
+    data.insert(QStringLiteral("gotoitem"), gotoItemUID_.load());
     data.insert(QStringLiteral("gotoitemstate"), gotoButton_.state != 0);
     data.insert(QStringLiteral("loopcount"), qint32(loopCount()));
     if (!isUsingDefaultFadeDuration())

@@ -8,9 +8,9 @@
 // app/KavioVideoItem/KavioVideoItem+<Concern>.cpp.
 //
 // Threads. Identity, name, index and OSC address-space operations, the record, the goto target
-// and the row's toggles run on the main thread, where the cue's row lives (a caller on another
-// thread, such as the clock asking nextItemToPlay(), goes through the main thread or the
-// controller's items queue). The adjustment setters run on their caller's thread and take no lock; a
+// and the row's toggles run on the main thread, where the cue's row lives; the links, the goto
+// target and the toggles' states are read without a lock, so the clock thread may follow
+// nextItemToPlay() every frame. The adjustment setters run on their caller's thread and take no lock; a
 // cue's values are changed from one thread at a time (its feedback messages are shared state).
 // Properties that the render and clock threads read while the main thread writes them are
 // atomic: scalars are std::atomic, media times, sizes and the crop are sequence-locked (a
@@ -23,8 +23,10 @@
 // fade factors are kept within 0..1 and the volume at 0 or above.
 
 #include "Cue/KavioAtomicProperty.h"
+#include "Support/KavioSnapshotCell.h"
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "MediaTime.h"
+#include "Support/KavioColor.h"
 #include "QVTOSCMessage.h"
 
 #include <QByteArray>
@@ -39,8 +41,17 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 
 class DispatchQueue;
+class FileWatch;
+class GpuTexture;
+class MediaAsset;
+class MediaPlayer;
+class VideoFrame;
+struct MediaTrack;
+struct Notification;
+enum class MediaPixelFormat : std::uint32_t;
 
 // What a cue plays (`mediaType`); the codes are stored in cue records.
 enum KavioMediaType : int {
@@ -94,8 +105,9 @@ inline const QString kKavioGotoUpImage = QStringLiteral("kavio_goto_up");
 // saves and the playback reads; the row view presents them. A disabled button refuses clicks,
 // but the cue may still set its state. Main thread only.
 struct KavioRowButton {
-    int state = 0;  // 0 off, 1 on
-    bool enabled = true;
+    // The clock thread reads the goto toggle's state and enabled through nextItemToPlay().
+    KavioAtomicField<int> state = 0;  // 0 off, 1 on
+    KavioAtomicField<bool> enabled = true;
     bool hidden = false;
     QString title;
     QString imageName;
@@ -113,7 +125,44 @@ public:
     virtual int deviceChannels() const = 0;
     // Takes a new mapping for at most `maxChannels` device channels.
     virtual void setOutputChannelMapping(const QList<int>& mapping, int maxChannels) = 0;
+    // Media facts and timing
+    // Length of the file in seconds; 0 for a live player.
+    virtual double duration() const = 0;
+    // The file's channels that play: its channel count, at most the device's.
+    virtual int realChannels() const = 0;
+    // Playback rate, 1.0 normal.
+    virtual void setRate(float rate) = 0;
+    // Stops playback; the player can start again.
+    virtual void stop() = 0;
+    // Lets go of the device and the file; the player is not used again.
+    virtual void removeResources() = 0;
 };
+
+// What the cue's layer renderer is made with; the renderer is made from these by the cue's frame
+// supply.
+struct KavioLayerRendererSettings {
+    QSizeF outputSize;  // the render size
+    bool yuvToRGB = false;
+    bool highBitDepth = false;
+    bool shouldFlip = false;
+    bool deinterlace = false;
+    QSizeF inputSize;  // empty until the source's size is known
+};
+
+// The texts of the cue row's time fields (main thread).
+struct KavioRowTimes {
+    QString start;
+    QString endLabel;
+    QString endLabelToolTip;
+    QString end;
+    QString loop;
+};
+
+// Posted on the default centre, no object, for the timeline to redraw the current cue's waveform.
+inline const QString kKavioRefreshWaveformViewNotification = QStringLiteral("KavioRefreshWaveformView");
+// Posted by the path watcher, user info {"KavioChangedFilepathKey": the changed path}.
+inline const QString kKavioWatchedFilepathChangedNotification = QStringLiteral("KavioWatchedFilepathChanged");
+inline const QString kKavioChangedFilepathKey = QStringLiteral("KavioChangedFilepathKey");
 
 // A live source that keeps its own settings in the cue's record (the web-page and window
 // sources). Main thread.
@@ -182,7 +231,7 @@ public:
     QString cueNotes() const { return cueNotes_.load(); }
     void setCueNotes(const QString& notes) { cueNotes_.store(notes); }
     // uid of the goto target; empty for none.
-    QString gotoItemUID() const { return gotoItemUID_; }
+    QString gotoItemUID() const { return gotoItemUID_.load(); }
     std::int32_t colorTag() const { return colorTag_.load(); }
     // Stores the tag; the row's colour-tag dot shows for any tag but 0. Main thread.
     void setColorTag(std::int32_t tag);
@@ -207,12 +256,12 @@ public:
     static QString resolvedPathForPath(const QString& path);
 
     // The following cue of the list (the first one for the last cue while the playlist loops).
-    std::shared_ptr<KavioVideoItem> nextItem() const { return nextItem_.lock(); }
+    std::shared_ptr<KavioVideoItem> nextItem() const { return nextItem_.load().lock(); }
     // Set by the controller when it rebuilds the order: stores the cue weakly, re-creates the
     // transition when the cue has one, and refreshes the transition icon.
     void setNextItem(const std::shared_ptr<KavioVideoItem>& item);
-    std::shared_ptr<KavioVideoItem> prevItem() const { return prevItem_.lock(); }
-    void setPrevItem(const std::shared_ptr<KavioVideoItem>& item) { prevItem_ = item; }
+    std::shared_ptr<KavioVideoItem> prevItem() const { return prevItem_.load().lock(); }
+    void setPrevItem(const std::shared_ptr<KavioVideoItem>& item) { prevItem_.store(item); }
 
     // --- OSC address space (main thread) -------------------------------------------------------
     // Makes `identifier` (cueIDForOSC()) the cue's identifier in OSC input addresses, leaving the
@@ -258,7 +307,8 @@ public:
     void setSourceSize(const QSizeF& v) { sourceSize_.store(v); }
     float pixelAspect() const { return pixelAspect_.load(); }
     void setPixelAspect(float v) { pixelAspect_.store(v); }
-    // PDF pages count from 1.
+    // PDF pages count from 1. Setting a page reloads the still from it and, unless a project
+    // loads, regenerates the thumbnail.
     std::uint64_t pdfPage() const { return pdfPage_.load(); }
     void setPdfPage(std::uint64_t page);
     std::uint64_t pdfPageCount() const { return pdfPageCount_.load(); }
@@ -369,7 +419,11 @@ public:
     bool isSeeking() const { return isSeeking_.load(); }
     void setIsSeeking(bool v) { isSeeking_.store(v); }
     bool isMissing() const { return isMissing_.load(); }
-    void setIsMissing(bool v) { isMissing_.store(v); }
+    // Stores the state; the row follows later on the main queue. Missing: the error button
+    // shows, enabled, with the tool tip "Source unavailable..." in the warning colour, and the
+    // level meter hides (a current cue posts "KavioRefreshWaveformView"). Not missing: the error
+    // button hides. Any thread.
+    void setIsMissing(bool missing);
     bool isSelected() const { return isSelected_.load(); }
     void setIsSelected(bool v) { isSelected_.store(v); }
     bool isCurrent() const { return isCurrent_.load(); }
@@ -626,7 +680,7 @@ public:
     // label names.
     void selectAndShowGotoTarget();
     // The goto target while the goto toggle is enabled and on (nullptr when it no longer
-    // resolves), else nextItem().
+    // resolves), else nextItem(). Any thread; takes no lock.
     std::shared_ptr<KavioVideoItem> nextItemToPlay() const;
 
     // --- Steps of other concerns that the record and goto run ------------------------------------
@@ -642,6 +696,221 @@ public:
     virtual void fillVideoAndAudioBuffersAtCurrentTime();
     // Redraws the row's title and reports the name (setCueName with title()).
     virtual void refreshTitle();
+
+    // --- Creation and media loading ------------------------------------------------------------
+    // The initialisers make a cue of one kind of source under `manager`, on the caller's thread
+    // (the controller's, normally the main thread). The file initialiser answers nullptr when the
+    // cue's row cannot be loaded. A movie is not ready when its initialiser returns: its "tracks"
+    // and "status" steps are queued on the main queue and make it ready (or missing) later.
+    // `restoreRecord` is the record the cue is restored from, or empty.
+    static std::shared_ptr<KavioVideoItem> initWithMoviePath(
+        const QString& path, const std::shared_ptr<KavioVideoItemManagerInterface>& manager,
+        const QVariantMap& restoreRecord = {});
+    static std::shared_ptr<KavioVideoItem> initWithCamera(
+        const QString& deviceName, const std::shared_ptr<KavioVideoItemManagerInterface>& manager);
+    static std::shared_ptr<KavioVideoItem> initWithSyphon(
+        const QString& serverName, const std::shared_ptr<KavioVideoItemManagerInterface>& manager);
+    static std::shared_ptr<KavioVideoItem> initWithNDI(
+        const QString& sourceName, const std::shared_ptr<KavioVideoItemManagerInterface>& manager);
+    static std::shared_ptr<KavioVideoItem> initWithBrowser(
+        const QString& url, const std::shared_ptr<KavioVideoItemManagerInterface>& manager);
+    static std::shared_ptr<KavioVideoItem> initWithWindow(
+        const QString& windowName, const std::shared_ptr<KavioVideoItemManagerInterface>& manager);
+    // The initialisers' steps on a cue that a std::shared_ptr already owns (the initialisers
+    // above make a plain cue and run these; a subclass runs them on itself). initMovieCue answers
+    // false where initWithMoviePath answers nullptr.
+    bool initMovieCue(const QString& path, const std::shared_ptr<KavioVideoItemManagerInterface>& manager,
+                      const QVariantMap& restoreRecord);
+    void initLiveCue(KavioMediaType type, const QString& source,
+                     const std::shared_ptr<KavioVideoItemManagerInterface>& manager);
+
+    // Opens the movie: its asset, and a player decoding in the format chosen from the first video
+    // track (decodeFormatWithFormatDescription). False for no asset, no tracks or no player (a
+    // missing cue then); true with media type 10 and no player for a file holding only audio.
+    bool loadMovieAtPath(const QString& path);
+    // Decodes the picture of an image or of page pdfPage() of a PDF into stillPixelBuffer();
+    // shows the size alert for a picture beyond 16384 pixels a side (unless the user default
+    // "KavioSuppressionImageExceedsLimit" is on) and shrinks it to 16383. False when nothing
+    // could be decoded (the old picture is gone then).
+    bool loadStillAtPath(const QString& path);
+    // An audio-only cue: its audio player (setupAudioWithFileURL) and a 320 x 240 transparent
+    // picture. False only when no file is at the path; a file the player cannot read leaves the
+    // cue missing.
+    bool loadAudioAtPath(const QString& path);
+    // The "tracks" step: movie sound plays only through the cue's own audio player, made here
+    // when the cue has none.
+    void handleTracksLoaded();
+    // The "status" step: waits (on the main queue) for the first decoded frame; then runs the
+    // ready-to-play analysis once, or, when decoding failed for good first, makes the cue missing
+    // and drops its audio player.
+    void observePlayerStatus();
+    // The ready-to-play analysis of the movie's first video track (orientation, sizes, range,
+    // alpha, fields, matrix, bit depth), then the first preparation and the layer renderer's
+    // settings.
+    void handleReadyToPlay();
+    void handlePlayerFailed(const QString& reason);
+
+    // Stores the value. The first time the cue is ready, posts "KavioItemBecameReady" (no
+    // object) on the default centre; never again in the cue's life. Any thread.
+    void setIsReady(bool ready);
+    // The row's error button: shown while the cue is missing; a click runs replaceMedia(). It
+    // draws in the warning colour once the cue was missing.
+    const KavioRowButton& errorButton() const { return errorButton_; }
+    std::optional<KavioColor> errorButtonDrawColor() const { return errorButtonDrawColor_; }
+    bool isAudioMeterHidden() const { return audioMeterHidden_; }
+    // The error button's action: marks the project changed and asks the controller to replace
+    // the media. Main thread.
+    void replaceMedia();
+
+    // The movie's asset (nullptr for other cues) and its players. The normal player is owned by
+    // the cue; videoPlayer() is the one in use (the loop helper's while it plays). Main thread.
+    std::shared_ptr<const MediaAsset> asset() const { return asset_; }
+    MediaPlayer* normalVideoPlayer() const { return normalVideoPlayer_.get(); }
+    MediaPlayer* loopHelperVideoPlayer() const { return loopHelperVideoPlayer_.get(); }
+    MediaPlayer* videoPlayer() const { return videoPlayer_; }
+    std::shared_ptr<KavioCueAudioPlayer> loopHelperAudioPlayer() const { return loopHelperAudioPlayer_; }
+    // The one picture of a still, PDF page or audio-only cue; nullptr for none. Any thread.
+    std::shared_ptr<const VideoFrame> stillPixelBuffer() const { return stillPixelBuffer_.load(); }
+    // Made by the first movie load; nullptr before. Caption reading runs on it.
+    DispatchQueue* captionQueue() const { return captionQueue_.get(); }
+    // What the layer renderer is to be made with; empty until a load or initialiser set it.
+    std::optional<KavioLayerRendererSettings> layerRendererSettings() const { return layerRendererSettings_; }
+    // Seconds of the movie's asset; 0 without one. Any thread.
+    double itemAssetDuration() const { return assetDuration_.load(); }
+    // The pixel format movie frames are decoded in (a four-character code).
+    std::uint32_t videoPixelFormat() const { return videoPixelFormat_; }
+
+    // Steps owned by other concerns, run by the loading above.
+    // Loads the cue's row; false when it cannot be loaded.
+    virtual bool loadNib();
+    // Makes the cue's audio player for the file (an empty path: the live player).
+    virtual void setupAudioWithFileURL(const QString& path);
+    virtual void searchForCaptions();
+    virtual void generateThumbnailAsync();
+    // Seeks to the in point, prerolls, fills the frame source, then setIsReady(true).
+    virtual void rewindAndPrerollWhenNotIsReady();
+    // Attaches the cue's frame source to the movie player; false when it cannot be made.
+    virtual bool setupVideoOutputForItem();
+    // The player's time moved other than by playing.
+    virtual void timeJumped();
+    // Marks the cue not playing; a playing cue pauses its video player and stops its audio
+    // players, and with `preroll` gets ready to resume at once.
+    virtual void pausePlayersWithPreroll(bool preroll);
+    // The live sources' starts and their source-list handlers.
+    virtual void startCameraWithName(const QString& name, const QString& deviceUID);
+    virtual void startSyphonWithName(const QString& name);
+    virtual void startNDIWithName(const QString& name);
+    virtual void startBrowserWithURL(const QString& url);
+    virtual void startWindowSourceWithName(const QString& name);
+    virtual void liveSourcesChanged(const Notification& notification);
+
+    // --- Media facts and times at speed -------------------------------------------------------
+    // Frames per second of the movie's first video track; 0 when missing or not a movie.
+    float videoFPS() const;
+    // "-" for cues other than movies and capture devices, else videoFPS() as "%g".
+    QString videoFPSString() const;
+    // 60000 for cues other than movies and capture devices, else videoFPS() x 1000 truncated.
+    long fpsForNDIOutput() const;
+    // "<video> / <audio> " for the inspector; "-" when missing or nothing is known.
+    QString codecString() const;
+    // Codec name of a track's subtype; "Unknown" for none or an unknown one.
+    QString codecWithFormatDescription(const MediaTrack* track) const;
+    // Pixel format (four-character code) to decode a video track in; sets isYUV and, for ProRes,
+    // isProRes.
+    std::uint32_t decodeFormatWithFormatDescription(const MediaTrack* track);
+    std::uint32_t defaultDecodeFormatYUV() const;
+    std::uint32_t defaultDecodeFormatRGB() const;
+    // "-" for audio only, else the source size as "%.0f x %.0f".
+    QString videoDimensions() const;
+    // The whole media length at speed as "MM:SS.mmm".
+    QString videoDurationString() const;
+    // getGoodDuration() as SMPTE; "00:00:00:00" without a master clock.
+    QString videoTRTSMPTE() const;
+    double videoTRT() const;
+    // getGoodDuration() + the in and out points at speed: the whole media length at speed.
+    double videoDuration() const;
+    MediaTime videoDurationCMTime() const;
+    MediaTime absoluteEndCMTime() const;
+    MediaTime inTimeAtCurrentPlaybackSpeed() const;
+    MediaTime outTimeAtCurrentPlaybackSpeed() const;
+    void setInTimeAtCurrentPlaybackSpeed(const MediaTime& time);
+    void setOutTimeAtCurrentPlaybackSpeed(const MediaTime& time);
+    // The out point on the media's time line at speed.
+    MediaTime endCMTime() const;
+    std::int64_t inTimeFramesForDisplay() const;
+    std::int64_t outTimeFramesForDisplay() const;
+    // Time since the in point of the player in use (0 without one).
+    virtual MediaTime currentCMTime() const;
+    MediaTime absoluteCurrentCMTime() const;
+    MediaTime absoluteCurrentCMTimeAtCurrentRate() const;
+    // The current audio player's realChannels(); 0 without one.
+    int audioChannels() const;
+
+    // --- Timing on the timecode line ------------------------------------------------------------
+    // Every SMPTE step goes through the controller's master clock; without one the times are
+    // left as they are. Run on the caller's thread (main, or the clock thread for a loop pass).
+    // The cue's length on the line in seconds: media minus in and out, at speed, auto-aligned.
+    double getGoodDuration() const;
+    std::uint64_t itemDurationFrames() const;
+    // Start and end from itemStartCMTime (the first cue of the list).
+    virtual void setupSMPTEStartAndEndTimes();
+    // Start and end from a start frame (every following cue); originalItemStartSMPTETime is
+    // the caller's.
+    virtual void setupSMPTEEndTimeWithStartFrames(std::int64_t startFrames);
+    // The end after one more completed loop pass.
+    void setupNewSMPTEEndTimeAfterLooping();
+    // Moves the end one frame back (never below frame 0).
+    void handleZeroFrameOnSMPTEEndTime();
+    // An end equal to the start becomes the start plus one frame.
+    void safetySMPTEChecks();
+    // Back to the first pass's start, then setupSMPTEEndTimeWithStartFrames.
+    virtual void rebuildStartAndEndTime();
+    // A new speed in percent: re-times the cue and its players. 0 or less is refused (logged,
+    // speed kept). `completed` (may be empty) runs once the players are refilled, at once when
+    // nothing changed.
+    void setPlaybackRatePercent(std::int64_t percent, std::function<void()> completed = {});
+    // Refreshes rowTimes() on the main queue (inline on the main thread).
+    void displayItemTimes();
+    const KavioRowTimes& rowTimes() const { return rowTimes_; }
+
+    // --- File bookmark and watch (main thread) ---------------------------------------------------
+    // Bookmark of the file at mediaPath(); emptied when bookmarking fails.
+    void bookmarkMediaPath();
+    // Bookmarks, registers for path changes and watches the open file for deletion.
+    void startWatcher();
+    // Ends the file watch, releasing the players.
+    void stopWatcher();
+    void startWatchForPatchChange();
+    // Follows a moved file through the bookmark, or makes the cue missing when it is gone.
+    void handleFileRemoved();
+    bool isWatchingFile() const;
+
+    // --- Pictures the transition renderer reads (render thread) ---------------------------------
+    // The cue's picture of this frame: its layer with fades applied; nullptr while it has none.
+    // TODO(cue frames): the cue's frame supply fills it.
+    virtual std::shared_ptr<GpuTexture> displayTexture() const { return nullptr; }
+    // The loop-helper side's picture, which a cue crossing into its own next pass shows.
+    // TODO(cue frames): the cue's frame supply fills it.
+    virtual std::shared_ptr<GpuTexture> helperTexture() const { return nullptr; }
+
+    // --- Timeline steps the controller calls -----------------------------------------------------
+    // Switches the transition off when its length exceeds itemDuration(), else takes the
+    // transition toggle's state.
+    virtual void validateTransition();
+    // Prepares seamless looping for a cue that plays to itself.
+    virtual void setupLoopHelper();
+    // Lets the cue's player post its time-changed notifications again.
+    virtual void allowTimeChangedNotifications();
+    // The position bar's figures in frames of the composition: where the transition starts
+    // (4294967295 for none) and the playhead.
+    virtual std::int64_t transitionStartTimeFrames() const;
+    virtual std::int64_t currentPlayhead() const;
+    // Transition state the current cue's row follows: a transition of this cue runs; this cue is
+    // inside its transition to the next cue at the clock's current time.
+    virtual bool isProcessingTransition() const;
+    virtual bool isProcessingTransitionToNextCueAtCurrentTime() const;
+    // The row's audio meter shows the cue's present level.
+    virtual void updateAudioMeter();
 
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
@@ -666,21 +935,23 @@ private:
     std::unique_ptr<DispatchQueue> pixelBufferQueue_;
 
     // Identity and place
-    KavioLockedValue<QString> uid_;
+    KavioSnapshotCell<QString> uid_;  // the clock thread finds goto targets by uid
     std::atomic<std::uint64_t> index_{0};
     QString cueID_;
     QString cueName_;
     KavioLockedValue<QString> displayTitle_;
     std::atomic<bool> hasCustomTitle_{false};
     KavioLockedValue<QString> cueNotes_;
-    QString gotoItemUID_;
+    // The links and the goto target are read by the clock thread (nextItemToPlay) while the
+    // controller or the main thread replaces them: read without a lock.
+    KavioSnapshotCell<QString> gotoItemUID_;
     std::atomic<std::int32_t> colorTag_{0};
     std::atomic<bool> isCollapsed_{false};
     std::atomic<int> mediaType_{0};
     KavioLockedValue<QString> mediaPath_;
     KavioLockedValue<QString> deviceUID_;
-    std::weak_ptr<KavioVideoItem> nextItem_;
-    std::weak_ptr<KavioVideoItem> prevItem_;
+    KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> nextItem_;
+    KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> prevItem_;
     QString oscAddressIdentifier_;
 
     // Media facts
@@ -760,4 +1031,33 @@ private:
     QSizeF togglesBoxSize_;
     std::shared_ptr<KavioCueAudioPlayer> audioPlayer_;
     std::shared_ptr<KavioRecordedSource> browserSource_, windowSource_;
+
+    // Media loading
+    // Runs `step` on the main queue later, while the cue lives.
+    void queueOnMain(std::function<void(KavioVideoItem&)> step);
+    void applyMissingToRow(bool missing);
+    KavioLayerRendererSettings makeRendererSettings(bool deinterlace) const;
+    MediaPixelFormat stillPixelFormat() const;
+    bool loadPdfPage(const QString& path);
+    void releasePlayers();
+    void writeRowTimes();
+    std::shared_ptr<const MediaAsset> asset_;
+    // The asset's length, for the clock thread's timing steps (the asset pointer is main-thread).
+    std::atomic<double> assetDuration_{0.0};
+    std::unique_ptr<MediaPlayer> normalVideoPlayer_, loopHelperVideoPlayer_;
+    MediaPlayer* videoPlayer_ = nullptr;
+    int timeJumpedToken_ = 0;
+    std::shared_ptr<KavioCueAudioPlayer> loopHelperAudioPlayer_;
+    std::atomic<std::shared_ptr<const VideoFrame>> stillPixelBuffer_;
+    std::unique_ptr<DispatchQueue> captionQueue_;
+    std::optional<KavioLayerRendererSettings> layerRendererSettings_;
+    std::uint32_t videoPixelFormat_ = 0;
+    bool avplayeritemstatusreadytoplayposted_ = false;
+    KavioRowButton errorButton_{0, true, true, {}, {}, {}};
+    std::optional<KavioColor> errorButtonDrawColor_;
+    bool audioMeterHidden_ = false;
+    KavioRowTimes rowTimes_;
+    // File bookmark and watch
+    std::unique_ptr<FileWatch> fileWatch_;
+    std::uint64_t pathChangeToken_ = 0;
 };

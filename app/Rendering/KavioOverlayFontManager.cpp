@@ -1,11 +1,10 @@
 #include "Rendering/KavioOverlayFontManager.h"
 
 #include "Support/KavioDoublesNearlyEqual.h"
+#include "Support/KavioFonts.h"
 #include "Log.h"
 #include "UserDefaults.h"
 
-#include <QFontDatabase>
-#include <QFontInfo>
 
 KavioOverlayFontManager& KavioOverlayFontManager::sharedManager()
 {
@@ -54,29 +53,57 @@ QString KavioOverlayFontManager::fontFamily() const
     return family;
 }
 
+namespace {
+
+// Index of a size or colour tag: 20, 30, or any other.
+int tagChoice(const char* key)
+{
+    const long tag = UserDefaults::standardUserDefaults().integerForKey(key);
+    return tag == 20 ? 0 : tag == 30 ? 1 : 2;
+}
+
+// Output text sizes follow the render height.
+constexpr double kOutputSizeFactors[] = {0.04, 0.055, 0.028};
+
+}  // namespace
+
 long KavioOverlayFontManager::fontSize() const
 {
-    const long tag = UserDefaults::standardUserDefaults().integerForKey("subtitlesFontSize");
-    const double factor = tag == 20 ? 0.04 : tag == 30 ? 0.055 : 0.028;
-    return long(outputRenderHeight() * factor);
+    return long(outputRenderHeight() * kOutputSizeFactors[tagChoice("subtitlesFontSize")]);
 }
 
 long KavioOverlayFontManager::subtitleFontSizeOnPreview() const
 {
-    const long tag = UserDefaults::standardUserDefaults().integerForKey("subtitlesFontSize");
-    return tag == 20 ? 20 : tag == 30 ? 26 : 14;
+    constexpr long sizes[] = {20, 26, 14};
+    return sizes[tagChoice("subtitlesFontSize")];
 }
 
 QFont KavioOverlayFontManager::fontWithFamily(const QString& family, long size, bool bold, bool italic)
 {
-    QFont font(family);
-    if (!QFontDatabase::hasFamily(family)) {
-        font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    }
-    font.setPixelSize(int(std::max(1L, size)));
-    font.setBold(bold);
-    font.setItalic(italic);
-    return font;
+    return KavioFonts::font(family + (bold ? " Bold" : "") + (italic ? " Italic" : ""), double(size));
+}
+
+std::int32_t KavioOverlayFontManager::overlayFontSizeForPreview() const
+{
+    constexpr std::int32_t sizes[] = {26, 32, 22};
+    return sizes[tagChoice("cueTimesOverlaySize")];
+}
+
+float KavioOverlayFontManager::overlayTextPadding() const
+{
+    constexpr float paddings[] = {8.0f, 10.0f, 7.0f};
+    return paddings[tagChoice("cueTimesOverlaySize")];
+}
+
+std::int32_t KavioOverlayFontManager::overlayFontSizeForOutput() const
+{
+    return std::int32_t(outputRenderHeight() * kOutputSizeFactors[tagChoice("cueTimesOverlaySize")]);
+}
+
+KavioColor KavioOverlayFontManager::backgroundColor() const
+{
+    constexpr KavioColor colours[] = {{0, 0, 0, 1}, {1, 0, 0, 1}, {1.0 / 3, 1.0 / 3, 1.0 / 3, 1}};
+    return colours[tagChoice("cueTimesOverlayColor")];
 }
 
 QFont KavioOverlayFontManager::captionFont(bool bold, bool italic, long fontSizeSelector) const

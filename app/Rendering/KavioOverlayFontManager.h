@@ -1,7 +1,7 @@
 #pragma once
-// The process-wide source of caption fonts and colours, built from the operator's caption
-// settings (user defaults "subtitlesFont", "subtitlesFontSize") and the colours the cue list
-// hands it. Read on the render thread and the caption queues, written on the main thread: every
+// The process-wide source of caption and overlay fonts, sizes and colours, built from the
+// operator's settings (user defaults "subtitlesFont", "subtitlesFontSize",
+// "cueTimesOverlaySize", "cueTimesOverlayColor") and the colours the cue list hands it. Read on the render thread and the caption queues, written on the main thread: every
 // property is read whole, never torn, without locks.
 
 #include "Support/KavioColor.h"
@@ -35,9 +35,18 @@ public:
     // Caption point size on the preview: 20, 26 or 14 for the same tags.
     long subtitleFontSizeOnPreview() const;
 
-    // The family with bold and italic as asked, at that size. Where the family is not
-    // installed the system's default sans-serif face stands in, so captions always show.
+    // The font "<family>[ Bold][ Italic]" at that size, through KavioFonts (so a family that is
+    // not installed still shows in the system's sans-serif).
     static QFont fontWithFamily(const QString& family, long size, bool bold, bool italic);
+
+    // The cue-time overlay, by the "cueTimesOverlaySize" tags 20, 30 and any other: the
+    // preview's point size (26, 32, 22) and text padding (8, 10, 7), the outputs'
+    // point size (the render height × 0.04, 0.055 or 0.028, cut to an integer).
+    std::int32_t overlayFontSizeForPreview() const;
+    float overlayTextPadding() const;
+    std::int32_t overlayFontSizeForOutput() const;
+    // The time boxes' colour by "cueTimesOverlayColor": 20 black, 30 red, any other dark grey.
+    KavioColor backgroundColor() const;
     // Caption and subtitle fonts (the same font): the output size for selector 20, the preview
     // size for any other selector.
     QFont captionFont(bool bold, bool italic, long fontSizeSelector) const;

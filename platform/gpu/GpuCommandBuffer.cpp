@@ -9,11 +9,6 @@
 
 namespace {
 
-bool isRenderable(GpuPixelFormat format)
-{
-    return format == GpuPixelFormat::BGRA8Unorm || format == GpuPixelFormat::RGBA16Float;
-}
-
 // Copies bytes for a later command. Uniform blocks get whole 16-byte rows: std140 may round a
 // block's size up to one.
 std::vector<std::uint8_t> copyBytes(const void* bytes, std::size_t length, bool uniformBlock)
@@ -104,7 +99,7 @@ void GpuBlitEncoder::copyFromTexture(std::shared_ptr<GpuTexture> source, const G
                && size.height <= texture.height() - atY;
     };
     if (!source || !destination || source->pixelFormat() != destination->pixelFormat()
-        || !isRenderable(source->pixelFormat()) || !inside(*source, region.x, region.y, region)
+        || !GpuPixelFormats::isRenderable(source->pixelFormat()) || !inside(*source, region.x, region.y, region)
         || !inside(*destination, x, y, region)) {
         KLOG_ERROR("texture copy dropped: missing texture, mixed formats or region outside a texture");
         return;
@@ -135,7 +130,7 @@ GpuCommandBuffer::GpuCommandBuffer(std::shared_ptr<GpuDeviceCore> core)
 std::unique_ptr<GpuRenderEncoder> GpuCommandBuffer::renderCommandEncoder(const GpuRenderPassDescriptor& descriptor)
 {
     auto texture = descriptor.colorTexture;
-    if (!texture || !isRenderable(texture->pixelFormat())) {
+    if (!texture || !GpuPixelFormats::isRenderable(texture->pixelFormat())) {
         KLOG_ERROR("render pass without a texture that can be drawn into");
         return nullptr;
     }

@@ -300,28 +300,22 @@ std::shared_ptr<GpuTexture> GpuDevice::newTexture(const GpuTextureDescriptor& de
             return;
         gl->glGenTextures(1, &name);
         gl->glBindTexture(GL_TEXTURE_2D, name);
-        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        // Integer texels cannot be filtered: a linear filter would leave the texture incomplete.
+        const GLint filter = format == GpuPixelFormat::RGBA32Uint ? GL_NEAREST : GL_LINEAR;
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
         gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
         const GLsizei w = GLsizei(descriptor.width);
         const GLsizei h = GLsizei(descriptor.height);
-        switch (format) {
-        case GpuPixelFormat::BGRA8Unorm:
-            gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
-            break;
-        case GpuPixelFormat::RGBA16Float:
-            gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA16F, w, h, 0, GL_RGBA, GL_HALF_FLOAT, nullptr);
-            break;
-        default: {
-            const GLenum internal = format == GpuPixelFormat::BC1_RGBA ? GL_COMPRESSED_RGBA_S3TC_DXT1_EXT
-                                    : format == GpuPixelFormat::BC3_RGBA ? GL_COMPRESSED_RGBA_S3TC_DXT5_EXT
-                                                                         : GL_COMPRESSED_RED_RGTC1;
+        const GpuGLFormat gl_format = glFormatFor(format);
+        if (GpuPixelFormats::isCompressed(format)) {
             const auto bytes = GLsizei(GpuPixelFormats::imageBytes(format, descriptor.width, descriptor.height));
-            gl->glCompressedTexImage2D(GL_TEXTURE_2D, 0, internal, w, h, 0, bytes, nullptr);
-            break;
-        }
+            gl->glCompressedTexImage2D(GL_TEXTURE_2D, 0, gl_format.internal, w, h, 0, bytes, nullptr);
+        } else {
+            gl->glTexImage2D(GL_TEXTURE_2D, 0, GLint(gl_format.internal), w, h, 0, gl_format.format, gl_format.type,
+                             nullptr);
         }
         if (gl->glGetError() != GL_NO_ERROR) {
             gl->glDeleteTextures(1, &name);

@@ -58,6 +58,7 @@ public:
     bool runOnRenderThread(const std::function<void()>& task);
 
 private:
+    friend class GpuDrawableLayer;
     explicit GpuDevice(std::shared_ptr<GpuDeviceCore> core);
     std::shared_ptr<GpuDeviceCore> core_;
 };

@@ -28,6 +28,15 @@ constexpr int kMaxBufferIndex = 8;
 constexpr int kFragmentBindingBase = kMaxBufferIndex;
 constexpr int kMaxTextureIndex = 8;
 
+// How OpenGL stores and transfers a format: internal format, and the pixel format and type of
+// uploads and read-backs (uncompressed formats; compressed ones use only `internal`).
+struct GpuGLFormat {
+    unsigned internal;
+    unsigned format;
+    unsigned type;
+};
+GpuGLFormat glFormatFor(GpuPixelFormat format);
+
 struct GpuDeviceCore {
     using GL = QOpenGLFunctions_3_3_Core;
 

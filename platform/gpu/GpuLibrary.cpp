@@ -162,9 +162,35 @@ std::shared_ptr<GpuFunction> GpuLibrary::newFunction(const std::string& name, co
     for (const auto& [suffix, stage] : {std::pair{".vert", GpuFunctionStage::Vertex}, {".frag", GpuFunctionStage::Fragment}}) {
         QFile file(QString::fromStdString(root_ + "/" + name + suffix));
         if (file.open(QIODevice::ReadOnly))
-            return std::make_shared<GpuFunction>(name, stage, file.readAll().toStdString(), constants);
+            return std::make_shared<GpuFunction>(name, stage, withIncludes(file.readAll().toStdString()), constants);
     }
     return nullptr;
+}
+
+std::string GpuLibrary::withIncludes(const std::string& source) const
+{
+    static const std::string directive = "#include \"";
+    std::string text;
+    std::size_t at = 0;
+    while (at < source.size()) {
+        std::size_t end = source.find('\n', at);
+        if (end == std::string::npos)
+            end = source.size();
+        const std::string line = source.substr(at, end - at);
+        const std::size_t close = line.rfind('"');
+        QFile included;
+        if (line.rfind(directive, 0) == 0 && close > directive.size()) {
+            const std::string name = line.substr(directive.size(), close - directive.size());
+            if (name.find('/') == std::string::npos)
+                included.setFileName(QString::fromStdString(root_ + "/" + name));
+        }
+        if (!included.fileName().isEmpty() && included.open(QIODevice::ReadOnly))
+            text += included.readAll().toStdString() + "\n";
+        else
+            text += line + "\n";
+        at = end + 1;
+    }
+    return text;
 }
 
 std::shared_ptr<GpuRenderPipeline> GpuLibrary::newRenderPipelineState(const GpuRenderPipelineDescriptor& descriptor,

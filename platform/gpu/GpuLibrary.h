@@ -4,7 +4,9 @@
 // A function is one GLSL file of resources/shaders, named after the function: "<name>.vert"
 // for a vertex function, "<name>.frag" for a fragment function. The files hold GLSL 3.30 core
 // without a #version line; the library adds it, followed by one "#define NAME value" per
-// function constant, so one file serves every variant.
+// function constant, so one file serves every variant. A line `#include "<file>.glsl"` is
+// replaced by that file of the same folder (helpers several functions share); the line numbers
+// of the compiler's log then count the included lines too.
 //
 // What the program binds, and how the shaders see it:
 // - vertex bytes at buffer index 0 are the vertices, read through the pipeline's vertex layout
@@ -111,6 +113,8 @@ public:
                                                               std::string* error = nullptr);
 
 private:
+    std::string withIncludes(const std::string& source) const;
+
     std::shared_ptr<GpuDeviceCore> core_;
     std::string root_;
 };

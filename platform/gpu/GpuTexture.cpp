@@ -6,33 +6,25 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-struct UploadFormat {
-    GLenum format;
-    GLenum type;
-};
-
-UploadFormat uploadFormat(GpuPixelFormat format)
-{
-    if (format == GpuPixelFormat::RGBA16Float)
-        return {GL_RGBA, GL_HALF_FLOAT};
-    return {GL_BGRA, GL_UNSIGNED_BYTE};
-}
-
-GLenum compressedFormat(GpuPixelFormat format)
+GpuGLFormat glFormatFor(GpuPixelFormat format)
 {
     switch (format) {
+    case GpuPixelFormat::RGBA16Float:
+        return {GL_RGBA16F, GL_RGBA, GL_HALF_FLOAT};
+    case GpuPixelFormat::RGBA8Unorm:
+        return {GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE};
+    case GpuPixelFormat::RGBA32Uint:
+        return {GL_RGBA32UI, GL_RGBA_INTEGER, GL_UNSIGNED_INT};
     case GpuPixelFormat::BC1_RGBA:
-        return GL_COMPRESSED_RGBA_S3TC_DXT1_EXT;
+        return {GL_COMPRESSED_RGBA_S3TC_DXT1_EXT, 0, 0};
     case GpuPixelFormat::BC3_RGBA:
-        return GL_COMPRESSED_RGBA_S3TC_DXT5_EXT;
+        return {GL_COMPRESSED_RGBA_S3TC_DXT5_EXT, 0, 0};
+    case GpuPixelFormat::BC4_RUnorm:
+        return {GL_COMPRESSED_RED_RGTC1, 0, 0};
     default:
-        return GL_COMPRESSED_RED_RGTC1;
+        return {GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE};
     }
 }
-
-}  // namespace
 
 GpuTexture::GpuTexture(std::shared_ptr<GpuDeviceCore> core, unsigned name, const GpuTextureDescriptor& descriptor)
     : core_(std::move(core))
@@ -86,10 +78,10 @@ bool GpuTexture::replaceRegion(const GpuRegion& region, const void* bytes, std::
                 source = packed.data();
             }
             gl->glCompressedTexSubImage2D(GL_TEXTURE_2D, 0, GLint(region.x), GLint(region.y), GLsizei(region.width),
-                                          GLsizei(region.height), compressedFormat(format_),
+                                          GLsizei(region.height), glFormatFor(format_).internal,
                                           GLsizei(tightRow * blockRows), source);
         } else {
-            const UploadFormat upload = uploadFormat(format_);
+            const GpuGLFormat upload = glFormatFor(format_);
             gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(bytesPerRow / GpuPixelFormats::bytesPerPixel(format_)));
             gl->glTexSubImage2D(GL_TEXTURE_2D, 0, GLint(region.x), GLint(region.y), GLsizei(region.width),
                                 GLsizei(region.height), upload.format, upload.type, bytes);
@@ -112,7 +104,7 @@ bool GpuTexture::getBytes(void* bytes, std::size_t bytesPerRow, const GpuRegion&
         auto* gl = core_->gl;
         gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, core_->framebufferFor(name_));
         gl->glPixelStorei(GL_PACK_ROW_LENGTH, GLint(bytesPerRow / pixel));
-        const UploadFormat format = uploadFormat(format_);
+        const GpuGLFormat format = glFormatFor(format_);
         gl->glReadPixels(GLint(region.x), GLint(region.y), GLsizei(region.width), GLsizei(region.height), format.format,
                          format.type, bytes);
         gl->glPixelStorei(GL_PACK_ROW_LENGTH, 0);
@@ -130,7 +122,12 @@ bool GpuTexture::clearToZero()
         gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, core_->framebufferFor(name_));
         gl->glDisable(GL_SCISSOR_TEST);
         gl->glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-        const GLfloat zero[4] = {0, 0, 0, 0};
-        gl->glClearBufferfv(GL_COLOR, 0, zero);
+        if (format_ == GpuPixelFormat::RGBA32Uint) {
+            const GLuint zero[4] = {0, 0, 0, 0};
+            gl->glClearBufferuiv(GL_COLOR, 0, zero);
+        } else {
+            const GLfloat zero[4] = {0, 0, 0, 0};
+            gl->glClearBufferfv(GL_COLOR, 0, zero);
+        }
     });
 }

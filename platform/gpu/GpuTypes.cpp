@@ -7,13 +7,21 @@ bool isCompressed(GpuPixelFormat format)
     return bytesPerBlock(format) != 0;
 }
 
+bool isRenderable(GpuPixelFormat format)
+{
+    return format == GpuPixelFormat::BGRA8Unorm || format == GpuPixelFormat::RGBA16Float;
+}
+
 std::size_t bytesPerPixel(GpuPixelFormat format)
 {
     switch (format) {
     case GpuPixelFormat::BGRA8Unorm:
+    case GpuPixelFormat::RGBA8Unorm:
         return 4;
     case GpuPixelFormat::RGBA16Float:
         return 8;
+    case GpuPixelFormat::RGBA32Uint:
+        return 16;
     default:
         return 0;
     }

@@ -15,11 +15,16 @@ enum class GpuPixelFormat {
     BC1_RGBA,     // DXT1: 8 bytes per 4 x 4 block
     BC3_RGBA,     // DXT5: 16 bytes per 4 x 4 block
     BC4_RUnorm,   // RGTC1: 8 bytes per 4 x 4 block, one channel
+    RGBA8Unorm,   // 4 bytes a texel, R G B A in memory; '2vuy' frames: Cb Y0 Cr Y1, two pixels a texel
+    RGBA32Uint,   // 16 bytes a texel, four 32-bit words; 'v210' frames: six pixels a texel.
+                  // Integer texels: sampled with usampler2D and nearest filtering only
 };
 
 namespace GpuPixelFormats {
 // True for the block-compressed formats (4 x 4 blocks).
 bool isCompressed(GpuPixelFormat format);
+// True for the formats render passes draw into (BGRA8Unorm, RGBA16Float).
+bool isRenderable(GpuPixelFormat format);
 // Bytes of one pixel of an uncompressed format; 0 for compressed or invalid formats.
 std::size_t bytesPerPixel(GpuPixelFormat format);
 // Bytes of one 4 x 4 block of a compressed format; 0 otherwise.

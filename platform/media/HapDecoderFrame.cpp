@@ -253,3 +253,14 @@ std::shared_ptr<const HapDecoderFrame> HapDecoderFrame::decode(const uint8_t* da
         frame->planes_ = std::move(planes);
     return frame;
 }
+
+std::shared_ptr<const HapDecoderFrame> HapDecoderFrame::withPlanes(HapSize dxtImgSize, HapSize imgSize,
+                                                                   std::vector<Plane> planes,
+                                                                   uint32_t codecSubType) {
+    std::shared_ptr<HapDecoderFrame> frame(new HapDecoderFrame);
+    frame->dxtSize_ = dxtImgSize;
+    frame->imgSize_ = imgSize;
+    frame->planes_ = std::move(planes);
+    frame->codecSubType_ = codecSubType;
+    return frame;
+}

@@ -85,6 +85,12 @@ public:
         std::vector<uint8_t> bytes;
     };
 
+    // A frame of planes decoded elsewhere, taken as they are, without checks (the GPU upload
+    // checks what it needs). For other Hap sources and for tests of the frame's users.
+    static std::shared_ptr<const HapDecoderFrame> withPlanes(HapSize dxtImgSize, HapSize imgSize,
+                                                             std::vector<Plane> planes,
+                                                             uint32_t codecSubType);
+
 private:
     HapDecoderFrame() = default;
     std::string error_;

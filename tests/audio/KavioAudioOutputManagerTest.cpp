@@ -7,7 +7,7 @@
 #include "Audio/KavioAudioOutputPanel.h"
 #include "Audio/KavioAudioStreamersManager.h"
 #include "AudioTestSupport.h"
-#include "Controller/KavioVideoItemManagerInterface.h"
+#include "CueTestSupport.h"
 #include "DispatchQueue.h"
 #include "NullAudioBackend.h"
 #include "Support/KavioAlert.h"
@@ -33,18 +33,6 @@ public:
     QTemporaryDir dir;
 };
 const auto* environment = testing::AddGlobalTestEnvironment(new ConfigEnvironment);
-
-class FakeController : public KavioVideoItemManagerInterface {
-public:
-    bool isLoadingProject() const override { return loading; }
-    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
-    void setHasUnsavedChanges(bool) override {}
-    QSizeF renderSize() const override { return {}; }
-    std::shared_ptr<KavioVideoItem> itemWithUID(const QString&) const override { return nullptr; }
-    double secondsForSMPTEString(const QString&) const override { return 0; }
-    void selectAndScrollToItemAtCueID(const QString&) override {}
-    bool loading = false;
-};
 
 class KavioAudioOutputManagerTest : public testing::Test {
 protected:
@@ -86,7 +74,7 @@ protected:
     AudioDeviceID builtIn = 0, eight = 0;
     std::unique_ptr<KavioAudioEngine> engine;
     KavioAudioStreamersManager streamers;
-    std::shared_ptr<FakeController> controller = std::make_shared<FakeController>();
+    std::shared_ptr<FakeKavioVideoItemManager> controller = std::make_shared<FakeKavioVideoItemManager>();
     std::unique_ptr<KavioAudioOutputManager> manager;
     std::vector<QString> alerts;
 };
@@ -178,7 +166,7 @@ TEST_F(KavioAudioOutputManagerTest, BlackmagicDevicesAskFirstExceptWhileLoading)
     EXPECT_EQ(manager->audioOutputKind(), 10);
     EXPECT_TRUE(streamers.isEnabled());
 
-    controller->loading = true;
+    controller->loadingProject = true;
     choose(outputs(), "Blackmagic UltraStudio");
     EXPECT_EQ(alerts.size(), 1u);
     EXPECT_EQ(outputs()->currentText(), "Blackmagic UltraStudio");

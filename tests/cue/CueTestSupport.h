@@ -3,9 +3,12 @@
 // OSC address-space rebuilds and the steps it hands to other concerns, an audio player and a
 // recorded source.
 
+#include "Clock/QVTClock.h"
 #include "Cue/KavioVideoItem.h"
+#include "Inspector/KavioVideoItemPreferencesControllerInterface.h"
 
 #include <QFile>
+#include <QImage>
 #include <QMap>
 #include <QSizeF>
 #include <QString>
@@ -29,6 +32,17 @@ inline QString makeEmptyFile(const QTemporaryDir& dir, const QString& name)
     const QString path = dir.filePath(name);
     QFile file(path);
     file.open(QIODevice::WriteOnly);
+    return path;
+}
+
+// Saves an image of `size` filled with one colour as `name` in `dir` and answers its path.
+inline QString savedImage(const QTemporaryDir& dir, const QString& name, const QSize& size,
+                          QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(size, format);
+    image.fill(QColor(20, 120, 220, 128));
+    const QString path = dir.filePath(name);
+    image.save(path);
     return path;
 }
 
@@ -77,6 +91,42 @@ public:
             ++unsavedChangesCount;
     }
     QSizeF renderSize() const override { return size; }
+
+    // Cue loading, media facts and timing
+    std::shared_ptr<QVTClock> clock;
+    float nonMovieDuration = 2.0f;
+    bool highBitDepth = false;
+    long deinterlace = 0;
+    std::shared_ptr<KavioVideoItem> current;
+    int stopPlaybackCount = 0;
+    KavioVideoItemPreferencesControllerInterface* inspector = nullptr;
+    QList<KavioVideoItem*> replaced;
+
+    std::shared_ptr<QVTClock> masterClock() const override { return clock; }
+    double defaultNonMovieCueDuration() const override { return nonMovieDuration; }
+    bool useHighBitDepthRendering() const override { return highBitDepth; }
+    long deinterlaceMode() const override { return deinterlace; }
+    std::shared_ptr<KavioVideoItem> currentItem() const override { return current; }
+    void stopPlaybackWithCompletedHandler(std::function<void()> handler) override
+    {
+        ++stopPlaybackCount;
+        if (handler)
+            handler();
+    }
+    KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return inspector; }
+    void replaceItem(const std::shared_ptr<KavioVideoItem>& item) override { replaced << item.get(); }
+};
+
+class FakeInspector : public KavioVideoItemPreferencesControllerInterface {
+public:
+    std::shared_ptr<KavioVideoItem> shown;
+    int pulls = 0;
+    std::shared_ptr<KavioVideoItem> currentItem() const override { return shown; }
+    void pullCurrentItemData() override { ++pulls; }
+    void videoItemsUpdated(const KavioVideoItemListSnapshot&) override {}
+    void loadPreferenceItems() override {}
+    void handlePlayingRelatedOptions() override {}
+    void undoChangeGotoItem(const QString&, const QString&) override {}
 };
 
 class RecordingCue : public KavioVideoItem {
@@ -95,12 +145,42 @@ public:
     void setupTransition() override { steps << "setupTransition"; }
     void volumeChanged() override { steps << "volumeChanged"; }
     void fillVideoAndAudioBuffersAtCurrentTime() override { steps << "fillBuffers"; }
+
+    // Loading: the row loads unless told otherwise; the audio step gives `audioToMake` (none
+    // when empty) and records the file it was given.
+    bool nibLoads = true;
+    std::shared_ptr<class FakeAudioPlayer> audioToMake;
+    QStringList audioFiles;
+    bool loadNib() override
+    {
+        steps << "loadNib";
+        return nibLoads;
+    }
+    void setupAudioWithFileURL(const QString& path) override;
+    void searchForCaptions() override { steps << "searchForCaptions"; }
+    void generateThumbnailAsync() override { steps << "generateThumbnail"; }
+    void rewindAndPrerollWhenNotIsReady() override
+    {
+        steps << "rewindAndPreroll";
+        KavioVideoItem::rewindAndPrerollWhenNotIsReady();
+    }
 };
 
 class FakeAudioPlayer : public KavioCueAudioPlayer {
 public:
     QList<int> mapping{1, 2};
     int channels = 2;
+    double seconds = 0.0;
+    int fileChannels = 2;
+    float rate = 1.0f;
+    int stops = 0;
+    bool released = false;
+
+    double duration() const override { return seconds; }
+    int realChannels() const override { return fileChannels; }
+    void setRate(float newRate) override { rate = newRate; }
+    void stop() override { ++stops; }
+    void removeResources() override { released = true; }
 
     QList<int> channelMapping() const override { return mapping; }
     int deviceChannels() const override { return channels; }
@@ -110,6 +190,14 @@ public:
         channels = maxChannels;
     }
 };
+
+inline void RecordingCue::setupAudioWithFileURL(const QString& path)
+{
+    steps << "setupAudio";
+    audioFiles << path;
+    if (audioToMake)
+        setAudioPlayer(audioToMake);
+}
 
 class FakeRecordedSource : public KavioRecordedSource {
 public:

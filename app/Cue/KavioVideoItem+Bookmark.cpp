@@ -1,0 +1,168 @@
+#include "Cue/KavioVideoItem.h"
+
+#include "Inspector/KavioVideoItemPreferencesControllerInterface.h"
+
+#include "DispatchQueue.h"
+#include "FileBookmark.h"
+#include "FileWatch.h"
+#include "Log.h"
+#include "MediaPlayer.h"
+#include "NotificationCenter.h"
+
+#include <QFileInfo>
+
+namespace {
+
+// True when `changed` is `path` itself or one of its folders: "/show/a" is a folder of
+// "/show/a/clip.mov" but not of "/show/ab/clip.mov".
+bool isPathOrFolderOf(const QString& changed, const QString& path)
+{
+    if (changed.isEmpty() || !path.startsWith(changed))
+        return false;
+    return path.size() == changed.size() || changed.endsWith(QLatin1Char('/')) ||
+           path.at(changed.size()) == QLatin1Char('/');
+}
+
+}  // namespace
+
+void KavioVideoItem::bookmarkMediaPath()
+{
+    QString error;
+    setBookmarkdata(FileBookmark::create(mediaPath(), &error));
+    if (bookmarkdata().isEmpty())
+        KLOG_VERBOSE("error creating bookmark data: {}", error.toStdString());
+}
+
+void KavioVideoItem::startWatcher()
+{
+    bookmarkMediaPath();
+    startWatchForPatchChange();
+    if (fileWatch_)
+        KLOG_VERBOSE("filehandle is already exists, so at the next step it will be deallocted and the descriptor "
+                     "will be closed");
+    const auto weak = weak_from_this();
+    fileWatch_ = FileWatch::open(
+        resolvedPathForPath(mediaPath()),
+        [weak] {
+            if (const auto cue = weak.lock()) {
+                KLOG_VERBOSE("dispatch source called on {}", cue->mediaPath().toStdString());
+                cue->handleFileRemoved();
+            }
+        },
+        [weak] {
+            if (const auto cue = weak.lock())
+                cue->releasePlayers();
+        });
+}
+
+void KavioVideoItem::stopWatcher()
+{
+    if (fileWatch_)
+        fileWatch_->cancel();
+}
+
+bool KavioVideoItem::isWatchingFile() const
+{
+    return fileWatch_ && !fileWatch_->isCancelled();
+}
+
+void KavioVideoItem::releasePlayers()
+{
+    KLOG_VERBOSE("cleanup after file was removed...");
+    fileWatch_.reset();
+    for (auto* player : {&normalVideoPlayer_, &loopHelperVideoPlayer_}) {
+        if (!*player)
+            continue;
+        (*player)->cancelPendingPrerolls();
+        if (player == &normalVideoPlayer_ && timeJumpedToken_)
+            normalVideoPlayer_->removeEventObserver(timeJumpedToken_);
+        player->reset();
+    }
+    timeJumpedToken_ = 0;
+    videoPlayer_ = nullptr;
+    for (auto* audio : {&audioPlayer_, &loopHelperAudioPlayer_}) {
+        if (!*audio)
+            continue;
+        (*audio)->stop();
+        (*audio)->removeResources();
+        audio->reset();
+    }
+}
+
+void KavioVideoItem::startWatchForPatchChange()
+{
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    if (pathChangeToken_)
+        center.removeObserver(pathChangeToken_);
+    // TODO(path watcher): ask the shared path watcher to watch mediaPath() and its folders.
+    pathChangeToken_ = center.addObserver(
+        this, kKavioWatchedFilepathChangedNotification, nullptr,
+        [weak = weak_from_this()](const Notification& notification) {
+            const auto cue = weak.lock();
+            const QString changed = notification.userInfo.value(kKavioChangedFilepathKey).toString();
+            if (!cue || !isPathOrFolderOf(changed, cue->mediaPath()))
+                return;
+            KLOG_VERBOSE("file path changed: {}", changed.toStdString());
+            // The path watcher posts from its own thread; the cue's players live on the main one.
+            DispatchQueue::main().async([weak] {
+                if (const auto alive = weak.lock())
+                    alive->handleFileRemoved();
+            });
+        });
+}
+
+void KavioVideoItem::handleFileRemoved()
+{
+    std::optional<FileBookmark::Resolved> resolved;
+    if (!bookmarkdata().isEmpty()) {
+        QString error;
+        resolved = FileBookmark::resolve(bookmarkdata(), &error);
+        if (!resolved)
+            KLOG_VERBOSE("error on resolving bookmark data: {}", error.toStdString());
+    }
+    const auto controller = manager();
+    const bool isCurrent = controller && controller->currentItem().get() == this;
+    if (resolved && QFileInfo(resolved->path).isFile()) {
+        setMediaPath(resolved->path);
+        if (isCurrent) {
+            queueOnMain([](KavioVideoItem& cue) {
+                const auto owner = cue.manager();
+                auto* inspector = owner ? owner->itemPreferencesController() : nullptr;
+                if (inspector && inspector->currentItem().get() == &cue)
+                    inspector->pullCurrentItemData();
+                cue.refreshTitle();
+            });
+        }
+        if (resolved->isStale)
+            bookmarkMediaPath();
+        startWatchForPatchChange();
+        return;
+    }
+    KLOG_VERBOSE("file seems to be removed!");
+    setIsMissing(true);
+    hasvideoerror_ = true;
+    if (isPlaying()) {
+        pausePlayersWithPreroll(false);
+        if (isCurrent)
+            controller->stopPlaybackWithCompletedHandler({});
+    }
+    if (isCurrent)
+        NotificationCenter::defaultCenter().post(kKavioRefreshWaveformViewNotification);
+    stopWatcher();
+}
+
+void KavioVideoItem::pausePlayersWithPreroll(bool preroll)
+{
+    // TODO(preroll): the preroll of video and audio at the current position, and the waveform's
+    // playback-state notification of a current NDI cue.
+    (void)preroll;
+    const bool wasPlaying = isPlaying();
+    setIsPlaying(false);
+    if (!wasPlaying)
+        return;
+    if (videoPlayer_ && !isMissing())
+        videoPlayer_->pause();
+    for (const auto& audio : {audioPlayer_, loopHelperAudioPlayer_})
+        if (audio)
+            audio->stop();
+}

@@ -1,0 +1,17 @@
+#pragma once
+// A cue whose pictures the test sets: what the cue frames concern will supply.
+
+#include "CueTestSupport.h"
+#include "Cue/KavioVideoItem.h"
+
+class FakeRenderedCue : public KavioVideoItem {
+public:
+    FakeRenderedCue()
+        : KavioVideoItem([](const QVTOSCMessage&) {})
+    {
+    }
+    std::shared_ptr<GpuTexture> display;
+    std::shared_ptr<GpuTexture> helper;
+    std::shared_ptr<GpuTexture> displayTexture() const override { return display; }
+    std::shared_ptr<GpuTexture> helperTexture() const override { return helper; }
+};
