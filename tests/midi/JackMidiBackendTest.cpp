@@ -1,9 +1,9 @@
-// End to end through a real JACK server: `jackd -d dummy` under a server name of this test,
-// started here and stopped by its process id. A second JACK client (the peer) plays the other
-// program: it sends to the manager's sources and to "To Kavio", and receives what we send.
+// End to end through a real JACK server: the test process's `jackd -d dummy` (JackTestServer).
+// A second JACK client (the peer) plays the other program: it sends to the manager's sources and to "To Kavio", and receives what we send.
 
 #include "AlsaMidiBackend.h"
 #include "JackTestPeers.h"
+#include "JackTestServer.h"
 #include "MidiTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,28 +15,11 @@ using namespace JackTestPeers;
 
 namespace {
 
-JackServer* server = nullptr;
-
 class JackMidiTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (jackdPath().empty()) return;
-        server = new JackServer;
-        if (!server->start()) {
-            server->stop();
-            delete server;
-            server = nullptr;
-        }
-    }
-    static void TearDownTestSuite() {
-        if (!server) return;
-        server->stop();
-        delete server;
-        server = nullptr;
-    }
     void SetUp() override {
-        if (jackdPath().empty()) GTEST_SKIP() << "jackd is not installed";
-        ASSERT_TRUE(server) << "jackd did not start";
+        std::string reason;
+        if (!JackTestServer::ensureRunning(&reason)) GTEST_SKIP() << reason;
         peer = std::make_unique<Peer>();
         ASSERT_TRUE(peer->ok());
         started = std::make_unique<StartedManager>(makeJackMidiBackend());
