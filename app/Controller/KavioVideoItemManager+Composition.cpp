@@ -83,14 +83,15 @@ void KavioVideoItemManager::createCurrentTextureAtTime(double time)
 void KavioVideoItemManager::composeFrame(double time)
 {
     const auto item = currentItem();
-    // Stored only on a change: storing allocates, and this runs every frame.
-    if (lastrendereditem_.load().lock() != item && (!item || item->isReady()))
-        lastrendereditem_.store(item);
     if (!item || !item->isReady()) {
         renderedglobaltransition_ = false;
         renderedcuetransition_ = false;
         return;
     }
+    // Stored only on a change: storing allocates, and this runs every frame. (setCurrentItem
+    // clears it when no cue is current.)
+    if (lastrendereditem_.load().lock() != item)
+        lastrendereditem_.store(item);
 
     // The list is a snapshot: walked here without waiting for the items queue.
     const auto cues = items();
