@@ -42,7 +42,15 @@ public:
         setIsReady(true);
         setFadeOpacity(1.0f);
     }
-    std::shared_ptr<const VideoFrame> pixelBufferCopy() override { return frame; }
+    std::shared_ptr<const VideoFrame> pixelBufferCopy() override
+    {
+        ++frameCopies;
+        return frame;
+    }
+    std::shared_ptr<GpuTexture> hapTexture() override { return source; }
+    std::shared_ptr<GpuTexture> syphonSourceTexture() override { return source; }
+    std::shared_ptr<GpuTexture> browserSourceTexture() override { return source; }
+    std::shared_ptr<GpuTexture> windowSourceTexture() override { return source; }
     void renderLayerControlsWithMTLTexture(const std::shared_ptr<GpuTexture>& texture) override
     {
         QVTLayerSettings settings;
@@ -74,10 +82,11 @@ public:
 
     std::shared_ptr<QVTMetalLayerRenderer> layer;
     VideoFrameRef frame;
+    std::shared_ptr<GpuTexture> source;  // the texture sources' picture
     std::shared_ptr<KavioMetalTransitionRendererInterface> ownTransition;
     double progress = 0.0;
     bool inTransition = false;
-    int tasks = 0, meterUpdates = 0, captionReads = 0;
+    int tasks = 0, meterUpdates = 0, captionReads = 0, frameCopies = 0;
     mutable int timeReads = 0;
 };
 
@@ -259,6 +268,37 @@ TEST_F(CompositionTest, SlotAFetchReleasesBothSlotsOnlyWhenAFrameCame)
     pass();
     EXPECT_NE(controller->texA(), nullptr);
     EXPECT_EQ(controller->texB(), nullptr);
+}
+
+TEST_F(CompositionTest, TextureSourcesBypassTheFrameSlots)
+{
+    const auto cue = addCue(kRed);
+    controller->setCurrentItem(cue);
+    struct Case {
+        KavioMediaType type;
+        bool hap;
+        bool fromSource;
+    };
+    const Case cases[] = {
+        {KavioMediaTypeSyphon, false, true}, {KavioMediaTypeBrowser, false, true}, {KavioMediaTypeWindow, false, true},
+        {KavioMediaTypeMovie, true, true},   {KavioMediaTypeMovie, false, false},  {KavioMediaTypeNDI, false, false},
+        {KavioMediaTypeStill, false, false}, {KavioMediaTypeCamera, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.type << " hap " << c.hap);
+        cue->setMediaType(c.type);
+        cue->setIsHAP(c.hap);
+        cue->source = solid(kW, kH, kBlue);
+        const int copies = cue->frameCopies;
+        pass();
+        EXPECT_TRUE(near(shown(), c.fromSource ? kBlue : kRed));
+        EXPECT_EQ(cue->frameCopies - copies, c.fromSource ? 0 : 1);
+
+        // A source without a picture keeps the layer's last one.
+        cue->source = nullptr;
+        pass();
+        EXPECT_TRUE(near(shown(), c.fromSource ? kBlue : kRed));
+    }
 }
 
 TEST_F(CompositionTest, PendingJumpOrUnreadyCueKeepsTheLastPicture)
