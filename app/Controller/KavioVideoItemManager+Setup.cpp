@@ -8,7 +8,6 @@
 #include "Outputs/KavioNDIManagerInterface.h"
 #include "Outputs/KavioVideoOutputManagerInterface.h"
 #include "Remote/KavioATEMManagerInterface.h"
-#include "Rendering/KavioFrameSlots.h"
 #include "Rendering/KavioOverlayFontManager.h"
 #include "Rendering/KavioOverlayer.h"
 #include "Rendering/KavioRenderClock.h"

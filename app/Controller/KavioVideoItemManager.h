@@ -382,8 +382,8 @@ public:
     void setMetalManager(QVTMetalManager& manager);
     // Settings actions (main thread): each stores its control's value and synchronises the
     // defaults. The matte colour goes to the GPU manager (alpha 1.0); the overlay and caption
-    // settings have both overlays redrawn, and the caption colours reach KavioOverlayFontManager
-    // and "KavioSubtitleSettingsChanged" is posted.
+    // settings have both overlays redrawn; the caption settings also post
+    // "KavioSubtitleSettingsChanged", and their colours reach KavioOverlayFontManager.
     void changeMatteColor();
     void changeSubtitlesOverlayFontSize();
     void changeSubtitlesOverlayFont();
