@@ -305,9 +305,13 @@ TEST_F(CompositionTest, PendingJumpOrUnreadyCueKeepsTheLastPicture)
 {
     const auto a = addCue(kRed), b = addCue(kBlue);
     controller->setCurrentItem(a);
+    controller->setShouldFadeOut(true);
+    controller->setShouldFadeIn(true);
     pass();
     const auto picture = controller->textureName();
     ASSERT_EQ(picture, a->displayTexture());
+    EXPECT_EQ(controller->fadeOutSteps, 1) << "one master-fade step a pass, the fade-out first";
+    EXPECT_EQ(controller->fadeInSteps, 0);
 
     // A jump pending: nothing runs, nothing is drawn.
     controller->setShouldSkipRenderingBecauseOfProcessingJump(true);
@@ -315,6 +319,7 @@ TEST_F(CompositionTest, PendingJumpOrUnreadyCueKeepsTheLastPicture)
     pass();
     EXPECT_FALSE(controller->isRendering());
     EXPECT_EQ(a->tasks, 1);
+    EXPECT_EQ(controller->fadeOutSteps, 1);
     EXPECT_EQ(controller->textureName(), picture);
     EXPECT_TRUE(near(shown(), kRed));
     controller->setShouldSkipRenderingBecauseOfProcessingJump(false);
@@ -324,6 +329,7 @@ TEST_F(CompositionTest, PendingJumpOrUnreadyCueKeepsTheLastPicture)
     controller->setCurrentItem(b);
     pass();
     EXPECT_EQ(b->tasks, 1);
+    EXPECT_EQ(controller->fadeOutSteps, 1);
     EXPECT_EQ(controller->textureName(), picture);
     EXPECT_TRUE(near(shown(), kRed));
 
