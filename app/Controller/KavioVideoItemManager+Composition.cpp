@@ -23,6 +23,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <utility>
 
 namespace {
 
@@ -75,8 +77,16 @@ void KavioVideoItemManager::createCurrentTextureAtTime(double time)
 {
     // Raised before the jump flag is read: a jump that raises its flag afterwards waits for us.
     setIsRendering(true);
-    if (!shouldSkipRenderingBecauseOfProcessingJump())
-        composeFrame(time);
+    // What a cue throws ends this pass only: the render loop goes on, and a jump waiting for
+    // isRendering to drop is not kept waiting for ever. Logged once per run of failing passes.
+    try {
+        if (!shouldSkipRenderingBecauseOfProcessingJump())
+            composeFrame(time);
+        passFailureLogged_ = false;
+    } catch (const std::exception& error) {
+        if (!std::exchange(passFailureLogged_, true))
+            KLOG_ERROR("composition pass failed: {}", error.what());
+    }
     setIsRendering(false);
 }
 

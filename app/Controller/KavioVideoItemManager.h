@@ -348,7 +348,8 @@ public:
     // cues' per-frame tasks, the master fade's step, then the current cue alone, or the two cues
     // of a running transition (the outgoing one into slot A, the incoming one into slot B)
     // through the transition renderer, with the audio crossfade. isRendering is on meanwhile;
-    // while a jump is pending the pass changes nothing. Render thread.
+    // while a jump is pending the pass changes nothing; what a cue throws ends the pass (logged).
+    // Render thread.
     void createCurrentTextureAtTime(double time) override;
     // The picture of the last pass: the running transition's output, the current cue's layer,
     // or nullptr when no cue was current. Render thread.
@@ -528,6 +529,7 @@ private:
     std::unique_ptr<KavioOverlayer> previewoverlayer_, outputoverlayer_;
     KavioSnapshotCell<std::shared_ptr<KavioFrameSlots>> textureCache_;
     std::shared_ptr<GpuTexture> texA_, texB_;  // render thread
+    bool passFailureLogged_ = false;            // render thread
     KavioSnapshotCell<std::weak_ptr<KavioMetalTransitionRendererInterface>> currentTransition_;
 };
 

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <stdexcept>
 
 namespace {
 
@@ -61,7 +62,12 @@ public:
     std::shared_ptr<KavioMetalTransitionRendererInterface> transition() const override { return ownTransition; }
     double transitionProgress() const override { return progress; }
     bool isProcessingTransition() const override { return inTransition; }
-    void processTasksOnDisplayLink() override { ++tasks; }
+    void processTasksOnDisplayLink() override
+    {
+        ++tasks;
+        if (throwInTasks)
+            throw std::runtime_error("fade failed");
+    }
     void updateAudioMeter() override { ++meterUpdates; }
     QString currentTimeSMPTE() const override
     {
@@ -86,6 +92,7 @@ public:
     std::shared_ptr<KavioMetalTransitionRendererInterface> ownTransition;
     double progress = 0.0;
     bool inTransition = false;
+    bool throwInTasks = false;
     int tasks = 0, meterUpdates = 0, captionReads = 0, frameCopies = 0;
     mutable int timeReads = 0;
 };
@@ -336,6 +343,18 @@ TEST_F(CompositionTest, PendingJumpOrUnreadyCueKeepsTheLastPicture)
     controller->setCurrentItem(nullptr);
     pass();
     EXPECT_EQ(controller->textureName(), nullptr);
+}
+
+TEST_F(CompositionTest, ACueThatThrowsEndsOnlyThatPass)
+{
+    const auto cue = addCue(kRed);
+    controller->setCurrentItem(cue);
+    cue->throwInTasks = true;
+    pass();
+    EXPECT_FALSE(controller->isRendering()) << "a jump waiting for the pass must not wait for ever";
+    cue->throwInTasks = false;
+    pass();
+    EXPECT_TRUE(near(shown(), kRed));
 }
 
 TEST_F(CompositionTest, GlobalTransitionAddsTheTimeBetweenPassesFromItsSecondPass)
