@@ -345,6 +345,20 @@ TEST_F(CompositionTest, PendingJumpOrUnreadyCueKeepsTheLastPicture)
     EXPECT_EQ(controller->textureName(), nullptr);
 }
 
+TEST_F(CompositionTest, WithoutAGpuThereIsNoTextureCacheAndNoFrameIsFetched)
+{
+    QVTMetalManager noGpu(nullptr);
+    auto bare = KavioVideoItemManager::init(*defaults);
+    bare->setMetalManager(noGpu);
+    bare->createTextureCache();
+    const auto cue = addCue(kRed);
+    bare->setCurrentItem(cue);
+    frame([&] { bare->createCurrentTextureAtTime(1.0); });
+    EXPECT_EQ(cue->frameCopies, 0);
+    EXPECT_EQ(bare->texA(), nullptr);
+    bare->setCurrentItem(nullptr);
+}
+
 TEST_F(CompositionTest, ACueThatThrowsEndsOnlyThatPass)
 {
     const auto cue = addCue(kRed);
