@@ -12,4 +12,7 @@ public:
     // The channel mapping of deck A (the current cue): per output channel, the 1-based source
     // channel, 0 silent. Any thread.
     virtual void setChannelMappingA(const QList<int>& mapping) = 0;
+    // Frame composition
+    // Where every streamer's crossfade from deck A to deck B stands, 0..1. Render thread.
+    virtual void setMixProgress(float progress) = 0;
 };

@@ -46,8 +46,10 @@
 class DispatchQueue;
 class FileWatch;
 class GpuTexture;
+class KavioMetalTransitionRendererInterface;
 class MediaAsset;
 class MediaPlayer;
+class QVTCaption;
 class VideoFrame;
 struct MediaTrack;
 struct Notification;
@@ -892,6 +894,40 @@ public:
     // The loop-helper side's picture, which a cue crossing into its own next pass shows.
     // TODO(cue frames): the cue's frame supply fills it.
     virtual std::shared_ptr<GpuTexture> helperTexture() const { return nullptr; }
+
+    // --- What the frame composition calls on a cue (render thread unless said) ------------------
+    // TODO(cue frames): the cue's frame supply fills these.
+    // A copy of the cue's current frame, or nullptr while none is available. Called inside a
+    // synchronous block on pixelBufferQueue(), where the frame source writes too.
+    virtual std::shared_ptr<const VideoFrame> pixelBufferCopy() { return nullptr; }
+    // The current frame of a Hap movie, a frame-sharing, a web-page and a window source; nullptr
+    // for none.
+    virtual std::shared_ptr<GpuTexture> hapTexture() { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> syphonSourceTexture() { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> browserSourceTexture() { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> windowSourceTexture() { return nullptr; }
+    // Draws the source picture through the cue's layer renderer (geometry, colour, opacity x
+    // fade x master fader) into displayTexture(), encoding into the frame's command buffer.
+    virtual void renderLayerControlsWithMTLTexture(const std::shared_ptr<GpuTexture>& /*texture*/) {}
+    // TODO(cue transitions): the cue's transition fills these.
+    // The renderer of the cue's transition into nextItemToPlay() (this cue its source), or nullptr.
+    virtual std::shared_ptr<KavioMetalTransitionRendererInterface> transition() const { return nullptr; }
+    // How far the cue's own transition has run at the clock's time, 0..1.
+    virtual double transitionProgress() const { return 0.0; }
+    // TODO(fades): once per rendered frame, for every cue: fade levels, volumes, live-source pacing.
+    virtual void processTasksOnDisplayLink() {}
+    // TODO(cue row): the row's current-state indicator slides off (the outgoing cue) or on (the
+    // incoming cue) from direction 20 (down the list) or 10 (up) by a transition's progress 0..1.
+    virtual void animateCurrentStateOffFromDirection(int /*direction*/, float /*progress*/) {}
+    virtual void animateCurrentStateOnFromDirection(int /*direction*/, float /*progress*/) {}
+    // TODO(cue position): the position in the cue and the time left ("-" first) as SMPTE texts
+    // (null until then); rewind brings the players back to the in point.
+    virtual QString currentTimeSMPTE() const { return {}; }
+    virtual QString timeLeftSMPTE() const { return {}; }
+    virtual void rewind() {}
+    // TODO(captions of a cue): the caption to show now on the preview and on outputs, or nullptr.
+    virtual std::shared_ptr<QVTCaption> currentCaptionPreview() { return nullptr; }
+    virtual std::shared_ptr<QVTCaption> currentCaptionOutput() { return nullptr; }
 
     // --- Timeline steps the controller calls -----------------------------------------------------
     // Switches the transition off when its length exceeds itemDuration(), else takes the

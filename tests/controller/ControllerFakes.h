@@ -132,7 +132,9 @@ struct FakeWaveformManager : KavioWaveformManagerInterface {
 
 struct FakeAudioStreamers : KavioAudioStreamersManagerInterface {
     QList<int> mappingA;
+    std::vector<float> mixProgress;
     void setChannelMappingA(const QList<int>& mapping) override { mappingA = mapping; }
+    void setMixProgress(float progress) override { mixProgress.push_back(progress); }
 };
 
 struct FakeMarkerController : QVTTimelineMarkerControllerInterface {
