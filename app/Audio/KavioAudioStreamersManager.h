@@ -50,7 +50,7 @@ public:
     bool isMixing() const { return isMixing_.load(); }
     void setIsMixing(bool mixing);
     float mixProgress() const { return mixProgress_.load(); }
-    void setMixProgress(float progress);
+    void setMixProgress(float progress) override;
     double volumeA() const { return volumeA_.load(); }
     void setVolumeA(double volume);
     double volumeB() const { return volumeB_.load(); }
