@@ -58,9 +58,13 @@
 class KeyedArchive {
 public:
     // Containers nested deeper than this are refused both ways (a real record is ~6 deep).
+    // Reading checks every place an object is reached from, so an object shared by several
+    // containers cannot stand deeper than this at any of them: what reads can be written back.
     static constexpr int kMaxDepth = 512;
     // A read archive may share one object from many places; the value it expands to (every
-    // container, key and value counted once per place) must stay below this.
+    // container, key and value counted once per place), plus the entries passed over while
+    // looking up objects' fields, must stay below this. Each object is decoded once however
+    // many UIDs name it, so reading time follows this count too.
     static constexpr qint64 kMaxExpandedValues = 16 * 1024 * 1024;
 
     // Reads an archive and answers its root object. On failure answers std::nullopt and, when
