@@ -545,6 +545,7 @@ TEST(KavioVideoItemRecord, ADamagedValueLosesOnlyItsOwnKey)
         {"channelmap", "1,2", [](auto& c) { return c.isUsingDefaultAudioChannels(); }},
         {"channelmap", QVariantList{1, "x"}, [](auto& c) { return c.isUsingDefaultAudioChannels(); }},
         {"channelmap", QVariantList{}, [](auto& c) { return c.isUsingDefaultAudioChannels(); }},
+        {"channelmap", QVariantList{1, 1025}, [](auto& c) { return c.isUsingDefaultAudioChannels(); }},
         {"fadein", "on", [](auto& c) { return c.fadeInButton().state == 0; }},
         {"ColorTag", 1.0e12, [](auto& c) { return c.colorTag() == 0; }},
     };
@@ -561,6 +562,38 @@ TEST(KavioVideoItemRecord, ADamagedValueLosesOnlyItsOwnKey)
         EXPECT_TRUE(key == "ColorTag" || cue->colorTag() == 30);
         EXPECT_TRUE(key == "opacity" || cue->opacity() == 0.5f);
         EXPECT_TRUE(key == "volume" || cue->volume() == 0.75f);
+    }
+}
+
+// A channel number past what a device has once overflowed the computed channel count (the
+// fallback was computed even beside "maxchannels"), and the cue handed -2147483648 channels to
+// its player and saved them.
+TEST(KavioVideoItemRecord, ChannelNumbersAndCountsStayWithinWhatADeviceHas)
+{
+    RecordFixture fixture;
+    const struct {
+        const char* what;
+        QVariantMap record;
+        QList<int> mapping;  // empty: the cue keeps its default channels
+        int channels;
+    } cases[] = {
+        {"largest number, no count", {{"channelmap", QVariantList{qint64(2147483647)}}}, {}, 2},
+        {"largest number beside a count", {{"channelmap", QVariantList{2147483647}}, {"maxchannels", 2}}, {}, 2},
+        {"count too large", {{"channelmap", QVariantList{1, 2}}, {"maxchannels", 1 << 20}}, {1, 2}, 3},
+        {"last entry at the bound", {{"channelmap", QVariantList{0, 1024}}}, {0, 1024}, 1024},
+        {"more entries than a device has channels", {{"channelmap", QVariantList(1025, 1)}}, {}, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QVariantMap record = c.record;
+        record.insert("mediaType", qint32(KavioMediaTypeAudio));
+        const auto cue = fixture.restore(throughArchive(record));
+        const auto player = std::dynamic_pointer_cast<FakeAudioPlayer>(cue->audioPlayer());
+        EXPECT_EQ(cue->isUsingDefaultAudioChannels(), c.mapping.isEmpty());
+        EXPECT_EQ(player->mapping, c.mapping.isEmpty() ? (QList<int>{1, 2}) : c.mapping);
+        EXPECT_EQ(player->channels, c.channels);
+        const QVariant saved = cue->saveData().value("maxchannels");
+        EXPECT_EQ(saved, QVariant(qint32(c.channels)));
     }
 }
 
