@@ -42,6 +42,22 @@ bool skip(std::size_t size, std::size_t& pos, std::size_t n)
     return true;
 }
 
+// Steps `pos` over a blob: its size, then that many bytes padded with zeros to a multiple of 4.
+bool skipBlob(const char* data, std::size_t size, std::size_t& pos)
+{
+    if (!skip(size, pos, 4))
+        return false;
+    const std::uint32_t length = readSize(data + pos - 4);
+    const std::size_t bytesAt = pos;
+    if (length > 0x7fffffff || !skip(size, pos, (std::size_t(length) + 3) & ~std::size_t(3)))
+        return false;
+    for (std::size_t pad = bytesAt + length; pad < pos; ++pad) {
+        if (data[pad] != '\0')
+            return false;
+    }
+    return true;
+}
+
 bool messageIsWellFormed(const char* data, std::size_t size)
 {
     std::size_t pos = 0;
@@ -56,13 +72,7 @@ bool messageIsWellFormed(const char* data, std::size_t size)
         case 'i': case 'f': case 'c': case 'm': fits = skip(size, pos, 4); break;
         case 'h': case 't': case 'd': fits = skip(size, pos, 8); break;
         case 's': case 'S': fits = pos < size && skipString(data, size, pos); break;
-        case 'b': {
-            if (!skip(size, pos, 4))
-                return false;
-            const std::uint32_t length = readSize(data + pos - 4);
-            fits = length <= 0x7fffffff && skip(size, pos, (std::size_t(length) + 3) & ~std::size_t(3));
-            break;
-        }
+        case 'b': fits = skipBlob(data, size, pos); break;
         case 'T': case 'F': case 'N': case 'I': break;
         default: return false;
         }

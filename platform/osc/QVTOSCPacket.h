@@ -19,7 +19,7 @@ enum class Verdict {
 // each argument: i f c m 4 bytes, h t d 8 bytes, s S a string, b a size then that many bytes,
 // T F N I none) or a bundle ("#bundle", an 8-byte time tag, then elements, each a size that is
 // a positive multiple of 4 and a message or bundle of exactly that size). Strings end with a
-// zero byte and are padded with zeros to a multiple of 4; blobs are padded to a multiple of 4;
+// zero byte and are padded with zeros to a multiple of 4, and so are blobs;
 // nothing may follow the last argument or element. A plain message is at depth 0, a bundle of
 // messages 1, and so on; bundles deeper than `maxBundleDepth` are not looked into.
 Verdict check(const char* data, std::size_t size, int maxBundleDepth);

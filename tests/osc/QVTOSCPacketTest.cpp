@@ -89,6 +89,7 @@ TEST(QVTOSCPacket, ChecksEveryPartOfADatagramBeforeLibloReadsIt)
         {"blob past the end", withArguments(",b", [](Bytes& b) { put32(b, 0x7fffffff); }), Verdict::Malformed},
         {"negative blob size", withArguments(",b", [](Bytes& b) { put32(b, 0xfffffffc); }), Verdict::Malformed},
         {"blob not padded", withArguments(",b", [](Bytes& b) { put32(b, 1); b.push_back('x'); }), Verdict::Malformed},
+        {"blob padding not zero", withArguments(",b", [](Bytes& b) { put32(b, 1); b.insert(b.end(), {'x', 0, 1, 0}); }), Verdict::Malformed},
         {"unknown type", withArguments(",r", [](Bytes& b) { put32(b, 1); }), Verdict::Malformed},
         {"element past the end", lyingElement, Verdict::Malformed},
         {"element size not a multiple of 4", [&] { Bytes b = bundleOf({plain}); b[19] -= 2; b.resize(b.size() - 2); return b; }(), Verdict::Malformed},
