@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -181,14 +182,10 @@ public:
                 out[i] = QChar(static_cast<char16_t>((p_[pos + 2 * i] << 8) | p_[pos + 2 * i + 1]));
             break;
         }
-        case 0x8: {
-            const int width = low + 1;
-            if (width > 8) fail(QStringLiteral("damaged property list (UID of %1 bytes)").arg(width));
-            need(pos, static_cast<quint64>(width));
+        case 0x8:
             o.type = PType::Uid;
-            o.unsignedInteger = readBE(pos, width);
+            o.unsignedInteger = readUid(low, pos);
             break;
-        }
         case 0xa:
         case 0xb:
         case 0xc:
@@ -211,6 +208,16 @@ public:
                      .arg(marker, 2, 16, QLatin1Char('0')));
         }
         return o;
+    }
+
+    // The UID at `index`, read where it lies (containers list thousands); nothing when that
+    // object is not a UID.
+    std::optional<quint64> uidAt(quint64 index) const
+    {
+        std::size_t pos = offsetOf(index);
+        const uchar marker = p_[pos++];
+        if ((marker >> 4) != 0x8) return std::nullopt;
+        return readUid(marker & 0x0f, pos);
     }
 
     // The string at `index`, or a null QString when that object is not a string.
@@ -308,6 +315,14 @@ private:
             }
         }
         pos += static_cast<std::size_t>(width);
+    }
+
+    quint64 readUid(int low, std::size_t pos) const
+    {
+        const int width = low + 1;
+        if (width > 8) fail(QStringLiteral("damaged property list (UID of %1 bytes)").arg(width));
+        need(pos, static_cast<quint64>(width));
+        return readBE(pos, width);
     }
 
     // A container's or string's count: in the marker's low nibble, or after it as an integer.
@@ -424,7 +439,7 @@ private:
         case State::InProgress:
             fail(QStringLiteral("reference cycle at UID %1").arg(uid));
         case State::Done: {
-            const Memo& m = memo_[index];
+            const Memo& m = *memo_.constFind(index);
             checkDepth(depth, m.decoded.height);
             count(m.expandedSize);
             return m.decoded;
@@ -495,9 +510,9 @@ private:
         if (array.type != PType::Array) fail(QStringLiteral("\"%1\" is not an array").arg(key));
         uids.reserve(array.refs.size());
         for (quint64 ref : array.refs) {
-            const PObject u = r_.object(ref);
-            if (u.type != PType::Uid) fail(QStringLiteral("\"%1\" holds a %2 instead of a UID").arg(key, typeName(u.type)));
-            uids.push_back(u.unsignedInteger);
+            const std::optional<quint64> u = r_.uidAt(ref);
+            if (!u) fail(QStringLiteral("\"%1\" holds a %2 instead of a UID").arg(key, typeName(r_.object(ref).type)));
+            uids.push_back(*u);
         }
         return uids;
     }

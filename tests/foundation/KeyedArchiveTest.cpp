@@ -545,6 +545,23 @@ QByteArray oneObjectUnderManyUIDs(int references, int junkKeys)
     return p.archive(entries);
 }
 
+// A root array of `containers` distinct NSArrays that all list one property-list array of
+// `members` UIDs of one string: each container is its own object, so each is built in full.
+QByteArray distinctContainersSharingTheirMembers(int containers, int members)
+{
+    RawPlist p;
+    const int classUid = 2, stringUid = 3;
+    const int memberList = p.array(std::vector<int>(size_t(members), p.uid(uint16_t(stringUid))));
+    std::vector<int> entries{0, p.dict({p.string("$classname")}, {p.string("NSArray")}), p.string("x")};
+    std::vector<int> containerUids;
+    for (int i = 0; i < containers; ++i) {
+        containerUids.push_back(p.uid(uint16_t(entries.size() + 1)));
+        entries.push_back(p.dict({p.string("NS.objects"), p.string("$class")}, {memberList, p.uid(classUid)}));
+    }
+    entries[0] = p.dict({p.string("NS.objects"), p.string("$class")}, {p.array(containerUids), p.uid(classUid)});
+    return p.archive(entries);
+}
+
 QByteArray rootWith(const std::function<uint64_t(ArchiveBuilder&)>& value)
 {
     ArchiveBuilder b;
@@ -580,8 +597,10 @@ std::vector<BadArchive> badArchives()
              return sharedChainReachedDeeper(KeyedArchive::kMaxDepth / 2 + 10, KeyedArchive::kMaxDepth / 2 + 10);
          }, "deeper"},
         // Every lookup of the shared object's fields passes over its junk keys once per UID:
-        // that work counts against the budget (it once took seconds for a 60 KB file).
-        {"one object under many UIDs, with many keys", [] { return oneObjectUnderManyUIDs(3000, 3000); }, "expands"},
+        // that work counts against the budget (a 60 KB file of this shape once took seconds).
+        {"one object under many UIDs, with many keys", [] { return oneObjectUnderManyUIDs(1200, 1000); }, "expands"},
+        // A 125 KB file of this shape once took seconds and half a gigabyte to read.
+        {"distinct containers sharing one long member list", [] { return distinctContainersSharingTheirMembers(600, 4000); }, "expands"},
         {"shared objects expanding without end", [] {
              ArchiveBuilder b;
              uint64_t next = b.string("leaf");
