@@ -64,10 +64,10 @@ public:
     // A read archive may share one object from many places; the value it expands to (every
     // container, key and value counted once per place), plus the entries passed over while
     // looking up objects' fields, must stay below this. Each object is decoded once however
-    // many UIDs name it, so reading time and memory follow this count too: at this bound about
-    // a quarter of a second and 64 MB of values. A cue record counts about 130, so a show of
-    // 10,000 cues stays well inside it.
-    static constexpr qint64 kMaxExpandedValues = 2 * 1024 * 1024;
+    // many UIDs name it, so reading time and memory follow this count too: at this bound under
+    // half a second and 32 MB of values. A cue record counts about 130, so a show of 7,000 cues
+    // stays inside it.
+    static constexpr qint64 kMaxExpandedValues = 1024 * 1024;
 
     // Reads an archive and answers its root object. On failure answers std::nullopt and, when
     // `error` is given, a sentence saying why ("unsupported class NSDate", ...).
