@@ -637,7 +637,8 @@ public:
     //
     // A value of the wrong kind (a string for a number, a number for a string), a blob of the
     // wrong length, a NaN or infinity, a negative loop count other than the endless one, an
-    // index or PDF page below 1, a playback rate or channel count below 1, a negative fade or
+    // index or PDF page below 1, a playback rate or channel count below 1, a channel number or
+    // count above 1024 (more than any device has), a negative fade or
     // transition length, an empty uid: that key is skipped (logged where the value is of the
     // wrong kind or range) and the cue keeps the value it had; the rest of the record loads.
     void loadWithData(const QVariantMap& data);
