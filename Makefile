@@ -31,8 +31,8 @@ FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_TIME ?= 60
 FUZZ_TARGETS ?=
 
-fuzz: deps
-	@command -v clang++ >/dev/null || { echo "make fuzz needs clang: apt-get install clang libclang-rt-14-dev" >&2; exit 1; }
+fuzz:
+	@scripts/install-deps fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DKAVIO_BUILD_FUZZERS=ON -DKAVIO_BUILD_TESTS=OFF
 	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzzers
 	fuzz/run-fuzzers $(FUZZ_BUILD_DIR) $(FUZZ_TIME) $(FUZZ_TARGETS)
