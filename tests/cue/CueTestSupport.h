@@ -144,7 +144,10 @@ public:
     void validateToggles() override { steps << "validateToggles"; }
     void setupTransition() override { steps << "setupTransition"; }
     void volumeChanged() override { steps << "volumeChanged"; }
-    void fillVideoAndAudioBuffersAtCurrentTime() override { steps << "fillBuffers"; }
+    void fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler(std::function<void()>) override
+    {
+        steps << "fillBuffers";
+    }
 
     // Loading: the row loads unless told otherwise; the audio step gives `audioToMake` (none
     // when empty) and records the file it was given.
@@ -181,6 +184,10 @@ public:
     void setRate(float newRate) override { rate = newRate; }
     void stop() override { ++stops; }
     void removeResources() override { released = true; }
+    int plays = 0;
+    QList<double> times;  // every setCurrentTime, in order
+    void play() override { ++plays; }
+    void setCurrentTime(double time) override { times << time; }
 
     QList<int> channelMapping() const override { return mapping; }
     int deviceChannels() const override { return channels; }
@@ -210,6 +217,8 @@ public:
         data = newData;
         ++loads;
     }
+    bool rendering = false;
+    void setShouldRender(bool shouldRender) override { rendering = shouldRender; }
 };
 
 // A cue at `index` under a fake controller, with the creation feedback already cleared.
