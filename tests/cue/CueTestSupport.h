@@ -115,6 +115,16 @@ public:
     }
     KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return inspector; }
     void replaceItem(const std::shared_ptr<KavioVideoItem>& item) override { replaced << item.get(); }
+
+    // Cue position, preroll and start
+    std::int64_t mode = 0;
+    bool markerDragging = false;
+    bool globalTransition = false;
+    QList<KavioVideoItem*> timeJumps;
+    std::int64_t playbackMode() const override { return mode; }
+    bool isPlayheadMarkerDragging() const override { return markerDragging; }
+    bool isProcessingGlobalTransition() const override { return globalTransition; }
+    void timeJumpedOnItem(const std::shared_ptr<KavioVideoItem>& item) override { timeJumps << item.get(); }
 };
 
 class FakeInspector : public KavioVideoItemPreferencesControllerInterface {
