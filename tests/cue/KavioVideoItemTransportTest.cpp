@@ -363,3 +363,25 @@ TEST(KavioVideoItemTransport, StartAndPauseOfCuesWithoutAMoviePlayer)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(KavioVideoItemTransport, TimeLeftOnTheClocksFrameGridNeverBelowZeroWithATransition)
+{
+    PlainCue plain;
+    plain.controller->clock = QVTClock::initClock();
+    plain.controller->clock->setSmpteFormat(QVTClockSMPTEFormat25);
+    plain.cue->setIsReady(true);
+    plain.cue->setItemDuration(10.0f);
+    plain.cue->increaseTimeForNonMovies(4.0);
+    EXPECT_EQ(plain.cue->currentTimeSMPTE(), "00:00:04:00");
+    EXPECT_EQ(plain.cue->timeLeftSMPTE(), "-00:00:06:00");
+    EXPECT_DOUBLE_EQ(plain.cue->timeLeftUntilEndOrTransition(), 6.0);
+    plain.cue->setHasTransition(true);
+    plain.cue->setTransitionTime(2.0);
+    EXPECT_DOUBLE_EQ(plain.cue->timeLeftUntilEndOrTransition(), 4.0);
+    plain.cue->setTransitionTime(8.0);
+    EXPECT_DOUBLE_EQ(plain.cue->timeLeftUntilEndOrTransition(), 0.0);
+}
+
+}  // namespace
