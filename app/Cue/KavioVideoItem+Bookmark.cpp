@@ -150,19 +150,3 @@ void KavioVideoItem::handleFileRemoved()
         NotificationCenter::defaultCenter().post(kKavioRefreshWaveformViewNotification);
     stopWatcher();
 }
-
-void KavioVideoItem::pausePlayersWithPreroll(bool preroll)
-{
-    // TODO(preroll): the preroll of video and audio at the current position, and the waveform's
-    // playback-state notification of a current NDI cue.
-    (void)preroll;
-    const bool wasPlaying = isPlaying();
-    setIsPlaying(false);
-    if (!wasPlaying)
-        return;
-    if (videoPlayer_ && !isMissing())
-        videoPlayer_->pause();
-    for (const auto& audio : {audioPlayer_, loopHelperAudioPlayer_})
-        if (audio)
-            audio->stop();
-}

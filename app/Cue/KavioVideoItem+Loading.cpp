@@ -353,10 +353,10 @@ void KavioVideoItem::handleReadyToPlay()
 
     if (setupVideoOutputForItem()) {
         timeJumpedToken_ = normalVideoPlayer_->addEventObserver(
-            DispatchQueue::main(), [weak = weak_from_this()](MediaPlayerEvent event) {
+            DispatchQueue::main(), [weak = weak_from_this(), player = normalVideoPlayer_.get()](MediaPlayerEvent event) {
                 const auto cue = weak.lock();
                 if (cue && event == MediaPlayerEvent::TimeJumped)
-                    cue->timeJumped();
+                    cue->timeJumped(player);
             });
         KLOG_VERBOSE("video output has been set!");
     } else {
@@ -582,25 +582,10 @@ void KavioVideoItem::generateThumbnailAsync()
     // TODO(cue row): the row's thumbnail from the thumb time.
 }
 
-void KavioVideoItem::rewindAndPrerollWhenNotIsReady()
-{
-    // TODO(preroll): seek to the in point, preroll, fill the frame source and set up the loop
-    // helper before the cue is ready. Until then the cue is ready as soon as its media is known.
-    if (isReady())
-        return;
-    applyCachedLoadData();
-    setIsReady(true);
-}
-
 bool KavioVideoItem::setupVideoOutputForItem()
 {
     // TODO(cue frames): the movie frame source over the player in use.
     return videoPlayer_ != nullptr;
-}
-
-void KavioVideoItem::timeJumped()
-{
-    // TODO(cue position): report the jump to the controller (timeJumpedOnItem).
 }
 
 void KavioVideoItem::startCameraWithName(const QString& name, const QString& deviceUID)

@@ -281,14 +281,6 @@ std::int64_t KavioVideoItem::outTimeFramesForDisplay() const
     return clock ? clock->frameCountSMPTEString(clock->smpteRepresentationOfTime(endCMTime().seconds())) : 0;
 }
 
-MediaTime KavioVideoItem::currentCMTime() const
-{
-    // TODO(cue position): the position measures of a cue that its seeking defines.
-    if (videoPlayer_)
-        return (videoPlayer_->currentTime() - inTime()).convertScale(MediaTime::kCueTimescale);
-    return secondsAtCueTimescale(tempCurrentTimeForNonMovies());
-}
-
 MediaTime KavioVideoItem::absoluteCurrentCMTime() const
 {
     return currentCMTime() + inTime();

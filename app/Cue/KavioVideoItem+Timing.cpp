@@ -174,7 +174,7 @@ void KavioVideoItem::setPlaybackRatePercent(std::int64_t percent, std::function<
         for (const auto& audio : {audioPlayer_, loopHelperAudioPlayer_})
             if (audio)
                 audio->setRate(float(playbackRate()));
-        fillVideoAndAudioBuffersAtCurrentTime();
+        fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler();
         // The idle player of a looping pair takes over at the loop point: it must stand ready
         // at the new rate too.
         MediaPlayer* idle = videoPlayer_ == normalVideoPlayer_.get() ? loopHelperVideoPlayer_.get()

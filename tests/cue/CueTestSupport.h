@@ -115,6 +115,16 @@ public:
     }
     KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return inspector; }
     void replaceItem(const std::shared_ptr<KavioVideoItem>& item) override { replaced << item.get(); }
+
+    // Cue position, preroll and start
+    std::int64_t mode = 0;
+    bool markerDragging = false;
+    bool globalTransition = false;
+    QList<KavioVideoItem*> timeJumps;
+    std::int64_t playbackMode() const override { return mode; }
+    bool isPlayheadMarkerDragging() const override { return markerDragging; }
+    bool isProcessingGlobalTransition() const override { return globalTransition; }
+    void timeJumpedOnItem(const std::shared_ptr<KavioVideoItem>& item) override { timeJumps << item.get(); }
 };
 
 class FakeInspector : public KavioVideoItemPreferencesControllerInterface {
@@ -144,7 +154,10 @@ public:
     void validateToggles() override { steps << "validateToggles"; }
     void setupTransition() override { steps << "setupTransition"; }
     void volumeChanged() override { steps << "volumeChanged"; }
-    void fillVideoAndAudioBuffersAtCurrentTime() override { steps << "fillBuffers"; }
+    void fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler(std::function<void()>) override
+    {
+        steps << "fillBuffers";
+    }
 
     // Loading: the row loads unless told otherwise; the audio step gives `audioToMake` (none
     // when empty) and records the file it was given.
@@ -181,6 +194,10 @@ public:
     void setRate(float newRate) override { rate = newRate; }
     void stop() override { ++stops; }
     void removeResources() override { released = true; }
+    int plays = 0;
+    QList<double> times;  // every setCurrentTime, in order
+    void play() override { ++plays; }
+    void setCurrentTime(double time) override { times << time; }
 
     QList<int> channelMapping() const override { return mapping; }
     int deviceChannels() const override { return channels; }
@@ -210,6 +227,8 @@ public:
         data = newData;
         ++loads;
     }
+    bool rendering = false;
+    void setShouldRender(bool shouldRender) override { rendering = shouldRender; }
 };
 
 // A cue at `index` under a fake controller, with the creation feedback already cleared.
