@@ -945,11 +945,6 @@ public:
     // incoming cue) from direction 20 (down the list) or 10 (up) by a transition's progress 0..1.
     virtual void animateCurrentStateOffFromDirection(int /*direction*/, float /*progress*/) {}
     virtual void animateCurrentStateOnFromDirection(int /*direction*/, float /*progress*/) {}
-    // TODO(cue position): the position in the cue and the time left ("-" first) as SMPTE texts
-    // (null until then); rewind brings the players back to the in point.
-    virtual QString currentTimeSMPTE() const { return {}; }
-    virtual QString timeLeftSMPTE() const { return {}; }
-    virtual void rewind() {}
     // TODO(captions of a cue): the caption to show now on the preview and on outputs, or nullptr.
     virtual std::shared_ptr<QVTCaption> currentCaptionPreview() { return nullptr; }
     virtual std::shared_ptr<QVTCaption> currentCaptionOutput() { return nullptr; }
@@ -982,7 +977,7 @@ public:
     // to the in point, or, when it stands there already, the audio players set there and the
     // controller told at once. Nothing while not ready. From another thread it runs
     // synchronously on the main queue.
-    void rewind();
+    virtual void rewind();
     void rewindWithRebuildStartAndEndTimes(bool rebuild);
     // Seeks to an SMPTE text read as a time at the current speed.
     void seekToSMPTETime(const QString& smpte);
@@ -1006,9 +1001,9 @@ public:
     // The movie's asset while the cue has a movie player, else nullptr.
     std::shared_ptr<const MediaAsset> itemAsset() const;
     // currentCMTime() as the clock's SMPTE text ("00:00:00:00" without a clock).
-    QString currentTimeSMPTE() const;
+    virtual QString currentTimeSMPTE() const;
     // "-" and the SMPTE text of itemDuration() - currentCMTime(); "-00:00:00:00" while not ready.
-    QString timeLeftSMPTE() const;
+    virtual QString timeLeftSMPTE() const;
     // The time left on the frame grid, less the transition when the cue has one (never below 0).
     double timeLeftUntilEndOrTransition() const;
     // loopCounter() x itemDuration(), multiplied in double precision, at timescale 600.
