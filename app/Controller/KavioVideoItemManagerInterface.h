@@ -87,4 +87,9 @@ public:
     virtual std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const { return nullptr; }
     // The render clock's renderingFPS.
     virtual std::int32_t renderingFPS() const { return 0; }
+
+    // --- Clock-driven sequencing --------------------------------------------------------------
+    // A cue reports that its time jumped (its rewind, its player's time jump): a stopped show
+    // realigns the clock on the current cue. Any thread.
+    virtual void timeJumpedOnItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
 };

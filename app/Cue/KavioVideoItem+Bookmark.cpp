@@ -80,13 +80,14 @@ void KavioVideoItem::releasePlayers()
     }
     timeJumpedToken_ = 0;
     videoPlayer_ = nullptr;
-    for (auto* audio : {&audioPlayer_, &loopHelperAudioPlayer_}) {
-        if (!*audio)
+    for (const auto& audio : {audioPlayer(), loopHelperAudioPlayer_}) {
+        if (!audio)
             continue;
-        (*audio)->stop();
-        (*audio)->removeResources();
-        audio->reset();
+        audio->stop();
+        audio->removeResources();
     }
+    setAudioPlayer(nullptr);
+    loopHelperAudioPlayer_.reset();
 }
 
 void KavioVideoItem::startWatchForPatchChange()
@@ -162,7 +163,7 @@ void KavioVideoItem::pausePlayersWithPreroll(bool preroll)
         return;
     if (videoPlayer_ && !isMissing())
         videoPlayer_->pause();
-    for (const auto& audio : {audioPlayer_, loopHelperAudioPlayer_})
+    for (const auto& audio : {audioPlayer(), loopHelperAudioPlayer_})
         if (audio)
             audio->stop();
 }

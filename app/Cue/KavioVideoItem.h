@@ -136,6 +136,10 @@ public:
     virtual void stop() = 0;
     // Lets go of the device and the file; the player is not used again.
     virtual void removeResources() = 0;
+    // Clock-driven sequencing
+    // The player node's volume, handed to the output streamers when the cue takes over or
+    // crosses in. Any thread: the clock thread reads it.
+    virtual float volume() const = 0;
 };
 
 // What the cue's layer renderer is made with; the renderer is made from these by the cue's frame
@@ -592,9 +596,10 @@ public:
     void setTogglesBoxSize(const QSizeF& size) { togglesBoxSize_ = size; }
 
     // --- Audio player and recorded sources (main thread) ---------------------------------------
-    // The audio player in use; nullptr while the cue has none.
-    std::shared_ptr<KavioCueAudioPlayer> audioPlayer() const { return audioPlayer_; }
-    void setAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { audioPlayer_ = std::move(player); }
+    // The audio player in use; nullptr while the cue has none. Read on any thread (the clock
+    // thread hands its volume and mapping to the output streamers); set on the main thread.
+    std::shared_ptr<KavioCueAudioPlayer> audioPlayer() const { return audioPlayer_.load(); }
+    void setAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { audioPlayer_.store(std::move(player)); }
     std::shared_ptr<KavioRecordedSource> browserSource() const { return browserSource_; }
     void setBrowserSource(std::shared_ptr<KavioRecordedSource> source) { browserSource_ = std::move(source); }
     std::shared_ptr<KavioRecordedSource> windowSource() const { return windowSource_; }
@@ -912,6 +917,54 @@ public:
     // The row's audio meter shows the cue's present level.
     virtual void updateAudioMeter();
 
+    // --- Clock-driven sequencing: what the controller's tick and clock handlers call ----------
+    // Any thread unless said: the tick runs on the clock thread (internal clock) or the main
+    // thread (following timecode).
+    // Marks the cue playing and starts its players at the playback rate.
+    // TODO(preroll): the players, the loop helper's rewind, fades and volume; on the main queue.
+    virtual void startPlayers();
+    // Back to the in point: loop counter 0, start and end rebuilt, the time jump reported to the
+    // controller (timeJumpedOnItem). Nothing unless the cue is ready.
+    // TODO(cue position): the players sought to the in point on the main queue.
+    virtual void rewind();
+    // The playhead lies outside the in and out points: a rewind must come before playback.
+    virtual bool needsRewindBeforeStartPlayback() const;
+    // Marks the cue current or not; the row's title follows on the main queue.
+    void markAsCurrent(bool current);
+    // Advances the running time of a cue without a media clock; movie cues ignore it.
+    virtual void increaseTimeForNonMovies(double seconds);
+    // A web-page or window-capture cue starts rendering its source; other cues do nothing.
+    // TODO(live sources): the browser and window sources.
+    virtual void shouldStartRenderItemIfNotFileBased();
+    // The camera cue that plays next is marked secondary.
+    // TODO(live sources): register the device as the camera manager's secondary device.
+    void setIsSecondaryCamera(bool secondary) { isSecondaryCamera_.store(secondary); }
+    // The position in the cue and the time left until its last frame, with a leading "-"
+    // (exactly "-00:00:00:00" on the last frame); "" without a master clock.
+    virtual QString currentTimeSMPTE() const;
+    virtual QString timeLeftSMPTE() const;
+    // Time added by completed loop passes: loopCounter x itemDuration, at timescale 600.
+    MediaTime loopedCMTime() const;
+    // Where on the line the transition of the current pass starts; "" without a transition.
+    virtual QString transitionStartSMPTETime() const;
+    // The current audio player's channel mapping; empty without a player.
+    QList<int> channelMapping() const;
+    // The current audio player's volume; 0 without a player.
+    float audioPlayerVolume() const;
+    // Loop decisions: another pass follows this one; this is the last pass of a looping cue;
+    // a loop was taken since the last rewind.
+    bool shouldLoop() const
+    {
+        return loopCount() == KavioLoopCountEndless || loopCounter() + 1 < std::uint64_t(std::int64_t(loopCount()));
+    }
+    bool isLastLoop() const { return isLooping() && loopCounter() == std::uint64_t(std::int64_t(loopCount() - 1)); }
+    bool wasLooping() const { return loopCounter() != 0; }
+    // TODO(looping): one more pass; the swap of the player sets; the row after start and stop.
+    virtual void handleLooping();
+    virtual void switchPlayersOnLoop();
+    virtual void setUIStateAfterPlayback();
+    virtual void setUIStateAfterStop();
+
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
 
@@ -969,7 +1022,8 @@ private:
 
     // Timing
     KavioSeqLocked<MediaTime> inTime_, outTime_, thumbTime_, itemStartCMTime_, preloadedTime_;
-    KavioLockedValue<QString> itemStartSMPTETime_, itemEndSMPTETime_, originalItemStartSMPTETime_;
+    // Compared by the clock thread every frame: read without a lock.
+    KavioSnapshotCell<QString> itemStartSMPTETime_, itemEndSMPTETime_, originalItemStartSMPTETime_;
     std::atomic<float> itemDuration_{0.0f}, durationOfNonMovies_{0.0f}, cachedGoodDurationWhenMissing_{0.0f};
     std::atomic<std::int32_t> autoAlignToDuration_{0};
     std::atomic<std::int64_t> playbackRateAsPercent_{0};
@@ -1029,7 +1083,7 @@ private:
     KavioRowButton gotoTargetButton_{0, false, true, {}, {}, {}};
     KavioRowButton colorTagButton_{0, true, true, {}, {}, {}};
     QSizeF togglesBoxSize_;
-    std::shared_ptr<KavioCueAudioPlayer> audioPlayer_;
+    KavioSnapshotCell<std::shared_ptr<KavioCueAudioPlayer>> audioPlayer_;
     std::shared_ptr<KavioRecordedSource> browserSource_, windowSource_;
 
     // Media loading

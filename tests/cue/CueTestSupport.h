@@ -126,6 +126,7 @@ public:
     void videoItemsUpdated(const KavioVideoItemListSnapshot&) override {}
     void loadPreferenceItems() override {}
     void handlePlayingRelatedOptions() override {}
+    void handlePlayheadChangedRelatedOptions() override {}
     void undoChangeGotoItem(const QString&, const QString&) override {}
 };
 
@@ -173,6 +174,7 @@ public:
     double seconds = 0.0;
     int fileChannels = 2;
     float rate = 1.0f;
+    float gain = 1.0f;
     int stops = 0;
     bool released = false;
 
@@ -181,6 +183,7 @@ public:
     void setRate(float newRate) override { rate = newRate; }
     void stop() override { ++stops; }
     void removeResources() override { released = true; }
+    float volume() const override { return gain; }
 
     QList<int> channelMapping() const override { return mapping; }
     int deviceChannels() const override { return channels; }
