@@ -455,6 +455,8 @@ public:
     std::uint64_t lastExpandIndex() const { return lastexpandindex_.load(); }
 
 protected:
+    // A jump brackets itself with this: while it is set, the controller's startClock is refused.
+    void setIsProcessingJump(bool processing) { isprocessingjump_ = processing; }
     explicit KavioVideoItemManager(UserDefaults& defaults, std::shared_ptr<QVTClockTimeSource> clockTimeSource = nullptr);
 
 private:

@@ -404,12 +404,12 @@ struct ControllerFixture {
     }
 
     // Cues of the given lengths in frames, uids "c1", "c2", ..., added and built.
-    std::vector<std::shared_ptr<FixedLengthCue>> addCues(const std::vector<std::int64_t>& frames)
+    template <typename Cue = FixedLengthCue>
+    std::vector<std::shared_ptr<Cue>> addCues(const std::vector<std::int64_t>& frames)
     {
-        std::vector<std::shared_ptr<FixedLengthCue>> cues;
+        std::vector<std::shared_ptr<Cue>> cues;
         for (const std::int64_t length : frames) {
-            auto cue = std::make_shared<FixedLengthCue>(controller->masterClock(), length,
-                                                        QStringLiteral("c%1").arg(cues.size() + 1));
+            auto cue = std::make_shared<Cue>(controller->masterClock(), length, QStringLiteral("c%1").arg(cues.size() + 1));
             cue->setManager(controller);
             controller->insertItem(cue, cues.size() + 1);
             cues.push_back(cue);
