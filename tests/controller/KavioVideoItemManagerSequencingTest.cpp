@@ -5,6 +5,7 @@
 #include "ControllerFakes.h"
 
 #include "Remote/KavioNMCManager.h"
+#include "Support/KavioPlainPopUpButton.h"
 #include "Rendering/KavioMetalTransitionRendererInterface.h"
 
 #include <gtest/gtest.h>
@@ -384,6 +385,29 @@ TEST(KavioVideoItemManagerClockControl, StartWithoutACurrentCuePostsNothing)
     f.controller->setIsPlaying(true);
     f.clock->notificationCenter().post(QString::fromLatin1(QVTClockNotification::TimeChanged), f.clock.get());
     EXPECT_FALSE(f.cues[0]->isPlaying());
+    // Nor is a locate without one.
+    f.clock->notificationCenter().post(QString::fromLatin1(QVTClockNotification::ExtStartTimeSet), f.clock.get());
+    EXPECT_FALSE(f.calls().join(QLatin1Char(',')).contains(QLatin1String("seek")));
+}
+
+TEST(KavioVideoItemManagerClockControl, IntegrationsAtAPauseAtEndLoadTheNextCueOrRewindAndSelect)
+{
+    SequencingFixture f({10, 10});
+    f.controller->setShouldLoadNextCueByATEM(true);
+    f.controller->setShouldRewindCueByNDI(true);
+    f.controller->handleIntegrationsOnPauseAtEnd();
+    f.settle();
+    EXPECT_TRUE(f.calls().contains("jumpToItem(c2)"));
+    EXPECT_FALSE(f.controller->shouldLoadNextCueByATEM());
+    // Loading wins over the rewind request, which waits for the next time.
+    EXPECT_TRUE(f.controller->shouldRewindCueByNDI());
+    EXPECT_TRUE(f.cues[0]->isSelected());
+
+    f.controller->handleIntegrationsOnPauseAtEnd();
+    f.settle();
+    EXPECT_FALSE(f.controller->shouldRewindCueByNDI());
+    EXPECT_FALSE(f.calls().join(QLatin1Char(',')).contains(QLatin1String("jumpToItem")));
+    EXPECT_TRUE(f.cues[0]->isSelected());
 }
 
 TEST(KavioVideoItemManagerClockControl, StartOutsideTheInAndOutPointsRewindsFirstUnlessANextCueIsArmed)
@@ -536,9 +560,19 @@ TEST(KavioVideoItemManagerClockControl, FailSafeWaitsForALaggingCueAtMostHalfASe
     EXPECT_NEAR(a->tempCurrentTimeForNonMovies(), 0.36 + 0.5, 1e-6);
 }
 
-TEST(KavioVideoItemManagerClockControl, StoredModeOnOpenOutsideTheModesReadsAsStandalone)
+TEST(KavioVideoItemManagerClockControl, ModeOnOpenIsStoredAtOnceAndAStoredValueOutsideTheModesReadsAsStandalone)
 {
     SequencingFixture f({10});
+    KavioPlainPopUpButton popup;
+    for (const long tag : {0L, 1L, 2L})
+        popup.addItem(QString::number(tag), tag);
+    auto o = f.outlets();
+    o.playbackModeOnOpen = &popup;
+    f.controller->setOutlets(o);
+    popup.selectItemWithTag(2);
+    f.controller->changePlaybackModeOnOpen();
+    EXPECT_EQ(UserDefaults(f.settingsDir.filePath(QStringLiteral("test.conf"))).integerForKey(QStringLiteral("playbackmode")), 2);
+
     for (const auto& [stored, read] : {std::pair{-1L, 0L}, {3L, 0L}, {2L, 2L}, {1L, 1L}}) {
         f.defaults->setInteger(stored, QStringLiteral("playbackmode"));
         EXPECT_EQ(f.controller->storedPlaybackModeOnOpen(), read) << stored;
