@@ -61,6 +61,11 @@ struct BenchDelegate : AppDelegateInterface {
     bool altPressed() const override { return false; }
     bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
     UndoManager& undoManager() override { return undo; }
+    KavioButtonInterface* playButton() const override { return nullptr; }
+    void setMainUIStateAfterPlaybackChanged() override {}
+    void displayTimeIfNeeded(const QString&) override {}
+    void stopClockByManagerIfNeeded() override {}
+    void performTogglePlayWithCompletedHandler(std::function<void()>) override {}
 };
 
 // Nanoseconds per call: the median of five runs, each repeating the call for a fifth of the budget.
