@@ -64,8 +64,11 @@ void KavioVideoItemManager::processTick(const QString& tickTime)
         // The followers are not sent this jump back.
         KavioNMCManager::sharedManager().setShouldSkipSendingNextLocate(true);
         const auto first = list->empty() ? nullptr : list->front();
+        // The transition from the last cue has started the first one: the clock joins it where
+        // it stands on the line (its place, which the clock offset may move off zero).
         if (first && first->isPlaying() && list->back()->hasTransition())
-            masterClock_->setClockTime(first->currentCMTime().seconds());
+            masterClock_->setClockTime(masterClock_->secondsForSMPTEString(first->originalItemStartSMPTETime()) +
+                                       first->currentCMTime().seconds());
         else
             masterClock_->setClockStartTime(0.0);
         time = masterClock_->clockSMPTETime();

@@ -99,6 +99,27 @@ public:
     }
 };
 
+// A global transition as the frame composition runs it: only its two cues matter here.
+class FakeTransition : public KavioMetalTransitionRendererInterface {
+public:
+    std::shared_ptr<KavioVideoItem> sourceItem() const override { return source_.lock(); }
+    void setSourceItem(const std::shared_ptr<KavioVideoItem>& item) override { source_ = item; }
+    std::shared_ptr<KavioVideoItem> destinationItem() const override { return destination_.lock(); }
+    void setDestinationItem(const std::shared_ptr<KavioVideoItem>& item) override { destination_ = item; }
+    double duration() const override { return 1.0; }
+    void setDuration(double) override {}
+    float progress() const override { return 0.0f; }
+    void setProgress(float) override {}
+    void setRenderSize(QSizeF) override {}
+    QSizeF renderSize() const override { return {}; }
+    void render() override {}
+    std::shared_ptr<GpuTexture> texture() const override { return nullptr; }
+    void removeResources() override {}
+
+private:
+    std::weak_ptr<KavioVideoItem> source_, destination_;
+};
+
 struct SequencingFixture : ControllerFixture {
     std::shared_ptr<SteppedTime> time = std::make_shared<SteppedTime>();
     std::shared_ptr<SequencingController> sequencer;
@@ -368,6 +389,31 @@ TEST(KavioVideoItemManagerSequencing, ACueThatThrowsDoesNotStopTheClock)
     EXPECT_TRUE(f.clock->isRunning());
     ASSERT_TRUE(f.runUntilTick(tc(0, 11)));
     EXPECT_EQ(f.controller->currentItem(), f.cues[1]);
+}
+
+TEST(KavioVideoItemManagerSequencing, GlobalTransitionRunsItsCuesTimeAndLoopsAndHoldsTheCueChange)
+{
+    SequencingFixture f({10, 10});
+    auto a = f.cues[0], b = f.cues[1];
+    auto transition = std::make_shared<FakeTransition>();
+    transition->setSourceItem(a);
+    transition->setDestinationItem(b);
+    f.controller->setCurrentTransition(transition);
+    b->setIsLooping(true);
+    b->setLoopCount(KavioLoopCountEndless);
+    f.go();
+    f.controller->setIsProcessingGlobalTransition(true);
+    b->setIsPlaying(true);
+    f.nextTick();
+    EXPECT_NEAR(a->tempCurrentTimeForNonMovies(), 0.04, 1e-9);
+    EXPECT_NEAR(b->tempCurrentTimeForNonMovies(), 0.04, 1e-9);
+    // An armed move waits while the crossover runs; the source's end neither arms nor stops.
+    f.controller->setShouldTriggerNextItem(true);
+    ASSERT_TRUE(f.runUntilTick(tc(0, 19)));
+    EXPECT_EQ(f.controller->currentItem(), a);
+    EXPECT_FALSE(f.controller->shouldTriggerNextItem());
+    EXPECT_TRUE(f.calls().contains("c2.handleLooping"));
+    EXPECT_TRUE(f.clock->isRunning());
 }
 
 // --- Clock control -------------------------------------------------------------------------
