@@ -95,10 +95,13 @@ void KavioVideoItemManager::processTick(const QString& tickTime)
         if (current->isLooping()) {
             masterClock_->setMaxClockSMPTETime(current->itemEndSMPTETime());
         } else if (!shouldTriggerNextItem() && !current->nextItemToPlay()) {
-            KLOG_VERBOSE("time is over - secs: {:f} maxClockSMPTETime: {:f}", masterClock_->secondsForSMPTEString(time), maximum);
+            // Said once: the clock may stand past the maximum for many frames.
+            if (!timeoverlogged_.exchange(true))
+                KLOG_VERBOSE("time is over - secs: {:f} maxClockSMPTETime: {:f}", masterClock_->secondsForSMPTEString(time), maximum);
             return;
         }
     }
+    timeoverlogged_ = false;
 
     // 4. The running time of cues without a media clock; the first tick after a start stays put.
     const auto transition = isProcessingGlobalTransition() ? currentTransition() : nullptr;

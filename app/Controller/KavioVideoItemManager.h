@@ -527,8 +527,9 @@ private:
     KavioSnapshotCell<std::shared_ptr<KavioVideoItem>> itemToSelectAfterStop_;
     KavioSnapshotCell<std::shared_ptr<KavioMetalTransitionRendererInterface>> currentTransition_;
     std::atomic<bool> displayTimeLeft_{false};
-    // A throw out of the tick is logged once until a tick runs through again.
-    std::atomic<bool> tickfaultlogged_{false};
+    // A throw out of the tick, and ticks past the maximum, are logged once until a tick runs
+    // through again.
+    std::atomic<bool> tickfaultlogged_{false}, timeoverlogged_{false};
     // A running project load (project loading). Main thread.
     std::uint64_t waitforitemstobeready_ = 0, waitforitemstobeready_loadedalready_ = 0;
     std::uint64_t waitforitemstobeready_currentbatch_ = 0, waitforitemstobeready_messagesperitem_ = 0;

@@ -416,6 +416,30 @@ TEST(KavioVideoItemManagerSequencing, GlobalTransitionRunsItsCuesTimeAndLoopsAnd
     EXPECT_TRUE(f.clock->isRunning());
 }
 
+// The same show on the clock's own real-time thread and the host's time: whatever frames a
+// loaded machine makes it skip, the show reaches the second cue, and a stop ends it.
+TEST(KavioVideoItemManagerSequencing, OnTheRealClockThreadTheShowMovesOnAndStops)
+{
+    ControllerFixture f;
+    f.controller = KavioVideoItemManager::init(*f.defaults);
+    f.controller->setOutlets(f.outlets());
+    f.controller->setDelegate(f.app);
+    f.app->controller = f.controller;
+    f.controller->masterClock()->setSmpteFormat(QVTClockSMPTEFormat25);
+    auto cues = f.addCues<SequencingCue>({10, 10});
+    for (const auto& cue : cues)
+        cue->setIsReady(true);
+    f.controller->setCurrentItem(cues[0]);
+    f.controller->masterClock()->runClockRenderer();
+    f.controller->startClock();
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return f.controller->currentItem() == cues[1]; }, 30));
+    EXPECT_TRUE(cues[1]->isPlaying());
+    f.controller->stopClockWithCompletedHandler({});
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !f.controller->masterClock()->isRunning(); }, 30));
+    EXPECT_FALSE(f.controller->isPlaying());
+    EXPECT_FALSE(cues[1]->isPlaying());
+}
+
 // --- Clock control -------------------------------------------------------------------------
 
 TEST(KavioVideoItemManagerClockControl, StartWithoutACurrentCuePostsNothing)
