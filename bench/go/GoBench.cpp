@@ -9,10 +9,10 @@
 #include "Clock/QVTClock.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
-#include "Shell/AppDelegateInterface.h"
+#include "../../tests/clock/SteppedClockTime.h"
+#include "../KavioBenchSupport.h"
 #include "DispatchQueue.h"
 #include "NotificationCenter.h"
-#include "UndoManager.h"
 #include "UserDefaults.h"
 
 #include <QTemporaryDir>
@@ -31,17 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kCues = 50;
 constexpr int kFramesPerCue = 25;
 constexpr double kCycleMs = 1000.0 / 600.0;
-
-class SteppedTime : public QVTClockTimeSource {
-public:
-    uint64_t monotonicNanoseconds() override { return now.load(); }
-    void sleepUntil(uint64_t deadline) override
-    {
-        if (deadline > now.load())
-            now.store(deadline);
-    }
-    std::atomic<uint64_t> now{1'000'000'000};
-};
 
 // A still of one second laid on the clock as the cue's timing lays it.
 class BenchCue : public KavioVideoItem {
@@ -76,21 +65,6 @@ private:
     std::shared_ptr<QVTClock> clock_;
 };
 
-struct BenchDelegate : AppDelegateInterface {
-    UndoManager undo;
-    KavioButtonInterface* loopButton() const override { return nullptr; }
-    void setShouldForceDisplayBecauseOfTRTChange(bool) override {}
-    void setHasUnsavedChanges(bool) override {}
-    bool altPressed() const override { return false; }
-    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
-    UndoManager& undoManager() override { return undo; }
-    KavioButtonInterface* playButton() const override { return nullptr; }
-    void setMainUIStateAfterPlaybackChanged() override {}
-    void displayTimeIfNeeded(const QString&) override {}
-    void stopClockByManagerIfNeeded() override {}
-    void performTogglePlayWithCompletedHandler(std::function<void()>) override {}
-};
-
 // Times every tick it handles.
 class TimedController : public KavioVideoItemManager {
 public:
@@ -109,7 +83,7 @@ public:
 
 // Runs clock cycles on `thread` until `frames` frames have been posted (or the clock stopped),
 // draining the main queue between frames as the program's event loop would.
-void playFrames(QVTClock& clock, SteppedTime& time, DispatchQueue& thread, int frames)
+void playFrames(QVTClock& clock, SteppedClockTime& time, DispatchQueue& thread, int frames)
 {
     for (int frame = 0; frame < frames && clock.isRunning(); ++frame) {
         const QString before = clock.clockSMPTETime();
@@ -129,14 +103,6 @@ void report(const char* name, std::vector<double> samples)
                 samples.back(), at(0.5) / kCycleMs * 100, at(0.99) / kCycleMs * 100, samples.back() / kCycleMs * 100);
 }
 
-void check(bool done, const char* what)
-{
-    if (!done) {
-        std::fprintf(stderr, "work not done: %s\n", what);
-        std::exit(1);
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -151,10 +117,10 @@ int main(int argc, char** argv)
 
     std::vector<double> ticks, bare;
     for (int run = 0; run < runs; ++run) {
-        auto time = std::make_shared<SteppedTime>();
+        auto time = std::make_shared<SteppedClockTime>();
         auto controller = KavioVideoItemManager::init<TimedController>(defaults, time);
         controller->samples = &ticks;
-        auto app = std::make_shared<BenchDelegate>();
+        auto app = std::make_shared<KavioBenchDelegate>();
         controller->setDelegate(app);
         auto clock = controller->masterClock();
         clock->setSmpteFormat(QVTClockSMPTEFormat25);
@@ -180,7 +146,7 @@ int main(int argc, char** argv)
         DispatchQueue::drainMain();
 
         // The reference: the same clock and frames, the notification read by a bare observer.
-        auto bareTime = std::make_shared<SteppedTime>();
+        auto bareTime = std::make_shared<SteppedClockTime>();
         auto bareClock = QVTClock::initClock(bareTime);
         bareClock->setSmpteFormat(QVTClockSMPTEFormat25);
         bareClock->setMaxClockSMPTETime(QStringLiteral("01:00:00:00"));

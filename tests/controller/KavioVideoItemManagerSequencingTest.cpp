@@ -3,6 +3,7 @@
 // stills of fixed lengths that record what the controller asks of them.
 
 #include "ControllerFakes.h"
+#include "../clock/SteppedClockTime.h"
 
 #include "Remote/KavioNMCManager.h"
 #include "Support/KavioPlainPopUpButton.h"
@@ -14,18 +15,6 @@
 #include <stdexcept>
 
 namespace {
-
-// Time that moves only by the clock's own waits: each cycle is exactly 1/600 s.
-class SteppedTime : public QVTClockTimeSource {
-public:
-    uint64_t monotonicNanoseconds() override { return now.load(); }
-    void sleepUntil(uint64_t deadline) override
-    {
-        if (deadline > now.load())
-            now.store(deadline);
-    }
-    std::atomic<uint64_t> now{1'000'000'000};
-};
 
 // A still that lasts a fixed number of frames and logs the controller's calls on it.
 class SequencingCue : public FixedLengthCue {
@@ -121,7 +110,7 @@ private:
 };
 
 struct SequencingFixture : ControllerFixture {
-    std::shared_ptr<SteppedTime> time = std::make_shared<SteppedTime>();
+    std::shared_ptr<SteppedClockTime> time = std::make_shared<SteppedClockTime>();
     std::shared_ptr<SequencingController> sequencer;
     std::shared_ptr<QVTClock> clock;
     DispatchQueue clockThread{"test.clockthread"};
