@@ -16,6 +16,9 @@ constexpr double kPlayheadTolerance = 0.001;
 void KavioVideoItem::startPlayers()
 {
     setIsPlaying(true);
+    // A stop made the clock time where it stood its start; playing, it is back at its place.
+    if (!isLooping())
+        setItemStartSMPTETime(originalItemStartSMPTETime());
 }
 
 void KavioVideoItem::rewind()

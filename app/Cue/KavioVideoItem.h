@@ -920,7 +920,8 @@ public:
     // --- Clock-driven sequencing: what the controller's tick and clock handlers call ----------
     // Any thread unless said: the tick runs on the clock thread (internal clock) or the main
     // thread (following timecode).
-    // Marks the cue playing and starts its players at the playback rate.
+    // Marks the cue playing and starts its players at the playback rate; a cue that does not
+    // loop takes its place on the line as its start again.
     // TODO(preroll): the players, the loop helper's rewind, fades and volume; on the main queue.
     virtual void startPlayers();
     // Back to the in point: loop counter 0, start and end rebuilt, the time jump reported to the
