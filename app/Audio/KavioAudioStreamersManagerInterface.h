@@ -17,7 +17,10 @@ public:
     virtual void setIsMixing(bool mixing) = 0;
     // Every streamer swaps decks A and B: the incoming cue becomes current.
     virtual void switchBuffers() = 0;
-    virtual void setVolumeA(float volume) = 0;
-    virtual void setVolumeB(float volume) = 0;
+    virtual void setVolumeA(double volume) = 0;
+    virtual void setVolumeB(double volume) = 0;
     virtual void setChannelMappingB(const QList<int>& mapping) = 0;
+    // Frame composition
+    // Where every streamer's crossfade from deck A to deck B stands, 0..1. Render thread.
+    virtual void setMixProgress(float progress) = 0;
 };

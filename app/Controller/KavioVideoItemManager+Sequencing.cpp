@@ -419,8 +419,3 @@ void KavioVideoItemManager::redrawPlayheadAndMeters()
     if (current)
         current->updateAudioMeter();
 }
-
-void KavioVideoItemManager::setCurrentTransition(std::shared_ptr<KavioMetalTransitionRendererInterface> transition)
-{
-    currentTransition_.store(std::move(transition));
-}

@@ -41,8 +41,10 @@ class KavioATEMManagerInterface;
 class KavioButtonInterface;
 class KavioColorWellInterface;
 class KavioHyperDeckServerInterface;
+class KavioFrameSlots;
 class KavioItemsViewInterface;
 class KavioMetalTransitionRendererInterface;
+class KavioOverlayer;
 class KavioNDIManagerInterface;
 class KavioPopUpButtonInterface;
 class KavioRenderClock;
@@ -56,6 +58,7 @@ class QVTClock;
 class QVTClockTimeSource;
 class QVTMIDINode;
 class QVTMTKViewInterface;
+class QVTMetalManager;
 class QVTOSCMessage;
 class QVTTimelineMarkerControllerInterface;
 class UserDefaults;
@@ -68,6 +71,8 @@ inline const QString kKavioDeselectAllItemsNotification = QStringLiteral("Desele
 inline const QString kKavioSelectionChangedNotification = QStringLiteral("KavioSelectionChanged");
 // Posted on the default centre by the preview view, with itself as object, when its frame changed.
 inline const QString kKavioViewFrameDidChangeNotification = QStringLiteral("KavioViewFrameDidChange");
+// Posted on the default centre by the controller when a caption setting changed.
+inline const QString kKavioSubtitleSettingsChangedNotification = QStringLiteral("KavioSubtitleSettingsChanged");
 
 // What the main window connects before initManager(). Main thread.
 struct KavioVideoItemManagerOutlets {
@@ -396,11 +401,6 @@ public:
     // Shows the time and makes the clock time the current cue's start time (the playlist start
     // without a current cue). Any thread; the marker follows on the main queue.
     void displayAndSetCurrentItemStartTime();
-    // The playhead shows the current cue's position and its meter refreshes. Main thread.
-    void redrawPlayheadAndMeters();
-    // The running cue-to-cue or global transition; nullptr while none runs. Any thread, lock-free.
-    std::shared_ptr<KavioMetalTransitionRendererInterface> currentTransition() const { return currentTransition_.load(); }
-    void setCurrentTransition(std::shared_ptr<KavioMetalTransitionRendererInterface> transition);
 
     // --- Jumps and transport the clock handlers call (filled by those concerns) -----------------
     // Makes the cue current (a cut or a crossover). Any thread.
@@ -409,6 +409,62 @@ public:
     virtual void seekToSMPTETime(const QString& smpte);
     // The transport's rewind action. Main thread.
     virtual void rewind();
+
+    // --- Frame composition (KavioVideoItemManager+Composition.cpp) ---------------------------------
+    // One composition pass at the render clock's time, inside the frame's command buffer: the
+    // cues' per-frame tasks, the master fade's step, then the current cue alone, or the two cues
+    // of a running transition (the outgoing one into slot A, the incoming one into slot B)
+    // through the transition renderer, with the audio crossfade. isRendering is on meanwhile;
+    // while a jump is pending the pass changes nothing; what a cue throws ends the pass (logged).
+    // Render thread.
+    void createCurrentTextureAtTime(double time) override;
+    // The picture of the last pass: the running transition's output, the current cue's layer,
+    // or nullptr when no cue was current. Render thread.
+    std::shared_ptr<GpuTexture> textureName() const override;
+    // Brings the cue's frame of this pass into its layer renderer: a texture source's picture
+    // directly, any other through its frame copy uploaded into slot A or B. A slot-A fetch comes
+    // first in every pass and releases both slots. Nothing for nullptr. Render thread.
+    void renderItem(const std::shared_ptr<KavioVideoItem>& item, bool isB = false);
+    // The slot textures the current pass fetched (nullptr once released). Render thread.
+    std::shared_ptr<GpuTexture> texA() const { return texA_; }
+    std::shared_ptr<GpuTexture> texB() const { return texB_; }
+    // The controller-driven crossover that is running (set by the jumps), held weakly. Any thread.
+    std::shared_ptr<KavioMetalTransitionRendererInterface> currentTransition() const { return currentTransition_.load().lock(); }
+    void setCurrentTransition(const std::shared_ptr<KavioMetalTransitionRendererInterface>& transition)
+    {
+        currentTransition_.store(transition);
+    }
+    // The overlays over the preview and the outputs: the current cue's elapsed and remaining
+    // times, a frame-rate text and its caption, as the display defaults ("displayCueTimeOverlay",
+    // "displayRenderingFPS", "displaySubtitles") and the output ask. nullptr without a current
+    // cue, for a zero size, and for an output that asks for neither times nor caption. Render
+    // thread.
+    std::shared_ptr<GpuTexture> overlayPreviewTextureForSize(QSizeF size, bool useAbsoluteSize,
+                                                             const QString& fps) override;
+    std::shared_ptr<GpuTexture> overlayOutputTextureForSize(QSizeF size, bool useAbsoluteSize, bool renderTime,
+                                                            bool renderCaption);
+    std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const override;
+    std::int32_t renderingFPS() const override;
+    // The GPU manager the frame slots and overlays render with; QVTMetalManager::sharedManager()
+    // unless set. Main thread, before createTextureCache() and the first pass (tests give theirs).
+    void setMetalManager(QVTMetalManager& manager);
+    // Settings actions (main thread): each stores its control's value and synchronises the
+    // defaults. The matte colour goes to the GPU manager (alpha 1.0); the overlay and caption
+    // settings have both overlays redrawn; the caption settings also post
+    // "KavioSubtitleSettingsChanged", and their colours reach KavioOverlayFontManager.
+    void changeMatteColor();
+    void changeSubtitlesOverlayFontSize();
+    void changeSubtitlesOverlayFont();
+    void changeSubtitlesOverlayBackgroundColor();
+    void changeSubtitlesOverlayFontColor();
+    // Steps of other concerns the pass runs.
+    // One step of the master fade out / in (transport).
+    virtual void processFadeOut();
+    virtual void processFadeIn();
+    // Ends the running crossover once its progress reached 1 (jumps).
+    virtual void stopTransitionToItem();
+    // The playhead marker follows the current cue and the meters redraw (seek). Main thread.
+    virtual void redrawPlayheadAndMeters();
 
     // --- Scalar settings ---------------------------------------------------------------------------
     KAVIO_ATOMIC_PROPERTY(std::int64_t, playbackMode, setPlaybackMode, 0)
@@ -525,7 +581,6 @@ private:
     // The cue to select once the clock has stopped: chosen by the tick, taken by the stop's
     // handling (clock thread) and by jumps. Any thread.
     KavioSnapshotCell<std::shared_ptr<KavioVideoItem>> itemToSelectAfterStop_;
-    KavioSnapshotCell<std::shared_ptr<KavioMetalTransitionRendererInterface>> currentTransition_;
     std::atomic<bool> displayTimeLeft_{false};
     // A throw out of the tick, and ticks past the maximum, are logged once until a tick runs
     // through again.
@@ -538,6 +593,25 @@ private:
     std::function<void()> loadingcompletedblock_;
 
     std::vector<std::uint64_t> observerTokens_;  // on the clock's centre
+
+    // Frame composition. The overlayers and the GPU manager are set on the main thread before
+    // rendering; the slots are made once (appLaunched) while the render thread may run already.
+    void composeFrame(double time);
+    // Crosses T's source (slot A) into its destination (slot B) at progress p.
+    void renderTransition(KavioMetalTransitionRendererInterface& transition, float progress, bool global);
+    QVTMetalManager& metalManager() const;
+    // The shared tail of the caption settings actions.
+    void captionSettingsChanged();
+    // The display defaults the overlays follow, cached for the render thread: read at init and
+    // at every "KavioUpdateUI" (main thread).
+    void readOverlayDefaults();
+    std::atomic<bool> displayCueTimeOverlay_{false}, displayRenderingFPS_{false}, displaySubtitles_{false};
+    QVTMetalManager* metalManager_ = nullptr;
+    std::unique_ptr<KavioOverlayer> previewoverlayer_, outputoverlayer_;
+    KavioSnapshotCell<std::shared_ptr<KavioFrameSlots>> textureCache_;
+    std::shared_ptr<GpuTexture> texA_, texB_;  // render thread
+    bool passFailureLogged_ = false;            // render thread
+    KavioSnapshotCell<std::weak_ptr<KavioMetalTransitionRendererInterface>> currentTransition_;
 };
 
 #undef KAVIO_ATOMIC_PROPERTY

@@ -46,8 +46,10 @@
 class DispatchQueue;
 class FileWatch;
 class GpuTexture;
+class KavioMetalTransitionRendererInterface;
 class MediaAsset;
 class MediaPlayer;
+class QVTCaption;
 class VideoFrame;
 struct MediaTrack;
 struct Notification;
@@ -640,7 +642,8 @@ public:
     //
     // A value of the wrong kind (a string for a number, a number for a string), a blob of the
     // wrong length, a NaN or infinity, a negative loop count other than the endless one, an
-    // index or PDF page below 1, a playback rate or channel count below 1, a negative fade or
+    // index or PDF page below 1, a playback rate or channel count below 1, a channel number or
+    // count above 1024 (more than any device has), a negative fade or
     // transition length, an empty uid: that key is skipped (logged where the value is of the
     // wrong kind or range) and the cue keeps the value it had; the rest of the record loads.
     void loadWithData(const QVariantMap& data);
@@ -897,6 +900,36 @@ public:
     // The loop-helper side's picture, which a cue crossing into its own next pass shows.
     // TODO(cue frames): the cue's frame supply fills it.
     virtual std::shared_ptr<GpuTexture> helperTexture() const { return nullptr; }
+
+    // --- What the frame composition calls on a cue (render thread unless said) ------------------
+    // TODO(cue frames): the cue's frame supply fills these.
+    // A copy of the cue's current frame, or nullptr while none is available. Called inside a
+    // synchronous block on pixelBufferQueue(), where the frame source writes too.
+    virtual std::shared_ptr<const VideoFrame> pixelBufferCopy() { return nullptr; }
+    // The current frame of a Hap movie, a frame-sharing, a web-page and a window source; nullptr
+    // for none.
+    virtual std::shared_ptr<GpuTexture> hapTexture() { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> syphonSourceTexture() { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> browserSourceTexture() { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> windowSourceTexture() { return nullptr; }
+    // Draws the source picture through the cue's layer renderer (geometry, colour, opacity x
+    // fade x master fader) into displayTexture(), encoding into the frame's command buffer.
+    virtual void renderLayerControlsWithMTLTexture(const std::shared_ptr<GpuTexture>& /*texture*/) {}
+    // TODO(cue transitions): the cue's transition fills these.
+    // The renderer of the cue's transition into nextItemToPlay() (this cue its source), or nullptr.
+    virtual std::shared_ptr<KavioMetalTransitionRendererInterface> transition() const { return nullptr; }
+    // How far the cue's own transition has run at the clock's time, 0..1.
+    virtual double transitionProgress() const { return 0.0; }
+    // TODO(fades): once per rendered frame, for every cue: fade levels, volumes, live-source pacing.
+    virtual void processTasksOnDisplayLink() {}
+    // TODO(cue row): the row's current-state indicator slides off (the outgoing cue) or on (the
+    // incoming cue) from direction 20 (down the list) or 10 (up) by a transition's progress 0..1.
+    virtual void animateCurrentStateOffFromDirection(int /*direction*/, float /*progress*/) {}
+    virtual void animateCurrentStateOnFromDirection(int /*direction*/, float /*progress*/) {}
+    // (currentTimeSMPTE, timeLeftSMPTE and rewind: with the clock-driven sequencing below.)
+    // TODO(captions of a cue): the caption to show now on the preview and on outputs, or nullptr.
+    virtual std::shared_ptr<QVTCaption> currentCaptionPreview() { return nullptr; }
+    virtual std::shared_ptr<QVTCaption> currentCaptionOutput() { return nullptr; }
 
     // --- Timeline steps the controller calls -----------------------------------------------------
     // Switches the transition off when its length exceeds itemDuration(), else takes the

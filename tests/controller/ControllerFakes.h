@@ -171,7 +171,8 @@ struct FakeAudioStreamers : KavioAudioStreamersManagerInterface {
     QList<int> mappingA, mappingB;
     bool mixing = false;
     int switches = 0;
-    float volumeA = -1, volumeB = -1;
+    double volumeA = -1, volumeB = -1;
+    std::vector<float> mixProgress;
     void setChannelMappingA(const QList<int>& mapping) override
     {
         std::lock_guard lock(mutex);
@@ -192,16 +193,17 @@ struct FakeAudioStreamers : KavioAudioStreamersManagerInterface {
         std::lock_guard lock(mutex);
         ++switches;
     }
-    void setVolumeA(float v) override
+    void setVolumeA(double v) override
     {
         std::lock_guard lock(mutex);
         volumeA = v;
     }
-    void setVolumeB(float v) override
+    void setVolumeB(double v) override
     {
         std::lock_guard lock(mutex);
         volumeB = v;
     }
+    void setMixProgress(float progress) override { mixProgress.push_back(progress); }
 };
 
 struct FakeMarkerController : QVTTimelineMarkerControllerInterface {
