@@ -89,7 +89,7 @@ std::shared_ptr<KavioVideoItemManager> KavioVideoItemManager::init()
     return init(UserDefaults::standardUserDefaults());
 }
 
-KavioVideoItemManager::KavioVideoItemManager(UserDefaults& defaults)
+KavioVideoItemManager::KavioVideoItemManager(UserDefaults& defaults, std::shared_ptr<QVTClockTimeSource> clockTimeSource)
     : defaults_(defaults),
       pixelbufferrenderingqueue_(std::make_unique<DispatchQueue>(kKavioPixelBufferRenderingQueueLabel.toStdString()))
 {
@@ -102,7 +102,8 @@ KavioVideoItemManager::KavioVideoItemManager(UserDefaults& defaults)
                                      {"displayRenderingFPS", true}, {"autoScrollToCurrentCue", true}})
         ensureDefault(defaults_, QString::fromLatin1(key), value);
 
-    masterClock_ = QVTClock::initClock();
+    masterClock_ = QVTClock::initClock(std::move(clockTimeSource));
+    displayTimeLeft_ = defaults_.boolForKey(QStringLiteral("displayTimeLeft"));
 }
 
 void KavioVideoItemManager::finishInit()
@@ -190,7 +191,7 @@ QByteArray KavioVideoItemManager::colorDefault(const QString& key, const QByteAr
 void KavioVideoItemManager::initManager()
 {
     const KavioVideoItemManagerOutlets& o = outlets_;
-    itemToSelectAfterStop_.reset();
+    itemToSelectAfterStop_.store(nullptr);
     newcueindex_ = 1;
     setMaxRenderSize(16384);
     setJumpBehaviour(1);
@@ -199,7 +200,7 @@ void KavioVideoItemManager::initManager()
     if (ensureDefault(defaults_, QStringLiteral("playbackmode"), 0))
         defaults_.synchronize();
     if (o.playbackModeOnOpen)
-        o.playbackModeOnOpen->selectItemWithTag(defaults_.integerForKey(QStringLiteral("playbackmode")));
+        o.playbackModeOnOpen->selectItemWithTag(storedPlaybackModeOnOpen());
 
     for (const auto& [key, button] : {std::pair{"autoStart", o.autoStartButton}, {"autoFullscreen", o.autoFullscreenButton}}) {
         const QString name = QString::fromLatin1(key);
@@ -425,14 +426,6 @@ void KavioVideoItemManager::replaceItem(const std::shared_ptr<KavioVideoItem>&) 
 
 // --- Handlers the owning concerns fill ----------------------------------------------------------
 
-// TODO(sequencing): follow the clock: start, stop, trigger and hand over cues.
-void KavioVideoItemManager::processOnCurrentClockTime(const Notification&) {}
-// TODO(clock control): the transport's reactions to the clock.
-void KavioVideoItemManager::handleClockStart() {}
-void KavioVideoItemManager::handleClockStop() {}
-void KavioVideoItemManager::handleClockRewind() {}
-void KavioVideoItemManager::handleExternalStartTimeSet(const Notification&) {}
-void KavioVideoItemManager::handleClockSlaveStateChanged() {}
 // TODO(transport): take the frame rate MIDI time code brought.
 void KavioVideoItemManager::frameRateChangedByMTC() {}
 // TODO(jumps): jump to the cue the clock names.
@@ -443,8 +436,6 @@ void KavioVideoItemManager::handleOSCFeedbackOnCueChanges(const Notification&) {
 void KavioVideoItemManager::sendCurrentCueOSCFeedback() {}
 // TODO(playlist settings): enable the transport controls for the list's state.
 void KavioVideoItemManager::validateTransport() {}
-// TODO(sequencing): realign the clock and the current cue's start after a change.
-void KavioVideoItemManager::setClockAndItemStartTimeAfterJump() {}
 // TODO(playlist defaults): read the playlist defaults into the controls.
 void KavioVideoItemManager::loadPlaylistDefaults() {}
 // TODO(transport): rewind the current cue; the master fade's steps.
@@ -453,8 +444,7 @@ void KavioVideoItemManager::processFadeOut() {}
 void KavioVideoItemManager::processFadeIn() {}
 // TODO(jumps): end the running crossover.
 void KavioVideoItemManager::stopTransitionToItem() {}
-// TODO(seek): goto 10, 20, 30 seconds before the current cue's end; the playhead and meters.
+// TODO(seek): goto 10, 20, 30 seconds before the current cue's end.
 void KavioVideoItemManager::performGoto10() {}
 void KavioVideoItemManager::performGoto20() {}
 void KavioVideoItemManager::performGoto30() {}
-void KavioVideoItemManager::redrawPlayheadAndMeters() {}

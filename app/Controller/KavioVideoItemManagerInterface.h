@@ -95,6 +95,7 @@ public:
     virtual bool isPlayheadMarkerDragging() const { return false; }
     // True while a cue-to-cue transition run by the controller is in progress. Any thread.
     virtual bool isProcessingGlobalTransition() const { return false; }
-    // A cue's position jumped or it was rewound, and its buffers are filled again. Main thread.
+    // A cue's position jumped or it was rewound and its buffers are filled again: a stopped
+    // show realigns the clock on the current cue. Any thread.
     virtual void timeJumpedOnItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
 };

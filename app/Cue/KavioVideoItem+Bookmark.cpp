@@ -80,13 +80,14 @@ void KavioVideoItem::releasePlayers()
     }
     timeJumpedToken_ = 0;
     videoPlayer_ = nullptr;
-    for (auto* audio : {&audioPlayer_, &loopHelperAudioPlayer_}) {
-        if (!*audio)
+    for (const auto& audio : {audioPlayer(), loopHelperAudioPlayer_}) {
+        if (!audio)
             continue;
-        (*audio)->stop();
-        (*audio)->removeResources();
-        audio->reset();
+        audio->stop();
+        audio->removeResources();
     }
+    setAudioPlayer(nullptr);
+    loopHelperAudioPlayer_.reset();
 }
 
 void KavioVideoItem::startWatchForPatchChange()

@@ -277,7 +277,7 @@ void KavioVideoItem::handleTracksLoaded()
     if (!asset_->hasAudio())
         return;
     KLOG_VERBOSE("audio has been disabled on video!");
-    if (!audioPlayer_)
+    if (!audioPlayer())
         setupAudioWithFileURL(resolvedPathForPath(mediaPath()));
 }
 
@@ -378,9 +378,9 @@ void KavioVideoItem::handlePlayerFailed(const QString& reason)
 {
     KLOG_VERBOSE("cannot load AVPlayer, reason: {}", reason.toStdString());
     setIsMissing(true);
-    if (audioPlayer_) {
-        audioPlayer_->removeResources();
-        audioPlayer_.reset();
+    if (const auto player = audioPlayer()) {
+        player->removeResources();
+        setAudioPlayer(nullptr);
     }
     queueOnMain([](KavioVideoItem& cue) {
         cue.soundButton_.enabled = false;
@@ -481,7 +481,7 @@ bool KavioVideoItem::loadAudioAtPath(const QString& path)
     if (!QFileInfo::exists(path))
         return false;
     setupAudioWithFileURL(path);
-    if (!audioPlayer_) {
+    if (!audioPlayer()) {
         setIsMissing(true);
         // Follows, and so replaces, the tool tip the missing state gives.
         queueOnMain([](KavioVideoItem& cue) { cue.errorButton_.toolTip = QStringLiteral("Audio file is unreadable..."); });

@@ -167,7 +167,8 @@ std::uint32_t KavioVideoItem::decodeFormatWithFormatDescription(const MediaTrack
 
 int KavioVideoItem::audioChannels() const
 {
-    return audioPlayer_ ? audioPlayer_->realChannels() : 0;
+    const auto player = audioPlayer();
+    return player ? player->realChannels() : 0;
 }
 
 QString KavioVideoItem::codecString() const

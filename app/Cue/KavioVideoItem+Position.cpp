@@ -1,5 +1,7 @@
 #include "Cue/KavioVideoItem.h"
 
+#include <algorithm>
+
 #include "Clock/QVTClock.h"
 
 #include "DispatchQueue.h"
@@ -53,8 +55,8 @@ void KavioVideoItem::rewindWithRebuildStartAndEndTimes(bool rebuild)
     setLoopCounter(0);
     if (rebuild)
         rebuildStartAndEndTime();
-    if (audioPlayer_ && isPlaying())
-        audioPlayer_->stop();
+    if (audioPlayer() && isPlaying())
+        audioPlayer()->stop();
     MediaPlayer* player = presentVideoPlayer();
     if (!player) {
         seekToCMTime(inTimeAtCurrentPlaybackSpeed());
@@ -98,11 +100,11 @@ void KavioVideoItem::seekToCMTime(const MediaTime& time)
     const bool standalone = playbackModeOf(*this) == 0;
     // Standalone only an audio-only cue moves its audio player here; the time jump stops the
     // others'. Following timecode no jump report comes, so every audio player moves now.
-    if (audioPlayer_ && (!standalone || mediaType() == KavioMediaTypeAudio)) {
-        audioPlayer_->stop();
+    if (audioPlayer() && (!standalone || mediaType() == KavioMediaTypeAudio)) {
+        audioPlayer()->stop();
         volumeChanged();
-        if (audioPlayer_->duration() > target.seconds())
-            audioPlayer_->setCurrentTime(target.seconds());
+        if (audioPlayer()->duration() > target.seconds())
+            audioPlayer()->setCurrentTime(target.seconds());
     }
     if (!player) {
         if (standalone)
@@ -160,7 +162,7 @@ MediaTime KavioVideoItem::currentCMTime() const
 
 double KavioVideoItem::currentTimeForAudioWithPlayer(const KavioCueAudioPlayer* player) const
 {
-    if (player && player == audioPlayer_.get())
+    if (player && player == audioPlayer().get())
         return (currentCMTimeWithEffectivePlaybackRate(false) + inTime()).seconds();
     return inTime().seconds();
 }
@@ -183,7 +185,10 @@ QString KavioVideoItem::timeLeftSMPTE() const
     const auto clock = controller ? controller->masterClock() : nullptr;
     if (!isReady() || !clock)
         return kNoTimeLeft;
-    return QStringLiteral("-") + clock->smpteRepresentationOfTime(double(itemDuration()) - currentCMTime().seconds());
+    // Counted to the start of the last frame: the cue's end on the line is its last frame, and
+    // the tick that stands on it must read exactly "-00:00:00:00" to pause there.
+    const double left = double(itemDuration()) - clock->frameTimeOfCurrentSMPTEFormat() - currentCMTime().seconds();
+    return QStringLiteral("-") + clock->smpteRepresentationOfTime(std::max(left, 0.0));
 }
 
 double KavioVideoItem::timeLeftUntilEndOrTransition() const
@@ -223,7 +228,7 @@ void KavioVideoItem::increaseTimeForNonMoviesNonRecursively(double seconds)
 
 void KavioVideoItem::setCurrentTimeOnAudioPlayers(double seconds)
 {
-    for (const auto& audio : {audioPlayer_, loopHelperAudioPlayer_})
+    for (const auto& audio : {audioPlayer(), loopHelperAudioPlayer_})
         if (audio)
             audio->setCurrentTime(seconds);
 }
@@ -242,7 +247,7 @@ void KavioVideoItem::timeJumped(const MediaPlayer* source)
 {
     if (!DispatchQueue::main().isCurrent()) {
         KLOG_VERBOSE("moving back timeJumped to the main thread!");
-        DispatchQueue::main().sync([this, source] { timeJumped(source); });
+        DispatchQueue::main().sync([this, source] { KavioVideoItem::timeJumped(source); });
         return;
     }
     // The idle player of a looping pair jumps when it is parked: not the cue's position.
@@ -274,8 +279,8 @@ void KavioVideoItem::timeJumped(const MediaPlayer* source)
             next->setShouldFillbuffersAfterRewind(false);
         }
     }
-    if (audioPlayer_) {
-        audioPlayer_->stop();
+    if (audioPlayer()) {
+        audioPlayer()->stop();
         volumeChanged();
     }
     const auto controller = manager();

@@ -301,10 +301,10 @@ QVariantMap KavioVideoItem::saveData() const
     if (const auto keptMapping = readChannelMapping(kept, "channelmap")) {
         data.insert(QStringLiteral("channelmap"), channelMappingToRecord(*keptMapping));
         data.insert(QStringLiteral("maxchannels"), qint32(channelCount(kept, *keptMapping)));
-    } else if (audioPlayer_) {
+    } else if (const auto player = audioPlayer()) {
         if (!isUsingDefaultAudioChannels())
-            data.insert(QStringLiteral("channelmap"), channelMappingToRecord(audioPlayer_->channelMapping()));
-        data.insert(QStringLiteral("maxchannels"), qint32(audioPlayer_->deviceChannels()));
+            data.insert(QStringLiteral("channelmap"), channelMappingToRecord(player->channelMapping()));
+        data.insert(QStringLiteral("maxchannels"), qint32(player->deviceChannels()));
     }
     data.insert(QStringLiteral("soundbutton"), keptToggle("soundbutton", soundButton_));
     data.insert(QStringLiteral("geometryscalemode"), qint32(geometryScaleMode()));
@@ -500,8 +500,8 @@ void KavioVideoItem::applyCachedLoadData()
         return;
     if (const auto mapping = readChannelMapping(data, "channelmap")) {
         setIsUsingDefaultAudioChannels(false);
-        if (audioPlayer_)
-            audioPlayer_->setOutputChannelMapping(*mapping, channelCount(data, *mapping));
+        if (const auto player = audioPlayer())
+            player->setOutputChannelMapping(*mapping, channelCount(data, *mapping));
     }
     if (const auto value = readFloat(data, "volume", 0.0f))
         setVolume(*value);

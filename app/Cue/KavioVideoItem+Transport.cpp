@@ -45,8 +45,8 @@ void KavioVideoItem::rewindAndPrerollWhenNotIsReady()
         return;
     setLoopCounter(0);
     rebuildStartAndEndTime();
-    if (audioPlayer_)
-        audioPlayer_->setCurrentTime(inTime().seconds());
+    if (audioPlayer())
+        audioPlayer()->setCurrentTime(inTime().seconds());
     MediaPlayer* player = presentVideoPlayer();
     if (!player)
         return;
@@ -91,7 +91,7 @@ void KavioVideoItem::prerollAudioAtCurrentTime()
         return;
     }
     // The idle player of a looping pair waits at the in point for the loop switch.
-    for (const auto& audio : {audioPlayer_, loopHelperAudioPlayer_})
+    for (const auto& audio : {audioPlayer(), loopHelperAudioPlayer_})
         if (audio)
             audio->setCurrentTime(currentTimeForAudioWithPlayer(audio.get()));
 }
@@ -145,7 +145,7 @@ void KavioVideoItem::prerollVideoAtCurrentTimeWithCompletedHandler(std::function
 
 void KavioVideoItem::fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler(std::function<void()> completed)
 {
-    if (audioPlayer_)
+    if (audioPlayer())
         prerollAudioAtCurrentTime();
     MediaPlayer* player = presentVideoPlayer();
     if (player && playbackModeOf(*this) == 0) {
@@ -232,7 +232,8 @@ void KavioVideoItem::shouldStartRenderItemIfNotFileBased()
 void KavioVideoItem::startPlayers()
 {
     if (!DispatchQueue::main().isCurrent()) {
-        DispatchQueue::main().sync([this] { startPlayers(); });
+        // Qualified: an override already ran on this thread; only the body moves to the main queue.
+        DispatchQueue::main().sync([this] { KavioVideoItem::startPlayers(); });
         return;
     }
     KLOG_VERBOSE("startPlayers: {}", mediaPath().toStdString());
@@ -250,13 +251,13 @@ void KavioVideoItem::startPlayers()
         if (canLoop() && (isLooping() || nextItem().get() == this))
             parkIdlePlayerAtInPoint();
     }
-    if (audioPlayer_ && !isMissing()) {
+    if (audioPlayer() && !isMissing()) {
         const auto controller = manager();
         if (!(controller && controller->isProcessingGlobalTransition())) {
             setAudioFade(1.0f);
             volumeChanged();
         }
-        audioPlayer_->play();
+        audioPlayer()->play();
     }
     if (!isLooping())
         setItemStartSMPTETime(originalItemStartSMPTETime());
@@ -304,7 +305,7 @@ void KavioVideoItem::parkIdlePlayerAtInPoint()
 void KavioVideoItem::pausePlayersWithPreroll(bool preroll)
 {
     if (!DispatchQueue::main().isCurrent()) {
-        DispatchQueue::main().sync([this, preroll] { pausePlayersWithPreroll(preroll); });
+        DispatchQueue::main().sync([this, preroll] { KavioVideoItem::pausePlayersWithPreroll(preroll); });
         return;
     }
     const bool wasPlaying = isPlaying();
@@ -325,8 +326,8 @@ void KavioVideoItem::pausePlayersWithPreroll(bool preroll)
             });
         }
     }
-    if ((audioPlayer_ || loopHelperAudioPlayer_) && wasPlaying) {
-        for (const auto& audio : {audioPlayer_, loopHelperAudioPlayer_})
+    if ((audioPlayer() || loopHelperAudioPlayer_) && wasPlaying) {
+        for (const auto& audio : {audioPlayer(), loopHelperAudioPlayer_})
             if (audio)
                 audio->stop();
         if (preroll) {

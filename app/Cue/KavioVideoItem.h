@@ -143,6 +143,10 @@ public:
     virtual void setCurrentTime(double seconds) = 0;
     // Lets go of the device and the file; the player is not used again.
     virtual void removeResources() = 0;
+    // Clock-driven sequencing
+    // The player node's volume, handed to the output streamers when the cue takes over or
+    // crosses in. Any thread: the clock thread reads it.
+    virtual float volume() const = 0;
 };
 
 // What the cue's layer renderer is made with; the renderer is made from these by the cue's frame
@@ -601,9 +605,10 @@ public:
     void setTogglesBoxSize(const QSizeF& size) { togglesBoxSize_ = size; }
 
     // --- Audio player and recorded sources (main thread) ---------------------------------------
-    // The audio player in use; nullptr while the cue has none.
-    std::shared_ptr<KavioCueAudioPlayer> audioPlayer() const { return audioPlayer_; }
-    void setAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { audioPlayer_ = std::move(player); }
+    // The audio player in use; nullptr while the cue has none. Read on any thread (the clock
+    // thread hands its volume and mapping to the output streamers); set on the main thread.
+    std::shared_ptr<KavioCueAudioPlayer> audioPlayer() const { return audioPlayer_.load(); }
+    void setAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { audioPlayer_.store(std::move(player)); }
     std::shared_ptr<KavioRecordedSource> browserSource() const { return browserSource_; }
     void setBrowserSource(std::shared_ptr<KavioRecordedSource> source) { browserSource_ = std::move(source); }
     std::shared_ptr<KavioRecordedSource> windowSource() const { return windowSource_; }
@@ -1011,7 +1016,7 @@ public:
     // The tick's step for cues without a media clock; also advances the next cue's non-movie
     // time while it plays in this cue's transition (into the first cue of the list always, into
     // others only outside a global transition). Clock thread or main thread.
-    void increaseTimeForNonMovies(double seconds);
+    virtual void increaseTimeForNonMovies(double seconds);
     void increaseTimeForNonMoviesNonRecursively(double seconds);
     // Sets both audio players (each that exists) to media time `seconds`. Main thread.
     void setCurrentTimeOnAudioPlayers(double seconds);
@@ -1029,18 +1034,18 @@ public:
     // empty), also after a failure. Nothing without a player.
     void prerollVideoPlayer(MediaPlayer* player, std::function<void()> completed = {});
     // The cue time lies before the in point or past the out point. Any thread.
-    bool needsRewindBeforeStartPlayback() const;
+    virtual bool needsRewindBeforeStartPlayback() const;
     // The cue stands at its in point and was prerolled there. Any thread.
     bool itemIsRewindedAndPreloaded() const;
     // A web-page or window-capture cue lets its source render; others nothing.
-    void shouldStartRenderItemIfNotFileBased();
+    virtual void shouldStartRenderItemIfNotFileBased();
     // Marks the cue playing and starts its players from where they stand ("play now"): fade 1
     // unless fade-in is on, time-jump reports off, the next cue started first inside a
     // transition, the idle player of a looping cue parked at the in point unless it stands
     // there, audio fade 1 and the volume (unless a global transition runs), start time back to
     // the unshifted one when not looping, preloadedTime() indefinite. A cue whose media is
     // missing starts no player. From another thread it runs synchronously on the main queue.
-    void startPlayers();
+    virtual void startPlayers();
     // The time jumps are reported to the controller.
     bool shouldForwardTimeJumpedMessages() const { return shouldforwardtimejumpedmessages_.load(); }
 
@@ -1050,6 +1055,34 @@ public:
     virtual void fillVideoOutputOfPlayerFromCMTime(MediaPlayer& /*player*/, const MediaTime& /*time*/) {}
     // TODO(cue frames): the current frame source repairs its read-ahead after a pause.
     virtual void fillVideoOutputAfterPauseIfNeeded() {}
+
+    // --- Clock-driven sequencing: what the controller's tick and clock handlers call ----------
+    // Any thread unless said: the tick runs on the clock thread (internal clock) or the main
+    // thread (following timecode).
+    // Marks the cue current or not; the row's title follows on the main queue.
+    void markAsCurrent(bool current);
+    // The camera cue that plays next is marked secondary.
+    // TODO(live sources): register the device as the camera manager's secondary device.
+    void setIsSecondaryCamera(bool secondary) { isSecondaryCamera_.store(secondary); }
+    // Where on the line the transition of the current pass starts; "" without a transition.
+    virtual QString transitionStartSMPTETime() const;
+    // The current audio player's channel mapping; empty without a player.
+    QList<int> channelMapping() const;
+    // The current audio player's volume; 0 without a player.
+    float audioPlayerVolume() const;
+    // Loop decisions: another pass follows this one; this is the last pass of a looping cue;
+    // a loop was taken since the last rewind.
+    bool shouldLoop() const
+    {
+        return loopCount() == KavioLoopCountEndless || loopCounter() + 1 < std::uint64_t(std::int64_t(loopCount()));
+    }
+    bool isLastLoop() const { return isLooping() && loopCounter() == std::uint64_t(std::int64_t(loopCount() - 1)); }
+    bool wasLooping() const { return loopCounter() != 0; }
+    // TODO(looping): one more pass; the swap of the player sets; the row after start and stop.
+    virtual void handleLooping();
+    virtual void switchPlayersOnLoop();
+    virtual void setUIStateAfterPlayback();
+    virtual void setUIStateAfterStop();
 
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
@@ -1108,7 +1141,8 @@ private:
 
     // Timing
     KavioSeqLocked<MediaTime> inTime_, outTime_, thumbTime_, itemStartCMTime_, preloadedTime_;
-    KavioLockedValue<QString> itemStartSMPTETime_, itemEndSMPTETime_, originalItemStartSMPTETime_;
+    // Compared by the clock thread every frame: read without a lock.
+    KavioSnapshotCell<QString> itemStartSMPTETime_, itemEndSMPTETime_, originalItemStartSMPTETime_;
     std::atomic<float> itemDuration_{0.0f}, durationOfNonMovies_{0.0f}, cachedGoodDurationWhenMissing_{0.0f};
     std::atomic<std::int32_t> autoAlignToDuration_{0};
     std::atomic<std::int64_t> playbackRateAsPercent_{0};
@@ -1168,7 +1202,7 @@ private:
     KavioRowButton gotoTargetButton_{0, false, true, {}, {}, {}};
     KavioRowButton colorTagButton_{0, true, true, {}, {}, {}};
     QSizeF togglesBoxSize_;
-    std::shared_ptr<KavioCueAudioPlayer> audioPlayer_;
+    KavioSnapshotCell<std::shared_ptr<KavioCueAudioPlayer>> audioPlayer_;
     std::shared_ptr<KavioRecordedSource> browserSource_, windowSource_;
 
     // Media loading

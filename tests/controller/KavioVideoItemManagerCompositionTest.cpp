@@ -100,7 +100,10 @@ public:
 // The steps other concerns own, counted.
 class CountingController : public KavioVideoItemManager {
 public:
-    explicit CountingController(UserDefaults& defaults) : KavioVideoItemManager(defaults) {}
+    CountingController(UserDefaults& defaults, std::shared_ptr<QVTClockTimeSource> source)
+        : KavioVideoItemManager(defaults, std::move(source))
+    {
+    }
     void stopTransitionToItem() override { ++transitionStops; }
     void processFadeOut() override { ++fadeOutSteps; }
     void processFadeIn() override { ++fadeInSteps; }

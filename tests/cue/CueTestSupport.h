@@ -136,6 +136,7 @@ public:
     void videoItemsUpdated(const KavioVideoItemListSnapshot&) override {}
     void loadPreferenceItems() override {}
     void handlePlayingRelatedOptions() override {}
+    void handlePlayheadChangedRelatedOptions() override {}
     void undoChangeGotoItem(const QString&, const QString&) override {}
 };
 
@@ -186,6 +187,7 @@ public:
     double seconds = 0.0;
     int fileChannels = 2;
     float rate = 1.0f;
+    float gain = 1.0f;
     int stops = 0;
     bool released = false;
 
@@ -198,6 +200,7 @@ public:
     QList<double> times;  // every setCurrentTime, in order
     void play() override { ++plays; }
     void setCurrentTime(double time) override { times << time; }
+    float volume() const override { return gain; }
 
     QList<int> channelMapping() const override { return mapping; }
     int deviceChannels() const override { return channels; }

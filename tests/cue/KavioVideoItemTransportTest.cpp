@@ -375,11 +375,12 @@ TEST(KavioVideoItemTransport, TimeLeftOnTheClocksFrameGridNeverBelowZeroWithATra
     plain.cue->setItemDuration(10.0f);
     plain.cue->increaseTimeForNonMovies(4.0);
     EXPECT_EQ(plain.cue->currentTimeSMPTE(), "00:00:04:00");
-    EXPECT_EQ(plain.cue->timeLeftSMPTE(), "-00:00:06:00");
-    EXPECT_DOUBLE_EQ(plain.cue->timeLeftUntilEndOrTransition(), 6.0);
+    // Counted to the start of the last frame (the cue's end on the line).
+    EXPECT_EQ(plain.cue->timeLeftSMPTE(), "-00:00:05:24");
+    EXPECT_NEAR(plain.cue->timeLeftUntilEndOrTransition(), 5.96, 1e-9);
     plain.cue->setHasTransition(true);
     plain.cue->setTransitionTime(2.0);
-    EXPECT_DOUBLE_EQ(plain.cue->timeLeftUntilEndOrTransition(), 4.0);
+    EXPECT_NEAR(plain.cue->timeLeftUntilEndOrTransition(), 3.96, 1e-9);
     plain.cue->setTransitionTime(8.0);
     EXPECT_DOUBLE_EQ(plain.cue->timeLeftUntilEndOrTransition(), 0.0);
 }
