@@ -563,7 +563,6 @@ QImage KavioVideoOutputObject::drawTestCard(QSizeF size, std::uint64_t paddingX,
         return card;
     card.fill(QColor::fromRgbF(1.0 / 3.0, 1.0 / 3.0, 1.0 / 3.0));
     QPainter painter(&card);
-    painter.setRenderHint(QPainter::Antialiasing);
     QPen pen(Qt::white, 2);
     painter.setPen(pen);
     for (double x : {px + 0.5, px + 0.5 + (w - 1) / 2, px + w - 1})
@@ -581,6 +580,7 @@ QImage KavioVideoOutputObject::drawTestCard(QSizeF size, std::uint64_t paddingX,
 
     pen.setWidth(2);
     painter.setPen(pen);
+    painter.setRenderHint(QPainter::Antialiasing);  // lines stay crisp on their pixels, circles smooth
     const double corner = w / 8;  // radius of the corner circles (diameter w / 4)
     for (QPointF c : {QPointF(px, py), QPointF(px + w, py), QPointF(px, py + h), QPointF(px + w, py + h)})
         painter.drawEllipse(c, corner, corner);
