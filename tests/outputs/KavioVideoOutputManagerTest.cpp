@@ -403,3 +403,67 @@ TEST(KavioEDIDTest, ReadsTheIdentityAndTheProductName)
 }
 
 }  // namespace
+
+namespace {
+
+// The render-method choice on a real render clock, with Qt's screens.
+class KavioRenderMethodTest : public KavioVideoOutputManagerTest {
+protected:
+    void SetUpWithDevice() override
+    {
+        KavioVideoOutputManagerTest::SetUpWithDevice();
+        videoManager->clock = std::make_shared<KavioRenderClock>();
+        videoManager->clock->setDelegate(passes);
+        outputs = std::make_unique<KavioVideoOutputManager>(*manager, nullptr);
+        outputs->setVideoManager(videoManager);
+        outputs->initManager();  // starts the display link: changes now wait for a pass
+        grid(1, 2);
+        ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return outputs->renderAllowed(); }, 10));
+        ASSERT_EQ(outputs->outputObjects().size(), 2u);
+    }
+    struct Passes : KavioRenderClockDelegate {
+        bool renderIfCanAtTime(double) override { return true; }
+    };
+    std::shared_ptr<Passes> passes = std::make_shared<Passes>();
+    void TearDown() override
+    {
+        outputs.reset();
+        videoManager->clock.reset();
+    }
+    KavioRenderClock& clock() { return *videoManager->clock; }
+};
+
+TEST_F(KavioRenderMethodTest, TheFirstRateOfAnNDIOutputDecidesEvenOffline)
+{
+    const GpuTime rates[] = {{25, 1, 0}, {50, 1, 0}};
+    for (std::size_t i = 0; i < 2; ++i) {
+        auto output = outputs->outputObjects()[i];
+        output->setVideoOutputType(KavioVideoOutputTypeNDI);
+        output->setFramerate(rates[i]);
+    }
+    outputs->outputObjects()[0]->setIsOnline(false);
+    outputs->checkOutputsForBestRenderMethod();
+    EXPECT_FALSE(clock().isRenderingForScreens());
+    EXPECT_EQ(clock().renderingFPS(), 25);
+}
+
+TEST_F(KavioRenderMethodTest, WithoutARateADisplayLinkRunsAndIsOnlyMovedAfterwards)
+{
+    for (const auto& output : outputs->outputObjects())
+        output->setIsOnline(false);
+    outputs->checkOutputsForBestRenderMethod();
+    EXPECT_TRUE(clock().isRenderingForScreens());
+    EXPECT_FALSE(clock().isStopped());
+    EXPECT_GT(clock().renderingFPS(), 0);
+
+    // An online frame-sharing output has no display: still the main screen, the link moved.
+    auto output = outputs->outputObjects()[1];
+    output->setIsOnline(true);
+    output->setVideoOutputType(KavioVideoOutputTypeSyphon);
+    output->setScreenInfo({});
+    outputs->checkOutputsForBestRenderMethod();
+    EXPECT_TRUE(clock().isRenderingForScreens());
+    EXPECT_FALSE(clock().isStopped());
+}
+
+}  // namespace
