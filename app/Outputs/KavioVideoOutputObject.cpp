@@ -10,6 +10,7 @@
 #include "GpuCommandBuffer.h"
 #include "Log.h"
 #include "NotificationCenter.h"
+#include "SyphonServer.h"
 #include "UserDefaults.h"
 
 #include <QCursor>
@@ -192,14 +193,29 @@ void KavioVideoOutputObject::removeResources()
     });
     destroyTestCard();
     showCursorIfHidden();
+    if (auto server = syphonserver_.exchange(nullptr))
+        server->stop();
 }
 
 void KavioVideoOutputObject::setVideoOutputType(std::int32_t type)
 {
     videoOutputType_.store(type);
     mtkView_->setVideoOutputType(type);
+    if (type == KavioVideoOutputTypeSyphon) {
+        if (!syphonserver_.load()) {
+            const QRectF frame = this->frame();
+            const QSize size = frame.isEmpty() ? QSize(1920, 1080) : frame.size().toSize();
+            const GpuTime rate = framerate();
+            syphonserver_.store(std::make_shared<SyphonServer>(
+                QString::asprintf("Kavio Syphon #%llu", (unsigned long long)index()), size, int(rate.timeValue),
+                int(rate.timeScale)));
+        }
+    } else if (isKnownKind(type)) {
+        if (auto server = syphonserver_.exchange(nullptr))
+            server->stop();
+    }
     // TODO(NDI and DeckLink outputs): kinds 30 and 40 make their sender or card output here and
-    // every other kind drops them; kind 20's frame-sharing server is made and dropped likewise.
+    // every other kind drops them.
 }
 
 // --- Showing ---------------------------------------------------------------------------------
@@ -390,12 +406,37 @@ void KavioVideoOutputObject::handOver(const std::shared_ptr<GpuTexture>& drawn, 
         auto output = weak.lock();
         if (!output || !output->isFullscreen())
             return;
-        if (output->videoOutputType() == KavioVideoOutputTypeSyphon)
+        if (output->videoOutputType() == KavioVideoOutputTypeSyphon) {
+            output->publishToSyphon();
             output->handleAudioOutput();
+        }
         // TODO(NDI and DeckLink outputs): kinds 30 and 40 send their audio, then the output
         // texture, to their sender or card here.
     });
     copy->commit();
+}
+
+void KavioVideoOutputObject::publishToSyphon()
+{
+    auto server = syphonserver_.load();
+    auto texture = outputTexture();
+    if (!server || !texture || texture->pixelFormat() != GpuPixelFormat::BGRA8Unorm)
+        return;
+    const QSize size(int(texture->width()), int(texture->height()));
+    if (server->size() != size) {
+        // The source follows the output's size: a new stream of the same name.
+        const QString name = server->name();
+        server->stop();
+        const GpuTime rate = framerate();
+        server = std::make_shared<SyphonServer>(name, size, int(rate.timeValue), int(rate.timeScale));
+        std::shared_ptr<SyphonServer> expected = syphonserver_.load();
+        if (!expected || !syphonserver_.compare_exchange_strong(expected, server))
+            return;  // the kind changed meanwhile
+    }
+    const std::size_t row = std::size_t(size.width()) * 4;
+    readback_.resize(row * std::size_t(size.height()));
+    if (texture->getBytes(readback_.data(), row, {0, 0, texture->width(), texture->height()}))
+        server->publishFrame(readback_.data(), row, size);
 }
 
 void KavioVideoOutputObject::handleAudioOutput()

@@ -27,6 +27,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class DispatchQueue;
 class GpuTexture;
@@ -34,6 +35,7 @@ class KavioAudioStreamersManagerInterface;
 class QVTAudioStreamer;
 class QVTMetalManager;
 class QWindow;
+class SyphonServer;
 
 enum KavioVideoOutputType : std::int32_t {
     KavioVideoOutputTypeScreen = 10,
@@ -102,6 +104,9 @@ public:
     std::uint64_t index() const { return index_.load(); }
     void setIndex(std::uint64_t index) { index_.store(index); }
     const QString& uuid() const { return uuid_; }
+    // Kind 20's frame-sharing source, or nullptr: named "Kavio Syphon #<index>" when made, it
+    // follows the output's size (remade on the GPU's thread when the size changes). Any thread.
+    std::shared_ptr<SyphonServer> syphonServer() const { return syphonserver_.load(); }
     QString screenName() const { return screenName_.load(); }
     void setScreenName(const QString& name) { screenName_.store(name); }
     KavioScreenInfo screenInfo() const { return screenInfo_.load(); }
@@ -208,6 +213,7 @@ public:
 
 private:
     void handOver(const std::shared_ptr<GpuTexture>& drawn, QSizeF size);
+    void publishToSyphon();
     void showCursorIfHidden();
 
     QVTMetalManager& gpu_;
@@ -217,6 +223,8 @@ private:
     std::unique_ptr<QWindow> window_;
     std::unique_ptr<KavioVideoOutputMTKView> mtkView_;
     std::shared_ptr<QVTAudioStreamer> audiostreamer_;  // touched on `queue`
+    std::atomic<std::shared_ptr<SyphonServer>> syphonserver_;
+    std::vector<std::uint8_t> readback_;  // the GPU thread's copy for the sink
     const bool highbitdepth_;
 
     std::atomic<std::int32_t> videoOutputType_{0};

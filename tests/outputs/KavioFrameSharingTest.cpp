@@ -1,0 +1,76 @@
+#include "OutputsTestSupport.h"
+#include "PipeWireTestServer.h"
+
+#include "Outputs/KavioVideoOutputObject.h"
+
+#include "SyphonClient.h"
+#include "SyphonServer.h"
+
+#include <atomic>
+#include <chrono>
+
+namespace {
+
+class KavioFrameSharingTest : public OutputsTest {
+protected:
+    void SetUpWithDevice() override
+    {
+        auto& session = PipeWireTestServer::shared();
+        if (!session.isRunning())
+            GTEST_SKIP() << session.reason().toStdString();
+        output = std::make_shared<KavioVideoOutputObject>(QRectF(0, 0, 64, 36), false, *manager, nullptr);
+        output->setIndex(3);
+        output->setVideoOutputType(KavioVideoOutputTypeSyphon);
+        output->orderFront();
+    }
+    void TearDown() override
+    {
+        if (output)
+            output->removeResources();
+    }
+
+    // Renders frames of `picture` until `done` or about ten seconds have passed.
+    template <typename Done>
+    bool renderUntil(const std::shared_ptr<GpuTexture>& picture, Done done)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            renderFrame([&] { output->renderWithTexture(picture, nullptr, false, {64, 36}, 0, 0); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return done();
+    }
+
+    std::shared_ptr<KavioVideoOutputObject> output;
+};
+
+TEST_F(KavioFrameSharingTest, ASourcePerOutputKeptAcrossKindChangesToItself)
+{
+    auto server = output->syphonServer();
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(server->name(), "Kavio Syphon #3");
+    EXPECT_TRUE(server->isConnected());
+    output->setIndex(5);
+    output->setVideoOutputType(KavioVideoOutputTypeSyphon);
+    EXPECT_EQ(output->syphonServer(), server);
+    EXPECT_EQ(output->syphonServer()->name(), "Kavio Syphon #3");
+
+    SyphonClient client;
+    EXPECT_TRUE(client.serverNames().contains("Kavio Syphon #3"));
+    output->setVideoOutputType(KavioVideoOutputTypeScreen);
+    EXPECT_EQ(output->syphonServer(), nullptr);
+    EXPECT_FALSE(client.serverNames().contains("Kavio Syphon #3"));
+}
+
+TEST_F(KavioFrameSharingTest, OurClientReadsTheFrames)
+{
+    SyphonClient client;
+    ASSERT_TRUE(client.connectToServer("Kavio Syphon #3"));
+    ASSERT_TRUE(renderUntil(solid(64, 36, kRed), [&] { return client.frameCount() >= 3; }))
+        << "frames read: " << client.frameCount();
+    const QImage frame = client.newestFrame();
+    ASSERT_EQ(frame.size(), QSize(64, 36));
+    EXPECT_EQ(QColor(frame.pixel(32, 18)), QColor(255, 0, 0));
+}
+
+}  // namespace
