@@ -393,53 +393,38 @@ void KavioVideoOutputManager::undoChangeEdgeBlendToState(bool on)
     undoManager_->setActionName("Toggle Edge Blending");
 }
 
-namespace {
-
-// The pattern every per-output switch follows.
-template <typename Apply>
-void toggleSetting(UndoManager& undo, QCheckBox* control, const void* target, bool on, const char* actionName,
-                   Apply apply, std::function<void(bool)> again)
+void KavioVideoOutputManager::undoToggleOutputSwitch(bool on, unsigned long screenIndex, QCheckBox* control,
+                                                     const char* actionName,
+                                                     void (KavioVideoOutputObject::*setter)(bool),
+                                                     void (KavioVideoOutputManager::*again)(bool, unsigned long))
 {
-    NotificationCenter::defaultCenter().post("ProjectHasUnsavedChanges");
-    apply(on);
+    postUnsavedChanges();
+    if (auto output = outputAtIndex(screenIndex))
+        ((*output).*setter)(on);
     control->setChecked(on);
-    undo.registerUndo(target, [again, on] { again(!on); });
-    undo.setActionName(actionName);
+    undoManager_->registerUndo(this, [this, again, on, screenIndex] { (this->*again)(!on, screenIndex); });
+    undoManager_->setActionName(actionName);
 }
-
-}  // namespace
 
 void KavioVideoOutputManager::undoToggleEnableMatteColorButton(bool on, unsigned long screenIndex)
 {
-    toggleSetting(
-        *undoManager_, controls_->enableMatteColorButton, this, on, "Toggle Enable Color Matte",
-        [&](bool state) {
-            if (auto output = outputAtIndex(screenIndex))
-                output->setColorMatteEnabled(state);
-        },
-        [this, screenIndex](bool state) { undoToggleEnableMatteColorButton(state, screenIndex); });
+    undoToggleOutputSwitch(on, screenIndex, controls_->enableMatteColorButton, "Toggle Enable Color Matte",
+                           &KavioVideoOutputObject::setColorMatteEnabled,
+                           &KavioVideoOutputManager::undoToggleEnableMatteColorButton);
 }
 
 void KavioVideoOutputManager::undoToggleEnableTimeOverlayButton(bool on, unsigned long screenIndex)
 {
-    toggleSetting(
-        *undoManager_, controls_->enableTimeOverlaysButton, this, on, "Toggle Time Overlays",
-        [&](bool state) {
-            if (auto output = outputAtIndex(screenIndex))
-                output->setTimeOverlayEnabled(state);
-        },
-        [this, screenIndex](bool state) { undoToggleEnableTimeOverlayButton(state, screenIndex); });
+    undoToggleOutputSwitch(on, screenIndex, controls_->enableTimeOverlaysButton, "Toggle Time Overlays",
+                           &KavioVideoOutputObject::setTimeOverlayEnabled,
+                           &KavioVideoOutputManager::undoToggleEnableTimeOverlayButton);
 }
 
 void KavioVideoOutputManager::undoToggleEnableSubtitlesButton(bool on, unsigned long screenIndex)
 {
-    toggleSetting(
-        *undoManager_, controls_->enableSubtitlesButton, this, on, "Toggle Subtitles / CC",
-        [&](bool state) {
-            if (auto output = outputAtIndex(screenIndex))
-                output->setSubtitlesEnabled(state);
-        },
-        [this, screenIndex](bool state) { undoToggleEnableSubtitlesButton(state, screenIndex); });
+    undoToggleOutputSwitch(on, screenIndex, controls_->enableSubtitlesButton, "Toggle Subtitles / CC",
+                           &KavioVideoOutputObject::setSubtitlesEnabled,
+                           &KavioVideoOutputManager::undoToggleEnableSubtitlesButton);
 }
 
 // --- Edge-blend neighbours -------------------------------------------------------------------

@@ -33,6 +33,7 @@
 
 class KavioAudioStreamersManagerInterface;
 class KavioOutputSetupControls;
+class QCheckBox;
 class KavioRenderClock;
 class KavioVideoItemManagerInterface;
 class QVTMetalManager;
@@ -172,6 +173,10 @@ public:
 
 private:
     void publishOutputs();
+    // The per-output switches: apply, set the control, register the opposite under the name.
+    void undoToggleOutputSwitch(bool on, unsigned long screenIndex, QCheckBox* control, const char* actionName,
+                                void (KavioVideoOutputObject::*setter)(bool),
+                                void (KavioVideoOutputManager::*again)(bool, unsigned long));
     OutputPtr outputAtIndex(unsigned long index) const;
     OutputPtr neighbour(const OutputPtr& output, int dRow, int dCol) const;
     void setRenderResolution(QSizeF size);

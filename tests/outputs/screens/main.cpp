@@ -1,20 +1,9 @@
-#include "GpuTestDevice.h"
+#include "OutputsTestMain.h"
 #include "TwoScreenXvfb.h"
 
-#include "Support/KavioAlert.h"
+#include <QString>
 
-#include <QApplication>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <cstring>
-
-std::shared_ptr<GpuDevice>& GpuTestDevice::device()
-{
-    static std::shared_ptr<GpuDevice> device;
-    return device;
-}
+#include <cstdlib>
 
 // Why the two-screen server is missing; empty when it runs.
 QString& twoScreenSkipReason()
@@ -25,29 +14,15 @@ QString& twoScreenSkipReason()
 
 int main(int argc, char** argv)
 {
-    bool listing = false;
-    for (int i = 1; i < argc; ++i)
-        listing = listing || std::strcmp(argv[i], "--gtest_list_tests") == 0;
-    testing::InitGoogleTest(&argc, argv);
-    QTemporaryDir config;
-    setenv("XDG_CONFIG_HOME", config.path().toUtf8().constData(), 1);
     TwoScreenXvfb server;
-    const QString display = listing ? QString() : server.start();
-    if (display.isEmpty()) {
-        twoScreenSkipReason() = listing ? "listing" : server.reason();
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    } else {
+    return runOutputSuites(argc, argv, [&](bool listing) {
+        const QString display = listing ? QString() : server.start();
+        if (display.isEmpty()) {
+            twoScreenSkipReason() = listing ? "listing" : server.reason();
+            return false;
+        }
         setenv("DISPLAY", display.toUtf8().constData(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
-    }
-    int result = 0;
-    {
-        QApplication app(argc, argv);
-        KavioAlert::setAnswerer([](const KavioAlertSpec&) { return KavioAlertAnswer{}; });
-        if (!display.isEmpty())
-            GpuTestDevice::device() = GpuDevice::createSystemDefaultDevice();
-        result = RUN_ALL_TESTS();
-        GpuTestDevice::device().reset();
-    }
-    return result;
+        return true;
+    });
 }
