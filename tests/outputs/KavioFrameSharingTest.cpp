@@ -6,6 +6,11 @@
 #include "SyphonClient.h"
 #include "SyphonServer.h"
 
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
 #include <atomic>
 #include <chrono>
 
@@ -71,6 +76,35 @@ TEST_F(KavioFrameSharingTest, OurClientReadsTheFrames)
     const QImage frame = client.newestFrame();
     ASSERT_EQ(frame.size(), QSize(64, 36));
     EXPECT_EQ(QColor(frame.pixel(32, 18)), QColor(255, 0, 0));
+}
+
+TEST_F(KavioFrameSharingTest, AGStreamerPipelineReadsAFrame)
+{
+    const QString gst = QStandardPaths::findExecutable("gst-launch-1.0");
+    if (gst.isEmpty())
+        GTEST_SKIP() << "gst-launch-1.0 is not installed (package gstreamer1.0-tools)";
+    QProcess inspect;
+    inspect.start(QStandardPaths::findExecutable("gst-inspect-1.0"), {"pipewiresrc"});
+    if (!inspect.waitForFinished(20000) || inspect.exitCode() != 0)
+        GTEST_SKIP() << "GStreamer's PipeWire element is not installed (package gstreamer1.0-pipewire)";
+    QTemporaryDir dir;
+    const QString file = dir.filePath("frame.bgra");
+    QProcess reader;
+    reader.setProcessChannelMode(QProcess::MergedChannels);
+    reader.start(gst, {"pipewiresrc", "target-object=Kavio Syphon #3", "num-buffers=1", "!",
+                       "video/x-raw,format=BGRA", "!", "filesink", "location=" + file});
+    ASSERT_TRUE(reader.waitForStarted());
+    // waitForFinished(0) lets the process object notice the end without an event loop.
+    const bool read = renderUntil(solid(64, 36, kBlue), [&] {
+        return reader.waitForFinished(0) || reader.state() == QProcess::NotRunning;
+    });
+    if (!read) {
+        reader.kill();
+        reader.waitForFinished();
+    }
+    ASSERT_TRUE(read) << reader.readAll().toStdString();
+    EXPECT_EQ(reader.exitCode(), 0);
+    EXPECT_EQ(QFileInfo(file).size(), 64 * 36 * 4);
 }
 
 }  // namespace
