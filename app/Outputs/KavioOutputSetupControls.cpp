@@ -145,3 +145,10 @@ KavioOutputSetupControls::KavioOutputSetupControls(QWidget* parent)
     fullscreenMenuItem = new QAction(QStringLiteral("Video Outputs"), this);
     fullscreenMenuItem->setCheckable(true);
 }
+
+void KavioOutputSetupControls::closeEvent(QCloseEvent* event)
+{
+    if (willClose_)
+        willClose_();
+    QWidget::closeEvent(event);
+}

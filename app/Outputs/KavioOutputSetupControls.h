@@ -9,6 +9,8 @@
 #include <QVariant>
 #include <QWidget>
 
+#include <functional>
+
 class QAction;
 class QCheckBox;
 class QLineEdit;
@@ -45,6 +47,8 @@ private:
 class KavioOutputSetupControls : public QWidget {
 public:
     explicit KavioOutputSetupControls(QWidget* parent = nullptr);
+    // Called when the window closes.
+    void setWillClose(std::function<void()> willClose) { willClose_ = std::move(willClose); }
 
     KavioOutputPopUp* renderingBitDepth;
     KavioOutputPopUp* screensPopup;
@@ -68,4 +72,10 @@ public:
     QPushButton* fullscreenErrorButton;
     QPushButton* restartNeededAlertButton;
     QAction* fullscreenMenuItem;  // checkable
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    std::function<void()> willClose_;
 };

@@ -2,6 +2,7 @@
 
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "Outputs/KavioOutputSetupControls.h"
+#include "Rendering/KavioOverlayFontManager.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Rendering/KavioRenderingSupport.h"
 #include "Support/KavioAlert.h"
@@ -36,6 +37,7 @@ KavioVideoOutputManager::KavioVideoOutputManager(QVTMetalManager& gpu,
     , renderedOutputs_(std::make_shared<const OutputList>())
 {
     renderresolution_.store(KavioRenderingSupport::packSize(QSizeF(1920, 1080)));
+    controls_->setWillClose([this] { windowWillClose(); });
     // The rendering thread reads these two switches every frame.
     QObject::connect(controls_->spanModeButton, &QCheckBox::toggled, [this](bool on) { spanMode_.store(on); });
     QObject::connect(controls_->testCardButton, &QCheckBox::toggled, [this](bool on) { testCard_.store(on); });
@@ -352,8 +354,23 @@ void KavioVideoOutputManager::renderSizeChanged()
     const QSizeF canvas = renderSize();
     controls_->setWindowTitle(
         QString::asprintf("Video Outputs - Canvas is %d x %d", int(canvas.width()), int(canvas.height())));
+    KavioOverlayFontManager::sharedManager().setOutputRenderHeight(canvas.height());
     // TODO(output editors): validateOutputs marks DeckLink tiles whose format differs from the
-    // resolution, and the overlay font manager takes the canvas height.
+    // resolution.
+}
+
+void KavioVideoOutputManager::orderFrontVideoOutputSetupWindow()
+{
+    undoManager_->disableUndoRegistration();
+    controls_->show();
+    controls_->raise();
+    controls_->activateWindow();
+    undoManager_->enableUndoRegistration();
+}
+
+void KavioVideoOutputManager::windowWillClose()
+{
+    undoManager_->removeAllActions();
 }
 
 // --- Render method ---------------------------------------------------------------------------

@@ -92,6 +92,9 @@ public:
     void changeRenderingBitDepth();
     void renderSizeChanged();
     QString setupWindowTitle() const;
+    // The set-up window comes to the front (no undo step); closing it forgets its undo steps.
+    void orderFrontVideoOutputSetupWindow();
+    void windowWillClose();
 
     // --- The record ---
     QVariantMap saveData() const;

@@ -298,6 +298,17 @@ TEST_F(KavioVideoOutputManagerTest, PerOutputSwitchesUndoWithTheirNames)
     EXPECT_EQ(outputs->undoManager().undoActionName(), "Toggle Time Overlays");
 }
 
+TEST_F(KavioVideoOutputManagerTest, ClosingTheSetUpWindowForgetsItsUndoSteps)
+{
+    outputs->orderFrontVideoOutputSetupWindow();
+    EXPECT_TRUE(ui().isVisible());
+    EXPECT_FALSE(outputs->undoManager().canUndo());
+    outputs->undoToggleEnableMatteColorButton(true, 1);
+    EXPECT_TRUE(outputs->undoManager().canUndo());
+    ui().close();
+    EXPECT_FALSE(outputs->undoManager().canUndo());
+}
+
 TEST_F(KavioVideoOutputManagerTest, OutputsOnAndOffAndTheMainDisplay)
 {
     auto output = outputs->outputObjects()[0];
