@@ -22,6 +22,8 @@
 #include <QWindow>
 #include <QtEndian>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -81,6 +83,25 @@ float getFloatLE(const QByteArray& bytes, int offset)
 }
 
 constexpr long kMaxWarpMode = 12;
+
+// Every half float as an 8-bit channel value (clamped to 0-1), made once.
+const std::array<std::uint8_t, 65536>& halfToByteTable()
+{
+    static const auto table = [] {
+        std::array<std::uint8_t, 65536> t{};
+        for (std::uint32_t h = 0; h < 65536; ++h) {
+            const int exponent = int(h >> 10) & 0x1f;
+            const int mantissa = int(h & 0x3ff);
+            float value = exponent == 0 ? float(mantissa) * std::ldexp(1.0f, -24)
+                                        : (1.0f + float(mantissa) / 1024.0f) * std::ldexp(1.0f, exponent - 15);
+            if ((h & 0x8000) || exponent == 0x1f)
+                value = (h & 0x8000) ? 0.0f : (mantissa ? 0.0f : 1.0f);
+            t[h] = std::uint8_t(std::lround(std::clamp(value, 0.0f, 1.0f) * 255.0f));
+        }
+        return t;
+    }();
+    return table;
+}
 
 bool isKnownKind(long kind)
 {
@@ -420,7 +441,7 @@ void KavioVideoOutputObject::publishToSyphon()
 {
     auto server = syphonserver_.load();
     auto texture = outputTexture();
-    if (!server || !texture || texture->pixelFormat() != GpuPixelFormat::BGRA8Unorm)
+    if (!server || !texture)
         return;
     const QSize size(int(texture->width()), int(texture->height()));
     if (server->size() != size) {
@@ -434,9 +455,25 @@ void KavioVideoOutputObject::publishToSyphon()
             return;  // the kind changed meanwhile
     }
     const std::size_t row = std::size_t(size.width()) * 4;
+    const std::size_t pixels = std::size_t(size.width()) * std::size_t(size.height());
     readback_.resize(row * std::size_t(size.height()));
-    if (texture->getBytes(readback_.data(), row, {0, 0, texture->width(), texture->height()}))
-        server->publishFrame(readback_.data(), row, size);
+    const GpuRegion whole{0, 0, texture->width(), texture->height()};
+    if (texture->pixelFormat() == GpuPixelFormat::BGRA8Unorm) {
+        if (!texture->getBytes(readback_.data(), row, whole))
+            return;
+    } else {
+        // High bit depth: half-float RGBA read back, then narrowed to the source's BGRA.
+        readbackHalves_.resize(pixels * 4);
+        if (!texture->getBytes(readbackHalves_.data(), row * 2, whole))
+            return;
+        const auto& narrow = halfToByteTable();
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const std::uint16_t* rgba = &readbackHalves_[i * 4];
+            std::uint8_t* bgra = &readback_[i * 4];
+            bgra[0] = narrow[rgba[2]], bgra[1] = narrow[rgba[1]], bgra[2] = narrow[rgba[0]], bgra[3] = narrow[rgba[3]];
+        }
+    }
+    server->publishFrame(readback_.data(), row, size);
 }
 
 void KavioVideoOutputObject::handleAudioOutput()

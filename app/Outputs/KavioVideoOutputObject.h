@@ -225,6 +225,7 @@ private:
     std::shared_ptr<QVTAudioStreamer> audiostreamer_;  // touched on `queue`
     std::atomic<std::shared_ptr<SyphonServer>> syphonserver_;
     std::vector<std::uint8_t> readback_;  // the GPU thread's copy for the sink
+    std::vector<std::uint16_t> readbackHalves_;  // the same at high bit depth, before narrowing
     const bool highbitdepth_;
 
     std::atomic<std::int32_t> videoOutputType_{0};

@@ -78,6 +78,19 @@ TEST_F(KavioFrameSharingTest, OurClientReadsTheFrames)
     EXPECT_EQ(QColor(frame.pixel(32, 18)), QColor(255, 0, 0));
 }
 
+TEST_F(KavioFrameSharingTest, HighBitDepthOutputsShareEightBitFrames)
+{
+    output->removeResources();
+    output = std::make_shared<KavioVideoOutputObject>(QRectF(0, 0, 64, 36), true, *manager, nullptr);
+    output->setIndex(4);
+    output->setVideoOutputType(KavioVideoOutputTypeSyphon);
+    output->orderFront();
+    SyphonClient client;
+    ASSERT_TRUE(client.connectToServer("Kavio Syphon #4"));
+    ASSERT_TRUE(renderUntil(solid(64, 36, kBlue), [&] { return client.frameCount() >= 1; }));
+    EXPECT_EQ(QColor(client.newestFrame().pixel(10, 10)), QColor(0, 0, 255));
+}
+
 TEST_F(KavioFrameSharingTest, AGStreamerPipelineReadsAFrame)
 {
     const QString gst = QStandardPaths::findExecutable("gst-launch-1.0");
