@@ -1,7 +1,8 @@
 #pragma once
-// What the video outputs ask of the audio streamers manager: one streamer per output, keyed by
-// the output's UUID. The streamers manager implements it; tests give a recording fake.
+// The process-wide manager of the per-output audio streamers, as the cue list controller and the
+// video outputs use it. The audio engine implements it; tests give a recording fake.
 
+#include <QList>
 #include <QString>
 
 #include <memory>
@@ -11,6 +12,14 @@ class QVTAudioStreamer;
 class KavioAudioStreamersManagerInterface {
 public:
     virtual ~KavioAudioStreamersManagerInterface() = default;
+
+    // --- Cue list controller ------------------------------------------------------------------
+    // The channel mapping of deck A (the current cue): per output channel, the 1-based source
+    // channel, 0 silent. Any thread.
+    virtual void setChannelMappingA(const QList<int>& mapping) = 0;
+    // Frame composition
+    // Where every streamer's crossfade from deck A to deck B stands, 0..1. Render thread.
+    virtual void setMixProgress(float progress) = 0;
 
     // Video outputs
     // Creates the output's streamer at 48000 Hz with the program's channel count; from then on

@@ -1,5 +1,6 @@
 #include "Clock/QVTClock.h"
 
+#include "Audio/QVTAudioInput.h"
 #include "DispatchQueue.h"
 #include "Remote/KavioNMCManager.h"
 #include "Log.h"
@@ -204,6 +205,7 @@ QVTClock::~QVTClock()
         }
     }
     delete completedHandler_.exchange(nullptr);
+    if (ltcInput_) ltcInput_->setDelegate(nullptr);
     for (MIDISource* source : {&mtcSource_, &mmcSource_, &mscSource_}) {
         for (const auto token : source->tokens) {
             source->center->removeObserver(token);
@@ -1034,6 +1036,14 @@ bool QVTClock::setLtcInputSampleRate(double deviceSampleRate)
     ltcDecoder = ltc_decoder_create(apv, kLTCQueueFrames);
     KLOG_VERBOSE("LTC decoder apv: {}", apv);
     return ltcDecoder != nullptr;
+}
+
+void QVTClock::setLtcInputNode(std::shared_ptr<QVTAudioInput> input)
+{
+    if (ltcInput_ && ltcInput_ != input) ltcInput_->setDelegate(nullptr);
+    ltcInput_ = std::move(input);
+    if (!setLtcInputSampleRate(ltcInput_ ? ltcInput_->deviceSampleRate() : 0.0) || !ltcInput_) return;
+    ltcInput_->setDelegate([this](const float* samples) { handleLTCData(samples); });
 }
 
 void QVTClock::handleLTCData(const float* samples)

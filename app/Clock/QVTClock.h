@@ -36,6 +36,7 @@
 
 class QVTMIDINode;
 typedef struct LTCDecoder LTCDecoder;
+class QVTAudioInput;
 
 // The show's frame rate, as the rate codes of MIDI time code. Frames are never dropped: the
 // drop-frame code counts 30 whole frames a second like code 3; any other code counts as 30 too.
@@ -255,6 +256,12 @@ public:
     // whether the decoder exists: only then may the input feed handleLTCData.
     // Any thread but the input's; it waits for a block being decoded.
     bool setLtcInputSampleRate(double deviceSampleRate);
+    // --- LTC audio input ---
+    // Takes the input (nullptr: none): sizes the decoder from its device sample rate and, only
+    // when a decoder exists, becomes its delegate. A previous input no longer reaches the
+    // clock once this returns. Main thread.
+    void setLtcInputNode(std::shared_ptr<QVTAudioInput> input);
+    std::shared_ptr<QVTAudioInput> ltcInputNode() const { return ltcInput_; }
     // One block of kLTCBlockSamples samples from the LTC input (only read). Only while
     // isLTCSlave: every frame decoded from it takes the lock and hands its time to
     // handleNewTimeInSlaveMode. Called by the input's thread only; it never waits: a block that
@@ -379,6 +386,7 @@ private:
     std::mutex ltcMutex_;
     LTCDecoder* ltcDecoder = nullptr;
     uint64_t ltcFrameCount = 0;  // samples written to the decoder
+    std::shared_ptr<QVTAudioInput> ltcInput_;  // main thread
 
     std::thread thread_;
     std::shared_ptr<std::atomic<bool>> threadShouldEnd_;  // shared with the thread

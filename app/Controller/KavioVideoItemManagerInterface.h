@@ -38,7 +38,8 @@ public:
     // The video output manager's render size in pixels, read afresh on every call. Any thread.
     virtual QSizeF renderSize() const = 0;
 
-    // The first cue of the list whose uid equals `uid`, or nullptr. Main thread.
+    // The first cue of the list whose uid equals `uid`, or nullptr. Any thread: the clock thread
+    // resolves goto targets through it.
     virtual std::shared_ptr<KavioVideoItem> itemWithUID(const QString& uid) const = 0;
 
     // Seconds of an SMPTE text on the master clock's timecode line. Any thread.
@@ -53,7 +54,7 @@ public:
     // controller made it. Any thread.
     virtual std::shared_ptr<QVTClock> masterClock() const = 0;
     // Seconds a still or live cue lasts when it is made (the playlist default). Any thread.
-    virtual float defaultNonMovieCueDuration() const = 0;
+    virtual double defaultNonMovieCueDuration() const = 0;
     // The output manager's setting, fixed for the process: pictures in half-float RGBA. Any thread.
     virtual bool useHighBitDepthRendering() const = 0;
     // Non-zero makes an interlaced cue's layer renderer deinterlace. Any thread.

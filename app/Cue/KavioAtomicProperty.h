@@ -88,3 +88,27 @@ private:
     mutable std::mutex mutex_;
     T value_;
 };
+
+// KavioAtomicField<T> is a plain scalar member (a button's state) that another thread may read
+// while the main thread writes it: it reads and writes like a T, copies like one, and every
+// access is a single atomic load or store.
+template <typename T>
+class KavioAtomicField {
+public:
+    KavioAtomicField(T value = T{}) : value_(value) {}  // NOLINT: converts like the T it stands for
+    KavioAtomicField(const KavioAtomicField& other) : value_(other.value_.load()) {}
+    KavioAtomicField& operator=(const KavioAtomicField& other)
+    {
+        value_.store(other.value_.load());
+        return *this;
+    }
+    KavioAtomicField& operator=(T value)
+    {
+        value_.store(value);
+        return *this;
+    }
+    operator T() const { return value_.load(); }  // NOLINT: reads like the T it stands for
+
+private:
+    std::atomic<T> value_;
+};

@@ -60,13 +60,13 @@ void KavioVideoItem::generalInit()
     transitionType_ = KavioTransitionTypeDissolve;
     cueID_ = QString();
     cueNotes_.store(QString());
-    gotoItemUID_ = QString();
+    gotoItemUID_.store(QString());
     for (auto* flag : {&hasAlpha_, &isFullRange_, &isProRes_, &isInterlaced_, &isYUV_, &isHAP_,
                        &isDeckLinkDevice_, &isSecondaryCamera_, &hasAudioChannels_})
         flag->store(false);
     preferedTransform_ = 0;
-    nextItem_.reset();
-    prevItem_.reset();
+    nextItem_.store({});
+    prevItem_.store({});
     cueNameMsg_.reset();
     cueName_ = QString();
     videoEncodedSize_.store(QSizeF(0, 0));

@@ -12,16 +12,18 @@ constexpr double kGotoTargetLabelWidth = 34.0;
 std::shared_ptr<KavioVideoItem> KavioVideoItem::gotoItem() const
 {
     const auto controller = manager();
-    if (!controller || gotoItemUID_.isEmpty())
+    const QString target = gotoItemUID_.load();
+    if (!controller || target.isEmpty())
         return nullptr;
-    return controller->itemWithUID(gotoItemUID_);
+    return controller->itemWithUID(target);
 }
 
 void KavioVideoItem::setGotoItemUID(const QString& uid)
 {
     // Only replacing one target by another is a change; the first target is not.
-    const bool targetChanged = !gotoItemUID_.isEmpty() && gotoItemUID_ != uid;
-    gotoItemUID_ = uid;
+    const QString previous = gotoItemUID_.load();
+    const bool targetChanged = !previous.isEmpty() && previous != uid;
+    gotoItemUID_.store(uid);
     if (uid.isEmpty()) {
         gotoButton_.state = 0;
         gotoButton_.enabled = false;
@@ -40,7 +42,7 @@ void KavioVideoItem::setGotoItemUID(const QString& uid)
         }
         updateGotoItemIconAndButtonIfNeeded();
         // The refresh drops a target that does not exist; its label stays hidden then.
-        if (!gotoItemUID_.isEmpty())
+        if (!gotoItemUID_.load().isEmpty())
             showGotoTargetButton();
     }
     if (targetChanged && gotoButton_.enabled && gotoButton_.state == 1)
@@ -101,7 +103,7 @@ std::shared_ptr<KavioVideoItem> KavioVideoItem::nextItemToPlay() const
 
 void KavioVideoItem::setNextItem(const std::shared_ptr<KavioVideoItem>& item)
 {
-    nextItem_ = item;
+    nextItem_.store(item);
     if (hasTransition())
         setupTransition();
     updateTransitionIcon();

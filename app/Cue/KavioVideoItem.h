@@ -8,9 +8,9 @@
 // app/KavioVideoItem/KavioVideoItem+<Concern>.cpp.
 //
 // Threads. Identity, name, index and OSC address-space operations, the record, the goto target
-// and the row's toggles run on the main thread, where the cue's row lives (a caller on another
-// thread, such as the clock asking nextItemToPlay(), goes through the main thread or the
-// controller's items queue). The adjustment setters run on their caller's thread and take no lock; a
+// and the row's toggles run on the main thread, where the cue's row lives; the links, the goto
+// target and the toggles' states are read without a lock, so the clock thread may follow
+// nextItemToPlay() every frame. The adjustment setters run on their caller's thread and take no lock; a
 // cue's values are changed from one thread at a time (its feedback messages are shared state).
 // Properties that the render and clock threads read while the main thread writes them are
 // atomic: scalars are std::atomic, media times, sizes and the crop are sequence-locked (a
@@ -23,6 +23,7 @@
 // fade factors are kept within 0..1 and the volume at 0 or above.
 
 #include "Cue/KavioAtomicProperty.h"
+#include "Support/KavioSnapshotCell.h"
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "MediaTime.h"
 #include "Support/KavioColor.h"
@@ -45,8 +46,10 @@
 class DispatchQueue;
 class FileWatch;
 class GpuTexture;
+class KavioMetalTransitionRendererInterface;
 class MediaAsset;
 class MediaPlayer;
+class QVTCaption;
 class VideoFrame;
 struct MediaTrack;
 struct Notification;
@@ -104,8 +107,9 @@ inline const QString kKavioGotoUpImage = QStringLiteral("kavio_goto_up");
 // saves and the playback reads; the row view presents them. A disabled button refuses clicks,
 // but the cue may still set its state. Main thread only.
 struct KavioRowButton {
-    int state = 0;  // 0 off, 1 on
-    bool enabled = true;
+    // The clock thread reads the goto toggle's state and enabled through nextItemToPlay().
+    KavioAtomicField<int> state = 0;  // 0 off, 1 on
+    KavioAtomicField<bool> enabled = true;
     bool hidden = false;
     QString title;
     QString imageName;
@@ -229,7 +233,7 @@ public:
     QString cueNotes() const { return cueNotes_.load(); }
     void setCueNotes(const QString& notes) { cueNotes_.store(notes); }
     // uid of the goto target; empty for none.
-    QString gotoItemUID() const { return gotoItemUID_; }
+    QString gotoItemUID() const { return gotoItemUID_.load(); }
     std::int32_t colorTag() const { return colorTag_.load(); }
     // Stores the tag; the row's colour-tag dot shows for any tag but 0. Main thread.
     void setColorTag(std::int32_t tag);
@@ -254,12 +258,12 @@ public:
     static QString resolvedPathForPath(const QString& path);
 
     // The following cue of the list (the first one for the last cue while the playlist loops).
-    std::shared_ptr<KavioVideoItem> nextItem() const { return nextItem_.lock(); }
+    std::shared_ptr<KavioVideoItem> nextItem() const { return nextItem_.load().lock(); }
     // Set by the controller when it rebuilds the order: stores the cue weakly, re-creates the
     // transition when the cue has one, and refreshes the transition icon.
     void setNextItem(const std::shared_ptr<KavioVideoItem>& item);
-    std::shared_ptr<KavioVideoItem> prevItem() const { return prevItem_.lock(); }
-    void setPrevItem(const std::shared_ptr<KavioVideoItem>& item) { prevItem_ = item; }
+    std::shared_ptr<KavioVideoItem> prevItem() const { return prevItem_.load().lock(); }
+    void setPrevItem(const std::shared_ptr<KavioVideoItem>& item) { prevItem_.store(item); }
 
     // --- OSC address space (main thread) -------------------------------------------------------
     // Makes `identifier` (cueIDForOSC()) the cue's identifier in OSC input addresses, leaving the
@@ -633,7 +637,8 @@ public:
     //
     // A value of the wrong kind (a string for a number, a number for a string), a blob of the
     // wrong length, a NaN or infinity, a negative loop count other than the endless one, an
-    // index or PDF page below 1, a playback rate or channel count below 1, a negative fade or
+    // index or PDF page below 1, a playback rate or channel count below 1, a channel number or
+    // count above 1024 (more than any device has), a negative fade or
     // transition length, an empty uid: that key is skipped (logged where the value is of the
     // wrong kind or range) and the cue keeps the value it had; the rest of the record loads.
     void loadWithData(const QVariantMap& data);
@@ -678,7 +683,7 @@ public:
     // label names.
     void selectAndShowGotoTarget();
     // The goto target while the goto toggle is enabled and on (nullptr when it no longer
-    // resolves), else nextItem().
+    // resolves), else nextItem(). Any thread; takes no lock.
     std::shared_ptr<KavioVideoItem> nextItemToPlay() const;
 
     // --- Steps of other concerns that the record and goto run ------------------------------------
@@ -891,6 +896,59 @@ public:
     // TODO(cue frames): the cue's frame supply fills it.
     virtual std::shared_ptr<GpuTexture> helperTexture() const { return nullptr; }
 
+    // --- What the frame composition calls on a cue (render thread unless said) ------------------
+    // TODO(cue frames): the cue's frame supply fills these.
+    // A copy of the cue's current frame, or nullptr while none is available. Called inside a
+    // synchronous block on pixelBufferQueue(), where the frame source writes too.
+    virtual std::shared_ptr<const VideoFrame> pixelBufferCopy() { return nullptr; }
+    // The current frame of a Hap movie, a frame-sharing, a web-page and a window source; nullptr
+    // for none.
+    virtual std::shared_ptr<GpuTexture> hapTexture() { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> syphonSourceTexture() { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> browserSourceTexture() { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> windowSourceTexture() { return nullptr; }
+    // Draws the source picture through the cue's layer renderer (geometry, colour, opacity x
+    // fade x master fader) into displayTexture(), encoding into the frame's command buffer.
+    virtual void renderLayerControlsWithMTLTexture(const std::shared_ptr<GpuTexture>& /*texture*/) {}
+    // TODO(cue transitions): the cue's transition fills these.
+    // The renderer of the cue's transition into nextItemToPlay() (this cue its source), or nullptr.
+    virtual std::shared_ptr<KavioMetalTransitionRendererInterface> transition() const { return nullptr; }
+    // How far the cue's own transition has run at the clock's time, 0..1.
+    virtual double transitionProgress() const { return 0.0; }
+    // TODO(fades): once per rendered frame, for every cue: fade levels, volumes, live-source pacing.
+    virtual void processTasksOnDisplayLink() {}
+    // TODO(cue row): the row's current-state indicator slides off (the outgoing cue) or on (the
+    // incoming cue) from direction 20 (down the list) or 10 (up) by a transition's progress 0..1.
+    virtual void animateCurrentStateOffFromDirection(int /*direction*/, float /*progress*/) {}
+    virtual void animateCurrentStateOnFromDirection(int /*direction*/, float /*progress*/) {}
+    // TODO(cue position): the position in the cue and the time left ("-" first) as SMPTE texts
+    // (null until then); rewind brings the players back to the in point.
+    virtual QString currentTimeSMPTE() const { return {}; }
+    virtual QString timeLeftSMPTE() const { return {}; }
+    virtual void rewind() {}
+    // TODO(captions of a cue): the caption to show now on the preview and on outputs, or nullptr.
+    virtual std::shared_ptr<QVTCaption> currentCaptionPreview() { return nullptr; }
+    virtual std::shared_ptr<QVTCaption> currentCaptionOutput() { return nullptr; }
+
+    // --- Timeline steps the controller calls -----------------------------------------------------
+    // Switches the transition off when its length exceeds itemDuration(), else takes the
+    // transition toggle's state.
+    virtual void validateTransition();
+    // Prepares seamless looping for a cue that plays to itself.
+    virtual void setupLoopHelper();
+    // Lets the cue's player post its time-changed notifications again.
+    virtual void allowTimeChangedNotifications();
+    // The position bar's figures in frames of the composition: where the transition starts
+    // (4294967295 for none) and the playhead.
+    virtual std::int64_t transitionStartTimeFrames() const;
+    virtual std::int64_t currentPlayhead() const;
+    // Transition state the current cue's row follows: a transition of this cue runs; this cue is
+    // inside its transition to the next cue at the clock's current time.
+    virtual bool isProcessingTransition() const;
+    virtual bool isProcessingTransitionToNextCueAtCurrentTime() const;
+    // The row's audio meter shows the cue's present level.
+    virtual void updateAudioMeter();
+
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
 
@@ -914,21 +972,23 @@ private:
     std::unique_ptr<DispatchQueue> pixelBufferQueue_;
 
     // Identity and place
-    KavioLockedValue<QString> uid_;
+    KavioSnapshotCell<QString> uid_;  // the clock thread finds goto targets by uid
     std::atomic<std::uint64_t> index_{0};
     QString cueID_;
     QString cueName_;
     KavioLockedValue<QString> displayTitle_;
     std::atomic<bool> hasCustomTitle_{false};
     KavioLockedValue<QString> cueNotes_;
-    QString gotoItemUID_;
+    // The links and the goto target are read by the clock thread (nextItemToPlay) while the
+    // controller or the main thread replaces them: read without a lock.
+    KavioSnapshotCell<QString> gotoItemUID_;
     std::atomic<std::int32_t> colorTag_{0};
     std::atomic<bool> isCollapsed_{false};
     std::atomic<int> mediaType_{0};
     KavioLockedValue<QString> mediaPath_;
     KavioLockedValue<QString> deviceUID_;
-    std::weak_ptr<KavioVideoItem> nextItem_;
-    std::weak_ptr<KavioVideoItem> prevItem_;
+    KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> nextItem_;
+    KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> prevItem_;
     QString oscAddressIdentifier_;
 
     // Media facts

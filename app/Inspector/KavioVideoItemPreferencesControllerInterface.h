@@ -1,6 +1,10 @@
 #pragma once
 // What other parts of the program ask of the cue inspector. The inspector implements this; tests
-// give a recording fake. Main thread only.
+// give a recording fake. Main thread unless said.
+
+#include "Controller/KavioVideoItemList.h"
+
+#include <QString>
 
 #include <memory>
 
@@ -14,4 +18,14 @@ public:
     virtual std::shared_ptr<KavioVideoItem> currentItem() const = 0;
     // Reloads the inspector's controls from the cue it shows.
     virtual void pullCurrentItemData() = 0;
+
+    // --- Cue list controller ------------------------------------------------------------------
+    // Takes the new list after every rebuild of the order. Called on the rebuilding thread.
+    virtual void videoItemsUpdated(const KavioVideoItemListSnapshot& items) = 0;
+    // Builds the inspector's sections; called once at start-up.
+    virtual void loadPreferenceItems() = 0;
+    // Refreshes the in, out and duration fields after the current cue or its playing state changed.
+    virtual void handlePlayingRelatedOptions() = 0;
+    // Makes the cue `targetUID` the goto target of the cue `itemUID`, as an undoable change.
+    virtual void undoChangeGotoItem(const QString& targetUID, const QString& itemUID) = 0;
 };

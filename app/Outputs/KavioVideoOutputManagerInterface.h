@@ -1,6 +1,6 @@
 #pragma once
-// What the preview's frame step asks of the video output manager. The output manager
-// implements it; tests give a recording fake.
+// What the cue list controller and the preview's frame step ask of the video output manager.
+// The output manager implements it; tests give recording fakes.
 
 #include <QSizeF>
 
@@ -12,6 +12,10 @@ class KavioVideoOutputManagerInterface {
 public:
     virtual ~KavioVideoOutputManagerInterface() = default;
 
+    // --- Cue list controller ------------------------------------------------------------------
+    // Second stage of the manager's start-up, called once by the controller's. Main thread.
+    virtual void initManager() = 0;
+
     // --- The frame step (render thread) -----------------------------------------------------
     // Every online output encodes its pass of the frame's picture into the frame's command
     // buffer; never commits.
@@ -22,6 +26,7 @@ public:
     // --- Settings (any thread) ----------------------------------------------------------------
     // The outputs' canvas in pixels.
     virtual QSizeF renderSize() const = 0;
-    // The user default "useHighBitDepthRendering", read once at start.
+    // Pictures are rendered in half-float RGBA (the user default "useHighBitDepthRendering",
+    // read once at start); fixed for the process.
     virtual bool useHighBitDepthRendering() const = 0;
 };

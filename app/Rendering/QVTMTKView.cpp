@@ -36,8 +36,8 @@ enum Phase { Compose, Outputs, Preview, Commit, Present };
 
 }  // namespace
 
-// Forwards the render clock's calls for as long as the view lives.
-class QVTMTKView::Delegate : public KavioRenderClockDelegate {
+// Forwards the render clock's and the cue list controller's calls for as long as the view lives.
+class QVTMTKView::Delegate : public QVTMTKViewInterface {
 public:
     explicit Delegate(QVTMTKView* view)
         : view_(view)
@@ -48,6 +48,7 @@ public:
         QVTMTKView* view = view_.load();
         return view && view->renderIfCanAtTime(time);
     }
+    std::uint64_t maxRenderSize() const override { return QVTMTKView::maxRenderSize(); }
     void detach() { view_.store(nullptr); }
 
 private:
@@ -120,7 +121,7 @@ QVTMTKView::~QVTMTKView()
         layer_->detach();
 }
 
-std::shared_ptr<KavioRenderClockDelegate> QVTMTKView::renderClockDelegate() const
+std::shared_ptr<QVTMTKViewInterface> QVTMTKView::renderClockDelegate() const
 {
     return delegate_;
 }

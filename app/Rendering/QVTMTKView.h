@@ -19,7 +19,7 @@
 // reads those flags and the two overlay defaults through atomics: the defaults are re-read on
 // the main thread at each "KavioUpdateUI". Stop the render clock before destroying the view.
 
-#include "Rendering/KavioRenderClock.h"
+#include "Rendering/QVTMTKViewInterface.h"
 
 #include <QPointF>
 #include <QSizeF>
@@ -55,8 +55,9 @@ public:
     explicit QVTMTKView(std::weak_ptr<KavioVideoItemManagerInterface> manager);
     ~QVTMTKView() override;
 
-    // What the render clock holds (weakly) as its delegate; it forwards to this view.
-    std::shared_ptr<KavioRenderClockDelegate> renderClockDelegate() const;
+    // What the render clock holds (weakly) as its delegate and the cue list controller as its
+    // preview view; it forwards to this view while the view lives.
+    std::shared_ptr<QVTMTKViewInterface> renderClockDelegate() const;
 
     // The frame step; false when nothing was rendered (project loading, no GPU). Rendering
     // thread, never the main thread.

@@ -2,6 +2,7 @@
 // compared with the JACK period. Run on demand: build with -DKAVIO_BUILD_BENCH=ON.
 
 #include "JackTestPeers.h"
+#include "JackTestServer.h"
 #include "MIDIMessageCodec.h"
 #include "QVTMIDIManager.h"
 
@@ -37,9 +38,9 @@ BENCHMARK(ParserMessages);
 
 // Wall time from the peer queuing a note to the manager posting it, per note.
 void JackReceiveLatency(benchmark::State& state) {
-    JackTestPeers::JackServer server;
-    if (!server.start()) {
-        state.SkipWithError("jackd did not start");
+    std::string reason;
+    if (!JackTestServer::ensureRunning(&reason)) {
+        state.SkipWithError(reason.c_str());
         return;
     }
     {
@@ -47,7 +48,6 @@ void JackReceiveLatency(benchmark::State& state) {
         auto manager = QVTMIDIManager::createWithBackend(makeJackMidiBackend());
         if (!peer.ok() || !manager) {
             state.SkipWithError("no JACK client");
-            server.stop();
             return;
         }
         manager->startManagerWithName("Kavio");
@@ -67,7 +67,6 @@ void JackReceiveLatency(benchmark::State& state) {
         state.counters["period_us"] =
             1e6 * jack_get_buffer_size(peer.client()) / double(jack_get_sample_rate(peer.client()));
     }
-    server.stop();
 }
 BENCHMARK(JackReceiveLatency)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(200);
 

@@ -104,7 +104,7 @@ public:
     double secondsForSMPTEString(const QString&) const override { return 0; }
     void selectAndScrollToItemAtCueID(const QString&) override {}
     std::shared_ptr<QVTClock> masterClock() const override { return nullptr; }
-    float defaultNonMovieCueDuration() const override { return 0; }
+    double defaultNonMovieCueDuration() const override { return 0; }
     bool useHighBitDepthRendering() const override { return false; }
     long deinterlaceMode() const override { return 0; }
     std::shared_ptr<KavioVideoItem> currentItem() const override { return nullptr; }

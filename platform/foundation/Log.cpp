@@ -27,8 +27,10 @@ std::shared_ptr<spdlog::logger> makeStderrLogger()
 
 std::shared_ptr<spdlog::logger>& loggerSlot()
 {
-    static std::shared_ptr<spdlog::logger> log = makeStderrLogger();
-    return log;
+    // Never destroyed: queue threads still winding down while the process exits (a socket's
+    // close report, a late completion) log after static destructors have run.
+    static auto* log = new std::shared_ptr<spdlog::logger>(makeStderrLogger());
+    return *log;
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "QVTClockTestSupport.h"
 
+#include "Audio/QVTAudioInput.h"
 #include "InProcessMidiBackend.h"
+#include "LtcTestSignal.h"
+#include "NullAudioBackend.h"
 #include "Remote/KavioNMCManager.h"
 #include "QVTMIDIManager.h"
 
@@ -450,36 +453,6 @@ namespace {
 
 constexpr double kSampleRate = 48000;
 
-// `frames` frames of LTC from the time given, as float samples at 48 kHz, padded with silence to
-// whole blocks.
-std::vector<float> encodeLTC(int fps, int h, int m, int s, int f, int frames)
-{
-    LTCEncoder* encoder = ltc_encoder_create(kSampleRate, fps, fps == 25 ? LTC_TV_625_50 : LTC_TV_525_60, LTC_USE_DATE);
-    SMPTETimecode start{};
-    std::strcpy(start.timezone, "+0000");
-    start.years = 26;
-    start.months = 12;
-    start.days = 10;
-    start.hours = uint8_t(h);
-    start.mins = uint8_t(m);
-    start.secs = uint8_t(s);
-    start.frame = uint8_t(f);
-    ltc_encoder_set_timecode(encoder, &start);
-    std::vector<ltcsnd_sample_t> buffer(ltc_encoder_get_buffersize(encoder));
-    std::vector<float> samples;
-    for (int i = 0; i < frames; ++i) {
-        ltc_encoder_encode_frame(encoder);
-        const int n = ltc_encoder_copy_buffer(encoder, buffer.data());
-        for (int k = 0; k < n; ++k) {
-            samples.push_back((float(buffer[size_t(k)]) - 128.0f) / 127.0f);
-        }
-        ltc_encoder_inc_timecode(encoder);
-    }
-    ltc_encoder_free(encoder);
-    samples.resize((samples.size() / QVTClock::kLTCBlockSamples + 1) * QVTClock::kLTCBlockSamples, 0.0f);
-    return samples;
-}
-
 }  // namespace
 
 class QVTClockLTC : public QVTClockCycles {
@@ -598,4 +571,38 @@ TEST_F(QVTClockLTC, CutSignalFreeWheelsThenStopsOrJamSyncs)
     feed(encodeLTC(25, 0, 0, 40, 0, 10));
     EXPECT_TRUE(recorder->takeNames().filter(kExtStartTimeSet).isEmpty());
     EXPECT_FALSE(clock->setLtcInputSampleRate(0));
+}
+
+TEST_F(QVTClockLTC, AudioInputFeedsTheDecoderAcrossTheMinuteInCyclesOfAnySize)
+{
+    slaveAt(QVTClockSMPTEFormat25);
+    auto backend = std::make_shared<NullAudioBackend>();
+    const AudioDeviceID device = backend->addDevice("ltc-in", "LTC In", 2, 0, kSampleRate);
+    auto input = std::make_shared<QVTAudioInput>("ltc-in", backend);
+    input->setInputChannel(1);
+    clock->setLtcInputNode(input);
+    EXPECT_EQ(clock->ltcInputNode(), input);
+
+    // LTC on the second of two interleaved channels, in cycles of 300 frames.
+    const std::vector<float> ltc = encodeLTC(25, 0, 0, 59, 0, 50);
+    constexpr uint32_t kCycle = 300;
+    std::vector<float> interleaved(kCycle * 2);
+    for (size_t start = 0; start + kCycle <= ltc.size(); start += kCycle) {
+        for (uint32_t f = 0; f < kCycle; ++f) {
+            interleaved[f * 2] = 0.9f;
+            interleaved[f * 2 + 1] = ltc[start + f];
+        }
+        const AudioCaptureBuffer buffer{interleaved.data(), 2, kCycle};
+        ASSERT_TRUE(backend->captureCycle(device, std::span(&buffer, 1)));
+        silence(kCycle);
+    }
+    EXPECT_TRUE(clock->isConnectedToSlave());
+    EXPECT_GE(clock->frameCountSMPTEString(clock->clockSMPTETime()), clock->frameCountSMPTEString("00:01:00:20"));
+
+    // Without an input nothing reaches the decoder any more.
+    clock->setLtcInputNode(nullptr);
+    recorder->take();
+    const AudioCaptureBuffer buffer{interleaved.data(), 2, kCycle};
+    for (int i = 0; i < 40; ++i) backend->captureCycle(device, std::span(&buffer, 1));
+    EXPECT_TRUE(recorder->takeNames().filter(kTimeChanged).isEmpty());
 }

@@ -103,7 +103,7 @@ public:
     QList<KavioVideoItem*> replaced;
 
     std::shared_ptr<QVTClock> masterClock() const override { return clock; }
-    float defaultNonMovieCueDuration() const override { return nonMovieDuration; }
+    double defaultNonMovieCueDuration() const override { return nonMovieDuration; }
     bool useHighBitDepthRendering() const override { return highBitDepth; }
     long deinterlaceMode() const override { return deinterlace; }
     std::shared_ptr<KavioVideoItem> currentItem() const override { return current; }
@@ -123,6 +123,10 @@ public:
     int pulls = 0;
     std::shared_ptr<KavioVideoItem> currentItem() const override { return shown; }
     void pullCurrentItemData() override { ++pulls; }
+    void videoItemsUpdated(const KavioVideoItemListSnapshot&) override {}
+    void loadPreferenceItems() override {}
+    void handlePlayingRelatedOptions() override {}
+    void undoChangeGotoItem(const QString&, const QString&) override {}
 };
 
 class RecordingCue : public KavioVideoItem {
@@ -221,5 +225,42 @@ struct CueUnderTest {
         cue->setIndex(index);
         cue->rebuilds.clear();
         osc.clear();
+    }
+};
+
+// A cue under a controller, with its audio player and recorded sources when its type has them.
+struct RecordFixture {
+    RecordingOSCOutput osc;
+    std::shared_ptr<FakeKavioVideoItemManager> controller = std::make_shared<FakeKavioVideoItemManager>();
+
+    std::shared_ptr<RecordingCue> makeCue(int type, const QString& path) const
+    {
+        auto cue = std::make_shared<RecordingCue>(const_cast<RecordingOSCOutput&>(osc).sender());
+        cue->setManager(controller);
+        cue->setMediaType(type);
+        cue->setMediaPath(path);
+        cue->setIsPDF(path.endsWith(".pdf"));  // as the still loader finds it
+        if (type == KavioMediaTypeMovie || type == KavioMediaTypeAudio || type == KavioMediaTypeCamera)
+            cue->setAudioPlayer(std::make_shared<FakeAudioPlayer>());
+        if (type == KavioMediaTypeBrowser)
+            cue->setBrowserSource(std::make_shared<FakeRecordedSource>());
+        if (type == KavioMediaTypeWindow)
+            cue->setWindowSource(std::make_shared<FakeRecordedSource>());
+        return cue;
+    }
+
+    // The create request's part and the stages that follow, as the controller runs them.
+    std::shared_ptr<RecordingCue> restore(const QVariantMap& record) const
+    {
+        const int type = record.value("mediaType").toInt();
+        auto cue = makeCue(type, record.value("mediaPath").toString());
+        cue->setUid("fresh-uid");
+        cue->setIndex(7);
+        if (KavioVideoItem::isFileBasedMediaType(type))
+            cue->applyImportantDataToRestoreOnInit(record);
+        cue->loadWithData(record);
+        if (type == KavioMediaTypeMovie)
+            cue->applyCachedLoadData();
+        return cue;
     }
 };

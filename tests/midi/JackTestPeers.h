@@ -1,7 +1,7 @@
 #pragma once
-// A real JACK set-up for tests and benchmarks: a jackd on the dummy driver under a server name
-// of this process (started here, stopped by its process id), and a second JACK client, the
-// peer, that plays the other program: it sends on its port "out" and records what reaches "in".
+// The second JACK client of the MIDI tests and benchmarks, the peer, that plays the other
+// program: it sends on its port "out" and records what reaches "in". The server is the test
+// process's own (JackTestServer).
 
 #include "JackMidiBackend.h"
 
@@ -9,76 +9,12 @@
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace JackTestPeers {
 
 using Bytes = std::vector<std::uint8_t>;
-
-inline std::string jackdPath() {
-    for (const char* candidate : {"/usr/bin/jackd", "/usr/local/bin/jackd"})
-        if (access(candidate, X_OK) == 0) return candidate;
-    return {};
-}
-
-// A jackd on the dummy driver, for this process only.
-class JackServer {
-public:
-    bool start() {
-        const std::string path = jackdPath();
-        if (path.empty()) return false;
-        name_ = "kavio-midi-test-" + std::to_string(getpid());
-        setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
-        // Synchronous mode: the server waits for every client each cycle, so a client slowed
-        // down by a loaded machine delays the cycle instead of losing or repeating MIDI.
-        const char* argv[] = {path.c_str(), "-n", name_.c_str(), "--no-realtime", "--sync", "-t", "2000",
-                              "-d", "dummy", "-r", "48000", "-p", "256", nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        const int spawned = posix_spawn(&pid_, path.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) return false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (jackServerRunning()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-    void stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 300; ++i) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = 0;
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = 0;
-    }
-
-private:
-    std::string name_;
-    pid_t pid_ = 0;
-};
 
 // The other program: one output port "out" it sends on, one input port "in" it records.
 class Peer {

@@ -29,6 +29,7 @@ public:
     std::vector<std::shared_ptr<GpuTexture>> rendered;
     int presents = 0;
 
+    void initManager() override {}
     void renderWithTexture(const std::shared_ptr<GpuTexture>& texture) override { rendered.push_back(texture); }
     void presentDrawables() override { ++presents; }
     QSizeF renderSize() const override { return size; }

@@ -1,0 +1,544 @@
+#pragma once
+// KavioVideoItemManager: the cue list controller, the heart of the show. It owns the ordered
+// cues and the master clock, lays the cues end to end on the clock's timecode line, keeps the
+// selection and the current cue, and drives the neighbours of the main window through their
+// interfaces. The implementation is split by concern into KavioVideoItemManager+<Concern>.cpp
+// (Setup, Timeline, Selection; later concerns add theirs).
+//
+// Ownership: the main window's set-up creates the one controller (init) and owns it; it owns
+// the cues, the clock, the render clock, its queues and its OSC feedback messages. Neighbours
+// (managers, views, the application controller) are held weakly; controls are non-owning
+// pointers into the window, which outlives the controller's use of them.
+//
+// Threads. The cue list `items` is an immutable snapshot replaced whole: the clock, render and
+// main threads read it at any time without a lock (items()). Every change and every walk that
+// must see one consistent order runs on the serial items queue "com.kavio.itemsQueue"; an
+// operation reachable from code already on that queue finds the queue's specific value and runs
+// inline. The current cue is likewise a lock-free weak reference. Selection, layout and the
+// interface run on the main thread (called elsewhere, the selection operations re-post
+// themselves there). Scalars and flags are atomics, readable from any thread.
+
+#include "Controller/KavioVideoItemList.h"
+#include "Controller/KavioVideoItemManagerInterface.h"
+#include "Support/KavioSnapshotCell.h"
+
+#include <QPointF>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class DispatchQueue;
+class QAction;
+class KavioAudioOutputManagerInterface;
+class KavioAudioStreamersManagerInterface;
+class KavioATEMManagerInterface;
+class KavioButtonInterface;
+class KavioColorWellInterface;
+class KavioHyperDeckServerInterface;
+class KavioFrameSlots;
+class KavioItemsViewInterface;
+class KavioMetalTransitionRendererInterface;
+class KavioOverlayer;
+class KavioNDIManagerInterface;
+class KavioPopUpButtonInterface;
+class KavioRenderClock;
+class KavioSliderInterface;
+class KavioTextFieldInterface;
+class KavioVideoItemPreferencesControllerInterface;
+class KavioVideoOutputManagerInterface;
+class KavioWaveformManagerInterface;
+class AppDelegateInterface;
+class QVTClock;
+class QVTMTKViewInterface;
+class QVTMetalManager;
+class QVTOSCMessage;
+class QVTTimelineMarkerControllerInterface;
+class UserDefaults;
+struct Notification;
+
+inline const QString kKavioItemsQueueLabel = QStringLiteral("com.kavio.itemsQueue");
+inline const QString kKavioPixelBufferRenderingQueueLabel = QStringLiteral("com.dalvek.pixelbufferrendering");
+// Posted on the default centre, no object: every row deselects itself / the selection changed.
+inline const QString kKavioDeselectAllItemsNotification = QStringLiteral("DeselectAllItems");
+inline const QString kKavioSelectionChangedNotification = QStringLiteral("KavioSelectionChanged");
+// Posted on the default centre by the preview view, with itself as object, when its frame changed.
+inline const QString kKavioViewFrameDidChangeNotification = QStringLiteral("KavioViewFrameDidChange");
+// Posted on the default centre by the controller when a caption setting changed.
+inline const QString kKavioSubtitleSettingsChangedNotification = QStringLiteral("KavioSubtitleSettingsChanged");
+
+// What the main window connects before initManager(). Main thread.
+struct KavioVideoItemManagerOutlets {
+    QAction* rewindCurrentItemMenuItem = nullptr;
+    QAction* jumpToAnyPlayMenuItem = nullptr;  // used by the cue list view
+    std::weak_ptr<KavioWaveformManagerInterface> waveformManager;
+    std::weak_ptr<KavioAudioOutputManagerInterface> audioOutputManager;
+    std::weak_ptr<QVTMTKViewInterface> mtkView;
+    std::weak_ptr<KavioVideoOutputManagerInterface> videoOutputManager;
+    std::weak_ptr<KavioATEMManagerInterface> atemManager;
+    std::weak_ptr<KavioNDIManagerInterface> ndiManager;
+    std::weak_ptr<KavioItemsViewInterface> itemsView;
+    std::weak_ptr<QVTTimelineMarkerControllerInterface> markerController;
+    std::weak_ptr<KavioVideoItemPreferencesControllerInterface> itemPreferencesController;
+    // The process-wide HyperDeck-protocol server and audio streamers manager.
+    std::weak_ptr<KavioHyperDeckServerInterface> hyperDeckServer;
+    std::weak_ptr<KavioAudioStreamersManagerInterface> audioStreamersManager;
+
+    KavioSliderInterface* masterSlider = nullptr;
+    KavioButtonInterface* masterButton = nullptr;
+    KavioPopUpButtonInterface* defaultTransitionPopup = nullptr;
+    KavioPopUpButtonInterface* defaultCueViewStatePopup = nullptr;
+    KavioPopUpButtonInterface* frameratePopup = nullptr;
+    KavioPopUpButtonInterface* defaultFadeDurationPopup = nullptr;
+    KavioPopUpButtonInterface* defaultTransitionDurationPopup = nullptr;
+    KavioPopUpButtonInterface* jumpBehaviourPopup = nullptr;
+    KavioPopUpButtonInterface* panicBehaviourPopup = nullptr;
+    KavioPopUpButtonInterface* renderingDeinterlacePopup = nullptr;
+    KavioPopUpButtonInterface* playbackModeOnOpen = nullptr;
+    KavioPopUpButtonInterface* cueTimesOverlayPosition = nullptr;
+    KavioPopUpButtonInterface* cueTimesOverlaySize = nullptr;
+    KavioPopUpButtonInterface* cueTimesOverlayColor = nullptr;
+    KavioPopUpButtonInterface* subtitleOverlaySize = nullptr;
+    KavioPopUpButtonInterface* subtitleOverlayFont = nullptr;
+    KavioButtonInterface* goto10Button = nullptr;
+    KavioButtonInterface* goto20Button = nullptr;
+    KavioButtonInterface* goto30Button = nullptr;
+    KavioTextFieldInterface* startTimeField = nullptr;
+    KavioTextFieldInterface* defaultNonMovieCueDurationField = nullptr;
+    KavioTextFieldInterface* defaultBrowserSourceURLField = nullptr;
+    KavioButtonInterface* defaultToggleAudio = nullptr;
+    KavioButtonInterface* defaultToggleFadeIn = nullptr;
+    KavioButtonInterface* defaultToggleFadeOut = nullptr;
+    KavioButtonInterface* defaultToggleTransition = nullptr;
+    KavioButtonInterface* defaultTogglePauseAtBeginning = nullptr;
+    KavioButtonInterface* defaultTogglePauseAtEnd = nullptr;
+    KavioButtonInterface* defaultToggleLoop = nullptr;
+    KavioButtonInterface* defaultTogglePlaylistLoop = nullptr;
+    KavioButtonInterface* defaultTogglePlaylistTransition = nullptr;
+    KavioButtonInterface* autoStartButton = nullptr;
+    KavioButtonInterface* autoFullscreenButton = nullptr;
+    KavioColorWellInterface* subtitleOverlayBackgroundColor = nullptr;
+    KavioColorWellInterface* subtitleOverlayFontColor = nullptr;
+    KavioColorWellInterface* matteColorWell = nullptr;
+};
+
+// An atomic flag or scalar with its getter and setter, readable and writable from any thread.
+#define KAVIO_ATOMIC_PROPERTY(Type, getter, setter, initial)                                    \
+public:                                                                                         \
+    Type getter() const { return getter##_.load(); }                                            \
+    void setter(Type value) { getter##_.store(value); }                                         \
+                                                                                                \
+private:                                                                                        \
+    std::atomic<Type> getter##_{initial};
+
+class KavioVideoItemManager : public KavioVideoItemManagerInterface,
+                              public std::enable_shared_from_this<KavioVideoItemManager> {
+public:
+    // --- Set-up (main thread) -------------------------------------------------------------------
+    // The first stage: queues, defaults registered where absent, the master clock and every
+    // observation of it, the feedback messages. `Manager` lets tests observe the handlers.
+    template <typename Manager = KavioVideoItemManager>
+    static std::shared_ptr<Manager> init(UserDefaults& defaults);
+    static std::shared_ptr<KavioVideoItemManager> init();
+    // Removes the controller's observers; the clock and the queues end with it.
+    ~KavioVideoItemManager() override;
+    KavioVideoItemManager(const KavioVideoItemManager&) = delete;
+    KavioVideoItemManager& operator=(const KavioVideoItemManager&) = delete;
+
+    void setOutlets(const KavioVideoItemManagerOutlets& outlets) { outlets_ = outlets; }
+    const KavioVideoItemManagerOutlets& outlets() const { return outlets_; }
+    // The application controller; set right after initManager().
+    void setDelegate(std::weak_ptr<AppDelegateInterface> delegate) { delegate_ = std::move(delegate); }
+    std::shared_ptr<AppDelegateInterface> delegate() const { return delegate_.lock(); }
+
+    // The second stage, once the outlets are connected: settings read into the controls (absent
+    // or malformed ones written first), the transcoded-media folder, the render clock, the
+    // neighbours started, the clock thread.
+    void initManager();
+    // The last stage, at the end of launch.
+    void appLaunched();
+
+    // The media file extensions accepted, lower case; each list is built once and shared.
+    static const QStringList& supportedImageFormats();
+    static const QStringList& supportedVideoFormats();
+    static const QStringList& supportedAudioFormats();
+    // Where transcoded media go: the XDG videos folder + "/Kavio/Transcoded".
+    static QString transcodedVideosDir();
+    // The waveform manager's queue, where cues build their waveforms; nullptr while no waveform
+    // manager is connected. Any thread.
+    DispatchQueue* waveformQueue() const;
+
+    // --- Owned objects --------------------------------------------------------------------------
+    // The cues in list order: a snapshot that never changes. Any thread, lock-free.
+    KavioVideoItemListSnapshot items() const { return items_.load(); }
+    std::shared_ptr<QVTClock> masterClock() const override { return masterClock_; }
+    // The web page new browser-source cues open (playlist defaults). Any thread.
+    QString defaultBrowserSourceURL() const { return defaultBrowserSourceURL_.load(); }
+    void setDefaultBrowserSourceURL(const QString& url) { defaultBrowserSourceURL_.store(url); }
+    std::shared_ptr<KavioRenderClock> renderClock() const { return renderClock_.load(); }
+    DispatchQueue& itemsQueue() const { return *itemsQeue_; }
+    DispatchQueue& pixelBufferRenderingQueue() const { return *pixelbufferrenderingqueue_; }
+    // The four prepared feedback messages (current cue's running time, selected cue's name and
+    // ID, the pong).
+    const QVTOSCMessage& trtmsg() const { return *trtmsg_; }
+    const QVTOSCMessage& selectedcuenamemsg() const { return *selectedcuenamemsg_; }
+    const QVTOSCMessage& selectedcueidmsg() const { return *selectedcueidmsg_; }
+    const QVTOSCMessage& pongmsg() const { return *pongmsg_; }
+
+    // --- List primitives (any thread; they run on the items queue, inline when already there) ---
+    // Adds the cue at 1-based `index`: unless a project loads, every cue at that index or after
+    // moves one place down first. The order is rebuilt by the next buildItemQueue().
+    void insertItem(const std::shared_ptr<KavioVideoItem>& item, std::uint64_t index);
+    // Takes the cue out of the list; nothing when it is not in it.
+    void removeItem(const std::shared_ptr<KavioVideoItem>& item);
+    // Puts `item` where the cue at 1-based list position `position` stands, with its index;
+    // nothing for a position outside 1..n.
+    void replaceItemAtPosition(std::uint64_t position, const std::shared_ptr<KavioVideoItem>& item);
+
+    // --- Timeline ---------------------------------------------------------------------------------
+    // Orders the cues by index (stable) and lays them on the timecode line; with `changing` also
+    // renumbers and relinks them. Then hands the list to the inspector and the HyperDeck server
+    // and resends the current cue's feedback. Any thread.
+    void buildItemQueue() { buildItemQueueWithChangingItems(true); }
+    void buildItemQueueWithChangingItems(bool changing);
+    // Recomputes the times of the cues after `item` (up to the list's first cue), then the clock's
+    // maximum. The transition variant also resets their unshifted starts, realigns the current
+    // cue and marks the project changed; it does nothing for no cue. Any thread.
+    void rebuildItemTimesByLoopingItem(const std::shared_ptr<KavioVideoItem>& item);
+    void rebuildItemTimesByTransitioningItem(const std::shared_ptr<KavioVideoItem>& item);
+    // A cue's loop went on: only the clock's maximum follows. Off: the times after it are rebuilt.
+    void loopingTurnedOnOnItem(const std::shared_ptr<KavioVideoItem>& item);
+    void loopingTurnedOffOnItem(const std::shared_ptr<KavioVideoItem>& item);
+    void handleItemLoopsAfterProjectLoadOrItemsUpdated();
+    // The end of every edit: rebuild (renumbering and relinking), refresh the list view with the
+    // scroll option (see refreshItemsViewWithScrollOption), realign the clock, mark the project
+    // changed. The times-only variant keeps numbers and links and does not scroll. Main thread.
+    void handleItemsUpdatedWithScrollOption(int scrollOption) { handleItemsUpdated(scrollOption, true); }
+    void handleItemTimesUpdated() { handleItemsUpdated(0, false); }
+    // Redraws the cue's row. Main thread.
+    void refreshItem(const std::shared_ptr<KavioVideoItem>& item);
+    // The show's running time as a timecode: the last cue's end frame counted from the show's
+    // start; "00:00:00:00" for an empty list. Any thread.
+    QString projectTRT() const;
+
+    // --- Selection (main thread; selectItem, selectCurrentItem and the previous/next steps
+    // re-post themselves there from other threads) ------------------------------------------------
+    void selectItem(const std::shared_ptr<KavioVideoItem>& item);
+    void selectCurrentItem();
+    void selectPreviousCue();
+    void selectNextCue();
+    void selectItems(const KavioVideoItemList& items);
+    void selectItemsByColorTag(std::int32_t colorTag);
+    void selectAllItems();
+    // Every cue whose index lies in location..location + length, both ends included.
+    void selectItemsInPositionRange(std::uint64_t location, std::uint64_t length);
+    void deselectItemsInPositionRange(std::uint64_t location, std::uint64_t length);
+    void expandSelectionUp();
+    void expandSelectionDown();
+    void toggleSelectedItemsWithItem(const std::shared_ptr<KavioVideoItem>& item);
+    void selectAndScrollToItemAtCueID(const QString& cueID) override;
+    void checkIfNeedsToSelectNextItemToPlay();
+    // The selected and the unselected cues in list order. Any thread, also from the items queue.
+    KavioVideoItemList selectedItems() const;
+    KavioVideoItemList notSelectedItems() const;
+    // Smallest / largest index among the selected cues; -1 when none is selected. Any thread.
+    long indexOfFirstSelectedItem() const;
+    long indexOfLastSelectedItem() const;
+    // The anchor of range selection (the cue last clicked or selected by keyboard); setting it
+    // restarts the range's moving end. Main thread.
+    std::shared_ptr<KavioVideoItem> lastClickedItem() const { return lastClickedItem_.lock(); }
+    void setLastClickedItem(const std::shared_ptr<KavioVideoItem>& item);
+
+    // --- Lookups (first match in list order; exact, case-sensitive; nullptr when none). Any thread.
+    std::shared_ptr<KavioVideoItem> itemWithUID(const QString& uid) const override;
+    std::shared_ptr<KavioVideoItem> itemWithIndex(std::uint64_t index) const;
+    std::shared_ptr<KavioVideoItem> itemWithName(const QString& name) const;
+    // A cue whose cue ID equals the text wins over the cue whose index in decimal does.
+    std::shared_ptr<KavioVideoItem> itemWithCueID(const QString& cueID) const;
+    // Index of the first cue whose row contains the point; 0 when none.
+    std::uint64_t itemIndexAtLocation(const QPointF& point) const;
+    bool shouldShowColorTags() const;
+    bool isCurrentItemIsAvailableForPlayback() const;
+
+    // --- Moves and drops (main thread) -----------------------------------------------------------
+    // Moves the cue to `toIndex` (kept within 1..n): moving up it lands before the cue there,
+    // moving down after it. Rebuilds, lays out, realigns the clock, registers the move back with
+    // the window's undo manager and marks the project changed (also for an unknown uid, which
+    // moves nothing). Answers whether the position changed.
+    bool moveItemWithUID(const QString& uid, std::uint64_t toIndex);
+    // Moves the i-th uid to toIndex + i, in order.
+    void moveItemsWithUIDs(const QStringList& uids, std::uint64_t toIndex);
+    // The drop marker while files are dragged over the list: the row under the point shows it and
+    // new cues go to that row's index; elsewhere they go to the end.
+    void makeDragMarkerAtLocation(const QPointF& point);
+    std::uint64_t newCueIndex() const { return newcueindex_.load(); }
+
+    // --- Layout and scrolling, through the list view (main thread) -------------------------------
+    QPointF rearrangeItemsWithAnimation(bool animate);
+    void refreshItemsViewWithScrollOption(int option);
+    void scrollToItem(const std::shared_ptr<KavioVideoItem>& item);
+    // Scrolls to the current cue when "autoScrollToCurrentCue" is on.
+    void scrollToCurrentItemIfNeeded();
+
+    // --- The current cue --------------------------------------------------------------------------
+    // Any thread, lock-free.
+    std::shared_ptr<KavioVideoItem> currentItem() const override { return currentItem_.load().lock(); }
+    // Makes the cue (or none) current. Callable from the clock thread: it stores the cue without
+    // waiting on the items queue and touches no control there; goto buttons, throttlers,
+    // waveform, deck A's channel mapping, inspector and marker are updated through the main queue.
+    void setCurrentItem(const std::shared_ptr<KavioVideoItem>& item);
+    // The position bar shows the current cue (or a 10-second placeholder). Main thread.
+    void updateMarkerSettingsToCurrentItem();
+    // Every cue re-applies its goto target. Main thread.
+    void updateGotoItemUIDs();
+    // The inspector makes a selected cue the current cue's goto target (undoable). Main thread.
+    void setGotoOnCurrentToSelected();
+    // The rows' state views around a transition of the current cue: while it runs, the current
+    // row's state view returns to its origin and the next cue's is hidden; once the current cue
+    // is no longer crossing into the next, the next cue also refreshes its meter. The views
+    // change on the main queue. Any thread.
+    void checkIfCurrentCueIsProcessingTransitionAndHandleStateView();
+    void checkIfCurrentCueIsNotProcessingTransitionToNextCueAndHandleStateView();
+
+    // --- What cues ask (KavioVideoItemManagerInterface) -------------------------------------------
+    bool shouldEnablePauseAtEndBecauseOfOldProject() const override;
+    void setHasUnsavedChanges(bool hasUnsavedChanges) override;
+    QSizeF renderSize() const override;
+    double secondsForSMPTEString(const QString& smpte) const override;
+    bool useHighBitDepthRendering() const override;
+    KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override;
+    void stopPlaybackWithCompletedHandler(std::function<void()> handler) override;
+    void replaceItem(const std::shared_ptr<KavioVideoItem>& item) override;
+
+    // --- Handlers and steps that other concerns fill ------------------------------------------------
+    // The clock's notifications, on the posting thread.
+    virtual void processOnCurrentClockTime(const Notification& notification);
+    virtual void handleClockStart();
+    virtual void handleClockStop();
+    virtual void handleClockRewind();
+    virtual void handleExternalStartTimeSet(const Notification& notification);
+    virtual void frameRateChangedByMTC();
+    virtual void handleClockSlaveStateChanged();
+    virtual void jumpToItemByClock(const Notification& notification);
+    // A backup command of the network link; runs on the main thread.
+    virtual void handleNMCBackupCommand(const Notification& notification);
+    // "KavioCueOSCAddressSpaceChanged": resend the current or selected cue's feedback.
+    virtual void handleOSCFeedbackOnCueChanges(const Notification& notification);
+    virtual void sendCurrentCueOSCFeedback();
+    virtual void validateTransport();
+    virtual void setClockAndItemStartTimeAfterJump();
+    virtual void loadPlaylistDefaults();
+    virtual void createTextureCache();
+    virtual void handleMiddleViewResize();
+    // Stores the cue-time overlay popups' values.
+    virtual void changeCueTimesOverlay();
+    // The menu's "rewind the current cue".
+    virtual void rewindCurrentItem();
+    virtual void performGoto10();
+    virtual void performGoto20();
+    virtual void performGoto30();
+
+    // --- Frame composition (KavioVideoItemManager+Composition.cpp) ---------------------------------
+    // One composition pass at the render clock's time, inside the frame's command buffer: the
+    // cues' per-frame tasks, the master fade's step, then the current cue alone, or the two cues
+    // of a running transition (the outgoing one into slot A, the incoming one into slot B)
+    // through the transition renderer, with the audio crossfade. isRendering is on meanwhile;
+    // while a jump is pending the pass changes nothing; what a cue throws ends the pass (logged).
+    // Render thread.
+    void createCurrentTextureAtTime(double time) override;
+    // The picture of the last pass: the running transition's output, the current cue's layer,
+    // or nullptr when no cue was current. Render thread.
+    std::shared_ptr<GpuTexture> textureName() const override;
+    // Brings the cue's frame of this pass into its layer renderer: a texture source's picture
+    // directly, any other through its frame copy uploaded into slot A or B. A slot-A fetch comes
+    // first in every pass and releases both slots. Nothing for nullptr. Render thread.
+    void renderItem(const std::shared_ptr<KavioVideoItem>& item, bool isB = false);
+    // The slot textures the current pass fetched (nullptr once released). Render thread.
+    std::shared_ptr<GpuTexture> texA() const { return texA_; }
+    std::shared_ptr<GpuTexture> texB() const { return texB_; }
+    // The controller-driven crossover that is running (set by the jumps), held weakly. Any thread.
+    std::shared_ptr<KavioMetalTransitionRendererInterface> currentTransition() const { return currentTransition_.load().lock(); }
+    void setCurrentTransition(const std::shared_ptr<KavioMetalTransitionRendererInterface>& transition)
+    {
+        currentTransition_.store(transition);
+    }
+    // The overlays over the preview and the outputs: the current cue's elapsed and remaining
+    // times, a frame-rate text and its caption, as the display defaults ("displayCueTimeOverlay",
+    // "displayRenderingFPS", "displaySubtitles") and the output ask. nullptr without a current
+    // cue, for a zero size, and for an output that asks for neither times nor caption. Render
+    // thread.
+    std::shared_ptr<GpuTexture> overlayPreviewTextureForSize(QSizeF size, bool useAbsoluteSize,
+                                                             const QString& fps) override;
+    std::shared_ptr<GpuTexture> overlayOutputTextureForSize(QSizeF size, bool useAbsoluteSize, bool renderTime,
+                                                            bool renderCaption);
+    std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const override;
+    std::int32_t renderingFPS() const override;
+    // The GPU manager the frame slots and overlays render with; QVTMetalManager::sharedManager()
+    // unless set. Main thread, before createTextureCache() and the first pass (tests give theirs).
+    void setMetalManager(QVTMetalManager& manager);
+    // Settings actions (main thread): each stores its control's value and synchronises the
+    // defaults. The matte colour goes to the GPU manager (alpha 1.0); the overlay and caption
+    // settings have both overlays redrawn; the caption settings also post
+    // "KavioSubtitleSettingsChanged", and their colours reach KavioOverlayFontManager.
+    void changeMatteColor();
+    void changeSubtitlesOverlayFontSize();
+    void changeSubtitlesOverlayFont();
+    void changeSubtitlesOverlayBackgroundColor();
+    void changeSubtitlesOverlayFontColor();
+    // Steps of other concerns the pass runs.
+    // One step of the master fade out / in (transport).
+    virtual void processFadeOut();
+    virtual void processFadeIn();
+    // Ends the running crossover once its progress reached 1 (jumps).
+    virtual void stopTransitionToItem();
+    // The playhead marker follows the current cue and the meters redraw (seek). Main thread.
+    virtual void redrawPlayheadAndMeters();
+
+    // --- Scalar settings ---------------------------------------------------------------------------
+    KAVIO_ATOMIC_PROPERTY(std::int64_t, playbackMode, setPlaybackMode, 0)
+    KAVIO_ATOMIC_PROPERTY(std::int32_t, jumpBehaviour, setJumpBehaviour, 1)
+    KAVIO_ATOMIC_PROPERTY(std::int32_t, panicBehaviour, setPanicBehaviour, 10)
+    KAVIO_ATOMIC_PROPERTY(std::int32_t, defaultCueViewState, setDefaultCueViewState, 10)
+    KAVIO_ATOMIC_PROPERTY(double, defaultNonMovieCueDuration, setDefaultNonMovieCueDuration, 2.0)
+    KAVIO_ATOMIC_PROPERTY(double, defaultTransitionDuration, setDefaultTransitionDuration, 0.0)
+    KAVIO_ATOMIC_PROPERTY(std::uint64_t, maxRenderSize, setMaxRenderSize, 16384)
+    // The low byte of the deinterlace popup's tag; non-zero deinterlaces.
+    KAVIO_ATOMIC_PROPERTY(long, deinterlaceMode, setDeinterlaceMode, 0)
+
+    // --- Flags ----------------------------------------------------------------------------------
+    KAVIO_ATOMIC_PROPERTY(bool, isLoadingProject, setIsLoadingProject, false)
+    KAVIO_ATOMIC_PROPERTY(bool, isDroppingInMultipleFiles, setIsDroppingInMultipleFiles, false)
+    KAVIO_ATOMIC_PROPERTY(bool, isPlaying, setIsPlaying, false)
+    KAVIO_ATOMIC_PROPERTY(bool, isTranscoding, setIsTranscoding, false)
+    KAVIO_ATOMIC_PROPERTY(bool, undoGroupingStarted, setUndoGroupingStarted, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldFadeIn, setShouldFadeIn, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldFadeOut, setShouldFadeOut, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldPanic, setShouldPanic, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldProcessPanicBehaviour, setShouldProcessPanicBehaviour, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldRestartClockByLoop, setShouldRestartClockByLoop, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldTriggerNextItem, setShouldTriggerNextItem, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldLoadNextCueByATEM, setShouldLoadNextCueByATEM, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldRewindCueByATEM, setShouldRewindCueByATEM, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldLoadNextCueByNDI, setShouldLoadNextCueByNDI, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldRewindCueByNDI, setShouldRewindCueByNDI, false)
+    KAVIO_ATOMIC_PROPERTY(bool, isProcessingGlobalTransition, setIsProcessingGlobalTransition, false)
+    KAVIO_ATOMIC_PROPERTY(bool, willProcessingGlobalTransition, setWillProcessingGlobalTransition, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldStartClockAfterStartTimeHasBeenSet, setShouldStartClockAfterStartTimeHasBeenSet, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldStartPlaybackAfterStartTimeHasBeenSet, setShouldStartPlaybackAfterStartTimeHasBeenSet, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldStartWhenTransitionStarts, setShouldStartWhenTransitionStarts, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldStopAfterTransitionStops, setShouldStopAfterTransitionStops, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldSkipRenderingBecauseOfProcessingJump, setShouldSkipRenderingBecauseOfProcessingJump, false)
+    KAVIO_ATOMIC_PROPERTY(bool, shouldSkipIncreaseTimeBecauseOfFirstFrame, setShouldSkipIncreaseTimeBecauseOfFirstFrame, false)
+    KAVIO_ATOMIC_PROPERTY(bool, isRendering, setIsRendering, false)
+    KAVIO_ATOMIC_PROPERTY(bool, seekPerformedByGoto, setSeekPerformedByGoto, false)
+    KAVIO_ATOMIC_PROPERTY(bool, seekPerformedByFrameSteps, setSeekPerformedByFrameSteps, false)
+
+public:
+    // --- Private state other concerns use (any thread) --------------------------------------------
+    bool canJump() const { return canjump_.load(); }
+    std::uint64_t lastExpandIndex() const { return lastexpandindex_.load(); }
+
+protected:
+    explicit KavioVideoItemManager(UserDefaults& defaults);
+
+private:
+    void finishInit();
+    // Runs `body` on the items queue: inline when already there, else synchronously.
+    void onItemsQueue(const std::function<void()>& body) const;
+    void handleItemsUpdated(int scrollOption, bool itemsChanged);
+    // Start frame of the cue after `item`: its end frame + 1, less its transition.
+    std::int64_t nextStartFrameAfter(const KavioVideoItem& item) const;
+    void rebuildItemTimesAfter(const std::shared_ptr<KavioVideoItem>& item, bool transitioning);
+    void setMaxClockToLastItemEnd() const;
+    void markProjectChangedForTRT() const;
+    void postSelectionChanged() const;
+    // Deselects all, selects the cue alone, redraws it and makes it the anchor.
+    void selectAsAnchor(const std::shared_ptr<KavioVideoItem>& item);
+    void stepSelection(bool forward);
+    // Clears every cue's selection and posts "DeselectAllItems" for the rows.
+    void deselectAllItems();
+    // Off the main thread: posts `call` there (for this controller, while it lives) and answers
+    // true; on the main thread answers false and the caller goes on.
+    bool repostToMain(std::function<void(KavioVideoItemManager&)> call);
+    // The cues whose selection is `selected`, in list order, gathered on the items queue.
+    KavioVideoItemList itemsWithSelection(bool selected) const;
+    void setSelectionInPositionRange(std::uint64_t location, std::uint64_t length, bool selected);
+    // On the main queue: the current row's state view to its origin, the next row's hidden there.
+    void resetStateViews(const std::shared_ptr<KavioVideoItem>& current, bool updateNextMeter);
+    // The current cue's controls: waveform, goto buttons, throttlers, deck A's channel mapping.
+    void updateControlsForCurrentItem(const std::shared_ptr<KavioVideoItem>& item);
+    // Reads a colour default of 32 bytes; writes `fallback` when it is absent or malformed.
+    QByteArray colorDefault(const QString& key, const QByteArray& fallback) const;
+
+    UserDefaults& defaults_;
+    KavioVideoItemManagerOutlets outlets_;
+    std::weak_ptr<AppDelegateInterface> delegate_;
+
+    // Owned. items_ is replaced on the items queue only; the clock outlives every thread but its own.
+    KavioSnapshotCell<KavioVideoItemListSnapshot> items_{std::make_shared<const KavioVideoItemList>()};
+    std::shared_ptr<QVTClock> masterClock_;
+    KavioSnapshotCell<std::shared_ptr<KavioRenderClock>> renderClock_;
+    std::unique_ptr<DispatchQueue> itemsQeue_;
+    std::unique_ptr<DispatchQueue> pixelbufferrenderingqueue_;
+    std::unique_ptr<QVTOSCMessage> trtmsg_, selectedcuenamemsg_, selectedcueidmsg_, pongmsg_;
+    KavioSnapshotCell<QString> defaultBrowserSourceURL_;
+
+    // The current cue: written by setCurrentItem on any thread, read anywhere. The anchor: main thread.
+    KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> currentItem_;
+    std::weak_ptr<KavioVideoItem> lastClickedItem_;
+    KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> lastrendereditem_;  // read by the renderer
+    std::atomic<std::uint64_t> lastexpandindex_{0};
+    std::atomic<std::uint64_t> newcueindex_{1};
+    std::atomic<bool> canjump_{false};
+    // What the next clock stop belongs to, and what the last frame showed (clock control, jumps,
+    // transport, composition). Any thread.
+    std::atomic<bool> isprocessingrewind_{false}, isprocessingtemporarystop_{false};
+    std::atomic<bool> isprocessingjump_{false}, isprocessingtransitionfallback_{false};
+    std::atomic<bool> renderedglobaltransition_{false}, renderedcuetransition_{false};
+    std::atomic<bool> cachedwasplaying_{false}, cachedhandledraggingmarker_{false};
+    std::atomic<double> temprendertime_{0.0};
+    // The cue to select once the clock has stopped (clock control). Main thread.
+    std::weak_ptr<KavioVideoItem> itemToSelectAfterStop_;
+    // A running project load (project loading). Main thread.
+    std::uint64_t waitforitemstobeready_ = 0, waitforitemstobeready_loadedalready_ = 0;
+    std::uint64_t waitforitemstobeready_currentbatch_ = 0, waitforitemstobeready_messagesperitem_ = 0;
+    QStringList sortedkeysforloading_;
+    QVariantMap dataforloading_;
+    std::function<void()> loadingcompletedblock_;
+
+    std::vector<std::uint64_t> observerTokens_;  // on the clock's centre
+
+    // Frame composition. The overlayers and the GPU manager are set on the main thread before
+    // rendering; the slots are made once (appLaunched) while the render thread may run already.
+    void composeFrame(double time);
+    // Crosses T's source (slot A) into its destination (slot B) at progress p.
+    void renderTransition(KavioMetalTransitionRendererInterface& transition, float progress, bool global);
+    QVTMetalManager& metalManager() const;
+    // The shared tail of the caption settings actions.
+    void captionSettingsChanged();
+    // The display defaults the overlays follow, cached for the render thread: read at init and
+    // at every "KavioUpdateUI" (main thread).
+    void readOverlayDefaults();
+    std::atomic<bool> displayCueTimeOverlay_{false}, displayRenderingFPS_{false}, displaySubtitles_{false};
+    QVTMetalManager* metalManager_ = nullptr;
+    std::unique_ptr<KavioOverlayer> previewoverlayer_, outputoverlayer_;
+    KavioSnapshotCell<std::shared_ptr<KavioFrameSlots>> textureCache_;
+    std::shared_ptr<GpuTexture> texA_, texB_;  // render thread
+    bool passFailureLogged_ = false;            // render thread
+    KavioSnapshotCell<std::weak_ptr<KavioMetalTransitionRendererInterface>> currentTransition_;
+};
+
+#undef KAVIO_ATOMIC_PROPERTY
+
+template <typename Manager>
+std::shared_ptr<Manager> KavioVideoItemManager::init(UserDefaults& defaults)
+{
+    std::shared_ptr<Manager> manager(new Manager(defaults));
+    manager->finishInit();
+    return manager;
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The position bar's controller (playhead marker, in and out handles) as the cue list controller
+// drives it. The marker controller implements it; tests give a recording fake. Times are frames
+// of the composition (the current cue). Main thread unless said.
+
+#include <cstdint>
+
+class QVTTimelineMarkerControllerInterface {
+public:
+    virtual ~QVTTimelineMarkerControllerInterface() = default;
+
+    // --- Cue list controller ------------------------------------------------------------------
+    virtual void setEnabled(bool enabled) = 0;
+    // The in and out handles can be dragged. Any thread.
+    virtual void setThrottlersEnabled(bool enabled) = 0;
+    virtual void setIsMixing(bool mixing) = 0;
+    virtual void setCompFPS(std::uint64_t fps) = 0;
+    // Seconds.
+    virtual void setCompTime(double seconds) = 0;
+    virtual void setInTime(std::int64_t frames) = 0;
+    virtual void setTransitionStartTime(std::int64_t frames) = 0;
+    virtual void setOutTime(std::int64_t frames) = 0;
+    virtual void setMarkerTime(std::int64_t frames) = 0;
+    // In 0, out at the composition's end, no transition mark, playhead at 0.
+    virtual void addMarkerAndThrottler() = 0;
+    // x positions of the in and out handles on the waveform.
+    virtual double inPointForWaveform() const = 0;
+    virtual double outPointForWaveform() const = 0;
+    // The position bar redraws.
+    virtual void redrawMarkerView() = 0;
+};

@@ -1,0 +1,143 @@
+// The JACK backend against the test process's own `jackd -d dummy`: a peer client stands for a
+// device, recording what reaches its input ports and playing a ramp on its output port.
+
+#include "AudioBackend.h"
+#include "AudioWait.h"
+#include "JackTestServer.h"
+
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <thread>
+
+namespace {
+
+class Peer {
+public:
+    static constexpr int kInputs = 8;
+    Peer() {
+        jack_status_t status{};
+        client_ = jack_client_open("peer", JackNoStartServer, &status);
+        if (!client_) return;
+        for (int c = 0; c < kInputs; ++c)
+            in_[c] = jack_port_register(client_, ("in_" + std::to_string(c + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE,
+                                        JackPortIsInput, 0);
+        out_ = jack_port_register(client_, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(client_, &Peer::process, this);
+        jack_activate(client_);
+    }
+    ~Peer() {
+        if (!client_) return;
+        jack_deactivate(client_);
+        jack_client_close(client_);
+    }
+    bool ok() const { return client_ && out_; }
+    // The last sample each input port received.
+    float lastIn(int c) const { return last_[c].load(); }
+
+private:
+    static int process(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<Peer*>(arg);
+        for (int c = 0; c < kInputs; ++c) {
+            const float* in = static_cast<const float*>(jack_port_get_buffer(self->in_[c], frames));
+            self->last_[c].store(in[frames - 1]);
+        }
+        float* out = static_cast<float*>(jack_port_get_buffer(self->out_, frames));
+        for (jack_nframes_t f = 0; f < frames; ++f) out[f] = float(self->ramp_++ % 1000) / 1000.0f;
+        return 0;
+    }
+    jack_client_t* client_ = nullptr;
+    jack_port_t* in_[kInputs] = {};
+    jack_port_t* out_ = nullptr;
+    std::atomic<float> last_[kInputs] = {};
+    uint64_t ramp_ = 0;
+};
+
+class JackAudioBackendTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string reason;
+        if (!JackTestServer::ensureRunning(&reason)) GTEST_SKIP() << reason;
+        backend = AudioBackend::make("jack");
+        ASSERT_TRUE(backend);
+    }
+    AudioDeviceID idOf(const std::string& uid) {
+        for (const AudioDeviceInfo& d : backend->devices())
+            if (d.uid == uid) return d.id;
+        return 0;
+    }
+    std::shared_ptr<AudioBackend> backend;
+};
+
+TEST_F(JackAudioBackendTest, ClientsWithPortsAreDevicesThatComeAndGo) {
+    AudioDeviceInfo system;
+    ASSERT_TRUE(backend->deviceInfo(idOf("jack:system"), &system));
+    EXPECT_EQ(system.outputChannels, 8);
+    EXPECT_EQ(system.inputChannels, 8);
+    EXPECT_EQ(backend->defaultOutputDevice(), system.id);
+    std::atomic<int> changes{0};
+    backend->setEventHandler([&](AudioBackendEvent e) { changes += e == AudioBackendEvent::DevicesChanged; });
+    AudioDeviceID peerId = 0;
+    {
+        Peer peer;
+        ASSERT_TRUE(peer.ok());
+        ASSERT_TRUE(waitUntil([&] { return (peerId = idOf("jack:peer")) != 0; }));
+        AudioDeviceInfo info;
+        ASSERT_TRUE(waitUntil([&] { return backend->deviceInfo(peerId, &info) && info.inputChannels == 1; }));
+        EXPECT_EQ(info.outputChannels, Peer::kInputs);
+    }
+    ASSERT_TRUE(waitUntil([&] { return idOf("jack:peer") == 0; }));
+    EXPECT_GE(changes.load(), 2);
+    Peer again;
+    ASSERT_TRUE(waitUntil([&] { return idOf("jack:peer") != 0; }));
+    EXPECT_EQ(idOf("jack:peer"), peerId);
+}
+
+TEST_F(JackAudioBackendTest, EachChannelReachesItsPortAndCaptureArrives) {
+    Peer peer;
+    ASSERT_TRUE(peer.ok());
+    ASSERT_TRUE(waitUntil([&] {
+        AudioDeviceInfo info;
+        return backend->deviceInfo(idOf("jack:peer"), &info) && info.outputChannels == Peer::kInputs && info.inputChannels == 1;
+    }));
+    auto output = backend->openOutput(idOf("jack:peer"), 8, [](float* const* planes, uint32_t channels, uint32_t frames) {
+        for (uint32_t c = 0; c < channels; ++c)
+            for (uint32_t f = 0; f < frames; ++f) planes[c][f] = 0.1f * float(c + 1);
+    });
+    ASSERT_TRUE(output && output->start());
+    EXPECT_GT(output->latency(), 0.0);
+    ASSERT_TRUE(waitUntil([&] { return peer.lastIn(7) != 0.0f; }));
+    for (int c = 0; c < 8; ++c) EXPECT_FLOAT_EQ(peer.lastIn(c), 0.1f * float(c + 1)) << c;
+
+    std::atomic<uint32_t> frames{0};
+    std::atomic<bool> ramp{true};
+    double rate = 0;
+    uint32_t channels = 0;
+    std::vector<float> last;
+    auto capture = backend->openCapture(
+        idOf("jack:peer"),
+        [&](std::span<const AudioCaptureBuffer> buffers) {
+            for (const AudioCaptureBuffer& b : buffers) {
+                for (uint32_t f = 1; f < b.frames; ++f) {
+                    const float step = b.samples[f] - b.samples[f - 1];
+                    if (std::abs(step - 0.001f) > 1e-5f && b.samples[f] != 0.0f) ramp = false;
+                }
+                frames += b.frames;
+            }
+        },
+        &rate, &channels);
+    ASSERT_TRUE(capture && capture->start());
+    EXPECT_EQ(rate, 48000.0);
+    EXPECT_EQ(channels, 1u);
+    ASSERT_TRUE(waitUntil([&] { return frames.load() > 4800; }));
+    capture.reset();
+    EXPECT_TRUE(ramp.load());
+}
+
+}  // namespace
