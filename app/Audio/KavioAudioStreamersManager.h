@@ -30,10 +30,10 @@ public:
 
     // A new streamer (48000 Hz, the low 8 bits of channelCount() channels) enabled as
     // isEnabled(), replacing (and releasing) any streamer already under the UUID.
-    void createAudioStreamerWithUUID(const QString& uuid);
-    std::shared_ptr<QVTAudioStreamer> streamerWithUUID(const QString& uuid) const;
+    void createAudioStreamerWithUUID(const QString& uuid) override;
+    std::shared_ptr<QVTAudioStreamer> streamerWithUUID(const QString& uuid) const override;
     // Releases the streamer's resources and forgets it; an unknown UUID changes nothing.
-    void removeStreamerWithUUID(const QString& uuid);
+    void removeStreamerWithUUID(const QString& uuid) override;
 
     // Fan-outs: each streamer gets the same call.
     void addBufferA(const std::shared_ptr<const PcmBuffer>& buffer);

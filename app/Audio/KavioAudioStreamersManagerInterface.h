@@ -1,8 +1,13 @@
 #pragma once
-// The process-wide manager of the per-output audio streamers, as the cue list controller uses
-// it. The audio engine implements it; tests give a recording fake.
+// The process-wide manager of the per-output audio streamers, as the cue list controller and the
+// video outputs use it. The audio engine implements it; tests give a recording fake.
 
 #include <QList>
+#include <QString>
+
+#include <memory>
+
+class QVTAudioStreamer;
 
 class KavioAudioStreamersManagerInterface {
 public:
@@ -23,4 +28,13 @@ public:
     // Frame composition
     // Where every streamer's crossfade from deck A to deck B stands, 0..1. Render thread.
     virtual void setMixProgress(float progress) = 0;
+
+    // Video outputs
+    // Creates the output's streamer at 48000 Hz with the program's channel count; from then on
+    // the manager feeds it the cues' audio. Main thread.
+    virtual void createAudioStreamerWithUUID(const QString& uuid) = 0;
+    // Removes and releases that output's streamer. Any thread.
+    virtual void removeStreamerWithUUID(const QString& uuid) = 0;
+    // That output's streamer, or nullptr. Any thread.
+    virtual std::shared_ptr<QVTAudioStreamer> streamerWithUUID(const QString& uuid) const = 0;
 };

@@ -16,6 +16,7 @@ class KavioVideoItem;
 class KavioVideoItemPreferencesControllerInterface;
 class QVTClock;
 class KavioVideoOutputManagerInterface;
+class KavioRenderClock;
 
 class KavioVideoItemManagerInterface {
 public:
@@ -98,4 +99,16 @@ public:
     // A cue's position jumped or it was rewound and its buffers are filled again: a stopped
     // show realigns the clock on the current cue. Any thread.
     virtual void timeJumpedOnItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
+    // --- The video outputs' frame pass and safe changes -----------------------------------------
+    // The render clock, or nullptr before the controller made it. Any thread.
+    virtual std::shared_ptr<KavioRenderClock> renderClock() const { return nullptr; }
+    // The outputs' overlay of that size (pixels) with the current cue's times and caption as
+    // asked, or nullptr (no current cue, nothing asked, zero size). Rendering thread.
+    virtual std::shared_ptr<GpuTexture> overlayOutputTextureForSize(QSizeF /*size*/, bool /*useAbsoluteSize*/,
+                                                                    bool /*renderTime*/, bool /*renderCaption*/)
+    {
+        return nullptr;
+    }
+    // Whether the current cue shows captions. Rendering thread.
+    virtual bool currentItemHasCaption() const { return false; }
 };

@@ -106,8 +106,11 @@ void GpuBlitEncoder::copyFromTexture(std::shared_ptr<GpuTexture> source, const G
     }
     buffer_.record([source = std::move(source), region, destination = std::move(destination), x, y](GpuDeviceCore& core) {
         auto* gl = core.gl;
-        gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, core.framebufferFor(source->glName()));
-        gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, core.framebufferFor(destination->glName()));
+        // Both framebuffers first: making one binds it to both targets.
+        const unsigned from = core.framebufferFor(source->glName());
+        const unsigned to = core.framebufferFor(destination->glName());
+        gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, from);
+        gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to);
         gl->glDisable(GL_SCISSOR_TEST);
         gl->glBlitFramebuffer(GLint(region.x), GLint(region.y), GLint(region.x + region.width),
                               GLint(region.y + region.height), GLint(x), GLint(y), GLint(x + region.width),

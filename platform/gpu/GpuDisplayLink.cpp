@@ -7,13 +7,43 @@
 
 namespace GpuDisplays {
 
+namespace {
+
+// Position of the screen's virtual desktop among the desktops (an X server may run several X
+// screens, each its own desktop, whose outputs can share a connector name).
+int virtualDesktopIndex(const QScreen* screen)
+{
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return 0;
+    QList<QScreen*> firsts;
+    for (QScreen* s : QGuiApplication::screens()) {
+        const auto siblings = s->virtualSiblings();
+        QScreen* first = siblings.isEmpty() ? s : siblings.first();
+        if (!firsts.contains(first))
+            firsts.append(first);
+    }
+    const auto siblings = screen->virtualSiblings();
+    const int index = int(firsts.indexOf(siblings.isEmpty() ? const_cast<QScreen*>(screen) : siblings.first()));
+    return index < 0 ? 0 : index;
+}
+
+}  // namespace
+
 std::uint32_t displayIdForScreen(const QScreen* screen)
 {
-    // FNV-1a over the connector name.
+    // FNV-1a over the connector name and the virtual desktop's index.
     std::uint32_t hash = 2166136261u;
-    for (char byte : screen->name().toUtf8()) {
-        hash ^= std::uint8_t(byte);
+    auto mix = [&hash](std::uint8_t byte) {
+        hash ^= byte;
         hash *= 16777619u;
+    };
+    for (char byte : screen->name().toUtf8())
+        mix(std::uint8_t(byte));
+    const int desktop = virtualDesktopIndex(screen);
+    if (desktop > 0) {
+        mix(0);
+        for (int shift = 0; shift < 32; shift += 8)
+            mix(std::uint8_t(std::uint32_t(desktop) >> shift));
     }
     return hash == 0 ? 1 : hash;
 }

@@ -18,8 +18,9 @@ struct GpuTime {
 };
 
 namespace GpuDisplays {
-// A display's 32-bit id: derived from its connector name, so it stays the same across restarts
-// and re-arrangement; never 0.
+// A display's 32-bit id: derived from its connector name and its virtual desktop's position
+// (X screens of one server are separate desktops), so it stays the same across restarts and
+// re-arrangement; never 0.
 std::uint32_t displayIdForScreen(const QScreen* screen);
 // The screen with that id among Qt's screens, or nullptr.
 QScreen* screenForDisplayId(std::uint32_t displayId);

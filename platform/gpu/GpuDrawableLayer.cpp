@@ -3,10 +3,25 @@
 #include "GpuDevice.h"
 #include "GpuDeviceCore.h"
 #include "GpuTexture.h"
+#include "Log.h"
 
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLVersionFunctionsFactory>
+#include <QScreen>
 #include <QWindow>
+
+#include <vector>
+
+struct GpuDrawableLayer::ForeignScreen {
+    QScreen* screen = nullptr;
+    std::unique_ptr<QOpenGLContext> context;
+    QOpenGLFunctions_3_3_Core* gl = nullptr;
+    GLuint texture = 0, framebuffer = 0;
+    std::uint32_t width = 0, height = 0;
+    std::vector<std::uint8_t> pixels;  // grows with the picture, never per frame
+    // Deleting the context frees its texture and framebuffer.
+};
 
 GpuDrawable::GpuDrawable(std::shared_ptr<GpuDrawableLayer> layer, std::shared_ptr<GpuTexture> texture)
     : layer_(std::move(layer))
@@ -82,6 +97,10 @@ void GpuDrawableLayer::present(const std::shared_ptr<GpuTexture>& texture)
         QWindow* window = self->window_;
         if (!window || !window->handle())
             return;
+        if (ForeignScreen* foreign = self->foreignScreenFor(window)) {
+            self->presentOnForeignScreen(*foreign, window, *texture);
+            return;
+        }
         if (!core->context->makeCurrent(window))
             return;
         auto* gl = core->gl;
@@ -100,7 +119,77 @@ void GpuDrawableLayer::present(const std::shared_ptr<GpuTexture>& texture)
     });
 }
 
+GpuDrawableLayer::ForeignScreen* GpuDrawableLayer::foreignScreenFor(QWindow* window)
+{
+    QScreen* screen = window->screen();
+    QScreen* deviceScreen = device_->core_->context->screen();
+    if (!screen || !deviceScreen || screen->virtualSiblings().contains(deviceScreen)) {
+        foreign_.reset();
+        return nullptr;
+    }
+    if (foreign_ && foreign_->screen == screen)
+        return foreign_.get();
+    foreign_ = std::make_unique<ForeignScreen>();
+    foreign_->screen = screen;
+    foreign_->context = std::make_unique<QOpenGLContext>();
+    foreign_->context->setFormat(window->format());
+    foreign_->context->setScreen(screen);
+    if (!foreign_->context->create() || !foreign_->context->makeCurrent(window)) {
+        KLOG_ERROR("no OpenGL context for a window on screen {}", screen->name().toStdString());
+        foreign_->context.reset();
+        device_->core_->context->makeCurrent(device_->core_->surface);
+        return foreign_.get();
+    }
+    foreign_->gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(foreign_->context.get());
+    if (!foreign_->gl || !foreign_->gl->initializeOpenGLFunctions())
+        foreign_->gl = nullptr;
+    device_->core_->context->makeCurrent(device_->core_->surface);
+    return foreign_.get();
+}
+
+void GpuDrawableLayer::presentOnForeignScreen(ForeignScreen& foreign, QWindow* window, const GpuTexture& texture)
+{
+    auto* core = device_->core_.get();
+    if (!foreign.gl)
+        return;
+    const std::uint32_t w = texture.width(), h = texture.height();
+    foreign.pixels.resize(std::size_t(w) * h * 4);
+    core->gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, core->framebufferFor(texture.glName()));
+    core->gl->glReadPixels(0, 0, GLsizei(w), GLsizei(h), GL_BGRA, GL_UNSIGNED_BYTE, foreign.pixels.data());
+    if (!foreign.context->makeCurrent(window))
+        return;
+    auto* gl = foreign.gl;
+    if (foreign.texture == 0) {
+        gl->glGenTextures(1, &foreign.texture);
+        gl->glGenFramebuffers(1, &foreign.framebuffer);
+    }
+    gl->glBindTexture(GL_TEXTURE_2D, foreign.texture);
+    gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    if (foreign.width != w || foreign.height != h) {
+        gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, GLsizei(w), GLsizei(h), 0, GL_BGRA, GL_UNSIGNED_BYTE,
+                         foreign.pixels.data());
+        gl->glBindFramebuffer(GL_FRAMEBUFFER, foreign.framebuffer);
+        gl->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, foreign.texture, 0);
+        foreign.width = w, foreign.height = h;
+    } else {
+        gl->glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, GLsizei(w), GLsizei(h), GL_BGRA, GL_UNSIGNED_BYTE,
+                            foreign.pixels.data());
+    }
+    const qreal ratio = window->devicePixelRatio();
+    gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, foreign.framebuffer);
+    gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, foreign.context->defaultFramebufferObject());
+    gl->glDisable(GL_SCISSOR_TEST);
+    gl->glBlitFramebuffer(0, 0, GLint(w), GLint(h), 0, GLint(window->height() * ratio), GLint(window->width() * ratio),
+                          0, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    foreign.context->swapBuffers(window);
+    core->context->makeCurrent(core->surface);
+    presented_.fetch_add(1, std::memory_order_relaxed);
+}
+
 void GpuDrawableLayer::detach()
 {
-    device_->runOnRenderThread([this] { window_ = nullptr; });
+    device_->runOnRenderThread([this] {
+        window_ = nullptr;
+        foreign_.reset();
+    });
 }

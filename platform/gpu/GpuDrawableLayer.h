@@ -5,6 +5,10 @@
 // for the display (swap interval 0), on the GPU's own thread, after everything committed
 // before it, so what was drawn is what shows.
 //
+// A window on another X screen than the device's (X screens are separate desktops whose GL
+// objects cannot be shared) gets a context of its own on that screen: presenting then reads the
+// texture back and draws the copy there.
+//
 // Threads: make the layer and detach it on the GUI thread; take and present drawables from the
 // rendering thread. The layer reuses a ring of textures while size and format hold, so a frame
 // allocates no texture.
@@ -66,7 +70,13 @@ private:
     friend class GpuDrawable;
     void present(const std::shared_ptr<GpuTexture>& texture);
 
+    struct ForeignScreen;
+    // The window's own context when it lies on another desktop than the device; GPU thread.
+    ForeignScreen* foreignScreenFor(QWindow* window);
+    void presentOnForeignScreen(ForeignScreen& foreign, QWindow* window, const GpuTexture& texture);
+
     static constexpr int kRingSize = 3;
+    std::unique_ptr<ForeignScreen> foreign_;  // GPU thread only
     std::shared_ptr<GpuDevice> device_;
     QWindow* window_;  // read and cleared on the GPU's thread only, after creation
     std::atomic<GpuPixelFormat> format_{GpuPixelFormat::BGRA8Unorm};

@@ -204,6 +204,10 @@ struct FakeAudioStreamers : KavioAudioStreamersManagerInterface {
         volumeB = v;
     }
     void setMixProgress(float progress) override { mixProgress.push_back(progress); }
+    // The video outputs' streamers: none here.
+    void createAudioStreamerWithUUID(const QString&) override {}
+    void removeStreamerWithUUID(const QString&) override {}
+    std::shared_ptr<QVTAudioStreamer> streamerWithUUID(const QString&) const override { return nullptr; }
 };
 
 struct FakeMarkerController : QVTTimelineMarkerControllerInterface {

@@ -269,6 +269,23 @@ TEST_F(GpuRenderingTest, BlitCopiesARegion)
               (std::vector<Bgra>{zero, zero, zero, zero, zero, zero, zero, kCorners[2], kCorners[3]}));
 }
 
+TEST_F(GpuRenderingTest, BlitIntoATextureNeverDrawnInto)
+{
+    // Neither texture has been a render target yet: the copy must still read the source.
+    auto source = bgraTexture(2, 2);
+    ASSERT_TRUE(source->replaceRegion({0, 0, 2, 2}, kCorners.data(), 8));
+    auto destination = bgraTexture(2, 2);
+    const std::vector<Bgra> zeros(4, Bgra{0, 0, 0, 0});
+    ASSERT_TRUE(destination->replaceRegion({0, 0, 2, 2}, zeros.data(), 8));
+    auto buffer = queue->commandBuffer();
+    auto blit = buffer->blitCommandEncoder();
+    blit->copyFromTexture(source, {0, 0, 2, 2}, destination, 0, 0);
+    blit->endEncoding();
+    buffer->commit();
+    buffer->waitUntilCompleted();
+    EXPECT_EQ(readBgra(*destination), (std::vector<Bgra>(kCorners.begin(), kCorners.end())));
+}
+
 TEST_F(GpuRenderingTest, CompletionHandlersRunAfterTheFrameInCommitOrder)
 {
     const std::uint8_t blue[3] = {0, 128, 255};

@@ -1,0 +1,154 @@
+#include "Outputs/KavioOutputSetupControls.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QIntValidator>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+constexpr int kTagRole = Qt::UserRole + 1;
+constexpr int kObjectRole = Qt::UserRole + 2;
+}  // namespace
+
+KavioOutputPopUp::KavioOutputPopUp(QWidget* parent)
+    : QComboBox(parent)
+{
+}
+
+int KavioOutputPopUp::addItemWithTitle(const QString& title, long tag, const QVariant& representedObject)
+{
+    addItem(QString());
+    const int position = count() - 1;
+    setItemText(position, title);
+    setItemData(position, QVariant::fromValue<qlonglong>(tag), kTagRole);
+    setItemData(position, representedObject, kObjectRole);
+    return position;
+}
+
+void KavioOutputPopUp::addSeparator()
+{
+    insertSeparator(count());
+}
+
+long KavioOutputPopUp::tagAt(int position) const
+{
+    return position < 0 ? 0 : long(itemData(position, kTagRole).toLongLong());
+}
+
+QVariant KavioOutputPopUp::representedObjectAt(int position) const
+{
+    return itemData(position, kObjectRole);
+}
+
+int KavioOutputPopUp::indexOfItemWithTitle(const QString& title) const
+{
+    for (int i = 0; i < count(); ++i)
+        if (itemText(i) == title && itemData(i, kTagRole).isValid())
+            return i;
+    return -1;
+}
+
+int KavioOutputPopUp::indexOfItemWithTag(long tag) const
+{
+    for (int i = 0; i < count(); ++i)
+        if (itemData(i, kTagRole).isValid() && tagAt(i) == tag)
+            return i;
+    return -1;
+}
+
+int KavioOutputPopUp::countOfItemsWithTitle(const QString& title) const
+{
+    int n = 0;
+    for (int i = 0; i < count(); ++i)
+        n += itemText(i) == title && itemData(i, kTagRole).isValid() ? 1 : 0;
+    return n;
+}
+
+bool KavioOutputPopUp::selectItemWithTitle(const QString& title)
+{
+    const int position = indexOfItemWithTitle(title);
+    if (position >= 0)
+        setCurrentIndex(position);
+    return position >= 0;
+}
+
+bool KavioOutputPopUp::selectItemWithTag(long tag)
+{
+    const int position = indexOfItemWithTag(tag);
+    if (position >= 0)
+        setCurrentIndex(position);
+    return position >= 0;
+}
+
+KavioOutputSetupControls::KavioOutputSetupControls(QWidget* parent)
+    : QWidget(parent, Qt::Window)
+{
+    setWindowTitle(QStringLiteral("Video Outputs"));
+    auto* form = new QFormLayout(this);
+    auto popUp = [&](const QString& label) {
+        auto* p = new KavioOutputPopUp(this);
+        form->addRow(label, p);
+        return p;
+    };
+    auto check = [&](const QString& label) {
+        auto* c = new QCheckBox(label, this);
+        form->addRow(c);
+        return c;
+    };
+    auto field = [&](const QString& label, int minimum, int maximum) {
+        auto* f = new QLineEdit(this);
+        f->setValidator(new QIntValidator(minimum, maximum, f));
+        form->addRow(label, f);
+        return f;
+    };
+    renderingBitDepth = popUp(QStringLiteral("Bit depth"));
+    renderingBitDepth->addItemWithTitle(QStringLiteral("8 bit"), 0);
+    renderingBitDepth->addItemWithTitle(QStringLiteral("10 bit"), 10);
+    screensPopup = popUp(QStringLiteral("Screens"));
+    screensPopup->addItemWithTitle(QStringLiteral("1"), 0);
+    screensPopup->addItemWithTitle(QStringLiteral("2"), 2);
+    screensPopup->addItemWithTitle(QStringLiteral("3"), 3);
+    screenRowsField = field(QStringLiteral("Rows"), 1, 16);
+    screenColsField = field(QStringLiteral("Columns"), 1, 16);
+    resolutionPopup = popUp(QStringLiteral("Resolution"));
+    for (const char* title : {"1280 x 720", "1920 x 1080", "2560 x 1440", "3840 x 2160"})
+        resolutionPopup->addItemWithTitle(QString::fromLatin1(title));
+    resolutionWidthField = field(QStringLiteral("Width"), 1, 16384);
+    resolutionHeightField = field(QStringLiteral("Height"), 1, 16384);
+    currentScreenPopup = popUp(QStringLiteral("Destination"));
+    orientationPopup = popUp(QStringLiteral("Orientation"));
+    for (int degrees : {0, 90, 180, 270})
+        orientationPopup->addItemWithTitle(QString::number(degrees) + QChar(0x00B0), degrees);
+    warpTypePopup = popUp(QStringLiteral("Warp"));
+    warpTypePopup->addItemWithTitle(QStringLiteral("Corners"), 0);
+    for (int mode = 1; mode <= 12; ++mode) {
+        const int cells = mode * 8 + 1;
+        warpTypePopup->addItemWithTitle(QStringLiteral("%1 x %1").arg(cells), mode);
+    }
+    spanModeButton = check(QStringLiteral("Span"));
+    edgeBlendEnableButton = check(QStringLiteral("Edge blending"));
+    testCardButton = check(QStringLiteral("Test card"));
+    enableMatteColorButton = check(QStringLiteral("Matte colour"));
+    enableTimeOverlaysButton = check(QStringLiteral("Time overlay"));
+    enableSubtitlesButton = check(QStringLiteral("Subtitles / CC"));
+    disableDisplayMirroringButton = check(QStringLiteral("Disable display mirroring"));
+    disableMouseCursorHideButton = check(QStringLiteral("Hide the cursor over outputs"));
+    fullscreenButton = new QPushButton(QStringLiteral("Outputs"), this);
+    fullscreenButton->setCheckable(true);
+    fullscreenErrorButton = new QPushButton(QStringLiteral("Outputs"), this);
+    restartNeededAlertButton = new QPushButton(QStringLiteral("Restart needed"), this);
+    form->addRow(fullscreenButton);
+    form->addRow(fullscreenErrorButton);
+    form->addRow(restartNeededAlertButton);
+    fullscreenMenuItem = new QAction(QStringLiteral("Video Outputs"), this);
+    fullscreenMenuItem->setCheckable(true);
+}
+
+void KavioOutputSetupControls::closeEvent(QCloseEvent* event)
+{
+    if (willClose_)
+        willClose_();
+    QWidget::closeEvent(event);
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The output set-up window's controls, as the output manager reads and sets them.
+// TODO(control interfaces): these are plain Qt widgets; the control library's buttons, pop-ups
+// and fields take their place behind the same members.
+//
+// Main thread only.
+
+#include <QComboBox>
+#include <QVariant>
+#include <QWidget>
+
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+// A pop-up whose items carry a tag and a represented object. Items may share a title: every item
+// is added with an empty title and then titled, so none replaces another.
+class KavioOutputPopUp : public QComboBox {
+public:
+    explicit KavioOutputPopUp(QWidget* parent = nullptr);
+    // Adds an item; answers its position.
+    int addItemWithTitle(const QString& title, long tag = 0, const QVariant& representedObject = {});
+    void addSeparator();
+    long tagAt(int position) const;
+    QVariant representedObjectAt(int position) const;
+    // Position of the first item of that title or tag, or -1.
+    int indexOfItemWithTitle(const QString& title) const;
+    int indexOfItemWithTag(long tag) const;
+    // How many items carry exactly that title.
+    int countOfItemsWithTitle(const QString& title) const;
+    // Select the first item of that title or tag; false (selection kept) when there is none.
+    bool selectItemWithTitle(const QString& title);
+    bool selectItemWithTag(long tag);
+    QString titleOfSelectedItem() const { return currentText(); }
+    long selectedTag() const { return tagAt(currentIndex()); }
+    // Remembers the selected title as the undo value.
+    void cacheToOldValue() { oldItemTitle_ = currentText(); }
+    QString oldItemTitle() const { return oldItemTitle_; }
+
+private:
+    QString oldItemTitle_;
+};
+
+class KavioOutputSetupControls : public QWidget {
+public:
+    explicit KavioOutputSetupControls(QWidget* parent = nullptr);
+    // Called when the window closes.
+    void setWillClose(std::function<void()> willClose) { willClose_ = std::move(willClose); }
+
+    KavioOutputPopUp* renderingBitDepth;
+    KavioOutputPopUp* screensPopup;
+    KavioOutputPopUp* resolutionPopup;
+    KavioOutputPopUp* currentScreenPopup;
+    KavioOutputPopUp* orientationPopup;
+    KavioOutputPopUp* warpTypePopup;
+    QCheckBox* spanModeButton;
+    QCheckBox* edgeBlendEnableButton;
+    QCheckBox* testCardButton;
+    QCheckBox* enableMatteColorButton;
+    QCheckBox* enableTimeOverlaysButton;
+    QCheckBox* enableSubtitlesButton;
+    QCheckBox* disableDisplayMirroringButton;
+    QCheckBox* disableMouseCursorHideButton;
+    QLineEdit* screenRowsField;
+    QLineEdit* screenColsField;
+    QLineEdit* resolutionWidthField;
+    QLineEdit* resolutionHeightField;
+    QPushButton* fullscreenButton;
+    QPushButton* fullscreenErrorButton;
+    QPushButton* restartNeededAlertButton;
+    QAction* fullscreenMenuItem;  // checkable
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    std::function<void()> willClose_;
+};

@@ -1,0 +1,218 @@
+#pragma once
+// The program's video outputs and their set-up: it owns the outputs (in grid order, row by
+// row; output n has index n), fans each frame's picture out to them, keeps the render
+// resolution and canvas, applies changes to the output set between two frames, binds outputs to
+// screens, and reads and writes the output set-up record ("videoOutputSetup" in the user
+// defaults, "videoOutputSettings" in projects).
+//
+// Threads: renderWithTexture and presentDrawables run on the rendering thread; renderSize and
+// useHighBitDepthRendering on any thread; everything else on the main thread. The rendering
+// thread reads the output list as a published snapshot and the switches it needs as atomics, so
+// it never waits for the main thread. Changes to the list run as safe changes: at once while
+// the render clock is stopped, else on the main queue after the pass that was running.
+//
+// The implementation is split by concern: KavioVideoOutputManager.cpp (life cycle, frame pass,
+// resolution), +Arrangement (grid, outputs, selection, settings), +Screens (destinations),
+// +Persistence (the record).
+
+#include "Outputs/KavioDisplayList.h"
+#include "Outputs/KavioVideoOutputManagerInterface.h"
+#include "Outputs/KavioVideoOutputObject.h"
+
+#include <QSizeF>
+#include <QString>
+#include <QVariantMap>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <tuple>
+#include <vector>
+
+class KavioAudioStreamersManagerInterface;
+class KavioOutputSetupControls;
+class QCheckBox;
+class KavioRenderClock;
+class KavioVideoItemManagerInterface;
+class QVTMetalManager;
+class UndoManager;
+
+// A destination's identity: its title and display info.
+struct KavioNameAndInfo {
+    QString title;
+    KavioScreenInfo info;
+    friend bool operator==(const KavioNameAndInfo&, const KavioNameAndInfo&) = default;
+    friend bool operator<(const KavioNameAndInfo& a, const KavioNameAndInfo& b)
+    {
+        return std::tie(a.title, a.info.serial, a.info.vendor, a.info.model, a.info.displayid)
+               < std::tie(b.title, b.info.serial, b.info.vendor, b.info.model, b.info.displayid);
+    }
+};
+Q_DECLARE_METATYPE(KavioNameAndInfo)
+
+class KavioVideoOutputManager : public KavioVideoOutputManagerInterface {
+public:
+    using OutputPtr = std::shared_ptr<KavioVideoOutputObject>;
+    using OutputList = std::vector<OutputPtr>;
+
+    // Inert until initManager. `displays` defaults to Qt's screens. Main thread.
+    KavioVideoOutputManager(QVTMetalManager& gpu, std::shared_ptr<KavioAudioStreamersManagerInterface> streamers,
+                            std::shared_ptr<KavioDisplayListInterface> displays = nullptr);
+    ~KavioVideoOutputManager() override;
+
+    void setVideoManager(std::weak_ptr<KavioVideoItemManagerInterface> manager) { videoManager_ = std::move(manager); }
+    KavioOutputSetupControls& controls() const { return *controls_; }
+    UndoManager& undoManager() const { return *undoManager_; }
+
+    // --- Life cycle ---
+    // Reads the bit depth, mirroring and cursor defaults (storing the missing ones), restores
+    // "videoOutputSetup" or makes one output, and observes the set-up notifications.
+    void initManager();
+    // Runs `block` between two frames (see the header comment); nullptr does nothing but the
+    // bracket.
+    void executeAndSkipRenderAtTheEndOfTheCurrentRenderPass(std::function<void()> block);
+    bool renderAllowed() const { return renderallowed_.load(); }
+
+    // --- The frame (rendering thread) ---
+    void renderWithTexture(const std::shared_ptr<GpuTexture>& texture) override;
+    void presentDrawables() override;
+    bool isRendering() const { return isRendering_.load(); }
+
+    // --- Canvas and resolution ---
+    // The render resolution, times the grid while span mode is on. Any thread.
+    QSizeF renderSize() const override;
+    bool useHighBitDepthRendering() const override { return useHighBitDepthRendering_; }
+    QSizeF renderResolution() const;
+    // "W x H": a new render resolution (1-16384 per side), undoable ("Change Output Resolution").
+    void undoChangeOutputResolutionTo(const QString& resolution);
+    void changeOutputResolution();
+    void changeRenderResolutionManually();
+    void changeRenderingBitDepth();
+    void renderSizeChanged();
+    QString setupWindowTitle() const;
+    // The set-up window comes to the front (no undo step); closing it forgets its undo steps.
+    void orderFrontVideoOutputSetupWindow();
+    void windowWillClose();
+
+    // --- The record ---
+    QVariantMap saveData() const;
+    void loadWithData(const QVariantMap& data);
+    void loadDefaultStateWhenRenderIsNotRunning();
+    void resetOutputsWhenRenderIsNotRunning();
+    bool isLoadingProject() const { return isLoadingProject_; }
+
+    // --- Arrangement ---
+    OutputList outputObjects() const { return outputObjects_; }
+    KavioScreenSpan screenSpan() const { return screenspan_.load(); }
+    unsigned long selectedOutput() const { return selectedoutput_; }
+    void changeNumberOfScreens();
+    void changeNumberOfScreensManually();
+    void undoChangeNumberOfScreensWithTitle(const QString& title, const QVariantMap& restoreData,
+                                            std::function<void()> completedHandler = {});
+    void calculateScreenSpan();
+    void reArrangeOutputViewsAndSelectCurrent();
+    OutputPtr createFullscreenObjectWithFrame(const QRectF& frame, unsigned long index, const QVariantMap& restoreData);
+    void deleteSelectedOutput();
+    void deleteOutputAtIndex(unsigned long index);
+    void insertOutputAtIndex(unsigned long index, const QVariantMap& restoreData);
+    void handleScreensPopupAfterDeleteOrInsert(int change);
+    void outputViewDidSelected(const OutputPtr& output);
+    void selectNextOutput();
+    void selectPrevOutput();
+    void selectAboveOutput();
+    void selectBelowOutput();
+    void selectScreenAtIndex(unsigned long index);
+    void updateUIAfterScreenSelected();
+
+    // Settings of the set-up window: each applies, sets its control and registers its undo step.
+    void undoChangeDisplayModeToState(bool on);
+    void undoChangeOrientation(const QString& title, unsigned long screenIndex);
+    void undoChangeWarpType(const QString& title, unsigned long screenIndex);
+    void undoChangeEdgeBlendToState(bool on);
+    void undoToggleEnableMatteColorButton(bool on, unsigned long screenIndex);
+    void undoToggleEnableTimeOverlayButton(bool on, unsigned long screenIndex);
+    void undoToggleEnableSubtitlesButton(bool on, unsigned long screenIndex);
+
+    // Edge blending between neighbours.
+    void edgeBlendChangedWithObject(const OutputPtr& output);
+    OutputPtr outputOnLeftSideWithObject(const OutputPtr& output) const;
+    OutputPtr outputOnRightSideWithObject(const OutputPtr& output) const;
+    OutputPtr outputOnTopSideWithObject(const OutputPtr& output) const;
+    OutputPtr outputOnBottomSideWithObject(const OutputPtr& output) const;
+
+    // Outputs on and off.
+    void toggleFullscreen();
+    bool shouldOutput() const { return shouldOutput_.load(); }
+    bool isMainDisplayOnFullscreen() const;
+    void disableDisplayMirroring();
+    void changeDisableDisplayMirroring();
+    void changedisableMouseCursorHide();
+    void showRestartNeededAlert();
+
+    // --- Screens ---
+    QString screenNameForDisplay(const KavioDisplay& display) const;
+    std::vector<KavioNameAndInfo> screenNamesAndInfo() const;
+    std::vector<KavioNameAndInfo> textureTypeOutputNames() const;
+    void buildInitialScreenList();
+    void refreshScreensList();
+    std::optional<KavioDisplay> screenWithNameAndInfo(const KavioNameAndInfo& pair) const;
+    bool hasMultipleDisplaysWithSameNameAndResolution(const QString& title) const;
+    void checkHasDisconnectedScreens();
+    void handleHasDisconnectedSreens(bool hasDisconnected);
+    int menuItemForScreenWithNameAndInfo(const KavioNameAndInfo& pair) const;
+    void undoChangeScreen(const KavioNameAndInfo& pair, unsigned long screenIndex);
+    void applyScreenNameAndInfo(const KavioNameAndInfo& pair, const OutputPtr& output);
+    static QString disconnectedNameForScreenName(const QString& name) { return name + " - DISCONNECTED"; }
+    const std::set<KavioNameAndInfo>& disconnectedScreens() const { return disconnectedScreens_; }
+
+    // --- Render method ---
+    // Paces the render clock: the rate of the first NDI or DeckLink output that yields one,
+    // else a display link on the first online output's display or the main screen.
+    void checkOutputsForBestRenderMethod();
+    void restartRendering();
+    double frameTime() const;
+
+private:
+    void publishOutputs();
+    // The per-output switches: apply, set the control, register the opposite under the name.
+    void undoToggleOutputSwitch(bool on, unsigned long screenIndex, QCheckBox* control, const char* actionName,
+                                void (KavioVideoOutputObject::*setter)(bool),
+                                void (KavioVideoOutputManager::*again)(bool, unsigned long));
+    OutputPtr outputAtIndex(unsigned long index) const;
+    OutputPtr neighbour(const OutputPtr& output, int dRow, int dCol) const;
+    void setRenderResolution(QSizeF size);
+    void postUnsavedChanges();
+    void addDisconnectedItem(const KavioNameAndInfo& pair);
+    void fillScreenPopup();
+    bool itemMatchesOutput(int position, const KavioVideoOutputObject& output) const;
+    std::shared_ptr<KavioRenderClock> renderClock() const;
+    void observeNotifications();
+
+    QVTMetalManager& gpu_;
+    std::shared_ptr<KavioAudioStreamersManagerInterface> streamers_;
+    std::shared_ptr<KavioDisplayListInterface> displays_;
+    std::weak_ptr<KavioVideoItemManagerInterface> videoManager_;
+    std::unique_ptr<KavioOutputSetupControls> controls_;
+    std::unique_ptr<UndoManager> undoManager_;
+
+    // Main thread.
+    OutputList outputObjects_;
+    unsigned long selectedoutput_ = 1;
+    std::set<KavioNameAndInfo> disconnectedScreens_;
+    bool hasndiorblackmagicoutput_ = false;
+    bool isLoadingProject_ = false;
+    bool isResetingSettings_ = false;
+    bool useHighBitDepthRendering_ = false;
+
+    // Read by the rendering thread.
+    std::atomic<std::shared_ptr<const OutputList>> renderedOutputs_;
+    std::atomic<std::uint64_t> renderresolution_{0};  // KavioRenderingSupport::packSize
+    KavioSeqLocked<KavioScreenSpan> screenspan_{KavioScreenSpan{1, 1}};
+    std::atomic<bool> spanMode_{false};
+    std::atomic<bool> testCard_{false};
+    std::atomic<bool> renderallowed_{true};
+    std::atomic<bool> shouldOutput_{false};
+    std::atomic<bool> isRendering_{false};
+};

@@ -1,0 +1,6 @@
+#include "OutputsTestMain.h"
+
+int main(int argc, char** argv)
+{
+    return runOutputSuites(argc, argv);
+}
