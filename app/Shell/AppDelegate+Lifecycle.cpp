@@ -65,6 +65,9 @@ AppDelegate::AppDelegate(UserDefaults& defaults, UndoManager& undoManager)
 AppDelegate::~AppDelegate()
 {
     NotificationCenter::defaultCenter().removeObserver(this);
+    // Both live on the application object and call back into this delegate.
+    delete keyMonitor_;
+    delete uiupdatetimer_;
 }
 
 void AppDelegate::awakeFromNib()
@@ -191,6 +194,7 @@ void AppDelegate::applicationDidFinishLaunching()
     } else if (defaults_.hasKey(appSetup)) {
         loadWithData(defaults_.dictionaryForKey(appSetup));
     }
+    displayProjectName();
 
     // No update channel: automatic checks are recorded as off and nothing is checked.
     defaults_.setBool(false, QStringLiteral("checkForUpdates"));
