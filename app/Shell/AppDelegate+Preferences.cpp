@@ -14,6 +14,8 @@
 #include <QRegularExpression>
 #include <QScreen>
 
+#include <array>
+
 // The show's settings record: a snapshot of the live controls, written in a fixed key order and
 // applied key by key; a value of the wrong kind or a title no item has leaves its control as it is.
 
@@ -68,6 +70,18 @@ bool isKind(const QVariant& value, QMetaType::Type kind)
     return id == kind;
 }
 
+// The toggles new cues take their settings from, with their keys, in record order.
+std::array<std::pair<const char*, KavioButtonInterface*>, 7> defaultCueToggles(const KavioVideoItemManagerOutlets& c)
+{
+    return {{{"defaultToggleAudio", c.defaultToggleAudio},
+             {"defaultToggleFadeIn", c.defaultToggleFadeIn},
+             {"defaultToggleFadeOut", c.defaultToggleFadeOut},
+             {"defaultToggleTransition", c.defaultToggleTransition},
+             {"defaultTogglePauseAtBeginning", c.defaultTogglePauseAtBeginning},
+             {"defaultTogglePauseAtEnd", c.defaultTogglePauseAtEnd},
+             {"defaultToggleLoop", c.defaultToggleLoop}}};
+}
+
 void selectTitle(KavioPopUpButtonInterface* popup, const QVariant& value)
 {
     if (popup && isKind(value, QMetaType::QString))
@@ -108,11 +122,7 @@ QVariantMap AppDelegate::saveData() const
     }
     // TODO(main window shell): the side panels' widths and buttons.
     if (c) {
-        for (const auto& [key, button] :
-             {std::pair{"defaultToggleAudio", c->defaultToggleAudio}, {"defaultToggleFadeIn", c->defaultToggleFadeIn},
-              {"defaultToggleFadeOut", c->defaultToggleFadeOut}, {"defaultToggleTransition", c->defaultToggleTransition},
-              {"defaultTogglePauseAtBeginning", c->defaultTogglePauseAtBeginning},
-              {"defaultTogglePauseAtEnd", c->defaultTogglePauseAtEnd}, {"defaultToggleLoop", c->defaultToggleLoop}})
+        for (const auto& [key, button] : defaultCueToggles(*c))
             if (button)
                 record.insert(QString::fromLatin1(key), button->state() != 0);
         record.insert(QStringLiteral("defaultNonMovieCueDuration"), float(controller->defaultNonMovieCueDuration()));
@@ -170,11 +180,7 @@ void AppDelegate::loadWithData(const QVariantMap& record)
     }
     // TODO(main window shell): side panels.
     if (c) {
-        for (const auto& [key, button] :
-             {std::pair{"defaultToggleAudio", c->defaultToggleAudio}, {"defaultToggleFadeIn", c->defaultToggleFadeIn},
-              {"defaultToggleFadeOut", c->defaultToggleFadeOut}, {"defaultToggleTransition", c->defaultToggleTransition},
-              {"defaultTogglePauseAtBeginning", c->defaultTogglePauseAtBeginning},
-              {"defaultTogglePauseAtEnd", c->defaultTogglePauseAtEnd}, {"defaultToggleLoop", c->defaultToggleLoop}})
+        for (const auto& [key, button] : defaultCueToggles(*c))
             if (button)
                 button->setState(isKind(value(key), QMetaType::Double) && value(key).toBool() ? 1 : 0);
         if (const QVariant v = value("defaultNonMovieCueDuration"); isKind(v, QMetaType::Double))
