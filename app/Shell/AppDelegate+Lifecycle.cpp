@@ -8,6 +8,7 @@
 #include "Rendering/KavioRenderClock.h"
 #include "Shell/KavioNetworkWatch.h"
 #include "Shell/KavioProjectLock.h"
+#include "Shell/KavioSleepWatch.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioAlert.h"
 #include "Support/KavioButtonInterface.h"
@@ -94,7 +95,8 @@ void AppDelegate::awakeFromNib()
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             window->move(screen->availableGeometry().center() - window->rect().center());
     }
-    // TODO(sleep): logind's PrepareForSleep calls receivedSleepNote / receivedWakeNote.
+    sleepWatch_ = std::make_unique<KavioSleepWatch>();
+    sleepWatch_->start([this] { receivedSleepNote(); }, [this] { receivedWakeNote(); });
 }
 
 void AppDelegate::applicationWillFinishLaunching()
@@ -133,8 +135,8 @@ void AppDelegate::installKeyMonitors()
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    // TODO(sleep): hold the "rendering" idle inhibitor over D-Bus while rendering.
-    activityHeld_ = true;
+    if (sleepWatch_)
+        sleepWatch_->beginActivity();
     if (KavioWindow* window = outlets_.window)
         window->setCloseButtonHandler([this] { return quitByCloseButton(); });
     // TODO(triggers and sync sources): reset the MTC, LTC, MMC, MSC and MIDI sources.
@@ -208,6 +210,11 @@ void AppDelegate::updateUI()
     NotificationCenter::defaultCenter().post(kKavioUpdateUINotification);
 }
 
+bool AppDelegate::isRendering() const
+{
+    return sleepWatch_ && sleepWatch_->holdsActivity();
+}
+
 bool AppDelegate::isTicking() const
 {
     return uiupdatetimer_ && uiupdatetimer_->isActive();
@@ -268,7 +275,8 @@ void AppDelegate::applicationWillTerminate()
         uiupdatetimer_->deleteLater();
         uiupdatetimer_ = nullptr;
     }
-    activityHeld_ = false;
+    if (sleepWatch_)
+        sleepWatch_->endActivity();
     projectLock_.reset();
 }
 

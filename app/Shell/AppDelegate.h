@@ -21,6 +21,7 @@
 class KavioAudioOutputManager;
 class KavioNetworkWatch;
 class KavioProjectLock;
+class KavioSleepWatch;
 class KavioVideoItemManager;
 class KavioVideoOutputManagerInterface;
 class KavioWindow;
@@ -86,7 +87,8 @@ public:
     // The computer is about to sleep: playback stops. Waking only logs.
     void receivedSleepNote();
     void receivedWakeNote();
-    bool isRendering() const { return activityHeld_; }
+    // The "rendering" activity (an idle inhibitor) is held from launch to quit.
+    bool isRendering() const;
 
     // --- Quitting -------------------------------------------------------------------------------
     enum class TerminateReply { Cancel, Now };
@@ -176,13 +178,13 @@ private:
     QString projectURL_;
     std::shared_ptr<KavioProjectLock> projectLock_;
     std::unique_ptr<KavioNetworkWatch> networkWatch_;
+    std::unique_ptr<KavioSleepWatch> sleepWatch_;
     QTimer* uiupdatetimer_ = nullptr;
     QObject* keyMonitor_ = nullptr;
 
     bool appStarted_ = false;
     bool terminating_ = false;
     bool isLoadingProject_ = false;
-    bool activityHeld_ = false;
     bool altPressed_ = false;
     bool cmdPressed_ = false;
     bool shiftPressed_ = false;
