@@ -1,37 +1,23 @@
 #include "Shell/KavioSleepWatch.h"
 
 #include "Log.h"
+#include "Shell/KavioSleepReceiver.h"
 
 #include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QDBusUnixFileDescriptor>
-#include <QObject>
 
 namespace {
 const QString kService = QStringLiteral("org.freedesktop.login1");
 const QString kPath = QStringLiteral("/org/freedesktop/login1");
 const QString kInterface = QStringLiteral("org.freedesktop.login1.Manager");
 
-// Receives the login manager's PrepareForSleep signal.
-class SleepReceiver : public QObject {
-    Q_OBJECT
-public:
-    std::function<void()> willSleep, didWake;
-public slots:
-    void prepareForSleep(bool sleeping)
-    {
-        if (sleeping && willSleep)
-            willSleep();
-        else if (!sleeping && didWake)
-            didWake();
-    }
-};
 }  // namespace
 
 struct KavioSleepWatch::Private {
     QDBusConnection bus = QDBusConnection::systemBus();
-    SleepReceiver receiver;
+    KavioSleepReceiver receiver;
     // The login manager keeps the inhibitor while this descriptor is open.
     QDBusUnixFileDescriptor inhibitor;
 };
@@ -83,5 +69,3 @@ bool KavioSleepWatch::holdsActivity() const
 {
     return d_->inhibitor.isValid();
 }
-
-#include "KavioSleepWatch.moc"
