@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 XVFB := $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1920x1080x24")
 
-.PHONY: run test build deps configure clean demo
+.PHONY: run test build deps configure clean demo fuzz
 
 deps:
 	@scripts/install-deps
@@ -28,3 +28,15 @@ test: build
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# Not one of the two main commands: builds the libFuzzer targets with clang in its own folder and
+# runs each for FUZZ_TIME seconds (see fuzz/README.md).
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_TIME ?= 60
+FUZZ_TARGETS ?=
+
+fuzz:
+	@scripts/install-deps fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DKAVIO_BUILD_FUZZERS=ON -DKAVIO_BUILD_TESTS=OFF
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzzers
+	fuzz/run-fuzzers $(FUZZ_BUILD_DIR) $(FUZZ_TIME) $(FUZZ_TARGETS)

@@ -79,7 +79,7 @@ public:
     // seek reads again.
     void setRate(float rate);
     float rate() const { return workingrate_; }
-    float volume() const;
+    float volume() const override;
     void setVolume(float volume);
     // For the next start; negative is 0, more than 60 s is 60 s.
     void setDelay(int delayMs);

@@ -39,8 +39,8 @@ public:
     void addBufferA(const std::shared_ptr<const PcmBuffer>& buffer);
     void addBufferB(const std::shared_ptr<const PcmBuffer>& buffer);
     void setChannelMappingA(const QList<int>& mapping) override;
-    void setChannelMappingB(const QList<int>& mapping);
-    void switchBuffers();
+    void setChannelMappingB(const QList<int>& mapping) override;
+    void switchBuffers() override;
     void clearBuffers();
     void clearCurrentBuffer();
 
@@ -48,13 +48,13 @@ public:
     bool isEnabled() const { return isEnabled_.load(); }
     void setIsEnabled(bool enabled);
     bool isMixing() const { return isMixing_.load(); }
-    void setIsMixing(bool mixing);
+    void setIsMixing(bool mixing) override;
     float mixProgress() const { return mixProgress_.load(); }
-    void setMixProgress(float progress);
+    void setMixProgress(float progress) override;
     double volumeA() const { return volumeA_.load(); }
-    void setVolumeA(double volume);
+    void setVolumeA(double volume) override;
     double volumeB() const { return volumeB_.load(); }
-    void setVolumeB(double volume);
+    void setVolumeB(double volume) override;
     // Only stored: the channel count of streamers created from now on.
     int32_t channelCount() const { return channelCount_.load(); }
     void setChannelCount(int32_t count) { channelCount_.store(count); }

@@ -12,4 +12,15 @@ public:
     // The channel mapping of deck A (the current cue): per output channel, the 1-based source
     // channel, 0 silent. Any thread.
     virtual void setChannelMappingA(const QList<int>& mapping) = 0;
+    // Clock-driven sequencing. Any thread: the clock thread calls them at cue changes.
+    // Deck B (the incoming cue) is mixed in while true.
+    virtual void setIsMixing(bool mixing) = 0;
+    // Every streamer swaps decks A and B: the incoming cue becomes current.
+    virtual void switchBuffers() = 0;
+    virtual void setVolumeA(double volume) = 0;
+    virtual void setVolumeB(double volume) = 0;
+    virtual void setChannelMappingB(const QList<int>& mapping) = 0;
+    // Frame composition
+    // Where every streamer's crossfade from deck A to deck B stands, 0..1. Render thread.
+    virtual void setMixProgress(float progress) = 0;
 };

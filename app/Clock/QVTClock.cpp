@@ -140,13 +140,22 @@ Int readIntegerField(QStringView field)
 }
 
 // Hours, minutes, seconds and frames: the first four fields, missing leading fields as 0.
+// Allocates nothing: the cue list's tick compares times this way on the clock thread.
 std::array<int32_t, 4> fourFields(QStringView smpte)
 {
-    const QList<QStringView> parts = smpte.split(u':');
+    std::array<QStringView, 4> parts;
+    size_t n = 0;
+    for (qsizetype from = 0; n < parts.size();) {
+        const qsizetype colon = smpte.indexOf(u':', from);
+        parts[n++] = smpte.mid(from, colon < 0 ? -1 : colon - from);
+        if (colon < 0) {
+            break;
+        }
+        from = colon + 1;
+    }
     std::array<int32_t, 4> fields{};
-    const qsizetype n = std::min<qsizetype>(parts.size(), 4);
-    for (qsizetype i = 0; i < n; ++i) {
-        fields[size_t(4 - n + i)] = readIntegerField<int32_t>(parts[i]);
+    for (size_t i = 0; i < n; ++i) {
+        fields[4 - n + i] = readIntegerField<int32_t>(parts[i]);
     }
     return fields;
 }

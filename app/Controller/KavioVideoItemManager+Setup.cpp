@@ -9,6 +9,7 @@
 #include "Outputs/KavioVideoOutputManagerInterface.h"
 #include "Remote/KavioATEMManagerInterface.h"
 #include "Rendering/KavioOverlayFontManager.h"
+#include "Rendering/KavioOverlayer.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Rendering/QVTMTKViewInterface.h"
 #include "Rendering/QVTMetalManager.h"
@@ -29,33 +30,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QtEndian>
 
-#include <array>
 #include <tuple>
 
 namespace {
 
 // The items queue carries this key's own address as its specific value.
 const char kItemsQueueKey = 0;
-
-constexpr int kColorBytes = 32;
-
-QByteArray colorBytes(const std::array<double, 4>& rgba)
-{
-    QByteArray bytes(kColorBytes, Qt::Uninitialized);
-    for (int i = 0; i < 4; ++i)
-        qToLittleEndian(rgba[i], bytes.data() + i * 8);
-    return bytes;
-}
-
-std::array<double, 4> colorComponents(const QByteArray& bytes)
-{
-    std::array<double, 4> rgba{};
-    for (int i = 0; i < 4; ++i)
-        rgba[i] = qFromLittleEndian<double>(bytes.constData() + i * 8);
-    return rgba;
-}
 
 // Whether a stored default can be read as the kind of `fallback`. Scalars come back from the
 // settings file as text, so text that converts counts as the kind.
@@ -108,7 +89,7 @@ std::shared_ptr<KavioVideoItemManager> KavioVideoItemManager::init()
     return init(UserDefaults::standardUserDefaults());
 }
 
-KavioVideoItemManager::KavioVideoItemManager(UserDefaults& defaults)
+KavioVideoItemManager::KavioVideoItemManager(UserDefaults& defaults, std::shared_ptr<QVTClockTimeSource> clockTimeSource)
     : defaults_(defaults),
       pixelbufferrenderingqueue_(std::make_unique<DispatchQueue>(kKavioPixelBufferRenderingQueueLabel.toStdString()))
 {
@@ -121,7 +102,8 @@ KavioVideoItemManager::KavioVideoItemManager(UserDefaults& defaults)
                                      {"displayRenderingFPS", true}, {"autoScrollToCurrentCue", true}})
         ensureDefault(defaults_, QString::fromLatin1(key), value);
 
-    masterClock_ = QVTClock::initClock();
+    masterClock_ = QVTClock::initClock(std::move(clockTimeSource));
+    displayTimeLeft_ = defaults_.boolForKey(QStringLiteral("displayTimeLeft"));
 }
 
 void KavioVideoItemManager::finishInit()
@@ -167,6 +149,16 @@ void KavioVideoItemManager::finishInit()
     selectedcuenamemsg_ = feedbackMessage(QStringLiteral("/kavio/selectedCueName"), QVTOSCValueTypeString, QStringLiteral("-"));
     selectedcueidmsg_ = feedbackMessage(QStringLiteral("/kavio/selectedCueID"), QVTOSCValueTypeString, QStringLiteral("-"));
     pongmsg_ = feedbackMessage(QStringLiteral("/kavio/pong"), QVTOSCValueTypeInteger, 1);
+
+    previewoverlayer_ = std::make_unique<KavioOverlayer>();
+    outputoverlayer_ = std::make_unique<KavioOverlayer>();
+    readOverlayDefaults();
+    NotificationCenter::defaultCenter().addObserver(this, QStringLiteral("KavioUpdateUI"), nullptr,
+                                                    [weakSelf](const Notification&) {
+                                                        if (const auto self = weakSelf.lock())
+                                                            self->readOverlayDefaults();
+                                                    },
+                                                    &DispatchQueue::main());
 }
 
 KavioVideoItemManager::~KavioVideoItemManager()
@@ -187,8 +179,8 @@ void KavioVideoItemManager::onItemsQueue(const std::function<void()>& body) cons
 
 QByteArray KavioVideoItemManager::colorDefault(const QString& key, const QByteArray& fallback) const
 {
-    if (defaults_.hasKey(key) && defaults_.dataForKey(key).size() != kColorBytes) {
-        KLOG_WARN("user default {} is not a colour of {} bytes; writing its default", key.toStdString(), kColorBytes);
+    if (defaults_.hasKey(key) && defaults_.dataForKey(key).size() != KavioColor::kRecordBytes) {
+        KLOG_WARN("user default {} is not a colour of {} bytes; writing its default", key.toStdString(), KavioColor::kRecordBytes);
         defaults_.removeObjectForKey(key);
     }
     if (ensureDefault(defaults_, key, fallback))
@@ -199,7 +191,7 @@ QByteArray KavioVideoItemManager::colorDefault(const QString& key, const QByteAr
 void KavioVideoItemManager::initManager()
 {
     const KavioVideoItemManagerOutlets& o = outlets_;
-    itemToSelectAfterStop_.reset();
+    itemToSelectAfterStop_.store(nullptr);
     newcueindex_ = 1;
     setMaxRenderSize(16384);
     setJumpBehaviour(1);
@@ -208,7 +200,7 @@ void KavioVideoItemManager::initManager()
     if (ensureDefault(defaults_, QStringLiteral("playbackmode"), 0))
         defaults_.synchronize();
     if (o.playbackModeOnOpen)
-        o.playbackModeOnOpen->selectItemWithTag(defaults_.integerForKey(QStringLiteral("playbackmode")));
+        o.playbackModeOnOpen->selectItemWithTag(storedPlaybackModeOnOpen());
 
     for (const auto& [key, button] : {std::pair{"autoStart", o.autoStartButton}, {"autoFullscreen", o.autoFullscreenButton}}) {
         const QString name = QString::fromLatin1(key);
@@ -247,10 +239,9 @@ void KavioVideoItemManager::initManager()
     }
 
     // Caption text is always drawn opaque; the background keeps its stored alpha.
-    const auto fontColor = colorComponents(colorDefault(QStringLiteral("subtitlesFontColor"), colorBytes({1.0, 1.0, 1.0, 1.0})));
-    const KavioColor text{fontColor[0], fontColor[1], fontColor[2], 1.0};
-    const auto backgroundColor = colorComponents(colorDefault(QStringLiteral("subtitlesBackgroundColor"), colorBytes({0.0, 0.0, 0.0, 0.65})));
-    const KavioColor background{backgroundColor[0], backgroundColor[1], backgroundColor[2], backgroundColor[3]};
+    KavioColor text = KavioColor::fromRecord(colorDefault(QStringLiteral("subtitlesFontColor"), KavioColor{1.0, 1.0, 1.0, 1.0}.toRecord()));
+    text.alpha = 1.0;
+    const KavioColor background = KavioColor::fromRecord(colorDefault(QStringLiteral("subtitlesBackgroundColor"), KavioColor{0.0, 0.0, 0.0, 0.65}.toRecord()));
     if (o.subtitleOverlayFontColor)
         o.subtitleOverlayFontColor->setColor(text.toQColor());
     if (o.subtitleOverlayBackgroundColor)
@@ -435,14 +426,6 @@ void KavioVideoItemManager::replaceItem(const std::shared_ptr<KavioVideoItem>&) 
 
 // --- Handlers the owning concerns fill ----------------------------------------------------------
 
-// TODO(sequencing): follow the clock: start, stop, trigger and hand over cues.
-void KavioVideoItemManager::processOnCurrentClockTime(const Notification&) {}
-// TODO(clock control): the transport's reactions to the clock.
-void KavioVideoItemManager::handleClockStart() {}
-void KavioVideoItemManager::handleClockStop() {}
-void KavioVideoItemManager::handleClockRewind() {}
-void KavioVideoItemManager::handleExternalStartTimeSet(const Notification&) {}
-void KavioVideoItemManager::handleClockSlaveStateChanged() {}
 // TODO(transport): take the frame rate MIDI time code brought.
 void KavioVideoItemManager::frameRateChangedByMTC() {}
 // TODO(jumps): jump to the cue the clock names.
@@ -453,16 +436,14 @@ void KavioVideoItemManager::handleOSCFeedbackOnCueChanges(const Notification&) {
 void KavioVideoItemManager::sendCurrentCueOSCFeedback() {}
 // TODO(playlist settings): enable the transport controls for the list's state.
 void KavioVideoItemManager::validateTransport() {}
-// TODO(sequencing): realign the clock and the current cue's start after a change.
-void KavioVideoItemManager::setClockAndItemStartTimeAfterJump() {}
 // TODO(playlist defaults): read the playlist defaults into the controls.
 void KavioVideoItemManager::loadPlaylistDefaults() {}
-// TODO(composition): frame textures, overlays and the middle view's size.
-void KavioVideoItemManager::createTextureCache() {}
-void KavioVideoItemManager::handleMiddleViewResize() {}
-void KavioVideoItemManager::changeCueTimesOverlay() {}
-// TODO(transport): rewind the current cue.
+// TODO(transport): rewind the current cue; the master fade's steps.
 void KavioVideoItemManager::rewindCurrentItem() {}
+void KavioVideoItemManager::processFadeOut() {}
+void KavioVideoItemManager::processFadeIn() {}
+// TODO(jumps): end the running crossover.
+void KavioVideoItemManager::stopTransitionToItem() {}
 // TODO(seek): goto 10, 20, 30 seconds before the current cue's end.
 void KavioVideoItemManager::performGoto10() {}
 void KavioVideoItemManager::performGoto20() {}

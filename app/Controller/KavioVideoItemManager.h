@@ -41,7 +41,10 @@ class KavioATEMManagerInterface;
 class KavioButtonInterface;
 class KavioColorWellInterface;
 class KavioHyperDeckServerInterface;
+class KavioFrameSlots;
 class KavioItemsViewInterface;
+class KavioMetalTransitionRendererInterface;
+class KavioOverlayer;
 class KavioNDIManagerInterface;
 class KavioPopUpButtonInterface;
 class KavioRenderClock;
@@ -52,7 +55,10 @@ class KavioVideoOutputManagerInterface;
 class KavioWaveformManagerInterface;
 class AppDelegateInterface;
 class QVTClock;
+class QVTClockTimeSource;
+class QVTMIDINode;
 class QVTMTKViewInterface;
+class QVTMetalManager;
 class QVTOSCMessage;
 class QVTTimelineMarkerControllerInterface;
 class UserDefaults;
@@ -65,6 +71,8 @@ inline const QString kKavioDeselectAllItemsNotification = QStringLiteral("Desele
 inline const QString kKavioSelectionChangedNotification = QStringLiteral("KavioSelectionChanged");
 // Posted on the default centre by the preview view, with itself as object, when its frame changed.
 inline const QString kKavioViewFrameDidChangeNotification = QStringLiteral("KavioViewFrameDidChange");
+// Posted on the default centre by the controller when a caption setting changed.
+inline const QString kKavioSubtitleSettingsChangedNotification = QStringLiteral("KavioSubtitleSettingsChanged");
 
 // What the main window connects before initManager(). Main thread.
 struct KavioVideoItemManagerOutlets {
@@ -135,9 +143,11 @@ class KavioVideoItemManager : public KavioVideoItemManagerInterface,
 public:
     // --- Set-up (main thread) -------------------------------------------------------------------
     // The first stage: queues, defaults registered where absent, the master clock and every
-    // observation of it, the feedback messages. `Manager` lets tests observe the handlers.
+    // observation of it, the feedback messages. `Manager` lets tests observe the handlers; a
+    // clock time source lets them step the master clock (nullptr: the host's).
     template <typename Manager = KavioVideoItemManager>
-    static std::shared_ptr<Manager> init(UserDefaults& defaults);
+    static std::shared_ptr<Manager> init(UserDefaults& defaults,
+                                         std::shared_ptr<QVTClockTimeSource> clockTimeSource = nullptr);
     static std::shared_ptr<KavioVideoItemManager> init();
     // Removes the controller's observers; the clock and the queues end with it.
     ~KavioVideoItemManager() override;
@@ -337,6 +347,125 @@ public:
     virtual void performGoto20();
     virtual void performGoto30();
 
+    // --- Clock control (KavioVideoItemManager+ClockControl.cpp) -------------------------------
+    // GO from the controller: starts the master clock on the current cue. Nothing without a
+    // current cue; refused (logged) while a jump is processed, since the clock's start would
+    // cancel the stop that carries the jump. A cue standing outside its in and out points is
+    // rewound first and the clock starts once its time jump has realigned the clock (unless a
+    // next cue is armed or a global transition runs: then it starts at once). Any thread.
+    void startClock();
+    // Cancels a deferred start and stops the clock at the end of its current cycle; `handler`
+    // (may be empty) runs on the clock thread once stopped, at once when it is stopped. Any thread.
+    void stopClockWithCompletedHandler(std::function<void()> handler);
+    // Moves the clock to `seconds`. A running clock is stopped, moved in the stop's completion
+    // (clock thread) and started again once the show has sought there; a stopped one is moved
+    // at once and stays stopped. `handler` (may be empty) runs after the move. Any thread.
+    void locateClockToTime(double seconds, std::function<void()> handler);
+    // The playlist loop: the last cue leads back to the first (a one-cue list sets up the
+    // current cue's loop helper) or to nothing; the last cue then revalidates its toggles and
+    // transition on the main queue. Any thread but the items queue.
+    void shouldLoop(bool loop);
+    // With the show stopped, an integration's request at a pause at end: load the next cue or
+    // rewind the current one; then the current cue is selected and scrolled to. Main thread.
+    void handleIntegrationsOnPauseAtEnd();
+    // Sync-source changes made by the application controller (main thread): back to the own
+    // clock (the stop's handling runs as if the clock had stopped), to following timecode, and
+    // forced back to the own clock.
+    void handleSwitchToStandaloneMode();
+    void handleSwitchToSlaveMode();
+    void handleFallbackToStandaloneMode();
+    // The MIDI source whose time code the clock follows; nullptr follows none.
+    void syncSourceChanged(const std::shared_ptr<QVTMIDINode>& node);
+    // Stores the "mode on open" popup's tag under "playbackmode" and writes the defaults out.
+    // Main thread.
+    void changePlaybackModeOnOpen();
+    // The stored "mode on open" (a KavioPlaybackMode code); a value outside 0..2 reads as 0.
+    std::int64_t storedPlaybackModeOnOpen() const;
+    // The time display shows the current cue's time left instead of the clock time. Read every
+    // frame by the tick, so kept apart from the settings file; the setter writes the user
+    // default "displayTimeLeft" as well (main thread).
+    bool displayTimeLeft() const { return displayTimeLeft_.load(); }
+    void setDisplayTimeLeft(bool timeLeft);
+
+    // --- Sequencing (KavioVideoItemManager+Sequencing.cpp) ---------------------------------------
+    // The tick (processOnCurrentClockTime above) runs on the clock thread on the internal clock,
+    // on the main thread while following MTC or LTC. A throw from a cue is caught and logged
+    // once; the clock goes on.
+    //
+    // Blocks the calling thread (the clock thread at a pause) until the current cue's movie has
+    // reached its last frame, at most half a second, and advances its non-movie time as much.
+    void failSafeMovieEnd();
+    // A stopped show realigns the clock on its current cue when that cue reports a time jump,
+    // and carries out a start that waited for it. Any thread.
+    void timeJumpedOnItem(const std::shared_ptr<KavioVideoItem>& item) override;
+    // Shows the time and makes the clock time the current cue's start time (the playlist start
+    // without a current cue). Any thread; the marker follows on the main queue.
+    void displayAndSetCurrentItemStartTime();
+
+    // --- Jumps and transport the clock handlers call (filled by those concerns) -----------------
+    // Makes the cue current (a cut or a crossover). Any thread.
+    virtual void jumpToItem(const std::shared_ptr<KavioVideoItem>& item, bool isRewind = false);
+    // Locates the show to a time on the line. Main thread.
+    virtual void seekToSMPTETime(const QString& smpte);
+    // The transport's rewind action. Main thread.
+    virtual void rewind();
+
+    // --- Frame composition (KavioVideoItemManager+Composition.cpp) ---------------------------------
+    // One composition pass at the render clock's time, inside the frame's command buffer: the
+    // cues' per-frame tasks, the master fade's step, then the current cue alone, or the two cues
+    // of a running transition (the outgoing one into slot A, the incoming one into slot B)
+    // through the transition renderer, with the audio crossfade. isRendering is on meanwhile;
+    // while a jump is pending the pass changes nothing; what a cue throws ends the pass (logged).
+    // Render thread.
+    void createCurrentTextureAtTime(double time) override;
+    // The picture of the last pass: the running transition's output, the current cue's layer,
+    // or nullptr when no cue was current. Render thread.
+    std::shared_ptr<GpuTexture> textureName() const override;
+    // Brings the cue's frame of this pass into its layer renderer: a texture source's picture
+    // directly, any other through its frame copy uploaded into slot A or B. A slot-A fetch comes
+    // first in every pass and releases both slots. Nothing for nullptr. Render thread.
+    void renderItem(const std::shared_ptr<KavioVideoItem>& item, bool isB = false);
+    // The slot textures the current pass fetched (nullptr once released). Render thread.
+    std::shared_ptr<GpuTexture> texA() const { return texA_; }
+    std::shared_ptr<GpuTexture> texB() const { return texB_; }
+    // The controller-driven crossover that is running (set by the jumps), held weakly. Any thread.
+    std::shared_ptr<KavioMetalTransitionRendererInterface> currentTransition() const { return currentTransition_.load().lock(); }
+    void setCurrentTransition(const std::shared_ptr<KavioMetalTransitionRendererInterface>& transition)
+    {
+        currentTransition_.store(transition);
+    }
+    // The overlays over the preview and the outputs: the current cue's elapsed and remaining
+    // times, a frame-rate text and its caption, as the display defaults ("displayCueTimeOverlay",
+    // "displayRenderingFPS", "displaySubtitles") and the output ask. nullptr without a current
+    // cue, for a zero size, and for an output that asks for neither times nor caption. Render
+    // thread.
+    std::shared_ptr<GpuTexture> overlayPreviewTextureForSize(QSizeF size, bool useAbsoluteSize,
+                                                             const QString& fps) override;
+    std::shared_ptr<GpuTexture> overlayOutputTextureForSize(QSizeF size, bool useAbsoluteSize, bool renderTime,
+                                                            bool renderCaption);
+    std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const override;
+    std::int32_t renderingFPS() const override;
+    // The GPU manager the frame slots and overlays render with; QVTMetalManager::sharedManager()
+    // unless set. Main thread, before createTextureCache() and the first pass (tests give theirs).
+    void setMetalManager(QVTMetalManager& manager);
+    // Settings actions (main thread): each stores its control's value and synchronises the
+    // defaults. The matte colour goes to the GPU manager (alpha 1.0); the overlay and caption
+    // settings have both overlays redrawn; the caption settings also post
+    // "KavioSubtitleSettingsChanged", and their colours reach KavioOverlayFontManager.
+    void changeMatteColor();
+    void changeSubtitlesOverlayFontSize();
+    void changeSubtitlesOverlayFont();
+    void changeSubtitlesOverlayBackgroundColor();
+    void changeSubtitlesOverlayFontColor();
+    // Steps of other concerns the pass runs.
+    // One step of the master fade out / in (transport).
+    virtual void processFadeOut();
+    virtual void processFadeIn();
+    // Ends the running crossover once its progress reached 1 (jumps).
+    virtual void stopTransitionToItem();
+    // The playhead marker follows the current cue and the meters redraw (seek). Main thread.
+    virtual void redrawPlayheadAndMeters();
+
     // --- Scalar settings ---------------------------------------------------------------------------
     KAVIO_ATOMIC_PROPERTY(std::int64_t, playbackMode, setPlaybackMode, 0)
     KAVIO_ATOMIC_PROPERTY(std::int32_t, jumpBehaviour, setJumpBehaviour, 1)
@@ -382,10 +511,19 @@ public:
     std::uint64_t lastExpandIndex() const { return lastexpandindex_.load(); }
 
 protected:
-    explicit KavioVideoItemManager(UserDefaults& defaults);
+    // A jump brackets itself with this: while it is set, the controller's startClock is refused.
+    void setIsProcessingJump(bool processing) { isprocessingjump_ = processing; }
+    explicit KavioVideoItemManager(UserDefaults& defaults, std::shared_ptr<QVTClockTimeSource> clockTimeSource = nullptr);
 
 private:
     void finishInit();
+    // The tick's steps on the SMPTE time `time` (see processOnCurrentClockTime).
+    void processTick(const QString& time);
+    // At a cue's end: the next cue becomes the selection after the stop when nothing, or only
+    // the current cue, is selected.
+    void chooseItemToSelectAfterStop(const std::shared_ptr<KavioVideoItem>& current);
+    // A panic with this behaviour is being processed.
+    bool isProcessingPanicBehaviour(std::int32_t behaviour) const;
     // Runs `body` on the items queue: inline when already there, else synchronously.
     void onItemsQueue(const std::function<void()>& body) const;
     void handleItemsUpdated(int scrollOption, bool itemsChanged);
@@ -440,8 +578,13 @@ private:
     std::atomic<bool> renderedglobaltransition_{false}, renderedcuetransition_{false};
     std::atomic<bool> cachedwasplaying_{false}, cachedhandledraggingmarker_{false};
     std::atomic<double> temprendertime_{0.0};
-    // The cue to select once the clock has stopped (clock control). Main thread.
-    std::weak_ptr<KavioVideoItem> itemToSelectAfterStop_;
+    // The cue to select once the clock has stopped: chosen by the tick, taken by the stop's
+    // handling (clock thread) and by jumps. Any thread.
+    KavioSnapshotCell<std::shared_ptr<KavioVideoItem>> itemToSelectAfterStop_;
+    std::atomic<bool> displayTimeLeft_{false};
+    // A throw out of the tick, and ticks past the maximum, are logged once until a tick runs
+    // through again.
+    std::atomic<bool> tickfaultlogged_{false}, timeoverlogged_{false};
     // A running project load (project loading). Main thread.
     std::uint64_t waitforitemstobeready_ = 0, waitforitemstobeready_loadedalready_ = 0;
     std::uint64_t waitforitemstobeready_currentbatch_ = 0, waitforitemstobeready_messagesperitem_ = 0;
@@ -450,14 +593,34 @@ private:
     std::function<void()> loadingcompletedblock_;
 
     std::vector<std::uint64_t> observerTokens_;  // on the clock's centre
+
+    // Frame composition. The overlayers and the GPU manager are set on the main thread before
+    // rendering; the slots are made once (appLaunched) while the render thread may run already.
+    void composeFrame(double time);
+    // Crosses T's source (slot A) into its destination (slot B) at progress p.
+    void renderTransition(KavioMetalTransitionRendererInterface& transition, float progress, bool global);
+    QVTMetalManager& metalManager() const;
+    // The shared tail of the caption settings actions.
+    void captionSettingsChanged();
+    // The display defaults the overlays follow, cached for the render thread: read at init and
+    // at every "KavioUpdateUI" (main thread).
+    void readOverlayDefaults();
+    std::atomic<bool> displayCueTimeOverlay_{false}, displayRenderingFPS_{false}, displaySubtitles_{false};
+    QVTMetalManager* metalManager_ = nullptr;
+    std::unique_ptr<KavioOverlayer> previewoverlayer_, outputoverlayer_;
+    KavioSnapshotCell<std::shared_ptr<KavioFrameSlots>> textureCache_;
+    std::shared_ptr<GpuTexture> texA_, texB_;  // render thread
+    bool passFailureLogged_ = false;            // render thread
+    KavioSnapshotCell<std::weak_ptr<KavioMetalTransitionRendererInterface>> currentTransition_;
 };
 
 #undef KAVIO_ATOMIC_PROPERTY
 
 template <typename Manager>
-std::shared_ptr<Manager> KavioVideoItemManager::init(UserDefaults& defaults)
+std::shared_ptr<Manager> KavioVideoItemManager::init(UserDefaults& defaults,
+                                                     std::shared_ptr<QVTClockTimeSource> clockTimeSource)
 {
-    std::shared_ptr<Manager> manager(new Manager(defaults));
+    std::shared_ptr<Manager> manager(new Manager(defaults, std::move(clockTimeSource)));
     manager->finishInit();
     return manager;
 }

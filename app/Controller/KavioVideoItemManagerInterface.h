@@ -87,4 +87,15 @@ public:
     virtual std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const { return nullptr; }
     // The render clock's renderingFPS.
     virtual std::int32_t renderingFPS() const { return 0; }
+    // --- Cue position, preroll and start (the defaults answer as a standalone controller at
+    // rest would) -------------------------------------------------------------------------------
+    // 0 standalone, 1 following MIDI timecode, 2 following LTC. Any thread.
+    virtual std::int64_t playbackMode() const { return 0; }
+    // True while the operator drags the playhead marker. Any thread.
+    virtual bool isPlayheadMarkerDragging() const { return false; }
+    // True while a cue-to-cue transition run by the controller is in progress. Any thread.
+    virtual bool isProcessingGlobalTransition() const { return false; }
+    // A cue's position jumped or it was rewound and its buffers are filled again: a stopped
+    // show realigns the clock on the current cue. Any thread.
+    virtual void timeJumpedOnItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
 };

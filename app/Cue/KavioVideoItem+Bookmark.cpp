@@ -80,13 +80,14 @@ void KavioVideoItem::releasePlayers()
     }
     timeJumpedToken_ = 0;
     videoPlayer_ = nullptr;
-    for (auto* audio : {&audioPlayer_, &loopHelperAudioPlayer_}) {
-        if (!*audio)
+    for (const auto& audio : {audioPlayer(), loopHelperAudioPlayer_}) {
+        if (!audio)
             continue;
-        (*audio)->stop();
-        (*audio)->removeResources();
-        audio->reset();
+        audio->stop();
+        audio->removeResources();
     }
+    setAudioPlayer(nullptr);
+    loopHelperAudioPlayer_.reset();
 }
 
 void KavioVideoItem::startWatchForPatchChange()
@@ -149,20 +150,4 @@ void KavioVideoItem::handleFileRemoved()
     if (isCurrent)
         NotificationCenter::defaultCenter().post(kKavioRefreshWaveformViewNotification);
     stopWatcher();
-}
-
-void KavioVideoItem::pausePlayersWithPreroll(bool preroll)
-{
-    // TODO(preroll): the preroll of video and audio at the current position, and the waveform's
-    // playback-state notification of a current NDI cue.
-    (void)preroll;
-    const bool wasPlaying = isPlaying();
-    setIsPlaying(false);
-    if (!wasPlaying)
-        return;
-    if (videoPlayer_ && !isMissing())
-        videoPlayer_->pause();
-    for (const auto& audio : {audioPlayer_, loopHelperAudioPlayer_})
-        if (audio)
-            audio->stop();
 }

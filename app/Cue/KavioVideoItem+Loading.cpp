@@ -277,7 +277,7 @@ void KavioVideoItem::handleTracksLoaded()
     if (!asset_->hasAudio())
         return;
     KLOG_VERBOSE("audio has been disabled on video!");
-    if (!audioPlayer_)
+    if (!audioPlayer())
         setupAudioWithFileURL(resolvedPathForPath(mediaPath()));
 }
 
@@ -353,10 +353,10 @@ void KavioVideoItem::handleReadyToPlay()
 
     if (setupVideoOutputForItem()) {
         timeJumpedToken_ = normalVideoPlayer_->addEventObserver(
-            DispatchQueue::main(), [weak = weak_from_this()](MediaPlayerEvent event) {
+            DispatchQueue::main(), [weak = weak_from_this(), player = normalVideoPlayer_.get()](MediaPlayerEvent event) {
                 const auto cue = weak.lock();
                 if (cue && event == MediaPlayerEvent::TimeJumped)
-                    cue->timeJumped();
+                    cue->timeJumped(player);
             });
         KLOG_VERBOSE("video output has been set!");
     } else {
@@ -378,9 +378,9 @@ void KavioVideoItem::handlePlayerFailed(const QString& reason)
 {
     KLOG_VERBOSE("cannot load AVPlayer, reason: {}", reason.toStdString());
     setIsMissing(true);
-    if (audioPlayer_) {
-        audioPlayer_->removeResources();
-        audioPlayer_.reset();
+    if (const auto player = audioPlayer()) {
+        player->removeResources();
+        setAudioPlayer(nullptr);
     }
     queueOnMain([](KavioVideoItem& cue) {
         cue.soundButton_.enabled = false;
@@ -481,7 +481,7 @@ bool KavioVideoItem::loadAudioAtPath(const QString& path)
     if (!QFileInfo::exists(path))
         return false;
     setupAudioWithFileURL(path);
-    if (!audioPlayer_) {
+    if (!audioPlayer()) {
         setIsMissing(true);
         // Follows, and so replaces, the tool tip the missing state gives.
         queueOnMain([](KavioVideoItem& cue) { cue.errorButton_.toolTip = QStringLiteral("Audio file is unreadable..."); });
@@ -582,25 +582,10 @@ void KavioVideoItem::generateThumbnailAsync()
     // TODO(cue row): the row's thumbnail from the thumb time.
 }
 
-void KavioVideoItem::rewindAndPrerollWhenNotIsReady()
-{
-    // TODO(preroll): seek to the in point, preroll, fill the frame source and set up the loop
-    // helper before the cue is ready. Until then the cue is ready as soon as its media is known.
-    if (isReady())
-        return;
-    applyCachedLoadData();
-    setIsReady(true);
-}
-
 bool KavioVideoItem::setupVideoOutputForItem()
 {
     // TODO(cue frames): the movie frame source over the player in use.
     return videoPlayer_ != nullptr;
-}
-
-void KavioVideoItem::timeJumped()
-{
-    // TODO(cue position): report the jump to the controller (timeJumpedOnItem).
 }
 
 void KavioVideoItem::startCameraWithName(const QString& name, const QString& deviceUID)

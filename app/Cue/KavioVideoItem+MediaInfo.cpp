@@ -167,7 +167,8 @@ std::uint32_t KavioVideoItem::decodeFormatWithFormatDescription(const MediaTrack
 
 int KavioVideoItem::audioChannels() const
 {
-    return audioPlayer_ ? audioPlayer_->realChannels() : 0;
+    const auto player = audioPlayer();
+    return player ? player->realChannels() : 0;
 }
 
 QString KavioVideoItem::codecString() const
@@ -279,14 +280,6 @@ std::int64_t KavioVideoItem::outTimeFramesForDisplay() const
     const auto controller = manager();
     const auto clock = controller ? controller->masterClock() : nullptr;
     return clock ? clock->frameCountSMPTEString(clock->smpteRepresentationOfTime(endCMTime().seconds())) : 0;
-}
-
-MediaTime KavioVideoItem::currentCMTime() const
-{
-    // TODO(cue position): the position measures of a cue that its seeking defines.
-    if (videoPlayer_)
-        return (videoPlayer_->currentTime() - inTime()).convertScale(MediaTime::kCueTimescale);
-    return secondsAtCueTimescale(tempCurrentTimeForNonMovies());
 }
 
 MediaTime KavioVideoItem::absoluteCurrentCMTime() const

@@ -30,8 +30,3 @@ void KavioVideoItem::volumeChanged()
     // TODO(audio routing and volume): the players' volume from the cue's volume, the sound
     // toggle, the fades and the master and main volumes.
 }
-
-void KavioVideoItem::fillVideoAndAudioBuffersAtCurrentTime()
-{
-    // TODO(preroll): preroll video and audio at the current time while playing standalone.
-}

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -164,19 +165,24 @@ std::optional<QVariantMap> readDictionary(const QVariantMap& data, const char* k
     return value ? std::optional<QVariantMap>(value->toMap()) : std::nullopt;
 }
 
+// More channels than any device has: a larger channel number or count in a record is damage,
+// and bounding them keeps the counts computed from them far inside 32 bits.
+constexpr qint64 kMaxDeviceChannels = 1024;
+
 // A channel mapping: one entry per device channel, each a source channel from 1 or 0 for silence.
 std::optional<QList<int>> readChannelMapping(const QVariantMap& data, const char* key)
 {
     const QVariant* value = findOfKind(data, key, QMetaType::QVariantList, "is not a channel mapping");
     if (!value)
         return std::nullopt;
-    if (value->toList().isEmpty()) {
-        logIgnored(key, *value, "is an empty channel mapping");
+    const QVariantList entries = value->toList();
+    if (entries.isEmpty() || entries.size() > kMaxDeviceChannels) {
+        logIgnored(key, *value, "has no entries or more than a device has channels");
         return std::nullopt;
     }
     QList<int> mapping;
-    for (const QVariant& entry : value->toList()) {
-        const auto channel = toInteger(key, entry, 0, std::numeric_limits<std::int32_t>::max());
+    for (const QVariant& entry : entries) {
+        const auto channel = toInteger(key, entry, 0, kMaxDeviceChannels);
         if (!channel)
             return std::nullopt;
         mapping << int(*channel);
@@ -187,7 +193,9 @@ std::optional<QList<int>> readChannelMapping(const QVariantMap& data, const char
 // A record without "maxchannels" feeds as many channels as its last entry names, plus one.
 std::int32_t channelCount(const QVariantMap& data, const QList<int>& mapping)
 {
-    return readInt32(data, "maxchannels", 1).value_or(mapping.last() + 1);
+    if (const auto count = readInteger(data, "maxchannels", 1, kMaxDeviceChannels))
+        return std::int32_t(*count);
+    return std::int32_t(std::min<qint64>(qint64(mapping.last()) + 1, kMaxDeviceChannels));
 }
 
 QVariantList channelMappingToRecord(const QList<int>& mapping)
@@ -293,10 +301,10 @@ QVariantMap KavioVideoItem::saveData() const
     if (const auto keptMapping = readChannelMapping(kept, "channelmap")) {
         data.insert(QStringLiteral("channelmap"), channelMappingToRecord(*keptMapping));
         data.insert(QStringLiteral("maxchannels"), qint32(channelCount(kept, *keptMapping)));
-    } else if (audioPlayer_) {
+    } else if (const auto player = audioPlayer()) {
         if (!isUsingDefaultAudioChannels())
-            data.insert(QStringLiteral("channelmap"), channelMappingToRecord(audioPlayer_->channelMapping()));
-        data.insert(QStringLiteral("maxchannels"), qint32(audioPlayer_->deviceChannels()));
+            data.insert(QStringLiteral("channelmap"), channelMappingToRecord(player->channelMapping()));
+        data.insert(QStringLiteral("maxchannels"), qint32(player->deviceChannels()));
     }
     data.insert(QStringLiteral("soundbutton"), keptToggle("soundbutton", soundButton_));
     data.insert(QStringLiteral("geometryscalemode"), qint32(geometryScaleMode()));
@@ -492,8 +500,8 @@ void KavioVideoItem::applyCachedLoadData()
         return;
     if (const auto mapping = readChannelMapping(data, "channelmap")) {
         setIsUsingDefaultAudioChannels(false);
-        if (audioPlayer_)
-            audioPlayer_->setOutputChannelMapping(*mapping, channelCount(data, *mapping));
+        if (const auto player = audioPlayer())
+            player->setOutputChannelMapping(*mapping, channelCount(data, *mapping));
     }
     if (const auto value = readFloat(data, "volume", 0.0f))
         setVolume(*value);

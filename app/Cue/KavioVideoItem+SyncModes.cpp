@@ -36,6 +36,6 @@ void KavioVideoItem::handleSwitchToStandaloneMode()
 {
     runOnMain(*this, [](KavioVideoItem& cue) {
         cue.validateToggles();
-        cue.fillVideoAndAudioBuffersAtCurrentTime();
+        cue.fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler();
     });
 }

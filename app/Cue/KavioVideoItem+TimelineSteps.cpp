@@ -1,7 +1,6 @@
 #include "Cue/KavioVideoItem.h"
 
-// TODO(cue playback): the player's time-changed notifications and the position bar's figures.
-void KavioVideoItem::allowTimeChangedNotifications() {}
+// TODO(cue playback): the position bar's figures.
 std::int64_t KavioVideoItem::transitionStartTimeFrames() const { return 4294967295; }
 std::int64_t KavioVideoItem::currentPlayhead() const { return 0; }
 // TODO(transitions): the transition's running state.

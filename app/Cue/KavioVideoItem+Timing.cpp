@@ -60,8 +60,10 @@ double KavioVideoItem::getGoodDuration() const
         length = itemAssetDuration();
     else if (type >= KavioMediaTypeCamera && type <= KavioMediaTypeWindow)
         length = durationOfNonMovies();
-    else if (type == KavioMediaTypeAudio)
-        length = audioPlayer_ ? audioPlayer_->duration() : 0.0;
+    else if (type == KavioMediaTypeAudio) {
+        const auto player = audioPlayer();
+        length = player ? player->duration() : 0.0;
+    }
     length -= inTime().seconds();
     length -= outTime().seconds();
     if (playbackRateAsPercent() != 100)
@@ -171,10 +173,10 @@ void KavioVideoItem::setPlaybackRatePercent(std::int64_t percent, std::function<
         setLoopCounter(0);
         rebuildStartAndEndTime();
         setPreloadedTime(MediaTime::indefinite());
-        for (const auto& audio : {audioPlayer_, loopHelperAudioPlayer_})
+        for (const auto& audio : {audioPlayer(), loopHelperAudioPlayer_})
             if (audio)
                 audio->setRate(float(playbackRate()));
-        fillVideoAndAudioBuffersAtCurrentTime();
+        fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler();
         // The idle player of a looping pair takes over at the loop point: it must stand ready
         // at the new rate too.
         MediaPlayer* idle = videoPlayer_ == normalVideoPlayer_.get() ? loopHelperVideoPlayer_.get()

@@ -46,8 +46,10 @@
 class DispatchQueue;
 class FileWatch;
 class GpuTexture;
+class KavioMetalTransitionRendererInterface;
 class MediaAsset;
 class MediaPlayer;
+class QVTCaption;
 class VideoFrame;
 struct MediaTrack;
 struct Notification;
@@ -134,8 +136,17 @@ public:
     virtual void setRate(float rate) = 0;
     // Stops playback; the player can start again.
     virtual void stop() = 0;
+    // Cue position, preroll and start
+    // Starts playback at the stored time.
+    virtual void play() = 0;
+    // Moves to media time `seconds`; a playing player plays on from there.
+    virtual void setCurrentTime(double seconds) = 0;
     // Lets go of the device and the file; the player is not used again.
     virtual void removeResources() = 0;
+    // Clock-driven sequencing
+    // The player node's volume, handed to the output streamers when the cue takes over or
+    // crosses in. Any thread: the clock thread reads it.
+    virtual float volume() const = 0;
 };
 
 // What the cue's layer renderer is made with; the renderer is made from these by the cue's frame
@@ -171,6 +182,8 @@ public:
     virtual ~KavioRecordedSource() = default;
     virtual QVariantMap saveData() const = 0;
     virtual void loadWithData(const QVariantMap& data) = 0;
+    // Lets the source produce frames (true) or pauses it.
+    virtual void setShouldRender(bool shouldRender) = 0;
 };
 
 class KavioVideoItem : public std::enable_shared_from_this<KavioVideoItem> {
@@ -592,9 +605,10 @@ public:
     void setTogglesBoxSize(const QSizeF& size) { togglesBoxSize_ = size; }
 
     // --- Audio player and recorded sources (main thread) ---------------------------------------
-    // The audio player in use; nullptr while the cue has none.
-    std::shared_ptr<KavioCueAudioPlayer> audioPlayer() const { return audioPlayer_; }
-    void setAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { audioPlayer_ = std::move(player); }
+    // The audio player in use; nullptr while the cue has none. Read on any thread (the clock
+    // thread hands its volume and mapping to the output streamers); set on the main thread.
+    std::shared_ptr<KavioCueAudioPlayer> audioPlayer() const { return audioPlayer_.load(); }
+    void setAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { audioPlayer_.store(std::move(player)); }
     std::shared_ptr<KavioRecordedSource> browserSource() const { return browserSource_; }
     void setBrowserSource(std::shared_ptr<KavioRecordedSource> source) { browserSource_ = std::move(source); }
     std::shared_ptr<KavioRecordedSource> windowSource() const { return windowSource_; }
@@ -635,7 +649,8 @@ public:
     //
     // A value of the wrong kind (a string for a number, a number for a string), a blob of the
     // wrong length, a NaN or infinity, a negative loop count other than the endless one, an
-    // index or PDF page below 1, a playback rate or channel count below 1, a negative fade or
+    // index or PDF page below 1, a playback rate or channel count below 1, a channel number or
+    // count above 1024 (more than any device has), a negative fade or
     // transition length, an empty uid: that key is skipped (logged where the value is of the
     // wrong kind or range) and the cue keeps the value it had; the rest of the record loads.
     void loadWithData(const QVariantMap& data);
@@ -692,8 +707,12 @@ public:
     virtual void updateTransitionIcon();
     // Recomputes the players' volume from the cue's volume, sound toggle and fades.
     virtual void volumeChanged();
-    // Prerolls video and audio at the current time when the controller plays standalone.
-    virtual void fillVideoAndAudioBuffersAtCurrentTime();
+    // Puts the audio players at the current position and, standalone, prerolls the movie player
+    // there and refills the frame source (the current cue's on its pixelBufferQueue); inside
+    // the transition to the next cue the next cue is filled too. `completed` (may be empty) runs
+    // once all that is done, on the main queue, at once in the timecode-following modes or
+    // without a movie player. Main thread.
+    virtual void fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler(std::function<void()> completed = {});
     // Redraws the row's title and reports the name (setCueName with title()).
     virtual void refreshTitle();
 
@@ -787,14 +806,27 @@ public:
     virtual void setupAudioWithFileURL(const QString& path);
     virtual void searchForCaptions();
     virtual void generateThumbnailAsync();
-    // Seeks to the in point, prerolls, fills the frame source, then setIsReady(true).
+    // First preparation of a loaded movie (nothing once ready): loop counter 0, start and end
+    // rebuilt, the audio player at the in point, the movie player sought there exactly and
+    // prerolled; then the frame source filled, the kept record applied, ready (even after a
+    // failed preroll, with preloadedTime() indefinite) and the loop helper built when looping.
+    // Main thread; the completions hold the cue weakly.
     virtual void rewindAndPrerollWhenNotIsReady();
     // Attaches the cue's frame source to the movie player; false when it cannot be made.
     virtual bool setupVideoOutputForItem();
-    // The player's time moved other than by playing.
-    virtual void timeJumped();
-    // Marks the cue not playing; a playing cue pauses its video player and stops its audio
-    // players, and with `preroll` gets ready to resume at once.
+    // The time of `source` moved other than by playing (nullptr: the cue's own seek of a cue
+    // without a movie player). A source other than the player in use, and a movie still loading,
+    // are ignored. Following timecode it only reports the jump; standalone it re-aims a next cue
+    // (seek inside the transition, else rewind it unless it stands rewound and prerolled), stops
+    // the audio player, refills the buffers (unless the marker is dragged) and then reports
+    // timeJumpedOnItem to the controller, while reports are allowed. From another thread it
+    // runs synchronously on the main queue.
+    virtual void timeJumped(const MediaPlayer* source = nullptr);
+    // Marks the cue not playing; a playing cue pauses its movie player (media present) and stops
+    // both audio players, and with `preroll` prerolls video and audio at the paused position,
+    // so preloadedTime() holds it and the next start shows the paused frame first. A cue that
+    // was not playing changes no player. From another thread it runs synchronously on the main
+    // queue (the caller waits).
     virtual void pausePlayersWithPreroll(bool preroll);
     // The live sources' starts and their source-list handlers.
     virtual void startCameraWithName(const QString& name, const QString& deviceUID);
@@ -839,7 +871,7 @@ public:
     MediaTime endCMTime() const;
     std::int64_t inTimeFramesForDisplay() const;
     std::int64_t outTimeFramesForDisplay() const;
-    // Time since the in point of the player in use (0 without one).
+    // The cue time: currentCMTimeWithEffectivePlaybackRate(true). Any thread.
     virtual MediaTime currentCMTime() const;
     MediaTime absoluteCurrentCMTime() const;
     MediaTime absoluteCurrentCMTimeAtCurrentRate() const;
@@ -893,13 +925,43 @@ public:
     // TODO(cue frames): the cue's frame supply fills it.
     virtual std::shared_ptr<GpuTexture> helperTexture() const { return nullptr; }
 
+    // --- What the frame composition calls on a cue (render thread unless said) ------------------
+    // TODO(cue frames): the cue's frame supply fills these.
+    // A copy of the cue's current frame, or nullptr while none is available. Called inside a
+    // synchronous block on pixelBufferQueue(), where the frame source writes too.
+    virtual std::shared_ptr<const VideoFrame> pixelBufferCopy() { return nullptr; }
+    // The current frame of a Hap movie, a frame-sharing, a web-page and a window source; nullptr
+    // for none.
+    virtual std::shared_ptr<GpuTexture> hapTexture() { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> syphonSourceTexture() { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> browserSourceTexture() { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> windowSourceTexture() { return nullptr; }
+    // Draws the source picture through the cue's layer renderer (geometry, colour, opacity x
+    // fade x master fader) into displayTexture(), encoding into the frame's command buffer.
+    virtual void renderLayerControlsWithMTLTexture(const std::shared_ptr<GpuTexture>& /*texture*/) {}
+    // TODO(cue transitions): the cue's transition fills these.
+    // The renderer of the cue's transition into nextItemToPlay() (this cue its source), or nullptr.
+    virtual std::shared_ptr<KavioMetalTransitionRendererInterface> transition() const { return nullptr; }
+    // How far the cue's own transition has run at the clock's time, 0..1.
+    virtual double transitionProgress() const { return 0.0; }
+    // TODO(fades): once per rendered frame, for every cue: fade levels, volumes, live-source pacing.
+    virtual void processTasksOnDisplayLink() {}
+    // TODO(cue row): the row's current-state indicator slides off (the outgoing cue) or on (the
+    // incoming cue) from direction 20 (down the list) or 10 (up) by a transition's progress 0..1.
+    virtual void animateCurrentStateOffFromDirection(int /*direction*/, float /*progress*/) {}
+    virtual void animateCurrentStateOnFromDirection(int /*direction*/, float /*progress*/) {}
+    // TODO(captions of a cue): the caption to show now on the preview and on outputs, or nullptr.
+    virtual std::shared_ptr<QVTCaption> currentCaptionPreview() { return nullptr; }
+    virtual std::shared_ptr<QVTCaption> currentCaptionOutput() { return nullptr; }
+
     // --- Timeline steps the controller calls -----------------------------------------------------
     // Switches the transition off when its length exceeds itemDuration(), else takes the
     // transition toggle's state.
     virtual void validateTransition();
     // Prepares seamless looping for a cue that plays to itself.
     virtual void setupLoopHelper();
-    // Lets the cue's player post its time-changed notifications again.
+    // Lets the cue report its time jumps to the controller again (timeJumpedOnItem) until the
+    // next startPlayers(). Any thread.
     virtual void allowTimeChangedNotifications();
     // The position bar's figures in frames of the composition: where the transition starts
     // (4294967295 for none) and the playhead.
@@ -911,6 +973,116 @@ public:
     virtual bool isProcessingTransitionToNextCueAtCurrentTime() const;
     // The row's audio meter shows the cue's present level.
     virtual void updateAudioMeter();
+
+    // --- Position, seeking and rewinding -------------------------------------------------------
+    // Three measures: media time (the movie player's), time at the current speed (media time /
+    // playbackRate()) and cue time ((media time - inTime) / playbackRate(), 0 at the in point).
+    // rewind() = rewindWithRebuildStartAndEndTimes(true). Back to the in point: loop counter 0,
+    // start and end rebuilt when asked, a playing audio player stopped, the movie player sought
+    // to the in point, or, when it stands there already, the audio players set there and the
+    // controller told at once. Nothing while not ready. From another thread it runs
+    // synchronously on the main queue.
+    virtual void rewind();
+    void rewindWithRebuildStartAndEndTimes(bool rebuild);
+    // Seeks to an SMPTE text read as a time at the current speed.
+    void seekToSMPTETime(const QString& smpte);
+    // Seeks to `time` at the current speed: the target media time is time x playbackRate() at
+    // timescale 600 (below 0: 0; past the movie's end: its end); a non-finite time is refused
+    // (logged). Sets the non-movie time; moves the audio player of an audio-only cue (of any cue
+    // following timecode) unless the target lies at or past its duration; seeks the movie player
+    // frame-exact unless it stands at the target already, pausing it, cancelling pending seeks,
+    // with isSeeking() until the completion and preloadedTime() indefinite. A cue without a movie
+    // player (or with its media missing) reports the jump through timeJumped() when standalone.
+    // Starts nothing. The caller's thread; the completion runs on the main queue.
+    void seekToCMTime(const MediaTime& time);
+    // The position since the in point: raw (the movie player's time, a timescale of 1 read as
+    // 600; the non-movie time for types 0 without a player, 1 to 6 and 10; zero otherwise) less
+    // inTime, divided by the speed when `effective` and the speed is not 100 % (then at
+    // timescale 600; at 100 % the difference is exact). Any thread.
+    MediaTime currentCMTimeWithEffectivePlaybackRate(bool effective) const;
+    // Media seconds where `player` should stand: the current media time for the audio player in
+    // use, the in point for the idle one.
+    double currentTimeForAudioWithPlayer(const KavioCueAudioPlayer* player) const;
+    // The movie's asset while the cue has a movie player, else nullptr.
+    std::shared_ptr<const MediaAsset> itemAsset() const;
+    // currentCMTime() as the clock's SMPTE text ("00:00:00:00" without a clock).
+    virtual QString currentTimeSMPTE() const;
+    // "-" and the SMPTE text of itemDuration() - currentCMTime(); "-00:00:00:00" while not ready.
+    virtual QString timeLeftSMPTE() const;
+    // The time left on the frame grid, less the transition when the cue has one (never below 0).
+    double timeLeftUntilEndOrTransition() const;
+    // loopCounter() x itemDuration(), multiplied in double precision, at timescale 600.
+    MediaTime loopedCMTime() const;
+    // The tick's step for cues without a media clock; also advances the next cue's non-movie
+    // time while it plays in this cue's transition (into the first cue of the list always, into
+    // others only outside a global transition). Clock thread or main thread.
+    virtual void increaseTimeForNonMovies(double seconds);
+    void increaseTimeForNonMoviesNonRecursively(double seconds);
+    // Sets both audio players (each that exists) to media time `seconds`. Main thread.
+    void setCurrentTimeOnAudioPlayers(double seconds);
+
+    // --- Preroll, start and pause (main thread unless said) ----------------------------------------
+    // Both audio players at the current media time, or, while looping, the one in use there and
+    // the idle one at the in point.
+    void prerollAudioAtCurrentTime();
+    // Prerolls the movie player at the current position. `completed` (may be empty) gets true
+    // 1/60 s after a successful preroll, on the main queue (preloadedTime() is then that
+    // position), true at once without a movie player, false at once when the cue is not ready or
+    // is prerolled there already, false when the preroll fails (preloadedTime() indefinite).
+    void prerollVideoAtCurrentTimeWithCompletedHandler(std::function<void(bool prerolled)> completed = {});
+    // Parks `player` at the in point, frame-exact, and prerolls it; then `completed` (may be
+    // empty), also after a failure. Nothing without a player.
+    void prerollVideoPlayer(MediaPlayer* player, std::function<void()> completed = {});
+    // The cue time lies before the in point or past the out point. Any thread.
+    virtual bool needsRewindBeforeStartPlayback() const;
+    // The cue stands at its in point and was prerolled there. Any thread.
+    bool itemIsRewindedAndPreloaded() const;
+    // A web-page or window-capture cue lets its source render; others nothing.
+    virtual void shouldStartRenderItemIfNotFileBased();
+    // Marks the cue playing and starts its players from where they stand ("play now"): fade 1
+    // unless fade-in is on, time-jump reports off, the next cue started first inside a
+    // transition, the idle player of a looping cue parked at the in point unless it stands
+    // there, audio fade 1 and the volume (unless a global transition runs), start time back to
+    // the unshifted one when not looping, preloadedTime() indefinite. A cue whose media is
+    // missing starts no player. From another thread it runs synchronously on the main queue.
+    virtual void startPlayers();
+    // The time jumps are reported to the controller.
+    bool shouldForwardTimeJumpedMessages() const { return shouldforwardtimejumpedmessages_.load(); }
+
+    // --- Frame-source steps the transport calls ---------------------------------------------------
+    // TODO(cue frames): the frame source of `player` (given this cue as its item) refills its
+    // read-ahead from `time`.
+    virtual void fillVideoOutputOfPlayerFromCMTime(MediaPlayer& /*player*/, const MediaTime& /*time*/) {}
+    // TODO(cue frames): the current frame source repairs its read-ahead after a pause.
+    virtual void fillVideoOutputAfterPauseIfNeeded() {}
+
+    // --- Clock-driven sequencing: what the controller's tick and clock handlers call ----------
+    // Any thread unless said: the tick runs on the clock thread (internal clock) or the main
+    // thread (following timecode).
+    // Marks the cue current or not; the row's title follows on the main queue.
+    void markAsCurrent(bool current);
+    // The camera cue that plays next is marked secondary.
+    // TODO(live sources): register the device as the camera manager's secondary device.
+    void setIsSecondaryCamera(bool secondary) { isSecondaryCamera_.store(secondary); }
+    // Where on the line the transition of the current pass starts; "" without a transition.
+    virtual QString transitionStartSMPTETime() const;
+    // The current audio player's channel mapping; empty without a player.
+    QList<int> channelMapping() const;
+    // The current audio player's volume; 0 without a player.
+    float audioPlayerVolume() const;
+    // Loop decisions: another pass follows this one; this is the last pass of a looping cue;
+    // a loop was taken since the last rewind.
+    bool shouldLoop() const
+    {
+        return loopCount() == KavioLoopCountEndless || loopCounter() + 1 < std::uint64_t(std::int64_t(loopCount()));
+    }
+    bool isLastLoop() const { return isLooping() && loopCounter() == std::uint64_t(std::int64_t(loopCount() - 1)); }
+    bool wasLooping() const { return loopCounter() != 0; }
+    // TODO(looping): one more pass; the swap of the player sets; the row after start and stop.
+    virtual void handleLooping();
+    virtual void switchPlayersOnLoop();
+    virtual void setUIStateAfterPlayback();
+    virtual void setUIStateAfterStop();
 
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
@@ -969,7 +1141,8 @@ private:
 
     // Timing
     KavioSeqLocked<MediaTime> inTime_, outTime_, thumbTime_, itemStartCMTime_, preloadedTime_;
-    KavioLockedValue<QString> itemStartSMPTETime_, itemEndSMPTETime_, originalItemStartSMPTETime_;
+    // Compared by the clock thread every frame: read without a lock.
+    KavioSnapshotCell<QString> itemStartSMPTETime_, itemEndSMPTETime_, originalItemStartSMPTETime_;
     std::atomic<float> itemDuration_{0.0f}, durationOfNonMovies_{0.0f}, cachedGoodDurationWhenMissing_{0.0f};
     std::atomic<std::int32_t> autoAlignToDuration_{0};
     std::atomic<std::int64_t> playbackRateAsPercent_{0};
@@ -1029,7 +1202,7 @@ private:
     KavioRowButton gotoTargetButton_{0, false, true, {}, {}, {}};
     KavioRowButton colorTagButton_{0, true, true, {}, {}, {}};
     QSizeF togglesBoxSize_;
-    std::shared_ptr<KavioCueAudioPlayer> audioPlayer_;
+    KavioSnapshotCell<std::shared_ptr<KavioCueAudioPlayer>> audioPlayer_;
     std::shared_ptr<KavioRecordedSource> browserSource_, windowSource_;
 
     // Media loading
@@ -1060,4 +1233,14 @@ private:
     // File bookmark and watch
     std::unique_ptr<FileWatch> fileWatch_;
     std::uint64_t pathChangeToken_ = 0;
+    // Position, preroll and start
+    // The movie player in use while the media is present; nullptr otherwise.
+    MediaPlayer* presentVideoPlayer() const;
+    // `player` is still one of the cue's own (a completion may outlive a released player).
+    bool ownsPlayer(const MediaPlayer* player) const;
+    // Runs a frame-source step: for the current cue synchronously on pixelBufferQueue().
+    void runFrameSourceStep(const std::function<void()>& step);
+    void reportTimeJumpIfAllowed();
+    void parkIdlePlayerAtInPoint();
+    std::atomic<bool> shouldforwardtimejumpedmessages_{false};
 };

@@ -26,6 +26,8 @@ public:
     virtual void loadPreferenceItems() = 0;
     // Refreshes the in, out and duration fields after the current cue or its playing state changed.
     virtual void handlePlayingRelatedOptions() = 0;
+    // Re-validates the set-in/out-from-playhead buttons after the playhead moved.
+    virtual void handlePlayheadChangedRelatedOptions() = 0;
     // Makes the cue `targetUID` the goto target of the cue `itemUID`, as an undoable change.
     virtual void undoChangeGotoItem(const QString& targetUID, const QString& itemUID) = 0;
 };

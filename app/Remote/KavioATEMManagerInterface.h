@@ -15,4 +15,7 @@ public:
     virtual void setDelegate(std::weak_ptr<KavioVideoItemManager> delegate) = 0;
     // Restores the manager's settings and starts it.
     virtual void startManager() = 0;
+    // A cue paused at its end: the switcher cuts or auto-transitions to the chosen input.
+    // Any thread (the clock thread at the stop).
+    virtual void handleCueAtPauseAtEnd() = 0;
 };

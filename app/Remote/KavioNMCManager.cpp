@@ -39,10 +39,14 @@ KavioNMCManager& KavioNMCManager::sharedManager()
     return manager;
 }
 
-// No master exists yet (see the header): the sends leave everything as it is.
+// No master exists yet (see the header): the sends leave everything as it is, but a locate
+// still consumes the one-shot suppression, which belongs to the next locate only.
 void KavioNMCManager::sendPlayOnLocation(const QString&, uint8_t, uint8_t) {}
 void KavioNMCManager::sendStopOnLocation(const QString&, uint8_t, uint8_t) {}
-void KavioNMCManager::sendLocateOnLocation(const QString&, uint8_t, uint8_t) {}
+void KavioNMCManager::sendLocateOnLocation(const QString&, uint8_t, uint8_t)
+{
+    shouldSkipSendingNextLocate_.store(false);
+}
 
 bool KavioNMCManager::shouldSkipSendingNextLocate() const
 {

@@ -12,13 +12,10 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
-KavioOverlayer::KavioOverlayer()
-    : KavioOverlayer(QVTMetalManager::sharedManager())
-{
-}
+KavioOverlayer::KavioOverlayer() = default;
 
 KavioOverlayer::KavioOverlayer(QVTMetalManager& manager)
-    : manager_(manager)
+    : manager_(&manager)
 {
 }
 
@@ -106,7 +103,7 @@ std::shared_ptr<GpuTexture> KavioOverlayer::renderWithSize(QSizeF size, bool use
 
     const auto width = std::uint32_t(whole.width()), height = std::uint32_t(whole.height());
     if (!texture_ || texture_->width() != width || texture_->height() != height) {
-        auto device = manager_.device();
+        auto device = (manager_ ? *manager_ : QVTMetalManager::sharedManager()).device();
         texture_ = device ? device->newTexture({GpuPixelFormat::BGRA8Unorm, width, height}) : nullptr;
         if (!texture_)
             return nullptr;

@@ -32,6 +32,8 @@ class QVTMetalManager;
 class KavioOverlayer {
 public:
     explicit KavioOverlayer(QVTMetalManager& manager);
+    // On QVTMetalManager::sharedManager(), looked up at the first upload: making an overlayer
+    // does not make the GPU device.
     KavioOverlayer();
 
     // The overlay texture (BGRA8Unorm, size W x H in pixels), or nullptr for a zero or too large
@@ -59,7 +61,7 @@ private:
     void drawBox(QPainter& painter, const QString& text, const QFont& font, double padding, bool atLeft, bool atBottom,
                  QRectF& lastRect);
 
-    QVTMetalManager& manager_;
+    QVTMetalManager* manager_ = nullptr;
     std::atomic<bool> shouldClear_{false};
     QVTCaptionPtr previousCaption_;
     std::shared_ptr<GpuTexture> texture_;

@@ -3,6 +3,7 @@
 #include "Audio/KavioAudioOutputManager.h"
 #include "Audio/KavioAudioOutputPanel.h"
 #include "Controller/KavioVideoItemManager.h"
+#include "DispatchQueue.h"
 #include "Log.h"
 #include "NotificationCenter.h"
 #include "Rendering/KavioRenderClock.h"
@@ -228,6 +229,20 @@ void AppDelegate::receivedSleepNote()
         KLOG_INFO("playback should pause...");
         controller->stopPlaybackWithCompletedHandler([] { KLOG_INFO("playback stopped!"); });
     }
+}
+
+void AppDelegate::stopClockByManagerIfNeeded()
+{
+    // Following time code, the clock belongs to its source.
+    const auto controller = outlets_.controller;
+    if (controller && controller->playbackMode() == 0)
+        controller->stopClockWithCompletedHandler({});
+}
+
+void AppDelegate::performTogglePlayWithCompletedHandler(std::function<void()> handler)
+{
+    if (handler)
+        DispatchQueue::main().async(std::move(handler));
 }
 
 void AppDelegate::receivedWakeNote()

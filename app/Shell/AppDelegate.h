@@ -156,6 +156,15 @@ public:
     bool altPressed() const override { return altPressed_; }
     bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return shouldEnablePauseAtEnd_; }
     UndoManager& undoManager() override { return undoManager_; }
+    KavioButtonInterface* playButton() const override { return outlets_.playButton; }
+    // TODO(main window shell): the transport controls' states; nothing yet.
+    void setMainUIStateAfterPlaybackChanged() override {}
+    // TODO(main window shell): the main timecode field; nothing yet.
+    void displayTimeIfNeeded(const QString&) override {}
+    void stopClockByManagerIfNeeded() override;
+    // TODO(main window shell): play and stop as the play button does; until then only `handler`
+    // runs (on the main queue), so callers never wait forever.
+    void performTogglePlayWithCompletedHandler(std::function<void()> handler) override;
 
     // Tests: the save and open panels answer with these instead of a dialog; an empty answer is
     // Cancel.

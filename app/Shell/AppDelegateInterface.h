@@ -2,7 +2,10 @@
 // What the cue list controller asks of the application controller (its `delegate`). The
 // application controller implements it; tests give a recording fake. Main thread unless said.
 
+#include <functional>
+
 class KavioButtonInterface;
+class QString;
 class UndoManager;
 
 class AppDelegateInterface {
@@ -22,4 +25,19 @@ public:
     virtual bool shouldEnablePauseAtEndBecauseOfOldProject() const = 0;
     // The undo manager of the main window, where list edits register their inverse.
     virtual UndoManager& undoManager() = 0;
+
+    // --- Clock control and sequencing ---------------------------------------------------------
+    // The main window's play button; nullptr before the window is loaded.
+    virtual KavioButtonInterface* playButton() const = 0;
+    // Enables the transport controls for the playing state, mode, cue count and playhead drag.
+    virtual void setMainUIStateAfterPlaybackChanged() = 0;
+    // Shows the time in the main timecode field when it differs from what the field shows.
+    // Any thread: the clock thread calls it every frame, so it neither blocks nor allocates.
+    virtual void displayTimeIfNeeded(const QString& smpte) = 0;
+    // Stops the master clock through the cue list controller in standalone mode; otherwise
+    // nothing. Any thread (the clock thread at a pause).
+    virtual void stopClockByManagerIfNeeded() = 0;
+    // Starts or stops playback as the play button does; `handler` (may be empty) runs on the
+    // main queue once done.
+    virtual void performTogglePlayWithCompletedHandler(std::function<void()> handler) = 0;
 };

@@ -11,8 +11,7 @@
 #include "Clock/QVTClock.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
-#include "Shell/AppDelegateInterface.h"
-#include "UndoManager.h"
+#include "../KavioBenchSupport.h"
 #include "UserDefaults.h"
 
 #include <QTemporaryDir>
@@ -53,16 +52,6 @@ private:
     std::shared_ptr<QVTClock> clock_;
 };
 
-struct BenchDelegate : AppDelegateInterface {
-    UndoManager undo;
-    KavioButtonInterface* loopButton() const override { return nullptr; }
-    void setShouldForceDisplayBecauseOfTRTChange(bool) override {}
-    void setHasUnsavedChanges(bool) override {}
-    bool altPressed() const override { return false; }
-    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
-    UndoManager& undoManager() override { return undo; }
-};
-
 // Nanoseconds per call: the median of five runs, each repeating the call for a fifth of the budget.
 double nanosecondsPerCall(const std::function<void()>& call, double budgetMs)
 {
@@ -84,14 +73,6 @@ double nanosecondsPerCall(const std::function<void()>& call, double budgetMs)
     return runs[2];
 }
 
-void check(bool done, const char* what)
-{
-    if (!done) {
-        std::fprintf(stderr, "work not done: %s\n", what);
-        std::exit(1);
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -111,7 +92,7 @@ int main(int argc, char** argv)
 
     for (const int size : {10, 100, 1000}) {
         auto controller = KavioVideoItemManager::init(defaults);
-        auto app = std::make_shared<BenchDelegate>();
+        auto app = std::make_shared<KavioBenchDelegate>();
         controller->setDelegate(app);
         std::vector<std::shared_ptr<KavioVideoItem>> cues;
         for (int i = 1; i <= size; ++i) {

@@ -148,6 +148,7 @@ void BM_Dissolve1080p(benchmark::State& state)
 
 class Outputs : public KavioVideoOutputManagerInterface {
 public:
+    void initManager() override {}
     void renderWithTexture(const std::shared_ptr<GpuTexture>&) override {}
     void presentDrawables() override {}
     QSizeF renderSize() const override { return {double(kWidth), double(kHeight)}; }
@@ -165,6 +166,14 @@ public:
     std::shared_ptr<KavioVideoItem> itemWithUID(const QString&) const override { return nullptr; }
     double secondsForSMPTEString(const QString&) const override { return 0; }
     void selectAndScrollToItemAtCueID(const QString&) override {}
+    std::shared_ptr<QVTClock> masterClock() const override { return nullptr; }
+    double defaultNonMovieCueDuration() const override { return 0; }
+    bool useHighBitDepthRendering() const override { return false; }
+    long deinterlaceMode() const override { return 0; }
+    std::shared_ptr<KavioVideoItem> currentItem() const override { return nullptr; }
+    void stopPlaybackWithCompletedHandler(std::function<void()>) override {}
+    KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return nullptr; }
+    void replaceItem(const std::shared_ptr<KavioVideoItem>&) override {}
     std::shared_ptr<GpuTexture> textureName() const override { return picture; }
     std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const override { return outputs; }
     std::int32_t renderingFPS() const override { return 60; }

@@ -1,15 +1,18 @@
 #include "KeyedArchive.h"
 
 #include <QHash>
+#include <QLatin1StringView>
 #include <QStringList>
 #include <QVariantHash>
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -108,6 +111,7 @@ public:
     }
 
     quint64 topObject() const { return top_; }
+    quint64 objectCount() const { return numObjects_; }
 
     PObject object(quint64 index) const
     {
@@ -178,14 +182,10 @@ public:
                 out[i] = QChar(static_cast<char16_t>((p_[pos + 2 * i] << 8) | p_[pos + 2 * i + 1]));
             break;
         }
-        case 0x8: {
-            const int width = low + 1;
-            if (width > 8) fail(QStringLiteral("damaged property list (UID of %1 bytes)").arg(width));
-            need(pos, static_cast<quint64>(width));
+        case 0x8:
             o.type = PType::Uid;
-            o.unsignedInteger = readBE(pos, width);
+            o.unsignedInteger = readUid(low, pos);
             break;
-        }
         case 0xa:
         case 0xb:
         case 0xc:
@@ -210,6 +210,16 @@ public:
         return o;
     }
 
+    // The UID at `index`, read where it lies (containers list thousands); nothing when that
+    // object is not a UID.
+    std::optional<quint64> uidAt(quint64 index) const
+    {
+        std::size_t pos = offsetOf(index);
+        const uchar marker = p_[pos++];
+        if ((marker >> 4) != 0x8) return std::nullopt;
+        return readUid(marker & 0x0f, pos);
+    }
+
     // The string at `index`, or a null QString when that object is not a string.
     QString stringAt(quint64 index) const
     {
@@ -217,13 +227,32 @@ public:
         return o.type == PType::String ? o.string : QString();
     }
 
+    // Whether the object at `index` is the string `key`, compared where it lies: field lookups
+    // run for every decoded object, and building each key as a QString made them cost the
+    // length of every key passed over.
+    bool isString(quint64 index, QLatin1StringView key) const
+    {
+        std::size_t pos = offsetOf(index);
+        const uchar marker = p_[pos++];
+        const int high = marker >> 4;
+        if (high != 0x5 && high != 0x6) return false;
+        const quint64 n = readCount(marker & 0x0f, pos);
+        const quint64 unit = high == 0x5 ? 1 : 2;
+        need(pos, n * unit);
+        if (n != quint64(key.size())) return false;
+        for (quint64 i = 0; i < n; ++i) {
+            const char16_t c = unit == 1 ? p_[pos + i] : char16_t((p_[pos + 2 * i] << 8) | p_[pos + 2 * i + 1]);
+            if (c != key[qsizetype(i)].unicode()) return false;
+        }
+        return true;
+    }
+
     // The member of a dictionary object stored under `key`; -1 when there is none.
-    qint64 lookup(const PObject& dict, const QString& key) const
+    qint64 lookup(const PObject& dict, QLatin1StringView key) const
     {
         const std::size_t n = dict.count();
         for (std::size_t i = 0; i < n; ++i) {
-            PObject k = object(dict.refs[i]);
-            if (k.type == PType::String && k.string == key)
+            if (isString(dict.refs[i], key))
                 return static_cast<qint64>(dict.refs[n + i]);
         }
         return -1;
@@ -288,6 +317,14 @@ private:
         pos += static_cast<std::size_t>(width);
     }
 
+    quint64 readUid(int low, std::size_t pos) const
+    {
+        const int width = low + 1;
+        if (width > 8) fail(QStringLiteral("damaged property list (UID of %1 bytes)").arg(width));
+        need(pos, static_cast<quint64>(width));
+        return readBE(pos, width);
+    }
+
     // A container's or string's count: in the marker's low nibble, or after it as an integer.
     quint64 readCount(int low, std::size_t& pos) const
     {
@@ -325,44 +362,53 @@ public:
         const PObject top = r_.object(r_.topObject());
         if (top.type != PType::Dict) fail(QStringLiteral("not a keyed archive (no dictionary at the top)"));
 
-        const qint64 archiver = r_.lookup(top, QStringLiteral("$archiver"));
-        if (archiver < 0 || r_.stringAt(quint64(archiver)) != QLatin1String("NSKeyedArchiver"))
+        const qint64 archiver = find(top, QLatin1StringView("$archiver"));
+        if (archiver < 0 || !r_.isString(quint64(archiver), QLatin1StringView("NSKeyedArchiver")))
             fail(QStringLiteral("not a keyed archive (\"$archiver\" is not \"NSKeyedArchiver\")"));
 
-        const qint64 version = r_.lookup(top, QStringLiteral("$version"));
+        const qint64 version = find(top, QLatin1StringView("$version"));
         if (version < 0) fail(QStringLiteral("not a keyed archive (no \"$version\")"));
         const PObject v = r_.object(quint64(version));
         if (v.type != PType::Int || v.integer != 100000)
             fail(QStringLiteral("unsupported keyed-archive version"));
 
-        const qint64 objects = r_.lookup(top, QStringLiteral("$objects"));
+        const qint64 objects = find(top, QLatin1StringView("$objects"));
         if (objects < 0) fail(QStringLiteral("not a keyed archive (no \"$objects\")"));
         PObject list = r_.object(quint64(objects));
         if (list.type != PType::Array) fail(QStringLiteral("not a keyed archive (\"$objects\" is not an array)"));
         objects_ = std::move(list.refs);
-        if (objects_.empty() || r_.stringAt(objects_[0]) != QLatin1String("$null"))
+        if (objects_.empty() || !r_.isString(objects_[0], QLatin1StringView("$null")))
             fail(QStringLiteral("not a keyed archive (\"$objects\" does not begin with \"$null\")"));
-        state_.assign(objects_.size(), State::Unseen);
+        state_.assign(r_.objectCount(), State::Unseen);
 
-        const qint64 topIndex = r_.lookup(top, QStringLiteral("$top"));
+        const qint64 topIndex = find(top, QLatin1StringView("$top"));
         if (topIndex < 0) fail(QStringLiteral("root object not found (no \"$top\")"));
         const PObject topDict = r_.object(quint64(topIndex));
         if (topDict.type != PType::Dict) fail(QStringLiteral("root object not found (\"$top\" is not a dictionary)"));
-        const qint64 root = r_.lookup(topDict, QStringLiteral("root"));
+        const qint64 root = find(topDict, QLatin1StringView("root"));
         if (root < 0) fail(QStringLiteral("root object not found"));
         const PObject rootUid = r_.object(quint64(root));
         if (rootUid.type != PType::Uid) fail(QStringLiteral("root object not found (\"root\" is not a UID)"));
         if (rootUid.unsignedInteger == 0) fail(QStringLiteral("root object is nil"));
-        return decode(rootUid.unsignedInteger, 0);
+        return decode(rootUid.unsignedInteger, 0).value;
     }
 
 private:
     enum class State : std::uint8_t { Unseen, InProgress, Done };
-    struct Memo {
+    // A decoded value with its height: 0 for a scalar or an empty container, else one more
+    // than its highest member. A shared value is reached at several depths, so its depth is
+    // checked on every reference against depth + height, not only where it is first decoded.
+    struct Decoded {
         QVariant value;
+        int height = 0;
+    };
+    struct Memo {
+        Decoded decoded;
         qint64 expandedSize = 0;
     };
 
+    // The archive's budget: every value counted once per place it appears, and every entry
+    // passed over while looking up an object's fields.
     void count(qint64 n)
     {
         expanded_ += n;
@@ -370,128 +416,153 @@ private:
             fail(QStringLiteral("archive expands to more than %1 values").arg(KeyedArchive::kMaxExpandedValues));
     }
 
-    QVariant decode(quint64 uid, int depth)
+    qint64 find(const PObject& dict, QLatin1StringView key)
+    {
+        count(qint64(dict.count()));
+        return r_.lookup(dict, key);
+    }
+
+    static void checkDepth(int depth, int height)
+    {
+        if (depth + height > KeyedArchive::kMaxDepth)
+            fail(QStringLiteral("values nested deeper than %1 levels").arg(KeyedArchive::kMaxDepth));
+    }
+
+    // Several UIDs may name one property-list object: it is decoded once, by object.
+    Decoded decode(quint64 uid, int depth)
     {
         if (uid == 0) fail(QStringLiteral("nil value inside a container"));
         if (uid >= objects_.size())
             fail(QStringLiteral("UID %1 out of range (%2 objects)").arg(uid).arg(objects_.size()));
-        switch (state_[uid]) {
+        const quint64 index = objects_[uid];
+        switch (state_[index]) {
         case State::InProgress:
             fail(QStringLiteral("reference cycle at UID %1").arg(uid));
         case State::Done: {
-            const Memo& m = memo_[uid];
+            const Memo& m = *memo_.constFind(index);
+            checkDepth(depth, m.decoded.height);
             count(m.expandedSize);
-            return m.value;
+            return m.decoded;
         }
         case State::Unseen:
             break;
         }
-        if (depth > KeyedArchive::kMaxDepth)
-            fail(QStringLiteral("values nested deeper than %1 levels").arg(KeyedArchive::kMaxDepth));
+        checkDepth(depth, 0);
 
-        state_[uid] = State::InProgress;
+        state_[index] = State::InProgress;
         const qint64 before = expanded_;
         count(1);
-        const PObject o = r_.object(objects_[uid]);
-        QVariant value;
+        const PObject o = r_.object(index);
+        Decoded d;
         switch (o.type) {
-        case PType::Bool: value = QVariant(o.boolean); break;
-        case PType::Int: value = QVariant(qint64(o.integer)); break;
-        case PType::UInt: value = QVariant(quint64(o.unsignedInteger)); break;
-        case PType::Real32: value = QVariant(o.real32); break;
-        case PType::Real64: value = QVariant(o.real64); break;
-        case PType::String: value = QVariant(o.string); break;
-        case PType::Data: value = QVariant(o.data); break;
-        case PType::Dict: value = decodeInstance(o, uid, depth); break;
+        case PType::Bool: d.value = QVariant(o.boolean); break;
+        case PType::Int: d.value = QVariant(qint64(o.integer)); break;
+        case PType::UInt: d.value = QVariant(quint64(o.unsignedInteger)); break;
+        case PType::Real32: d.value = QVariant(o.real32); break;
+        case PType::Real64: d.value = QVariant(o.real64); break;
+        case PType::String: d.value = QVariant(o.string); break;
+        case PType::Data: d.value = QVariant(o.data); break;
+        case PType::Dict: d = decodeInstance(o, uid, depth); break;
         default:
             fail(QStringLiteral("unexpected %1 at UID %2").arg(typeName(o.type)).arg(uid));
         }
-        state_[uid] = State::Done;
-        memo_.insert(uid, Memo{value, expanded_ - before});
-        return value;
+        state_[index] = State::Done;
+        memo_.insert(index, Memo{d, expanded_ - before});
+        return d;
+    }
+
+    // A member of the container at `depth`, raising the container's height to cover it.
+    QVariant member(quint64 uid, int depth, int& height)
+    {
+        Decoded d = decode(uid, depth + 1);
+        height = std::max(height, d.height + 1);
+        return std::move(d.value);
     }
 
     QString className(const PObject& instance, quint64 uid)
     {
-        const qint64 cls = r_.lookup(instance, QStringLiteral("$class"));
+        const qint64 cls = find(instance, QLatin1StringView("$class"));
         if (cls < 0) fail(QStringLiteral("object without \"$class\" at UID %1").arg(uid));
         const PObject ref = r_.object(quint64(cls));
         if (ref.type != PType::Uid) fail(QStringLiteral("\"$class\" is not a UID at UID %1").arg(uid));
         const quint64 classUid = ref.unsignedInteger;
         if (classUid == 0 || classUid >= objects_.size())
             fail(QStringLiteral("UID %1 out of range (%2 objects)").arg(classUid).arg(objects_.size()));
-        auto it = classNames_.constFind(classUid);
+        const quint64 index = objects_[classUid];
+        auto it = classNames_.constFind(index);
         if (it != classNames_.constEnd()) return *it;
-        const PObject cd = r_.object(objects_[classUid]);
+        const PObject cd = r_.object(index);
         if (cd.type != PType::Dict) fail(QStringLiteral("bad class description at UID %1").arg(classUid));
-        const qint64 nameIndex = r_.lookup(cd, QStringLiteral("$classname"));
+        const qint64 nameIndex = find(cd, QLatin1StringView("$classname"));
         const QString name = nameIndex < 0 ? QString() : r_.stringAt(quint64(nameIndex));
         if (name.isEmpty()) fail(QStringLiteral("class description without \"$classname\" at UID %1").arg(classUid));
-        classNames_.insert(classUid, name);
+        classNames_.insert(index, name);
         return name;
     }
 
     // The UIDs listed by an instance's array field ("NS.keys", "NS.objects"); empty when absent.
-    std::vector<quint64> uidArray(const PObject& instance, const QString& key)
+    std::vector<quint64> uidArray(const PObject& instance, QLatin1StringView key)
     {
         std::vector<quint64> uids;
-        const qint64 index = r_.lookup(instance, key);
+        const qint64 index = find(instance, key);
         if (index < 0) return uids;
         const PObject array = r_.object(quint64(index));
         if (array.type != PType::Array) fail(QStringLiteral("\"%1\" is not an array").arg(key));
         uids.reserve(array.refs.size());
         for (quint64 ref : array.refs) {
-            const PObject u = r_.object(ref);
-            if (u.type != PType::Uid) fail(QStringLiteral("\"%1\" holds a %2 instead of a UID").arg(key, typeName(u.type)));
-            uids.push_back(u.unsignedInteger);
+            const std::optional<quint64> u = r_.uidAt(ref);
+            if (!u) fail(QStringLiteral("\"%1\" holds a %2 instead of a UID").arg(key, typeName(r_.object(ref).type)));
+            uids.push_back(*u);
         }
         return uids;
     }
 
-    PObject field(const PObject& instance, const QString& key, PType type, const QString& cls)
+    PObject field(const PObject& instance, QLatin1StringView key, PType type, const QString& cls)
     {
-        const qint64 index = r_.lookup(instance, key);
+        const qint64 index = find(instance, key);
         if (index < 0) fail(QStringLiteral("%1 without \"%2\"").arg(cls, key));
         PObject o = r_.object(quint64(index));
         if (o.type != type) fail(QStringLiteral("%1 with a %2 as \"%3\"").arg(cls, typeName(o.type), key));
         return o;
     }
 
-    QVariant decodeInstance(const PObject& instance, quint64 uid, int depth)
+    Decoded decodeInstance(const PObject& instance, quint64 uid, int depth)
     {
         const QString cls = className(instance, uid);
+        Decoded d;
         if (cls == QLatin1String("NSDictionary") || cls == QLatin1String("NSMutableDictionary")) {
-            const std::vector<quint64> keys = uidArray(instance, QStringLiteral("NS.keys"));
-            const std::vector<quint64> values = uidArray(instance, QStringLiteral("NS.objects"));
+            const std::vector<quint64> keys = uidArray(instance, QLatin1StringView("NS.keys"));
+            const std::vector<quint64> values = uidArray(instance, QLatin1StringView("NS.objects"));
             if (keys.size() != values.size())
                 fail(QStringLiteral("dictionary with %1 keys and %2 values").arg(keys.size()).arg(values.size()));
             QVariantMap map;
             for (std::size_t i = 0; i < keys.size(); ++i) {
-                const QVariant key = decode(keys[i], depth + 1);
+                const QVariant key = member(keys[i], depth, d.height);
                 if (key.typeId() != QMetaType::QString)
                     fail(QStringLiteral("dictionary key of type %1 (only strings are supported)")
                              .arg(QString::fromLatin1(key.typeName())));
-                map.insert(key.toString(), decode(values[i], depth + 1));
+                map.insert(key.toString(), member(values[i], depth, d.height));
             }
-            return map;
-        }
-        if (cls == QLatin1String("NSArray") || cls == QLatin1String("NSMutableArray")) {
-            const std::vector<quint64> values = uidArray(instance, QStringLiteral("NS.objects"));
+            d.value = map;
+        } else if (cls == QLatin1String("NSArray") || cls == QLatin1String("NSMutableArray")) {
+            const std::vector<quint64> values = uidArray(instance, QLatin1StringView("NS.objects"));
             QVariantList list;
             list.reserve(static_cast<qsizetype>(values.size()));
-            for (quint64 v : values) list.append(decode(v, depth + 1));
-            return list;
+            for (quint64 v : values) list.append(member(v, depth, d.height));
+            d.value = list;
+        } else if (cls == QLatin1String("NSString") || cls == QLatin1String("NSMutableString")) {
+            d.value = field(instance, QLatin1StringView("NS.string"), PType::String, cls).string;
+        } else if (cls == QLatin1String("NSData") || cls == QLatin1String("NSMutableData")) {
+            d.value = field(instance, QLatin1StringView("NS.data"), PType::Data, cls).data;
+        } else {
+            fail(QStringLiteral("unsupported class %1").arg(cls));
         }
-        if (cls == QLatin1String("NSString") || cls == QLatin1String("NSMutableString"))
-            return field(instance, QStringLiteral("NS.string"), PType::String, cls).string;
-        if (cls == QLatin1String("NSData") || cls == QLatin1String("NSMutableData"))
-            return field(instance, QStringLiteral("NS.data"), PType::Data, cls).data;
-        fail(QStringLiteral("unsupported class %1").arg(cls));
+        return d;
     }
 
     const BinaryPlistReader& r_;
     std::vector<quint64> objects_;   // "$objects": UID -> property-list object index
-    std::vector<State> state_;
+    std::vector<State> state_;       // by property-list object index, as memo_ and classNames_
     QHash<quint64, Memo> memo_;
     QHash<quint64, QString> classNames_;
     qint64 expanded_ = 0;

@@ -58,10 +58,16 @@
 class KeyedArchive {
 public:
     // Containers nested deeper than this are refused both ways (a real record is ~6 deep).
+    // Reading checks every place an object is reached from, so an object shared by several
+    // containers cannot stand deeper than this at any of them: what reads can be written back.
     static constexpr int kMaxDepth = 512;
     // A read archive may share one object from many places; the value it expands to (every
-    // container, key and value counted once per place) must stay below this.
-    static constexpr qint64 kMaxExpandedValues = 16 * 1024 * 1024;
+    // container, key and value counted once per place), plus the entries passed over while
+    // looking up objects' fields, must stay below this. Each object is decoded once however
+    // many UIDs name it, so reading time and memory follow this count too: at this bound under
+    // half a second and 32 MB of values. A cue record counts about 130, so a show of 7,000 cues
+    // stays inside it.
+    static constexpr qint64 kMaxExpandedValues = 1024 * 1024;
 
     // Reads an archive and answers its root object. On failure answers std::nullopt and, when
     // `error` is given, a sentence saying why ("unsupported class NSDate", ...).

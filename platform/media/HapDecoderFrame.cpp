@@ -91,11 +91,19 @@ private:
                std::to_string(expected);
     }
 
-    // The length a snappy block states, or nothing when its header is damaged.
-    static std::optional<uint64_t> snappyLength(const uint8_t* in, uint64_t inSize) {
+    // The length a snappy block states; nothing, with error() set, when its header is damaged
+    // or states more than its bytes can hold: snappy's longest copy makes 64 bytes of 3, so a
+    // block never expands more than 22 times, and a larger claim must not size an allocation.
+    std::optional<uint64_t> snappyLength(const uint8_t* in, uint64_t inSize) {
         size_t length = 0;
-        if (!snappy::GetUncompressedLength(reinterpret_cast<const char*>(in), size_t(inSize), &length))
+        if (!snappy::GetUncompressedLength(reinterpret_cast<const char*>(in), size_t(inSize), &length)) {
+            fail("damaged snappy data");
             return std::nullopt;
+        }
+        if (length > 22 * inSize) {
+            fail("snappy data stating more than its bytes can hold");
+            return std::nullopt;
+        }
         return length;
     }
 
@@ -103,7 +111,7 @@ private:
     // than the picture needs.
     bool unsnappy(const uint8_t* in, uint64_t inSize, std::vector<uint8_t>& out, uint64_t expected) {
         const auto length = snappyLength(in, inSize);
-        if (!length) return fail("damaged snappy data");
+        if (!length) return false;
         if (*length != expected) return fail(sizeMismatch(*length, expected));
         out.resize(expected);
         if (!snappy::RawUncompress(reinterpret_cast<const char*>(in), size_t(inSize),
@@ -145,10 +153,12 @@ private:
         if (!compressors || !sizes || count == 0 || sizeBytes != count * 4 ||
             (offsets && offsetBytes != count * 4))
             return fail("chunk tables missing or of different lengths");
+        if (count > expected) return fail("more chunks than the picture has bytes");
 
         const uint8_t* frameData = s.data + instructions->extent;
         const uint64_t frameSize = s.size - instructions->extent;
         std::vector<Chunk> chunks;
+        chunks.reserve(size_t(count));
         uint64_t end = 0, total = 0;
         for (uint64_t i = 0; i < count; ++i) {
             Chunk chunk{nullptr, le32(sizes + 4 * i), 0, compressors[i] == kStoreSnappy};
@@ -158,7 +168,7 @@ private:
             chunk.data = frameData + offset;
             if (chunk.snappy) {
                 const auto length = snappyLength(chunk.data, chunk.size);
-                if (!length) return fail("damaged snappy data");
+                if (!length) return false;
                 chunk.length = *length;
             } else if (compressors[i] == kStoreNone) {
                 chunk.length = chunk.size;

@@ -1,7 +1,7 @@
 #include "QVTOSCManager.h"
 
 #include "Log.h"
-#include "QVTOSCPacket.h"
+#include "QVTOSCDatagram.h"
 
 #include <lo/lo.h>
 #include <netdb.h>
@@ -20,58 +20,10 @@
 namespace {
 
 const QString kOSCServiceType = QStringLiteral("_osc._udp");
-// Deeper bundles are dropped whole: nobody nests that far, and it bounds the parser's recursion.
-constexpr int kMaxBundleDepth = 8;
 
 void loError(int number, const char* message, const char* where)
 {
     KLOG_DEBUG("OSC: {} ({}) {}", message ? message : "", number, where ? where : "");
-}
-
-// liblo's arguments sit on 4-byte boundaries inside the packet: read them bytewise.
-template <class T>
-T argumentAs(const lo_arg* a)
-{
-    T v;
-    std::memcpy(&v, a, sizeof v);
-    return v;
-}
-
-// The user info of "QVTOSC-RECEIVED" for one message.
-QVariantMap userInfoForMessage(const char* path, const char* types, lo_arg** argv, int argc)
-{
-    QVariantMap info{{kQVTOSCAddressKey, QString::fromUtf8(path)}};
-    for (int i = 0; i < argc; ++i) {
-        const lo_arg* a = argv[i];
-        int type = QVTOSCValueTypeInteger;
-        QVariant val;
-        switch (types[i]) {
-        case LO_INT32: val = argumentAs<int32_t>(a); break;
-        case LO_INT64: val = qlonglong(argumentAs<int64_t>(a)); break;
-        case LO_TRUE: val = 1; break;
-        case LO_FALSE: val = 0; break;
-        case LO_FLOAT:
-            type = QVTOSCValueTypeFloat;
-            val = argumentAs<float>(a);
-            break;
-        case LO_DOUBLE:
-            type = QVTOSCValueTypeFloat;
-            val = argumentAs<double>(a);
-            break;
-        case LO_STRING:
-        case LO_SYMBOL:
-            type = QVTOSCValueTypeString;
-            val = QString::fromUtf8(reinterpret_cast<const char*>(a));
-            break;
-        case LO_CHAR:
-            type = QVTOSCValueTypeString;
-            val = QString(QChar(argumentAs<unsigned char>(a)));
-            break;
-        default: continue;
-        }
-        info.insert(QString::number(i), QVariantMap{{kQVTOSCTypeKey, type}, {kQVTOSCValKey, val}});
-    }
-    return info;
 }
 
 lo_message loMessageFor(const QVTOSCMessage::Snapshot& snapshot)
@@ -136,12 +88,7 @@ struct QVTOSCManager::Input {
             const ssize_t n = recv(fds[0].fd, packet.data(), packet.size(), MSG_DONTWAIT);
             if (n <= 0)
                 continue;
-            if (QVTOSCPacket::bundleNestingDepth(packet.data(), size_t(n), kMaxBundleDepth) >
-                kMaxBundleDepth) {
-                KLOG_DEBUG("dropped an OSC bundle nested deeper than {} levels", kMaxBundleDepth);
-                continue;
-            }
-            lo_server_dispatch_data(server, packet.data(), size_t(n));
+            QVTOSCDatagram::dispatch(server, packet.data(), size_t(n));
         }
     }
 
@@ -154,7 +101,7 @@ struct QVTOSCManager::Input {
         auto* self = static_cast<Input*>(userData);
         if (!path || path[0] != '/' || self->closing)
             return 0;
-        const QVariantMap info = userInfoForMessage(path, types, argv, argc);
+        const QVariantMap info = QVTOSCDatagram::userInfoForMessage(path, types, argv, argc);
         delivering = self;
         // An exception must not unwind into liblo's C code.
         try {

@@ -11,8 +11,9 @@
 //                  "val": the value (float or double, int or qlonglong, QString)}
 // Doubles arrive as type 1, 64-bit integers and the booleans T/F (as 1/0) as type 2, symbols
 // and characters as type 3. Arguments of other OSC types get no entry (their position's key
-// is absent). Packets that are not well-formed OSC, and messages whose address does not begin
-// with "/", are dropped. Bundles are unpacked and their messages posted in order, at once
+// is absent). Packets that are not well-formed OSC (checked in full before liblo reads them; a
+// bundle with one bad element goes whole), and messages whose address does not begin with "/",
+// are dropped. Bundles are unpacked and their messages posted in order, at once
 // (time tags are not waited for); a bundle nested deeper than 8 levels is dropped whole.
 //
 // All operations are safe from any thread. Input and output changes are meant for the main

@@ -3,6 +3,7 @@
 // notifications, and a fixture whose clock runs its cycles on that time source.
 
 #include "Clock/QVTClock.h"
+#include "SteppedClockTime.h"
 
 #include "NotificationCenter.h"
 
@@ -14,18 +15,7 @@
 #include <ostream>
 #include <vector>
 
-// Time that moves only when the test moves it; a "sleep" jumps to its deadline.
-class FakeTimeSource : public QVTClockTimeSource {
-public:
-    uint64_t monotonicNanoseconds() override { return now.load(); }
-    void sleepUntil(uint64_t deadline) override
-    {
-        if (deadline > now.load()) {
-            now.store(deadline);
-        }
-    }
-    std::atomic<uint64_t> now{1'000'000'000};
-};
+using FakeTimeSource = SteppedClockTime;
 
 struct Posted {
     QString name;

@@ -74,11 +74,46 @@ struct CallLog {
 struct FakeAppDelegate : AppDelegateInterface {
     CallLog& log;
     KavioPlainButton loop;
+    KavioPlainButton play;
     UndoManager undo;
     bool alt = false;
     int unsavedChanges = 0;
-    explicit FakeAppDelegate(CallLog& l) : log(l) { loop.setButtonType(KavioButtonType::OnOff); }
+    // The time display's last text and how often it changed; written on the clock thread.
+    std::mutex displayMutex;
+    QString displayed;
+    // What stopClockByManagerIfNeeded stops through, as the application controller does.
+    std::weak_ptr<KavioVideoItemManager> controller;
+    explicit FakeAppDelegate(CallLog& l) : log(l)
+    {
+        loop.setButtonType(KavioButtonType::OnOff);
+        play.setButtonType(KavioButtonType::OnOff);
+    }
     KavioButtonInterface* loopButton() const override { return const_cast<KavioPlainButton*>(&loop); }
+    KavioButtonInterface* playButton() const override { return const_cast<KavioPlainButton*>(&play); }
+    void setMainUIStateAfterPlaybackChanged() override { log.add(QStringLiteral("app.mainUIState")); }
+    void displayTimeIfNeeded(const QString& smpte) override
+    {
+        std::lock_guard lock(displayMutex);
+        displayed = smpte;
+    }
+    QString displayedTime()
+    {
+        std::lock_guard lock(displayMutex);
+        return displayed;
+    }
+    void stopClockByManagerIfNeeded() override
+    {
+        log.add(QStringLiteral("app.stopClockByManagerIfNeeded"));
+        const auto manager = controller.lock();
+        if (manager && manager->playbackMode() == 0)
+            manager->stopClockWithCompletedHandler({});
+    }
+    void performTogglePlayWithCompletedHandler(std::function<void()> handler) override
+    {
+        log.add(QStringLiteral("app.togglePlay"));
+        if (handler)
+            handler();
+    }
     void setShouldForceDisplayBecauseOfTRTChange(bool force) override { log.add(QStringLiteral("app.forceTRT(%1)").arg(force)); }
     void setHasUnsavedChanges(bool changed) override
     {
@@ -103,6 +138,7 @@ struct FakeInspector : KavioVideoItemPreferencesControllerInterface {
     }
     void loadPreferenceItems() override { log.add(QStringLiteral("inspector.loadPreferenceItems")); }
     void handlePlayingRelatedOptions() override { log.add(QStringLiteral("inspector.handlePlayingRelatedOptions")); }
+    void handlePlayheadChangedRelatedOptions() override { log.add(QStringLiteral("inspector.handlePlayheadChangedRelatedOptions")); }
     void undoChangeGotoItem(const QString& target, const QString& item) override
     {
         log.add(QStringLiteral("inspector.undoChangeGotoItem(%1,%2)").arg(target, item));
@@ -131,8 +167,43 @@ struct FakeWaveformManager : KavioWaveformManagerInterface {
 };
 
 struct FakeAudioStreamers : KavioAudioStreamersManagerInterface {
-    QList<int> mappingA;
-    void setChannelMappingA(const QList<int>& mapping) override { mappingA = mapping; }
+    std::mutex mutex;
+    QList<int> mappingA, mappingB;
+    bool mixing = false;
+    int switches = 0;
+    double volumeA = -1, volumeB = -1;
+    std::vector<float> mixProgress;
+    void setChannelMappingA(const QList<int>& mapping) override
+    {
+        std::lock_guard lock(mutex);
+        mappingA = mapping;
+    }
+    void setChannelMappingB(const QList<int>& mapping) override
+    {
+        std::lock_guard lock(mutex);
+        mappingB = mapping;
+    }
+    void setIsMixing(bool m) override
+    {
+        std::lock_guard lock(mutex);
+        mixing = m;
+    }
+    void switchBuffers() override
+    {
+        std::lock_guard lock(mutex);
+        ++switches;
+    }
+    void setVolumeA(double v) override
+    {
+        std::lock_guard lock(mutex);
+        volumeA = v;
+    }
+    void setVolumeB(double v) override
+    {
+        std::lock_guard lock(mutex);
+        volumeB = v;
+    }
+    void setMixProgress(float progress) override { mixProgress.push_back(progress); }
 };
 
 struct FakeMarkerController : QVTTimelineMarkerControllerInterface {
@@ -229,7 +300,10 @@ struct FakeStartedManager : Interface {
 };
 inline constexpr char kAtemName[] = "atem";
 inline constexpr char kNdiName[] = "ndi";
-using FakeATEMManager = FakeStartedManager<kAtemName, KavioATEMManagerInterface>;
+struct FakeATEMManager : FakeStartedManager<kAtemName, KavioATEMManagerInterface> {
+    using FakeStartedManager::FakeStartedManager;
+    void handleCueAtPauseAtEnd() override { log.add(QStringLiteral("atem.handleCueAtPauseAtEnd")); }
+};
 using FakeNDIManager = FakeStartedManager<kNdiName, KavioNDIManagerInterface>;
 
 // A cue that lasts a fixed number of frames and lays itself on the controller's clock as the
@@ -332,12 +406,12 @@ struct ControllerFixture {
     }
 
     // Cues of the given lengths in frames, uids "c1", "c2", ..., added and built.
-    std::vector<std::shared_ptr<FixedLengthCue>> addCues(const std::vector<std::int64_t>& frames)
+    template <typename Cue = FixedLengthCue>
+    std::vector<std::shared_ptr<Cue>> addCues(const std::vector<std::int64_t>& frames)
     {
-        std::vector<std::shared_ptr<FixedLengthCue>> cues;
+        std::vector<std::shared_ptr<Cue>> cues;
         for (const std::int64_t length : frames) {
-            auto cue = std::make_shared<FixedLengthCue>(controller->masterClock(), length,
-                                                        QStringLiteral("c%1").arg(cues.size() + 1));
+            auto cue = std::make_shared<Cue>(controller->masterClock(), length, QStringLiteral("c%1").arg(cues.size() + 1));
             cue->setManager(controller);
             controller->insertItem(cue, cues.size() + 1);
             cues.push_back(cue);

@@ -171,7 +171,10 @@ TEST(KavioVideoItemManagerSetup, FeedbackMessagesAndExtensionLists)
 
 class RecordingController : public KavioVideoItemManager {
 public:
-    explicit RecordingController(UserDefaults& defaults) : KavioVideoItemManager(defaults) {}
+    RecordingController(UserDefaults& defaults, std::shared_ptr<QVTClockTimeSource> source)
+        : KavioVideoItemManager(defaults, std::move(source))
+    {
+    }
     QStringList handled;
     void processOnCurrentClockTime(const Notification&) override { handled << "processOnCurrentClockTime"; }
     void handleClockStart() override { handled << "handleClockStart"; }

@@ -115,6 +115,16 @@ public:
     }
     KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return inspector; }
     void replaceItem(const std::shared_ptr<KavioVideoItem>& item) override { replaced << item.get(); }
+
+    // Cue position, preroll and start
+    std::int64_t mode = 0;
+    bool markerDragging = false;
+    bool globalTransition = false;
+    QList<KavioVideoItem*> timeJumps;
+    std::int64_t playbackMode() const override { return mode; }
+    bool isPlayheadMarkerDragging() const override { return markerDragging; }
+    bool isProcessingGlobalTransition() const override { return globalTransition; }
+    void timeJumpedOnItem(const std::shared_ptr<KavioVideoItem>& item) override { timeJumps << item.get(); }
 };
 
 class FakeInspector : public KavioVideoItemPreferencesControllerInterface {
@@ -126,6 +136,7 @@ public:
     void videoItemsUpdated(const KavioVideoItemListSnapshot&) override {}
     void loadPreferenceItems() override {}
     void handlePlayingRelatedOptions() override {}
+    void handlePlayheadChangedRelatedOptions() override {}
     void undoChangeGotoItem(const QString&, const QString&) override {}
 };
 
@@ -144,7 +155,10 @@ public:
     void validateToggles() override { steps << "validateToggles"; }
     void setupTransition() override { steps << "setupTransition"; }
     void volumeChanged() override { steps << "volumeChanged"; }
-    void fillVideoAndAudioBuffersAtCurrentTime() override { steps << "fillBuffers"; }
+    void fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler(std::function<void()>) override
+    {
+        steps << "fillBuffers";
+    }
 
     // Loading: the row loads unless told otherwise; the audio step gives `audioToMake` (none
     // when empty) and records the file it was given.
@@ -173,6 +187,7 @@ public:
     double seconds = 0.0;
     int fileChannels = 2;
     float rate = 1.0f;
+    float gain = 1.0f;
     int stops = 0;
     bool released = false;
 
@@ -181,6 +196,11 @@ public:
     void setRate(float newRate) override { rate = newRate; }
     void stop() override { ++stops; }
     void removeResources() override { released = true; }
+    int plays = 0;
+    QList<double> times;  // every setCurrentTime, in order
+    void play() override { ++plays; }
+    void setCurrentTime(double time) override { times << time; }
+    float volume() const override { return gain; }
 
     QList<int> channelMapping() const override { return mapping; }
     int deviceChannels() const override { return channels; }
@@ -210,6 +230,8 @@ public:
         data = newData;
         ++loads;
     }
+    bool rendering = false;
+    void setShouldRender(bool shouldRender) override { rendering = shouldRender; }
 };
 
 // A cue at `index` under a fake controller, with the creation feedback already cleared.
@@ -225,5 +247,42 @@ struct CueUnderTest {
         cue->setIndex(index);
         cue->rebuilds.clear();
         osc.clear();
+    }
+};
+
+// A cue under a controller, with its audio player and recorded sources when its type has them.
+struct RecordFixture {
+    RecordingOSCOutput osc;
+    std::shared_ptr<FakeKavioVideoItemManager> controller = std::make_shared<FakeKavioVideoItemManager>();
+
+    std::shared_ptr<RecordingCue> makeCue(int type, const QString& path) const
+    {
+        auto cue = std::make_shared<RecordingCue>(const_cast<RecordingOSCOutput&>(osc).sender());
+        cue->setManager(controller);
+        cue->setMediaType(type);
+        cue->setMediaPath(path);
+        cue->setIsPDF(path.endsWith(".pdf"));  // as the still loader finds it
+        if (type == KavioMediaTypeMovie || type == KavioMediaTypeAudio || type == KavioMediaTypeCamera)
+            cue->setAudioPlayer(std::make_shared<FakeAudioPlayer>());
+        if (type == KavioMediaTypeBrowser)
+            cue->setBrowserSource(std::make_shared<FakeRecordedSource>());
+        if (type == KavioMediaTypeWindow)
+            cue->setWindowSource(std::make_shared<FakeRecordedSource>());
+        return cue;
+    }
+
+    // The create request's part and the stages that follow, as the controller runs them.
+    std::shared_ptr<RecordingCue> restore(const QVariantMap& record) const
+    {
+        const int type = record.value("mediaType").toInt();
+        auto cue = makeCue(type, record.value("mediaPath").toString());
+        cue->setUid("fresh-uid");
+        cue->setIndex(7);
+        if (KavioVideoItem::isFileBasedMediaType(type))
+            cue->applyImportantDataToRestoreOnInit(record);
+        cue->loadWithData(record);
+        if (type == KavioMediaTypeMovie)
+            cue->applyCachedLoadData();
+        return cue;
     }
 };

@@ -31,43 +31,6 @@ QVariantMap throughArchive(const QVariantMap& record)
     return read.value_or(QVariantMap{});
 }
 
-// A cue under a controller, with its audio player and recorded sources when its type has them.
-struct RecordFixture {
-    RecordingOSCOutput osc;
-    std::shared_ptr<FakeKavioVideoItemManager> controller = std::make_shared<FakeKavioVideoItemManager>();
-
-    std::shared_ptr<RecordingCue> makeCue(int type, const QString& path) const
-    {
-        auto cue = std::make_shared<RecordingCue>(const_cast<RecordingOSCOutput&>(osc).sender());
-        cue->setManager(controller);
-        cue->setMediaType(type);
-        cue->setMediaPath(path);
-        cue->setIsPDF(path.endsWith(".pdf"));  // as the still loader finds it
-        if (type == KavioMediaTypeMovie || type == KavioMediaTypeAudio || type == KavioMediaTypeCamera)
-            cue->setAudioPlayer(std::make_shared<FakeAudioPlayer>());
-        if (type == KavioMediaTypeBrowser)
-            cue->setBrowserSource(std::make_shared<FakeRecordedSource>());
-        if (type == KavioMediaTypeWindow)
-            cue->setWindowSource(std::make_shared<FakeRecordedSource>());
-        return cue;
-    }
-
-    // The create request's part and the stages that follow, as the controller runs them.
-    std::shared_ptr<RecordingCue> restore(const QVariantMap& record) const
-    {
-        const int type = record.value("mediaType").toInt();
-        auto cue = makeCue(type, record.value("mediaPath").toString());
-        cue->setUid("fresh-uid");
-        cue->setIndex(7);
-        if (KavioVideoItem::isFileBasedMediaType(type))
-            cue->applyImportantDataToRestoreOnInit(record);
-        cue->loadWithData(record);
-        if (type == KavioMediaTypeMovie)
-            cue->applyCachedLoadData();
-        return cue;
-    }
-};
-
 // Every setting of the record away from its default.
 void changeEverySetting(KavioVideoItem& cue)
 {
@@ -545,6 +508,7 @@ TEST(KavioVideoItemRecord, ADamagedValueLosesOnlyItsOwnKey)
         {"channelmap", "1,2", [](auto& c) { return c.isUsingDefaultAudioChannels(); }},
         {"channelmap", QVariantList{1, "x"}, [](auto& c) { return c.isUsingDefaultAudioChannels(); }},
         {"channelmap", QVariantList{}, [](auto& c) { return c.isUsingDefaultAudioChannels(); }},
+        {"channelmap", QVariantList{1, 1025}, [](auto& c) { return c.isUsingDefaultAudioChannels(); }},
         {"fadein", "on", [](auto& c) { return c.fadeInButton().state == 0; }},
         {"ColorTag", 1.0e12, [](auto& c) { return c.colorTag() == 0; }},
     };
@@ -561,6 +525,38 @@ TEST(KavioVideoItemRecord, ADamagedValueLosesOnlyItsOwnKey)
         EXPECT_TRUE(key == "ColorTag" || cue->colorTag() == 30);
         EXPECT_TRUE(key == "opacity" || cue->opacity() == 0.5f);
         EXPECT_TRUE(key == "volume" || cue->volume() == 0.75f);
+    }
+}
+
+// A channel number past what a device has once overflowed the computed channel count (the
+// fallback was computed even beside "maxchannels"), and the cue handed -2147483648 channels to
+// its player and saved them.
+TEST(KavioVideoItemRecord, ChannelNumbersAndCountsStayWithinWhatADeviceHas)
+{
+    RecordFixture fixture;
+    const struct {
+        const char* what;
+        QVariantMap record;
+        QList<int> mapping;  // empty: the cue keeps its default channels
+        int channels;
+    } cases[] = {
+        {"largest number, no count", {{"channelmap", QVariantList{qint64(2147483647)}}}, {}, 2},
+        {"largest number beside a count", {{"channelmap", QVariantList{2147483647}}, {"maxchannels", 2}}, {}, 2},
+        {"count too large", {{"channelmap", QVariantList{1, 2}}, {"maxchannels", 1 << 20}}, {1, 2}, 3},
+        {"last entry at the bound", {{"channelmap", QVariantList{0, 1024}}}, {0, 1024}, 1024},
+        {"more entries than a device has channels", {{"channelmap", QVariantList(1025, 1)}}, {}, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QVariantMap record = c.record;
+        record.insert("mediaType", qint32(KavioMediaTypeAudio));
+        const auto cue = fixture.restore(throughArchive(record));
+        const auto player = std::dynamic_pointer_cast<FakeAudioPlayer>(cue->audioPlayer());
+        EXPECT_EQ(cue->isUsingDefaultAudioChannels(), c.mapping.isEmpty());
+        EXPECT_EQ(player->mapping, c.mapping.isEmpty() ? (QList<int>{1, 2}) : c.mapping);
+        EXPECT_EQ(player->channels, c.channels);
+        const QVariant saved = cue->saveData().value("maxchannels");
+        EXPECT_EQ(saved, QVariant(qint32(c.channels)));
     }
 }
 

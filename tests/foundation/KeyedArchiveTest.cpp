@@ -429,6 +429,139 @@ QByteArray nestedArrays(int depth)
     return b.finish(uids[0]);
 }
 
+// `chain` nested arrays shared by the root array directly and again at the end of `prefix`
+// further nested arrays: the shared chain is first decoded near the top and then reached again
+// `prefix` levels further down.
+QByteArray sharedChainReachedDeeper(int chain, int prefix)
+{
+    ArchiveBuilder b;
+    const uint64_t root = b.reserve();
+    std::vector<uint64_t> shared;
+    for (int i = 0; i < chain; ++i) shared.push_back(b.reserve());
+    for (int i = 0; i < chain; ++i)
+        b.array(shared[i], "NSArray", i + 1 < chain ? std::vector<uint64_t>{shared[i + 1]} : std::vector<uint64_t>{});
+    uint64_t next = shared[0];
+    for (int i = 0; i < prefix; ++i) {
+        const uint64_t a = b.reserve();
+        b.array(a, "NSArray", {next});
+        next = a;
+    }
+    b.array(root, "NSArray", {shared[0], next});
+    return b.finish(root);
+}
+
+// A binary property list written object by object, so that several "$objects" entries can name
+// one property-list object, which no writer at hand does. References are two bytes wide.
+class RawPlist {
+public:
+    int add(const QByteArray& encoded)
+    {
+        objects_.push_back(encoded);
+        return int(objects_.size()) - 1;
+    }
+    int string(const QByteArray& s) { return add(marker(0x5, s.size()) + s); }
+    int integer(uint32_t v) { return add(QByteArray("\x12", 1) + be(v, 4)); }
+    int uid(uint16_t v) { return add(QByteArray("\x81", 1) + be(v, 2)); }
+    int array(const std::vector<int>& refs) { return add(marker(0xa, qsizetype(refs.size())) + refBytes(refs)); }
+    int dict(const std::vector<int>& keys, const std::vector<int>& values)
+    {
+        return add(marker(0xd, qsizetype(keys.size())) + refBytes(keys) + refBytes(values));
+    }
+
+    QByteArray finish(int top) const
+    {
+        QByteArray out("bplist00");
+        QByteArray table;
+        for (const QByteArray& o : objects_) {
+            table += be(uint64_t(out.size()), 4);
+            out += o;
+        }
+        const uint64_t tableOffset = uint64_t(out.size());
+        out += table;
+        out += QByteArray(6, '\0');
+        out += char(4);  // offset width
+        out += char(2);  // reference width
+        out += be(objects_.size(), 8) + be(uint64_t(top), 8) + be(tableOffset, 8);
+        return out;
+    }
+
+    // An archive whose "$objects" lists `entries` (property-list objects; "$null" is put first)
+    // and whose root is UID 1.
+    QByteArray archive(const std::vector<int>& entries)
+    {
+        std::vector<int> all{string("$null")};
+        all.insert(all.end(), entries.begin(), entries.end());
+        const int top = dict({string("$archiver"), string("$version"), string("$top"), string("$objects")},
+                             {string("NSKeyedArchiver"), integer(100000), dict({string("root")}, {uid(1)}), array(all)});
+        return finish(top);
+    }
+
+private:
+    static QByteArray be(uint64_t v, int width)
+    {
+        QByteArray b;
+        for (int i = width - 1; i >= 0; --i) b += char((v >> (8 * i)) & 0xff);
+        return b;
+    }
+    static QByteArray marker(int high, qsizetype count)
+    {
+        if (count < 15) return QByteArray(1, char((high << 4) | int(count)));
+        return QByteArray(1, char((high << 4) | 0x0f)) + QByteArray("\x11", 1) + be(uint64_t(count), 2);
+    }
+    static QByteArray refBytes(const std::vector<int>& refs)
+    {
+        QByteArray b;
+        for (int r : refs) b += be(uint64_t(r), 2);
+        return b;
+    }
+
+    std::vector<QByteArray> objects_;
+};
+
+// A root array of `references` UIDs that all name one property-list object: an empty NSArray
+// carrying `junkKeys` extra keys before its "NS.objects" and "$class".
+QByteArray oneObjectUnderManyUIDs(int references, int junkKeys)
+{
+    RawPlist p;
+    const int classUid = references + 2;
+    std::vector<int> keys, values;
+    const int filler = p.integer(0);
+    for (int i = 0; i < junkKeys; ++i) {
+        keys.push_back(p.string(QByteArray::number(i).rightJustified(10, 'k')));
+        values.push_back(filler);
+    }
+    keys.push_back(p.string("NS.objects"));
+    values.push_back(p.array({}));
+    keys.push_back(p.string("$class"));
+    values.push_back(p.uid(uint16_t(classUid)));
+    const int shared = p.dict(keys, values);
+
+    std::vector<int> memberUids;
+    for (int i = 0; i < references; ++i) memberUids.push_back(p.uid(uint16_t(2 + i)));
+    const int root = p.dict({p.string("NS.objects"), p.string("$class")}, {p.array(memberUids), p.uid(uint16_t(classUid))});
+    std::vector<int> entries{root};
+    entries.insert(entries.end(), size_t(references), shared);
+    entries.push_back(p.dict({p.string("$classname")}, {p.string("NSArray")}));
+    return p.archive(entries);
+}
+
+// A root array of `containers` distinct NSArrays that all list one property-list array of
+// `members` UIDs of one string: each container is its own object, so each is built in full.
+QByteArray distinctContainersSharingTheirMembers(int containers, int members)
+{
+    RawPlist p;
+    const int classUid = 2, stringUid = 3;
+    const int memberList = p.array(std::vector<int>(size_t(members), p.uid(uint16_t(stringUid))));
+    std::vector<int> entries{0, p.dict({p.string("$classname")}, {p.string("NSArray")}), p.string("x")};
+    std::vector<int> containerUids;
+    for (int i = 0; i < containers; ++i) {
+        containerUids.push_back(p.uid(uint16_t(entries.size() + 1)));
+        entries.push_back(p.dict({p.string("NS.objects"), p.string("$class")}, {memberList, p.uid(classUid)}));
+    }
+    entries[0] = p.dict({p.string("NS.objects"), p.string("$class")}, {p.array(containerUids), p.uid(classUid)});
+    return p.archive(entries);
+}
+
 QByteArray rootWith(const std::function<uint64_t(ArchiveBuilder&)>& value)
 {
     ArchiveBuilder b;
@@ -458,6 +591,16 @@ std::vector<BadArchive> badArchives()
              return b.finish(a);
          }, "cycle"},
         {"absurd depth", [] { return nestedArrays(KeyedArchive::kMaxDepth + 100); }, "deeper"},
+        // Once refused only where the shared chain was first decoded: such a file opened as a
+        // value that could never be saved again, nor released without overflowing the stack.
+        {"shared object reached deeper than the limit", [] {
+             return sharedChainReachedDeeper(KeyedArchive::kMaxDepth / 2 + 10, KeyedArchive::kMaxDepth / 2 + 10);
+         }, "deeper"},
+        // Every lookup of the shared object's fields passes over its junk keys once per UID:
+        // that work counts against the budget (a 60 KB file of this shape once took seconds).
+        {"one object under many UIDs, with many keys", [] { return oneObjectUnderManyUIDs(1200, 1000); }, "expands"},
+        // A 125 KB file of this shape once took seconds and half a gigabyte to read.
+        {"distinct containers sharing one long member list", [] { return distinctContainersSharingTheirMembers(300, 4000); }, "expands"},
         {"shared objects expanding without end", [] {
              ArchiveBuilder b;
              uint64_t next = b.string("leaf");
@@ -514,6 +657,23 @@ TEST(KeyedArchive, ReadsNestingUpToTheLimit)
     QString error;
     const auto result = KeyedArchive::unarchive(nestedArrays(KeyedArchive::kMaxDepth), &error);
     ASSERT_TRUE(result) << error.toStdString();
+
+    // A shared chain reached at exactly the limit reads, and writes back.
+    const int chain = KeyedArchive::kMaxDepth / 2;
+    const auto shared = KeyedArchive::unarchive(sharedChainReachedDeeper(chain, KeyedArchive::kMaxDepth - chain), &error);
+    ASSERT_TRUE(shared) << error.toStdString();
+    EXPECT_FALSE(KeyedArchive::archive(*shared, &error).isEmpty()) << error.toStdString();
+}
+
+TEST(KeyedArchive, ManyUIDsNamingOneObjectReadAsThatValueEachTime)
+{
+    QString error;
+    const auto result = KeyedArchive::unarchive(oneObjectUnderManyUIDs(3000, 2), &error);
+    ASSERT_TRUE(result) << error.toStdString();
+    const QVariantList list = result->toList();
+    ASSERT_EQ(list.size(), 3000);
+    EXPECT_EQ(list.first(), QVariant(QVariantList{}));
+    EXPECT_EQ(list.last(), QVariant(QVariantList{}));
 }
 
 TEST(KeyedArchive, TruncatedOrDamagedBytesGiveErrorsNotCrashes)

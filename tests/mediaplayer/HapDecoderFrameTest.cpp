@@ -203,6 +203,10 @@ TEST(HapDecoderFrame, RefusesPacketsThatDoNotMakeSense) {
                                                      section(0x04, le32s({0x7FFFFFF0}))})),
                                kDxt1}))},
         {"chunks short of the picture", section(0xCB, concat({instructions, Bytes(kDxt1.begin(), kDxt1.begin() + 16)}))},
+        {"more chunks than the picture has bytes",
+         section(0xCB, concat({section(0x01, concat({section(0x02, Bytes(33, 0x0A)),
+                                                     section(0x03, Bytes(33 * 4, 0))})),
+                               kDxt1}))},
         {"unknown chunk compressor",
          section(0xCB, concat({section(0x01, concat({section(0x02, {0x0C}),
                                                      section(0x03, le32s({32}))})),
@@ -225,6 +229,22 @@ TEST(HapDecoderFrame, RefusesPacketsThatDoNotMakeSense) {
         EXPECT_FALSE(frame->error().empty());
         EXPECT_EQ(frame->dxtPlaneCount(), 0);
     }
+}
+
+// A snappy header may state any length: chunks whose headers state the whole largest picture
+// from a few bytes each once sized a 256 MiB plane before their data was found wanting.
+TEST(HapDecoderFrame, SnappyClaimingMoreThanItsBytesHoldIsRefusedBeforeAllocating) {
+    const uint64_t picture = 16384ull * 16384;  // DXT5 bytes
+    Bytes claim;  // varint of half the picture, then one literal byte
+    for (uint64_t v = picture / 2; v; v >>= 7) claim.push_back(uint8_t((v & 0x7F) | (v >> 7 ? 0x80 : 0)));
+    claim.insert(claim.end(), {0x00, 0x01});
+    const Bytes packet = section(0xCE, concat({section(0x01, concat({section(0x02, {0x0B, 0x0B}),
+                                                                   section(0x03, le32s({uint32_t(claim.size()), uint32_t(claim.size())})),
+                                                                   section(0x04, le32s({0, 0}))})),
+                                               claim}));
+    const HapFrameRef frame = decode(packet, 16384, 16384);
+    EXPECT_FALSE(frame->isValid());
+    EXPECT_EQ(frame->error(), "snappy data stating more than its bytes can hold");
 }
 
 TEST(HapDecoderFrame, SurvivesEveryTruncationAndByteFlip) {

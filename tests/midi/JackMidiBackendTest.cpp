@@ -46,6 +46,19 @@ TEST_F(JackMidiTest, MessagesFromAJackClientArriveAsNotifications) {
     // The peer's port is one of our sources, and the peer also sends to "To Kavio": every
     // message arrives once on each node.
     ASSERT_EQ(jack_connect(peer->client(), "peer:out", "midiClient:To Kavio"), 0);
+    // Connections reach the server's process graph some cycles after they are made, later still
+    // on a busy machine: probe with quarter frames until both nodes hear them, then start clean.
+    const auto heardOnBoth = [&] {
+        return recorder->count(kMTCQuarterFrameReceived, source.get()) > 0 &&
+               recorder->count(kMTCQuarterFrameReceived, virtualReceiver.get()) > 0;
+    };
+    for (int probe = 0; probe < 20 && !heardOnBoth(); ++probe) {
+        peer->send({0xF1, 0x00});
+        PostedRecorder::waitFor(heardOnBoth, 1.0);
+    }
+    ASSERT_TRUE(heardOnBoth()) << "the peer's port never reached both nodes";
+    PostedRecorder::waitFor([] { return false; }, 0.3);  // a late probe lands before the clear
+    recorder->clear();
 
     peer->send({0x93, 0x3C, 0x64});
     peer->send({0xB5, 0x07, 0x7F});
@@ -53,7 +66,7 @@ TEST_F(JackMidiTest, MessagesFromAJackClientArriveAsNotifications) {
     peer->send({0xF0, 0x7F, 0x7F, 0x06, 0x02, 0xF7});
     peer->send({0xF0, 0x7F, 0x01, 0x02, 0x01, 0x01, 0x31, 0x32, 0x2E, 0x35, 0x00, 0xF7});
     for (void* object : {static_cast<void*>(source.get()), static_cast<void*>(virtualReceiver.get())}) {
-        ASSERT_TRUE(PostedRecorder::waitFor([&] { return recorder->count(kMSCGo, object) == 1; }));
+        ASSERT_TRUE(PostedRecorder::waitFor([&] { return recorder->count(kMSCGo, object) == 1; }, 20.0));
         const auto note = recorder->named(kNoteReceived, object);
         ASSERT_EQ(note.size(), 1u);
         EXPECT_EQ(note[0].userInfo, (QVariantMap{{"CH", 3}, {"NOTE", 60}, {"VAL", 100}, {"TYPE", 0}}));

@@ -198,6 +198,22 @@ TEST_F(OSCManagerLoop, MalformedPacketsAreDroppedAndTheNextGoodOneStillArrives)
         putString(b, "/a");
         cases.push_back({"bundle element past the end", b});
     }
+    {
+        Bytes b;
+        putString(b, "/a");
+        putString(b, ",b");  // a blob without its size
+        cases.push_back({"blob without its size", b});
+    }
+    {
+        const Bytes first = message("/lost", 1);
+        Bytes b;
+        putString(b, "#bundle");
+        put64(b, 1);
+        put32(b, uint32_t(first.size()));
+        b.insert(b.end(), first.begin(), first.end());
+        put32(b, 0);  // an empty last element: the whole bundle goes, its good message too
+        cases.push_back({"empty last bundle element", b});
+    }
     cases.push_back({"address without slash", message("a", 1)});
     cases.push_back({"empty datagram", Bytes{}});
     cases.push_back({"garbage", Bytes{'\xff', '\x00', '\x13', '\x37'}});

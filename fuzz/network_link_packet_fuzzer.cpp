@@ -1,0 +1,17 @@
+// Fuzzes the network-link packet reader with datagrams, as the master clock reads them.
+
+#include "FuzzInput.h"
+#include "Remote/KavioNMCManager.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    QString error;
+    const auto packet = NMC_Packet::fromBytes(std::span<const std::uint8_t>(data, size), &error);
+    if (!packet) {
+        if (error.isEmpty())
+            fuzz::brokenPromise();
+        return 0;
+    }
+    packet->timeString();
+    return 0;
+}

@@ -1,0 +1,388 @@
+// The cue's transport: seeks and rewinds over real players reading each frame's bar code, the
+// position measures and their edge cases, preroll, start and pause, and the time-jump report.
+
+#include "CueTestSupport.h"
+#include "MediaFixtures.h"
+
+#include "DispatchQueue.h"
+#include "MediaPlayer.h"
+#include "NotificationCenter.h"
+#include "VideoFrame.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+MediaTime at600(double seconds)
+{
+    return MediaTime::makeWithSeconds(seconds, MediaTime::kCueTimescale);
+}
+
+// A cue that records the frame-source steps the transport hands to the frame supply.
+class TransportCue : public KavioVideoItem {
+public:
+    using KavioVideoItem::KavioVideoItem;
+    QList<MediaTime> fills;
+    int pauseRepairs = 0;
+    void fillVideoOutputOfPlayerFromCMTime(MediaPlayer&, const MediaTime& time) override { fills << time; }
+    void fillVideoOutputAfterPauseIfNeeded() override { ++pauseRepairs; }
+};
+
+// counter25.mp4 (25 fps, 2 s) in a cue under a recording controller, ready.
+struct MovieCue {
+    RecordingOSCOutput osc;
+    std::shared_ptr<FakeKavioVideoItemManager> controller = std::make_shared<FakeKavioVideoItemManager>();
+    std::shared_ptr<TransportCue> cue = std::make_shared<TransportCue>(osc.sender());
+
+    explicit MovieCue(double inSeconds = 0.0, std::int64_t percent = 100)
+    {
+        QVariantMap record;
+        record.insert("_intime", at600(inSeconds).toData());
+        record.insert("playbackrate", qint64(percent));
+        const auto path = QString::fromStdString(MediaFixtures::path("counter25.mp4"));
+        EXPECT_TRUE(cue->initMovieCue(path, controller, record));
+        EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return cue->isReady(); }, 60.0));
+    }
+    MediaPlayer& player() const { return *cue->videoPlayer(); }
+    // Runs the main queue until the seek's completion ran and its time jump was handled.
+    void settleSeek()
+    {
+        EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !cue->isSeeking(); }, 60.0));
+        DispatchQueue::runMainUntil([] { return false; }, 0.1);
+    }
+    int frameNow() const
+    {
+        int number = -1;
+        DispatchQueue::runMainUntil(
+            [&] {
+                const auto frame = player().copyFrameForItemTime(player().currentTime());
+                number = frame ? MediaFixtures::frameNumberOf(*frame) : -1;
+                return number >= 0;
+            },
+            30.0);
+        return number;
+    }
+};
+
+// A live or still cue under a recording controller, no player.
+struct PlainCue {
+    std::shared_ptr<FakeKavioVideoItemManager> controller = std::make_shared<FakeKavioVideoItemManager>();
+    std::shared_ptr<TransportCue> cue = std::make_shared<TransportCue>();
+    std::shared_ptr<FakeAudioPlayer> audio = std::make_shared<FakeAudioPlayer>();
+
+    explicit PlainCue(int type = KavioMediaTypeStill, std::uint64_t index = 2)
+    {
+        cue->setManager(controller);
+        cue->setMediaType(type);
+        cue->setIndex(index);
+    }
+};
+
+TEST(KavioVideoItemTransport, SeeksLandOnTheFrameOfTheTargetAtEverySpeedAndInPoint)
+{
+    struct Case {
+        std::int64_t percent;
+        double in;
+        double target;  // seconds at the current speed
+        int frame;
+    };
+    const Case cases[] = {
+        {100, 0.0, 1.0, 25}, {50, 0.0, 1.0, 12}, {200, 0.0, 0.5, 25},
+        {100, 0.4, 1.0, 25}, {50, 0.4, 1.2, 15}, {200, 0.4, 0.5, 25},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.percent << " % in " << c.in << " to " << c.target);
+        MovieCue movie(c.in, c.percent);
+        movie.cue->seekToCMTime(at600(c.target));
+        EXPECT_TRUE(movie.cue->isSeeking());
+        EXPECT_TRUE(movie.cue->preloadedTime().isIndefinite());
+        movie.settleSeek();
+        EXPECT_EQ(movie.frameNow(), c.frame);
+        if (c.in == 0.0) {
+            const MediaTime position = movie.cue->currentCMTime();
+            EXPECT_EQ(position, at600(c.target));
+            if (c.percent != 100) {
+                EXPECT_EQ(position.timescale, MediaTime::kCueTimescale);
+            }
+        }
+        movie.cue->rewind();
+        movie.settleSeek();
+        EXPECT_EQ(movie.frameNow(), int(std::lround(c.in * 25)));
+    }
+}
+
+TEST(KavioVideoItemTransport, BadSeekTargetsAreRefusedOrHeldWithinTheMedia)
+{
+    MovieCue movie;
+    movie.cue->seekToCMTime(at600(0.8));
+    movie.settleSeek();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return movie.cue->preloadedTime().isNumeric(); }, 30.0));
+
+    // Where the player stands already: no seek, the preroll cache is kept.
+    movie.cue->seekToCMTime(at600(0.8));
+    EXPECT_FALSE(movie.cue->isSeeking());
+    EXPECT_EQ(movie.cue->preloadedTime(), at600(0.8));
+
+    movie.cue->seekToCMTime(MediaTime::indefinite());
+    movie.cue->seekToCMTime(MediaTime::positiveInfinity());
+    EXPECT_FALSE(movie.cue->isSeeking());
+    EXPECT_EQ(movie.player().currentTime(), at600(0.8));
+
+    movie.cue->seekToCMTime(at600(-3.0));
+    movie.settleSeek();
+    EXPECT_EQ(movie.frameNow(), 0);
+    movie.cue->seekToCMTime(at600(60.0));
+    movie.settleSeek();
+    EXPECT_EQ(movie.player().currentTime(), movie.player().duration());
+}
+
+TEST(KavioVideoItemTransport, FirstPreparationSeeksToTheInPointPrerollsAndBecomesReadyOnce)
+{
+    int readyPosts = 0;
+    NotificationCenter::defaultCenter().addObserver(&readyPosts, kKavioItemBecameReadyNotification, nullptr,
+                                                    [&](const Notification&) { ++readyPosts; });
+    {
+        MovieCue movie(0.4);
+        EXPECT_EQ(movie.frameNow(), 10);
+        EXPECT_EQ(movie.cue->preloadedTime(), at600(0.4));
+        EXPECT_TRUE(movie.cue->itemIsRewindedAndPreloaded());
+        ASSERT_EQ(movie.cue->fills.size(), 1);
+        EXPECT_EQ(movie.cue->fills[0], at600(0.4));
+        movie.cue->rewindAndPrerollWhenNotIsReady();  // ready already: nothing
+        DispatchQueue::runMainUntil([] { return false; }, 0.1);
+        EXPECT_EQ(movie.cue->fills.size(), 1);
+    }
+    NotificationCenter::defaultCenter().removeObserver(&readyPosts);
+    EXPECT_EQ(readyPosts, 1);
+}
+
+TEST(KavioVideoItemTransport, RewindChainReportsTheJumpOnceAlsoWhenNothingWasPrerolled)
+{
+    MovieCue movie(0.4);
+    movie.cue->allowTimeChangedNotifications();
+    movie.cue->seekToCMTime(at600(1.4));
+    movie.settleSeek();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return movie.controller->timeJumps.size() == 1; }, 30.0));
+
+    movie.controller->timeJumps.clear();
+    movie.cue->rewind();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return movie.controller->timeJumps.size() == 1; }, 30.0));
+    EXPECT_EQ(movie.frameNow(), 10);
+    EXPECT_TRUE(movie.cue->itemIsRewindedAndPreloaded());
+
+    // Prerolled here already: the preroll answers no, the report still comes, once.
+    movie.controller->timeJumps.clear();
+    movie.cue->timeJumped(nullptr);
+    DispatchQueue::runMainUntil([] { return false; }, 0.3);
+    EXPECT_EQ(movie.controller->timeJumps.size(), 1);
+
+    // At the in point a rewind moves no player and tells the controller at once.
+    movie.controller->timeJumps.clear();
+    movie.cue->rewind();
+    EXPECT_EQ(movie.controller->timeJumps.size(), 1);
+    EXPECT_FALSE(movie.cue->isSeeking());
+}
+
+TEST(KavioVideoItemTransport, StartFromAWorkerPauseWithPrerollAndResumeShowThePausedFrameFirst)
+{
+    MovieCue movie;
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        movie.cue->startPlayers();
+        returned = true;
+    });
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return returned.load(); }, 30.0));
+    worker.join();
+    EXPECT_TRUE(movie.cue->isPlaying());
+    EXPECT_GT(movie.player().rate(), 0.0f);
+    EXPECT_TRUE(movie.cue->preloadedTime().isIndefinite());
+    const int early = movie.frameNow();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return movie.frameNow() > early + 3; }, 30.0));
+
+    movie.cue->pausePlayersWithPreroll(true);
+    EXPECT_FALSE(movie.cue->isPlaying());
+    EXPECT_EQ(movie.player().rate(), 0.0f);
+    const MediaTime paused = movie.cue->absoluteCurrentCMTime();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return movie.cue->preloadedTime().isNumeric(); }, 30.0));
+    EXPECT_EQ(movie.cue->preloadedTime(), paused);
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return movie.cue->pauseRepairs == 1; }, 5.0));
+    const int pausedFrame = movie.frameNow();
+
+    movie.cue->startPlayers();
+    std::vector<int> shown{movie.frameNow()};
+    DispatchQueue::runMainUntil(
+        [&] {
+            shown.push_back(movie.frameNow());
+            return shown.back() > pausedFrame + 3;
+        },
+        30.0);
+    // On a loaded machine the first look may come a frame late, never earlier, never backwards.
+    EXPECT_GE(shown.front(), pausedFrame);
+    EXPECT_LE(shown.front(), pausedFrame + 1);
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+    movie.cue->pausePlayersWithPreroll(false);
+}
+
+TEST(KavioVideoItemTransport, CompletionsReachingAReleasedCueDoNothing)
+{
+    auto movie = std::make_unique<MovieCue>();
+    movie->cue->seekToCMTime(at600(1.0));
+    movie->cue->prerollVideoAtCurrentTimeWithCompletedHandler([](bool) { ADD_FAILURE() << "released cue answered"; });
+    movie.reset();
+    DispatchQueue::runMainUntil([] { return false; }, 0.5);
+}
+
+TEST(KavioVideoItemTransport, PositionMeasuresAndTheirEdges)
+{
+    {
+        PlainCue plain(KavioMediaTypeAudio);
+        plain.cue->setAudioPlayer(plain.audio);
+        plain.cue->increaseTimeForNonMovies(1.5);
+        plain.cue->setInTime(at600(0.5));
+        EXPECT_EQ(plain.cue->currentCMTime(), at600(1.0));  // audio-only reads the non-movie time
+        EXPECT_EQ(plain.cue->timeLeftSMPTE(), "-00:00:00:00");  // not ready
+        plain.cue->setLoopCounter(3);
+        plain.cue->setItemDuration(10.0f);
+        EXPECT_TRUE(MediaTime::isIdentical(plain.cue->loopedCMTime(), MediaTime::make(18000, 600)));
+        plain.cue->setPlaybackRatePercent(50);
+        EXPECT_EQ(plain.cue->currentCMTime(), at600(2.0));
+        EXPECT_EQ(plain.cue->currentCMTimeWithEffectivePlaybackRate(false), at600(1.0));
+    }
+    for (int type : {7, 8, 9, 11}) {
+        PlainCue plain(type);
+        plain.cue->increaseTimeForNonMovies(4.0);
+        plain.cue->setInTime(at600(0.25));
+        EXPECT_EQ(plain.cue->currentCMTime(), at600(-0.25)) << type;
+    }
+}
+
+TEST(KavioVideoItemTransport, NeedsRewindExactlyOutsideTheInAndOutPoints)
+{
+    PlainCue plain;
+    plain.cue->setDurationOfNonMovies(10.0f);
+    plain.cue->setInTime(at600(1.0));
+    plain.cue->setOutTime(at600(2.0));
+    const struct {
+        double at;
+        bool rewind;
+    } cases[] = {{1.0, false}, {8.0, false}, {1.0 - 1.0 / 600, true}, {8.0 + 1.0 / 600, true}, {4.0, false}};
+    for (const auto& c : cases) {
+        plain.cue->seekToCMTime(at600(c.at));
+        EXPECT_EQ(plain.cue->needsRewindBeforeStartPlayback(), c.rewind) << c.at;
+    }
+}
+
+TEST(KavioVideoItemTransport, NonMovieTimeFollowsIntoTheNextCueByTheIndexRule)
+{
+    const struct {
+        std::uint64_t nextIndex;
+        bool globalTransition;
+        double nextAdvanced;
+    } cases[] = {{1, true, 0.5}, {3, true, 0.0}, {3, false, 0.5}};
+    for (const auto& c : cases) {
+        PlainCue from(KavioMediaTypeStill, 2), to(KavioMediaTypeStill, c.nextIndex);
+        from.controller->globalTransition = c.globalTransition;
+        from.cue->setHasTransition(true);
+        from.cue->setNextItem(to.cue);
+        to.cue->setIsPlaying(true);
+        from.cue->increaseTimeForNonMovies(0.5);
+        EXPECT_DOUBLE_EQ(from.cue->tempCurrentTimeForNonMovies(), 0.5);
+        EXPECT_DOUBLE_EQ(to.cue->tempCurrentTimeForNonMovies(), c.nextAdvanced) << c.nextIndex;
+    }
+}
+
+TEST(KavioVideoItemTransport, SeeksOfCuesWithoutAMoviePlayerByPlaybackMode)
+{
+    for (std::int64_t mode : {0, 1, 2}) {
+        SCOPED_TRACE(mode);
+        PlainCue plain(KavioMediaTypeAudio);
+        plain.controller->mode = mode;
+        plain.audio->seconds = 2.0;
+        plain.cue->setAudioPlayer(plain.audio);
+        plain.cue->setIsReady(true);
+        plain.cue->allowTimeChangedNotifications();
+        plain.cue->seekToCMTime(at600(1.0));
+        plain.cue->seekToCMTime(at600(3.0));  // past the audio file: the player stays
+        EXPECT_EQ(plain.audio->times, QList<double>{1.0});
+        EXPECT_DOUBLE_EQ(plain.cue->tempCurrentTimeForNonMovies(), 3.0);
+        // Standalone the jump report comes through timeJumped; following timecode it does not.
+        EXPECT_EQ(plain.controller->timeJumps.size(), mode == 0 ? 2 : 0);
+    }
+}
+
+TEST(KavioVideoItemTransport, PrerollAnswersWithoutAPlayerAndWhenNotReady)
+{
+    PlainCue plain(KavioMediaTypeCamera);
+    std::vector<bool> answers;
+    plain.cue->prerollVideoAtCurrentTimeWithCompletedHandler([&](bool yes) { answers.push_back(yes); });
+    plain.cue->setIsReady(true);
+    plain.cue->prerollVideoAtCurrentTimeWithCompletedHandler([&](bool yes) { answers.push_back(yes); });
+    EXPECT_EQ(answers, (std::vector<bool>{false, true}));
+}
+
+TEST(KavioVideoItemTransport, StartAndPauseOfCuesWithoutAMoviePlayer)
+{
+    struct Case {
+        int type;
+        bool fadeIn;
+        bool globalTransition;
+    };
+    for (const Case c : {Case{KavioMediaTypeCamera, false, false}, Case{KavioMediaTypeNDI, true, false},
+                         Case{KavioMediaTypeBrowser, false, true}, Case{KavioMediaTypeWindow, false, false}}) {
+        SCOPED_TRACE(c.type);
+        PlainCue plain(c.type);
+        auto source = std::make_shared<FakeRecordedSource>();
+        plain.cue->setBrowserSource(source);
+        plain.cue->setWindowSource(source);
+        plain.cue->setAudioPlayer(plain.audio);
+        plain.controller->globalTransition = c.globalTransition;
+        plain.cue->fadeInButton().state = c.fadeIn ? 1 : 0;
+        plain.cue->setFadeOpacity(0.25f);
+        plain.cue->setAudioFade(0.5f);
+        plain.cue->setOriginalItemStartSMPTETime("00:00:01:00");
+        plain.cue->allowTimeChangedNotifications();
+
+        plain.cue->startPlayers();
+        EXPECT_TRUE(plain.cue->isPlaying());
+        EXPECT_FALSE(plain.cue->shouldForwardTimeJumpedMessages());
+        EXPECT_FLOAT_EQ(plain.cue->fadeOpacity(), c.fadeIn ? 0.25f : 1.0f);
+        EXPECT_FLOAT_EQ(plain.cue->audioFade(), c.globalTransition ? 0.5f : 1.0f);
+        EXPECT_EQ(plain.audio->plays, 1);
+        EXPECT_EQ(plain.cue->itemStartSMPTETime(), "00:00:01:00");
+        EXPECT_EQ(source->rendering, c.type == KavioMediaTypeBrowser || c.type == KavioMediaTypeWindow);
+
+        plain.cue->pausePlayersWithPreroll(true);
+        plain.cue->pausePlayersWithPreroll(true);  // not playing: no player changes
+        EXPECT_FALSE(plain.cue->isPlaying());
+        EXPECT_EQ(plain.audio->stops, 1);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KavioVideoItemTransport, TimeLeftOnTheClocksFrameGridNeverBelowZeroWithATransition)
+{
+    PlainCue plain;
+    plain.controller->clock = QVTClock::initClock();
+    plain.controller->clock->setSmpteFormat(QVTClockSMPTEFormat25);
+    plain.cue->setIsReady(true);
+    plain.cue->setItemDuration(10.0f);
+    plain.cue->increaseTimeForNonMovies(4.0);
+    EXPECT_EQ(plain.cue->currentTimeSMPTE(), "00:00:04:00");
+    // Counted to the start of the last frame (the cue's end on the line).
+    EXPECT_EQ(plain.cue->timeLeftSMPTE(), "-00:00:05:24");
+    EXPECT_NEAR(plain.cue->timeLeftUntilEndOrTransition(), 5.96, 1e-9);
+    plain.cue->setHasTransition(true);
+    plain.cue->setTransitionTime(2.0);
+    EXPECT_NEAR(plain.cue->timeLeftUntilEndOrTransition(), 3.96, 1e-9);
+    plain.cue->setTransitionTime(8.0);
+    EXPECT_DOUBLE_EQ(plain.cue->timeLeftUntilEndOrTransition(), 0.0);
+}
+
+}  // namespace
