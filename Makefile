@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 XVFB := $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1920x1080x24")
 
-.PHONY: run test build deps configure clean fuzz
+.PHONY: run test build deps configure clean demo fuzz
 
 deps:
 	@scripts/install-deps
@@ -16,8 +16,12 @@ configure: deps $(BUILD_DIR)/build.ninja
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
-	$(BUILD_DIR)/app/kavio
+# The demo show is made once, in the build folder.
+demo: build
+	scripts/make-demo-media $(BUILD_DIR)
+
+run: demo
+	$(BUILD_DIR)/app/kavio $(BUILD_DIR)/demo/Demo.kavio2
 
 test: build
 	cd $(BUILD_DIR) && $(XVFB) ctest --output-on-failure -j $(JOBS) --timeout 600

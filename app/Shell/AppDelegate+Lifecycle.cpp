@@ -1,0 +1,312 @@
+#include "Shell/AppDelegate.h"
+
+#include "Audio/KavioAudioOutputManager.h"
+#include "Audio/KavioAudioOutputPanel.h"
+#include "Controller/KavioVideoItemManager.h"
+#include "DispatchQueue.h"
+#include "Log.h"
+#include "NotificationCenter.h"
+#include "Rendering/KavioRenderClock.h"
+#include "Shell/KavioNetworkWatch.h"
+#include "Shell/KavioProjectLock.h"
+#include "Shell/KavioSleepWatch.h"
+#include "Shell/KavioWindow.h"
+#include "Support/KavioAlert.h"
+#include "Support/KavioButtonInterface.h"
+#include "UserDefaults.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+
+// The application-wide key monitor: Alt stands for Option, Ctrl for Command. Events pass on
+// unchanged. A key event is seen once per receiver it propagates to, so only a change of the
+// modifiers counts.
+class KeyMonitor : public QObject {
+public:
+    using Handler = std::function<void(Qt::KeyboardModifiers)>;
+    KeyMonitor(QObject* parent, Handler handler) : QObject(parent), handler_(std::move(handler)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            Qt::KeyboardModifiers modifiers = key->modifiers();
+            // X reports a modifier's own press and release with the flags from before the event.
+            const Qt::KeyboardModifier own = key->key() == Qt::Key_Alt       ? Qt::AltModifier
+                                             : key->key() == Qt::Key_Control ? Qt::ControlModifier
+                                             : key->key() == Qt::Key_Shift   ? Qt::ShiftModifier
+                                                                             : Qt::NoModifier;
+            if (own != Qt::NoModifier)
+                modifiers.setFlag(own, key->type() == QEvent::KeyPress);
+            if (modifiers != last_) {
+                last_ = modifiers;
+                handler_(modifiers);
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    Handler handler_;
+    Qt::KeyboardModifiers last_;
+};
+
+}  // namespace
+
+AppDelegate::AppDelegate(UserDefaults& defaults, UndoManager& undoManager)
+    : defaults_(defaults), undoManager_(undoManager)
+{
+}
+
+AppDelegate::~AppDelegate()
+{
+    NotificationCenter::defaultCenter().removeObserver(this);
+    // Both live on the application object and call back into this delegate.
+    delete keyMonitor_;
+    delete uiupdatetimer_;
+}
+
+void AppDelegate::awakeFromNib()
+{
+    shouldEnablePauseAtEnd_ = false;
+    shouldForceDisplay_.store(false);
+    shouldUseSynchronousAnimationOnLeft_ = false;
+    shouldUseSynchronousAnimationOnRight_ = false;
+
+    networkWatch_ = std::make_unique<KavioNetworkWatch>();
+    if (networkWatch_->start([this] {
+            NotificationCenter::defaultCenter().post(kKavioNetworkConfigurationDidChangeNotification, this);
+        })) {
+        // TODO(network link): observe the notification with refreshNetworkInterfaceList.
+    } else {
+        networkWatch_.reset();
+    }
+
+    const QString showCueTypes = QStringLiteral("toggleShowCueTypes");
+    if (!defaults_.hasKey(showCueTypes))
+        defaults_.setBool(false, showCueTypes);
+
+    if (KavioWindow* window = outlets_.window) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            window->move(screen->availableGeometry().center() - window->rect().center());
+    }
+    sleepWatch_ = std::make_unique<KavioSleepWatch>();
+    sleepWatch_->start([this] { receivedSleepNote(); }, [this] { receivedWakeNote(); });
+}
+
+void AppDelegate::applicationWillFinishLaunching()
+{
+    isLoadingProject_ = false;
+    KavioLog::setupFileLogging();
+    projectURL_.clear();
+    // TODO(triggers and sync sources): clear the remembered last input interfaces.
+    // TODO(outputs): create the DeckLink device list and log its API version.
+    appStarted_ = false;
+    hasUnsavedChanges_.store(false);
+
+    for (KavioButtonInterface* button : {outlets_.playButton, outlets_.loopButton, outlets_.globalTransitionButton})
+        if (button)
+            button->setButtonType(KavioButtonType::OnOff);
+    for (KavioButtonInterface* button :
+         {outlets_.rewindButton, outlets_.prevItemButton, outlets_.nextItemButton, outlets_.fastforwardButton})
+        if (button)
+            button->setButtonType(KavioButtonType::MomentaryPushIn);
+    cachedLoopstate_ = false;
+    installKeyMonitors();
+}
+
+void AppDelegate::installKeyMonitors()
+{
+    keyMonitor_ = new KeyMonitor(qApp, [this](Qt::KeyboardModifiers modifiers) {
+        altPressed_ = modifiers.testFlag(Qt::AltModifier);
+        NotificationCenter::defaultCenter().post(kKavioAltPressedNotification, nullptr,
+                                                 {{QStringLiteral("state"), altPressed_}});
+        cmdPressed_ = modifiers.testFlag(Qt::ControlModifier);
+        shiftPressed_ = modifiers.testFlag(Qt::ShiftModifier);
+        // TODO(outputs): Escape leaves the full-screen output on the main display.
+    });
+    qApp->installEventFilter(keyMonitor_);
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    if (sleepWatch_)
+        sleepWatch_->beginActivity();
+    if (KavioWindow* window = outlets_.window)
+        window->setCloseButtonHandler([this] { return quitByCloseButton(); });
+    // TODO(triggers and sync sources): reset the MTC, LTC, MMC, MSC and MIDI sources.
+
+    if (KavioWindow* window = outlets_.window) {
+        // TODO(main window shell): the side panels' widths count in here once they exist.
+        constexpr int kRightPanelMaxWidth = 346;
+        window->setMinimumSize(kRightPanelMaxWidth + 200, 210);
+    }
+
+    if (outlets_.audioOutputManager)
+        outlets_.audioOutputManager->startManager();
+    const auto controller = outlets_.controller;
+    if (controller) {
+        controller->initManager();
+        controller->setDelegate(weak_from_this());
+    }
+    // TODO(triggers and sync sources): observe "KavioAudioSetupChanged" with buildLTCSourcesList.
+    // TODO(network link): hand the network-link controls to the manager and start it.
+    // TODO(triggers and sync sources): start the MIDI manager and observe its set-up changes.
+    // TODO(OSC): Art-Net port name and DMX observation; refreshNetworkInterfaceList.
+    appStarted_ = true;
+    if (controller)
+        controller->appLaunched();
+    // TODO(OSC): oscSettingsChanged, the transport buttons' addresses and the feedback messages.
+
+    const QString showStartup = QStringLiteral("showStartupWindow");
+    if (!defaults_.hasKey(showStartup) || defaults_.boolForKey(showStartup)) {
+        if (outlets_.startupWindow)
+            outlets_.startupWindow->show();
+    } else if (outlets_.startupShowWindowButton) {
+        outlets_.startupShowWindowButton->setState(0);
+    }
+    const QString betaUpdates = QStringLiteral("SUUpdaterChecksForBetaUpdates");
+    if (defaults_.hasKey(betaUpdates) && defaults_.boolForKey(betaUpdates) && outlets_.enableBetaUpdatesButton)
+        outlets_.enableBetaUpdatesButton->setState(1);
+    const QString noConfirm = QStringLiteral("disableConfirmOnQuit");
+    if (defaults_.hasKey(noConfirm) && defaults_.boolForKey(noConfirm) && outlets_.disableConfirmOnQuit)
+        outlets_.disableConfirmOnQuit->setState(1);
+
+    NotificationCenter::defaultCenter().addObserver(this, kKavioProjectHasUnsavedChangesNotification, nullptr,
+                                                    [this](const Notification&) { makeHasUnsavedChanges(); });
+
+    // A main-thread timer also fires while a modal dialog or a menu runs its own event loop.
+    uiupdatetimer_ = new QTimer(qApp);
+    uiupdatetimer_->setTimerType(Qt::PreciseTimer);
+    uiupdatetimer_->setInterval(1000 / 15);
+    QObject::connect(uiupdatetimer_, &QTimer::timeout, [this] { updateUI(); });
+    uiupdatetimer_->start();
+
+    const QString appSetup = QStringLiteral("appSetup");
+    if (!projectURL_.isEmpty()) {
+        KLOG_INFO("load project on startup!");
+        const QString path = projectURL_;
+        projectURL_.clear();
+        loadProjectWithURL(path);
+    } else if (defaults_.hasKey(appSetup)) {
+        loadWithData(defaults_.dictionaryForKey(appSetup));
+    }
+    displayProjectName();
+
+    // No update channel: automatic checks are recorded as off and nothing is checked.
+    defaults_.setBool(false, QStringLiteral("checkForUpdates"));
+    // TODO(crash reports): offer the reports the last run left.
+    if (KavioWindow* window = outlets_.window)
+        window->setFocus();
+}
+
+void AppDelegate::updateUI()
+{
+    NotificationCenter::defaultCenter().post(kKavioUpdateUINotification);
+}
+
+bool AppDelegate::isRendering() const
+{
+    return sleepWatch_ && sleepWatch_->holdsActivity();
+}
+
+bool AppDelegate::isTicking() const
+{
+    return uiupdatetimer_ && uiupdatetimer_->isActive();
+}
+
+void AppDelegate::receivedSleepNote()
+{
+    KLOG_INFO("!! will going to SLEEP!");
+    const auto controller = outlets_.controller;
+    if (controller && controller->isPlaying()) {
+        KLOG_INFO("playback should pause...");
+        controller->stopPlaybackWithCompletedHandler([] { KLOG_INFO("playback stopped!"); });
+    }
+}
+
+void AppDelegate::stopClockByManagerIfNeeded()
+{
+    // Following time code, the clock belongs to its source.
+    const auto controller = outlets_.controller;
+    if (controller && controller->playbackMode() == 0)
+        controller->stopClockWithCompletedHandler({});
+}
+
+void AppDelegate::performTogglePlayWithCompletedHandler(std::function<void()> handler)
+{
+    if (handler)
+        DispatchQueue::main().async(std::move(handler));
+}
+
+void AppDelegate::receivedWakeNote()
+{
+    KLOG_INFO("!! did WAKE!");
+}
+
+AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
+{
+    if (outlets_.disableConfirmOnQuit && outlets_.disableConfirmOnQuit->state() == 1)
+        return TerminateReply::Now;
+    if (!askForNewProject())
+        return TerminateReply::Cancel;
+    if (outlets_.controller && outlets_.controller->isPlaying()) {
+        const KavioAlertAnswer answer = KavioAlert::runModal(
+            {QStringLiteral("Are you sure you want to Quit?"),
+             QStringLiteral("Although you don't have any unsaved changes, Kavio is currently playing."),
+             {QStringLiteral("Quit"), QStringLiteral("Cancel")},
+             QString()});
+        if (answer.response == KavioAlert::SecondButtonReturn)
+            return TerminateReply::Cancel;
+    }
+    KLOG_INFO("::: Quit, so bye-bye!");
+    return TerminateReply::Now;
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    // TODO(outputs): store the video output manager's saveData under "videoOutputSetup".
+    defaults_.setDictionary(saveData(), QStringLiteral("appSetup"));
+    defaults_.synchronize();
+
+    KLOG_INFO("will quit!");
+    // Rendering stops at the end of the pass in progress; the tick and the activity belong to
+    // the main thread and end here.
+    if (const auto renderClock = outlets_.controller ? outlets_.controller->renderClock() : nullptr) {
+        const std::weak_ptr<KavioRenderClock> weakClock = renderClock;
+        renderClock->addCompletedHandlerForCurrentRenderPass([weakClock] {
+            if (const auto clock = weakClock.lock())
+                clock->stopRendering();
+        });
+    }
+    if (uiupdatetimer_) {
+        uiupdatetimer_->stop();
+        uiupdatetimer_->deleteLater();
+        uiupdatetimer_ = nullptr;
+    }
+    if (sleepWatch_)
+        sleepWatch_->endActivity();
+    projectLock_.reset();
+}
+
+void AppDelegate::terminate()
+{
+    if (terminating_ || applicationShouldTerminate() == TerminateReply::Cancel)
+        return;
+    terminating_ = true;
+    applicationWillTerminate();
+    // Quitting closes the windows; the main window lets itself close now.
+    QCoreApplication::quit();
+}
+
+bool AppDelegate::quitByCloseButton()
+{
+    terminate();
+    return terminating_;
+}

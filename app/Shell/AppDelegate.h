@@ -1,0 +1,206 @@
+#pragma once
+// AppDelegate: the application controller. It brings the program up in a fixed order, ticks the
+// interface, saves and opens the project file, and quits safely. It is the cue list
+// controller's `delegate`. The implementation is split by concern into AppDelegate+<Concern>.cpp
+// (Lifecycle, Project).
+//
+// Ownership: KavioMainInterface creates the one delegate and every object it points to, and
+// keeps them for the run; the outlets are non-owning (widgets) or shared (managers).
+// Threads: main thread, except where an operation says otherwise.
+
+#include "Shell/AppDelegateInterface.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariantMap>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class KavioAudioOutputManager;
+class KavioNetworkWatch;
+class KavioProjectLock;
+class KavioSleepWatch;
+class KavioVideoItemManager;
+class KavioVideoOutputManagerInterface;
+class KavioWindow;
+class QAction;
+class QObject;
+class QTimer;
+class QWidget;
+class UserDefaults;
+
+// Posted on the default centre.
+inline const QString kKavioUpdateUINotification = QStringLiteral("KavioUpdateUI");
+// userInfo "state": whether Alt (the Option key) is held now.
+inline const QString kKavioAltPressedNotification = QStringLiteral("AltPressed");
+inline const QString kKavioNetworkConfigurationDidChangeNotification =
+    QStringLiteral("KavioNetworkConfigurationDidChangeNotification");
+inline const QString kKavioProjectHasUnsavedChangesNotification = QStringLiteral("ProjectHasUnsavedChanges");
+
+// What the main interface connects before launch. Main thread.
+struct AppDelegateOutlets {
+    KavioWindow* window = nullptr;
+    QWidget* preferencesWindow = nullptr;
+    QWidget* startupWindow = nullptr;
+    std::shared_ptr<KavioVideoItemManager> controller;
+    std::shared_ptr<KavioAudioOutputManager> audioOutputManager;
+    std::weak_ptr<KavioVideoOutputManagerInterface> videoOutputManager;
+
+    KavioButtonInterface* playButton = nullptr;
+    KavioButtonInterface* loopButton = nullptr;
+    KavioButtonInterface* globalTransitionButton = nullptr;
+    KavioButtonInterface* rewindButton = nullptr;
+    KavioButtonInterface* prevItemButton = nullptr;
+    KavioButtonInterface* nextItemButton = nullptr;
+    KavioButtonInterface* fastforwardButton = nullptr;
+    KavioButtonInterface* startupShowWindowButton = nullptr;
+    KavioButtonInterface* enableBetaUpdatesButton = nullptr;
+    KavioButtonInterface* disableConfirmOnQuit = nullptr;
+};
+
+class AppDelegate : public AppDelegateInterface, public std::enable_shared_from_this<AppDelegate> {
+public:
+    // `defaults` (the program's settings) and `undoManager` (the main window's) outlive the delegate.
+    AppDelegate(UserDefaults& defaults, UndoManager& undoManager);
+    ~AppDelegate() override;
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    void setOutlets(const AppDelegateOutlets& outlets) { outlets_ = outlets; }
+    const AppDelegateOutlets& outlets() const { return outlets_; }
+
+    // --- Launch, in this order ------------------------------------------------------------------
+    // Once the interface exists: flags, the network watch, defaults, centring, sleep and wake.
+    void awakeFromNib();
+    // Before the event loop: logging, initial state, button types, key monitors.
+    void applicationWillFinishLaunching();
+    // On the event loop's first turn: audio, cue list controller, remote control, start-up
+    // window, the interface tick, then the project opened at launch or the stored settings.
+    void applicationDidFinishLaunching();
+
+    // --- Running --------------------------------------------------------------------------------
+    // The interface tick (15 a second, also inside modal dialogs and menus): posts "KavioUpdateUI".
+    void updateUI();
+    bool isTicking() const;
+    // The computer is about to sleep: playback stops. Waking only logs.
+    void receivedSleepNote();
+    void receivedWakeNote();
+    // The "rendering" activity (an idle inhibitor) is held from launch to quit.
+    bool isRendering() const;
+
+    // --- Quitting -------------------------------------------------------------------------------
+    enum class TerminateReply { Cancel, Now };
+    // The quit questions: none with "disableConfirmOnQuit" on; else the save question, then,
+    // while playing, "Are you sure you want to Quit?".
+    TerminateReply applicationShouldTerminate();
+    // Stores the application-wide settings and stops rendering and the tick.
+    void applicationWillTerminate();
+    // Quit, the close button and SIGINT/SIGTERM: asks, and on yes ends the event loop.
+    void terminate();
+    // The main window's close button: asks to quit; true once the program is quitting.
+    bool quitByCloseButton();
+
+    // --- Project file ---------------------------------------------------------------------------
+    QString projectURL() const { return projectURL_; }
+    // Save: to the open file ("kavio" becomes "kavio2" beside it), else Save As. True when a
+    // file was written.
+    bool saveProject();
+    // Save As through the save panel; true when a file was written.
+    bool saveProjectAs();
+    // Writes the project atomically: a temporary file beside the target, flushed, then renamed
+    // over it. On failure logs "error on save: …", beeps and changes nothing.
+    bool processSaveWithURL(const QString& path);
+    // {"QLIMAGE": PNG of the main window}, empty when no image could be taken.
+    QVariantMap quickLookData() const;
+    // The platform's open request: false for a file that is not a project; before launch ends
+    // it only records the file, which launch opens at its end.
+    bool openFile(const QString& path);
+    // Open: the save question, the open panel, then the load.
+    void loadProject();
+    // Opens the newest recent project (after the save question).
+    void loadLastProject();
+    // Reads the file whole first: an unreadable file or one whose root is not a dictionary
+    // leaves the open project as it is and shows an alert naming the file and the reason.
+    virtual void loadProjectWithURL(const QString& path);
+    // New: the save question, then an empty untitled project.
+    void newProject();
+    // YES when the open project may be discarded: nothing to lose, "Don't Save", or a
+    // successful "Save".
+    bool askForNewProject();
+    void makeHasUnsavedChanges() { setHasUnsavedChanges(true); }
+    // "Kavio <version> (<build>) - <name or Untitled Project> - (TRT: <time>)" plus " *" while
+    // dirty; any thread (moves itself to the main queue).
+    void displayProjectName();
+    QString windowTitleText() const;
+    static QString versionInformationString();
+    // The recent projects, newest first, at most 10, files that went dropped.
+    QStringList recentProjects() const;
+
+    // --- Preferences record (the show's settings) -------------------------------------------------
+    virtual QVariantMap saveData() const;
+    virtual void loadWithData(const QVariantMap& record);
+
+    // --- State ----------------------------------------------------------------------------------
+    bool appStarted() const { return appStarted_; }
+    bool isLoadingProject() const { return isLoadingProject_; }
+    bool hasUnsavedChanges() const { return hasUnsavedChanges_.load(); }
+    bool cmdPressed() const { return cmdPressed_; }
+    bool shiftPressed() const { return shiftPressed_; }
+
+    // --- AppDelegateInterface -------------------------------------------------------------------
+    KavioButtonInterface* loopButton() const override { return outlets_.loopButton; }
+    void setShouldForceDisplayBecauseOfTRTChange(bool force) override { shouldForceDisplay_.store(force); }
+    void setHasUnsavedChanges(bool hasUnsavedChanges) override;
+    bool altPressed() const override { return altPressed_; }
+    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return shouldEnablePauseAtEnd_; }
+    UndoManager& undoManager() override { return undoManager_; }
+    KavioButtonInterface* playButton() const override { return outlets_.playButton; }
+    // TODO(main window shell): the transport controls' states; nothing yet.
+    void setMainUIStateAfterPlaybackChanged() override {}
+    // TODO(main window shell): the main timecode field; nothing yet.
+    void displayTimeIfNeeded(const QString&) override {}
+    void stopClockByManagerIfNeeded() override;
+    // TODO(main window shell): play and stop as the play button does; until then only `handler`
+    // runs (on the main queue), so callers never wait forever.
+    void performTogglePlayWithCompletedHandler(std::function<void()> handler) override;
+
+    // Tests: the save and open panels answer with these instead of a dialog; an empty answer is
+    // Cancel.
+    using PanelAnswerer = std::function<QString()>;
+    void setPanelAnswerer(PanelAnswerer answerer) { panelAnswerer_ = std::move(answerer); }
+
+private:
+    void installKeyMonitors();
+    void noteRecentProject(const QString& path);
+    QString runPanel(bool save);
+    // Clears the show and then runs `done`: playback standalone, the preview cleared, the list
+    // emptied, the project untitled.
+    void clearProject(const std::function<void()>& done);
+
+    UserDefaults& defaults_;
+    UndoManager& undoManager_;
+    AppDelegateOutlets outlets_;
+    PanelAnswerer panelAnswerer_;
+
+    QString projectURL_;
+    std::shared_ptr<KavioProjectLock> projectLock_;
+    std::unique_ptr<KavioNetworkWatch> networkWatch_;
+    std::unique_ptr<KavioSleepWatch> sleepWatch_;
+    QTimer* uiupdatetimer_ = nullptr;
+    QObject* keyMonitor_ = nullptr;
+
+    bool appStarted_ = false;
+    bool terminating_ = false;
+    bool isLoadingProject_ = false;
+    bool altPressed_ = false;
+    bool cmdPressed_ = false;
+    bool shiftPressed_ = false;
+    bool shouldEnablePauseAtEnd_ = false;
+    bool shouldUseSynchronousAnimationOnLeft_ = false;
+    bool shouldUseSynchronousAnimationOnRight_ = false;
+    bool cachedLoopstate_ = false;
+    std::atomic<bool> hasUnsavedChanges_{false};
+    std::atomic<bool> shouldForceDisplay_{false};
+};

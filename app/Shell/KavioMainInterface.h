@@ -1,0 +1,46 @@
+#pragma once
+// The main interface, described in code: creates the application delegate, the main window,
+// the cue list controller, the audio output manager, the preview, the preferences and start-up
+// windows and their controls, connects the outlets, and runs the delegate's awakeFromNib.
+// Owns all of it for the run; the managers end before the windows they point into. Main thread.
+
+#include <memory>
+
+class AppDelegate;
+class KavioAudioOutputManager;
+class KavioVideoItemManager;
+class KavioWindow;
+class QTabWidget;
+class QWidget;
+class UndoManager;
+class UserDefaults;
+
+class KavioMainInterface {
+public:
+    explicit KavioMainInterface(UserDefaults& defaults);
+    ~KavioMainInterface();
+    KavioMainInterface(const KavioMainInterface&) = delete;
+    KavioMainInterface& operator=(const KavioMainInterface&) = delete;
+
+    AppDelegate& appDelegate() const { return *appDelegate_; }
+    KavioWindow& window() const { return *window_; }
+    QWidget& preferencesWindow() const { return *preferencesWindow_; }
+    QWidget& startupWindow() const { return *startupWindow_; }
+    const std::shared_ptr<KavioVideoItemManager>& controller() const { return controller_; }
+
+private:
+    void buildMenus();
+    void buildMainWindow();
+    void buildPreferencesWindow();
+    void buildStartupWindow();
+
+    std::unique_ptr<UndoManager> undoManager_;
+    // Widgets first, so they are destroyed last.
+    std::unique_ptr<KavioWindow> window_;
+    std::unique_ptr<QWidget> preferencesWindow_;
+    std::unique_ptr<QWidget> startupWindow_;
+    QTabWidget* preferencesTabs_ = nullptr;
+    std::shared_ptr<KavioVideoItemManager> controller_;
+    std::shared_ptr<KavioAudioOutputManager> audioOutputManager_;
+    std::shared_ptr<AppDelegate> appDelegate_;
+};

@@ -1,0 +1,243 @@
+#include "ShellTestSupport.h"
+
+#include "Controller/KavioVideoItemManager.h"
+#include "Cue/KavioVideoItem.h"
+#include "NotificationCenter.h"
+#include "Shell/KavioWindow.h"
+#include "Support/KavioButtonInterface.h"
+#include "UndoManager.h"
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void addCue(const std::shared_ptr<KavioVideoItemManager>& controller)
+{
+    const auto cue = KavioVideoItem::initWithCamera(QStringLiteral("Test camera"), controller);
+    ASSERT_TRUE(cue);
+    controller->insertItem(cue, 1);
+}
+
+}  // namespace
+
+TEST(AppDelegateLaunch, FirstLaunchOnEmptyDefaults)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    const QRect frameBefore = program.ui->window().geometry();
+    program.launch();
+    AppDelegate& app = program.app();
+
+    EXPECT_TRUE(app.appStarted());
+    EXPECT_TRUE(program.defaults->hasKey("toggleShowCueTypes"));
+    EXPECT_FALSE(program.defaults->boolForKey("toggleShowCueTypes"));
+    EXPECT_TRUE(program.defaults->hasKey("checkForUpdates"));
+    EXPECT_FALSE(program.defaults->boolForKey("checkForUpdates"));
+    EXPECT_TRUE(program.ui->startupWindow().isVisible());
+    EXPECT_EQ(app.outlets().disableConfirmOnQuit->state(), 0);
+    EXPECT_EQ(app.outlets().enableBetaUpdatesButton->state(), 0);
+    EXPECT_TRUE(app.projectURL().isEmpty());
+    EXPECT_EQ(program.ui->window().geometry().size(), frameBefore.size());
+    EXPECT_EQ(program.ui->window().minimumHeight(), 210);
+    EXPECT_TRUE(app.isTicking());
+    EXPECT_EQ(program.ui->controller()->delegate().get(), &app);
+    EXPECT_EQ(program.ui->window().windowTitle(), AppDelegate::versionInformationString() + " - Untitled Project - (TRT: 00:00:00:00)");
+}
+
+TEST(AppDelegateLaunch, StoredSettingsComeBackAfterQuitAndStart)
+{
+    ShellTestEnvironment env;
+    {
+        ShellTestProgram program(env);
+        program.launch();
+        program.app().outlets().loopButton->setState(1);
+        program.ui->controller()->setJumpBehaviour(3);
+        program.ui->window().setGeometry(100, 120, 1000, 700);
+        program.app().applicationWillTerminate();
+        EXPECT_FALSE(program.app().isTicking());
+    }
+    ShellTestProgram program(env);
+    program.launch();
+    EXPECT_EQ(program.app().outlets().loopButton->state(), 1);
+    EXPECT_EQ(program.ui->controller()->jumpBehaviour(), 3);
+    EXPECT_EQ(program.ui->window().geometry().size(), QSize(1000, 700));
+}
+
+TEST(AppDelegateLaunch, ProjectOpenedAtLaunchLoadsAtTheEndInsteadOfTheStoredSettings)
+{
+    ShellTestEnvironment env;
+    const QString path = env.dir.filePath("Gala.kavio2");
+    writeProjectFile(path, {{"preferences", QVariantMap{{"jumpBehaviour", 2}}}});
+    {
+        ShellTestProgram program(env);
+        program.defaults->setDictionary({{"jumpBehaviour", 3}}, "appSetup");
+        program.launch({env.dir.filePath("notes.txt"), path});
+        AppDelegate& app = program.app();
+        EXPECT_EQ(app.projectURL(), path);
+        EXPECT_EQ(program.ui->controller()->jumpBehaviour(), 2);
+        // The start-up window opened earlier in launch, and the load closed it.
+        EXPECT_FALSE(program.ui->startupWindow().isVisible());
+        EXPECT_FALSE(app.isLoadingProject());
+        EXPECT_FALSE(app.hasUnsavedChanges());
+        EXPECT_TRUE(app.recentProjects().isEmpty()) << "loading adds no recent project";
+    }
+}
+
+TEST(AppDelegateQuit, QuestionsTable)
+{
+    enum Setup { NoConfirm, Clean, Dirty, Playing };
+    struct Case {
+        const char* name;
+        Setup setup;
+        std::deque<long> responses;
+        std::deque<QString> panel;
+        AppDelegate::TerminateReply expected;
+        QStringList alerts;
+    };
+    const QString save = "Do you want to save the changes made to the project?";
+    const QString quit = "Are you sure you want to Quit?";
+    const std::vector<Case> cases = {
+        {"no confirmation, dirty and playing", NoConfirm, {}, {}, AppDelegate::TerminateReply::Now, {}},
+        {"clean", Clean, {}, {}, AppDelegate::TerminateReply::Now, {}},
+        {"dirty, Save", Dirty, {1000}, {"saved.kavio2"}, AppDelegate::TerminateReply::Now, {save}},
+        {"dirty, Save then panel cancelled", Dirty, {1000}, {}, AppDelegate::TerminateReply::Cancel, {save}},
+        {"dirty, Cancel", Dirty, {1001}, {}, AppDelegate::TerminateReply::Cancel, {save}},
+        {"dirty, Don't Save", Dirty, {1002}, {}, AppDelegate::TerminateReply::Now, {save}},
+        {"playing, Quit", Playing, {1000}, {}, AppDelegate::TerminateReply::Now, {quit}},
+        {"playing, Cancel", Playing, {1001}, {}, AppDelegate::TerminateReply::Cancel, {quit}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ShellTestEnvironment env;
+        ShellTestProgram program(env);
+        program.launch();
+        AppDelegate& app = program.app();
+        const auto controller = program.ui->controller();
+        addCue(controller);
+        if (c.setup == NoConfirm) {
+            app.outlets().disableConfirmOnQuit->setState(1);
+            app.setHasUnsavedChanges(true);
+            controller->setIsPlaying(true);
+        }
+        if (c.setup == Dirty)
+            app.setHasUnsavedChanges(true);
+        if (c.setup == Playing)
+            controller->setIsPlaying(true);
+        env.alertResponses = c.responses;
+        for (const QString& file : c.panel)
+            env.panelAnswers.push_back(env.dir.filePath(file));
+        EXPECT_EQ(app.applicationShouldTerminate(), c.expected);
+        EXPECT_EQ(env.alerts, c.alerts);
+        controller->setIsPlaying(false);
+    }
+}
+
+TEST(AppDelegateQuit, CloseButtonAsksAndKeepsTheWindowOnCancel)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    const auto controller = program.ui->controller();
+    controller->setIsPlaying(true);
+    env.alertResponses = {1001};
+    EXPECT_FALSE(program.ui->window().close());
+    EXPECT_TRUE(program.ui->window().isVisible());
+    EXPECT_EQ(env.alerts, QStringList{"Are you sure you want to Quit?"});
+    controller->setIsPlaying(false);
+}
+
+TEST(AppDelegateRunning, AltPressAndReleasePostYesThenNo)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    QWidget& window = program.ui->window();
+    window.activateWindow();
+    QList<bool> states;
+    int owner = 0;
+    NotificationCenter::defaultCenter().addObserver(&owner, kKavioAltPressedNotification, nullptr,
+                                                    [&states](const Notification& n) { states.append(n.userInfo.value("state").toBool()); });
+    QTest::keyPress(&window, Qt::Key_Alt);
+    EXPECT_TRUE(program.app().altPressed());
+    QTest::keyRelease(&window, Qt::Key_Alt, Qt::AltModifier);
+    NotificationCenter::defaultCenter().removeObserver(&owner);
+    EXPECT_EQ(states, (QList<bool>{true, false}));
+    EXPECT_FALSE(program.app().altPressed());
+}
+
+TEST(AppDelegateRunning, CloseUndoAndRedoAreDisabledWhenTheyMustNotRun)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    KavioWindow& window = program.ui->window();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    UndoManager& undo = window.undoManager();
+    int value = 0;
+    undo.registerUndo(&value, [&value] { value = 0; });
+    undo.setActionName("Edit");
+
+    QAction *close = nullptr, *undoItem = nullptr;
+    for (QAction* menu : window.menuBar()->actions())
+        for (QAction* item : menu->menu()->actions()) {
+            if (item->shortcut() == QKeySequence(QKeySequence::Close))
+                close = item;
+            if (item->shortcut() == QKeySequence(QKeySequence::Undo))
+                undoItem = item;
+        }
+    ASSERT_TRUE(close && undoItem);
+    undoItem->setText(undo.undoMenuItemTitle());
+    EXPECT_FALSE(window.validateMenuItem(close));
+    EXPECT_TRUE(window.validateMenuItem(undoItem));
+    window.disableUndo();
+    EXPECT_FALSE(window.validateMenuItem(undoItem));
+    window.enableUndo();
+    EXPECT_TRUE(window.validateMenuItem(undoItem));
+}
+
+TEST(AppDelegateRunning, TheTickGoesOnInsideAModalDialog)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    QMessageBox box(QMessageBox::Warning, "Modal", "Ticks go on", QMessageBox::Ok, &program.ui->window());
+    int ticks = 0;
+    int owner = 0;
+    NotificationCenter::defaultCenter().addObserver(&owner, kKavioUpdateUINotification, nullptr, [&](const Notification&) {
+        if (++ticks == 3)
+            box.accept();
+    });
+    // A generous bound: the dialog closes itself after three ticks.
+    QTimer::singleShot(60000, &box, &QMessageBox::reject);
+    EXPECT_EQ(box.exec(), QDialog::Accepted);
+    NotificationCenter::defaultCenter().removeObserver(&owner);
+    EXPECT_GE(ticks, 3);
+}
+
+TEST(AppDelegateRunning, NetworkWatchSeesALoopbackAddressAdded)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    const QString address = "127.0.0.77/8";
+    int changes = 0;
+    int owner = 0;
+    NotificationCenter::defaultCenter().addObserver(&owner, kKavioNetworkConfigurationDidChangeNotification, nullptr,
+                                                    [&changes](const Notification&) { ++changes; });
+    if (QProcess::execute("ip", {"addr", "add", address, "dev", "lo"}) != 0) {
+        NotificationCenter::defaultCenter().removeObserver(&owner);
+        GTEST_SKIP() << "adding an address to lo was refused";
+    }
+    const bool seen = QTest::qWaitFor([&changes] { return changes > 0; }, 30000);
+    QProcess::execute("ip", {"addr", "del", address, "dev", "lo"});
+    NotificationCenter::defaultCenter().removeObserver(&owner);
+    EXPECT_TRUE(seen);
+}

@@ -1,0 +1,193 @@
+#include "ShellTestSupport.h"
+
+#include "KeyedArchive.h"
+#include "Shell/KavioProjectLock.h"
+#include "Shell/KavioWindow.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSysInfo>
+
+#include <gtest/gtest.h>
+
+#include <plist/plist.h>
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A lock file as another running program would leave it: its pid, its program name, this host.
+void writeForeignLock(const QString& projectPath, qint64 pid, const QString& program)
+{
+    QFile lock(KavioProjectLock::lockFilePath(projectPath));
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    lock.write(QStringLiteral("%1\n%2\n%3\n").arg(pid).arg(program, QSysInfo::machineHostName()).toUtf8());
+}
+
+}  // namespace
+
+TEST(AppDelegateProject, TitleNamesVersionProjectRunningTimeAndDirtyMark)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    AppDelegate& app = program.app();
+    const QString version = AppDelegate::versionInformationString();
+    EXPECT_TRUE(version.startsWith("Kavio ") && version.endsWith(")"));
+    app.setHasUnsavedChanges(true);
+    EXPECT_EQ(program.ui->window().windowTitle(), version + " - Untitled Project - (TRT: 00:00:00:00) *");
+    env.panelAnswers = {env.dir.filePath("Gala")};
+    ASSERT_TRUE(app.saveProject());
+    EXPECT_EQ(app.projectURL(), env.dir.filePath("Gala.kavio2"));
+    EXPECT_EQ(program.ui->window().windowTitle(), version + " - Gala - (TRT: 00:00:00:00)");
+    EXPECT_EQ(app.recentProjects(), QStringList{env.dir.filePath("Gala.kavio2")});
+}
+
+TEST(AppDelegateProject, SavedFileHoldsTheSixPartsAndAPreviewImage)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    const QString path = env.dir.filePath("Show.kavio2");
+    ASSERT_TRUE(program.app().processSaveWithURL(path));
+
+    // Read with the property-list library itself, not our reader.
+    const QByteArray bytes = readAll(path);
+    plist_t root = nullptr;
+    plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &root);
+    ASSERT_TRUE(root);
+    plist_t objects = plist_dict_get_item(root, "$objects");
+    ASSERT_TRUE(objects);
+    QStringList strings;
+    for (uint32_t i = 0; i < plist_array_get_size(objects); ++i) {
+        plist_t item = plist_array_get_item(objects, i);
+        if (plist_get_node_type(item) == PLIST_STRING) {
+            char* text = nullptr;
+            plist_get_string_val(item, &text);
+            strings.append(QString::fromUtf8(text));
+            free(text);
+        }
+    }
+    plist_free(root);
+    for (const char* key : {"QLData", "playlistData", "preferences", "videoOutputSettings", "atemIntegrationSettings",
+                            "ndiIntegrationSettings", "QLIMAGE"})
+        EXPECT_TRUE(strings.contains(key)) << key;
+
+    const auto record = KeyedArchive::unarchiveDictionary(bytes);
+    ASSERT_TRUE(record);
+    const QByteArray png = record->value("QLData").toMap().value("QLIMAGE").toByteArray();
+    EXPECT_TRUE(png.startsWith("\x89PNG"));
+}
+
+TEST(AppDelegateProject, OldFormatSavesAsNewFormatBesideIt)
+{
+    ShellTestEnvironment env;
+    const QString old = env.dir.filePath("Show.kavio");
+    writeProjectFile(old, {{"preferences", QVariantMap{{"jumpBehaviour", 2}}}});
+    const QByteArray oldBytes = readAll(old);
+    ShellTestProgram program(env);
+    program.launch({old});
+    ASSERT_EQ(program.app().projectURL(), old);
+    ASSERT_TRUE(program.app().saveProject());
+    EXPECT_EQ(program.app().projectURL(), env.dir.filePath("Show.kavio2"));
+    EXPECT_TRUE(QFile::exists(env.dir.filePath("Show.kavio2")));
+    EXPECT_EQ(readAll(old), oldBytes);
+}
+
+TEST(AppDelegateProject, UnreadableFilesLeaveTheOpenProjectAsItIs)
+{
+    ShellTestEnvironment env;
+    const QString good = env.dir.filePath("Good.kavio2");
+    writeProjectFile(good, {{"preferences", QVariantMap{{"jumpBehaviour", 2}}}});
+    const QString garbage = env.dir.filePath("Garbage.kavio2");
+    {
+        QFile file(garbage);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("bplist00 this is not an archive");
+    }
+    const QString list = env.dir.filePath("List.kavio2");
+    {
+        QFile file(list);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(KeyedArchive::archive(QVariantList{1, 2, 3}));
+    }
+    const QString truncated = env.dir.filePath("Truncated.kavio2");
+    {
+        QFile file(truncated);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(readAll(good).left(40));
+    }
+    ShellTestProgram program(env);
+    program.launch({good});
+    AppDelegate& app = program.app();
+    app.setHasUnsavedChanges(true);
+    for (const QString& bad : {garbage, list, truncated}) {
+        SCOPED_TRACE(bad.toStdString());
+        env.alerts.clear();
+        app.loadProjectWithURL(bad);
+        EXPECT_EQ(env.alerts, QStringList{"The project could not be opened."});
+        EXPECT_EQ(app.projectURL(), good);
+        EXPECT_TRUE(app.hasUnsavedChanges());
+        EXPECT_FALSE(app.isLoadingProject());
+    }
+    // Not a project at all, or gone: nothing happens.
+    EXPECT_FALSE(app.openFile(env.dir.filePath("notes.txt")));
+    env.alerts.clear();
+    app.loadProjectWithURL(env.dir.filePath("Gone.kavio2"));
+    EXPECT_TRUE(env.alerts.isEmpty());
+    EXPECT_EQ(app.projectURL(), good);
+}
+
+TEST(AppDelegateProject, FailedWriteKeepsTheOldFileAndTheDirtyFlag)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    AppDelegate& app = program.app();
+    const QString path = env.dir.filePath("Show.kavio2");
+    ASSERT_TRUE(app.processSaveWithURL(path));
+    const QByteArray before = readAll(path);
+    app.setHasUnsavedChanges(true);
+    // A folder where the file must go: the write fails.
+    const QString blocked = env.dir.filePath("Blocked.kavio2");
+    QDir().mkpath(blocked);
+    EXPECT_FALSE(app.processSaveWithURL(blocked));
+    EXPECT_TRUE(app.hasUnsavedChanges());
+    EXPECT_EQ(app.projectURL(), path);
+    EXPECT_EQ(readAll(path), before);
+}
+
+TEST(AppDelegateProject, AProjectHeldByAnotherRunningCopyIsRefusedAndAStaleLockTakenOver)
+{
+    ShellTestEnvironment env;
+    const QString held = env.dir.filePath("Held.kavio2");
+    const QString stale = env.dir.filePath("Stale.kavio2");
+    writeProjectFile(held, {});
+    writeProjectFile(stale, {});
+
+    QProcess other;
+    other.start("sleep", {"600"});
+    ASSERT_TRUE(other.waitForStarted());
+    writeForeignLock(held, other.processId(), "sleep");
+    // No process of that number runs Kavio.
+    writeForeignLock(stale, 999999, "kavio");
+
+    ShellTestProgram program(env);
+    program.launch();
+    AppDelegate& app = program.app();
+    app.loadProjectWithURL(held);
+    EXPECT_EQ(env.alerts, QStringList{"The project is open in another Kavio."});
+    EXPECT_TRUE(app.projectURL().isEmpty());
+    EXPECT_FALSE(app.processSaveWithURL(held));
+
+    env.alerts.clear();
+    app.loadProjectWithURL(stale);
+    EXPECT_TRUE(env.alerts.isEmpty());
+    EXPECT_EQ(app.projectURL(), stale);
+    other.kill();
+    other.waitForFinished();
+}

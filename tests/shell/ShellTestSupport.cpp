@@ -1,0 +1,62 @@
+#include "ShellTestSupport.h"
+
+#include "KeyedArchive.h"
+#include "Shell/KavioWindow.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+ShellTestEnvironment::ShellTestEnvironment()
+{
+    setenv("XDG_RUNTIME_DIR", qPrintable(dir.filePath("run")), 1);
+    setenv("XDG_STATE_HOME", qPrintable(dir.filePath("state")), 1);
+    setenv("KAVIO_AUDIO_BACKEND", "null", 1);
+    QDir().mkpath(dir.filePath("run"));
+    QFile::setPermissions(dir.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    KavioAlert::setAnswerer([this](const KavioAlertSpec& spec) {
+        alerts.append(spec.messageText);
+        KavioAlertAnswer answer;
+        if (!alertResponses.empty()) {
+            answer.response = alertResponses.front();
+            alertResponses.pop_front();
+        }
+        return answer;
+    });
+}
+
+ShellTestEnvironment::~ShellTestEnvironment()
+{
+    KavioAlert::setAnswerer({});
+}
+
+ShellTestProgram::ShellTestProgram(ShellTestEnvironment& e)
+    : env(e), defaults(std::make_unique<UserDefaults>(e.dir.filePath("Kavio.conf")))
+{
+    ui = std::make_unique<KavioMainInterface>(*defaults);
+    app().setPanelAnswerer([&e] {
+        if (e.panelAnswers.empty())
+            return QString();
+        const QString answer = e.panelAnswers.front();
+        e.panelAnswers.pop_front();
+        return answer;
+    });
+}
+
+void ShellTestProgram::launch(const QStringList& files)
+{
+    app().applicationWillFinishLaunching();
+    for (const QString& file : files)
+        app().openFile(file);
+    ui->window().show();
+    app().applicationDidFinishLaunching();
+}
+
+void writeProjectFile(const QString& path, const QVariantMap& root)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(KeyedArchive::archive(root));
+}

@@ -1,0 +1,40 @@
+#pragma once
+// The program as a test runs it: its own settings file, runtime folder (project locks) and
+// silent audio; every alert is recorded and answered from a script; the panels answer from a
+// script too.
+
+#include "Shell/AppDelegate.h"
+#include "Shell/KavioMainInterface.h"
+#include "Support/KavioAlert.h"
+#include "UserDefaults.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <memory>
+
+struct ShellTestEnvironment {
+    ShellTestEnvironment();
+    ~ShellTestEnvironment();
+
+    QTemporaryDir dir;
+    QStringList alerts;                // message texts, in order
+    std::deque<long> alertResponses;   // 1000, 1001, …; empty answers 1000
+    std::deque<QString> panelAnswers;  // paths; empty answers Cancel
+};
+
+// One run of the program on the environment's settings.
+struct ShellTestProgram {
+    explicit ShellTestProgram(ShellTestEnvironment& env);
+    // Launch as KavioApplicationMain does, with `files` handed over before launch ends.
+    void launch(const QStringList& files = {});
+    AppDelegate& app() const { return ui->appDelegate(); }
+
+    ShellTestEnvironment& env;
+    std::unique_ptr<UserDefaults> defaults;
+    std::unique_ptr<KavioMainInterface> ui;
+};
+
+// Writes `root` as a project file.
+void writeProjectFile(const QString& path, const QVariantMap& root);
