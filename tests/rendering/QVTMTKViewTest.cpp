@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QResizeEvent>
+
 #include <thread>
 
 namespace {
@@ -71,6 +73,10 @@ protected:
         view->show();
         for (int i = 0; i < 200 && !view->isExposed(); ++i)
             QGuiApplication::processEvents(QEventLoop::AllEvents, 10);
+        // On a busy X server the window can be exposed before its size arrives: deliver it now,
+        // as the window system will, so every test starts from the view's real size.
+        QResizeEvent resized(size, size);
+        QCoreApplication::sendEvent(view.get(), &resized);
         return view;
     }
 
