@@ -325,6 +325,12 @@ private:
         pa_context_disconnect(core_->context);
         pa_context_unref(core_->context);
         core_->context = nullptr;
+        // A read in flight dies with its context and never answers: without this, the next
+        // context's first read would wait on it for ever and the list would stay empty.
+        refreshing_ = false;
+        refreshAgain_ = false;
+        pendingLeft_ = 0;
+        pending_.clear();
     }
 
     void scheduleReconnect() {
