@@ -52,6 +52,9 @@ public:
     int pauseRepairs = 0;
     void fillVideoOutputOfPlayerFromCMTime(MediaPlayer&, const MediaTime& time) override { fills << time; }
     void fillVideoOutputAfterPauseIfNeeded() override { ++pauseRepairs; }
+    // Whether the clock stands inside this cue's transition into its next cue.
+    bool inTransitionToNext = false;
+    bool isProcessingTransitionToNextCueAtCurrentTime() const override { return inTransitionToNext; }
 
     // Starts the movie player while the first preparation's seek is in flight, so the preroll
     // that follows it fails (a playing player has nothing to preroll).
@@ -319,6 +322,22 @@ TEST(KavioVideoItemTransport, AnInPointEditLeavesThePlayerInUseWhereItStands)
     }
 }
 
+TEST(KavioVideoItemTransport, AFailedPrerollAnswersNoAndForgetsThePrerolledPosition)
+{
+    MovieCue movie;
+    movie.cue->seekToCMTime(at600(1.0));
+    movie.settleSeek();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return movie.cue->preloadedTime().isNumeric(); }, 30.0));
+    // Started under the cue: a playing player has nothing to preroll.
+    movie.player().setRate(1.0f);
+    std::vector<bool> answers;
+    movie.cue->prerollVideoAtCurrentTimeWithCompletedHandler([&](bool yes) { answers.push_back(yes); });
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !answers.empty(); }, 30.0));
+    EXPECT_EQ(answers, std::vector<bool>{false});
+    EXPECT_TRUE(movie.cue->preloadedTime().isIndefinite());
+    movie.player().pause();
+}
+
 TEST(KavioVideoItemTransport, CompletionsReachingAReleasedCueDoNothing)
 {
     auto movie = std::make_unique<MovieCue>();
@@ -384,6 +403,28 @@ TEST(KavioVideoItemTransport, NonMovieTimeFollowsIntoTheNextCueByTheIndexRule)
         from.cue->increaseTimeForNonMovies(0.5);
         EXPECT_DOUBLE_EQ(from.cue->tempCurrentTimeForNonMovies(), 0.5);
         EXPECT_DOUBLE_EQ(to.cue->tempCurrentTimeForNonMovies(), c.nextAdvanced) << c.nextIndex;
+    }
+}
+
+TEST(KavioVideoItemTransport, AJumpInsideATransitionPutsTheNextCuePastItsInPointByTheTimeSinceItBegan)
+{
+    const struct {
+        double in;
+        std::int64_t percent;
+        double media;  // where the next cue's media then stands
+    } cases[] = {{0.0, 100, 1.0}, {0.4, 100, 1.4}, {0.4, 50, 0.9}};
+    for (const auto& c : cases) {
+        PlainCue from(KavioMediaTypeStill, 2), to(KavioMediaTypeStill, 3);
+        from.cue->setItemDuration(10.0f);
+        from.cue->setHasTransition(true);
+        from.cue->setTransitionTime(2.0);
+        from.cue->increaseTimeForNonMovies(9.0);  // one second into the last two
+        from.cue->inTransitionToNext = true;
+        from.cue->setNextItem(to.cue);
+        to.cue->setInTime(at600(c.in));
+        to.cue->setPlaybackRatePercent(c.percent);
+        from.cue->timeJumped(nullptr);
+        EXPECT_NEAR(to.cue->tempCurrentTimeForNonMovies(), c.media, 1.0 / 600) << c.in << " at " << c.percent;
     }
 }
 
