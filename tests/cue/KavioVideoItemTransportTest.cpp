@@ -338,6 +338,25 @@ TEST(KavioVideoItemTransport, AFailedPrerollAnswersNoAndForgetsThePrerolledPosit
     movie.player().pause();
 }
 
+TEST(KavioVideoItemTransport, FollowingTimecodeNothingIsPrerolled)
+{
+    MovieCue movie;
+    movie.controller->mode = 2;
+    movie.cue->seekToCMTime(at600(1.0));
+    movie.settleSeek();
+    LogCapture log;
+    int filled = 0;
+    movie.cue->fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler([&] { ++filled; });
+    EXPECT_EQ(filled, 1);  // at once
+    EXPECT_TRUE(movie.cue->preloadedTime().isIndefinite());
+    movie.cue->startPlayers();
+    movie.cue->pausePlayersWithPreroll(true);
+    DispatchQueue::runMainUntil([] { return false; }, 0.3);
+    EXPECT_EQ(movie.cue->pauseRepairs, 0);
+    EXPECT_TRUE(log.contains("skip prerolling because playback mode is not Standalone"));
+    EXPECT_TRUE(log.contains("error, preroll was not needed on pausePlayersWithPreroll"));
+}
+
 TEST(KavioVideoItemTransport, CompletionsReachingAReleasedCueDoNothing)
 {
     auto movie = std::make_unique<MovieCue>();
