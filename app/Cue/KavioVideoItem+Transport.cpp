@@ -269,37 +269,62 @@ void KavioVideoItem::startPlayers()
 
 void KavioVideoItem::parkIdlePlayerAtInPoint()
 {
-    MediaPlayer* idle = nullptr;
-    std::string name;
-    if (videoPlayer_ == normalVideoPlayer_.get()) {
-        idle = loopHelperVideoPlayer_.get();
-        name = "loopHelperVideoPlayer";
-    } else if (videoPlayer_ == loopHelperVideoPlayer_.get()) {
-        idle = normalVideoPlayer_.get();
-        name = "normalVideoPlayer";
-    }
+    const bool normalInUse = videoPlayer_ == normalVideoPlayer_.get();
+    if (!normalInUse && videoPlayer_ != loopHelperVideoPlayer_.get())
+        return;
+    MediaPlayer* idle = normalInUse ? loopHelperVideoPlayer_.get() : normalVideoPlayer_.get();
     if (!idle || idle->currentTime() == inTime())
         return;
     idle->cancelPendingSeeks();
-    idle->pause();
-    idle->seekToTime(
+    if (normalInUse)
+        parkPlayerAtInPoint(idle, "loopHelperVideoPlayer couldn't seek, there will be problems!",
+                            "loopHelperVideoPlayer couldn't preroll, there will be problems!");
+    else
+        parkPlayerAtInPoint(idle, "normalVideoPlayer couldn't seek, there will be problems!",
+                            "normalVideoPlayer couldn't preroll, there will be problems!");
+}
+
+void KavioVideoItem::parkPlayerAtInPoint(MediaPlayer* player, const char* seekFailure, const char* prerollFailure)
+{
+    player->pause();
+    player->seekToTime(
         inTime(), MediaTime::zero(), MediaTime::zero(), DispatchQueue::main(),
-        [weak = weak_from_this(), idle, name](bool sought) {
+        [weak = weak_from_this(), player, seekFailure, prerollFailure](bool sought) {
             const auto cue = weak.lock();
-            if (!cue || !cue->ownsPlayer(idle))
+            if (!cue || !cue->ownsPlayer(player))
                 return;
-            if (!sought)
-                KLOG_VERBOSE("{} couldn't seek, there will be problems!", name);
-            idle->cancelPendingPrerolls();
-            idle->prerollAtRate(float(cue->playbackRate()), DispatchQueue::main(), [weak, idle, name](bool prerolled) {
-                const auto cue = weak.lock();
-                if (!cue || !cue->ownsPlayer(idle))
-                    return;
-                if (!prerolled)
-                    KLOG_VERBOSE("{} couldn't preroll, there will be problems!", name);
-                cue->fillVideoOutputOfPlayerFromCMTime(*idle, idle->currentTime());
-            });
+            if (!sought && seekFailure)
+                KLOG_VERBOSE("{}", seekFailure);
+            player->cancelPendingPrerolls();
+            player->prerollAtRate(float(cue->playbackRate()), DispatchQueue::main(),
+                                  [weak, player, prerollFailure](bool prerolled) {
+                                      const auto cue = weak.lock();
+                                      if (!cue || !cue->ownsPlayer(player))
+                                          return;
+                                      if (!prerolled)
+                                          KLOG_VERBOSE("{}", prerollFailure);
+                                      cue->fillVideoOutputOfPlayerFromCMTime(*player, player->currentTime());
+                                  });
         });
+}
+
+void KavioVideoItem::handleInTimeChange()
+{
+    if (!isLooping() || !canLoop())
+        return;
+    KLOG_VERBOSE("prerolling helper because of inTime change ...");
+    // The set in use plays on; the idle set waits at the in point for the next loop switch.
+    const bool helperInUse = videoPlayer_ != normalVideoPlayer_.get();
+    const auto current = audioPlayer();
+    const auto idleAudio = helperInUse ? (current == loopHelperAudioPlayer_ ? nullptr : current) : loopHelperAudioPlayer_;
+    if (idleAudio)
+        idleAudio->setCurrentTime(inTime().seconds());
+    MediaPlayer* idle = helperInUse ? normalVideoPlayer_.get() : loopHelperVideoPlayer_.get();
+    if (!idle)
+        return;
+    parkPlayerAtInPoint(idle, nullptr,
+                        helperInUse ? "error, could not preroll normalVideoPlayer!"
+                                    : "error, could not preroll loopHelperVideoPlayer!");
 }
 
 void KavioVideoItem::pausePlayersWithPreroll(bool preroll)

@@ -5,7 +5,7 @@
 //
 // The cue list controller owns its cues (std::shared_ptr) and each cue keeps a weak reference
 // to it (`manager`). The implementation is split by concern into
-// app/KavioVideoItem/KavioVideoItem+<Concern>.cpp.
+// app/Cue/KavioVideoItem+<Concern>.cpp.
 //
 // Threads. Identity, name, index and OSC address-space operations, the record, the goto target
 // and the row's toggles run on the main thread, where the cue's row lives; the links, the goto
@@ -875,6 +875,10 @@ public:
     virtual MediaTime currentCMTime() const;
     MediaTime absoluteCurrentCMTime() const;
     MediaTime absoluteCurrentCMTimeAtCurrentRate() const;
+    // The in point was edited: a looping cue whose loop helper is prerolled (canLoop()) sets the
+    // idle set's audio player to the new in point and parks its movie player there, prerolled,
+    // its frame source refilled; the set in use stays where it plays. Main thread.
+    void handleInTimeChange();
     // The current audio player's realChannels(); 0 without one.
     int audioChannels() const;
 
@@ -1242,5 +1246,9 @@ private:
     void runFrameSourceStep(const std::function<void()>& step);
     void reportTimeJumpIfAllowed();
     void parkIdlePlayerAtInPoint();
+    // Pauses `player`, seeks it to the in point frame-exact, prerolls it and refills its frame
+    // source from where it then stands, also after a failure (each logged with its text; no
+    // text logs nothing).
+    void parkPlayerAtInPoint(MediaPlayer* player, const char* seekFailure, const char* prerollFailure);
     std::atomic<bool> shouldforwardtimejumpedmessages_{false};
 };

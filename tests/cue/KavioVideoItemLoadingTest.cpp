@@ -301,6 +301,18 @@ TEST(KavioVideoItemLoading, AMovieWhosePicturesNeverDecodeFailsAndDropsItsSound)
     EXPECT_TRUE(loaded.audio->released);
     EXPECT_FALSE(cue.soundButton().enabled);
     EXPECT_EQ(cue.soundButton().state, 0);
+
+    // Missing, the cue moves and starts without asking its movie player.
+    ASSERT_TRUE(cue.normalVideoPlayer());
+    const MediaTime before = cue.normalVideoPlayer()->currentTime();
+    cue.seekToCMTime(MediaTime::make(600, 600));
+    cue.startPlayers();
+    EXPECT_FALSE(cue.isSeeking());
+    EXPECT_TRUE(cue.isPlaying());
+    EXPECT_EQ(cue.normalVideoPlayer()->rate(), 0.0f);
+    EXPECT_EQ(cue.normalVideoPlayer()->currentTime(), before);
+    EXPECT_DOUBLE_EQ(cue.currentCMTime().seconds(), 1.0);  // its non-movie time
+    cue.pausePlayersWithPreroll(true);
 }
 
 TEST(KavioVideoItemLoading, NoRowMeansNoCue)

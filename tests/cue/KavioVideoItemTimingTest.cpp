@@ -48,33 +48,36 @@ struct TimedCue : CueUnderTest {
 
 TEST(KavioVideoItemTiming, HalfSpeedDoublesTheLengthAndScalesInAndOut)
 {
-    TimedCue t;
-    t.audioOf(10.0);
-    t.cue->setInTime(seconds(2));
-    t.cue->setOutTime(seconds(1));
-    int completions = 0;
-    t.cue->setPlaybackRatePercent(50, [&] { ++completions; });
-    EXPECT_EQ(completions, 1);
-    EXPECT_FLOAT_EQ(t.audio->rate, 0.5f);
-    EXPECT_DOUBLE_EQ(t.cue->getGoodDuration(), 14.0);
-    EXPECT_DOUBLE_EQ(t.cue->inTimeAtCurrentPlaybackSpeed().seconds(), 4.0);
-    EXPECT_DOUBLE_EQ(t.cue->outTimeAtCurrentPlaybackSpeed().seconds(), 2.0);
-    EXPECT_DOUBLE_EQ(t.cue->videoDuration(), 20.0);
-    EXPECT_DOUBLE_EQ(t.cue->videoDurationCMTime().seconds(), 20.0);
-    EXPECT_DOUBLE_EQ(t.cue->endCMTime().seconds(), 18.0);
-    EXPECT_EQ(t.cue->videoDurationString(), "00:17.000");
-    EXPECT_EQ(t.cue->inTimeFramesForDisplay(), 100);  // 4 s at 25 fps
-    EXPECT_EQ(t.cue->outTimeFramesForDisplay(), 450);
-    t.cue->setInTimeAtCurrentPlaybackSpeed(seconds(4));
-    EXPECT_DOUBLE_EQ(t.cue->inTime().seconds(), 2.0);
-    t.cue->setOutTimeAtCurrentPlaybackSpeed(seconds(3));
-    EXPECT_DOUBLE_EQ(t.cue->outTime().seconds(), 1.5);
+    for (const auto& [format, fps] : kFormats) {
+        SCOPED_TRACE(fps);
+        TimedCue t(format);
+        t.audioOf(10.0);
+        t.cue->setInTime(seconds(2));
+        t.cue->setOutTime(seconds(1));
+        int completions = 0;
+        t.cue->setPlaybackRatePercent(50, [&] { ++completions; });
+        EXPECT_EQ(completions, 1);
+        EXPECT_FLOAT_EQ(t.audio->rate, 0.5f);
+        EXPECT_DOUBLE_EQ(t.cue->getGoodDuration(), 14.0);
+        EXPECT_DOUBLE_EQ(t.cue->inTimeAtCurrentPlaybackSpeed().seconds(), 4.0);
+        EXPECT_DOUBLE_EQ(t.cue->outTimeAtCurrentPlaybackSpeed().seconds(), 2.0);
+        EXPECT_DOUBLE_EQ(t.cue->videoDuration(), 20.0);
+        EXPECT_DOUBLE_EQ(t.cue->videoDurationCMTime().seconds(), 20.0);
+        EXPECT_DOUBLE_EQ(t.cue->endCMTime().seconds(), 18.0);
+        EXPECT_EQ(t.cue->videoDurationString(), "00:17.000");
+        EXPECT_EQ(t.cue->inTimeFramesForDisplay(), 4 * fps);
+        EXPECT_EQ(t.cue->outTimeFramesForDisplay(), 18 * fps);
+        t.cue->setInTimeAtCurrentPlaybackSpeed(seconds(4));
+        EXPECT_DOUBLE_EQ(t.cue->inTime().seconds(), 2.0);
+        t.cue->setOutTimeAtCurrentPlaybackSpeed(seconds(3));
+        EXPECT_DOUBLE_EQ(t.cue->outTime().seconds(), 1.5);
 
-    t.cue->setInTime(seconds(1));
-    t.cue->setOutTime(seconds(1));
-    t.cue->setPlaybackRatePercent(200);
-    EXPECT_DOUBLE_EQ(t.cue->getGoodDuration(), 4.0);
-    EXPECT_DOUBLE_EQ(t.cue->inTimeAtCurrentPlaybackSpeed().seconds(), 0.5);
+        t.cue->setInTime(seconds(1));
+        t.cue->setOutTime(seconds(1));
+        t.cue->setPlaybackRatePercent(200);
+        EXPECT_DOUBLE_EQ(t.cue->getGoodDuration(), 4.0);
+        EXPECT_DOUBLE_EQ(t.cue->inTimeAtCurrentPlaybackSpeed().seconds(), 0.5);
+    }
 }
 
 TEST(KavioVideoItemTiming, SpeedChangesRetimeRefusalsAndRepeatsDoNot)

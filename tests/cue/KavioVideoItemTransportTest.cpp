@@ -9,10 +9,15 @@
 #include "NotificationCenter.h"
 #include "VideoFrame.h"
 
+#include "Log.h"
+
+#include <spdlog/sinks/ostream_sink.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -22,6 +27,23 @@ MediaTime at600(double seconds)
     return MediaTime::makeWithSeconds(seconds, MediaTime::kCueTimescale);
 }
 
+// Keeps the program's log entries, verbose ones too, while it lives.
+struct LogCapture {
+    std::ostringstream text;
+    bool wasVerbose = KavioLog::isVerbose();
+    LogCapture()
+    {
+        KavioLog::setVerbose(true);
+        KavioLog::logger().sinks().push_back(std::make_shared<spdlog::sinks::ostream_sink_st>(text));
+    }
+    ~LogCapture()
+    {
+        KavioLog::logger().sinks().pop_back();
+        KavioLog::setVerbose(wasVerbose);
+    }
+    bool contains(const std::string& entry) const { return text.str().find(entry) != std::string::npos; }
+};
+
 // A cue that records the frame-source steps the transport hands to the frame supply.
 class TransportCue : public KavioVideoItem {
 public:
@@ -30,6 +52,20 @@ public:
     int pauseRepairs = 0;
     void fillVideoOutputOfPlayerFromCMTime(MediaPlayer&, const MediaTime& time) override { fills << time; }
     void fillVideoOutputAfterPauseIfNeeded() override { ++pauseRepairs; }
+    // Whether the clock stands inside this cue's transition into its next cue.
+    bool inTransitionToNext = false;
+    bool isProcessingTransitionToNextCueAtCurrentTime() const override { return inTransitionToNext; }
+
+    // Starts the movie player while the first preparation's seek is in flight, so the preroll
+    // that follows it fails (a playing player has nothing to preroll).
+    bool startUnderFirstPreparation = false;
+    void rewindAndPrerollWhenNotIsReady() override
+    {
+        const bool preparing = !isReady() && videoPlayer();
+        KavioVideoItem::rewindAndPrerollWhenNotIsReady();
+        if (preparing && startUnderFirstPreparation)
+            videoPlayer()->setRate(1.0f, MediaTime::invalid(), MediaTime::invalid());
+    }
 };
 
 // counter25.mp4 (25 fps, 2 s) in a cue under a recording controller, ready.
@@ -122,15 +158,20 @@ TEST(KavioVideoItemTransport, BadSeekTargetsAreRefusedOrHeldWithinTheMedia)
     movie.settleSeek();
     ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return movie.cue->preloadedTime().isNumeric(); }, 30.0));
 
-    // Where the player stands already: no seek, the preroll cache is kept.
-    movie.cue->seekToCMTime(at600(0.8));
-    EXPECT_FALSE(movie.cue->isSeeking());
-    EXPECT_EQ(movie.cue->preloadedTime(), at600(0.8));
+    {
+        // Where the player stands already: no seek, the preroll cache is kept.
+        LogCapture log;
+        movie.cue->seekToCMTime(at600(0.8));
+        EXPECT_FALSE(movie.cue->isSeeking());
+        EXPECT_EQ(movie.cue->preloadedTime(), at600(0.8));
+        EXPECT_TRUE(log.contains("seek is done - it was not needed"));
 
-    movie.cue->seekToCMTime(MediaTime::indefinite());
-    movie.cue->seekToCMTime(MediaTime::positiveInfinity());
-    EXPECT_FALSE(movie.cue->isSeeking());
-    EXPECT_EQ(movie.player().currentTime(), at600(0.8));
+        movie.cue->seekToCMTime(MediaTime::indefinite());
+        movie.cue->seekToCMTime(MediaTime::positiveInfinity());
+        EXPECT_FALSE(movie.cue->isSeeking());
+        EXPECT_EQ(movie.player().currentTime(), at600(0.8));
+        EXPECT_TRUE(log.contains("refusing a seek"));
+    }
 
     movie.cue->seekToCMTime(at600(-3.0));
     movie.settleSeek();
@@ -160,6 +201,30 @@ TEST(KavioVideoItemTransport, FirstPreparationSeeksToTheInPointPrerollsAndBecome
     EXPECT_EQ(readyPosts, 1);
 }
 
+TEST(KavioVideoItemTransport, FirstPreparationAppliesTheKeptRecordAndAFailedPrerollStillEndsReady)
+{
+    for (const bool failing : {false, true}) {
+        SCOPED_TRACE(failing ? "failed preroll" : "prerolled");
+        RecordingOSCOutput osc;
+        const auto controller = std::make_shared<FakeKavioVideoItemManager>();
+        const auto cue = std::make_shared<TransportCue>(osc.sender());
+        const auto audio = std::make_shared<FakeAudioPlayer>();
+        cue->startUnderFirstPreparation = failing;
+        ASSERT_TRUE(cue->initMovieCue(QString::fromStdString(MediaFixtures::path("counter25.mp4")), controller, {}));
+        // What a project's record leaves for the movie to apply once its media is there.
+        cue->setAudioPlayer(audio);
+        cue->setCachedRestoreData({{"volume", 0.5f}, {"channelmap", QVariantList{qint32(2), qint32(1)}}});
+        ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return cue->isReady(); }, 60.0));
+        EXPECT_FLOAT_EQ(cue->volume(), 0.5f);
+        EXPECT_EQ(audio->mapping, (QList<int>{2, 1}));
+        EXPECT_TRUE(cue->cachedRestoreData().isEmpty());
+        EXPECT_EQ(audio->times, QList<double>{0.0});
+        EXPECT_EQ(cue->fills.size(), 1);
+        EXPECT_EQ(cue->preloadedTime().isIndefinite(), failing);
+        cue->videoPlayer()->pause();
+    }
+}
+
 TEST(KavioVideoItemTransport, RewindChainReportsTheJumpOnceAlsoWhenNothingWasPrerolled)
 {
     MovieCue movie(0.4);
@@ -173,6 +238,9 @@ TEST(KavioVideoItemTransport, RewindChainReportsTheJumpOnceAlsoWhenNothingWasPre
     ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return movie.controller->timeJumps.size() == 1; }, 30.0));
     EXPECT_EQ(movie.frameNow(), 10);
     EXPECT_TRUE(movie.cue->itemIsRewindedAndPreloaded());
+    std::vector<bool> answers;
+    movie.cue->prerollVideoAtCurrentTimeWithCompletedHandler([&](bool yes) { answers.push_back(yes); });
+    EXPECT_EQ(answers, std::vector<bool>{false});  // at once: nothing to preroll
 
     // Prerolled here already: the preroll answers no, the report still comes, once.
     movie.controller->timeJumps.clear();
@@ -225,6 +293,68 @@ TEST(KavioVideoItemTransport, StartFromAWorkerPauseWithPrerollAndResumeShowThePa
     EXPECT_LE(shown.front(), pausedFrame + 1);
     EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
     movie.cue->pausePlayersWithPreroll(false);
+}
+
+TEST(KavioVideoItemTransport, AnInPointEditLeavesThePlayerInUseWhereItStands)
+{
+    MovieCue movie;
+    const auto audio = std::make_shared<FakeAudioPlayer>();
+    movie.cue->setAudioPlayer(audio);
+    movie.cue->seekToCMTime(at600(1.0));
+    movie.settleSeek();
+    audio->times.clear();
+    const int fills = int(movie.cue->fills.size());
+    movie.cue->setInTime(at600(0.4));
+    // Not looping; looping before the loop helper is prerolled; looping with it: only the idle
+    // set (here none) is parked again.
+    const struct {
+        bool looping, canLoop;
+    } cases[] = {{false, true}, {true, false}, {true, true}};
+    for (const auto& c : cases) {
+        movie.cue->setIsLooping(c.looping);
+        movie.cue->setCanLoop(c.canLoop);
+        movie.cue->handleInTimeChange();
+        EXPECT_FALSE(movie.cue->isSeeking());
+        DispatchQueue::runMainUntil([] { return false; }, 0.2);
+        EXPECT_EQ(movie.player().currentTime(), at600(1.0));
+        EXPECT_TRUE(audio->times.isEmpty());
+        EXPECT_EQ(movie.cue->fills.size(), fills);
+    }
+}
+
+TEST(KavioVideoItemTransport, AFailedPrerollAnswersNoAndForgetsThePrerolledPosition)
+{
+    MovieCue movie;
+    movie.cue->seekToCMTime(at600(1.0));
+    movie.settleSeek();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return movie.cue->preloadedTime().isNumeric(); }, 30.0));
+    // Started under the cue: a playing player has nothing to preroll.
+    movie.player().setRate(1.0f);
+    std::vector<bool> answers;
+    movie.cue->prerollVideoAtCurrentTimeWithCompletedHandler([&](bool yes) { answers.push_back(yes); });
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !answers.empty(); }, 30.0));
+    EXPECT_EQ(answers, std::vector<bool>{false});
+    EXPECT_TRUE(movie.cue->preloadedTime().isIndefinite());
+    movie.player().pause();
+}
+
+TEST(KavioVideoItemTransport, FollowingTimecodeNothingIsPrerolled)
+{
+    MovieCue movie;
+    movie.controller->mode = 2;
+    movie.cue->seekToCMTime(at600(1.0));
+    movie.settleSeek();
+    LogCapture log;
+    int filled = 0;
+    movie.cue->fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler([&] { ++filled; });
+    EXPECT_EQ(filled, 1);  // at once
+    EXPECT_TRUE(movie.cue->preloadedTime().isIndefinite());
+    movie.cue->startPlayers();
+    movie.cue->pausePlayersWithPreroll(true);
+    DispatchQueue::runMainUntil([] { return false; }, 0.3);
+    EXPECT_EQ(movie.cue->pauseRepairs, 0);
+    EXPECT_TRUE(log.contains("skip prerolling because playback mode is not Standalone"));
+    EXPECT_TRUE(log.contains("error, preroll was not needed on pausePlayersWithPreroll"));
 }
 
 TEST(KavioVideoItemTransport, CompletionsReachingAReleasedCueDoNothing)
@@ -292,6 +422,28 @@ TEST(KavioVideoItemTransport, NonMovieTimeFollowsIntoTheNextCueByTheIndexRule)
         from.cue->increaseTimeForNonMovies(0.5);
         EXPECT_DOUBLE_EQ(from.cue->tempCurrentTimeForNonMovies(), 0.5);
         EXPECT_DOUBLE_EQ(to.cue->tempCurrentTimeForNonMovies(), c.nextAdvanced) << c.nextIndex;
+    }
+}
+
+TEST(KavioVideoItemTransport, AJumpInsideATransitionPutsTheNextCuePastItsInPointByTheTimeSinceItBegan)
+{
+    const struct {
+        double in;
+        std::int64_t percent;
+        double media;  // where the next cue's media then stands
+    } cases[] = {{0.0, 100, 1.0}, {0.4, 100, 1.4}, {0.4, 50, 0.9}};
+    for (const auto& c : cases) {
+        PlainCue from(KavioMediaTypeStill, 2), to(KavioMediaTypeStill, 3);
+        from.cue->setItemDuration(10.0f);
+        from.cue->setHasTransition(true);
+        from.cue->setTransitionTime(2.0);
+        from.cue->increaseTimeForNonMovies(9.0);  // one second into the last two
+        from.cue->inTransitionToNext = true;
+        from.cue->setNextItem(to.cue);
+        to.cue->setInTime(at600(c.in));
+        to.cue->setPlaybackRatePercent(c.percent);
+        from.cue->timeJumped(nullptr);
+        EXPECT_NEAR(to.cue->tempCurrentTimeForNonMovies(), c.media, 1.0 / 600) << c.in << " at " << c.percent;
     }
 }
 

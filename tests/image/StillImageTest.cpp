@@ -2,6 +2,7 @@
 
 #include "StillImage.h"
 
+#include <QFile>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QProcess>
@@ -171,6 +172,30 @@ TEST(StillImage, FilesThatAreNoPicturesGiveNothing)
     std::uint64_t count = 7;
     EXPECT_FALSE(StillImage::renderPdfPage(pdf, 1, MediaPixelFormat::BGRA, 0, &count));
     EXPECT_EQ(count, 0u);
+
+    // A well-formed document without a single page.
+    const QByteArray objects[] = {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"};
+    QByteArray empty = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < 2; ++i) {
+        offsets << empty.size();
+        empty += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = empty.size();
+    empty += "xref\n0 3\n0000000000 65535 f \n";
+    for (const qsizetype offset : offsets)
+        empty += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    empty += "trailer\n<< /Size 3 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    const QString pageless = dir.filePath(QStringLiteral("pageless.pdf"));
+    QFile file(pageless);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(empty);
+    file.close();
+    count = 7;
+    QString error;
+    EXPECT_FALSE(StillImage::renderPdfPage(pageless, 1, MediaPixelFormat::BGRA, 0, &count, &error));
+    EXPECT_EQ(count, 0u);
+    EXPECT_FALSE(error.isEmpty());
 }
 
 }  // namespace
