@@ -6,6 +6,7 @@
 #include "DispatchQueue.h"
 #include "Log.h"
 #include "NotificationCenter.h"
+#include "Outputs/KavioVideoOutputManager.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Shell/KavioNetworkWatch.h"
 #include "Shell/KavioProjectLock.h"
@@ -25,11 +26,14 @@ namespace {
 
 // The application-wide key monitor: Alt stands for Option, Ctrl for Command. Events pass on
 // unchanged. A key event is seen once per receiver it propagates to, so only a change of the
-// modifiers counts.
+// modifiers counts, and a key press only where it enters the program: at its window.
 class KeyMonitor : public QObject {
 public:
     using Handler = std::function<void(Qt::KeyboardModifiers)>;
-    KeyMonitor(QObject* parent, Handler handler) : QObject(parent), handler_(std::move(handler)) {}
+    KeyMonitor(QObject* parent, Handler handler, std::function<void()> escape)
+        : QObject(parent), handler_(std::move(handler)), escape_(std::move(escape))
+    {
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -48,12 +52,15 @@ protected:
                 last_ = modifiers;
                 handler_(modifiers);
             }
+            if (event->type() == QEvent::KeyPress && key->key() == Qt::Key_Escape && watched->isWindowType())
+                escape_();
         }
         return QObject::eventFilter(watched, event);
     }
 
 private:
     Handler handler_;
+    std::function<void()> escape_;
     Qt::KeyboardModifiers last_;
 };
 
@@ -106,7 +113,7 @@ void AppDelegate::applicationWillFinishLaunching()
     KavioLog::setupFileLogging();
     projectURL_.clear();
     // TODO(triggers and sync sources): clear the remembered last input interfaces.
-    // TODO(outputs): create the DeckLink device list and log its API version.
+    // TODO(NDI and DeckLink outputs): create the DeckLink device list and log its API version.
     appStarted_ = false;
     hasUnsavedChanges_.store(false);
 
@@ -129,7 +136,12 @@ void AppDelegate::installKeyMonitors()
                                                  {{QStringLiteral("state"), altPressed_}});
         cmdPressed_ = modifiers.testFlag(Qt::ControlModifier);
         shiftPressed_ = modifiers.testFlag(Qt::ShiftModifier);
-        // TODO(outputs): Escape leaves the full-screen output on the main display.
+    }, [this] {
+        // Escape takes the outputs off when one covers the main display; the key still reaches
+        // the focused control.
+        const auto outputs = outlets_.videoOutputManager.lock();
+        if (outputs && outputs->isMainDisplayOnFullscreen())
+            outputs->toggleFullscreen();
     });
     qApp->installEventFilter(keyMonitor_);
 }
@@ -271,9 +283,7 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
 
 void AppDelegate::applicationWillTerminate()
 {
-    // TODO(outputs): store the video output manager's saveData under "videoOutputSetup".
-    defaults_.setDictionary(saveData(), QStringLiteral("appSetup"));
-    defaults_.synchronize();
+    storeApplicationSettings();
 
     KLOG_INFO("will quit!");
     // Rendering stops at the end of the pass in progress; the tick and the activity belong to

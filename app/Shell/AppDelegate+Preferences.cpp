@@ -149,7 +149,7 @@ void AppDelegate::loadWithData(const QVariantMap& record)
     }
     if (const QVariant v = value("startTime"); c && c->startTimeField && isKind(v, QMetaType::QString)) {
         c->startTimeField->setStringValue(v.toString());
-        // TODO(clock control): the controller's changeStartTime.
+        // TODO(playlist settings): the controller's changeStartTime.
     }
     if (c)
         selectTitle(c->defaultFadeDurationPopup, value("defaultFadeDurationPopup"));

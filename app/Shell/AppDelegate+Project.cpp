@@ -4,6 +4,9 @@
 #include "DispatchQueue.h"
 #include "KeyedArchive.h"
 #include "Log.h"
+#include "Outputs/KavioVideoOutputManager.h"
+#include "Rendering/KavioRenderClock.h"
+#include "Rendering/QVTMTKView.h"
 #include "Shell/KavioProjectLock.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioAlert.h"
@@ -100,8 +103,8 @@ bool AppDelegate::processSaveWithURL(const QString& path)
     // TODO(playlist archive): the cue list controller's saveData.
     root.insert(QStringLiteral("playlistData"), QVariantMap());
     root.insert(QStringLiteral("preferences"), saveData());
-    // TODO(outputs): the video output manager's saveData.
-    root.insert(QStringLiteral("videoOutputSettings"), QVariantMap());
+    const auto outputs = outlets_.videoOutputManager.lock();
+    root.insert(QStringLiteral("videoOutputSettings"), outputs ? outputs->saveData() : QVariantMap());
     // TODO(ATEM): the ATEM manager's saveData.
     root.insert(QStringLiteral("atemIntegrationSettings"), QVariantMap());
     // TODO(ndi): the NDI manager's saveData.
@@ -217,7 +220,7 @@ void AppDelegate::loadProjectWithURL(const QString& url)
     isLoadingProject_ = true;
     if (outlets_.controller)
         outlets_.controller->setIsLoadingProject(true);
-    clearProject([this, path, record = *root, lock]() mutable {
+    clearProject(true, [this, path, record = *root, lock]() mutable {
         undoManager_.disableUndoRegistration();
         projectLock_ = lock ? std::move(lock) : std::make_shared<KavioProjectLock>(path);
         projectURL_ = path;
@@ -227,7 +230,9 @@ void AppDelegate::loadProjectWithURL(const QString& url)
             return value.typeId() == QMetaType::QVariantMap ? value.toMap() : QVariantMap();
         };
         loadWithData(part("preferences"));
-        // TODO(outputs): the video output manager's loadWithData with part("videoOutputSettings").
+        const auto outputs = outlets_.videoOutputManager.lock();
+        if (outputs)
+            outputs->loadWithData(part("videoOutputSettings"));
         // TODO(ATEM): the ATEM manager's loadWithData with part("atemIntegrationSettings").
         // TODO(ndi): the NDI manager's loadWithData with part("ndiIntegrationSettings").
         // TODO(playlist archive): the controller's loadWithData(part("playlistData"), restoreCues,
@@ -239,32 +244,69 @@ void AppDelegate::loadProjectWithURL(const QString& url)
         isLoadingProject_ = false;
         if (outlets_.controller)
             outlets_.controller->setIsLoadingProject(false);
-        // TODO(outputs): the video output manager's restartRendering.
+        if (outputs)
+            outputs->restartRendering();
     });
 }
 
-void AppDelegate::clearProject(const std::function<void()>& done)
+void AppDelegate::clearProject(bool forProjectLoad, std::function<void()> done)
 {
     // TODO(main window shell): toggleSourceMode with the standalone source.
-    undoManager_.removeAllActions();
-    if (!projectURL_.isEmpty()) {
-        // The settings of the project being closed become the application-wide settings.
-        // TODO(outputs): also the video output manager's saveData under "videoOutputSetup".
-        defaults_.setDictionary(saveData(), QStringLiteral("appSetup"));
-        defaults_.synchronize();
+    if (outlets_.preview)
+        outlets_.preview->setShouldClear(true);
+    const std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
+    auto clear = [weakSelf, forProjectLoad, done = std::move(done)] {
+        if (const auto self = weakSelf.lock())
+            self->clearProjectWhileRenderIsStopped(forProjectLoad, done);
+    };
+    const auto clock = outlets_.controller ? outlets_.controller->renderClock() : nullptr;
+    if (!clock || clock->isStopped()) {
+        clear();
+        return;
     }
-    // TODO(playlist archive): clearPlaylistWithCompletedHandler, at the end of the render pass.
+    // The list and the outputs change only once no frame is being rendered.
+    const std::weak_ptr<KavioRenderClock> weakClock = clock;
+    clock->addCompletedHandlerForCurrentRenderPass([weakClock, clear = std::move(clear)] {
+        if (const auto stopped = weakClock.lock())
+            stopped->stopRendering();
+        DispatchQueue::main().async(clear);
+    });
+}
+
+void AppDelegate::clearProjectWhileRenderIsStopped(bool forProjectLoad, const std::function<void()>& done)
+{
+    undoManager_.removeAllActions();
+    undoManager_.disableUndoRegistration();
+    // The settings of the project being closed become the application-wide settings.
+    if (!projectURL_.isEmpty())
+        storeApplicationSettings();
+    // TODO(playlist archive): clearPlaylistWithCompletedHandler; what follows runs in its completion.
+    if (const auto outputs = outlets_.videoOutputManager.lock()) {
+        if (forProjectLoad)
+            outputs->resetOutputsWhenRenderIsNotRunning();
+        else
+            outputs->loadDefaultStateWhenRenderIsNotRunning();
+    }
     projectURL_.clear();
     projectLock_.reset();
     displayProjectName();
+    undoManager_.enableUndoRegistration();
     if (done)
         done();
+}
+
+void AppDelegate::storeApplicationSettings()
+{
+    if (const auto outputs = outlets_.videoOutputManager.lock())
+        defaults_.setDictionary(outputs->saveData(), QStringLiteral("videoOutputSetup"));
+    defaults_.setDictionary(saveData(), QStringLiteral("appSetup"));
+    defaults_.synchronize();
 }
 
 void AppDelegate::newProject()
 {
     if (askForNewProject())
-        clearProject({});
+        clearProject(false, {});
 }
 
 bool AppDelegate::askForNewProject()

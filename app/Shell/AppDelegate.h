@@ -23,11 +23,12 @@ class KavioNetworkWatch;
 class KavioProjectLock;
 class KavioSleepWatch;
 class KavioVideoItemManager;
-class KavioVideoOutputManagerInterface;
+class KavioVideoOutputManager;
 class KavioWindow;
 class QAction;
 class QObject;
 class QTimer;
+class QVTMTKView;
 class QWidget;
 class UserDefaults;
 
@@ -46,7 +47,8 @@ struct AppDelegateOutlets {
     QWidget* startupWindow = nullptr;
     std::shared_ptr<KavioVideoItemManager> controller;
     std::shared_ptr<KavioAudioOutputManager> audioOutputManager;
-    std::weak_ptr<KavioVideoOutputManagerInterface> videoOutputManager;
+    std::weak_ptr<KavioVideoOutputManager> videoOutputManager;
+    QVTMTKView* preview = nullptr;
 
     KavioButtonInterface* playButton = nullptr;
     KavioButtonInterface* loopButton = nullptr;
@@ -175,9 +177,15 @@ private:
     void installKeyMonitors();
     void noteRecentProject(const QString& path);
     QString runPanel(bool save);
-    // Clears the show and then runs `done`: playback standalone, the preview cleared, the list
-    // emptied, the project untitled.
-    void clearProject(const std::function<void()>& done);
+    // Clears the show between two frames and then runs `done` on the main thread: rendering
+    // stops at the end of the pass in progress (at once when it is stopped), the preview shows a
+    // blank frame, the list empties, the outputs are reset for a load or take the stored set-up
+    // for a new project, the project becomes untitled. Rendering stays stopped for a load until
+    // the load restarts it.
+    void clearProject(bool forProjectLoad, std::function<void()> done);
+    void clearProjectWhileRenderIsStopped(bool forProjectLoad, const std::function<void()>& done);
+    // The application-wide settings take the open show's: "videoOutputSetup" and "appSetup".
+    void storeApplicationSettings();
 
     UserDefaults& defaults_;
     UndoManager& undoManager_;

@@ -2,8 +2,13 @@
 
 #include "Audio/KavioAudioOutputManager.h"
 #include "Audio/KavioAudioOutputPanel.h"
+#include "Audio/KavioAudioStreamersManager.h"
 #include "Controller/KavioVideoItemManager.h"
+#include "Outputs/KavioOutputSetupControls.h"
+#include "Outputs/KavioVideoOutputManager.h"
+#include "Rendering/KavioRenderClock.h"
 #include "Rendering/QVTMTKView.h"
+#include "Rendering/QVTMetalManager.h"
 #include "Shell/AppDelegate.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioPlainButton.h"
@@ -21,6 +26,10 @@
 #include <QMenuBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -57,11 +66,16 @@ KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
       window_(std::make_unique<KavioWindow>(*undoManager_)),
       preferencesWindow_(std::make_unique<QWidget>()),
       startupWindow_(std::make_unique<QWidget>()),
+      // The process-wide streamers manager, held without owning it so outlets can point at it.
+      audioStreamersManager_(&KavioAudioStreamersManager::sharedManager(), [](KavioAudioStreamersManagerInterface*) {}),
+      videoOutputManager_(std::make_shared<KavioVideoOutputManager>(QVTMetalManager::sharedManager(),
+                                                                    audioStreamersManager_, nullptr, &defaults)),
       controller_(KavioVideoItemManager::init(defaults)),
       audioOutputManager_(std::make_shared<KavioAudioOutputManager>()),
       appDelegate_(std::make_shared<AppDelegate>(defaults, *undoManager_))
 {
     audioOutputManager_->setController(controller_);
+    videoOutputManager_->setVideoManager(controller_);
     buildMainWindow();
     buildMenus();
     buildPreferencesWindow();
@@ -69,7 +83,24 @@ KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
     appDelegate_->awakeFromNib();
 }
 
-KavioMainInterface::~KavioMainInterface() = default;
+KavioMainInterface::~KavioMainInterface()
+{
+    // The rendering thread holds the controller and the outputs while it renders a frame: it
+    // stops at the end of the frame in progress, before any of them ends here (the last hold
+    // must not be the rendering thread's). A clock that renders nothing ends no frame.
+    const auto clock = controller_->renderClock();
+    if (!clock || clock->isStopped())
+        return;
+    const auto ended = std::make_shared<std::atomic<bool>>(false);
+    const std::weak_ptr<KavioRenderClock> weakClock = clock;
+    clock->addCompletedHandlerForCurrentRenderPass([weakClock, ended] {
+        if (const auto stopping = weakClock.lock())
+            stopping->stopRendering();
+        ended->store(true);
+    });
+    for (int waited = 0; waited < 2000 && !ended->load(); ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 void KavioMainInterface::buildMainWindow()
 {
@@ -86,7 +117,7 @@ void KavioMainInterface::buildMainWindow()
     outlets.startupWindow = startupWindow_.get();
     outlets.controller = controller_;
     outlets.audioOutputManager = audioOutputManager_;
-    // TODO(outputs): the video output manager, once it has landed.
+    outlets.videoOutputManager = videoOutputManager_;
     outlets.rewindButton = makeButton(QStringLiteral("Rewind"), transport);
     outlets.prevItemButton = makeButton(QStringLiteral("Previous"), transport);
     outlets.playButton = makeButton(QStringLiteral("Play"), transport);
@@ -103,6 +134,7 @@ void KavioMainInterface::buildMainWindow()
     QWidget* previewContainer = QWidget::createWindowContainer(preview);
     previewContainer->setMinimumSize(320, 180);
     middle->addWidget(previewContainer, 1);
+    outlets.preview = preview;
     auto* masterSlider = new KavioPlainSlider;
     masterSlider->setDoubleValue(1.0);
     middle->addWidget(masterSlider);
@@ -113,6 +145,10 @@ void KavioMainInterface::buildMainWindow()
     KavioVideoItemManagerOutlets controls = controller_->outlets();
     controls.mtkView = preview->renderClockDelegate();
     controls.audioOutputManager = audioOutputManager_;
+    controls.videoOutputManager = videoOutputManager_;
+    controls.audioStreamersManager = audioStreamersManager_;
+    // TODO(jumps): the playhead's marker controller. TODO(cue audio): the waveform manager.
+    // TODO(ATEM): the ATEM manager. TODO(ndi): the NDI manager.
     controls.masterSlider = masterSlider;
     controller_->setOutlets(controls);
 }
@@ -143,6 +179,11 @@ void KavioMainInterface::buildMenus()
     });
     QWidget* startup = startupWindow_.get();
     windows->addAction(QStringLiteral("Start-up Window"), [startup] { startup->show(); });
+    windows->addSeparator();
+    KavioVideoOutputManager* outputs = videoOutputManager_.get();
+    windows->addAction(QStringLiteral("Video Output Set-up…"), [outputs] { outputs->orderFrontVideoOutputSetupWindow(); });
+    // Outputs on and off; checked while they are on.
+    windows->addAction(outputs->controls().fullscreenMenuItem);
 
     // Items are checked just before a menu opens or a shortcut fires.
     for (QMenu* menu : {file, edit, windows})

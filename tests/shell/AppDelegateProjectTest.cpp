@@ -185,7 +185,7 @@ TEST(AppDelegateProject, AProjectHeldByAnotherRunningCopyIsRefusedAndAStaleLockT
     EXPECT_FALSE(app.processSaveWithURL(held));
 
     env.alerts.clear();
-    app.loadProjectWithURL(stale);
+    program.load(stale);
     EXPECT_TRUE(env.alerts.isEmpty());
     EXPECT_EQ(app.projectURL(), stale);
     other.kill();
