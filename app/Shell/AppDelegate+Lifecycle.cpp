@@ -283,6 +283,7 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
 
 void AppDelegate::applicationWillTerminate()
 {
+    terminating_ = true;
     storeApplicationSettings();
 
     KLOG_INFO("will quit!");
@@ -309,7 +310,6 @@ void AppDelegate::terminate()
 {
     if (terminating_ || applicationShouldTerminate() == TerminateReply::Cancel)
         return;
-    terminating_ = true;
     applicationWillTerminate();
     // Quitting closes the windows; the main window lets itself close now.
     QCoreApplication::quit();

@@ -146,6 +146,8 @@ public:
 
     // --- State ----------------------------------------------------------------------------------
     bool appStarted() const { return appStarted_; }
+    // From applicationWillTerminate on; rendering then stops at the end of the frame in progress.
+    bool isTerminating() const { return terminating_; }
     bool isLoadingProject() const { return isLoadingProject_; }
     bool hasUnsavedChanges() const { return hasUnsavedChanges_.load(); }
     bool cmdPressed() const { return cmdPressed_; }

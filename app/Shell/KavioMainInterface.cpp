@@ -27,7 +27,6 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -87,18 +86,19 @@ KavioMainInterface::~KavioMainInterface()
 {
     // The rendering thread holds the controller and the outputs while it renders a frame: it
     // stops at the end of the frame in progress, before any of them ends here (the last hold
-    // must not be the rendering thread's). A clock that renders nothing ends no frame.
+    // must not be the rendering thread's). Quitting has asked for that stop already.
     const auto clock = controller_->renderClock();
-    if (!clock || clock->isStopped())
+    if (!clock || (clock->isStopped() && !appDelegate_->isTerminating()))
         return;
-    const auto ended = std::make_shared<std::atomic<bool>>(false);
-    const std::weak_ptr<KavioRenderClock> weakClock = clock;
-    clock->addCompletedHandlerForCurrentRenderPass([weakClock, ended] {
-        if (const auto stopping = weakClock.lock())
-            stopping->stopRendering();
-        ended->store(true);
-    });
-    for (int waited = 0; waited < 2000 && !ended->load(); ++waited)
+    if (!appDelegate_->isTerminating()) {
+        const std::weak_ptr<KavioRenderClock> weakClock = clock;
+        clock->addCompletedHandlerForCurrentRenderPass([weakClock] {
+            if (const auto stopping = weakClock.lock())
+                stopping->stopRendering();
+        });
+    }
+    // A clock that renders nothing ends no frame: the wait is bounded.
+    for (int waited = 0; waited < 2000 && !clock->isStopped(); ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
