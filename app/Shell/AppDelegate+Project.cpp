@@ -1,6 +1,8 @@
 #include "Shell/AppDelegate.h"
 
+#include "Caption/QVTCaptionReader.h"
 #include "Controller/KavioVideoItemManager.h"
+#include "Cue/KavioVideoItem.h"
 #include "DispatchQueue.h"
 #include "KeyedArchive.h"
 #include "Log.h"
@@ -17,6 +19,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
+#include <QUrl>
 #include <QThread>
 
 #ifndef KAVIO_VERSION
@@ -69,7 +73,7 @@ bool AppDelegate::saveProject()
 
 bool AppDelegate::saveProjectAs()
 {
-    QString path = runPanel(true);
+    QString path = runPanel(Panel::Save);
     bool saved = false;
     if (!path.isEmpty()) {
         if (QFileInfo(path).suffix() != QLatin1String("kavio2"))
@@ -165,7 +169,7 @@ void AppDelegate::loadProject()
 {
     if (!askForNewProject())
         return;
-    const QString path = runPanel(false);
+    const QString path = runPanel(Panel::Open);
     if (path.isEmpty())
         return;
     if (outlets_.window) {
@@ -303,6 +307,58 @@ void AppDelegate::storeApplicationSettings()
     defaults_.synchronize();
 }
 
+// --- Bundling -------------------------------------------------------------------------------------
+
+void AppDelegate::bundlePlaylist()
+{
+    const QString folder = runPanel(Panel::Bundle);
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return;
+    processSaveWithURL(folder + QLatin1Char('/') + QFileInfo(folder).fileName() + QStringLiteral(".kavio2"));
+    const QString files = folder + QStringLiteral("/files");
+    QStringList failures;
+    if (!QDir().mkpath(files)) {
+        KLOG_ERROR("error on bundling playlist: {}", ("cannot create " + files).toStdString());
+        failures << QStringLiteral("files: the folder could not be made");
+    }
+    QSet<QString> copied;
+    // Copies a file once, by its resolved path; true when the file is in the bundle.
+    const auto copy = [&](const QString& path) {
+        const QString source = QFileInfo(path).canonicalFilePath();
+        if (source.isEmpty() || copied.contains(source))
+            return true;
+        const QString name = QFileInfo(source).fileName();
+        QFile file(source);
+        if (QFile::exists(files + QLatin1Char('/') + name) || !file.copy(files + QLatin1Char('/') + name)) {
+            const QString reason = file.error() == QFile::NoError ? QStringLiteral("another file of this name is in the bundle")
+                                                                  : file.errorString();
+            failures << QStringLiteral("%1 (%2): %3").arg(name, source, reason);
+            return false;
+        }
+        copied.insert(source);
+        return true;
+    };
+    const auto controller = outlets_.controller;
+    if (failures.isEmpty() && controller) {
+        for (const auto& item : *controller->items()) {
+            const int type = item->mediaType();
+            if (type != KavioMediaTypeMovie && type != KavioMediaTypeStill && type != KavioMediaTypeAudio)
+                continue;
+            const QString path = item->mediaPath();
+            if (QFileInfo(path).isFile() && !copy(path))
+                KLOG_ERROR("error on bundling playlist: {}", failures.constLast().toStdString());
+            if (type != KavioMediaTypeMovie)
+                continue;
+            for (const QUrl& caption : QVTCaptionReader::sidecarCaptionURLsForFile(QUrl::fromLocalFile(path)))
+                if (!copy(caption.toLocalFile()))
+                    KLOG_ERROR("error on bundling captions to playlist: {}", failures.constLast().toStdString());
+        }
+    }
+    if (!failures.isEmpty())
+        KavioAlert::runModal({QStringLiteral("Some files are not in the bundle."), failures.join(QLatin1Char('\n')),
+                              {QStringLiteral("OK")}, QString()});
+}
+
 void AppDelegate::newProject()
 {
     if (askForNewProject())
@@ -400,11 +456,18 @@ void AppDelegate::noteRecentProject(const QString& path)
     defaults_.synchronize();
 }
 
-QString AppDelegate::runPanel(bool save)
+QString AppDelegate::runPanel(Panel panel)
 {
     if (panelAnswerer_)
         return panelAnswerer_();
-    const QString filter = save ? QStringLiteral("Kavio project (*.kavio2)") : QStringLiteral("Kavio project (*.kavio2 *.kavio)");
-    return save ? QFileDialog::getSaveFileName(outlets_.window, QString(), QString(), filter)
-                : QFileDialog::getOpenFileName(outlets_.window, QString(), QString(), filter);
+    switch (panel) {
+    case Panel::Save:
+        return QFileDialog::getSaveFileName(outlets_.window, QString(), QString(), QStringLiteral("Kavio project (*.kavio2)"));
+    case Panel::Open:
+        return QFileDialog::getOpenFileName(outlets_.window, QString(), QString(),
+                                            QStringLiteral("Kavio project (*.kavio2 *.kavio)"));
+    case Panel::Bundle:
+        break;
+    }
+    return QFileDialog::getSaveFileName(outlets_.window, QStringLiteral("Bundle Project"));
 }

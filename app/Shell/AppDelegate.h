@@ -126,6 +126,12 @@ public:
     // Reads the file whole first: an unreadable file or one whose root is not a dictionary
     // leaves the open project as it is and shows an alert naming the file and the reason.
     virtual void loadProjectWithURL(const QString& path);
+    // Bundle: the save panel names a folder F; the project is saved as F/F.kavio2 (going on when
+    // that fails) and every file-based cue's media file, and a movie's caption files beside it,
+    // are copied once each into F/files under their own names. Live cues copy nothing. Files
+    // that could not be copied (another file of that name is there already, a failed copy) are
+    // logged and named together in one alert at the end.
+    void bundlePlaylist();
     // New: the save question, then an empty untitled project.
     void newProject();
     // YES when the open project may be discarded: nothing to lose, "Don't Save", or a
@@ -178,7 +184,8 @@ public:
 private:
     void installKeyMonitors();
     void noteRecentProject(const QString& path);
-    QString runPanel(bool save);
+    enum class Panel { Save, Open, Bundle };
+    QString runPanel(Panel panel);
     // Clears the show between two frames and then runs `done` on the main thread: rendering
     // stops at the end of the pass in progress (at once when it is stopped), the preview shows a
     // blank frame, the list empties, the outputs are reset for a load or take the stored set-up

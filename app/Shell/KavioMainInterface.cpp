@@ -162,6 +162,7 @@ void KavioMainInterface::buildMenus()
     file->addAction(QStringLiteral("Open…"), QKeySequence::Open, [app] { app->loadProject(); });
     file->addAction(QStringLiteral("Save"), QKeySequence::Save, [app] { app->saveProject(); });
     file->addAction(QStringLiteral("Save As…"), QKeySequence::SaveAs, [app] { app->saveProjectAs(); });
+    file->addAction(QStringLiteral("Bundle Project…"), [app] { app->bundlePlaylist(); });
     file->addSeparator();
     window.setPerformCloseItem(file->addAction(QStringLiteral("Close"), QKeySequence::Close, &window, &QWidget::close));
     file->addAction(QStringLiteral("Quit Kavio"), QKeySequence::Quit, [app] { app->terminate(); });

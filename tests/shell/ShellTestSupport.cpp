@@ -22,6 +22,7 @@ ShellTestEnvironment::ShellTestEnvironment()
     QFile::setPermissions(dir.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     KavioAlert::setAnswerer([this](const KavioAlertSpec& spec) {
         alerts.append(spec.messageText);
+        alertDetails.append(spec.informativeText);
         KavioAlertAnswer answer;
         if (!alertResponses.empty()) {
             answer.response = alertResponses.front();

@@ -20,6 +20,7 @@ struct ShellTestEnvironment {
 
     QTemporaryDir dir;
     QStringList alerts;                // message texts, in order
+    QStringList alertDetails;          // their informative texts
     std::deque<long> alertResponses;   // 1000, 1001, …; empty answers 1000
     std::deque<QString> panelAnswers;  // paths; empty answers Cancel
 };
