@@ -2,10 +2,12 @@
 
 #include "Controller/KavioVideoItemManager.h"
 #include "KeyedArchive.h"
+#include "NotificationCenter.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Shell/KavioWindow.h"
+#include "UndoManager.h"
 
 #include <QFile>
 #include <QLineEdit>
@@ -93,6 +95,42 @@ TEST(AppDelegateOutputs, AProjectCarriesItsOutputsAndLoadingRestartsRendering)
     EXPECT_EQ(program.defaults->dictionaryForKey("videoOutputSetup").value("outputs").toMap().size(), 2);
     EXPECT_EQ(outputs.outputObjects().size(), 2u);
     EXPECT_TRUE(isRendering(program));
+}
+
+TEST(AppDelegateOutputs, OutputsLoadAfterThePreferencesWithTheProjectNamedAndUndoOff)
+{
+    ShellTestEnvironment env;
+    const QString path = env.dir.filePath("Order.kavio2");
+    {
+        ShellTestProgram program(env);
+        program.launch();
+        arrange(*program.ui->videoOutputManager(), 1, 2, "1280 x 720");
+        program.ui->controller()->setJumpBehaviour(2);
+        ASSERT_TRUE(program.app().processSaveWithURL(path));
+    }
+    ShellTestProgram program(env);
+    program.launch();
+    AppDelegate& app = program.app();
+    // The output record's resolution is applied while the outputs load.
+    struct Seen {
+        QString projectURL;
+        long jumpBehaviour;
+        bool undoOn, loading;
+    };
+    std::vector<Seen> seen;
+    int owner = 0;
+    NotificationCenter::defaultCenter().addObserver(&owner, "KavioRenderSizeChanged", nullptr, [&](const Notification&) {
+        seen.push_back({app.projectURL(), program.ui->controller()->jumpBehaviour(),
+                        program.ui->window().undoManager().isUndoRegistrationEnabled(), app.isLoadingProject()});
+    });
+    program.load(path);
+    NotificationCenter::defaultCenter().removeObserver(&owner);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().projectURL, path);
+    EXPECT_EQ(seen.back().jumpBehaviour, 2) << "the preferences load first";
+    EXPECT_FALSE(seen.back().undoOn);
+    EXPECT_TRUE(seen.back().loading);
+    EXPECT_TRUE(program.ui->window().undoManager().isUndoRegistrationEnabled());
 }
 
 TEST(AppDelegateOutputs, TheOutputSetupIsStoredAtQuitAndRestoredAtStart)
