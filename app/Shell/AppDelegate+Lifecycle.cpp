@@ -112,7 +112,7 @@ void AppDelegate::applicationWillFinishLaunching()
     isLoadingProject_ = false;
     KavioLog::setupFileLogging();
     projectURL_.clear();
-    // TODO(triggers and sync sources): clear the remembered last input interfaces.
+    lastInterfaces_ = {};
     // TODO(NDI and DeckLink outputs): create the DeckLink device list and log its API version.
     appStarted_ = false;
     hasUnsavedChanges_.store(false);

@@ -20,8 +20,10 @@
 
 class KavioAudioOutputManager;
 class KavioNetworkWatch;
+class KavioPopUpButtonInterface;
 class KavioProjectLock;
 class KavioSleepWatch;
+class KavioTextFieldInterface;
 class KavioVideoItemManager;
 class KavioVideoOutputManager;
 class KavioWindow;
@@ -60,6 +62,38 @@ struct AppDelegateOutlets {
     KavioButtonInterface* startupShowWindowButton = nullptr;
     KavioButtonInterface* enableBetaUpdatesButton = nullptr;
     KavioButtonInterface* disableConfirmOnQuit = nullptr;
+
+    // The preferences window's sync, trigger and OSC controls, as the preferences record keeps
+    // them. The source pop-ups list the sources there are now.
+    KavioPopUpButtonInterface* mtcSourcePopup = nullptr;
+    KavioPopUpButtonInterface* mmcSourcePopup = nullptr;
+    KavioPopUpButtonInterface* mscSourcePopup = nullptr;
+    KavioPopUpButtonInterface* midiSourcePopup = nullptr;
+    KavioPopUpButtonInterface* ltcSourcePopup = nullptr;
+    KavioPopUpButtonInterface* ltcSourceChannelPopup = nullptr;
+    KavioPopUpButtonInterface* freeWheelTimePopup = nullptr;
+    KavioTextFieldInterface* midiStartField = nullptr;
+    KavioTextFieldInterface* midiStopField = nullptr;
+    KavioTextFieldInterface* midiPreviousField = nullptr;
+    KavioTextFieldInterface* midiNextField = nullptr;
+    KavioTextFieldInterface* midiMainFaderField = nullptr;
+    KavioTextFieldInterface* dmxStartStopField = nullptr;
+    KavioTextFieldInterface* dmxPreviousField = nullptr;
+    KavioTextFieldInterface* dmxNextField = nullptr;
+    KavioTextFieldInterface* dmxMainFaderField = nullptr;
+    KavioPopUpButtonInterface* dmxSourcePopup = nullptr;
+    KavioPopUpButtonInterface* dmxSubNetPopup = nullptr;
+    KavioPopUpButtonInterface* dmxUniversePopup = nullptr;
+    KavioButtonInterface* oscEnableButton = nullptr;
+    KavioPopUpButtonInterface* oscFeedbackTargetPopup = nullptr;
+    KavioTextFieldInterface* oscFeedbackTargetPort = nullptr;
+    KavioTextFieldInterface* oscFeedbackTargetIP = nullptr;
+};
+
+// The source each kind of input had last, as the preferences record gave it (a missing source
+// with its " - DISCONNECTED" marker); the source lists find their device again by it.
+struct AppDelegateLastInterfaces {
+    QString mtc, ltc, msc, mmc, midi, dmx;
 };
 
 class AppDelegate : public AppDelegateInterface, public std::enable_shared_from_this<AppDelegate> {
@@ -158,6 +192,7 @@ public:
     bool hasUnsavedChanges() const { return hasUnsavedChanges_.load(); }
     bool cmdPressed() const { return cmdPressed_; }
     bool shiftPressed() const { return shiftPressed_; }
+    const AppDelegateLastInterfaces& lastInterfaces() const { return lastInterfaces_; }
 
     // --- AppDelegateInterface -------------------------------------------------------------------
     KavioButtonInterface* loopButton() const override { return outlets_.loopButton; }
@@ -183,6 +218,8 @@ public:
 
 private:
     void installKeyMonitors();
+    // The record's sources, trigger messages and OSC settings.
+    void loadRemoteControlSettings(const QVariantMap& record);
     void noteRecentProject(const QString& path);
     enum class Panel { Save, Open, Bundle };
     QString runPanel(Panel panel);
@@ -202,6 +239,7 @@ private:
     PanelAnswerer panelAnswerer_;
 
     QString projectURL_;
+    AppDelegateLastInterfaces lastInterfaces_;
     std::shared_ptr<KavioProjectLock> projectLock_;
     std::unique_ptr<KavioNetworkWatch> networkWatch_;
     std::unique_ptr<KavioSleepWatch> sleepWatch_;

@@ -249,8 +249,49 @@ void KavioMainInterface::buildPreferencesWindow()
     AppDelegateOutlets outlets = appDelegate_->outlets();
     outlets.disableConfirmOnQuit = addToggle(generalForm, QStringLiteral("Quit without asking"));
     outlets.enableBetaUpdatesButton = addToggle(generalForm, QStringLiteral("Beta updates"));
-    appDelegate_->setOutlets(outlets);
     preferencesTabs_->addTab(general, QStringLiteral("General"));
+
+    // TODO(triggers and sync sources): the source pop-ups list the MIDI ports, audio inputs,
+    // LTC channels, free-wheel times and network interfaces there are.
+    auto* sync = new QWidget;
+    auto* syncForm = new QFormLayout(sync);
+    outlets.mtcSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("MTC source"));
+    outlets.ltcSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("LTC source"));
+    outlets.ltcSourceChannelPopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("LTC channel"));
+    outlets.freeWheelTimePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("Free wheel"));
+    outlets.mmcSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("MMC source"));
+    outlets.mscSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("MSC source"));
+    outlets.midiSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("MIDI source"));
+    outlets.midiStartField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI start"));
+    outlets.midiStopField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI stop"));
+    outlets.midiPreviousField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI previous"));
+    outlets.midiNextField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI next"));
+    outlets.midiMainFaderField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI main fader"));
+    outlets.dmxSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("Art-Net interface"));
+    outlets.dmxSubNetPopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("Art-Net sub-net"));
+    outlets.dmxUniversePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("Art-Net universe"));
+    // Art-Net addresses a sub-net and a universe each in four bits.
+    for (int n = 0; n < 16; ++n) {
+        outlets.dmxSubNetPopup->addItem(QString::number(n), n);
+        outlets.dmxUniversePopup->addItem(QString::number(n), n);
+    }
+    outlets.dmxStartStopField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("DMX start / stop"));
+    outlets.dmxPreviousField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("DMX previous"));
+    outlets.dmxNextField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("DMX next"));
+    outlets.dmxMainFaderField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("DMX main fader"));
+    preferencesTabs_->addTab(sync, QStringLiteral("Sync & Triggers"));
+
+    auto* osc = new QWidget;
+    auto* oscForm = new QFormLayout(osc);
+    outlets.oscEnableButton = addToggle(oscForm, QStringLiteral("OSC input"));
+    outlets.oscFeedbackTargetPopup = addRow<KavioPlainPopUpButton>(oscForm, QStringLiteral("Feedback target"));
+    // TODO(OSC): the detected clients join these two.
+    outlets.oscFeedbackTargetPopup->addItem(QStringLiteral("Disabled"), 0);
+    outlets.oscFeedbackTargetPopup->addItem(QStringLiteral("Custom"), 1);
+    outlets.oscFeedbackTargetIP = addRow<KavioPlainTextField>(oscForm, QStringLiteral("Feedback IP"));
+    outlets.oscFeedbackTargetPort = addRow<KavioPlainTextField>(oscForm, QStringLiteral("Feedback port"));
+    preferencesTabs_->addTab(osc, QStringLiteral("OSC"));
+    appDelegate_->setOutlets(outlets);
 
     if (KavioAudioOutputPanel* audio = audioOutputManager_->panel())
         preferencesTabs_->addTab(audio, QStringLiteral("Audio"));
