@@ -14,6 +14,7 @@
 #include "Shell/KavioWindow.h"
 #include "Support/KavioAlert.h"
 #include "Support/KavioButtonInterface.h"
+#include "UndoManager.h"
 #include "UserDefaults.h"
 
 #include <QApplication>
@@ -255,6 +256,13 @@ void AppDelegate::performTogglePlayWithCompletedHandler(std::function<void()> ha
 {
     if (handler)
         DispatchQueue::main().async(std::move(handler));
+}
+
+void AppDelegate::preferencesWindowWillClose()
+{
+    // TODO(triggers and sync sources): disableLearns ends every MIDI and DMX learn.
+    if (outlets_.preferencesUndoManager && outlets_.controller)
+        outlets_.preferencesUndoManager->removeAllActionsWithTarget(outlets_.controller.get());
 }
 
 void AppDelegate::receivedWakeNote()

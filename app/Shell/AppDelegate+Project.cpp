@@ -226,6 +226,8 @@ void AppDelegate::loadProjectWithURL(const QString& url)
         outlets_.controller->setIsLoadingProject(true);
     clearProject(true, [this, path, record = *root, lock]() mutable {
         undoManager_.disableUndoRegistration();
+        if (outlets_.preferencesUndoManager)
+            outlets_.preferencesUndoManager->disableUndoRegistration();
         projectLock_ = lock ? std::move(lock) : std::make_shared<KavioProjectLock>(path);
         projectURL_ = path;
         shouldEnablePauseAtEnd_ = false;
@@ -244,6 +246,8 @@ void AppDelegate::loadProjectWithURL(const QString& url)
         shouldEnablePauseAtEnd_ = false;
         displayProjectName();
         undoManager_.enableUndoRegistration();
+        if (outlets_.preferencesUndoManager)
+            outlets_.preferencesUndoManager->enableUndoRegistration();
         setHasUnsavedChanges(false);
         isLoadingProject_ = false;
         if (outlets_.controller)

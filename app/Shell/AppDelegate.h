@@ -46,6 +46,8 @@ inline const QString kKavioProjectHasUnsavedChangesNotification = QStringLiteral
 struct AppDelegateOutlets {
     KavioWindow* window = nullptr;
     QWidget* preferencesWindow = nullptr;
+    // The preferences window's own undo steps (the playlist settings register there).
+    UndoManager* preferencesUndoManager = nullptr;
     QWidget* startupWindow = nullptr;
     std::shared_ptr<KavioVideoItemManager> controller;
     std::shared_ptr<KavioAudioOutputManager> audioOutputManager;
@@ -125,6 +127,8 @@ public:
     void receivedWakeNote();
     // The "rendering" activity (an idle inhibitor) is held from launch to quit.
     bool isRendering() const;
+    // The preferences window closes: the cue list controller's steps leave its undo list.
+    void preferencesWindowWillClose();
 
     // --- Quitting -------------------------------------------------------------------------------
     enum class TerminateReply { Cancel, Now };

@@ -18,6 +18,7 @@
 #include "Support/KavioPlainTextField.h"
 #include "UndoManager.h"
 
+#include <QEvent>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -28,6 +29,7 @@
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -48,6 +50,26 @@ KavioPlainButton* makeButton(const QString& title, QLayout* layout)
     return button;
 }
 
+// Tells of a window closing; the close goes on.
+class CloseWatch : public QObject {
+public:
+    CloseWatch(QObject* window, std::function<void()> willClose) : QObject(window), willClose_(std::move(willClose))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close)
+            willClose_();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> willClose_;
+};
+
 // A toggle whose clicks flip its state.
 KavioPlainButton* addToggle(QFormLayout* form, const QString& title)
 {
@@ -62,6 +84,7 @@ KavioPlainButton* addToggle(QFormLayout* form, const QString& title)
 
 KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
     : undoManager_(std::make_unique<UndoManager>()),
+      preferencesUndoManager_(std::make_unique<UndoManager>()),
       window_(std::make_unique<KavioWindow>(*undoManager_)),
       preferencesWindow_(std::make_unique<QWidget>()),
       startupWindow_(std::make_unique<QWidget>()),
@@ -114,6 +137,7 @@ void KavioMainInterface::buildMainWindow()
     AppDelegateOutlets outlets = appDelegate_->outlets();
     outlets.window = &window;
     outlets.preferencesWindow = preferencesWindow_.get();
+    outlets.preferencesUndoManager = preferencesUndoManager_.get();
     outlets.startupWindow = startupWindow_.get();
     outlets.controller = controller_;
     outlets.audioOutputManager = audioOutputManager_;
@@ -201,6 +225,8 @@ void KavioMainInterface::buildPreferencesWindow()
 {
     QWidget& window = *preferencesWindow_;
     window.setWindowTitle(QStringLiteral("Preferences"));
+    AppDelegate* app = appDelegate_.get();
+    new CloseWatch(&window, [app] { app->preferencesWindowWillClose(); });
     window.setAutoFillBackground(true);
     QPalette palette = window.palette();
     palette.setColor(QPalette::Window, QColor::fromRgbF(0.18f, 0.18f, 0.18f, 1.0f));

@@ -28,6 +28,7 @@ public:
     AppDelegate& appDelegate() const { return *appDelegate_; }
     KavioWindow& window() const { return *window_; }
     QWidget& preferencesWindow() const { return *preferencesWindow_; }
+    UndoManager& preferencesUndoManager() const { return *preferencesUndoManager_; }
     QWidget& startupWindow() const { return *startupWindow_; }
     const std::shared_ptr<KavioVideoItemManager>& controller() const { return controller_; }
     const std::shared_ptr<KavioVideoOutputManager>& videoOutputManager() const { return videoOutputManager_; }
@@ -39,6 +40,7 @@ private:
     void buildStartupWindow();
 
     std::unique_ptr<UndoManager> undoManager_;
+    std::unique_ptr<UndoManager> preferencesUndoManager_;
     // Widgets first, so they are destroyed last.
     std::unique_ptr<KavioWindow> window_;
     std::unique_ptr<QWidget> preferencesWindow_;

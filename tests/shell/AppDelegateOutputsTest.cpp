@@ -115,13 +115,14 @@ TEST(AppDelegateOutputs, OutputsLoadAfterThePreferencesWithTheProjectNamedAndUnd
     struct Seen {
         QString projectURL;
         long jumpBehaviour;
-        bool undoOn, loading;
+        bool undoOn, preferencesUndoOn, loading;
     };
     std::vector<Seen> seen;
     int owner = 0;
     NotificationCenter::defaultCenter().addObserver(&owner, "KavioRenderSizeChanged", nullptr, [&](const Notification&) {
         seen.push_back({app.projectURL(), program.ui->controller()->jumpBehaviour(),
-                        program.ui->window().undoManager().isUndoRegistrationEnabled(), app.isLoadingProject()});
+                        program.ui->window().undoManager().isUndoRegistrationEnabled(),
+                        program.ui->preferencesUndoManager().isUndoRegistrationEnabled(), app.isLoadingProject()});
     });
     program.load(path);
     NotificationCenter::defaultCenter().removeObserver(&owner);
@@ -129,8 +130,10 @@ TEST(AppDelegateOutputs, OutputsLoadAfterThePreferencesWithTheProjectNamedAndUnd
     EXPECT_EQ(seen.back().projectURL, path);
     EXPECT_EQ(seen.back().jumpBehaviour, 2) << "the preferences load first";
     EXPECT_FALSE(seen.back().undoOn);
+    EXPECT_FALSE(seen.back().preferencesUndoOn);
     EXPECT_TRUE(seen.back().loading);
     EXPECT_TRUE(program.ui->window().undoManager().isUndoRegistrationEnabled());
+    EXPECT_TRUE(program.ui->preferencesUndoManager().isUndoRegistrationEnabled());
 }
 
 TEST(AppDelegateOutputs, TheOutputSetupIsStoredAtQuitAndRestoredAtStart)
