@@ -10,6 +10,7 @@
 #include "Support/KavioSliderInterface.h"
 #include "Support/KavioTextFieldInterface.h"
 
+#include <QAction>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QScreen>
@@ -226,6 +227,8 @@ void AppDelegate::loadWithData(const QVariantMap& record)
         if (const QVariant v = value("alwaysOnTop"); isKind(v, QMetaType::Double)) {
             window->setWindowFlag(Qt::WindowStaysOnTopHint, v.toBool());
             window->show();
+            if (outlets_.alwaysOnTopMenuItem)
+                outlets_.alwaysOnTopMenuItem->setChecked(v.toBool());
         }
         if (const QVariant v = value("mainWindowFrame"); isKind(v, QMetaType::QString)) {
             const std::optional<QRect> frame = frameFromString(v.toString());

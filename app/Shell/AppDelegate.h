@@ -64,6 +64,7 @@ struct AppDelegateOutlets {
     KavioButtonInterface* startupShowWindowButton = nullptr;
     KavioButtonInterface* enableBetaUpdatesButton = nullptr;
     KavioButtonInterface* disableConfirmOnQuit = nullptr;
+    QAction* alwaysOnTopMenuItem = nullptr;  // checked while the main window stays on top
 
     // The preferences window's sync, trigger and OSC controls, as the preferences record keeps
     // them. The source pop-ups list the sources there are now.

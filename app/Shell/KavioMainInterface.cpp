@@ -197,6 +197,15 @@ void KavioMainInterface::buildMenus()
     QAction* redoItem = edit->addAction(undo.redoMenuItemTitle(), QKeySequence::Redo, [&undo] { undo.redo(); });
 
     QMenu* windows = window.menuBar()->addMenu(QStringLiteral("Window"));
+    QAction* onTop = windows->addAction(QStringLiteral("Always on Top"));
+    onTop->setCheckable(true);
+    QObject::connect(onTop, &QAction::triggered, &window, [&window](bool on) {
+        window.setWindowFlag(Qt::WindowStaysOnTopHint, on);
+        window.show();
+    });
+    AppDelegateOutlets outlets = app->outlets();
+    outlets.alwaysOnTopMenuItem = onTop;
+    app->setOutlets(outlets);
     QWidget* preferences = preferencesWindow_.get();
     windows->addAction(QStringLiteral("Preferences…"), QKeySequence::Preferences, [preferences] {
         preferences->show();

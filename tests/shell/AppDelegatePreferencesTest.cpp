@@ -7,6 +7,7 @@
 #include "Support/KavioSliderInterface.h"
 #include "Support/KavioTextFieldInterface.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QScreen>
@@ -157,6 +158,13 @@ TEST(AppDelegatePreferences, OlderTriggerKeysAndAFeedbackTargetNoLongerSeen)
     EXPECT_EQ(o.oscFeedbackTargetPort->stringValue(), "53001");
     EXPECT_EQ(o.freeWheelTimePopup->numberOfItems(), 0) << "a stale title adds no item";
     EXPECT_EQ(o.dmxSubNetPopup->titleOfSelectedItem(), "0");
+
+    for (bool onTop : {true, false}) {
+        program.app().loadWithData({{"alwaysOnTop", onTop}});
+        EXPECT_EQ(o.alwaysOnTopMenuItem->isChecked(), onTop);
+        EXPECT_EQ(program.ui->window().windowFlags().testFlag(Qt::WindowStaysOnTopHint), onTop);
+        EXPECT_EQ(program.app().saveData().value("alwaysOnTop"), onTop);
+    }
 }
 
 TEST(AppDelegatePreferences, WrongKindsAndStaleTitlesLeaveControlsAsTheyAre)
