@@ -517,15 +517,13 @@ void KavioVideoOutputManager::disableDisplayMirroring()
 
 void KavioVideoOutputManager::changeDisableDisplayMirroring()
 {
-    auto& defaults = UserDefaults::standardUserDefaults();
-    defaults.setBool(controls_->disableDisplayMirroringButton->isChecked(), "disableDisplayMirroring");
-    defaults.synchronize();
+    defaults_.setBool(controls_->disableDisplayMirroringButton->isChecked(), "disableDisplayMirroring");
+    defaults_.synchronize();
     showRestartNeededAlert();
 }
 
 void KavioVideoOutputManager::changedisableMouseCursorHide()
 {
-    auto& defaults = UserDefaults::standardUserDefaults();
-    defaults.setBool(controls_->disableMouseCursorHideButton->isChecked(), "disableMouseCursorHide");
-    defaults.synchronize();
+    defaults_.setBool(controls_->disableMouseCursorHideButton->isChecked(), "disableMouseCursorHide");
+    defaults_.synchronize();
 }

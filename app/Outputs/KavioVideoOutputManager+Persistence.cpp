@@ -94,7 +94,7 @@ void KavioVideoOutputManager::loadWithData(const QVariantMap& data)
     KLOG_INFO("finished loading project...");
     checkOutputsForBestRenderMethod();
     undoManager_->enableUndoRegistration();
-    if (UserDefaults::standardUserDefaults().boolForKey("autoFullscreen") || controls_->fullscreenButton->isChecked()) {
+    if (defaults_.boolForKey("autoFullscreen") || controls_->fullscreenButton->isChecked()) {
         KLOG_INFO("autoFullscreen");
         controls_->fullscreenMenuItem->setChecked(false);
         toggleFullscreen();
@@ -103,9 +103,8 @@ void KavioVideoOutputManager::loadWithData(const QVariantMap& data)
 
 void KavioVideoOutputManager::loadDefaultStateWhenRenderIsNotRunning()
 {
-    auto& defaults = UserDefaults::standardUserDefaults();
-    if (defaults.hasKey("videoOutputSetup")) {
-        loadWithData(defaults.dictionaryForKey("videoOutputSetup"));
+    if (defaults_.hasKey("videoOutputSetup")) {
+        loadWithData(defaults_.dictionaryForKey("videoOutputSetup"));
         undoManager_->removeAllActions();
         return;
     }

@@ -166,7 +166,7 @@ void KavioVideoOutputManager::refreshScreensList()
     }
     handleHasDisconnectedSreens(missing);
     updateUIAfterScreenSelected();
-    if (UserDefaults::standardUserDefaults().boolForKey("disableDisplayMirroring"))
+    if (defaults_.boolForKey("disableDisplayMirroring"))
         disableDisplayMirroring();
     checkOutputsForBestRenderMethod();
 }

@@ -13,6 +13,7 @@
 #include "UndoManager.h"
 #include "UserDefaults.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QGuiApplication>
 #include <QScreen>
@@ -28,8 +29,10 @@ constexpr std::size_t kMaxColumns = 16;
 
 KavioVideoOutputManager::KavioVideoOutputManager(QVTMetalManager& gpu,
                                                  std::shared_ptr<KavioAudioStreamersManagerInterface> streamers,
-                                                 std::shared_ptr<KavioDisplayListInterface> displays)
+                                                 std::shared_ptr<KavioDisplayListInterface> displays,
+                                                 UserDefaults* defaults)
     : gpu_(gpu)
+    , defaults_(defaults ? *defaults : UserDefaults::standardUserDefaults())
     , streamers_(std::move(streamers))
     , displays_(displays ? std::move(displays) : std::make_shared<KavioSystemDisplayList>())
     , controls_(std::make_unique<KavioOutputSetupControls>())
@@ -41,6 +44,58 @@ KavioVideoOutputManager::KavioVideoOutputManager(QVTMetalManager& gpu,
     // The rendering thread reads these two switches every frame.
     QObject::connect(controls_->spanModeButton, &QCheckBox::toggled, [this](bool on) { spanMode_.store(on); });
     QObject::connect(controls_->testCardButton, &QCheckBox::toggled, [this](bool on) { testCard_.store(on); });
+    connectControls();
+}
+
+void KavioVideoOutputManager::connectControls()
+{
+    KavioOutputSetupControls& c = *controls_;
+    QObject* context = controls_.get();
+    const auto onChoice = [context](KavioOutputPopUp* popup, std::function<void()> action) {
+        QObject::connect(popup, &QComboBox::activated, context, [action = std::move(action)](int) { action(); });
+    };
+    onChoice(c.renderingBitDepth, [this] { changeRenderingBitDepth(); });
+    onChoice(c.screensPopup, [this] { changeNumberOfScreens(); });
+    onChoice(c.resolutionPopup, [this] { changeOutputResolution(); });
+    onChoice(c.orientationPopup, [this] { undoChangeOrientation(controls_->orientationPopup->titleOfSelectedItem(), selectedoutput_); });
+    onChoice(c.warpTypePopup, [this] { undoChangeWarpType(controls_->warpTypePopup->titleOfSelectedItem(), selectedoutput_); });
+    onChoice(c.currentScreenPopup, [this] {
+        const QVariant pair = controls_->currentScreenPopup->representedObjectAt(controls_->currentScreenPopup->currentIndex());
+        if (pair.canConvert<KavioNameAndInfo>())
+            undoChangeScreen(pair.value<KavioNameAndInfo>(), selectedoutput_);
+    });
+    // A field applies what the operator typed, once, when editing ends.
+    const auto onEdit = [context](QLineEdit* field, std::function<void()> action) {
+        QObject::connect(field, &QLineEdit::editingFinished, context, [field, action = std::move(action)] {
+            if (!field->isModified())
+                return;
+            field->setModified(false);
+            action();
+        });
+    };
+    onEdit(c.screenRowsField, [this] { changeNumberOfScreensManually(); });
+    onEdit(c.screenColsField, [this] { changeNumberOfScreensManually(); });
+    onEdit(c.resolutionWidthField, [this] { changeRenderResolutionManually(); });
+    onEdit(c.resolutionHeightField, [this] { changeRenderResolutionManually(); });
+    const auto onClick = [context](QAbstractButton* button, std::function<void(bool)> action) {
+        QObject::connect(button, &QAbstractButton::clicked, context, std::move(action));
+    };
+    onClick(c.spanModeButton, [this](bool on) { undoChangeDisplayModeToState(on); });
+    onClick(c.edgeBlendEnableButton, [this](bool on) { undoChangeEdgeBlendToState(on); });
+    onClick(c.enableMatteColorButton, [this](bool on) { undoToggleEnableMatteColorButton(on, selectedoutput_); });
+    onClick(c.enableTimeOverlaysButton, [this](bool on) { undoToggleEnableTimeOverlayButton(on, selectedoutput_); });
+    onClick(c.enableSubtitlesButton, [this](bool on) { undoToggleEnableSubtitlesButton(on, selectedoutput_); });
+    onClick(c.disableDisplayMirroringButton, [this](bool) { changeDisableDisplayMirroring(); });
+    onClick(c.disableMouseCursorHideButton, [this](bool) { changedisableMouseCursorHide(); });
+    // The error variant stands in for the outputs button while a destination is missing.
+    onClick(c.fullscreenButton, [this](bool) { toggleFullscreen(); });
+    onClick(c.fullscreenErrorButton, [this](bool) { toggleFullscreen(); });
+    onClick(c.restartNeededAlertButton, [this](bool) { showRestartNeededAlert(); });
+    // A checkable item flips its own mark before it triggers; toggleFullscreen reads and sets it.
+    QObject::connect(c.fullscreenMenuItem, &QAction::triggered, context, [this](bool checked) {
+        controls_->fullscreenMenuItem->setChecked(!checked);
+        toggleFullscreen();
+    });
 }
 
 KavioVideoOutputManager::~KavioVideoOutputManager()
@@ -53,24 +108,23 @@ KavioVideoOutputManager::~KavioVideoOutputManager()
 void KavioVideoOutputManager::initManager()
 {
     KLOG_DEBUG("KavioVideoOutputManager initManager");
-    auto& defaults = UserDefaults::standardUserDefaults();
-    if (defaults.hasKey("useHighBitDepthRendering")) {
-        useHighBitDepthRendering_ = defaults.boolForKey("useHighBitDepthRendering");
+    if (defaults_.hasKey("useHighBitDepthRendering")) {
+        useHighBitDepthRendering_ = defaults_.boolForKey("useHighBitDepthRendering");
     } else {
         useHighBitDepthRendering_ = false;
-        defaults.setBool(false, "useHighBitDepthRendering");
+        defaults_.setBool(false, "useHighBitDepthRendering");
     }
     controls_->renderingBitDepth->selectItemWithTag(useHighBitDepthRendering_ ? 10 : 0);
-    if (!defaults.hasKey("disableDisplayMirroring"))
-        defaults.setBool(true, "disableDisplayMirroring");
-    const bool mirroringOff = defaults.boolForKey("disableDisplayMirroring");
+    if (!defaults_.hasKey("disableDisplayMirroring"))
+        defaults_.setBool(true, "disableDisplayMirroring");
+    const bool mirroringOff = defaults_.boolForKey("disableDisplayMirroring");
     if (mirroringOff)
         disableDisplayMirroring();
     controls_->disableDisplayMirroringButton->setChecked(mirroringOff);
-    if (!defaults.hasKey("disableMouseCursorHide"))
-        defaults.setBool(true, "disableMouseCursorHide");
-    controls_->disableMouseCursorHideButton->setChecked(defaults.boolForKey("disableMouseCursorHide"));
-    defaults.synchronize();
+    if (!defaults_.hasKey("disableMouseCursorHide"))
+        defaults_.setBool(true, "disableMouseCursorHide");
+    controls_->disableMouseCursorHideButton->setChecked(defaults_.boolForKey("disableMouseCursorHide"));
+    defaults_.synchronize();
 
     renderallowed_.store(true);
     isLoadingProject_ = isResetingSettings_ = false;
@@ -90,9 +144,9 @@ void KavioVideoOutputManager::initManager()
     controls_->restartNeededAlertButton->hide();
     controls_->fullscreenErrorButton->hide();
 
-    if (defaults.hasKey("videoOutputSetup")) {
+    if (defaults_.hasKey("videoOutputSetup")) {
         buildInitialScreenList();
-        loadWithData(defaults.dictionaryForKey("videoOutputSetup"));
+        loadWithData(defaults_.dictionaryForKey("videoOutputSetup"));
     } else {
         undoManager_->disableUndoRegistration();
         changeNumberOfScreens();
@@ -330,8 +384,8 @@ void KavioVideoOutputManager::changeRenderingBitDepth()
 {
     const bool high = controls_->renderingBitDepth->selectedTag() == 10;
     if (high != useHighBitDepthRendering_) {
-        UserDefaults::standardUserDefaults().setBool(high, "useHighBitDepthRendering");
-        UserDefaults::standardUserDefaults().synchronize();
+        defaults_.setBool(high, "useHighBitDepthRendering");
+        defaults_.synchronize();
         controls_->restartNeededAlertButton->show();
         showRestartNeededAlert();
     } else {

@@ -38,6 +38,7 @@ class KavioRenderClock;
 class KavioVideoItemManagerInterface;
 class QVTMetalManager;
 class UndoManager;
+class UserDefaults;
 
 // A destination's identity: its title and display info.
 struct KavioNameAndInfo {
@@ -57,9 +58,11 @@ public:
     using OutputPtr = std::shared_ptr<KavioVideoOutputObject>;
     using OutputList = std::vector<OutputPtr>;
 
-    // Inert until initManager. `displays` defaults to Qt's screens. Main thread.
+    // Inert until initManager. `displays` defaults to Qt's screens, `defaults` (which outlives
+    // the manager) to the program's settings. Main thread.
     KavioVideoOutputManager(QVTMetalManager& gpu, std::shared_ptr<KavioAudioStreamersManagerInterface> streamers,
-                            std::shared_ptr<KavioDisplayListInterface> displays = nullptr);
+                            std::shared_ptr<KavioDisplayListInterface> displays = nullptr,
+                            UserDefaults* defaults = nullptr);
     ~KavioVideoOutputManager() override;
 
     void setVideoManager(std::weak_ptr<KavioVideoItemManagerInterface> manager) { videoManager_ = std::move(manager); }
@@ -175,6 +178,8 @@ public:
     double frameTime() const;
 
 private:
+    // The set-up window's controls call their actions when the operator uses them.
+    void connectControls();
     void publishOutputs();
     // The per-output switches: apply, set the control, register the opposite under the name.
     void undoToggleOutputSwitch(bool on, unsigned long screenIndex, QCheckBox* control, const char* actionName,
@@ -191,6 +196,7 @@ private:
     void observeNotifications();
 
     QVTMetalManager& gpu_;
+    UserDefaults& defaults_;
     std::shared_ptr<KavioAudioStreamersManagerInterface> streamers_;
     std::shared_ptr<KavioDisplayListInterface> displays_;
     std::weak_ptr<KavioVideoItemManagerInterface> videoManager_;

@@ -6,6 +6,7 @@
 #include "DispatchQueue.h"
 #include "Log.h"
 #include "NotificationCenter.h"
+#include "Outputs/KavioVideoOutputManager.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Shell/KavioNetworkWatch.h"
 #include "Shell/KavioProjectLock.h"
@@ -13,6 +14,7 @@
 #include "Shell/KavioWindow.h"
 #include "Support/KavioAlert.h"
 #include "Support/KavioButtonInterface.h"
+#include "UndoManager.h"
 #include "UserDefaults.h"
 
 #include <QApplication>
@@ -25,11 +27,14 @@ namespace {
 
 // The application-wide key monitor: Alt stands for Option, Ctrl for Command. Events pass on
 // unchanged. A key event is seen once per receiver it propagates to, so only a change of the
-// modifiers counts.
+// modifiers counts, and a key press only where it enters the program: at its window.
 class KeyMonitor : public QObject {
 public:
     using Handler = std::function<void(Qt::KeyboardModifiers)>;
-    KeyMonitor(QObject* parent, Handler handler) : QObject(parent), handler_(std::move(handler)) {}
+    KeyMonitor(QObject* parent, Handler handler, std::function<void()> escape)
+        : QObject(parent), handler_(std::move(handler)), escape_(std::move(escape))
+    {
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -48,12 +53,15 @@ protected:
                 last_ = modifiers;
                 handler_(modifiers);
             }
+            if (event->type() == QEvent::KeyPress && key->key() == Qt::Key_Escape && watched->isWindowType())
+                escape_();
         }
         return QObject::eventFilter(watched, event);
     }
 
 private:
     Handler handler_;
+    std::function<void()> escape_;
     Qt::KeyboardModifiers last_;
 };
 
@@ -105,8 +113,8 @@ void AppDelegate::applicationWillFinishLaunching()
     isLoadingProject_ = false;
     KavioLog::setupFileLogging();
     projectURL_.clear();
-    // TODO(triggers and sync sources): clear the remembered last input interfaces.
-    // TODO(outputs): create the DeckLink device list and log its API version.
+    lastInterfaces_ = {};
+    // TODO(NDI and DeckLink outputs): create the DeckLink device list and log its API version.
     appStarted_ = false;
     hasUnsavedChanges_.store(false);
 
@@ -129,7 +137,12 @@ void AppDelegate::installKeyMonitors()
                                                  {{QStringLiteral("state"), altPressed_}});
         cmdPressed_ = modifiers.testFlag(Qt::ControlModifier);
         shiftPressed_ = modifiers.testFlag(Qt::ShiftModifier);
-        // TODO(outputs): Escape leaves the full-screen output on the main display.
+    }, [this] {
+        // Escape takes the outputs off when one covers the main display; the key still reaches
+        // the focused control.
+        const auto outputs = outlets_.videoOutputManager.lock();
+        if (outputs && outputs->isMainDisplayOnFullscreen())
+            outputs->toggleFullscreen();
     });
     qApp->installEventFilter(keyMonitor_);
 }
@@ -245,6 +258,13 @@ void AppDelegate::performTogglePlayWithCompletedHandler(std::function<void()> ha
         DispatchQueue::main().async(std::move(handler));
 }
 
+void AppDelegate::preferencesWindowWillClose()
+{
+    // TODO(triggers and sync sources): disableLearns ends every MIDI and DMX learn.
+    if (outlets_.preferencesUndoManager && outlets_.controller)
+        outlets_.preferencesUndoManager->removeAllActionsWithTarget(outlets_.controller.get());
+}
+
 void AppDelegate::receivedWakeNote()
 {
     KLOG_INFO("!! did WAKE!");
@@ -271,9 +291,8 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
 
 void AppDelegate::applicationWillTerminate()
 {
-    // TODO(outputs): store the video output manager's saveData under "videoOutputSetup".
-    defaults_.setDictionary(saveData(), QStringLiteral("appSetup"));
-    defaults_.synchronize();
+    terminating_ = true;
+    storeApplicationSettings();
 
     KLOG_INFO("will quit!");
     // Rendering stops at the end of the pass in progress; the tick and the activity belong to
@@ -299,7 +318,6 @@ void AppDelegate::terminate()
 {
     if (terminating_ || applicationShouldTerminate() == TerminateReply::Cancel)
         return;
-    terminating_ = true;
     applicationWillTerminate();
     // Quitting closes the windows; the main window lets itself close now.
     QCoreApplication::quit();

@@ -10,6 +10,7 @@
 #include "Support/KavioSliderInterface.h"
 #include "Support/KavioTextFieldInterface.h"
 
+#include <QAction>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QScreen>
@@ -88,6 +89,41 @@ void selectTitle(KavioPopUpButtonInterface* popup, const QVariant& value)
         popup->selectItemWithTitle(value.toString());
 }
 
+// The learned trigger messages, with their keys, in record order.
+std::array<std::pair<const char*, KavioTextFieldInterface*>, 9> triggerFields(const AppDelegateOutlets& o)
+{
+    return {{{"midiStartField", o.midiStartField},
+             {"midiStopField", o.midiStopField},
+             {"midiPreviousField", o.midiPreviousField},
+             {"midiNextField", o.midiNextField},
+             {"midiMainFaderField", o.midiMainFaderField},
+             {"dmxStartStopField", o.dmxStartStopField},
+             {"dmxPreviousField", o.dmxPreviousField},
+             {"dmxNextField", o.dmxNextField},
+             {"dmxMainFaderField", o.dmxMainFaderField}}};
+}
+
+const QString kDisconnected = QStringLiteral(" - DISCONNECTED");
+
+// Selects the stored source; one that is not there now is shown, and kept, with the marker, and
+// a marked one that is back loses it. The title becomes the kind's last interface. False, with
+// nothing changed, when the record holds no title.
+bool restoreSource(KavioPopUpButtonInterface* popup, const QVariant& value, QString& lastInterface)
+{
+    if (!popup || !isKind(value, QMetaType::QString))
+        return false;
+    const QString title = value.toString();
+    lastInterface = title;
+    if (popup->selectItemWithTitle(title))
+        return true;
+    if (title.contains(kDisconnected) && popup->selectItemWithTitle(QString(title).remove(kDisconnected)))
+        return true;
+    const QString shown = title.contains(kDisconnected) ? title : title + kDisconnected;
+    popup->addItem(shown, 0);
+    popup->selectItemWithTitle(shown);
+    return true;
+}
+
 }  // namespace
 
 QVariantMap AppDelegate::saveData() const
@@ -101,9 +137,20 @@ QVariantMap AppDelegate::saveData() const
         record.insert(QStringLiteral("startTime"), c->startTimeField->stringValue());
     if (c && c->defaultFadeDurationPopup)
         record.insert(QStringLiteral("defaultFadeDurationPopup"), c->defaultFadeDurationPopup->titleOfSelectedItem());
-    // TODO(triggers and sync sources): "mtcSource", "mmcSource", "mscSource", "midiSource".
+    const AppDelegateOutlets& o = outlets_;
+    // A pop-up without a selection writes nothing, so loading leaves it as it is.
+    const auto title = [&record](const char* key, const KavioPopUpButtonInterface* popup) {
+        if (popup && !popup->titleOfSelectedItem().isEmpty())
+            record.insert(QLatin1String(key), popup->titleOfSelectedItem());
+    };
+    title("mtcSource", o.mtcSourcePopup);
+    title("mmcSource", o.mmcSourcePopup);
+    title("mscSource", o.mscSourcePopup);
+    title("midiSource", o.midiSourcePopup);
     // TODO(network link): "nmcManager".
-    // TODO(triggers and sync sources): "ltcSource", "ltcSourceChannel", "freewheel".
+    title("ltcSource", o.ltcSourcePopup);
+    title("ltcSourceChannel", o.ltcSourceChannelPopup);
+    title("freewheel", o.freeWheelTimePopup);
     if (outlets_.loopButton)
         record.insert(QStringLiteral("loopButton"), outlets_.loopButton->state() != 0);
     if (c && c->masterSlider)
@@ -112,8 +159,19 @@ QVariantMap AppDelegate::saveData() const
         record.insert(QStringLiteral("globalTransitionButton"), outlets_.globalTransitionButton->state() != 0);
     if (outlets_.audioOutputManager)
         record.insert(QStringLiteral("audioOutputData"), outlets_.audioOutputManager->saveData());
-    // TODO(triggers and sync sources): the MIDI and DMX trigger fields and the DMX source pop-ups.
-    // TODO(OSC): "oscEnableButton", "oscFeedbackTargetPopup", "oscFeedbackTargetPort", "oscFeedbackTargetIP".
+    for (const auto& [key, field] : triggerFields(o))
+        if (field)
+            record.insert(QLatin1String(key), field->stringValue());
+    title("dmxSourcePopup", o.dmxSourcePopup);
+    title("dmxSubNetPopup", o.dmxSubNetPopup);
+    title("dmxUniversePopup", o.dmxUniversePopup);
+    if (o.oscEnableButton)
+        record.insert(QStringLiteral("oscEnableButton"), o.oscEnableButton->state() != 0);
+    title("oscFeedbackTargetPopup", o.oscFeedbackTargetPopup);
+    if (o.oscFeedbackTargetPort && o.oscFeedbackTargetIP) {
+        record.insert(QStringLiteral("oscFeedbackTargetPort"), o.oscFeedbackTargetPort->stringValue());
+        record.insert(QStringLiteral("oscFeedbackTargetIP"), o.oscFeedbackTargetIP->stringValue());
+    }
     if (outlets_.window) {
         record.insert(QStringLiteral("alwaysOnTop"), outlets_.window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         record.insert(QStringLiteral("mainWindowFrame"), frameString(outlets_.window->geometry()));
@@ -149,12 +207,11 @@ void AppDelegate::loadWithData(const QVariantMap& record)
     }
     if (const QVariant v = value("startTime"); c && c->startTimeField && isKind(v, QMetaType::QString)) {
         c->startTimeField->setStringValue(v.toString());
-        // TODO(clock control): the controller's changeStartTime.
+        // TODO(playlist settings): the controller's changeStartTime.
     }
     if (c)
         selectTitle(c->defaultFadeDurationPopup, value("defaultFadeDurationPopup"));
-    // TODO(triggers and sync sources): sources, trigger fields, "freewheel", "midiStartStopField".
-    // TODO(network link): "nmcManager" to the network-link manager's loadData.
+    loadRemoteControlSettings(record);
     for (const auto& [key, button] :
          {std::pair{"loopButton", outlets_.loopButton}, {"globalTransitionButton", outlets_.globalTransitionButton}})
         if (const QVariant v = value(key); button && isKind(v, QMetaType::Double))
@@ -165,12 +222,13 @@ void AppDelegate::loadWithData(const QVariantMap& record)
     }
     if (const QVariant v = value("audioOutputData"); outlets_.audioOutputManager && isKind(v, QMetaType::QVariantMap))
         outlets_.audioOutputManager->loadWithData(v.toMap());
-    // TODO(OSC): the OSC enable button and feedback target.
 
     if (KavioWindow* window = outlets_.window) {
         if (const QVariant v = value("alwaysOnTop"); isKind(v, QMetaType::Double)) {
             window->setWindowFlag(Qt::WindowStaysOnTopHint, v.toBool());
             window->show();
+            if (outlets_.alwaysOnTopMenuItem)
+                outlets_.alwaysOnTopMenuItem->setChecked(v.toBool());
         }
         if (const QVariant v = value("mainWindowFrame"); isKind(v, QMetaType::QString)) {
             const std::optional<QRect> frame = frameFromString(v.toString());
@@ -194,4 +252,52 @@ void AppDelegate::loadWithData(const QVariantMap& record)
     }
     if (const QVariant v = value("stopNextButton"); isKind(v, QMetaType::Double) && v.toBool())
         shouldEnablePauseAtEnd_ = true;
+}
+
+void AppDelegate::loadRemoteControlSettings(const QVariantMap& record)
+{
+    const auto value = [&record](const char* key) { return record.value(QLatin1String(key)); };
+    const AppDelegateOutlets& o = outlets_;
+    AppDelegateLastInterfaces& last = lastInterfaces_;
+    // TODO(triggers and sync sources): each restored source's handler (mtcSourceSelected,
+    // ltcSourceSelected, ltcSourceChannelSelected, mscSourceSelected, mmcSourceSelected,
+    // changeFreeWheelTime, midiSourceSelected) applies it; dmxSourceSelected runs in every case.
+    restoreSource(o.mtcSourcePopup, value("mtcSource"), last.mtc);
+    restoreSource(o.ltcSourcePopup, value("ltcSource"), last.ltc);
+    selectTitle(o.ltcSourceChannelPopup, value("ltcSourceChannel"));
+    restoreSource(o.mscSourcePopup, value("mscSource"), last.msc);
+    restoreSource(o.mmcSourcePopup, value("mmcSource"), last.mmc);
+    // TODO(network link): "nmcManager" to the network-link manager's loadData.
+    selectTitle(o.freeWheelTimePopup, value("freewheel"));
+    restoreSource(o.midiSourcePopup, value("midiSource"), last.midi);
+
+    // An older record's one start-and-stop message fills both fields; newer keys override it.
+    if (const QVariant v = value("midiStartStopField"); isKind(v, QMetaType::QString))
+        for (KavioTextFieldInterface* field : {o.midiStartField, o.midiStopField})
+            if (field)
+                field->setStringValue(v.toString());
+    for (const auto& [key, field] : triggerFields(o))
+        if (const QVariant v = value(key); field && isKind(v, QMetaType::QString))
+            field->setStringValue(v.toString());
+    selectTitle(o.dmxSubNetPopup, value("dmxSubNetPopup"));
+    selectTitle(o.dmxUniversePopup, value("dmxUniversePopup"));
+    restoreSource(o.dmxSourcePopup, value("dmxSourcePopup"), last.dmx);
+
+    // TODO(OSC): oscSettingsChanged after the switch, oscFeedbackTargetSelected after the target.
+    if (const QVariant v = value("oscEnableButton"); o.oscEnableButton && isKind(v, QMetaType::Double))
+        o.oscEnableButton->setState(v.toBool() ? 1 : 0);
+    KavioPopUpButtonInterface* target = o.oscFeedbackTargetPopup;
+    if (const QVariant v = value("oscFeedbackTargetPopup"); target && isKind(v, QMetaType::QString)) {
+        // A target that is not offered now (a client no longer seen) comes back as its address.
+        const QString custom = QStringLiteral("Custom");
+        const bool offered = target->selectItemWithTitle(v.toString());
+        if (!offered)
+            target->selectItemWithTitle(custom);
+        if (target->titleOfSelectedItem() == custom) {
+            for (const auto& [key, field] : {std::pair{"oscFeedbackTargetIP", o.oscFeedbackTargetIP},
+                                             {"oscFeedbackTargetPort", o.oscFeedbackTargetPort}})
+                if (const QVariant text = value(key); field && isKind(text, QMetaType::QString))
+                    field->setStringValue(text.toString());
+        }
+    }
 }

@@ -1,9 +1,14 @@
 #include "Shell/AppDelegate.h"
 
+#include "Caption/QVTCaptionReader.h"
 #include "Controller/KavioVideoItemManager.h"
+#include "Cue/KavioVideoItem.h"
 #include "DispatchQueue.h"
 #include "KeyedArchive.h"
 #include "Log.h"
+#include "Outputs/KavioVideoOutputManager.h"
+#include "Rendering/KavioRenderClock.h"
+#include "Rendering/QVTMTKView.h"
 #include "Shell/KavioProjectLock.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioAlert.h"
@@ -14,6 +19,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
+#include <QUrl>
 #include <QThread>
 
 #ifndef KAVIO_VERSION
@@ -66,7 +73,7 @@ bool AppDelegate::saveProject()
 
 bool AppDelegate::saveProjectAs()
 {
-    QString path = runPanel(true);
+    QString path = runPanel(Panel::Save);
     bool saved = false;
     if (!path.isEmpty()) {
         if (QFileInfo(path).suffix() != QLatin1String("kavio2"))
@@ -100,8 +107,8 @@ bool AppDelegate::processSaveWithURL(const QString& path)
     // TODO(playlist archive): the cue list controller's saveData.
     root.insert(QStringLiteral("playlistData"), QVariantMap());
     root.insert(QStringLiteral("preferences"), saveData());
-    // TODO(outputs): the video output manager's saveData.
-    root.insert(QStringLiteral("videoOutputSettings"), QVariantMap());
+    const auto outputs = outlets_.videoOutputManager.lock();
+    root.insert(QStringLiteral("videoOutputSettings"), outputs ? outputs->saveData() : QVariantMap());
     // TODO(ATEM): the ATEM manager's saveData.
     root.insert(QStringLiteral("atemIntegrationSettings"), QVariantMap());
     // TODO(ndi): the NDI manager's saveData.
@@ -162,7 +169,7 @@ void AppDelegate::loadProject()
 {
     if (!askForNewProject())
         return;
-    const QString path = runPanel(false);
+    const QString path = runPanel(Panel::Open);
     if (path.isEmpty())
         return;
     if (outlets_.window) {
@@ -217,8 +224,10 @@ void AppDelegate::loadProjectWithURL(const QString& url)
     isLoadingProject_ = true;
     if (outlets_.controller)
         outlets_.controller->setIsLoadingProject(true);
-    clearProject([this, path, record = *root, lock]() mutable {
+    clearProject(true, [this, path, record = *root, lock]() mutable {
         undoManager_.disableUndoRegistration();
+        if (outlets_.preferencesUndoManager)
+            outlets_.preferencesUndoManager->disableUndoRegistration();
         projectLock_ = lock ? std::move(lock) : std::make_shared<KavioProjectLock>(path);
         projectURL_ = path;
         shouldEnablePauseAtEnd_ = false;
@@ -227,7 +236,9 @@ void AppDelegate::loadProjectWithURL(const QString& url)
             return value.typeId() == QMetaType::QVariantMap ? value.toMap() : QVariantMap();
         };
         loadWithData(part("preferences"));
-        // TODO(outputs): the video output manager's loadWithData with part("videoOutputSettings").
+        const auto outputs = outlets_.videoOutputManager.lock();
+        if (outputs)
+            outputs->loadWithData(part("videoOutputSettings"));
         // TODO(ATEM): the ATEM manager's loadWithData with part("atemIntegrationSettings").
         // TODO(ndi): the NDI manager's loadWithData with part("ndiIntegrationSettings").
         // TODO(playlist archive): the controller's loadWithData(part("playlistData"), restoreCues,
@@ -235,36 +246,127 @@ void AppDelegate::loadProjectWithURL(const QString& url)
         shouldEnablePauseAtEnd_ = false;
         displayProjectName();
         undoManager_.enableUndoRegistration();
+        if (outlets_.preferencesUndoManager)
+            outlets_.preferencesUndoManager->enableUndoRegistration();
         setHasUnsavedChanges(false);
         isLoadingProject_ = false;
         if (outlets_.controller)
             outlets_.controller->setIsLoadingProject(false);
-        // TODO(outputs): the video output manager's restartRendering.
+        if (outputs)
+            outputs->restartRendering();
     });
 }
 
-void AppDelegate::clearProject(const std::function<void()>& done)
+void AppDelegate::clearProject(bool forProjectLoad, std::function<void()> done)
 {
     // TODO(main window shell): toggleSourceMode with the standalone source.
-    undoManager_.removeAllActions();
-    if (!projectURL_.isEmpty()) {
-        // The settings of the project being closed become the application-wide settings.
-        // TODO(outputs): also the video output manager's saveData under "videoOutputSetup".
-        defaults_.setDictionary(saveData(), QStringLiteral("appSetup"));
-        defaults_.synchronize();
+    if (outlets_.preview)
+        outlets_.preview->setShouldClear(true);
+    const std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
+    auto clear = [weakSelf, forProjectLoad, done = std::move(done)] {
+        if (const auto self = weakSelf.lock())
+            self->clearProjectWhileRenderIsStopped(forProjectLoad, done);
+    };
+    const auto clock = outlets_.controller ? outlets_.controller->renderClock() : nullptr;
+    if (!clock || clock->isStopped()) {
+        clear();
+        return;
     }
-    // TODO(playlist archive): clearPlaylistWithCompletedHandler, at the end of the render pass.
+    // The list and the outputs change only once no frame is being rendered.
+    const std::weak_ptr<KavioRenderClock> weakClock = clock;
+    clock->addCompletedHandlerForCurrentRenderPass([weakClock, clear = std::move(clear)] {
+        if (const auto stopped = weakClock.lock())
+            stopped->stopRendering();
+        DispatchQueue::main().async(clear);
+    });
+}
+
+void AppDelegate::clearProjectWhileRenderIsStopped(bool forProjectLoad, const std::function<void()>& done)
+{
+    undoManager_.removeAllActions();
+    undoManager_.disableUndoRegistration();
+    // The settings of the project being closed become the application-wide settings.
+    if (!projectURL_.isEmpty())
+        storeApplicationSettings();
+    // TODO(playlist archive): clearPlaylistWithCompletedHandler; what follows runs in its completion.
+    if (const auto outputs = outlets_.videoOutputManager.lock()) {
+        if (forProjectLoad)
+            outputs->resetOutputsWhenRenderIsNotRunning();
+        else
+            outputs->loadDefaultStateWhenRenderIsNotRunning();
+    }
     projectURL_.clear();
     projectLock_.reset();
     displayProjectName();
+    undoManager_.enableUndoRegistration();
     if (done)
         done();
+}
+
+void AppDelegate::storeApplicationSettings()
+{
+    if (const auto outputs = outlets_.videoOutputManager.lock())
+        defaults_.setDictionary(outputs->saveData(), QStringLiteral("videoOutputSetup"));
+    defaults_.setDictionary(saveData(), QStringLiteral("appSetup"));
+    defaults_.synchronize();
+}
+
+// --- Bundling -------------------------------------------------------------------------------------
+
+void AppDelegate::bundlePlaylist()
+{
+    const QString folder = runPanel(Panel::Bundle);
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return;
+    processSaveWithURL(folder + QLatin1Char('/') + QFileInfo(folder).fileName() + QStringLiteral(".kavio2"));
+    const QString files = folder + QStringLiteral("/files");
+    QStringList failures;
+    if (!QDir().mkpath(files)) {
+        KLOG_ERROR("error on bundling playlist: {}", ("cannot create " + files).toStdString());
+        failures << QStringLiteral("files: the folder could not be made");
+    }
+    QSet<QString> copied;
+    // Copies a file once, by its resolved path; true when the file is in the bundle.
+    const auto copy = [&](const QString& path) {
+        const QString source = QFileInfo(path).canonicalFilePath();
+        if (source.isEmpty() || copied.contains(source))
+            return true;
+        const QString name = QFileInfo(source).fileName();
+        QFile file(source);
+        if (QFile::exists(files + QLatin1Char('/') + name) || !file.copy(files + QLatin1Char('/') + name)) {
+            const QString reason = file.error() == QFile::NoError ? QStringLiteral("another file of this name is in the bundle")
+                                                                  : file.errorString();
+            failures << QStringLiteral("%1 (%2): %3").arg(name, source, reason);
+            return false;
+        }
+        copied.insert(source);
+        return true;
+    };
+    const auto controller = outlets_.controller;
+    if (failures.isEmpty() && controller) {
+        for (const auto& item : *controller->items()) {
+            const int type = item->mediaType();
+            if (type != KavioMediaTypeMovie && type != KavioMediaTypeStill && type != KavioMediaTypeAudio)
+                continue;
+            const QString path = item->mediaPath();
+            if (QFileInfo(path).isFile() && !copy(path))
+                KLOG_ERROR("error on bundling playlist: {}", failures.constLast().toStdString());
+            if (type != KavioMediaTypeMovie)
+                continue;
+            for (const QUrl& caption : QVTCaptionReader::sidecarCaptionURLsForFile(QUrl::fromLocalFile(path)))
+                if (!copy(caption.toLocalFile()))
+                    KLOG_ERROR("error on bundling captions to playlist: {}", failures.constLast().toStdString());
+        }
+    }
+    if (!failures.isEmpty())
+        KavioAlert::runModal({QStringLiteral("Some files are not in the bundle."), failures.join(QLatin1Char('\n')),
+                              {QStringLiteral("OK")}, QString()});
 }
 
 void AppDelegate::newProject()
 {
     if (askForNewProject())
-        clearProject({});
+        clearProject(false, {});
 }
 
 bool AppDelegate::askForNewProject()
@@ -358,11 +460,18 @@ void AppDelegate::noteRecentProject(const QString& path)
     defaults_.synchronize();
 }
 
-QString AppDelegate::runPanel(bool save)
+QString AppDelegate::runPanel(Panel panel)
 {
     if (panelAnswerer_)
         return panelAnswerer_();
-    const QString filter = save ? QStringLiteral("Kavio project (*.kavio2)") : QStringLiteral("Kavio project (*.kavio2 *.kavio)");
-    return save ? QFileDialog::getSaveFileName(outlets_.window, QString(), QString(), filter)
-                : QFileDialog::getOpenFileName(outlets_.window, QString(), QString(), filter);
+    switch (panel) {
+    case Panel::Save:
+        return QFileDialog::getSaveFileName(outlets_.window, QString(), QString(), QStringLiteral("Kavio project (*.kavio2)"));
+    case Panel::Open:
+        return QFileDialog::getOpenFileName(outlets_.window, QString(), QString(),
+                                            QStringLiteral("Kavio project (*.kavio2 *.kavio)"));
+    case Panel::Bundle:
+        break;
+    }
+    return QFileDialog::getSaveFileName(outlets_.window, QStringLiteral("Bundle Project"));
 }

@@ -20,14 +20,17 @@
 
 class KavioAudioOutputManager;
 class KavioNetworkWatch;
+class KavioPopUpButtonInterface;
 class KavioProjectLock;
 class KavioSleepWatch;
+class KavioTextFieldInterface;
 class KavioVideoItemManager;
-class KavioVideoOutputManagerInterface;
+class KavioVideoOutputManager;
 class KavioWindow;
 class QAction;
 class QObject;
 class QTimer;
+class QVTMTKView;
 class QWidget;
 class UserDefaults;
 
@@ -43,10 +46,13 @@ inline const QString kKavioProjectHasUnsavedChangesNotification = QStringLiteral
 struct AppDelegateOutlets {
     KavioWindow* window = nullptr;
     QWidget* preferencesWindow = nullptr;
+    // The preferences window's own undo steps (the playlist settings register there).
+    UndoManager* preferencesUndoManager = nullptr;
     QWidget* startupWindow = nullptr;
     std::shared_ptr<KavioVideoItemManager> controller;
     std::shared_ptr<KavioAudioOutputManager> audioOutputManager;
-    std::weak_ptr<KavioVideoOutputManagerInterface> videoOutputManager;
+    std::weak_ptr<KavioVideoOutputManager> videoOutputManager;
+    QVTMTKView* preview = nullptr;
 
     KavioButtonInterface* playButton = nullptr;
     KavioButtonInterface* loopButton = nullptr;
@@ -58,6 +64,39 @@ struct AppDelegateOutlets {
     KavioButtonInterface* startupShowWindowButton = nullptr;
     KavioButtonInterface* enableBetaUpdatesButton = nullptr;
     KavioButtonInterface* disableConfirmOnQuit = nullptr;
+    QAction* alwaysOnTopMenuItem = nullptr;  // checked while the main window stays on top
+
+    // The preferences window's sync, trigger and OSC controls, as the preferences record keeps
+    // them. The source pop-ups list the sources there are now.
+    KavioPopUpButtonInterface* mtcSourcePopup = nullptr;
+    KavioPopUpButtonInterface* mmcSourcePopup = nullptr;
+    KavioPopUpButtonInterface* mscSourcePopup = nullptr;
+    KavioPopUpButtonInterface* midiSourcePopup = nullptr;
+    KavioPopUpButtonInterface* ltcSourcePopup = nullptr;
+    KavioPopUpButtonInterface* ltcSourceChannelPopup = nullptr;
+    KavioPopUpButtonInterface* freeWheelTimePopup = nullptr;
+    KavioTextFieldInterface* midiStartField = nullptr;
+    KavioTextFieldInterface* midiStopField = nullptr;
+    KavioTextFieldInterface* midiPreviousField = nullptr;
+    KavioTextFieldInterface* midiNextField = nullptr;
+    KavioTextFieldInterface* midiMainFaderField = nullptr;
+    KavioTextFieldInterface* dmxStartStopField = nullptr;
+    KavioTextFieldInterface* dmxPreviousField = nullptr;
+    KavioTextFieldInterface* dmxNextField = nullptr;
+    KavioTextFieldInterface* dmxMainFaderField = nullptr;
+    KavioPopUpButtonInterface* dmxSourcePopup = nullptr;
+    KavioPopUpButtonInterface* dmxSubNetPopup = nullptr;
+    KavioPopUpButtonInterface* dmxUniversePopup = nullptr;
+    KavioButtonInterface* oscEnableButton = nullptr;
+    KavioPopUpButtonInterface* oscFeedbackTargetPopup = nullptr;
+    KavioTextFieldInterface* oscFeedbackTargetPort = nullptr;
+    KavioTextFieldInterface* oscFeedbackTargetIP = nullptr;
+};
+
+// The source each kind of input had last, as the preferences record gave it (a missing source
+// with its " - DISCONNECTED" marker); the source lists find their device again by it.
+struct AppDelegateLastInterfaces {
+    QString mtc, ltc, msc, mmc, midi, dmx;
 };
 
 class AppDelegate : public AppDelegateInterface, public std::enable_shared_from_this<AppDelegate> {
@@ -89,6 +128,8 @@ public:
     void receivedWakeNote();
     // The "rendering" activity (an idle inhibitor) is held from launch to quit.
     bool isRendering() const;
+    // The preferences window closes: the cue list controller's steps leave its undo list.
+    void preferencesWindowWillClose();
 
     // --- Quitting -------------------------------------------------------------------------------
     enum class TerminateReply { Cancel, Now };
@@ -124,6 +165,12 @@ public:
     // Reads the file whole first: an unreadable file or one whose root is not a dictionary
     // leaves the open project as it is and shows an alert naming the file and the reason.
     virtual void loadProjectWithURL(const QString& path);
+    // Bundle: the save panel names a folder F; the project is saved as F/F.kavio2 (going on when
+    // that fails) and every file-based cue's media file, and a movie's caption files beside it,
+    // are copied once each into F/files under their own names. Live cues copy nothing. Files
+    // that could not be copied (another file of that name is there already, a failed copy) are
+    // logged and named together in one alert at the end.
+    void bundlePlaylist();
     // New: the save question, then an empty untitled project.
     void newProject();
     // YES when the open project may be discarded: nothing to lose, "Don't Save", or a
@@ -144,10 +191,13 @@ public:
 
     // --- State ----------------------------------------------------------------------------------
     bool appStarted() const { return appStarted_; }
+    // From applicationWillTerminate on; rendering then stops at the end of the frame in progress.
+    bool isTerminating() const { return terminating_; }
     bool isLoadingProject() const { return isLoadingProject_; }
     bool hasUnsavedChanges() const { return hasUnsavedChanges_.load(); }
     bool cmdPressed() const { return cmdPressed_; }
     bool shiftPressed() const { return shiftPressed_; }
+    const AppDelegateLastInterfaces& lastInterfaces() const { return lastInterfaces_; }
 
     // --- AppDelegateInterface -------------------------------------------------------------------
     KavioButtonInterface* loopButton() const override { return outlets_.loopButton; }
@@ -173,11 +223,20 @@ public:
 
 private:
     void installKeyMonitors();
+    // The record's sources, trigger messages and OSC settings.
+    void loadRemoteControlSettings(const QVariantMap& record);
     void noteRecentProject(const QString& path);
-    QString runPanel(bool save);
-    // Clears the show and then runs `done`: playback standalone, the preview cleared, the list
-    // emptied, the project untitled.
-    void clearProject(const std::function<void()>& done);
+    enum class Panel { Save, Open, Bundle };
+    QString runPanel(Panel panel);
+    // Clears the show between two frames and then runs `done` on the main thread: rendering
+    // stops at the end of the pass in progress (at once when it is stopped), the preview shows a
+    // blank frame, the list empties, the outputs are reset for a load or take the stored set-up
+    // for a new project, the project becomes untitled. Rendering stays stopped for a load until
+    // the load restarts it.
+    void clearProject(bool forProjectLoad, std::function<void()> done);
+    void clearProjectWhileRenderIsStopped(bool forProjectLoad, const std::function<void()>& done);
+    // The application-wide settings take the open show's: "videoOutputSetup" and "appSetup".
+    void storeApplicationSettings();
 
     UserDefaults& defaults_;
     UndoManager& undoManager_;
@@ -185,6 +244,7 @@ private:
     PanelAnswerer panelAnswerer_;
 
     QString projectURL_;
+    AppDelegateLastInterfaces lastInterfaces_;
     std::shared_ptr<KavioProjectLock> projectLock_;
     std::unique_ptr<KavioNetworkWatch> networkWatch_;
     std::unique_ptr<KavioSleepWatch> sleepWatch_;

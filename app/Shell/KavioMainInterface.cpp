@@ -2,8 +2,13 @@
 
 #include "Audio/KavioAudioOutputManager.h"
 #include "Audio/KavioAudioOutputPanel.h"
+#include "Audio/KavioAudioStreamersManager.h"
 #include "Controller/KavioVideoItemManager.h"
+#include "Outputs/KavioOutputSetupControls.h"
+#include "Outputs/KavioVideoOutputManager.h"
+#include "Rendering/KavioRenderClock.h"
 #include "Rendering/QVTMTKView.h"
+#include "Rendering/QVTMetalManager.h"
 #include "Shell/AppDelegate.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioPlainButton.h"
@@ -13,6 +18,7 @@
 #include "Support/KavioPlainTextField.h"
 #include "UndoManager.h"
 
+#include <QEvent>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -21,6 +27,10 @@
 #include <QMenuBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <chrono>
+#include <functional>
+#include <thread>
 
 namespace {
 
@@ -40,6 +50,26 @@ KavioPlainButton* makeButton(const QString& title, QLayout* layout)
     return button;
 }
 
+// Tells of a window closing; the close goes on.
+class CloseWatch : public QObject {
+public:
+    CloseWatch(QObject* window, std::function<void()> willClose) : QObject(window), willClose_(std::move(willClose))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close)
+            willClose_();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> willClose_;
+};
+
 // A toggle whose clicks flip its state.
 KavioPlainButton* addToggle(QFormLayout* form, const QString& title)
 {
@@ -54,14 +84,20 @@ KavioPlainButton* addToggle(QFormLayout* form, const QString& title)
 
 KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
     : undoManager_(std::make_unique<UndoManager>()),
+      preferencesUndoManager_(std::make_unique<UndoManager>()),
       window_(std::make_unique<KavioWindow>(*undoManager_)),
       preferencesWindow_(std::make_unique<QWidget>()),
       startupWindow_(std::make_unique<QWidget>()),
+      // The process-wide streamers manager, held without owning it so outlets can point at it.
+      audioStreamersManager_(&KavioAudioStreamersManager::sharedManager(), [](KavioAudioStreamersManagerInterface*) {}),
+      videoOutputManager_(std::make_shared<KavioVideoOutputManager>(QVTMetalManager::sharedManager(),
+                                                                    audioStreamersManager_, nullptr, &defaults)),
       controller_(KavioVideoItemManager::init(defaults)),
       audioOutputManager_(std::make_shared<KavioAudioOutputManager>()),
       appDelegate_(std::make_shared<AppDelegate>(defaults, *undoManager_))
 {
     audioOutputManager_->setController(controller_);
+    videoOutputManager_->setVideoManager(controller_);
     buildMainWindow();
     buildMenus();
     buildPreferencesWindow();
@@ -69,7 +105,25 @@ KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
     appDelegate_->awakeFromNib();
 }
 
-KavioMainInterface::~KavioMainInterface() = default;
+KavioMainInterface::~KavioMainInterface()
+{
+    // The rendering thread holds the controller and the outputs while it renders a frame: it
+    // stops at the end of the frame in progress, before any of them ends here (the last hold
+    // must not be the rendering thread's). Quitting has asked for that stop already.
+    const auto clock = controller_->renderClock();
+    if (!clock || (clock->isStopped() && !appDelegate_->isTerminating()))
+        return;
+    if (!appDelegate_->isTerminating()) {
+        const std::weak_ptr<KavioRenderClock> weakClock = clock;
+        clock->addCompletedHandlerForCurrentRenderPass([weakClock] {
+            if (const auto stopping = weakClock.lock())
+                stopping->stopRendering();
+        });
+    }
+    // A clock that renders nothing ends no frame: the wait is bounded.
+    for (int waited = 0; waited < 2000 && !clock->isStopped(); ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 void KavioMainInterface::buildMainWindow()
 {
@@ -83,10 +137,11 @@ void KavioMainInterface::buildMainWindow()
     AppDelegateOutlets outlets = appDelegate_->outlets();
     outlets.window = &window;
     outlets.preferencesWindow = preferencesWindow_.get();
+    outlets.preferencesUndoManager = preferencesUndoManager_.get();
     outlets.startupWindow = startupWindow_.get();
     outlets.controller = controller_;
     outlets.audioOutputManager = audioOutputManager_;
-    // TODO(outputs): the video output manager, once it has landed.
+    outlets.videoOutputManager = videoOutputManager_;
     outlets.rewindButton = makeButton(QStringLiteral("Rewind"), transport);
     outlets.prevItemButton = makeButton(QStringLiteral("Previous"), transport);
     outlets.playButton = makeButton(QStringLiteral("Play"), transport);
@@ -103,6 +158,7 @@ void KavioMainInterface::buildMainWindow()
     QWidget* previewContainer = QWidget::createWindowContainer(preview);
     previewContainer->setMinimumSize(320, 180);
     middle->addWidget(previewContainer, 1);
+    outlets.preview = preview;
     auto* masterSlider = new KavioPlainSlider;
     masterSlider->setDoubleValue(1.0);
     middle->addWidget(masterSlider);
@@ -113,6 +169,10 @@ void KavioMainInterface::buildMainWindow()
     KavioVideoItemManagerOutlets controls = controller_->outlets();
     controls.mtkView = preview->renderClockDelegate();
     controls.audioOutputManager = audioOutputManager_;
+    controls.videoOutputManager = videoOutputManager_;
+    controls.audioStreamersManager = audioStreamersManager_;
+    // TODO(jumps): the playhead's marker controller. TODO(cue audio): the waveform manager.
+    // TODO(ATEM): the ATEM manager. TODO(ndi): the NDI manager.
     controls.masterSlider = masterSlider;
     controller_->setOutlets(controls);
 }
@@ -126,6 +186,7 @@ void KavioMainInterface::buildMenus()
     file->addAction(QStringLiteral("Open…"), QKeySequence::Open, [app] { app->loadProject(); });
     file->addAction(QStringLiteral("Save"), QKeySequence::Save, [app] { app->saveProject(); });
     file->addAction(QStringLiteral("Save As…"), QKeySequence::SaveAs, [app] { app->saveProjectAs(); });
+    file->addAction(QStringLiteral("Bundle Project…"), [app] { app->bundlePlaylist(); });
     file->addSeparator();
     window.setPerformCloseItem(file->addAction(QStringLiteral("Close"), QKeySequence::Close, &window, &QWidget::close));
     file->addAction(QStringLiteral("Quit Kavio"), QKeySequence::Quit, [app] { app->terminate(); });
@@ -136,6 +197,15 @@ void KavioMainInterface::buildMenus()
     QAction* redoItem = edit->addAction(undo.redoMenuItemTitle(), QKeySequence::Redo, [&undo] { undo.redo(); });
 
     QMenu* windows = window.menuBar()->addMenu(QStringLiteral("Window"));
+    QAction* onTop = windows->addAction(QStringLiteral("Always on Top"));
+    onTop->setCheckable(true);
+    QObject::connect(onTop, &QAction::triggered, &window, [&window](bool on) {
+        window.setWindowFlag(Qt::WindowStaysOnTopHint, on);
+        window.show();
+    });
+    AppDelegateOutlets outlets = app->outlets();
+    outlets.alwaysOnTopMenuItem = onTop;
+    app->setOutlets(outlets);
     QWidget* preferences = preferencesWindow_.get();
     windows->addAction(QStringLiteral("Preferences…"), QKeySequence::Preferences, [preferences] {
         preferences->show();
@@ -143,6 +213,11 @@ void KavioMainInterface::buildMenus()
     });
     QWidget* startup = startupWindow_.get();
     windows->addAction(QStringLiteral("Start-up Window"), [startup] { startup->show(); });
+    windows->addSeparator();
+    KavioVideoOutputManager* outputs = videoOutputManager_.get();
+    windows->addAction(QStringLiteral("Video Output Set-up…"), [outputs] { outputs->orderFrontVideoOutputSetupWindow(); });
+    // Outputs on and off; checked while they are on.
+    windows->addAction(outputs->controls().fullscreenMenuItem);
 
     // Items are checked just before a menu opens or a shortcut fires.
     for (QMenu* menu : {file, edit, windows})
@@ -159,6 +234,8 @@ void KavioMainInterface::buildPreferencesWindow()
 {
     QWidget& window = *preferencesWindow_;
     window.setWindowTitle(QStringLiteral("Preferences"));
+    AppDelegate* app = appDelegate_.get();
+    new CloseWatch(&window, [app] { app->preferencesWindowWillClose(); });
     window.setAutoFillBackground(true);
     QPalette palette = window.palette();
     palette.setColor(QPalette::Window, QColor::fromRgbF(0.18f, 0.18f, 0.18f, 1.0f));
@@ -207,8 +284,49 @@ void KavioMainInterface::buildPreferencesWindow()
     AppDelegateOutlets outlets = appDelegate_->outlets();
     outlets.disableConfirmOnQuit = addToggle(generalForm, QStringLiteral("Quit without asking"));
     outlets.enableBetaUpdatesButton = addToggle(generalForm, QStringLiteral("Beta updates"));
-    appDelegate_->setOutlets(outlets);
     preferencesTabs_->addTab(general, QStringLiteral("General"));
+
+    // TODO(triggers and sync sources): the source pop-ups list the MIDI ports, audio inputs,
+    // LTC channels, free-wheel times and network interfaces there are.
+    auto* sync = new QWidget;
+    auto* syncForm = new QFormLayout(sync);
+    outlets.mtcSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("MTC source"));
+    outlets.ltcSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("LTC source"));
+    outlets.ltcSourceChannelPopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("LTC channel"));
+    outlets.freeWheelTimePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("Free wheel"));
+    outlets.mmcSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("MMC source"));
+    outlets.mscSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("MSC source"));
+    outlets.midiSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("MIDI source"));
+    outlets.midiStartField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI start"));
+    outlets.midiStopField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI stop"));
+    outlets.midiPreviousField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI previous"));
+    outlets.midiNextField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI next"));
+    outlets.midiMainFaderField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI main fader"));
+    outlets.dmxSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("Art-Net interface"));
+    outlets.dmxSubNetPopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("Art-Net sub-net"));
+    outlets.dmxUniversePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("Art-Net universe"));
+    // Art-Net addresses a sub-net and a universe each in four bits.
+    for (int n = 0; n < 16; ++n) {
+        outlets.dmxSubNetPopup->addItem(QString::number(n), n);
+        outlets.dmxUniversePopup->addItem(QString::number(n), n);
+    }
+    outlets.dmxStartStopField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("DMX start / stop"));
+    outlets.dmxPreviousField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("DMX previous"));
+    outlets.dmxNextField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("DMX next"));
+    outlets.dmxMainFaderField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("DMX main fader"));
+    preferencesTabs_->addTab(sync, QStringLiteral("Sync & Triggers"));
+
+    auto* osc = new QWidget;
+    auto* oscForm = new QFormLayout(osc);
+    outlets.oscEnableButton = addToggle(oscForm, QStringLiteral("OSC input"));
+    outlets.oscFeedbackTargetPopup = addRow<KavioPlainPopUpButton>(oscForm, QStringLiteral("Feedback target"));
+    // TODO(OSC): the detected clients join these two.
+    outlets.oscFeedbackTargetPopup->addItem(QStringLiteral("Disabled"), 0);
+    outlets.oscFeedbackTargetPopup->addItem(QStringLiteral("Custom"), 1);
+    outlets.oscFeedbackTargetIP = addRow<KavioPlainTextField>(oscForm, QStringLiteral("Feedback IP"));
+    outlets.oscFeedbackTargetPort = addRow<KavioPlainTextField>(oscForm, QStringLiteral("Feedback port"));
+    preferencesTabs_->addTab(osc, QStringLiteral("OSC"));
+    appDelegate_->setOutlets(outlets);
 
     if (KavioAudioOutputPanel* audio = audioOutputManager_->panel())
         preferencesTabs_->addTab(audio, QStringLiteral("Audio"));

@@ -1,13 +1,16 @@
 #pragma once
 // The main interface, described in code: creates the application delegate, the main window,
-// the cue list controller, the audio output manager, the preview, the preferences and start-up
-// windows and their controls, connects the outlets, and runs the delegate's awakeFromNib.
-// Owns all of it for the run; the managers end before the windows they point into. Main thread.
+// the cue list controller, the video and audio output managers, the preview, the preferences and
+// start-up windows and their controls, connects the outlets, and runs the delegate's
+// awakeFromNib. Owns all of it for the run; the managers end before the windows they point into,
+// the video outputs after the controller (whose render clock calls into them). Main thread.
 
 #include <memory>
 
 class AppDelegate;
 class KavioAudioOutputManager;
+class KavioAudioStreamersManagerInterface;
+class KavioVideoOutputManager;
 class KavioVideoItemManager;
 class KavioWindow;
 class QTabWidget;
@@ -25,8 +28,10 @@ public:
     AppDelegate& appDelegate() const { return *appDelegate_; }
     KavioWindow& window() const { return *window_; }
     QWidget& preferencesWindow() const { return *preferencesWindow_; }
+    UndoManager& preferencesUndoManager() const { return *preferencesUndoManager_; }
     QWidget& startupWindow() const { return *startupWindow_; }
     const std::shared_ptr<KavioVideoItemManager>& controller() const { return controller_; }
+    const std::shared_ptr<KavioVideoOutputManager>& videoOutputManager() const { return videoOutputManager_; }
 
 private:
     void buildMenus();
@@ -35,11 +40,14 @@ private:
     void buildStartupWindow();
 
     std::unique_ptr<UndoManager> undoManager_;
+    std::unique_ptr<UndoManager> preferencesUndoManager_;
     // Widgets first, so they are destroyed last.
     std::unique_ptr<KavioWindow> window_;
     std::unique_ptr<QWidget> preferencesWindow_;
     std::unique_ptr<QWidget> startupWindow_;
     QTabWidget* preferencesTabs_ = nullptr;
+    std::shared_ptr<KavioAudioStreamersManagerInterface> audioStreamersManager_;
+    std::shared_ptr<KavioVideoOutputManager> videoOutputManager_;
     std::shared_ptr<KavioVideoItemManager> controller_;
     std::shared_ptr<KavioAudioOutputManager> audioOutputManager_;
     std::shared_ptr<AppDelegate> appDelegate_;

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 
 namespace {
 
@@ -322,6 +323,43 @@ TEST_F(KavioVideoOutputManagerTest, OutputsOnAndOffAndTheMainDisplay)
     outputs->toggleFullscreen();
     EXPECT_FALSE(output->isFullscreen());
     EXPECT_FALSE(outputs->isMainDisplayOnFullscreen());
+}
+
+TEST_F(KavioVideoOutputManagerTest, TheSetUpWindowsControlsRunTheirActions)
+{
+    // Typing into a grid field applies it once editing ends; ending it again untouched does nothing.
+    QLineEdit* cols = ui().screenColsField;
+    cols->selectAll();
+    QTest::keyClicks(cols, "2");
+    QTest::keyClick(cols, Qt::Key_Return);
+    EXPECT_EQ(outputs->outputObjects().size(), 2u);
+    outputs->undoManager().removeAllActions();
+    QTest::keyClick(cols, Qt::Key_Return);
+    EXPECT_FALSE(outputs->undoManager().canUndo());
+
+    ui().spanModeButton->click();
+    EXPECT_EQ(outputs->renderSize(), QSizeF(3840, 1080));
+    EXPECT_EQ(outputs->undoManager().undoActionName(), "Toggle Span Mode");
+
+    KavioOutputPopUp* destinations = ui().currentScreenPopup;
+    const int syphon = destinations->indexOfItemWithTitle("Syphon");
+    ASSERT_GE(syphon, 0);
+    destinations->setCurrentIndex(syphon);
+    emit destinations->activated(syphon);
+    EXPECT_EQ(outputs->outputObjects()[outputs->selectedOutput() - 1]->videoOutputType(), KavioVideoOutputTypeSyphon);
+
+    // The menu item and the button switch the outputs, each showing the state once.
+    for (bool on : {true, false}) {
+        ui().fullscreenMenuItem->trigger();
+        EXPECT_EQ(outputs->shouldOutput(), on);
+        EXPECT_EQ(ui().fullscreenMenuItem->isChecked(), on);
+        EXPECT_EQ(ui().fullscreenButton->isChecked(), on);
+    }
+    ui().fullscreenButton->click();
+    EXPECT_TRUE(outputs->shouldOutput());
+    EXPECT_TRUE(ui().fullscreenMenuItem->isChecked());
+    ui().fullscreenButton->click();
+    EXPECT_FALSE(outputs->shouldOutput());
 }
 
 // --- Screens ---------------------------------------------------------------------------------

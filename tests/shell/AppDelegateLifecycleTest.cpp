@@ -203,6 +203,23 @@ TEST(AppDelegateRunning, CloseUndoAndRedoAreDisabledWhenTheyMustNotRun)
     EXPECT_TRUE(window.validateMenuItem(undoItem));
 }
 
+TEST(AppDelegateRunning, ClosingThePreferencesDropsTheControllersUndoStepsOnly)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    UndoManager& undo = program.ui->preferencesUndoManager();
+    int other = 0;
+    undo.registerUndo(&other, [] {});
+    undo.registerUndo(program.ui->controller().get(), [] {});
+    QWidget& preferences = program.ui->preferencesWindow();
+    preferences.show();
+    preferences.close();
+    ASSERT_TRUE(undo.canUndo());
+    EXPECT_TRUE(undo.undo());
+    EXPECT_FALSE(undo.canUndo()) << "only the other target's step was left";
+}
+
 TEST(AppDelegateRunning, TheTickGoesOnInsideAModalDialog)
 {
     ShellTestEnvironment env;

@@ -7,6 +7,8 @@
 #include "Support/KavioSliderInterface.h"
 #include "Support/KavioTextFieldInterface.h"
 
+#include <QAction>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -14,14 +16,30 @@
 
 namespace {
 
-// Gives every pop-up that the record names two items and selects the second.
-void fillPopups(const KavioVideoItemManagerOutlets& c)
+// The pop-ups the record names whose items the program does not give yet.
+std::vector<KavioPopUpButtonInterface*> emptyPopups(const KavioVideoItemManagerOutlets& c, const AppDelegateOutlets& o)
 {
-    for (KavioPopUpButtonInterface* popup : {c.defaultFadeDurationPopup, c.defaultTransitionPopup, c.defaultTransitionDurationPopup})
-        if (popup->numberOfItems() == 0) {
+    return {c.defaultFadeDurationPopup, c.defaultTransitionPopup, c.defaultTransitionDurationPopup,
+            o.mtcSourcePopup, o.mmcSourcePopup, o.mscSourcePopup, o.midiSourcePopup, o.ltcSourcePopup,
+            o.ltcSourceChannelPopup, o.freeWheelTimePopup, o.dmxSourcePopup};
+}
+
+// Gives every pop-up that the record names two items.
+void fillPopups(const KavioVideoItemManagerOutlets& c, const AppDelegateOutlets& o = {})
+{
+    for (KavioPopUpButtonInterface* popup : emptyPopups(c, o))
+        if (popup && popup->numberOfItems() == 0) {
             popup->addItem("First", 1);
             popup->addItem("Second", 2);
         }
+}
+
+// The trigger messages, as the operator learned them.
+std::vector<std::pair<KavioTextFieldInterface*, QString>> triggerTexts(const AppDelegateOutlets& o)
+{
+    return {{o.midiStartField, "90 3C"},  {o.midiStopField, "90 3D"},    {o.midiPreviousField, "90 3E"},
+            {o.midiNextField, "90 3F"},   {o.midiMainFaderField, "B0 07"}, {o.dmxStartStopField, "12"},
+            {o.dmxPreviousField, "13"},   {o.dmxNextField, "14"},        {o.dmxMainFaderField, "15"}};
 }
 
 }  // namespace
@@ -35,9 +53,18 @@ TEST(AppDelegatePreferences, EveryControlOffItsDefaultRoundTrips)
         program.launch();
         const auto controller = program.ui->controller();
         const KavioVideoItemManagerOutlets& c = controller->outlets();
-        fillPopups(c);
-        for (KavioPopUpButtonInterface* popup : {c.defaultFadeDurationPopup, c.defaultTransitionPopup, c.defaultTransitionDurationPopup})
+        const AppDelegateOutlets& o = program.app().outlets();
+        fillPopups(c, o);
+        for (KavioPopUpButtonInterface* popup : emptyPopups(c, o))
             popup->selectItemWithTitle("Second");
+        for (const auto& [field, text] : triggerTexts(o))
+            field->setStringValue(text);
+        o.dmxSubNetPopup->selectItemWithTitle("3");
+        o.dmxUniversePopup->selectItemWithTitle("7");
+        o.oscEnableButton->setState(1);
+        o.oscFeedbackTargetPopup->selectItemWithTitle("Custom");
+        o.oscFeedbackTargetIP->setStringValue("10.0.0.5");
+        o.oscFeedbackTargetPort->setStringValue("9000");
         c.startTimeField->setStringValue("01:00:00:00");
         c.masterSlider->setDoubleValue(0.5);
         for (KavioButtonInterface* button : {c.defaultToggleAudio, c.defaultToggleFadeIn, c.defaultToggleFadeOut,
@@ -53,9 +80,11 @@ TEST(AppDelegatePreferences, EveryControlOffItsDefaultRoundTrips)
     }
     ShellTestProgram program(env);
     program.launch();
-    fillPopups(program.ui->controller()->outlets());
+    fillPopups(program.ui->controller()->outlets(), program.app().outlets());
     program.app().loadWithData(saved);
     const QVariantMap again = program.app().saveData();
+    // Of the record's 49 keys, the network link's and the side panels' five come with them.
+    EXPECT_EQ(saved.size(), 43);
     EXPECT_EQ(again.keys(), saved.keys());
     for (const QString& key : saved.keys())
         EXPECT_EQ(again.value(key), saved.value(key)) << key.toStdString();
@@ -63,6 +92,79 @@ TEST(AppDelegatePreferences, EveryControlOffItsDefaultRoundTrips)
     EXPECT_EQ(saved.value("masterSlider").typeId(), QMetaType::Float);
     EXPECT_EQ(saved.value("jumpBehaviour").typeId(), QMetaType::Int);
     EXPECT_EQ(saved.value("defaultToggleLoop"), true);
+    EXPECT_EQ(saved.value("mtcSource"), "Second");
+    EXPECT_EQ(saved.value("dmxUniversePopup"), "7");
+    EXPECT_EQ(saved.value("oscEnableButton").typeId(), QMetaType::Bool);
+    EXPECT_EQ(program.app().lastInterfaces().midi, "Second");
+}
+
+TEST(AppDelegatePreferences, SourcesComeBackMarkedWhileMissingAndPlainOnceBack)
+{
+    const QString mark = " - DISCONNECTED";
+    const struct {
+        const char* name;
+        QString stored;
+        QString selected;
+    } cases[] = {
+        {"there", "Port B", "Port B"},
+        {"gone", "Port X", "Port X" + mark},
+        {"still gone", "Port X" + mark, "Port X" + mark},
+        {"back", "Port A" + mark, "Port A"},
+    };
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    const AppDelegateOutlets& o = program.app().outlets();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (KavioPopUpButtonInterface* popup : {o.mtcSourcePopup, o.ltcSourcePopup, o.dmxSourcePopup}) {
+            auto* plain = dynamic_cast<QComboBox*>(popup);
+            ASSERT_TRUE(plain);
+            plain->clear();
+            popup->addItem("Port A", 1);
+            popup->addItem("Port B", 2);
+        }
+        program.app().loadWithData({{"mtcSource", c.stored}, {"ltcSource", c.stored}, {"dmxSourcePopup", c.stored}});
+        for (KavioPopUpButtonInterface* popup : {o.mtcSourcePopup, o.ltcSourcePopup, o.dmxSourcePopup})
+            EXPECT_EQ(popup->titleOfSelectedItem(), c.selected);
+        EXPECT_EQ(dynamic_cast<QComboBox*>(o.mtcSourcePopup)->findText(c.selected + mark), -1)
+            << "one marker at most";
+        EXPECT_EQ(program.app().lastInterfaces().mtc, c.stored);
+        EXPECT_EQ(program.app().lastInterfaces().dmx, c.stored);
+    }
+    // A record without a source leaves the pop-up and the last interface as they are.
+    program.app().loadWithData({{"jumpBehaviour", 1}});
+    EXPECT_EQ(o.mtcSourcePopup->titleOfSelectedItem(), "Port A");
+    EXPECT_EQ(program.app().lastInterfaces().mtc, "Port A" + mark);
+}
+
+TEST(AppDelegatePreferences, OlderTriggerKeysAndAFeedbackTargetNoLongerSeen)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    const AppDelegateOutlets& o = program.app().outlets();
+    program.app().loadWithData({{"midiStartStopField", "90 40"}, {"midiStopField", "90 41"}});
+    EXPECT_EQ(o.midiStartField->stringValue(), "90 40");
+    EXPECT_EQ(o.midiStopField->stringValue(), "90 41");
+
+    program.app().loadWithData({{"oscFeedbackTargetPopup", "Laptop (192.168.1.20)"},
+                                {"oscFeedbackTargetIP", "192.168.1.20"},
+                                {"oscFeedbackTargetPort", "53001"},
+                                {"freewheel", "No such time"},
+                                {"dmxSubNetPopup", "99"}});
+    EXPECT_EQ(o.oscFeedbackTargetPopup->titleOfSelectedItem(), "Custom");
+    EXPECT_EQ(o.oscFeedbackTargetIP->stringValue(), "192.168.1.20");
+    EXPECT_EQ(o.oscFeedbackTargetPort->stringValue(), "53001");
+    EXPECT_EQ(o.freeWheelTimePopup->numberOfItems(), 0) << "a stale title adds no item";
+    EXPECT_EQ(o.dmxSubNetPopup->titleOfSelectedItem(), "0");
+
+    for (bool onTop : {true, false}) {
+        program.app().loadWithData({{"alwaysOnTop", onTop}});
+        EXPECT_EQ(o.alwaysOnTopMenuItem->isChecked(), onTop);
+        EXPECT_EQ(program.ui->window().windowFlags().testFlag(Qt::WindowStaysOnTopHint), onTop);
+        EXPECT_EQ(program.app().saveData().value("alwaysOnTop"), onTop);
+    }
 }
 
 TEST(AppDelegatePreferences, WrongKindsAndStaleTitlesLeaveControlsAsTheyAre)

@@ -1,5 +1,7 @@
 #include "ShellTestSupport.h"
 
+#include "Cue/KavioVideoItem.h"
+#include "Controller/KavioVideoItemManager.h"
 #include "KeyedArchive.h"
 #include "Shell/KavioProjectLock.h"
 #include "Shell/KavioWindow.h"
@@ -185,9 +187,60 @@ TEST(AppDelegateProject, AProjectHeldByAnotherRunningCopyIsRefusedAndAStaleLockT
     EXPECT_FALSE(app.processSaveWithURL(held));
 
     env.alerts.clear();
-    app.loadProjectWithURL(stale);
+    program.load(stale);
     EXPECT_TRUE(env.alerts.isEmpty());
     EXPECT_EQ(app.projectURL(), stale);
     other.kill();
     other.waitForFinished();
+}
+
+TEST(AppDelegateProject, BundlingCopiesEachFileOnceAndNamesWhatItCouldNotCopy)
+{
+    ShellTestEnvironment env;
+    QDir(env.dir.path()).mkpath("a");
+    QDir(env.dir.path()).mkpath("b");
+    const auto write = [&env](const QString& name, const QByteArray& bytes) {
+        QFile file(env.dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return env.dir.filePath(name);
+    };
+    const QString movie = write("a/clip.mov", "movie a");
+    const QString caption = write("a/clip.srt", "1\n00:00:00,000 --> 00:00:01,000\nHello\n");
+    const QString other = write("b/clip.mov", "movie b");
+    const QString still = write("a/still.png", "still");
+    const QString tone = write("b/tone.wav", "audio");
+
+    ShellTestProgram program(env);
+    program.launch();
+    const auto controller = program.ui->controller();
+    // Cues as the bundle sees them: a kind and a path. Two use one still; the camera is live.
+    const struct {
+        KavioMediaType type;
+        QString path;
+    } cues[] = {{KavioMediaTypeMovie, movie},  {KavioMediaTypeStill, still}, {KavioMediaTypeCamera, tone},
+                {KavioMediaTypeStill, still},  {KavioMediaTypeMovie, other}, {KavioMediaTypeAudio, tone},
+                {KavioMediaTypeMovie, env.dir.filePath("gone.mov")}};
+    std::uint64_t index = 1;
+    for (const auto& cue : cues) {
+        const auto item = KavioVideoItem::initWithCamera(QStringLiteral("Test camera"), controller);
+        ASSERT_TRUE(item);
+        item->setMediaType(cue.type);
+        item->setMediaPath(cue.path);
+        controller->insertItem(item, index++);
+    }
+
+    const QString folder = env.dir.filePath("Gala");
+    env.panelAnswers = {folder};
+    program.app().bundlePlaylist();
+    EXPECT_EQ(program.app().projectURL(), folder + "/Gala.kavio2");
+    EXPECT_TRUE(QFile::exists(folder + "/Gala.kavio2"));
+    QStringList bundled = QDir(folder + "/files").entryList(QDir::Files);
+    bundled.sort();
+    EXPECT_EQ(bundled, (QStringList{"clip.mov", "clip.srt", "still.png", "tone.wav"}));
+    EXPECT_EQ(readAll(folder + "/files/clip.mov"), "movie a");
+    // One alert at the end names the file of the same name that stayed out.
+    ASSERT_EQ(env.alerts, QStringList{"Some files are not in the bundle."});
+    EXPECT_EQ(env.alertDetails.constFirst(),
+              QFileInfo(other).canonicalFilePath().prepend("clip.mov (") + "): another file of this name is in the bundle");
 }

@@ -4,6 +4,7 @@
 #include "Shell/KavioWindow.h"
 
 #include <QFile>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,9 @@
 
 ShellTestEnvironment::ShellTestEnvironment()
 {
+    // The program-wide settings object is made once per process, on the folder named then.
+    static QTemporaryDir config;
+    setenv("XDG_CONFIG_HOME", qPrintable(config.path()), 1);
     setenv("XDG_RUNTIME_DIR", qPrintable(dir.filePath("run")), 1);
     setenv("XDG_STATE_HOME", qPrintable(dir.filePath("state")), 1);
     setenv("KAVIO_AUDIO_BACKEND", "null", 1);
@@ -18,6 +22,7 @@ ShellTestEnvironment::ShellTestEnvironment()
     QFile::setPermissions(dir.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     KavioAlert::setAnswerer([this](const KavioAlertSpec& spec) {
         alerts.append(spec.messageText);
+        alertDetails.append(spec.informativeText);
         KavioAlertAnswer answer;
         if (!alertResponses.empty()) {
             answer.response = alertResponses.front();
@@ -52,6 +57,18 @@ void ShellTestProgram::launch(const QStringList& files)
         app().openFile(file);
     ui->window().show();
     app().applicationDidFinishLaunching();
+    waitUntilLoaded();
+}
+
+void ShellTestProgram::load(const QString& path)
+{
+    app().loadProjectWithURL(path);
+    waitUntilLoaded();
+}
+
+void ShellTestProgram::waitUntilLoaded()
+{
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !app().isLoadingProject(); }, 10000)) << "the load never ended";
 }
 
 void writeProjectFile(const QString& path, const QVariantMap& root)
