@@ -163,6 +163,7 @@ int main(int argc, char** argv)
         }
     }
     std::printf("replayed %zu inputs\n", inputs.size());
+    std::fflush(stdout);  // still shown when a mutant kills the process
     if (inputs.empty())
         return 1;
 
