@@ -183,7 +183,6 @@ void KavioAudioPlayer::setOutputChannelMapping(const QList<int>& mapping, int ma
 // --- Reading ---------------------------------------------------------------------------------
 
 void KavioAudioPlayer::setupAssetReader() {
-    preloadedBuffers_.clear();
     assetReader_.reset();
     auto manager = outputManager();
     const bool downmix = manager ? manager->shouldUseStereoDownMix()
@@ -234,6 +233,8 @@ void KavioAudioPlayer::readNextSampleBuffer() {
         KLOG_VERBOSE("audio: error, AVAssetReaderStatusFailed");
         const uint32_t silent = samplesInLastBuffer_ ? samplesInLastBuffer_ : kFailureSilenceFrames;
         startPosition_ += silent;
+        // The buffers read before the failure stay queued on the node: the streamers get them too
+        // at the start, or they would run ahead of the device.
         setupAssetReader();
         auto silence = std::make_shared<PcmBuffer>(format, silent);
         silence->setFrameLength(silent);
@@ -391,6 +392,7 @@ void KavioAudioPlayer::setCurrentTime(double seconds) {
     startPosition_ = duration_ > 0 ? std::min(length_, int64_t(seconds / duration_ * double(length_))) : 0;
     queue_->sync([this] {
         readFailures_ = 0;
+        preloadedBuffers_.clear();
         setupAssetReader();
         fillBuffers();
     });

@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -151,6 +153,47 @@ TEST_F(PulseAudioBackendTest, DefaultOutputChangeIsAnnounced) {
     ASSERT_TRUE(PulseAudioTestServer::pactl("set-default-sink " + other));
     ASSERT_TRUE(waitUntil([&] { return changed.load() > 0; }));
     EXPECT_EQ(backend->defaultOutputDevice(), idOf(other));
+}
+
+// A device read the server never answers, because it died meanwhile, must not keep every later
+// read from running. The loop thread is held inside an event while a new sink is announced and
+// the server killed: let go, it reads the announcement first and asks a dead server for the list.
+TEST_F(PulseAudioBackendTest, ReadCutOffByALostServerLeavesTheListToTheNextServer) {
+    std::mutex gate;
+    std::condition_variable changed;
+    bool held = false, released = false;
+    std::atomic<bool> holdNext{true};
+    backend->setEventHandler([&](AudioBackendEvent e) {
+        if (e != AudioBackendEvent::DevicesChanged || !holdNext.exchange(false)) return;
+        std::unique_lock lock(gate);
+        held = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    });
+    const auto release = [&] {
+        std::lock_guard lock(gate);
+        released = true;
+        changed.notify_all();
+    };
+    struct Releaser {
+        std::function<void()> release;
+        ~Releaser() { release(); }
+    } releaser{release};
+
+    const std::string sink = "load-module module-null-sink channels=2 rate=48000 format=float32le sink_name=";
+    ASSERT_TRUE(PulseAudioTestServer::pactl(sink + "held"));
+    {
+        std::unique_lock lock(gate);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return held; }));
+    }
+    ASSERT_TRUE(PulseAudioTestServer::pactl(sink + "late"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the announcement reaches our socket
+    PulseAudioTestServer::kill();
+    release();
+    ASSERT_TRUE(waitUntil([&] { return backend->devices().empty(); }));
+    std::string reason;
+    ASSERT_TRUE(PulseAudioTestServer::restart(&reason)) << reason;
+    EXPECT_TRUE(waitUntil([&] { return idOf("multi") != 0; }));
 }
 
 }  // namespace

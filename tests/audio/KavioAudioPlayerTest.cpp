@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -99,6 +100,32 @@ TEST_F(KavioAudioPlayerTest, FilesWithoutAudioMakeNoPlayer) {
         EXPECT_FALSE(filePlayer(name)) << name;
     }
     EXPECT_FALSE(KavioAudioPlayer::initWithFileURL("/nonexistent.wav", {}, 2, 0, cue, 48000));
+}
+
+// Half a second of stereo, then half a second of mono: the reader of the stereo stream fails
+// from where the mono part starts.
+bool makeChannelChange(const std::string& name) {
+    return MediaFixtures::ffmpeg("-f lavfi -i \"sine=f=440:r=48000:d=0.5\" -ac 2 -c:a aac -f adts stereo-part.aac") &&
+           MediaFixtures::ffmpeg("-f lavfi -i \"sine=f=440:r=48000:d=0.5\" -ac 1 -c:a aac -f adts mono-part.aac") &&
+           MediaFixtures::ffmpeg("-i \"concat:stereo-part.aac|mono-part.aac\" -c copy -f adts " + name);
+}
+
+TEST_F(KavioAudioPlayerTest, ReadingThatFailsFromTheStartGivesSilenceAndStopsAfterThreeFailures) {
+    cue->time = 0.75;
+    player = KavioAudioPlayer::initWithFileURL(
+        QString::fromStdString(MediaFixtures::madePath("channelchange.aac", makeChannelChange)), {1, 2}, 8, 0, cue,
+        48000);
+    ASSERT_TRUE(player);
+    // Two failures give a buffer of silence each, 4096 frames as no buffer came before; the
+    // third stops the reading for good.
+    EXPECT_EQ(player->preloadedBufferCount(), 2u);
+    const int64_t start = int64_t(0.75 / player->duration() * double(int64_t(player->duration() * 48000)));
+    EXPECT_EQ(player->startPosition(), start + 2 * int64_t(KavioAudioPlayer::kFailureSilenceFrames));
+    player->setVolume(1.0f);
+    player->startPlayback();
+    const auto planes = cycle(4 * KavioAudioPlayer::kFailureSilenceFrames);
+    for (const auto& plane : planes)
+        EXPECT_TRUE(std::all_of(plane.begin(), plane.end(), [](float v) { return v == 0.0f; }));
 }
 
 TEST_F(KavioAudioPlayerTest, MonoSpreadFollowsTheTag) {

@@ -370,6 +370,24 @@ TEST(KavioVideoItemManagerSequencing, SkippedEndFrameIsCaughtOnTheNextTickAndThe
     EXPECT_TRUE(f.cues[1]->isPlaying());
 }
 
+// Times are matched as timecode strings: a cue whose times are not laid out yet (empty) is
+// neither started by the clock reaching its start nor sent on as if its end had been skipped.
+TEST(KavioVideoItemManagerSequencing, ACueNotLaidOutYetIsNeitherStartedNorEnded)
+{
+    SequencingFixture f({10, 10});
+    const auto a = f.cues[0];
+    a->setItemStartSMPTETime({});
+    a->setItemEndSMPTETime({});
+    f.go();
+    for (int frame = 0; frame < 15; ++frame)
+        f.nextTick();
+    EXPECT_EQ(f.lastTick(), tc(0, 15));
+    EXPECT_FALSE(a->isPlaying());
+    EXPECT_FALSE(f.calls().contains("c1.start"));
+    EXPECT_FALSE(f.controller->shouldTriggerNextItem());
+    EXPECT_EQ(f.controller->currentItem(), a);
+}
+
 TEST(KavioVideoItemManagerSequencing, ACueThatThrowsDoesNotStopTheClock)
 {
     SequencingFixture f({10, 10});
