@@ -7,6 +7,7 @@
 #include "Log.h"
 #include "NotificationCenter.h"
 #include "Rendering/KavioRenderClock.h"
+#include "Shell/KavioCrashReports.h"
 #include "Shell/KavioNetworkWatch.h"
 #include "Shell/KavioProjectLock.h"
 #include "Shell/KavioSleepWatch.h"
@@ -103,7 +104,8 @@ void AppDelegate::awakeFromNib()
 void AppDelegate::applicationWillFinishLaunching()
 {
     isLoadingProject_ = false;
-    KavioLog::setupFileLogging();
+    if (const std::string logs = KavioLog::setupFileLogging(); !logs.empty())
+        KavioCrashReports::installHandlers(QString::fromStdString(logs), versionInformationString());
     projectURL_.clear();
     // TODO(triggers and sync sources): clear the remembered last input interfaces.
     // TODO(outputs): create the DeckLink device list and log its API version.
@@ -166,8 +168,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
     const QString showStartup = QStringLiteral("showStartupWindow");
     if (!defaults_.hasKey(showStartup) || defaults_.boolForKey(showStartup)) {
-        if (outlets_.startupWindow)
-            outlets_.startupWindow->show();
+        openStartupWindow();
     } else if (outlets_.startupShowWindowButton) {
         outlets_.startupShowWindowButton->setState(0);
     }
@@ -201,7 +202,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
     // No update channel: automatic checks are recorded as off and nothing is checked.
     defaults_.setBool(false, QStringLiteral("checkForUpdates"));
-    // TODO(crash reports): offer the reports the last run left.
+    reportIfCrash();
     if (KavioWindow* window = outlets_.window)
         window->setFocus();
 }
@@ -237,12 +238,6 @@ void AppDelegate::stopClockByManagerIfNeeded()
     const auto controller = outlets_.controller;
     if (controller && controller->playbackMode() == 0)
         controller->stopClockWithCompletedHandler({});
-}
-
-void AppDelegate::performTogglePlayWithCompletedHandler(std::function<void()> handler)
-{
-    if (handler)
-        DispatchQueue::main().async(std::move(handler));
 }
 
 void AppDelegate::receivedWakeNote()

@@ -334,6 +334,16 @@ QString AppDelegate::versionInformationString()
     return QStringLiteral("Kavio %1 (%2)").arg(QStringLiteral(KAVIO_VERSION), QStringLiteral(KAVIO_BUILD_NUMBER));
 }
 
+QString AppDelegate::shortVersionString()
+{
+    return QStringLiteral(KAVIO_VERSION);
+}
+
+QString AppDelegate::bundleVersion()
+{
+    return QStringLiteral(KAVIO_BUILD_NUMBER);
+}
+
 // --- Recent projects and panels ---------------------------------------------------------------------
 
 QStringList AppDelegate::recentProjects() const

@@ -1,0 +1,42 @@
+#pragma once
+// The timecode-field interface on a plain Qt line edit, until the custom field takes over. The
+// thread-safe text lives in a fixed buffer guarded by a sequence counter: writers (the clock
+// thread, now and then the main thread) take a spin flag among themselves only; readers retry
+// while a write is under way. The field shows it 25 times a second unless the operator is
+// typing in it.
+
+#include "Support/KavioTimecodeTextFieldInterface.h"
+
+#include <QLineEdit>
+
+#include <array>
+#include <atomic>
+
+class KavioPlainTimecodeField : public QLineEdit, public KavioTimecodeTextFieldInterface {
+public:
+    // Longer texts are cut to this many UTF-16 units ("-00:00:00:00" has 12).
+    static constexpr int kMaxLength = 31;
+
+    explicit KavioPlainTimecodeField(QWidget* parent = nullptr);
+
+    QString stringValue() const override { return text(); }
+    void setStringValue(const QString& value) override { setText(value); }
+    bool isEnabled() const override { return QLineEdit::isEnabled(); }
+    void setEnabled(bool enabled) override { QLineEdit::setEnabled(enabled); }
+    QString toolTip() const override { return QLineEdit::toolTip(); }
+    void setToolTip(const QString& toolTip) override { QLineEdit::setToolTip(toolTip); }
+    bool isEditable() const override { return !isReadOnly(); }
+    void setEditable(bool editable) override { setReadOnly(!editable); }
+
+    bool threadsafeTimecodeEquals(const QString& timecode) const override;
+    void setThreadsafeTimecode(const QString& timecode) override;
+    QString threadsafeTimecode() const override;
+
+private:
+    void refresh();
+
+    mutable std::atomic<unsigned> sequence_{0};  // odd while a write is under way
+    std::atomic_flag writing_;
+    std::array<std::atomic<char16_t>, kMaxLength> units_{};
+    std::atomic<int> length_{0};
+};
