@@ -21,13 +21,22 @@ constexpr int kPanelAnimationMilliseconds = 400;
 constexpr int kStatusWindowLevel = 25;
 const QString kShowCueTypesKey = QStringLiteral("toggleShowCueTypes");
 
-// A menu twin acts as a click on its button; the twin then shows the button's state.
-void takeSender(KavioButtonInterface& button, QAction* sender, QAction* twin)
+// The start of every panel toggle. While the panel's animation runs its button is disabled and
+// a toggle only beeps (false). Else the button stays disabled until the animation ends, and a
+// menu twin acts as a click on it and then shows the button's state.
+bool beginPanelToggle(KavioButtonInterface& button, QAction* sender, QAction* twin, AppDelegate& app)
 {
+    if (!button.isEnabled()) {
+        QApplication::beep();
+        return false;
+    }
+    button.setEnabled(false);
+    app.setHasUnsavedChanges(true);
     if (sender && sender == twin)
         button.setState(button.state() != 0 ? 0 : 1);
     if (twin)
         twin->setChecked(button.state() != 0);
+    return true;
 }
 
 // The view's frame shifted by dx and widened by dw, or placed at x; empty without a view.
@@ -78,13 +87,8 @@ void AppDelegate::toggleLeftView(QAction* sender)
     QWidget* divider = outlets_.verticalPlaceholderLeft;
     if (!button || !left || !middle || !divider)
         return;
-    if (!button->isEnabled()) {
-        QApplication::beep();
+    if (!beginPanelToggle(*button, sender, outlets_.showHidePlaylist, *this))
         return;
-    }
-    button->setEnabled(false);
-    setHasUnsavedChanges(true);
-    takeSender(*button, sender, outlets_.showHidePlaylist);
 
     const bool synchronous = shouldUseSynchronousAnimationOnLeft_;
     shouldUseSynchronousAnimationOnLeft_ = true;
@@ -128,13 +132,8 @@ void AppDelegate::toggleRightView(QAction* sender)
     QAction* twin = outlets_.showHideCuePreferences;
     if (!button || !right || !middle || !divider)
         return;
-    if (!button->isEnabled()) {
-        QApplication::beep();
+    if (!beginPanelToggle(*button, sender, twin, *this))
         return;
-    }
-    button->setEnabled(false);
-    setHasUnsavedChanges(true);
-    takeSender(*button, sender, twin);
 
     const bool synchronous = shouldUseSynchronousAnimationOnRight_;
     shouldUseSynchronousAnimationOnRight_ = true;
@@ -174,13 +173,8 @@ void AppDelegate::toggleWaveformView(QAction* sender)
     QAction* twin = outlets_.showHideWaveform;
     if (!button || !middle || !strip)
         return;
-    if (!button->isEnabled()) {
-        QApplication::beep();
+    if (!beginPanelToggle(*button, sender, twin, *this))
         return;
-    }
-    button->setEnabled(false);
-    setHasUnsavedChanges(true);
-    takeSender(*button, sender, twin);
 
     const bool synchronous = shouldUseSynchronousAnimationOnLeft_ || shouldUseSynchronousAnimationOnRight_;
     const bool show = button->state() != 0;

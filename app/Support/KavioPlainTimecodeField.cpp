@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-KavioPlainTimecodeField::KavioPlainTimecodeField(QWidget* parent) : QLineEdit(parent)
+KavioPlainTimecodeField::KavioPlainTimecodeField(QWidget* parent) : KavioPlainTextField(parent)
 {
     auto* timer = new QTimer(this);
     timer->setInterval(40);

@@ -5,26 +5,19 @@
 // while a write is under way. The field shows it 25 times a second unless the operator is
 // typing in it.
 
+#include "Support/KavioPlainTextField.h"
 #include "Support/KavioTimecodeTextFieldInterface.h"
-
-#include <QLineEdit>
 
 #include <array>
 #include <atomic>
 
-class KavioPlainTimecodeField : public QLineEdit, public KavioTimecodeTextFieldInterface {
+class KavioPlainTimecodeField : public KavioPlainTextField, public KavioTimecodeTextFieldInterface {
 public:
     // Longer texts are cut to this many UTF-16 units ("-00:00:00:00" has 12).
     static constexpr int kMaxLength = 31;
 
     explicit KavioPlainTimecodeField(QWidget* parent = nullptr);
 
-    QString stringValue() const override { return text(); }
-    void setStringValue(const QString& value) override { setText(value); }
-    bool isEnabled() const override { return QLineEdit::isEnabled(); }
-    void setEnabled(bool enabled) override { QLineEdit::setEnabled(enabled); }
-    QString toolTip() const override { return QLineEdit::toolTip(); }
-    void setToolTip(const QString& toolTip) override { QLineEdit::setToolTip(toolTip); }
     bool isEditable() const override { return !isReadOnly(); }
     void setEditable(bool editable) override { setReadOnly(!editable); }
 

@@ -1,12 +1,15 @@
 #pragma once
-// The main time display and entry. Besides the text the operator edits (main thread) it holds a
-// thread-safe text that the clock thread writes every frame and the field shows at its next
-// refresh. The custom timecode field and KavioPlainTimecodeField implement it.
+// The main time display and entry: what a timecode field adds to a text field. Besides the
+// text the operator edits (main thread) it holds a thread-safe text that the clock thread writes
+// every frame and the field shows at its next refresh. The custom timecode field and
+// KavioPlainTimecodeField implement it.
 
-#include "Support/KavioTextFieldInterface.h"
+#include <QString>
 
-class KavioTimecodeTextFieldInterface : public KavioTextFieldInterface {
+class KavioTimecodeTextFieldInterface {
 public:
+    virtual ~KavioTimecodeTextFieldInterface() = default;
+
     // Main thread.
     virtual bool isEditable() const = 0;
     virtual void setEditable(bool editable) = 0;
