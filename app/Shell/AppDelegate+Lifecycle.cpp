@@ -144,11 +144,8 @@ void AppDelegate::applicationDidFinishLaunching()
         window->setCloseButtonHandler([this] { return quitByCloseButton(); });
     // TODO(triggers and sync sources): reset the MTC, LTC, MMC, MSC and MIDI sources.
 
-    if (KavioWindow* window = outlets_.window) {
-        // TODO(main window shell): the side panels' widths count in here once they exist.
-        constexpr int kRightPanelMaxWidth = 346;
-        window->setMinimumSize(kRightPanelMaxWidth + 200, 210);
-    }
+    if (KavioWindow* window = outlets_.window)
+        window->setMinimumSize(layOutPanelsAtLaunch(), 210);
 
     if (outlets_.audioOutputManager)
         outlets_.audioOutputManager->startManager();

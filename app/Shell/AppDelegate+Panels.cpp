@@ -18,6 +18,8 @@
 namespace {
 
 constexpr int kPanelAnimationMilliseconds = 400;
+constexpr int kRightPanelMaxWidth = 346;
+constexpr int kMinimumCentreWidth = 200;
 constexpr int kStatusWindowLevel = 25;
 const QString kShowCueTypesKey = QStringLiteral("toggleShowCueTypes");
 
@@ -192,6 +194,59 @@ void AppDelegate::toggleWaveformView(QAction* sender)
     });
     if (twin)
         twin->setChecked(false);
+}
+
+int AppDelegate::layOutPanelsAtLaunch()
+{
+    if (outlets_.rightView)
+        outlets_.rightView->setMaxWidth(kRightPanelMaxWidth);
+    if (outlets_.leftView)
+        outlets_.leftView->storeCurrentWidhtAsMaxWidth();
+    int width = kMinimumCentreWidth;
+    for (const QWidget* divider : {outlets_.verticalPlaceholderLeft, outlets_.verticalPlaceholderRight})
+        width += divider ? divider->width() : 0;
+    for (const KavioHidingView* panel : {outlets_.leftView, outlets_.rightView})
+        width += panel ? panel->maxWidth() : 0;
+    return width;
+}
+
+void AppDelegate::savePanels(QVariantMap& record) const
+{
+    if (outlets_.leftView)
+        record.insert(QStringLiteral("leftViewMaxWidth"), float(outlets_.leftView->maxWidth()));
+    if (outlets_.rightView)
+        record.insert(QStringLiteral("rightViewMaxWidth"), float(outlets_.rightView->maxWidth()));
+    for (const auto& [key, button] : {std::pair{"leftViewButton", outlets_.leftViewButton},
+                                      {"rightViewButton", outlets_.rightViewButton},
+                                      {"waveformViewButton", outlets_.waveformViewButton}})
+        if (button)
+            record.insert(QString::fromLatin1(key), button->state() != 0);
+}
+
+void AppDelegate::restorePanels(const QVariantMap& record)
+{
+    // "leftViewMaxWidth" is not applied: the left panel keeps the width it was laid out with.
+    const QVariant rightWidth = record.value(QStringLiteral("rightViewMaxWidth"));
+    bool isNumber = false;
+    const double width = rightWidth.toDouble(&isNumber);
+    if (outlets_.rightView && isNumber && rightWidth.typeId() != QMetaType::QString && width > 0 && width < 1e5)
+        outlets_.rightView->setMaxWidth(int(width));
+    const auto restore = [&record](KavioButtonInterface* button, const char* key, bool* flag,
+                                   const std::function<void()>& toggle) {
+        const QVariant stored = record.value(QLatin1String(key));
+        bool ok = false;
+        const int state = stored.toInt(&ok) != 0 ? 1 : 0;
+        if (!button || !ok || stored.typeId() == QMetaType::QString || state == button->state())
+            return;
+        if (flag)
+            *flag = true;
+        // A click: the button flips, then its action runs.
+        button->setState(state);
+        toggle();
+    };
+    restore(outlets_.leftViewButton, "leftViewButton", &shouldUseSynchronousAnimationOnLeft_, [this] { toggleLeftView(); });
+    restore(outlets_.rightViewButton, "rightViewButton", &shouldUseSynchronousAnimationOnRight_, [this] { toggleRightView(); });
+    restore(outlets_.waveformViewButton, "waveformViewButton", nullptr, [this] { toggleWaveformView(); });
 }
 
 void AppDelegate::masterViewResized(QSize oldSize, QSize newSize)

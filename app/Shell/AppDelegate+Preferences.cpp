@@ -10,6 +10,7 @@
 #include "Support/KavioSliderInterface.h"
 #include "Support/KavioTextFieldInterface.h"
 
+#include <QAction>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QScreen>
@@ -120,7 +121,7 @@ QVariantMap AppDelegate::saveData() const
     } else {
         record.insert(QStringLiteral("mainWindowFrame"), frameString(QRect()));
     }
-    // TODO(main window shell): the side panels' widths and buttons.
+    savePanels(record);
     if (c) {
         for (const auto& [key, button] : defaultCueToggles(*c))
             if (button)
@@ -171,6 +172,8 @@ void AppDelegate::loadWithData(const QVariantMap& record)
         if (const QVariant v = value("alwaysOnTop"); isKind(v, QMetaType::Double)) {
             window->setWindowFlag(Qt::WindowStaysOnTopHint, v.toBool());
             window->show();
+            if (outlets_.alwaysOnTopMenuItem)
+                outlets_.alwaysOnTopMenuItem->setChecked(v.toBool());
         }
         if (const QVariant v = value("mainWindowFrame"); isKind(v, QMetaType::QString)) {
             const std::optional<QRect> frame = frameFromString(v.toString());
@@ -178,7 +181,7 @@ void AppDelegate::loadWithData(const QVariantMap& record)
                 window->setGeometry(ontoNearestScreen(*frame));
         }
     }
-    // TODO(main window shell): side panels.
+    restorePanels(record);
     if (c) {
         for (const auto& [key, button] : defaultCueToggles(*c))
             if (button)

@@ -297,6 +297,13 @@ public:
     void setShouldUseSynchronousAnimationOnRight(bool on) { shouldUseSynchronousAnimationOnRight_ = on; }
     bool shouldUseSynchronousAnimationOnLeft() const { return shouldUseSynchronousAnimationOnLeft_; }
     bool shouldUseSynchronousAnimationOnRight() const { return shouldUseSynchronousAnimationOnRight_; }
+    // Launch: the right panel's width is 346, the left panel's its width now; answers the main
+    // window's minimum width (both panels, both dividers and 200 for the centre).
+    int layOutPanelsAtLaunch();
+    // The preferences record's panel entries: both widths and the three panel buttons; a restore
+    // clicks a button whose stored state differs, the side panels without animation.
+    void savePanels(QVariantMap& record) const;
+    void restorePanels(const QVariantMap& record);
     // The main interface's master view resized: the panels follow (left fixed, centre
     // stretching, right pinned to the right edge, all stretching in height).
     void masterViewResized(QSize oldSize, QSize newSize);

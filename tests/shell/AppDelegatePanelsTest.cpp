@@ -105,6 +105,43 @@ TEST(AppDelegatePanels, OneSidePanelAlwaysStaysAndTheWaveformStripMovesTheCentre
     EXPECT_EQ(f.o.showHideWaveform->text(), QStringLiteral("Show Waveform"));
 }
 
+TEST(AppDelegatePanels, ThePanelsComeBackFromTheRecordWithoutAnimation)
+{
+    QVariantMap record;
+    {
+        PanelsFixture f;
+        f.app.setShouldUseSynchronousAnimationOnRight(true);
+        f.app.toggleRightView(f.o.showHideCuePreferences);
+        ASSERT_TRUE(PanelsFixture::settled(f.o.rightViewButton));
+        f.app.toggleWaveformView(f.o.showHideWaveform);
+        ASSERT_TRUE(PanelsFixture::settled(f.o.waveformViewButton));
+        f.o.rightView->setMaxWidth(300);
+        record = f.app.saveData();
+    }
+    EXPECT_EQ(record.value(QStringLiteral("rightViewButton")), false);
+    EXPECT_EQ(record.value(QStringLiteral("waveformViewButton")), false);
+    EXPECT_EQ(record.value(QStringLiteral("leftViewButton")), true);
+    EXPECT_EQ(record.value(QStringLiteral("rightViewMaxWidth")), 300.0f);
+
+    PanelsFixture f;
+    const QRect middle = f.o.middleView->geometry();
+    const int shownWidth = f.o.rightView->width();
+    f.app.loadWithData(record);
+    // The side panel is laid out at once; the strip animates as usual. Hiding keeps the width
+    // the panel had as its width.
+    EXPECT_TRUE(f.o.rightView->isHidden());
+    EXPECT_EQ(f.o.rightView->maxWidth(), shownWidth);
+    ASSERT_TRUE(PanelsFixture::settled(f.o.rightViewButton));
+    ASSERT_TRUE(PanelsFixture::settled(f.o.waveformViewButton));
+    EXPECT_EQ(f.o.middleView->width(), middle.width() + shownWidth);
+    EXPECT_TRUE(f.o.waveformView->isHidden());
+    EXPECT_FALSE(f.o.leftView->isHidden());
+
+    f.app.loadWithData({{QStringLiteral("rightViewMaxWidth"), 280.0f}, {QStringLiteral("leftViewButton"), QStringLiteral("0")}});
+    EXPECT_EQ(f.o.rightView->maxWidth(), 280);
+    EXPECT_EQ(f.o.leftViewButton->state(), 1);
+}
+
 TEST(AppDelegatePanels, CueTypesAndMenuTitles)
 {
     PanelsFixture f;
