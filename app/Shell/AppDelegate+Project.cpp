@@ -245,7 +245,7 @@ void AppDelegate::loadProjectWithURL(const QString& url)
 
 void AppDelegate::clearProject(const std::function<void()>& done)
 {
-    // TODO(main window shell): toggleSourceMode with the standalone source.
+    toggleSourceMode(outlets_.standaloneSource);
     undoManager_.removeAllActions();
     if (!projectURL_.isEmpty()) {
         // The settings of the project being closed become the application-wide settings.
