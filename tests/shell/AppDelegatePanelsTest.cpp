@@ -72,6 +72,9 @@ TEST(AppDelegatePanels, SynchronousFlagShowsTheLayoutAtOnceAndClearsItself)
     PanelsFixture f;
     f.app.setShouldUseSynchronousAnimationOnLeft(true);
     PanelsFixture::click(f.o.leftViewButton);
+    if (QAbstractAnimation* animation = f.app.runningPanelAnimation()) {
+        EXPECT_EQ(animation->totalDuration(), 0);
+    }
     ASSERT_TRUE(PanelsFixture::settled(f.o.leftViewButton));
     EXPECT_EQ(f.o.verticalPlaceholderLeft->x(), 0);
     EXPECT_EQ(f.o.middleView->x(), f.o.verticalPlaceholderLeft->width());

@@ -191,6 +191,21 @@ TEST(AppDelegateTransport, StandalonePlayAndStopStartTheClockAndTellTheLink)
     EXPECT_EQ(std::get<1>(sent[0]), f.cues[0]->currentTimeSMPTE());
 }
 
+TEST(AppDelegateTransport, TheControllersOwnPressStartsTheClockOnce)
+{
+    TransportFixture f;
+    int starts = 0;
+    f.clock->notificationCenter().addObserver(&starts, QString::fromLatin1(QVTClockNotification::Started), f.clock.get(),
+                                              [&starts](const Notification&) { ++starts; });
+    // As the controller presses play after a locate: the state without a click, then the toggle.
+    f.play.setStateByOSC(1);
+    f.shell->performTogglePlayWithCompletedHandler({});
+    f.settle();
+    f.clock->notificationCenter().removeObserver(&starts);
+    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(f.sent().size(), 1u);
+}
+
 TEST(AppDelegateTransport, StopSendsNothingToTheLinkAsBackupOrWithAPanicPending)
 {
     for (const bool backup : {true, false}) {
