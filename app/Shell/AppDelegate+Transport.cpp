@@ -10,6 +10,7 @@
 #include "Log.h"
 #include "QVTOSCManager.h"
 #include "Remote/KavioNMCManager.h"
+#include "Shell/KavioTimeFeedbackSender.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioButtonInterface.h"
 #include "Support/KavioPopUpButtonInterface.h"
@@ -260,12 +261,17 @@ void AppDelegate::setMainUIStateAfterPlaybackChanged()
 
 void AppDelegate::displayTimeIfNeeded(const QString& smpte)
 {
-    // The clock thread, every frame: only the field's thread-safe text and the feedback.
+    // The clock thread, every frame: only the field's thread-safe text and a raised flag.
     KavioTimecodeTextFieldInterface* field = outlets_.mainTimecodeField;
     if (smpte.isNull() || !field || field->threadsafeTimecodeEquals(smpte))
         return;
     field->setThreadsafeTimecode(smpte);
-    sendTimeRelatedOSCFeedback();
+    timeFeedback_->requestSend();
+}
+
+std::shared_ptr<KavioTimeFeedbackSender> AppDelegate::makeTimeFeedbackSender(AppDelegate* app)
+{
+    return std::make_shared<KavioTimeFeedbackSender>([app] { app->sendTimeRelatedOSCFeedback(); });
 }
 
 void AppDelegate::sendTimeRelatedOSCFeedback()

@@ -30,6 +30,7 @@ class KavioHidingView;
 class KavioRecentProjectsView;
 class KavioRecentProjectsViewDelegate;
 class KavioTimecodeTextFieldInterface;
+class KavioTimeFeedbackSender;
 class KavioNetworkWatch;
 class KavioProjectLock;
 class KavioSleepWatch;
@@ -289,7 +290,8 @@ public:
     int mainWindowLevel() const;
     // Whether the menu item may run now; also retitles the cue-types item.
     bool validateMenuItem(QAction* item);
-    // The OSC time feedback: the clock time, the current cue's time left and elapsed.
+    // The OSC time feedback: the clock time, the current cue's time left and elapsed. Any thread
+    // but a real-time one: it allocates and takes the OSC kit's lock.
     void sendTimeRelatedOSCFeedback();
     // A running panel animation (tests wait for it); nullptr when none runs.
     QAbstractAnimation* runningPanelAnimation() const;
@@ -355,6 +357,10 @@ private:
     std::atomic<bool> hasUnsavedChanges_{false};
     std::atomic<bool> shouldForceDisplay_{false};
     QPointer<QAbstractAnimation> panelAnimation_;
+    // Sends the time feedback that displayTimeIfNeeded asks for from the clock thread. Last, so
+    // its thread ends before the rest of the delegate.
+    static std::shared_ptr<KavioTimeFeedbackSender> makeTimeFeedbackSender(AppDelegate* app);
     // What the start-up tiles ask for, with the save question first.
     std::shared_ptr<KavioRecentProjectsViewDelegate> recentsDelegate_;
+    std::shared_ptr<KavioTimeFeedbackSender> timeFeedback_ = makeTimeFeedbackSender(this);
 };

@@ -356,6 +356,7 @@ TEST(AppDelegateTransport, EqualTimeStringsSendTimeFeedbackOnce)
 
     f.shell->displayTimeIfNeeded(QString());
     f.shell->displayTimeIfNeeded(QStringLiteral("00:00:01:00"));
+    EXPECT_EQ(receiver.waitFor(3).size(), 3u);
     f.shell->displayTimeIfNeeded(QStringLiteral("00:00:01:00"));
     EXPECT_EQ(f.field.threadsafeTimecode(), QStringLiteral("00:00:01:00"));
     // A last message marks the end of what was sent.
