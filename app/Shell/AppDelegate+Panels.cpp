@@ -63,7 +63,9 @@ QAbstractAnimation* AppDelegate::runningPanelAnimation() const
 void AppDelegate::animatePanels(bool synchronous, const std::vector<std::pair<QWidget*, QRect>>& frames,
                                 std::function<void()> done)
 {
-    auto* group = new QParallelAnimationGroup(qApp);
+    // Owned by the first view it moves: a window that goes away takes its running animation
+    // with it, and the completion never runs on views that are gone.
+    auto* group = new QParallelAnimationGroup(frames.empty() ? nullptr : frames.front().first);
     for (const auto& [view, frame] : frames) {
         if (!view)
             continue;
