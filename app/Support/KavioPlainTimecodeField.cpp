@@ -14,8 +14,9 @@ KavioPlainTimecodeField::KavioPlainTimecodeField(QWidget* parent) : KavioPlainTe
 
 void KavioPlainTimecodeField::setThreadsafeTimecode(const QString& timecode)
 {
-    while (writing_.test_and_set(std::memory_order_acquire)) {
-    }
+    // Another writer at work: its text stands; the next tick writes again. Nobody waits.
+    if (writing_.test_and_set(std::memory_order_acquire))
+        return;
     const int length = int(std::min<qsizetype>(timecode.size(), kMaxLength));
     sequence_.fetch_add(1, std::memory_order_acq_rel);
     for (int i = 0; i < length; ++i)
@@ -27,18 +28,16 @@ void KavioPlainTimecodeField::setThreadsafeTimecode(const QString& timecode)
 
 bool KavioPlainTimecodeField::threadsafeTimecodeEquals(const QString& timecode) const
 {
+    // One look: a write under way answers "not equal" rather than waiting for the writer.
     const qsizetype wanted = std::min<qsizetype>(timecode.size(), kMaxLength);
-    for (;;) {
-        const unsigned before = sequence_.load(std::memory_order_acquire);
-        if (before & 1u)
-            continue;
-        bool equal = length_.load(std::memory_order_relaxed) == wanted;
-        for (qsizetype i = 0; equal && i < wanted; ++i)
-            equal = units_[i].load(std::memory_order_relaxed) == timecode.at(i).unicode();
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (sequence_.load(std::memory_order_relaxed) == before)
-            return equal;
-    }
+    const unsigned before = sequence_.load(std::memory_order_acquire);
+    if (before & 1u)
+        return false;
+    bool equal = length_.load(std::memory_order_relaxed) == wanted;
+    for (qsizetype i = 0; equal && i < wanted; ++i)
+        equal = units_[i].load(std::memory_order_relaxed) == timecode.at(i).unicode();
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return equal && sequence_.load(std::memory_order_relaxed) == before;
 }
 
 QString KavioPlainTimecodeField::threadsafeTimecode() const

@@ -1,9 +1,9 @@
 #pragma once
 // The timecode-field interface on a plain Qt line edit, until the custom field takes over. The
-// thread-safe text lives in a fixed buffer guarded by a sequence counter: writers (the clock
-// thread, now and then the main thread) take a spin flag among themselves only; readers retry
-// while a write is under way. The field shows it 25 times a second unless the operator is
-// typing in it.
+// thread-safe text lives in a fixed buffer guarded by a sequence counter, so the clock thread
+// never waits: a write that finds another writer at work is dropped (the next tick writes
+// again), and the comparison answers "not equal" while a write is under way. The field shows the
+// text 25 times a second unless the operator is typing in it.
 
 #include "Support/KavioPlainTextField.h"
 #include "Support/KavioTimecodeTextFieldInterface.h"
