@@ -15,7 +15,7 @@ namespace {
 
 const QColor kFocusColor = QColor::fromRgbF(0.0f, 0.656f, 0.929f, 1.0f);
 // Larger files are not read for a preview: a project holds its cue records and one snapshot.
-constexpr qint64 kMaxProjectFileBytes = 256LL * 1024 * 1024;
+constexpr qint64 kMaxProjectFileBytes = 64LL * 1024 * 1024;
 
 QColor white(double level)
 {
