@@ -48,6 +48,29 @@ void KavioNMCManager::sendLocateOnLocation(const QString&, uint8_t, uint8_t)
     shouldSkipSendingNextLocate_.store(false);
 }
 
+void KavioNMCManager::sendKavioPlay(const QString& smpteTime, uint8_t fps, uint8_t cue)
+{
+    recordCommand(KavioNetworkLinkCommandBackupPlay, smpteTime, fps, cue);
+}
+
+void KavioNMCManager::sendKavioStop(const QString& smpteTime, uint8_t fps, uint8_t cue)
+{
+    recordCommand(KavioNetworkLinkCommandBackupStop, smpteTime, fps, cue);
+}
+
+void KavioNMCManager::setCommandHook(CommandHook hook)
+{
+    std::lock_guard lock(hookMutex_);
+    hook_ = std::move(hook);
+}
+
+void KavioNMCManager::recordCommand(KavioNetworkLinkCommand command, const QString& smpteTime, uint8_t fps, uint8_t cue)
+{
+    std::lock_guard lock(hookMutex_);
+    if (hook_)
+        hook_(command, smpteTime, fps, cue);
+}
+
 bool KavioNMCManager::shouldSkipSendingNextLocate() const
 {
     return shouldSkipSendingNextLocate_.load();

@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -76,6 +77,17 @@ public:
     void sendStopOnLocation(const QString& smpteTime, uint8_t fps, uint8_t cue);
     void sendLocateOnLocation(const QString& smpteTime, uint8_t fps, uint8_t cue);
 
+    // Cue commands to a backup: play (150) and stop (140) with the current cue's elapsed time,
+    // the frame rate and the cue number. TODO(network link): the packets and the master
+    // endpoint; until then, as with no master endpoint, nothing is sent. Any thread.
+    void sendKavioPlay(const QString& smpteTime, uint8_t fps, uint8_t cue);
+    void sendKavioStop(const QString& smpteTime, uint8_t fps, uint8_t cue);
+
+    // Tests: sees every cue command as it is asked for (its command code and arguments), on
+    // the caller's thread. An empty hook removes it.
+    using CommandHook = std::function<void(KavioNetworkLinkCommand, const QString&, uint8_t, uint8_t)>;
+    void setCommandHook(CommandHook hook);
+
     // One-shot suppression of the next locate, set by the cue list when it moves the clock itself.
     bool shouldSkipSendingNextLocate() const;
     void setShouldSkipSendingNextLocate(bool skip);
@@ -96,6 +108,10 @@ private:
 
     std::atomic<bool> shouldSkipSendingNextLocate_{false};
     std::atomic<bool> isKavioBackup_{false};
+    void recordCommand(KavioNetworkLinkCommand command, const QString& smpteTime, uint8_t fps, uint8_t cue);
+
+    std::mutex hookMutex_;
+    CommandHook hook_;
     std::mutex delegateMutex_;
     std::weak_ptr<QVTClock> delegate_;
 };

@@ -8,6 +8,7 @@
 #include "NotificationCenter.h"
 #include "Outputs/KavioVideoOutputManager.h"
 #include "Rendering/KavioRenderClock.h"
+#include "Shell/KavioCrashReports.h"
 #include "Shell/KavioNetworkWatch.h"
 #include "Shell/KavioProjectLock.h"
 #include "Shell/KavioSleepWatch.h"
@@ -111,7 +112,8 @@ void AppDelegate::awakeFromNib()
 void AppDelegate::applicationWillFinishLaunching()
 {
     isLoadingProject_ = false;
-    KavioLog::setupFileLogging();
+    if (const std::string logs = KavioLog::setupFileLogging(); !logs.empty())
+        KavioCrashReports::installHandlers(QString::fromStdString(logs), versionInformationString());
     projectURL_.clear();
     lastInterfaces_ = {};
     // TODO(NDI and DeckLink outputs): create the DeckLink device list and log its API version.
@@ -155,11 +157,8 @@ void AppDelegate::applicationDidFinishLaunching()
         window->setCloseButtonHandler([this] { return quitByCloseButton(); });
     // TODO(triggers and sync sources): reset the MTC, LTC, MMC, MSC and MIDI sources.
 
-    if (KavioWindow* window = outlets_.window) {
-        // TODO(main window shell): the side panels' widths count in here once they exist.
-        constexpr int kRightPanelMaxWidth = 346;
-        window->setMinimumSize(kRightPanelMaxWidth + 200, 210);
-    }
+    if (KavioWindow* window = outlets_.window)
+        window->setMinimumSize(layOutPanelsAtLaunch(), 210);
 
     if (outlets_.audioOutputManager)
         outlets_.audioOutputManager->startManager();
@@ -179,8 +178,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
     const QString showStartup = QStringLiteral("showStartupWindow");
     if (!defaults_.hasKey(showStartup) || defaults_.boolForKey(showStartup)) {
-        if (outlets_.startupWindow)
-            outlets_.startupWindow->show();
+        openStartupWindow();
     } else if (outlets_.startupShowWindowButton) {
         outlets_.startupShowWindowButton->setState(0);
     }
@@ -214,7 +212,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
     // No update channel: automatic checks are recorded as off and nothing is checked.
     defaults_.setBool(false, QStringLiteral("checkForUpdates"));
-    // TODO(crash reports): offer the reports the last run left.
+    reportIfCrash();
     if (KavioWindow* window = outlets_.window)
         window->setFocus();
 }
@@ -250,12 +248,6 @@ void AppDelegate::stopClockByManagerIfNeeded()
     const auto controller = outlets_.controller;
     if (controller && controller->playbackMode() == 0)
         controller->stopClockWithCompletedHandler({});
-}
-
-void AppDelegate::performTogglePlayWithCompletedHandler(std::function<void()> handler)
-{
-    if (handler)
-        DispatchQueue::main().async(std::move(handler));
 }
 
 void AppDelegate::preferencesWindowWillClose()

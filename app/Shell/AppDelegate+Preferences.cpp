@@ -178,7 +178,7 @@ QVariantMap AppDelegate::saveData() const
     } else {
         record.insert(QStringLiteral("mainWindowFrame"), frameString(QRect()));
     }
-    // TODO(main window shell): the side panels' widths and buttons.
+    savePanels(record);
     if (c) {
         for (const auto& [key, button] : defaultCueToggles(*c))
             if (button)
@@ -236,7 +236,7 @@ void AppDelegate::loadWithData(const QVariantMap& record)
                 window->setGeometry(ontoNearestScreen(*frame));
         }
     }
-    // TODO(main window shell): side panels.
+    restorePanels(record);
     if (c) {
         for (const auto& [key, button] : defaultCueToggles(*c))
             if (button)

@@ -259,7 +259,7 @@ void AppDelegate::loadProjectWithURL(const QString& url)
 
 void AppDelegate::clearProject(bool forProjectLoad, std::function<void()> done)
 {
-    // TODO(main window shell): toggleSourceMode with the standalone source.
+    toggleSourceMode(outlets_.standaloneSource);
     if (outlets_.preview)
         outlets_.preview->setShouldClear(true);
     const std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
@@ -434,6 +434,16 @@ void AppDelegate::displayProjectName()
 QString AppDelegate::versionInformationString()
 {
     return QStringLiteral("Kavio %1 (%2)").arg(QStringLiteral(KAVIO_VERSION), QStringLiteral(KAVIO_BUILD_NUMBER));
+}
+
+QString AppDelegate::shortVersionString()
+{
+    return QStringLiteral(KAVIO_VERSION);
+}
+
+QString AppDelegate::bundleVersion()
+{
+    return QStringLiteral(KAVIO_BUILD_NUMBER);
 }
 
 // --- Recent projects and panels ---------------------------------------------------------------------

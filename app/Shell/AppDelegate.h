@@ -11,14 +11,26 @@
 #include "Shell/AppDelegateInterface.h"
 
 #include <QByteArray>
+#include <QPointer>
+#include <QRect>
 #include <QString>
+#include <QVariantList>
 #include <QVariantMap>
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 class KavioAudioOutputManager;
+class KavioHidingView;
+class KavioRecentProjectsView;
+class KavioRecentProjectsViewDelegate;
+class KavioTimecodeTextFieldInterface;
+class KavioTimeFeedbackSender;
 class KavioNetworkWatch;
 class KavioPopUpButtonInterface;
 class KavioProjectLock;
@@ -27,8 +39,12 @@ class KavioTextFieldInterface;
 class KavioVideoItemManager;
 class KavioVideoOutputManager;
 class KavioWindow;
+class QAbstractAnimation;
 class QAction;
+class QLabel;
+class QListWidget;
 class QObject;
+class QTabWidget;
 class QTimer;
 class QVTMTKView;
 class QWidget;
@@ -41,6 +57,8 @@ inline const QString kKavioAltPressedNotification = QStringLiteral("AltPressed")
 inline const QString kKavioNetworkConfigurationDidChangeNotification =
     QStringLiteral("KavioNetworkConfigurationDidChangeNotification");
 inline const QString kKavioProjectHasUnsavedChangesNotification = QStringLiteral("ProjectHasUnsavedChanges");
+// Posted on the default centre, no object, after "toggleShowCueTypes" flipped.
+inline const QString kKavioCueTypesToggledNotification = QStringLiteral("KavioCueTypesToggled");
 
 // What the main interface connects before launch. Main thread.
 struct AppDelegateOutlets {
@@ -64,6 +82,41 @@ struct AppDelegateOutlets {
     KavioButtonInterface* startupShowWindowButton = nullptr;
     KavioButtonInterface* enableBetaUpdatesButton = nullptr;
     KavioButtonInterface* disableConfirmOnQuit = nullptr;
+
+    // The main window's shell: time display, panels and their buttons and menu twins.
+    KavioTimecodeTextFieldInterface* mainTimecodeField = nullptr;
+    KavioHidingView* leftView = nullptr;
+    KavioHidingView* rightView = nullptr;
+    KavioHidingView* middleView = nullptr;
+    QWidget* verticalPlaceholderLeft = nullptr;
+    QWidget* verticalPlaceholderRight = nullptr;
+    QWidget* waveformView = nullptr;
+    KavioButtonInterface* leftViewButton = nullptr;
+    KavioButtonInterface* rightViewButton = nullptr;
+    KavioButtonInterface* waveformViewButton = nullptr;
+    QAction* showHidePlaylist = nullptr;
+    QAction* showHideCuePreferences = nullptr;
+    QAction* showHideWaveform = nullptr;
+    QAction* standaloneSource = nullptr;
+    QAction* mtcSource = nullptr;
+    QAction* ltcSource = nullptr;
+    QAction* toggleCueTypesMenuItem = nullptr;
+    QAction* newProjectMenuItem = nullptr;
+    QAction* loadProjectMenuItem = nullptr;
+
+    // The start-up window: the recent-project tiles, most recent first, and its buttons.
+    std::array<KavioRecentProjectsView*, 4> recentViews{};
+    KavioButtonInterface* startupOpenLastProjectButton = nullptr;
+    KavioButtonInterface* startupNewProjectButton = nullptr;
+    KavioButtonInterface* startupSupportButton = nullptr;
+    KavioButtonInterface* openFacebookPageButton = nullptr;
+    KavioButtonInterface* openTwitterPageButton = nullptr;
+    KavioButtonInterface* openInstagramPageButton = nullptr;
+    QLabel* versionInfo = nullptr;
+
+    // The preferences window's tabs and the list that chooses among them.
+    QTabWidget* preferencesTabView = nullptr;
+    QListWidget* preferencesTableView = nullptr;
     QAction* alwaysOnTopMenuItem = nullptr;  // checked while the main window stays on top
 
     // The preferences window's sync, trigger and OSC controls, as the preferences record keeps
@@ -185,6 +238,60 @@ public:
     // The recent projects, newest first, at most 10, files that went dropped.
     QStringList recentProjects() const;
 
+    // --- Start-up window (AppDelegate+StartupWindow.cpp) ------------------------------------------
+    // Fills the tiles from the recent projects and shows the window, centred, in front.
+    void openStartupWindow();
+    // The four tiles: a project that is gone becomes a new-project tile, one without a readable
+    // preview shows its name and "Preview not available".
+    void buildRecentsViews();
+    // The checkbox's action: its state is stored under "showStartupWindow".
+    void changeShowStartupWindow();
+    // "CFBundleShortVersionString" and "CFBundleVersion" of this build.
+    static QString shortVersionString();
+    static QString bundleVersion();
+
+    // --- Support (AppDelegate+Support.cpp) --------------------------------------------------------
+    // The program's log files, oldest first, each followed by "---"; an unreadable (or not
+    // UTF-8) file gives "couldn't get log data, error: …" in its place. Empty without files.
+    QString getLogFilesContent() const;
+    // The entries of the log files written by the network link (last hour), the OSC kit and the
+    // Art-Net framework (last 12 hours), one a line; no value when a log file is not UTF-8.
+    std::optional<QString> nmcLog() const;
+    std::optional<QString> oscLog() const;
+    std::optional<QString> artnetLog() const;
+    // The bundle: "DDLOG", "NMC_LOG", "OSC_LOG", "ARTNET_LOG", "FRFeedback" in this order, a key
+    // whose value cannot be produced left out (the others kept), as an XML property list.
+    QByteArray logBundle() const;
+    // Asks where, then writes the bundle there atomically; false (after an alert when the
+    // target cannot be written) when nothing was written.
+    bool collectAndSaveLogs();
+    // The crash reports' text, oldest first.
+    QString logsForSave() const;
+    // Offers each crash report the last runs left, once (save a copy, or dismiss).
+    void reportIfCrash();
+    // Composes a feedback report from customParametersForFeedbackReport and saves it where the
+    // operator chooses; true when written.
+    bool showFeedbackDialog();
+    QVariantMap customParametersForFeedbackReport() const;
+    // The update check's parameters for that beta state; pure.
+    static QVariantList feedParametersForUpdater(bool betaUpdates);
+    QVariantList feedParametersForUpdater() const;
+    // There is no update channel: says so.
+    void checkForUpdates();
+    // The preferences window's tab list.
+    int numberOfRowsInTableView() const;
+    QString tableViewObjectValueForRow(int row) const;
+    void tableViewSelectionDidChange();
+    void resetWarnings();
+    void changeMiscSettings();
+    void changeDisableConfirmOnQuit();
+    // The help and social-media pages, in the default browser.
+    void showOnlineDocumentation();
+    void openGettingStartedPage();
+    void openFacebookPage();
+    void openTwitterPage();
+    void openInstagramPage();
+
     // --- Preferences record (the show's settings) -------------------------------------------------
     virtual QVariantMap saveData() const;
     virtual void loadWithData(const QVariantMap& record);
@@ -207,14 +314,50 @@ public:
     bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return shouldEnablePauseAtEnd_; }
     UndoManager& undoManager() override { return undoManager_; }
     KavioButtonInterface* playButton() const override { return outlets_.playButton; }
-    // TODO(main window shell): the transport controls' states; nothing yet.
-    void setMainUIStateAfterPlaybackChanged() override {}
-    // TODO(main window shell): the main timecode field; nothing yet.
-    void displayTimeIfNeeded(const QString&) override {}
+    void setMainUIStateAfterPlaybackChanged() override;
+    void displayTimeIfNeeded(const QString& smpte) override;
     void stopClockByManagerIfNeeded() override;
-    // TODO(main window shell): play and stop as the play button does; until then only `handler`
-    // runs (on the main queue), so callers never wait forever.
+    // The play decision; see AppDelegate+Transport.cpp. `handler` runs on the main queue: at once
+    // when there is nothing to do, after the clock stopped for a stop.
     void performTogglePlayWithCompletedHandler(std::function<void()> handler) override;
+
+    // --- Transport and main-window shell (AppDelegate+Transport.cpp, +Panels.cpp) ---------------
+    // The play button's action. Any thread: off the main thread it moves itself to the main queue.
+    void togglePlay();
+    // Switches the sync source to the mode of `sender` (standaloneSource, mtcSource or
+    // ltcSource), passing through standalone and stopping a playing show first.
+    void toggleSourceMode(QAction* sender);
+    void toggleLoop();
+    void toggleGlobalTransition();
+    // The panel buttons' actions; `sender` is the menu twin when the menu asked, else nullptr.
+    void toggleLeftView(QAction* sender = nullptr);
+    void toggleRightView(QAction* sender = nullptr);
+    void toggleWaveformView(QAction* sender = nullptr);
+    void toggleCueTypes();
+    void changeAlwaysOnTop();
+    // 25 (the status-window level) while the main window stays on top, else 0.
+    int mainWindowLevel() const;
+    // Whether the menu item may run now; also retitles the cue-types item.
+    bool validateMenuItem(QAction* item);
+    // The OSC time feedback: the clock time, the current cue's time left and elapsed. Any thread
+    // but a real-time one: it allocates and takes the OSC kit's lock.
+    void sendTimeRelatedOSCFeedback();
+    // A running panel animation (tests wait for it); nullptr when none runs.
+    QAbstractAnimation* runningPanelAnimation() const;
+    void setShouldUseSynchronousAnimationOnLeft(bool on) { shouldUseSynchronousAnimationOnLeft_ = on; }
+    void setShouldUseSynchronousAnimationOnRight(bool on) { shouldUseSynchronousAnimationOnRight_ = on; }
+    bool shouldUseSynchronousAnimationOnLeft() const { return shouldUseSynchronousAnimationOnLeft_; }
+    bool shouldUseSynchronousAnimationOnRight() const { return shouldUseSynchronousAnimationOnRight_; }
+    // Launch: the right panel's width is 346, the left panel's its width now; answers the main
+    // window's minimum width (both panels, both dividers and 200 for the centre).
+    int layOutPanelsAtLaunch();
+    // The preferences record's panel entries: both widths and the three panel buttons; a restore
+    // clicks a button whose stored state differs, the side panels without animation.
+    void savePanels(QVariantMap& record) const;
+    void restorePanels(const QVariantMap& record);
+    // The main interface's master view resized: the panels follow (left fixed, centre
+    // stretching, right pinned to the right edge, all stretching in height).
+    void masterViewResized(QSize oldSize, QSize newSize);
 
     // Tests: the save and open panels answer with these instead of a dialog; an empty answer is
     // Cancel.
@@ -237,6 +380,15 @@ private:
     void clearProjectWhileRenderIsStopped(bool forProjectLoad, const std::function<void()>& done);
     // The application-wide settings take the open show's: "videoOutputSetup" and "appSetup".
     void storeApplicationSettings();
+    // A save panel for files of that extension (added when missing); empty for Cancel.
+    QString runSavePanel(const QString& type);
+    // Writes all of `data` to `path` or nothing; an alert says why nothing.
+    bool saveWithAlert(const QString& path, const QByteArray& data);
+    // Step 4 of the sync-source switch.
+    void enterSourceMode(QAction* sender);
+    // Runs a panel animation group of frame moves; `done` runs at its end.
+    void animatePanels(bool synchronous, const std::vector<std::pair<QWidget*, QRect>>& frames,
+                       std::function<void()> done);
 
     UserDefaults& defaults_;
     UndoManager& undoManager_;
@@ -263,4 +415,11 @@ private:
     bool cachedLoopstate_ = false;
     std::atomic<bool> hasUnsavedChanges_{false};
     std::atomic<bool> shouldForceDisplay_{false};
+    QPointer<QAbstractAnimation> panelAnimation_;
+    // Sends the time feedback that displayTimeIfNeeded asks for from the clock thread. Last, so
+    // its thread ends before the rest of the delegate.
+    static std::shared_ptr<KavioTimeFeedbackSender> makeTimeFeedbackSender(AppDelegate* app);
+    // What the start-up tiles ask for, with the save question first.
+    std::shared_ptr<KavioRecentProjectsViewDelegate> recentsDelegate_;
+    std::shared_ptr<KavioTimeFeedbackSender> timeFeedback_ = makeTimeFeedbackSender(this);
 };

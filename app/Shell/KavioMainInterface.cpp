@@ -10,12 +10,16 @@
 #include "Rendering/QVTMTKView.h"
 #include "Rendering/QVTMetalManager.h"
 #include "Shell/AppDelegate.h"
+#include "Shell/KavioMasterView.h"
+#include "Shell/KavioRecentProjectsView.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioPlainButton.h"
 #include "Support/KavioPlainColorWell.h"
 #include "Support/KavioPlainPopUpButton.h"
 #include "Support/KavioPlainSlider.h"
 #include "Support/KavioPlainTextField.h"
+#include "Support/KavioPlainTimecodeField.h"
+#include "Views/KavioHidingView.h"
 #include "UndoManager.h"
 
 #include <QEvent>
@@ -152,7 +156,8 @@ void KavioMainInterface::buildMainWindow()
     transport->addStretch();
     column->addLayout(transport);
 
-    auto* middle = new QHBoxLayout;
+    KavioHidingView* middleView = buildShell(column, transport, outlets);
+    auto* middle = new QHBoxLayout(middleView);
     // The preview is a GL window of its own inside the main window.
     auto* preview = new QVTMTKView(controller_);
     QWidget* previewContainer = QWidget::createWindowContainer(preview);
@@ -162,7 +167,6 @@ void KavioMainInterface::buildMainWindow()
     auto* masterSlider = new KavioPlainSlider;
     masterSlider->setDoubleValue(1.0);
     middle->addWidget(masterSlider);
-    column->addLayout(middle, 1);
     window.setCentralWidget(central);
     appDelegate_->setOutlets(outlets);
 
@@ -182,8 +186,8 @@ void KavioMainInterface::buildMenus()
     KavioWindow& window = *window_;
     AppDelegate* app = appDelegate_.get();
     QMenu* file = window.menuBar()->addMenu(QStringLiteral("File"));
-    file->addAction(QStringLiteral("New Project"), QKeySequence::New, [app] { app->newProject(); });
-    file->addAction(QStringLiteral("Open…"), QKeySequence::Open, [app] { app->loadProject(); });
+    QAction* newProject = file->addAction(QStringLiteral("New Project"), QKeySequence::New, [app] { app->newProject(); });
+    QAction* loadProject = file->addAction(QStringLiteral("Open…"), QKeySequence::Open, [app] { app->loadProject(); });
     file->addAction(QStringLiteral("Save"), QKeySequence::Save, [app] { app->saveProject(); });
     file->addAction(QStringLiteral("Save As…"), QKeySequence::SaveAs, [app] { app->saveProjectAs(); });
     file->addAction(QStringLiteral("Bundle Project…"), [app] { app->bundlePlaylist(); });
@@ -197,30 +201,22 @@ void KavioMainInterface::buildMenus()
     QAction* redoItem = edit->addAction(undo.redoMenuItemTitle(), QKeySequence::Redo, [&undo] { undo.redo(); });
 
     QMenu* windows = window.menuBar()->addMenu(QStringLiteral("Window"));
-    QAction* onTop = windows->addAction(QStringLiteral("Always on Top"));
-    onTop->setCheckable(true);
-    QObject::connect(onTop, &QAction::triggered, &window, [&window](bool on) {
-        window.setWindowFlag(Qt::WindowStaysOnTopHint, on);
-        window.show();
-    });
-    AppDelegateOutlets outlets = app->outlets();
-    outlets.alwaysOnTopMenuItem = onTop;
-    app->setOutlets(outlets);
     QWidget* preferences = preferencesWindow_.get();
     windows->addAction(QStringLiteral("Preferences…"), QKeySequence::Preferences, [preferences] {
         preferences->show();
         preferences->raise();
     });
-    QWidget* startup = startupWindow_.get();
-    windows->addAction(QStringLiteral("Start-up Window"), [startup] { startup->show(); });
+    windows->addAction(QStringLiteral("Start-up Window"), [app] { app->openStartupWindow(); });
     windows->addSeparator();
     KavioVideoOutputManager* outputs = videoOutputManager_.get();
     windows->addAction(QStringLiteral("Video Output Set-up…"), [outputs] { outputs->orderFrontVideoOutputSetupWindow(); });
     // Outputs on and off; checked while they are on.
     windows->addAction(outputs->controls().fullscreenMenuItem);
 
+    QList<QMenu*> menus = buildShellMenus(newProject, loadProject);
+    menus << file << edit << windows;
     // Items are checked just before a menu opens or a shortcut fires.
-    for (QMenu* menu : {file, edit, windows})
+    for (QMenu* menu : menus)
         QObject::connect(menu, &QMenu::aboutToShow, &window, [&window, &undo, undoItem, redoItem] {
             undoItem->setText(undo.undoMenuItemTitle());
             undoItem->setProperty("kavioOwnEnabled", undo.canUndo());
@@ -284,6 +280,12 @@ void KavioMainInterface::buildPreferencesWindow()
     AppDelegateOutlets outlets = appDelegate_->outlets();
     outlets.disableConfirmOnQuit = addToggle(generalForm, QStringLiteral("Quit without asking"));
     outlets.enableBetaUpdatesButton = addToggle(generalForm, QStringLiteral("Beta updates"));
+    outlets.disableConfirmOnQuit->setAction([app] { app->changeDisableConfirmOnQuit(); });
+    outlets.enableBetaUpdatesButton->setAction([app] { app->changeMiscSettings(); });
+    auto* resetWarnings = new KavioPlainButton;
+    resetWarnings->setTitle(QStringLiteral("Reset Warnings"));
+    resetWarnings->setAction([app] { app->resetWarnings(); });
+    generalForm->addRow(QString(), resetWarnings);
     preferencesTabs_->addTab(general, QStringLiteral("General"));
 
     // TODO(triggers and sync sources): the source pop-ups list the MIDI ports, audio inputs,
@@ -330,27 +332,56 @@ void KavioMainInterface::buildPreferencesWindow()
 
     if (KavioAudioOutputPanel* audio = audioOutputManager_->panel())
         preferencesTabs_->addTab(audio, QStringLiteral("Audio"));
+    buildPreferencesTabList(layout);
     window.resize(560, 720);
 }
 
 void KavioMainInterface::buildStartupWindow()
 {
-    // TODO(start-up window): the recent-project tiles; until then the two buttons and the
-    // show-at-launch toggle.
     QWidget& window = *startupWindow_;
     window.setWindowTitle(QStringLiteral("Welcome to Kavio"));
     auto* layout = new QVBoxLayout(&window);
-    layout->addWidget(new QLabel(AppDelegate::versionInformationString()));
     AppDelegate* app = appDelegate_.get();
-    auto* newProject = makeButton(QStringLiteral("New Project"), layout);
-    newProject->setAction([app] { app->newProject(); });
-    auto* lastProject = makeButton(QStringLiteral("Open Last Project"), layout);
+    AppDelegateOutlets outlets = app->outlets();
+    auto* tiles = new QHBoxLayout;
+    for (KavioRecentProjectsView*& tile : outlets.recentViews) {
+        tile = new KavioRecentProjectsView;
+        tile->setFixedSize(220, 160);
+        tiles->addWidget(tile);
+    }
+    layout->addLayout(tiles);
+
+    auto* buttons = new QHBoxLayout;
+    auto* lastProject = makeButton(QStringLiteral("Open Last Project"), buttons);
     lastProject->setAction([app] { app->loadLastProject(); });
-    lastProject->setEnabled(!app->recentProjects().isEmpty());
-    auto* showAtLaunch = makeButton(QStringLiteral("Show this window at launch"), layout);
+    lastProject->setEnabled(false);
+    auto* newProject = makeButton(QStringLiteral("New Project"), buttons);
+    newProject->setAction([app] { app->newProject(); });
+    auto* support = makeButton(QStringLiteral("Getting Started"), buttons);
+    support->setAction([app] { app->openGettingStartedPage(); });
+    buttons->addStretch();
+    outlets.startupOpenLastProjectButton = lastProject;
+    outlets.startupNewProjectButton = newProject;
+    outlets.startupSupportButton = support;
+    outlets.openFacebookPageButton = makeButton(QStringLiteral("Facebook"), buttons);
+    outlets.openFacebookPageButton->setAction([app] { app->openFacebookPage(); });
+    outlets.openTwitterPageButton = makeButton(QStringLiteral("Twitter"), buttons);
+    outlets.openTwitterPageButton->setAction([app] { app->openTwitterPage(); });
+    outlets.openInstagramPageButton = makeButton(QStringLiteral("Instagram"), buttons);
+    outlets.openInstagramPageButton->setAction([app] { app->openInstagramPage(); });
+    layout->addLayout(buttons);
+
+    auto* footer = new QHBoxLayout;
+    auto* showAtLaunch = new KavioPlainButton;
+    showAtLaunch->setTitle(QStringLiteral("Show this window at launch"));
     showAtLaunch->setButtonType(KavioButtonType::OnOff);
     showAtLaunch->setState(1);
-    AppDelegateOutlets outlets = appDelegate_->outlets();
+    showAtLaunch->setAction([app] { app->changeShowStartupWindow(); });
+    footer->addWidget(showAtLaunch);
+    footer->addStretch();
+    outlets.versionInfo = new QLabel;
+    footer->addWidget(outlets.versionInfo);
+    layout->addLayout(footer);
     outlets.startupShowWindowButton = showAtLaunch;
-    appDelegate_->setOutlets(outlets);
+    app->setOutlets(outlets);
 }

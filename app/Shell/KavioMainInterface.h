@@ -5,9 +5,16 @@
 // awakeFromNib. Owns all of it for the run; the managers end before the windows they point into,
 // the video outputs after the controller (whose render clock calls into them). Main thread.
 
+#include <QList>
+
 #include <memory>
 
 class AppDelegate;
+struct AppDelegateOutlets;
+class KavioHidingView;
+class QAction;
+class QBoxLayout;
+class QMenu;
 class KavioAudioOutputManager;
 class KavioAudioStreamersManagerInterface;
 class KavioVideoOutputManager;
@@ -36,7 +43,14 @@ public:
 private:
     void buildMenus();
     void buildMainWindow();
+    // The panels, dividers and waveform strip on the window's background under `column`'s
+    // transport row, the time display and panel buttons in `transport`; answers the centre area.
+    KavioHidingView* buildShell(QBoxLayout* column, QBoxLayout* transport, AppDelegateOutlets& outlets);
+    // The View and Playback menus and the delegate's menu validation; answers the menus made.
+    QList<QMenu*> buildShellMenus(QAction* newProject, QAction* loadProject);
     void buildPreferencesWindow();
+    // The list beside the preferences tabs that chooses among them.
+    void buildPreferencesTabList(QBoxLayout* layout);
     void buildStartupWindow();
 
     std::unique_ptr<UndoManager> undoManager_;

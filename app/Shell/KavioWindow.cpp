@@ -41,7 +41,7 @@ void KavioWindow::validateMenuItems()
         for (QAction* action : actions) {
             if (!action->property(kOwnEnabledProperty).isValid())
                 action->setProperty(kOwnEnabledProperty, action->isEnabled());
-            action->setEnabled(validateMenuItem(action));
+            action->setEnabled(validateMenuItem(action) && (!menuItemValidator_ || menuItemValidator_(action)));
             if (QMenu* menu = action->menu())
                 self(self, menu->actions());
         }

@@ -38,9 +38,10 @@ public:
     // items titled as the undo manager's undo or redo item while undo is off; else the item's
     // own enabled state.
     bool validateMenuItem(const QAction* item) const;
-    // Applies validateMenuItem to every item of the menu bar (before a menu opens, before a
-    // shortcut fires).
+    // Applies validateMenuItem, and then the application delegate's validator when one is set,
+    // to every item of the menu bar (before a menu opens, before a shortcut fires).
     void validateMenuItems();
+    void setMenuItemValidator(std::function<bool(QAction*)> validator) { menuItemValidator_ = std::move(validator); }
 
     // PNG of the window as it is drawn now; empty when there is nothing to grab.
     QByteArray windowImageData();
@@ -55,4 +56,5 @@ private:
     bool undoIsDisabled_ = false;
     QAction* performCloseItem_ = nullptr;
     std::function<bool()> closeButtonHandler_;
+    std::function<bool(QAction*)> menuItemValidator_;
 };

@@ -18,7 +18,8 @@ public:
 
     virtual int state() const = 0;  // 0 off, 1 on
     virtual void setState(int state) = 0;
-    // A state received over OSC: stored like setState, then the action runs as for a click.
+    // A state set from outside (OSC, the controller's own start and stop): stored like setState
+    // but without sending OSC feedback; the action does not run (the caller acts itself).
     virtual void setStateByOSC(int state) = 0;
     virtual bool isEnabled() const = 0;
     virtual void setEnabled(bool enabled) = 0;

@@ -69,7 +69,8 @@ std::string setupFileLogging()
         auto fileSink = std::make_shared<spdlog::sinks::daily_file_sink_mt>(
             (std::filesystem::path(dir) / "kavio.log").string(), 0, 0, false, 2);
         auto& log = logger();
-        fileSink->set_pattern("%Y-%m-%d %H:%M:%S.%e %l [%t] %! (%s:%#) %v");
+        // The file keeps the source's whole path: the log bundle picks components by folder.
+        fileSink->set_pattern("%Y-%m-%d %H:%M:%S.%e %l [%t] %! (%g:%#) %v");
         log.sinks().push_back(fileSink);
     } catch (const spdlog::spdlog_ex& e) {
         KLOG_ERROR("cannot open the log file in {}: {}", dir, e.what());

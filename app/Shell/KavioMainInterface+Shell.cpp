@@ -1,0 +1,171 @@
+// The main window's shell as the interface description lays it out: the background view with
+// the two side panels, their dividers, the centre area and the waveform strip; the time display,
+// the panel buttons and the transport's actions; the View and Playback menus.
+
+#include "Shell/KavioMainInterface.h"
+
+#include "Shell/AppDelegate.h"
+#include "Shell/KavioMasterView.h"
+#include "Shell/KavioWindow.h"
+#include "Support/KavioPlainButton.h"
+#include "Support/KavioPlainTimecodeField.h"
+#include "Views/KavioHidingView.h"
+
+#include <QAction>
+#include <QBoxLayout>
+#include <QListWidget>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace {
+
+constexpr int kLeftPanelWidth = 300;
+constexpr int kRightPanelWidth = 346;
+constexpr int kDividerWidth = 4;
+constexpr int kWaveformHeight = 100;
+// The size the panels are first placed for; the background reports every change from it.
+constexpr QSize kLaidOutSize(1280, 700);
+
+template <typename View>
+View* addPanel(QWidget* parent, const QRect& frame, double white)
+{
+    auto* view = new View(parent);
+    view->setGeometry(frame);
+    view->setAutoFillBackground(true);
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgbF(float(white), float(white), float(white), 1.0f));
+    view->setPalette(palette);
+    return view;
+}
+
+KavioPlainButton* addOnOff(QBoxLayout* layout, const QString& title, std::function<void()> action)
+{
+    auto* button = new KavioPlainButton;
+    button->setTitle(title);
+    button->setButtonType(KavioButtonType::OnOff);
+    button->setState(1);
+    button->setAction(std::move(action));
+    layout->addWidget(button);
+    return button;
+}
+
+QAction* addCheckable(QMenu* menu, const QString& title, bool checked, std::function<void(QAction*)> action)
+{
+    QAction* item = menu->addAction(title);
+    item->setCheckable(true);
+    item->setChecked(checked);
+    QObject::connect(item, &QAction::triggered, item, [item, action = std::move(action)] { action(item); });
+    return item;
+}
+
+}  // namespace
+
+KavioHidingView* KavioMainInterface::buildShell(QBoxLayout* column, QBoxLayout* transport, AppDelegateOutlets& outlets)
+{
+    AppDelegate* app = appDelegate_.get();
+    auto* background = new KavioMasterView;
+    column->addWidget(background, 1);
+    background->resize(kLaidOutSize);
+    background->setLaidOutSize(kLaidOutSize);
+    background->setOnResize([app](QSize oldSize, QSize newSize) { app->masterViewResized(oldSize, newSize); });
+
+    const int w = kLaidOutSize.width();
+    const int h = kLaidOutSize.height();
+    const int middleX = kLeftPanelWidth + kDividerWidth;
+    const int middleWidth = w - middleX - kDividerWidth - kRightPanelWidth;
+    // TODO(cue list view): the cue list goes into the left panel.
+    outlets.leftView = addPanel<KavioHidingView>(background, {0, 0, kLeftPanelWidth, h}, 0.15);
+    outlets.leftView->setMaxWidth(kLeftPanelWidth);
+    outlets.verticalPlaceholderLeft = addPanel<QWidget>(background, {kLeftPanelWidth, 0, kDividerWidth, h}, 0.1);
+    outlets.middleView = new KavioHidingView(background);
+    outlets.middleView->setGeometry(middleX, 0, middleWidth, h - kWaveformHeight);
+    // TODO(waveform strip): the waveform manager's view takes this strip's place.
+    outlets.waveformView = addPanel<QWidget>(background, {middleX, h - kWaveformHeight, middleWidth, kWaveformHeight}, 0.12);
+    outlets.verticalPlaceholderRight =
+        addPanel<QWidget>(background, {w - kRightPanelWidth - kDividerWidth, 0, kDividerWidth, h}, 0.1);
+    // TODO(inspector): the cue inspector goes into the right panel.
+    outlets.rightView = addPanel<KavioHidingView>(background, {w - kRightPanelWidth, 0, kRightPanelWidth, h}, 0.15);
+    outlets.rightView->setMaxWidth(kRightPanelWidth);
+
+    auto* field = new KavioPlainTimecodeField;
+    field->setStringValue(QStringLiteral("00:00:00:00"));
+    field->setEditable(false);
+    field->setMaximumWidth(140);
+    transport->addWidget(field);
+    outlets.mainTimecodeField = field;
+    outlets.leftViewButton = addOnOff(transport, QStringLiteral("Playlist"), [app] { app->toggleLeftView(); });
+    outlets.waveformViewButton = addOnOff(transport, QStringLiteral("Waveform"), [app] { app->toggleWaveformView(); });
+    outlets.rightViewButton = addOnOff(transport, QStringLiteral("Inspector"), [app] { app->toggleRightView(); });
+
+    outlets.playButton->setAction([app] { app->togglePlay(); });
+    outlets.loopButton->setAction([app] { app->toggleLoop(); });
+    outlets.globalTransitionButton->setAction([app] { app->toggleGlobalTransition(); });
+    outlets.playButton->setImageName(QStringLiteral("kavio_play"));
+    outlets.playButton->setToolTip(QStringLiteral("Play"));
+    // TODO(transport): previous, next, rewind and fast forward run the controller's steps.
+    return outlets.middleView;
+}
+
+QList<QMenu*> KavioMainInterface::buildShellMenus(QAction* newProject, QAction* loadProject)
+{
+    KavioWindow& window = *window_;
+    AppDelegate* app = appDelegate_.get();
+    AppDelegateOutlets outlets = app->outlets();
+    outlets.newProjectMenuItem = newProject;
+    outlets.loadProjectMenuItem = loadProject;
+
+    QMenu* view = window.menuBar()->addMenu(QStringLiteral("View"));
+    outlets.showHidePlaylist = addCheckable(view, QStringLiteral("Show Playlist"), true,
+                                            [app](QAction* item) { app->toggleLeftView(item); });
+    outlets.showHideCuePreferences = addCheckable(view, QStringLiteral("Hide Cue Preferences"), false,
+                                                  [app](QAction* item) { app->toggleRightView(item); });
+    outlets.showHideWaveform = addCheckable(view, QStringLiteral("Hide Waveform"), false,
+                                            [app](QAction* item) { app->toggleWaveformView(item); });
+    view->addSeparator();
+    outlets.toggleCueTypesMenuItem = view->addAction(QStringLiteral("Show Cue Types"), [app] { app->toggleCueTypes(); });
+    outlets.alwaysOnTopMenuItem = addCheckable(view, QStringLiteral("Always on Top"), false,
+                                               [app](QAction*) { app->changeAlwaysOnTop(); });
+
+    QMenu* playback = window.menuBar()->addMenu(QStringLiteral("Playback"));
+    const auto source = [&](const QString& title, bool checked) {
+        return addCheckable(playback, title, checked, [app](QAction* item) { app->toggleSourceMode(item); });
+    };
+    outlets.standaloneSource = source(QStringLiteral("Standalone"), true);
+    outlets.mtcSource = source(QStringLiteral("Follow MIDI Time Code"), false);
+    outlets.ltcSource = source(QStringLiteral("Follow LTC"), false);
+
+    QMenu* help = window.menuBar()->addMenu(QStringLiteral("Help"));
+    help->addAction(QStringLiteral("Kavio Manual"), [app] { app->showOnlineDocumentation(); });
+    help->addAction(QStringLiteral("Getting Started"), [app] { app->openGettingStartedPage(); });
+    help->addSeparator();
+    help->addAction(QStringLiteral("Collect Logs…"), [app] { app->collectAndSaveLogs(); });
+    help->addAction(QStringLiteral("Send Feedback…"), [app] { app->showFeedbackDialog(); });
+    help->addAction(QStringLiteral("Check for Updates…"), [app] { app->checkForUpdates(); });
+    app->setOutlets(outlets);
+    window.setMenuItemValidator([app](QAction* item) { return app->validateMenuItem(item); });
+    return {view, playback, help};
+}
+
+void KavioMainInterface::buildPreferencesTabList(QBoxLayout* layout)
+{
+    AppDelegate* app = appDelegate_.get();
+    auto* list = new QListWidget;
+    list->setFixedWidth(150);
+    AppDelegateOutlets outlets = app->outlets();
+    outlets.preferencesTabView = preferencesTabs_;
+    outlets.preferencesTableView = list;
+    app->setOutlets(outlets);
+    for (int row = 0; row < app->numberOfRowsInTableView(); ++row)
+        list->addItem(app->tableViewObjectValueForRow(row));
+    list->setCurrentRow(0);
+    QObject::connect(list, &QListWidget::currentRowChanged, list, [app] { app->tableViewSelectionDidChange(); });
+    // The list chooses the tab; the tabs' own bar goes.
+    preferencesTabs_->tabBar()->hide();
+    layout->removeWidget(preferencesTabs_);
+    auto* row = new QHBoxLayout;
+    row->addWidget(list);
+    row->addWidget(preferencesTabs_, 1);
+    layout->addLayout(row);
+}
