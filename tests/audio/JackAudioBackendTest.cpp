@@ -3,10 +3,8 @@
 
 #include "AudioBackend.h"
 #include "AudioWait.h"
+#include "JackPeer.h"
 #include "JackTestServer.h"
-
-#include <jack/jack.h>
-#include <jack/ringbuffer.h>
 
 #include <gtest/gtest.h>
 
@@ -17,47 +15,6 @@
 #include <thread>
 
 namespace {
-
-class Peer {
-public:
-    static constexpr int kInputs = 8;
-    Peer() {
-        jack_status_t status{};
-        client_ = jack_client_open("peer", JackNoStartServer, &status);
-        if (!client_) return;
-        for (int c = 0; c < kInputs; ++c)
-            in_[c] = jack_port_register(client_, ("in_" + std::to_string(c + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE,
-                                        JackPortIsInput, 0);
-        out_ = jack_port_register(client_, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
-        jack_set_process_callback(client_, &Peer::process, this);
-        jack_activate(client_);
-    }
-    ~Peer() {
-        if (!client_) return;
-        jack_deactivate(client_);
-        jack_client_close(client_);
-    }
-    bool ok() const { return client_ && out_; }
-    // The last sample each input port received.
-    float lastIn(int c) const { return last_[c].load(); }
-
-private:
-    static int process(jack_nframes_t frames, void* arg) {
-        auto* self = static_cast<Peer*>(arg);
-        for (int c = 0; c < kInputs; ++c) {
-            const float* in = static_cast<const float*>(jack_port_get_buffer(self->in_[c], frames));
-            self->last_[c].store(in[frames - 1]);
-        }
-        float* out = static_cast<float*>(jack_port_get_buffer(self->out_, frames));
-        for (jack_nframes_t f = 0; f < frames; ++f) out[f] = float(self->ramp_++ % 1000) / 1000.0f;
-        return 0;
-    }
-    jack_client_t* client_ = nullptr;
-    jack_port_t* in_[kInputs] = {};
-    jack_port_t* out_ = nullptr;
-    std::atomic<float> last_[kInputs] = {};
-    uint64_t ramp_ = 0;
-};
 
 class JackAudioBackendTest : public testing::Test {
 protected:
@@ -85,26 +42,26 @@ TEST_F(JackAudioBackendTest, ClientsWithPortsAreDevicesThatComeAndGo) {
     backend->setEventHandler([&](AudioBackendEvent e) { changes += e == AudioBackendEvent::DevicesChanged; });
     AudioDeviceID peerId = 0;
     {
-        Peer peer;
+        JackPeer peer;
         ASSERT_TRUE(peer.ok());
         ASSERT_TRUE(waitUntil([&] { return (peerId = idOf("jack:peer")) != 0; }));
         AudioDeviceInfo info;
         ASSERT_TRUE(waitUntil([&] { return backend->deviceInfo(peerId, &info) && info.inputChannels == 1; }));
-        EXPECT_EQ(info.outputChannels, Peer::kInputs);
+        EXPECT_EQ(info.outputChannels, JackPeer::kInputs);
     }
     ASSERT_TRUE(waitUntil([&] { return idOf("jack:peer") == 0; }));
     EXPECT_GE(changes.load(), 2);
-    Peer again;
+    JackPeer again;
     ASSERT_TRUE(waitUntil([&] { return idOf("jack:peer") != 0; }));
     EXPECT_EQ(idOf("jack:peer"), peerId);
 }
 
 TEST_F(JackAudioBackendTest, EachChannelReachesItsPortAndCaptureArrives) {
-    Peer peer;
+    JackPeer peer;
     ASSERT_TRUE(peer.ok());
     ASSERT_TRUE(waitUntil([&] {
         AudioDeviceInfo info;
-        return backend->deviceInfo(idOf("jack:peer"), &info) && info.outputChannels == Peer::kInputs && info.inputChannels == 1;
+        return backend->deviceInfo(idOf("jack:peer"), &info) && info.outputChannels == JackPeer::kInputs && info.inputChannels == 1;
     }));
     auto output = backend->openOutput(idOf("jack:peer"), 8, [](float* const* planes, uint32_t channels, uint32_t frames) {
         for (uint32_t c = 0; c < channels; ++c)

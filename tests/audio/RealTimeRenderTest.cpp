@@ -1,7 +1,9 @@
 // The render function keeps the real-time rules under load: 32 players playing, seeking,
 // stopping and metering from the main thread while a render thread runs 512-frame cycles.
 // malloc, free and pthread_mutex_lock are interposed in this test program and count the calls
-// made by the render thread while it is inside the render function.
+// made by the render thread while it is inside the render function. ThreadSanitizer replaces
+// those functions itself: a KAVIO_TSAN build runs the load without the counting, to let the
+// sanitizer watch it.
 
 #include "Audio/KavioAudioEngine.h"
 #include "Audio/KavioAudioPlayer.h"
@@ -18,6 +20,13 @@
 #include <cmath>
 #include <thread>
 
+namespace {
+thread_local bool insideRender = false;
+std::atomic<long> allocations{0};
+std::atomic<long> locks{0};
+}  // namespace
+
+#ifndef KAVIO_TSAN
 extern "C" {
 void* __libc_malloc(size_t);
 void* __libc_calloc(size_t, size_t);
@@ -30,9 +39,6 @@ using MutexLock = int (*)(pthread_mutex_t*);
 // Resolved at the first lock (long before any render): locks may come before static
 // initialisers have run.
 std::atomic<MutexLock> realMutexLock{nullptr};
-thread_local bool insideRender = false;
-std::atomic<long> allocations{0};
-std::atomic<long> locks{0};
 }  // namespace
 
 extern "C" {
@@ -62,6 +68,7 @@ int pthread_mutex_lock(pthread_mutex_t* mutex) {
     return real(mutex);
 }
 }
+#endif
 
 namespace {
 
@@ -121,8 +128,12 @@ TEST(RealTimeRender, NoAllocationOrLockInsideTheRenderFunction) {
 
     EXPECT_GT(cycles.load(), 50);
     EXPECT_TRUE(heard.load());
+#ifdef KAVIO_TSAN
+    GTEST_SKIP() << "allocations and locks are not counted under ThreadSanitizer, which replaces malloc itself";
+#else
     EXPECT_EQ(allocations.load(), 0);
     EXPECT_EQ(locks.load(), 0);
+#endif
 }
 
 }  // namespace
