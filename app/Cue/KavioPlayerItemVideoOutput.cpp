@@ -79,8 +79,7 @@ QVTMetalManager& KavioPlayerItemVideoOutput::metal() const
 void KavioPlayerItemVideoOutput::setVideoItem(const std::shared_ptr<KavioVideoItem>& item)
 {
     videoItem_ = item;
-    findNextPixelBufferTime();
-    canusetriplebuffering_ = lastpixelbuffertime_ != MediaTime::zero();
+    canusetriplebuffering_ = findNextPixelBufferTime() && lastpixelbuffertime_ != MediaTime::zero();
     lastpixelbuffertime_ = MediaTime::zero();
 }
 
@@ -114,11 +113,11 @@ bool KavioPlayerItemVideoOutput::hasPixelBufferForRequestedTime(const MediaTime&
     return std::fabs(time.seconds() - pixelbufferstimes_[index].seconds()) <= 1.0 / double(fps) + 1e-9;
 }
 
-void KavioPlayerItemVideoOutput::findNextPixelBufferTime()
+bool KavioPlayerItemVideoOutput::findNextPixelBufferTime()
 {
     const auto cue = videoItem_.lock();
     if (!cue)
-        return;
+        return false;
     // Half a rendered frame, so no movie frame is stepped over. Before the render clock runs
     // there is no rendered frame: the movie's own frame stands in.
     const auto controller = cue->manager();
@@ -130,6 +129,7 @@ void KavioPlayerItemVideoOutput::findNextPixelBufferTime()
     }
     const double step = frameTime / 2.0;
     const MediaTime end = cue->absoluteEndCMTime();
+    const MediaTime start = lastpixelbuffertime_;
     bool pastEnd = !(step > 0.0);
     while (!pastEnd) {
         lastpixelbuffertime_ = MediaTime::makeWithSeconds(lastpixelbuffertime_.seconds() + step, 600);
@@ -141,25 +141,33 @@ void KavioPlayerItemVideoOutput::findNextPixelBufferTime()
         if (lastpixelbuffertime_ > end)
             pastEnd = true;
         else if (hasNewPixelBufferForTime(lastpixelbuffertime_))
-            return;
+            return true;
     }
     const MediaTime window = end - MediaTime::makeWithSeconds(kEndWindowSeconds, 600);
     if (cue->absoluteCurrentCMTime() >= window && lastpixelbuffertime_.isNumeric())
-        return;
+        return true;
     KLOG_VERBOSE("will break findNextPixelBufferTime - {} over from {} absoluteCurrentCMTime: {}",
                  lastpixelbuffertime_.seconds(), end.seconds(), cue->absoluteCurrentCMTime().seconds());
-    lastpixelbuffertime_ = MediaTime::zero();
+    // No new frame decoded yet: the next search starts here again. (Going back to zero would
+    // read frames the player has released already, fail every read and end the ring.)
+    lastpixelbuffertime_ = start;
+    return false;
 }
 
-void KavioPlayerItemVideoOutput::readNextPixelBufferForTime(const MediaTime& time, int index)
+// By value: callers pass lastpixelbuffertime_ itself, which the retry moves.
+void KavioPlayerItemVideoOutput::readNextPixelBufferForTime(MediaTime time, int index)
 {
     const auto cue = videoItem_.lock();
     const std::string path = cue ? cue->mediaPath().toStdString() : std::string();
     pixelbuffers_[index].reset();
     pixelbufferstimes_[index] = MediaTime::invalid();
     pixelbuffers_[index] = output_->copyFrameForItemTime(time, &pixelbufferstimes_[index]);
-    if (!pixelbufferstimes_[index].isValid())
+    if (!pixelbufferstimes_[index].isValid()) {
         KLOG_VERBOSE("invalid targettime on {}!", path);
+        // An empty slot stands for the time asked: the ring passes it there and refills it,
+        // where an invalid time (later than any other) would stop the ring for good.
+        pixelbufferstimes_[index] = time;
+    }
     if (!pixelbuffers_[index] && canusetriplebuffering_) {
         if (pixelbufferreadingproblems_++ > kReadProblemsAllowed) {
             KLOG_VERBOSE("too many read tryies on file, fallback to non-triplebuffering: {}", path);
@@ -170,7 +178,8 @@ void KavioPlayerItemVideoOutput::readNextPixelBufferForTime(const MediaTime& tim
         KLOG_VERBOSE("finding new lastpixelbuffertime & read again...");
         lastpixelbuffertime_ = time;
         findNextPixelBufferTime();
-        if (cue && !(lastpixelbuffertime_ > cue->endCMTime())) {
+        // Without a newer frame a read again would only fail again.
+        if (cue && lastpixelbuffertime_ > time && !(lastpixelbuffertime_ > cue->endCMTime())) {
             readNextPixelBufferForTime(lastpixelbuffertime_, index);
             KLOG_VERBOSE("...read again done!");
         } else {

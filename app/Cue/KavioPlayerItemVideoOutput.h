@@ -8,7 +8,8 @@
 // after the ring's newest, so the frame for the next render is decoded and copied a frame ahead.
 // A paused cue keeps returning the same slot. Failed ring reads are retried from the next new
 // frame; the eleventh failure of the source's life switches the ring off for good (the cue then
-// reads directly every frame).
+// reads directly every frame). A decoder that lags behind the ring makes it repeat a frame or
+// leave a slot empty (it stands for the time it was read for), never stop.
 //
 // Hap movies: the compressed planes of the frame at a time go to the GPU through one
 // HapMetalPixelBufferTexture and are drawn by one textured-quad pass into one BGRA output
@@ -96,9 +97,12 @@ public:
     // the current slot (it matches the player's time) or refilled with the next frame.
     void fillBuffersAfterPauseIfNeeded();
 
-    // Steps of the ring, public for tests.
-    void findNextPixelBufferTime();
-    void readNextPixelBufferForTime(const MediaTime& time, int index);
+    // Steps of the ring, public for tests. The search steps half a rendered frame (half a movie
+    // frame before the render clock runs) from lastPixelBufferTime() to the next time a new frame
+    // shows, up to the cue's end; true when it found one, or ran past the end within 0.3 s of
+    // it. Otherwise the time stays where it was: the decoder has nothing newer yet.
+    bool findNextPixelBufferTime();
+    void readNextPixelBufferForTime(MediaTime time, int index);
     bool hasPixelBufferForRequestedTime(const MediaTime& time, int index) const;
 
     // Ring state (pixel-buffer queue).

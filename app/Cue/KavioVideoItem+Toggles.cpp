@@ -102,11 +102,19 @@ void KavioVideoItem::markToggleChanged()
         controller->setHasUnsavedChanges(true);
 }
 
+bool KavioVideoItem::takeToggleState(KavioRowButton& button, bool state)
+{
+    // A disabled toggle refuses every change.
+    if (!button.enabled)
+        return false;
+    button.state = state ? 1 : 0;
+    return true;
+}
+
 void KavioVideoItem::changeAudioToState(bool state)
 {
-    if (!soundButton_.enabled)
+    if (!takeToggleState(soundButton_, state))
         return;
-    soundButton_.state = state ? 1 : 0;
     if (audioPlayer())
         volumeChanged();
     markToggleChanged();
@@ -114,43 +122,36 @@ void KavioVideoItem::changeAudioToState(bool state)
 
 void KavioVideoItem::changeFadeInToState(bool state)
 {
-    if (!fadeInButton_.enabled)
-        return;
-    fadeInButton_.state = state ? 1 : 0;
-    markToggleChanged();
+    if (takeToggleState(fadeInButton_, state))
+        markToggleChanged();
 }
 
 void KavioVideoItem::changeFadeOutToState(bool state)
 {
-    if (!fadeOutButton_.enabled)
-        return;
-    fadeOutButton_.state = state ? 1 : 0;
-    markToggleChanged();
+    if (takeToggleState(fadeOutButton_, state))
+        markToggleChanged();
 }
 
 void KavioVideoItem::changePauseAtBeginningToState(bool state)
 {
-    if (!pauseAtBeginningButton_.enabled)
+    if (!takeToggleState(pauseAtBeginningButton_, state))
         return;
-    pauseAtBeginningButton_.state = state ? 1 : 0;
     setShouldStopAtBeginning(state);
     markToggleChanged();
 }
 
 void KavioVideoItem::changePauseAtEndToState(bool state)
 {
-    if (!pauseAtEndButton_.enabled)
+    if (!takeToggleState(pauseAtEndButton_, state))
         return;
-    pauseAtEndButton_.state = state ? 1 : 0;
     setShouldStopAtEnd(state);
     markToggleChanged();
 }
 
 void KavioVideoItem::changeLoopToState(bool state)
 {
-    if (!loopButton_.enabled)
+    if (!takeToggleState(loopButton_, state))
         return;
-    loopButton_.state = state ? 1 : 0;
     const bool looping = loopButton_.state == 1;
     if (isLooping_.exchange(looping) != looping) {
         setupLoopHelper();
@@ -187,9 +188,8 @@ void KavioVideoItem::changeTransitionToState(bool state)
 
 void KavioVideoItem::changeGotoToState(bool state)
 {
-    if (!gotoButton_.enabled)
+    if (!takeToggleState(gotoButton_, state))
         return;
-    gotoButton_.state = state ? 1 : 0;
     // The cue that follows may have changed.
     if (hasTransition())
         setupTransition();

@@ -1392,6 +1392,8 @@ private:
     // Playback toggles
     void toggleActionFromUI(KavioRowButton& button, KavioToggleCode code, KavioToggleSender sender);
     void markToggleChanged();
+    // Sets the button's state; false, changing nothing, while it is disabled.
+    static bool takeToggleState(KavioRowButton& button, bool state);
 
     // Transition and frames
     std::shared_ptr<const VideoFrame> moviePixelBufferCopy();

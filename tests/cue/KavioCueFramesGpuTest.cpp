@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace {
 
 MediaTime at600(double seconds)
@@ -66,13 +68,17 @@ protected:
     void SetUpWithDevice() override { KavioPlayerItemVideoOutput::setDefaultMetalManager(manager.get()); }
     void TearDown() override { KavioPlayerItemVideoOutput::setDefaultMetalManager(nullptr); }
 
-    // A BGRA8 texture read back as a frame, for the bar-code reader.
-    static VideoFrameRef frameOf(const GpuTexture& texture)
+    // A texture read back as a frame of `width` pixels in `format` (its texels as they are), for
+    // the bar-code reader.
+    static VideoFrameRef frameOf(const GpuTexture& texture, MediaPixelFormat format = MediaPixelFormat::BGRA,
+                                 int width = 0)
     {
-        const int w = int(texture.width()), h = int(texture.height());
-        auto bytes = std::make_shared<Bytes>(std::size_t(w) * h * 4);
-        EXPECT_TRUE(texture.getBytes(bytes->data(), std::size_t(w) * 4, {0, 0, texture.width(), texture.height()}));
-        return std::make_shared<VideoFrame>(MediaPixelFormat::BGRA, w, h, w * 4, bytes->data(), MediaTime::zero(), bytes);
+        const int h = int(texture.height());
+        const std::size_t rowBytes = GpuPixelFormats::bytesPerRow(texture.pixelFormat(), texture.width());
+        auto bytes = std::make_shared<Bytes>(rowBytes * std::size_t(h));
+        EXPECT_TRUE(texture.getBytes(bytes->data(), rowBytes, {0, 0, texture.width(), texture.height()}));
+        return std::make_shared<VideoFrame>(format, width ? width : int(texture.width()), h, int(rowBytes),
+                                            bytes->data(), MediaTime::zero(), bytes);
     }
     // The frame the source draws for `time`, inside one committed frame.
     std::shared_ptr<GpuTexture> hapAt(KavioPlayerItemVideoOutput& source, const MediaTime& time)
@@ -103,17 +109,20 @@ TEST_F(CueFramesGpuTest, AHandedOutFrameKeepsItsBarCodeThroughTheUpload)
     const auto cue = std::make_shared<KavioVideoItem>(osc.sender());
     ASSERT_TRUE(cue->initMovieCue(QString::fromStdString(MediaFixtures::path("counter25.mp4")), controller, {}));
     ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return cue->isReady(); }, 60.0));
+    // Past the frames the preparation took, once the decoder is ahead.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    cue->pixelBufferQueue().sync([&] { cue->videoOutput()->fillBuffersFromCMTime(MediaTime::make(3, 25)); });
     cue->setIsPlaying(true);
 
     KavioFrameSlots frameSlots(*manager);
-    for (int expected = 0; expected < 3; ++expected) {
+    for (int expected = 3; expected < 6; ++expected) {
         VideoFrameRef handed;
         cue->pixelBufferQueue().sync(
             [&] { handed = cue->videoOutput()->copyBufferedPixelBufferForCurrentTime(at600(expected / 25.0)); });
         ASSERT_NE(handed, nullptr);
         const auto texture = frameSlots.uploadFrame(*handed, KavioFrameSlots::A);
         ASSERT_NE(texture, nullptr);
-        EXPECT_EQ(MediaFixtures::frameNumberOf(*frameOf(*texture)), expected);
+        EXPECT_EQ(MediaFixtures::frameNumberOf(*frameOf(*texture, handed->pixelFormat(), handed->width())), expected);
     }
 }
 

@@ -31,7 +31,8 @@ MediaTime at600(double seconds)
 struct ScriptedOutput : KavioPlayerFrameOutput {
     std::vector<VideoFrameRef> frames;
     VideoFrameRef lastRead;
-    int failures = 0;  // the next reads that find nothing
+    int failures = 0;        // the next reads that find nothing
+    int decoded = kFrames;  // frames decoded so far: later times show the last of them
     int reads = 0;
     MediaTime now = MediaTime::zero();
 
@@ -45,7 +46,7 @@ struct ScriptedOutput : KavioPlayerFrameOutput {
     }
     const VideoFrameRef& showingAt(const MediaTime& time) const
     {
-        const int n = std::clamp(int(time.seconds() * 25.0 + 1e-9), 0, kFrames - 1);
+        const int n = std::clamp(int(time.seconds() * 25.0 + 1e-9), 0, decoded - 1);
         return frames[std::size_t(n)];
     }
     bool hasNewFrameForItemTime(const MediaTime& time) const override { return showingAt(time) != lastRead; }
@@ -156,6 +157,38 @@ TEST(KavioPlayerItemVideoOutputRing, TheEleventhReadFailureOfItsLifeEndsTheRing)
     const int reads = ring.output->reads;
     ring.source.fillBuffersFromCMTime(MediaTime::zero());
     EXPECT_EQ(ring.output->reads, reads);
+}
+
+TEST(KavioPlayerItemVideoOutputRing, ADecoderBehindTheRingRepeatsAFrameButNeverStopsIt)
+{
+    ScriptedRing ring;
+    ring.output->decoded = 2;
+    ring.source.fillBuffersFromCMTime(MediaTime::zero());
+    EXPECT_EQ(ring.source.lastPixelBufferTime(), frameTime(1));  // searched again from there next time
+    EXPECT_EQ(ring.source.pixelBufferReadingProblems(), 0);
+    ring.output->decoded = kFrames;
+    std::vector<int> shown;
+    for (const double time : {0.0, 0.04, 0.08, 0.12, 0.16})
+        shown.push_back(ring.handOut(time));
+    EXPECT_EQ(shown, (std::vector<int>{0, 1, 1, 2, 3}));
+}
+
+TEST(KavioPlayerItemVideoOutputRing, AnEmptySlotStandsForItsTimeAndIsPassed)
+{
+    ScriptedRing ring;
+    ring.output->decoded = 2;
+    ring.source.fillBuffersFromCMTime(MediaTime::zero());
+    ring.output->failures = 1;
+    ring.source.readNextPixelBufferForTime(frameTime(1), 2);  // nothing newer to retry from
+    EXPECT_EQ(ring.source.pixelBuffer(2), nullptr);
+    EXPECT_EQ(ring.source.pixelBufferTime(2), frameTime(1));
+    EXPECT_EQ(ring.source.pixelBufferReadingProblems(), 1);
+    ring.output->decoded = kFrames;
+    EXPECT_EQ(ring.handOut(0.0), 0);
+    EXPECT_EQ(ring.handOut(0.04), 1);
+    EXPECT_EQ(ring.handOut(0.08), -1);  // the gap: nothing drawn, the ring goes on
+    EXPECT_EQ(ring.source.bufferIndex(), 0);
+    EXPECT_EQ(ring.handOut(0.12), 2);
 }
 
 TEST(KavioPlayerItemVideoOutputRing, PauseRepairTakesAMatchingEarlierSlotOrRefillsIt)

@@ -168,6 +168,20 @@ TEST(KavioVideoItemTransition, RunsOnTheClockInsideTheLastPassOnly)
     EXPECT_TRUE(a->isProcessingTransition());
 }
 
+TEST(KavioVideoItemTransition, ALongLoopsPassEndIsWorkedOutInDoublePrecision)
+{
+    TransitionLine line;
+    const auto a = line.cue(4.1231);
+    const auto b = line.cue(10, 8);
+    line.link(a, b, 2);
+    a->setLoopCounter(9999);
+    const double exact = double(a->itemDuration()) * 10000.0 - 2.0;
+    const double single = double(a->itemDuration() * 10000.0f) - 2.0;
+    // In single precision this pass would end a frame early.
+    ASSERT_NE(line.clock->smpteRepresentationOfTime(exact), line.clock->smpteRepresentationOfTime(single));
+    EXPECT_EQ(a->transitionStartSMPTETime(), line.clock->smpteRepresentationOfTime(exact));
+}
+
 TEST(KavioVideoItemTransition, WithoutANextCueTheIconIsBrokenAndNothingRuns)
 {
     TransitionLine line;
