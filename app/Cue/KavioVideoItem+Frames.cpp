@@ -63,21 +63,33 @@ KavioPlayerItemVideoOutput* KavioVideoItem::videoOutputOfPlayer(const MediaPlaye
     return nullptr;
 }
 
+void KavioVideoItem::onPixelBufferQueue(const std::function<void()>& step)
+{
+    if (pixelBufferQueue().isCurrent())
+        step();
+    else
+        pixelBufferQueue().sync(step);
+}
+
 void KavioVideoItem::fillVideoOutputOfPlayerFromCMTime(MediaPlayer& player, const MediaTime& time)
 {
-    KavioPlayerItemVideoOutput* output = videoOutputOfPlayer(&player);
-    if (!output)
-        return;
-    if (!output->videoItem())
-        if (const auto self = weak_from_this().lock())
-            output->setVideoItem(self);
-    output->fillBuffersFromCMTime(time);
+    // A cue that is not current may still be drawn (the incoming side of a transition): its
+    // ring is filled on its queue too.
+    onPixelBufferQueue([&] {
+        KavioPlayerItemVideoOutput* output = videoOutputOfPlayer(&player);
+        if (!output)
+            return;
+        if (!output->videoItem())
+            if (const auto self = weak_from_this().lock())
+                output->setVideoItem(self);
+        output->fillBuffersFromCMTime(time);
+    });
 }
 
 void KavioVideoItem::releaseVideoOutputs()
 {
     // The render pass reads the sources on this queue: none is dropped under a frame being taken.
-    pixelBufferQueue().sync([this] {
+    onPixelBufferQueue([this] {
         videoOutput_.store(nullptr);
         normalVideoOutput_.reset();
         loopHelperVideoOutput_.reset();
@@ -86,8 +98,10 @@ void KavioVideoItem::releaseVideoOutputs()
 
 void KavioVideoItem::fillVideoOutputAfterPauseIfNeeded()
 {
-    if (KavioPlayerItemVideoOutput* output = videoOutput_.load())
-        output->fillBuffersAfterPauseIfNeeded();
+    onPixelBufferQueue([this] {
+        if (KavioPlayerItemVideoOutput* output = videoOutput_.load())
+            output->fillBuffersAfterPauseIfNeeded();
+    });
 }
 
 // --- The picture of this frame (render thread) ----------------------------------------------------
@@ -204,10 +218,15 @@ void KavioVideoItem::setNDIReceiver(std::shared_ptr<KavioNDIReceiverInterface> r
 
 std::shared_ptr<GpuTexture> KavioVideoItem::hapTexture()
 {
-    KavioPlayerItemVideoOutput* output = videoOutput_.load();
-    if (isMissing() || !output)
+    if (isMissing())
         return nullptr;
-    return output->hapTextureAtTime(currentTimeOf(videoPlayer_));
+    std::shared_ptr<GpuTexture> texture;
+    // On the cue's queue, where the sources are dropped.
+    onPixelBufferQueue([&] {
+        if (KavioPlayerItemVideoOutput* output = videoOutput_.load())
+            texture = output->hapTextureAtTime(currentTimeOf(videoPlayer_));
+    });
+    return texture;
 }
 
 QSizeF KavioVideoItem::hapTextureSize() const

@@ -1406,6 +1406,8 @@ private:
     void observeRenderingNotifications();
     // Drops the frame sources on pixelBufferQueue(), before their players go.
     void releaseVideoOutputs();
+    // Runs `step` on pixelBufferQueue(): inline when already there, else synchronously.
+    void onPixelBufferQueue(const std::function<void()>& step);
     // Declared last: the frame sources read the players and go before them. The renderers are
     // replaced whole on the main or render thread while the render and clock threads read them.
     KavioSnapshotCell<std::shared_ptr<KavioMetalTransitionRendererInterface>> transition_;
