@@ -563,8 +563,8 @@ KavioLayerRendererSettings KavioVideoItem::makeRendererSettings(bool deinterlace
 
 bool KavioVideoItem::loadNib()
 {
-    // TODO(cue row): load the row's widgets and register for "KavioRenderSizeChanged" and
-    // "KavioDeinterlaceStateChanged".
+    // TODO(cue row): load the row's widgets. (The initialisers register the render-size and
+    // deinterlace observers.)
     return true;
 }
 
