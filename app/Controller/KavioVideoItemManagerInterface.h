@@ -128,5 +128,6 @@ public:
     // The master fader's value, multiplied into every layer's opacity. Any thread.
     virtual float masterSliderValue() const { return 1.0f; }
     // The OSC-query server the cues advertise their addresses on; nullptr for none. Any thread.
+    // TODO(remote control): the controller hands out the program's shared query server.
     virtual QVTOSCQueryServer* oscQueryServer() const { return nullptr; }
 };
