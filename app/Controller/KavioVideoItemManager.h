@@ -214,10 +214,18 @@ public:
     // maximum. The transition variant also resets their unshifted starts, realigns the current
     // cue and marks the project changed; it does nothing for no cue. Any thread.
     void rebuildItemTimesByLoopingItem(const std::shared_ptr<KavioVideoItem>& item);
-    void rebuildItemTimesByTransitioningItem(const std::shared_ptr<KavioVideoItem>& item);
+    void rebuildItemTimesByTransitioningItem(const std::shared_ptr<KavioVideoItem>& item) override;
     // A cue's loop went on: only the clock's maximum follows. Off: the times after it are rebuilt.
-    void loopingTurnedOnOnItem(const std::shared_ptr<KavioVideoItem>& item);
-    void loopingTurnedOffOnItem(const std::shared_ptr<KavioVideoItem>& item);
+    void loopingTurnedOnOnItem(const std::shared_ptr<KavioVideoItem>& item) override;
+    void loopingTurnedOffOnItem(const std::shared_ptr<KavioVideoItem>& item) override;
+    // A cue's transition length changed: the timeline marker follows when it is the current cue
+    // (on the main queue; the times were rebuilt already when its transition is on). Any thread.
+    void handleTransitionTimeChangeOnItem(const std::shared_ptr<KavioVideoItem>& item) override;
+    // For every selected cue: its toggle operation of `code` with `state`, then its
+    // validateToggles(). No undo. Main thread.
+    void cueToggleChangedOnSelectedItems(int code, bool state) override;
+    // The master fader's value; 1 without a fader. Any thread.
+    float masterSliderValue() const override;
     void handleItemLoopsAfterProjectLoadOrItemsUpdated();
     // The end of every edit: rebuild (renumbering and relinking), refresh the list view with the
     // scroll option (see refreshItemsViewWithScrollOption), realign the clock, mark the project
@@ -232,7 +240,7 @@ public:
 
     // --- Selection (main thread; selectItem, selectCurrentItem and the previous/next steps
     // re-post themselves there from other threads) ------------------------------------------------
-    void selectItem(const std::shared_ptr<KavioVideoItem>& item);
+    void selectItem(const std::shared_ptr<KavioVideoItem>& item) override;
     void selectCurrentItem();
     void selectPreviousCue();
     void selectNextCue();

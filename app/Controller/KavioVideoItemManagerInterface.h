@@ -17,6 +17,7 @@ class KavioVideoItemPreferencesControllerInterface;
 class QVTClock;
 class KavioVideoOutputManagerInterface;
 class KavioRenderClock;
+class QVTOSCQueryServer;
 
 class KavioVideoItemManagerInterface {
 public:
@@ -111,4 +112,22 @@ public:
     }
     // Whether the current cue shows captions. Rendering thread.
     virtual bool currentItemHasCaption() const { return false; }
+    // --- Cue transitions, playback toggles and frames ---------------------------------------------
+    // Recomputes the start times of the cues after `item`, whose transition changed. Any thread.
+    virtual void rebuildItemTimesByTransitioningItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
+    // `item`'s transition length changed: the line's times and the timeline marker follow.
+    virtual void handleTransitionTimeChangeOnItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
+    // `item`'s loop went on or off: the times after it follow.
+    virtual void loopingTurnedOnOnItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
+    virtual void loopingTurnedOffOnItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
+    // For every selected cue, the per-cue toggle operation of `code` (KavioToggleCode) with
+    // `state`, then that cue's validateToggles(); other codes only validate. Main thread.
+    virtual void cueToggleChangedOnSelectedItems(int /*code*/, bool /*state*/) {}
+    // Makes `item` the only selected cue. Main thread.
+    virtual void selectItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
+    // The master fader's value, multiplied into every layer's opacity. Any thread.
+    virtual float masterSliderValue() const { return 1.0f; }
+    // The OSC-query server the cues advertise their addresses on; nullptr for none. Any thread.
+    // TODO(remote control): the controller hands out the program's shared query server.
+    virtual QVTOSCQueryServer* oscQueryServer() const { return nullptr; }
 };

@@ -70,6 +70,7 @@ void KavioVideoItem::releasePlayers()
 {
     KLOG_VERBOSE("cleanup after file was removed...");
     fileWatch_.reset();
+    releaseVideoOutputs();
     for (auto* player : {&normalVideoPlayer_, &loopHelperVideoPlayer_}) {
         if (!*player)
             continue;

@@ -13,18 +13,6 @@ void KavioVideoItem::markAsCurrent(bool current)
         queueOnMain([](KavioVideoItem& cue) { cue.refreshTitle(); });
 }
 
-QString KavioVideoItem::transitionStartSMPTETime() const
-{
-    const auto controller = manager();
-    const auto clock = controller ? controller->masterClock() : nullptr;
-    if (!hasTransition() || !clock)
-        return {};
-    // The transition lies at the end of the current loop pass.
-    const float passes = itemDuration() * float(loopCounter() + 1);
-    return clock->smpteRepresentationOfTime(double(passes) - transitionTime() +
-                                            clock->secondsForSMPTEString(originalItemStartSMPTETime()));
-}
-
 QList<int> KavioVideoItem::channelMapping() const
 {
     const auto player = audioPlayer();

@@ -105,6 +105,7 @@ void KavioVideoItem::initLiveCue(KavioMediaType type, const QString& source,
         setSourceSize(manager ? manager->renderSize() : QSizeF());
     }
     setManager(manager);
+    observeRenderingNotifications();
     // TODO(live sources): under high-bit-depth rendering a capture cue makes its real-time
     // pixel transfer session and switches the camera manager to high bit depth.
     if (!loadNib())
@@ -163,6 +164,7 @@ bool KavioVideoItem::initMovieCue(const QString& path,
                                   const QVariantMap& restoreRecord)
 {
     setManager(manager);
+    observeRenderingNotifications();
     // The restore keys read the path to decide whether the record's bookmark is needed.
     setMediaPath(path);
     applyImportantDataToRestoreOnInit(restoreRecord);
@@ -561,8 +563,8 @@ KavioLayerRendererSettings KavioVideoItem::makeRendererSettings(bool deinterlace
 
 bool KavioVideoItem::loadNib()
 {
-    // TODO(cue row): load the row's widgets and register for "KavioRenderSizeChanged" and
-    // "KavioDeinterlaceStateChanged".
+    // TODO(cue row): load the row's widgets. (The initialisers register the render-size and
+    // deinterlace observers.)
     return true;
 }
 
@@ -580,12 +582,6 @@ void KavioVideoItem::searchForCaptions()
 void KavioVideoItem::generateThumbnailAsync()
 {
     // TODO(cue row): the row's thumbnail from the thumb time.
-}
-
-bool KavioVideoItem::setupVideoOutputForItem()
-{
-    // TODO(cue frames): the movie frame source over the player in use.
-    return videoPlayer_ != nullptr;
 }
 
 void KavioVideoItem::startCameraWithName(const QString& name, const QString& deviceUID)

@@ -1,17 +1,5 @@
 #include "Cue/KavioVideoItem.h"
 
-void KavioVideoItem::setTransitionTime(double seconds)
-{
-    // TODO(cue transitions): the limits against this and the next cue's durations, and the
-    // controller's rebuild of the following cues' times.
-    transitionTime_.store(seconds);
-}
-
-void KavioVideoItem::setupTransition()
-{
-    // TODO(cue transitions): the transition renderer bound to this cue and nextItemToPlay().
-}
-
 void KavioVideoItem::setFadetime(float seconds)
 {
     // TODO(cue row): the fade buttons switch between cut and fade icons around 0.1 s.

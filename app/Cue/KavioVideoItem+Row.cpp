@@ -28,8 +28,3 @@ void KavioVideoItem::updateTransitionIcon()
         transitionButton_.toolTip = QStringLiteral("No next Cue! - Transition to Next Cue");
     }
 }
-
-void KavioVideoItem::validateToggles()
-{
-    // TODO(playback toggles): the rules between the loop, transition, goto and pause toggles.
-}

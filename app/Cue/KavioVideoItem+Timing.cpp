@@ -182,8 +182,13 @@ void KavioVideoItem::setPlaybackRatePercent(std::int64_t percent, std::function<
         MediaPlayer* idle = videoPlayer_ == normalVideoPlayer_.get() ? loopHelperVideoPlayer_.get()
                                                                       : normalVideoPlayer_.get();
         if (isLooping() && idle) {
-            // TODO(cue frames): refill the idle player's frame source from its current time.
-            idle->prerollAtRate(float(playbackRate()), DispatchQueue::main(), [done](bool) { done(); });
+            idle->prerollAtRate(float(playbackRate()), DispatchQueue::main(),
+                                [weak = weak_from_this(), idle, done](bool) {
+                                    const auto cue = weak.lock();
+                                    if (cue && cue->ownsPlayer(idle))
+                                        cue->fillVideoOutputOfPlayerFromCMTime(*idle, idle->currentTime());
+                                    done();
+                                });
         } else {
             done();
         }

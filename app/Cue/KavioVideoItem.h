@@ -47,6 +47,13 @@ class DispatchQueue;
 class FileWatch;
 class GpuTexture;
 class KavioMetalTransitionRendererInterface;
+class FrameTransferSession;
+class KavioBrowserSourceInterface;
+class KavioNDIReceiverInterface;
+class KavioPlayerItemVideoOutput;
+class KavioTextureSourceInterface;
+class QWindow;
+class QVTMetalLayerRendererInterface;
 class MediaAsset;
 class MediaPlayer;
 class QVTCaption;
@@ -77,10 +84,20 @@ enum KavioTransitionType : int {
     KavioTransitionTypeRipple = 60,
 };
 
+// Posted by the controller when the playlist's default transition length changed; user info
+// {"KavioDefaultTransitionDuration": seconds}.
+inline const QString kKavioDefaultTransitionDurationChangedNotification =
+    QStringLiteral("KavioDefaultTransitionDurationChanged");
+inline const QString kKavioDefaultTransitionDurationKey = QStringLiteral("KavioDefaultTransitionDuration");
+
 // A loop count that means "loop for ever", not a number of plays.
 inline constexpr std::int32_t KavioLoopCountEndless = 2147483647;
 
 inline const QString kKavioPixelBufferQueueLabel = QStringLiteral("com.dalvek.kavio.pixelbufferqueue");
+inline const QString kKavioNDISourceQueueLabel = QStringLiteral("com.dalvek.kavio.ndisource");
+// Posted on the default centre when the render size or the deinterlace mode changed.
+inline const QString kKavioRenderSizeChangedNotification = QStringLiteral("KavioRenderSizeChanged");
+inline const QString kKavioDeinterlaceStateChangedNotification = QStringLiteral("KavioDeinterlaceStateChanged");
 
 // The four crop edges, each the share of HALF the render size cut from that edge
 // (1.0 cuts half the frame). Kept in this order: top, right, bottom, left.
@@ -115,6 +132,23 @@ struct KavioRowButton {
     QString imageName;
     QString toolTip;
 };
+
+// The row's eight playback toggles, by the codes the controller's
+// cueToggleChangedOnSelectedItems() takes.
+enum KavioToggleCode : int {
+    KavioToggleSound = 5,
+    KavioToggleFadeIn = 6,
+    KavioToggleFadeOut = 7,
+    KavioTogglePauseAtBeginning = 10,
+    KavioTogglePauseAtEnd = 20,
+    KavioToggleLoop = 30,
+    KavioToggleTransition = 40,
+    KavioToggleGoto = 50,
+};
+
+// Where a toggle action came from: a click on the row's button (which has flipped its state
+// already) or an entry of the row's context menu (the action flips it).
+enum class KavioToggleSender { Button, MenuItem };
 
 // The cue's audio player as the record and the routing see it; the audio engine's player
 // implements it. Main thread.
@@ -184,6 +218,8 @@ public:
     virtual void loadWithData(const QVariantMap& data) = 0;
     // Lets the source produce frames (true) or pauses it.
     virtual void setShouldRender(bool shouldRender) = 0;
+    // The newest captured frame, or nullptr. Render thread.
+    virtual std::shared_ptr<GpuTexture> texture() { return nullptr; }
 };
 
 class KavioVideoItem : public std::enable_shared_from_this<KavioVideoItem> {
@@ -317,7 +353,8 @@ public:
     QSizeF videoPresentationSize() const { return videoPresentationSize_.load(); }
     void setVideoPresentationSize(const QSizeF& v) { videoPresentationSize_.store(v); }
     QSizeF sourceSize() const { return sourceSize_.load(); }
-    void setSourceSize(const QSizeF& v) { sourceSize_.store(v); }
+    // Stores the size and passes it to both layer renderers, each that exists.
+    void setSourceSize(const QSizeF& v);
     float pixelAspect() const { return pixelAspect_.load(); }
     void setPixelAspect(float v) { pixelAspect_.store(v); }
     // PDF pages count from 1. Setting a page reloads the still from it and, unless a project
@@ -389,6 +426,12 @@ public:
     std::int32_t transitionType() const { return transitionType_.load(); }
     void setTransitionType(std::int32_t v) { transitionType_.store(v); }
     double transitionTime() const { return transitionTime_.load(); }
+    // Stores the length limited to this cue and the next: a length above half of this cue, or
+    // above half of nextItemToPlay(), is halved until it fits, and exactly half of this cue loses
+    // two frames of the master clock (never going below 0). Lengths below 0.001 s, and any
+    // length on a cue shorter than that, are stored as they are. A non-finite or negative length
+    // is refused (logged, the length kept). Then the controller rebuilds the following cues'
+    // times when the transition is on, and is told of the change in every case.
     void setTransitionTime(double seconds);
     bool isUsingDefaultTransitionDuration() const { return isUsingDefaultTransitionDuration_.load(); }
     void setIsUsingDefaultTransitionDuration(bool v) { isUsingDefaultTransitionDuration_.store(v); }
@@ -698,11 +741,54 @@ public:
     // resolves), else nextItem(). Any thread; takes no lock.
     std::shared_ptr<KavioVideoItem> nextItemToPlay() const;
 
+    // --- Playback toggles (main thread) ------------------------------------------------------------
+    // The row's toggle actions (buttons and context-menu entries): nothing while the toggle's
+    // button is disabled; a menu entry flips the button first; an unselected cue becomes the only
+    // selected one; then the controller applies the button's new state to every selected cue
+    // (cueToggleChangedOnSelectedItems).
+    void changeAudioOnSelectedItemsFromUI(KavioToggleSender sender);
+    void changeFadeInOnSelectedItemsFromUI(KavioToggleSender sender);
+    void changeFadeOutOnSelectedItemsFromUI(KavioToggleSender sender);
+    void changePauseAtBeginningOnSelectedItemsFromUI(KavioToggleSender sender);
+    void changePauseAtEndOnSelectedItemsFromUI(KavioToggleSender sender);
+    void changeLoopOnSelectedItemsFromUI(KavioToggleSender sender);
+    void changeTransitionOnSelectedItemsFromUI(KavioToggleSender sender);
+    void changeGotoOnSelectedItemsFromUI(KavioToggleSender sender);
+    // The per-cue operations: nothing while the button is disabled; otherwise the button takes
+    // the state and the playback field follows (sound: the volume is recomputed when there is an
+    // audio player; pauses: shouldStopAtBeginning / shouldStopAtEnd; loop: isLooping, and on a
+    // change the loop helper and the controller's loopingTurnedOn/OffOnItem; transition:
+    // hasTransition, and on a change setupTransition() and the controller's rebuild and
+    // transition-change calls; goto: the transition rebuilt when on, the icon, the target label's
+    // state and "KavioCueOSCAddressSpaceChanged"). All but the transition mark the project
+    // changed.
+    void changeAudioToState(bool state);
+    void changeFadeInToState(bool state);
+    void changeFadeOutToState(bool state);
+    void changePauseAtBeginningToState(bool state);
+    void changePauseAtEndToState(bool state);
+    void changeLoopToState(bool state);
+    void changeTransitionToState(bool state);
+    void changeGotoToState(bool state);
+    // The per-cue operation of a toggle code; other codes do nothing.
+    void changeToggleToState(int code, bool state);
+
     // --- Steps of other concerns that the record and goto run ------------------------------------
-    // Re-applies the rules between the loop, transition, goto and pause toggles.
+    // Re-applies the rules between the loop, transition, goto and pause toggles: a cue that is its
+    // own next cue has loop, transition, goto and both pauses off (all but goto disabled);
+    // otherwise an endless loop and a transition exclude each other, looping excludes pause at
+    // beginning, pause at end and a transition exclude each other, and pause at end goes with a
+    // finite loop only. The buttons change; hasTransition follows through validateTransition().
     virtual void validateToggles();
-    // Builds the cue's transition to nextItemToPlay().
+    // Builds a fresh transition renderer for the render size, bit depth and transitionType() (the
+    // old one's resources are removed), the loop-helper layer renderer when there is none, and
+    // binds it (resetTransition).
     virtual void setupTransition();
+    // Binds the renderer: source this cue, destination nextItemToPlay(), duration transitionTime().
+    void resetTransition();
+    // Observer of "KavioDefaultTransitionDurationChanged": a cue that follows the default takes
+    // the user info's "KavioDefaultTransitionDuration" as its length.
+    void changeDefaultTransitionDuration(const Notification& notification);
     // The transition toggle's icon: whole when the cue has a cue to play next, broken otherwise.
     virtual void updateTransitionIcon();
     // Recomputes the players' volume from the cue's volume, sound toggle and fades.
@@ -922,32 +1008,84 @@ public:
     bool isWatchingFile() const;
 
     // --- Pictures the transition renderer reads (render thread) ---------------------------------
-    // The cue's picture of this frame: its layer with fades applied; nullptr while it has none.
-    // TODO(cue frames): the cue's frame supply fills it.
-    virtual std::shared_ptr<GpuTexture> displayTexture() const { return nullptr; }
+    // The cue's picture of this frame: the normal layer renderer's texture (cleared first while
+    // the renderer reports it blank); nullptr before the first render.
+    virtual std::shared_ptr<GpuTexture> displayTexture() const;
     // The loop-helper side's picture, which a cue crossing into its own next pass shows.
-    // TODO(cue frames): the cue's frame supply fills it.
-    virtual std::shared_ptr<GpuTexture> helperTexture() const { return nullptr; }
+    virtual std::shared_ptr<GpuTexture> helperTexture() const;
 
     // --- What the frame composition calls on a cue (render thread unless said) ------------------
-    // TODO(cue frames): the cue's frame supply fills these.
-    // A copy of the cue's current frame, or nullptr while none is available. Called inside a
-    // synchronous block on pixelBufferQueue(), where the frame source writes too.
-    virtual std::shared_ptr<const VideoFrame> pixelBufferCopy() { return nullptr; }
+    // The cue's current frame, or nullptr while none is available; dropping it releases it.
+    // Called inside a synchronous block on pixelBufferQueue(), where the frame source writes too.
+    // Movie: the read-ahead ring at exactly 100 % on the own clock while the marker is not
+    // dragged, else a direct read, at the player's time (the other player's ring while
+    // shouldOperateWithTransitionHelper()); capture device: the camera manager's newest frame
+    // ('v210' under high-bit-depth rendering unless a DeckLink device; a frame that cannot be
+    // converted is dropped); NDI: the receiver's frame, taken on the NDI queue; still and audio:
+    // the still. Missing cues and live cues without a frame set the source size to 1 x 1.
+    virtual std::shared_ptr<const VideoFrame> pixelBufferCopy();
     // The current frame of a Hap movie, a frame-sharing, a web-page and a window source; nullptr
-    // for none.
-    virtual std::shared_ptr<GpuTexture> hapTexture() { return nullptr; }
-    virtual std::shared_ptr<GpuTexture> syphonSourceTexture() { return nullptr; }
-    virtual std::shared_ptr<GpuTexture> browserSourceTexture() { return nullptr; }
-    virtual std::shared_ptr<GpuTexture> windowSourceTexture() { return nullptr; }
-    // Draws the source picture through the cue's layer renderer (geometry, colour, opacity x
-    // fade x master fader) into displayTexture(), encoding into the frame's command buffer.
-    virtual void renderLayerControlsWithMTLTexture(const std::shared_ptr<GpuTexture>& /*texture*/) {}
-    // TODO(cue transitions): the cue's transition fills these.
-    // The renderer of the cue's transition into nextItemToPlay() (this cue its source), or nullptr.
-    virtual std::shared_ptr<KavioMetalTransitionRendererInterface> transition() const { return nullptr; }
-    // How far the cue's own transition has run at the clock's time, 0..1.
-    virtual double transitionProgress() const { return 0.0; }
+    // for none. The frame-sharing texture sets the source size.
+    virtual std::shared_ptr<GpuTexture> hapTexture();
+    virtual std::shared_ptr<GpuTexture> syphonSourceTexture();
+    virtual std::shared_ptr<GpuTexture> browserSourceTexture();
+    virtual std::shared_ptr<GpuTexture> windowSourceTexture();
+    // The Hap frame's size in powers of two; sourceSize() while the media is missing.
+    QSizeF hapTextureSize() const;
+    // Draws the source picture through the cue's layer renderer (the helper's while
+    // shouldOperateWithTransitionHelper()) with the cue's geometry, colour and opacity x fade x
+    // master fader, encoding into the frame's command buffer. Both layer renderers are made on
+    // the first picture and remade when the cue's YUV flag differs from theirs or a deinterlace
+    // change asked for it. Nothing for nullptr.
+    virtual void renderLayerControlsWithMTLTexture(const std::shared_ptr<GpuTexture>& texture);
+    // The layer renderers of the normal (A) and the loop-helper (B) side; nullptr before they
+    // are made.
+    std::shared_ptr<QVTMetalLayerRendererInterface> metalRenderer() const;
+    std::shared_ptr<QVTMetalLayerRendererInterface> metalRendererHelper() const;
+    // The frame sources of the normal and the loop-helper player and the one in use; nullptr
+    // before the movie is ready.
+    KavioPlayerItemVideoOutput* normalVideoOutput() const { return normalVideoOutput_.get(); }
+    KavioPlayerItemVideoOutput* loopHelperVideoOutput() const { return loopHelperVideoOutput_.get(); }
+    KavioPlayerItemVideoOutput* videoOutput() const { return videoOutput_.load(); }
+
+    // --- Live sources and the render size -------------------------------------------------------
+    // The NDI receiver, replaced on the cue's NDI queue "com.dalvek.kavio.ndisource" (made on
+    // first use). TODO(live sources): startNDIWithName makes the receiver.
+    void setNDIReceiver(std::shared_ptr<KavioNDIReceiverInterface> receiver);
+    // The frame-sharing client. TODO(live sources): startSyphonWithName makes it.
+    void setSyphonClient(std::shared_ptr<KavioTextureSourceInterface> client) { syphonClient_.store(std::move(client)); }
+    // Observer of "KavioRenderSizeChanged": the web-page source and both layer renderers take the
+    // controller's render size and the cue's pixel-valued OSC addresses ("/kavio/<cue ID or
+    // index>/posXAsPixels" ...) their ranges. A size of 0 or above 16384 is ignored (logged).
+    void renderSizeChanged();
+    // Observer of "KavioDeinterlaceStateChanged": an interlaced cue remakes its layer renderers at
+    // the next render.
+    void deinterlaceModeChanged();
+    // The web-page source's settings, passed through; without such a source the setters do
+    // nothing and the getters answer empty, false, 0 and nullptr. A new multiplier resizes the
+    // page capture at once.
+    QString browserCustomCSS() const;
+    void setBrowserCustomCSS(const QString& css);
+    bool browserNeedsOnloadOnPause() const;
+    void setBrowserNeedsUnloadOnPause(bool unload);
+    std::int32_t browserRenderSizeMultiplierTag() const;
+    void setBrowserRenderSizeMultiplierTag(std::int32_t tag);
+    QWindow* browserWindow() const;
+    void putBrowserWindowToSafeArea();
+    // After a project load: the page source takes the render size; a cue that is not current
+    // unloads its page (when it unloads on pause) or stops rendering.
+    void handleBrowserSourceAfterLoading();
+    // The renderer of the cue's transition into nextItemToPlay() (this cue its source), or
+    // nullptr before setupTransition(). Replaced whole by setupTransition(): a reader holds the
+    // old renderer or the new one.
+    virtual std::shared_ptr<KavioMetalTransitionRendererInterface> transition() const;
+    // How far the cue's own transition has run: (current time - (itemDuration() -
+    // transitionTime())) / transitionTime(), 0 at least and without upper bound; 1.0 while the
+    // cue pauses at its end and the clock stands on its end frame; 0 without a renderer or for
+    // a length of 0.
+    virtual double transitionProgress() const;
+    // The same in seconds; 0 without a renderer or while isProcessingTransition() is false.
+    double transitionProgressInSeconds() const;
     // TODO(fades): once per rendered frame, for every cue: fade levels, volumes, live-source pacing.
     virtual void processTasksOnDisplayLink() {}
     // TODO(cue row): the row's current-state indicator slides off (the outgoing cue) or on (the
@@ -959,8 +1097,9 @@ public:
     virtual std::shared_ptr<QVTCaption> currentCaptionOutput() { return nullptr; }
 
     // --- Timeline steps the controller calls -----------------------------------------------------
-    // Switches the transition off when its length exceeds itemDuration(), else takes the
-    // transition toggle's state.
+    // Applies the length limits again (setTransitionTime with the current length), then switches
+    // the transition off when its length exceeds itemDuration() (the toggle keeps its state), else
+    // takes the transition toggle's state (on the main queue when called elsewhere).
     virtual void validateTransition();
     // Prepares seamless looping for a cue that plays to itself.
     virtual void setupLoopHelper();
@@ -971,10 +1110,16 @@ public:
     // (4294967295 for none) and the playhead.
     virtual std::int64_t transitionStartTimeFrames() const;
     virtual std::int64_t currentPlayhead() const;
-    // Transition state the current cue's row follows: a transition of this cue runs; this cue is
-    // inside its transition to the next cue at the clock's current time.
+    // Transition state the current cue's row follows. isProcessingTransition: the master clock
+    // stands inside this cue's transition (never on a loop pass before the last, never without
+    // the toggle, a renderer or a next cue; during a global transition only until the next cue's
+    // start). isProcessingTransitionToNextCueAtCurrentTime: the current cue's own playhead lies
+    // inside the transition and the next cue is not playing yet.
     virtual bool isProcessingTransition() const;
     virtual bool isProcessingTransitionToNextCueAtCurrentTime() const;
+    // `smpte` lies before this cue's start and at or after nextItemToPlay()'s: a next cue that
+    // lies earlier on the line.
+    bool shouldHandleSpecialCaseWithLoopingAndTransitionAtTime(const QString& smpte) const;
     // The row's audio meter shows the cue's present level.
     virtual void updateAudioMeter();
 
@@ -1054,11 +1199,11 @@ public:
     bool shouldForwardTimeJumpedMessages() const { return shouldforwardtimejumpedmessages_.load(); }
 
     // --- Frame-source steps the transport calls ---------------------------------------------------
-    // TODO(cue frames): the frame source of `player` (given this cue as its item) refills its
-    // read-ahead from `time`.
-    virtual void fillVideoOutputOfPlayerFromCMTime(MediaPlayer& /*player*/, const MediaTime& /*time*/) {}
-    // TODO(cue frames): the current frame source repairs its read-ahead after a pause.
-    virtual void fillVideoOutputAfterPauseIfNeeded() {}
+    // The frame source of `player` (given this cue as its item) refills its read-ahead from
+    // `time`; nothing for a player that is not the cue's.
+    virtual void fillVideoOutputOfPlayerFromCMTime(MediaPlayer& player, const MediaTime& time);
+    // The current frame source repairs its read-ahead after a pause.
+    virtual void fillVideoOutputAfterPauseIfNeeded();
 
     // --- Clock-driven sequencing: what the controller's tick and clock handlers call ----------
     // Any thread unless said: the tick runs on the clock thread (internal clock) or the main
@@ -1251,4 +1396,39 @@ private:
     // text logs nothing).
     void parkPlayerAtInPoint(MediaPlayer* player, const char* seekFailure, const char* prerollFailure);
     std::atomic<bool> shouldforwardtimejumpedmessages_{false};
+
+    // Playback toggles
+    void toggleActionFromUI(KavioRowButton& button, KavioToggleCode code, KavioToggleSender sender);
+    void markToggleChanged();
+    // Sets the button's state; false, changing nothing, while it is disabled.
+    static bool takeToggleState(KavioRowButton& button, bool state);
+
+    // Transition and frames
+    std::shared_ptr<const VideoFrame> moviePixelBufferCopy();
+    std::shared_ptr<const VideoFrame> cameraPixelBufferCopy();
+    std::shared_ptr<const VideoFrame> ndiPixelBufferCopy();
+    KavioPlayerItemVideoOutput* videoOutputOfPlayer(const MediaPlayer* player) const;
+    std::shared_ptr<QVTMetalLayerRendererInterface> makeLayerRenderer() const;
+    std::shared_ptr<KavioBrowserSourceInterface> browserSourceInterface() const;
+    // Registers renderSizeChanged, deinterlaceModeChanged and changeDefaultTransitionDuration.
+    void observeRenderingNotifications();
+    // Drops the frame sources on pixelBufferQueue(), before their players go.
+    void releaseVideoOutputs();
+    // Runs `step` on pixelBufferQueue(): inline when already there, else synchronously.
+    void onPixelBufferQueue(const std::function<void()>& step);
+    // Declared last: the frame sources read the players and go before them. The renderers are
+    // replaced whole on the main or render thread while the render and clock threads read them.
+    KavioSnapshotCell<std::shared_ptr<KavioMetalTransitionRendererInterface>> transition_;
+    KavioSnapshotCell<std::shared_ptr<QVTMetalLayerRendererInterface>> metalRenderer_, metalRendererHelper_;
+    std::atomic<bool> shouldrebuildlayerrenderer_{false};
+    std::shared_ptr<KavioPlayerItemVideoOutput> normalVideoOutput_, loopHelperVideoOutput_;
+    std::atomic<KavioPlayerItemVideoOutput*> videoOutput_{nullptr};
+    // Live sources. The camera's frame and the transfer session are touched on
+    // pixelBufferQueue() only, the NDI receiver on the NDI queue only.
+    std::shared_ptr<const VideoFrame> copiedSampleBuffer_;
+    std::shared_ptr<FrameTransferSession> inputTransferSession_;
+    std::shared_ptr<DispatchQueue> ndiQueueOwner_;
+    std::atomic<DispatchQueue*> ndiQueue_{nullptr};
+    std::shared_ptr<KavioNDIReceiverInterface> ndiReceiver_;
+    KavioSnapshotCell<std::shared_ptr<KavioTextureSourceInterface>> syphonClient_;
 };

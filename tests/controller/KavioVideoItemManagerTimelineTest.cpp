@@ -170,15 +170,20 @@ TEST(KavioVideoItemManagerTimeline, TransitionWalkResetsUnshiftedStartsAndMarksT
     EXPECT_TRUE(f.log.take().isEmpty());
 }
 
-TEST(KavioVideoItemManagerTimeline, TransitionLongerThanItsCueIsSwitchedOffAndNoLongerSubtracted)
+TEST(KavioVideoItemManagerTimeline, TransitionLongerThanItsCueIsShortenedBeforeItIsSubtracted)
 {
     TimelineFixture f;
     auto cues = f.addCues({250, 25, 250});
     cues[1]->setTransition(2.0);
     f.controller->buildItemQueue();
-    EXPECT_FALSE(cues[1]->hasTransition());
+    // Validating the line limits it below half of its 1 s cue; only that much overlaps.
+    EXPECT_TRUE(cues[1]->hasTransition());
+    EXPECT_LT(cues[1]->transitionTime(), 0.5);
     f.controller->buildItemQueue();
-    EXPECT_EQ(cues[2]->itemStartSMPTETime(), QStringLiteral("00:00:11:00"));
+    const auto clock = f.controller->masterClock();
+    const double following = double(clock->frameCountSMPTEString(cues[1]->itemEndSMPTETime()) + 1);
+    EXPECT_EQ(clock->frameCountSMPTEString(cues[2]->itemStartSMPTETime()),
+              std::int64_t(following - clock->framerate() * cues[1]->transitionTime()));
 }
 
 TEST(KavioVideoItemManagerTimeline, InsertShiftsTheFollowingCuesUnlessAProjectLoads)

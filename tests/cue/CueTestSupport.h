@@ -125,6 +125,41 @@ public:
     bool isPlayheadMarkerDragging() const override { return markerDragging; }
     bool isProcessingGlobalTransition() const override { return globalTransition; }
     void timeJumpedOnItem(const std::shared_ptr<KavioVideoItem>& item) override { timeJumps << item.get(); }
+
+    // Transitions, toggles and frames: "rebuild", "transitionChanged", "loopOn", "loopOff",
+    // "select", "toggle <code> <state>", each with the cue's index, in call order. The toggle
+    // call applies the state to the selected cues of `items` as the controller does.
+    QStringList calls;
+    float masterFader = 1.0f;
+    QVTOSCQueryServer* queryServer = nullptr;
+    void record(const char* what, const std::shared_ptr<KavioVideoItem>& item)
+    {
+        calls << QStringLiteral("%1 %2").arg(QLatin1String(what)).arg(item->index());
+    }
+    void rebuildItemTimesByTransitioningItem(const std::shared_ptr<KavioVideoItem>& item) override { record("rebuild", item); }
+    void handleTransitionTimeChangeOnItem(const std::shared_ptr<KavioVideoItem>& item) override
+    {
+        record("transitionChanged", item);
+    }
+    void loopingTurnedOnOnItem(const std::shared_ptr<KavioVideoItem>& item) override { record("loopOn", item); }
+    void loopingTurnedOffOnItem(const std::shared_ptr<KavioVideoItem>& item) override { record("loopOff", item); }
+    void selectItem(const std::shared_ptr<KavioVideoItem>& item) override
+    {
+        for (const auto& cue : items)
+            cue->setIsSelected(cue == item);
+        record("select", item);
+    }
+    void cueToggleChangedOnSelectedItems(int code, bool state) override
+    {
+        calls << QStringLiteral("toggle %1 %2").arg(code).arg(state);
+        for (const auto& cue : items)
+            if (cue->isSelected()) {
+                cue->changeToggleToState(code, state);
+                cue->validateToggles();
+            }
+    }
+    float masterSliderValue() const override { return masterFader; }
+    QVTOSCQueryServer* oscQueryServer() const override { return queryServer; }
 };
 
 class FakeInspector : public KavioVideoItemPreferencesControllerInterface {

@@ -533,7 +533,8 @@ TEST(KavioVideoItemTransport, TimeLeftOnTheClocksFrameGridNeverBelowZeroWithATra
     plain.cue->setHasTransition(true);
     plain.cue->setTransitionTime(2.0);
     EXPECT_NEAR(plain.cue->timeLeftUntilEndOrTransition(), 3.96, 1e-9);
-    plain.cue->setTransitionTime(8.0);
+    // 8 s in, past the transition's start.
+    plain.cue->increaseTimeForNonMovies(4.0);
     EXPECT_DOUBLE_EQ(plain.cue->timeLeftUntilEndOrTransition(), 0.0);
 }
 
