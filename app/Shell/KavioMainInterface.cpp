@@ -6,12 +6,13 @@
 #include "Rendering/QVTMTKView.h"
 #include "Shell/AppDelegate.h"
 #include "Shell/KavioWindow.h"
-#include "Support/KavioPlainButton.h"
-#include "Support/KavioPlainColorWell.h"
-#include "Support/KavioPlainPopUpButton.h"
-#include "Support/KavioPlainSlider.h"
-#include "Support/KavioPlainTextField.h"
 #include "UndoManager.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioColorWell.h"
+#include "Views/KavioPopUpButton.h"
+#include "Views/KavioSlider.h"
+#include "Views/KavioStylishButtonCell.h"
+#include "Views/KavioTextField.h"
 
 #include <QFileInfo>
 #include <QFormLayout>
@@ -32,18 +33,18 @@ Control* addRow(QFormLayout* form, const QString& label)
     return control;
 }
 
-KavioPlainButton* makeButton(const QString& title, QLayout* layout)
+KavioButton* makeButton(const QString& title, QLayout* layout)
 {
-    auto* button = new KavioPlainButton;
+    auto* button = new KavioButton;
     button->setTitle(title);
     layout->addWidget(button);
     return button;
 }
 
-// A toggle whose clicks flip its state.
-KavioPlainButton* addToggle(QFormLayout* form, const QString& title)
+// A check box whose clicks flip its state.
+KavioButton* addToggle(QFormLayout* form, const QString& title)
 {
-    auto* button = new KavioPlainButton;
+    auto* button = new KavioButton(nullptr, std::make_unique<KavioStylishButtonCell>());
     button->setTitle(title);
     button->setButtonType(KavioButtonType::OnOff);
     form->addRow(QString(), button);
@@ -103,9 +104,9 @@ void KavioMainInterface::buildMainWindow()
     QWidget* previewContainer = QWidget::createWindowContainer(preview);
     previewContainer->setMinimumSize(320, 180);
     middle->addWidget(previewContainer, 1);
-    auto* masterSlider = new KavioPlainSlider;
+    auto* masterSlider = new KavioSlider;
     masterSlider->setDoubleValue(1.0);
-    middle->addWidget(masterSlider);
+    transport->addWidget(masterSlider);
     column->addLayout(middle, 1);
     window.setCentralWidget(central);
     appDelegate_->setOutlets(outlets);
@@ -170,26 +171,26 @@ void KavioMainInterface::buildPreferencesWindow()
     auto* playlist = new QWidget;
     auto* form = new QFormLayout(playlist);
     KavioVideoItemManagerOutlets c = controller_->outlets();
-    c.frameratePopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Frame rate"));
-    c.startTimeField = addRow<KavioPlainTextField>(form, QStringLiteral("Start time"));
-    c.playbackModeOnOpen = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Sync mode on open"));
-    c.defaultTransitionPopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Default transition"));
-    c.defaultTransitionDurationPopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Transition duration"));
-    c.defaultFadeDurationPopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Fade duration"));
-    c.defaultCueViewStatePopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Cue view"));
-    c.jumpBehaviourPopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Jump behaviour"));
-    c.panicBehaviourPopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Panic behaviour"));
-    c.renderingDeinterlacePopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Deinterlace"));
-    c.defaultNonMovieCueDurationField = addRow<KavioPlainTextField>(form, QStringLiteral("Still duration"));
-    c.defaultBrowserSourceURLField = addRow<KavioPlainTextField>(form, QStringLiteral("Browser source URL"));
-    c.cueTimesOverlayPosition = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Cue times overlay"));
-    c.cueTimesOverlaySize = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Cue times size"));
-    c.cueTimesOverlayColor = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Cue times colour"));
-    c.subtitleOverlaySize = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Subtitle size"));
-    c.subtitleOverlayFont = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Subtitle font"));
-    c.subtitleOverlayFontColor = addRow<KavioPlainColorWell>(form, QStringLiteral("Subtitle colour"));
-    c.subtitleOverlayBackgroundColor = addRow<KavioPlainColorWell>(form, QStringLiteral("Subtitle background"));
-    c.matteColorWell = addRow<KavioPlainColorWell>(form, QStringLiteral("Matte"));
+    c.frameratePopup = addRow<KavioPopUpButton>(form, QStringLiteral("Frame rate"));
+    c.startTimeField = addRow<KavioTextField>(form, QStringLiteral("Start time"));
+    c.playbackModeOnOpen = addRow<KavioPopUpButton>(form, QStringLiteral("Sync mode on open"));
+    c.defaultTransitionPopup = addRow<KavioPopUpButton>(form, QStringLiteral("Default transition"));
+    c.defaultTransitionDurationPopup = addRow<KavioPopUpButton>(form, QStringLiteral("Transition duration"));
+    c.defaultFadeDurationPopup = addRow<KavioPopUpButton>(form, QStringLiteral("Fade duration"));
+    c.defaultCueViewStatePopup = addRow<KavioPopUpButton>(form, QStringLiteral("Cue view"));
+    c.jumpBehaviourPopup = addRow<KavioPopUpButton>(form, QStringLiteral("Jump behaviour"));
+    c.panicBehaviourPopup = addRow<KavioPopUpButton>(form, QStringLiteral("Panic behaviour"));
+    c.renderingDeinterlacePopup = addRow<KavioPopUpButton>(form, QStringLiteral("Deinterlace"));
+    c.defaultNonMovieCueDurationField = addRow<KavioTextField>(form, QStringLiteral("Still duration"));
+    c.defaultBrowserSourceURLField = addRow<KavioTextField>(form, QStringLiteral("Browser source URL"));
+    c.cueTimesOverlayPosition = addRow<KavioPopUpButton>(form, QStringLiteral("Cue times overlay"));
+    c.cueTimesOverlaySize = addRow<KavioPopUpButton>(form, QStringLiteral("Cue times size"));
+    c.cueTimesOverlayColor = addRow<KavioPopUpButton>(form, QStringLiteral("Cue times colour"));
+    c.subtitleOverlaySize = addRow<KavioPopUpButton>(form, QStringLiteral("Subtitle size"));
+    c.subtitleOverlayFont = addRow<KavioPopUpButton>(form, QStringLiteral("Subtitle font"));
+    c.subtitleOverlayFontColor = addRow<KavioColorWell>(form, QStringLiteral("Subtitle colour"));
+    c.subtitleOverlayBackgroundColor = addRow<KavioColorWell>(form, QStringLiteral("Subtitle background"));
+    c.matteColorWell = addRow<KavioColorWell>(form, QStringLiteral("Matte"));
     c.defaultToggleAudio = addToggle(form, QStringLiteral("Audio"));
     c.defaultToggleFadeIn = addToggle(form, QStringLiteral("Fade in"));
     c.defaultToggleFadeOut = addToggle(form, QStringLiteral("Fade out"));

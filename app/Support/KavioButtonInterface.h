@@ -18,7 +18,8 @@ public:
 
     virtual int state() const = 0;  // 0 off, 1 on
     virtual void setState(int state) = 0;
-    // A state received over OSC: stored like setState, then the action runs as for a click.
+    // A state received over OSC: stored like setState, without OSC feedback and without running
+    // the action (the OSC handler runs what the state asks for itself).
     virtual void setStateByOSC(int state) = 0;
     virtual bool isEnabled() const = 0;
     virtual void setEnabled(bool enabled) = 0;

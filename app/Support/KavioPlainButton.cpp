@@ -10,13 +10,6 @@ KavioPlainButton::KavioPlainButton(QWidget* parent) : QPushButton(parent)
     });
 }
 
-void KavioPlainButton::setStateByOSC(int state)
-{
-    setState(state);
-    if (action_)
-        action_();
-}
-
 void KavioPlainButton::setImageName(const QString& name)
 {
     imageName_ = name;

@@ -12,7 +12,7 @@ public:
 
     int state() const override { return isChecked() ? 1 : 0; }
     void setState(int state) override { setChecked(state != 0); }
-    void setStateByOSC(int state) override;
+    void setStateByOSC(int state) override { setState(state); }
     bool isEnabled() const override { return QPushButton::isEnabled(); }
     void setEnabled(bool enabled) override { QPushButton::setEnabled(enabled); }
     QString title() const override { return text(); }
