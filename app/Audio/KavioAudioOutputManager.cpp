@@ -38,21 +38,6 @@ const QString kRecordChannels = QStringLiteral("audioChannels");
 UserDefaults& defaults() { return UserDefaults::standardUserDefaults(); }
 NotificationCenter& center() { return NotificationCenter::defaultCenter(); }
 
-// Selects the entry; keeps the selection when there is none.
-bool selectTitle(KavioPopUpButton* popup, const QString& title) {
-    const int index = popup->indexOfItemWithTitle(title);
-    if (index < 0) return false;
-    popup->selectItemAtIndex(index);
-    return true;
-}
-
-bool selectTag(KavioPopUpButton* popup, long tag) {
-    const int index = popup->indexOfItemWithTag(tag);
-    if (index < 0) return false;
-    popup->selectItemAtIndex(index);
-    return true;
-}
-
 // A device item's represented object: device id, UID, output channels.
 QVariantList deviceOf(const KavioPopUpButton* popup, int index) {
     const QVariantList device = popup->itemAtIndex(index).representedObject.toList();
@@ -119,9 +104,9 @@ void KavioAudioOutputManager::grabDefaultAudioDeviceID() {
 void KavioAudioOutputManager::startManager() {
     KavioPopUpButton* spread = panel_->extendMonoFilesEnabledPopup();
     if (defaults().hasKey(kExtendMonoFilesPopup)) {
-        selectTag(spread, defaults().integerForKey(kExtendMonoFilesPopup));
+        spread->selectItemWithTag(defaults().integerForKey(kExtendMonoFilesPopup));
     } else {
-        if (defaults().hasKey(kExtendMonoFiles) && defaults().boolForKey(kExtendMonoFiles)) selectTag(spread, 10);
+        if (defaults().hasKey(kExtendMonoFiles) && defaults().boolForKey(kExtendMonoFiles)) spread->selectItemWithTag(10);
         defaults().setInteger(int(spread->selectedTag()), kExtendMonoFilesPopup);
     }
     if (defaults().hasKey(kAudioVolumeNormalization))
@@ -135,12 +120,12 @@ void KavioAudioOutputManager::startManager() {
     hasNoOutputDeviceAtAll_ = true;
     isDisabled_ = false;
     isSystemsDefault_ = true;
-    selectTitle(panel_->audioDevicesPopup(), KavioAudioOutputPanel::kSystemsDefaultAndStreams);
+    panel_->audioDevicesPopup()->selectItemWithTitle(KavioAudioOutputPanel::kSystemsDefaultAndStreams);
     audioOutputKind_ = kKindDefaultAndStreams;
     grabDefaultAudioDeviceID();
     buildAudioDevicesList();
     if (defaults().hasKey(kAudioOutput))
-        selectTitle(panel_->audioDevicesPopup(), defaults().stringForKey(kAudioOutput));
+        panel_->audioDevicesPopup()->selectItemWithTitle(defaults().stringForKey(kAudioOutput));
     else
         defaults().setString(KavioAudioOutputPanel::kSystemsDefaultAndStreams, kAudioOutput);
 
@@ -156,14 +141,14 @@ void KavioAudioOutputManager::startManager() {
         defaults().setInteger(2, kAudioChannels);
     } else {
         channels = defaults().integerForKey(kAudioChannels);
-        if (!selectTitle(channelsPopup, QString::number(channels))) {
+        if (!channelsPopup->selectItemWithTitle(QString::number(channels))) {
             KLOG_VERBOSE("error, there are no audio channel popup item with: {}", channels);
             // Two channels everywhere, so the pop-up, the grid and the engine agree.
             channels = 2;
             defaults().setInteger(2, kAudioChannels);
         }
     }
-    if (channels == 2) selectTitle(channelsPopup, QStringLiteral("2"));
+    if (channels == 2) channelsPopup->selectItemWithTitle(QStringLiteral("2"));
     if (defaults().hasKey(kShouldUseStereoDownmix)) {
         shouldUseStereoDownMix_ = defaults().boolForKey(kShouldUseStereoDownmix);
     } else {
@@ -172,7 +157,7 @@ void KavioAudioOutputManager::startManager() {
     }
     // The down-mix is stored apart from the count: with 2 channels it shows as "Stereo", so it
     // survives a restart.
-    if (shouldUseStereoDownMix_ && channels == 2) selectTitle(channelsPopup, KavioAudioOutputPanel::kStereo);
+    if (shouldUseStereoDownMix_ && channels == 2) channelsPopup->selectItemWithTitle(KavioAudioOutputPanel::kStereo);
     panel_->channelsView()->setPlayerChannelCount(int(channels));
     panel_->channelsView()->rebuildChannelsViewWithCount(int(channels));
 
@@ -239,8 +224,11 @@ void KavioAudioOutputManager::buildAudioDevicesList() {
         const QString uid = QString::fromStdString(device.uid);
         KLOG_VERBOSE("(output) UID:{} Name:{} Channels:{}", device.uid, name.toStdString(), device.outputChannels);
         if (name == uid) continue;
-        popup->addItemWithTitle(name);
-        popup->setItemRepresentedObject(popup->indexOfItemWithTitle(name), QVariantList{uint(device.id), uid, device.outputChannels});
+        // Titled after it is added, so that two devices of one name both appear.
+        popup->addItemWithTitle(QString());
+        const int index = popup->numberOfItems() - 1;
+        popup->setItemTitle(index, name);
+        popup->setItemRepresentedObject(index, QVariantList{uint(device.id), uid, device.outputChannels});
         hasNoOutputDeviceAtAll_ = false;
     }
     handleAudioDeviceSelectionWithLastSelectedOption(remembered, [this] { audioDeviceSelected(); });
@@ -249,22 +237,22 @@ void KavioAudioOutputManager::buildAudioDevicesList() {
 void KavioAudioOutputManager::handleAudioDeviceSelectionWithLastSelectedOption(const QString& title,
                                                                                const std::function<void()>& ifChanged) {
     KavioPopUpButton* popup = panel_->audioDevicesPopup();
-    if (selectTitle(popup, title)) return;
+    if (popup->selectItemWithTitle(title)) return;
     if (title.contains(kDisconnectedSuffix)) {
         QString stripped = title;
         stripped.remove(kDisconnectedSuffix);
-        if (selectTitle(popup, stripped)) {
+        if (popup->selectItemWithTitle(stripped)) {
             isDisabled_ = false;
         } else {
             // Still missing: it stays selected as disconnected, and output stays off.
             popup->addItemWithTitle(title);
-            selectTitle(popup, title);
+            popup->selectItemWithTitle(title);
             isDisabled_ = true;
         }
     } else {
         const QString disconnected = title + kDisconnectedSuffix;
         if (popup->indexOfItemWithTitle(disconnected) < 0) popup->addItemWithTitle(disconnected);
-        selectTitle(popup, disconnected);
+        popup->selectItemWithTitle(disconnected);
         isDisabled_ = true;
     }
     if (ifChanged) ifChanged();
@@ -283,7 +271,7 @@ void KavioAudioOutputManager::audioDeviceSelected() {
             "option instead to maintain sync between audio & video.");
         alert.buttons = {QStringLiteral("Use NDI & SDI"), QStringLiteral("Keep selection")};
         if (KavioAlert::runModal(alert).response == KavioAlert::FirstButtonReturn)
-            selectTitle(popup, KavioAudioOutputPanel::kStreamsOnly);
+            popup->selectItemWithTitle(KavioAudioOutputPanel::kStreamsOnly);
     }
     center().post(KavioAudioNotification::ProjectHasUnsavedChanges);
     const QString title = popup->titleOfSelectedItem();
@@ -467,8 +455,8 @@ void KavioAudioOutputManager::loadWithData(const QVariantMap& record) {
     panel_->audioDelayField()->setValue(delay_);
 
     if (record.contains(kRecordChannels) &&
-        !selectTitle(panel_->audioChannelsPopup(), record.value(kRecordChannels).toString()))
-        selectTitle(panel_->audioChannelsPopup(), QStringLiteral("2"));
+        !panel_->audioChannelsPopup()->selectItemWithTitle(record.value(kRecordChannels).toString()))
+        panel_->audioChannelsPopup()->selectItemWithTitle(QStringLiteral("2"));
     changeAudioChannels();
 
     // The device's UID finds it even when another device now has its name.

@@ -10,8 +10,7 @@ public:
 
     virtual void addItem(const QString& title, long tag) = 0;
     virtual int numberOfItems() const = 0;
-    // Select the first entry with that tag or title; answer false when none has it (the custom
-    // pop-up then selects nothing, as the platform did; the plain one keeps its selection).
+    // Select the first entry with that tag or title; answer false (selection kept) when none has it.
     virtual bool selectItemWithTag(long tag) = 0;
     virtual bool selectItemWithTitle(const QString& title) = 0;
     // The selected entry's tag (-1) and title (empty) when nothing is selected.

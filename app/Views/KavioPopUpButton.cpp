@@ -76,7 +76,7 @@ int KavioPopUpButton::indexOfItemWithTitle(const QString& title) const
 int KavioPopUpButton::indexOfItemWithTag(long tag) const
 {
     for (size_t i = 0; i < entries_.size(); ++i)
-        if (entries_[i].tag == tag)
+        if (entries_[i].tag == tag && !entries_[i].isSeparator)
             return int(i);
     return -1;
 }
@@ -98,14 +98,20 @@ void KavioPopUpButton::chooseItemAtIndex(int index)
 
 bool KavioPopUpButton::selectItemWithTag(long tag)
 {
-    selectItemAtIndex(indexOfItemWithTag(tag));
-    return selected_ >= 0;
+    const int index = indexOfItemWithTag(tag);
+    if (index < 0)
+        return false;
+    selectItemAtIndex(index);
+    return true;
 }
 
 bool KavioPopUpButton::selectItemWithTitle(const QString& title)
 {
-    selectItemAtIndex(indexOfItemWithTitle(title));
-    return selected_ >= 0;
+    const int index = indexOfItemWithTitle(title);
+    if (index < 0)
+        return false;
+    selectItemAtIndex(index);
+    return true;
 }
 
 long KavioPopUpButton::selectedTag() const { return validIndex(selected_) ? entries_[size_t(selected_)].tag : -1; }
@@ -115,6 +121,14 @@ QString KavioPopUpButton::titleOfSelectedItem() const { return itemAtIndex(selec
 KavioPopUpButton::Entry KavioPopUpButton::itemAtIndex(int index) const
 {
     return validIndex(index) ? entries_[size_t(index)] : Entry{};
+}
+
+void KavioPopUpButton::setItemTitle(int index, const QString& title)
+{
+    if (!validIndex(index))
+        return;
+    entries_[size_t(index)].title = title;
+    update();
 }
 
 void KavioPopUpButton::setItemEnabled(int index, bool enabled)

@@ -4,8 +4,10 @@
 //
 // Entries follow the platform's rules: each has a title, a tag, a represented object and an
 // enabled flag; adding or inserting a title that exists replaces the earlier entry (the new one
-// takes the given place); selecting a title, tag or index no entry has leaves nothing selected
-// (index -1, empty title, tag -1); removing the selected entry leaves nothing selected; a
+// takes the given place); selecting an index no entry has leaves nothing selected (index -1,
+// empty title, tag -1), while selecting a title or tag no entry has answers false and keeps the
+// selection (the settings that restore stale titles rely on it); removing the selected entry
+// leaves nothing selected; a
 // disabled entry may be selected in code, also as the first one. A click opens the entries as a menu;
 // choosing one selects it and runs the action. Main thread.
 
@@ -62,6 +64,8 @@ public:
     int indexOfItemWithTag(long tag) const;
     // The entries; an index outside them gives an empty entry.
     Entry itemAtIndex(int index) const;
+    // Renames an entry in place; unlike adding, it replaces no other entry of that title.
+    void setItemTitle(int index, const QString& title);
     void setItemEnabled(int index, bool enabled);
     void setItemRepresentedObject(int index, const QVariant& object);
     QVariant representedObjectOfSelectedItem() const { return itemAtIndex(selected_).representedObject; }

@@ -14,6 +14,7 @@
 #include "UserDefaults.h"
 #include "Views/KavioButton.h"
 #include "Views/KavioPopUpButton.h"
+#include "Views/KavioTextField.h"
 
 #include <QLineEdit>
 #include <QSpinBox>

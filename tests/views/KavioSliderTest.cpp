@@ -77,23 +77,11 @@ TEST(KavioSliderTest, RedrawFromABackgroundThreadKeepsItsRectangle)
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     QTest::qWait(50);
-    struct Recorder : QObject {
-        QRect rect;
-        int paints = 0;
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            if (e->type() == QEvent::Paint) {
-                rect = static_cast<QPaintEvent*>(e)->rect();
-                ++paints;
-            }
-            return false;
-        }
-    } recorder;
-    slider->installEventFilter(&recorder);
+    ViewsTest::PaintCounter recorder(slider);
     std::thread([&] { slider->setNeedsDisplayInRect(QRect(20, 2, 30, 10)); }).join();
     EXPECT_EQ(recorder.paints, 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.paints > 0; }, 2000));
-    EXPECT_EQ(recorder.rect, QRect(20, 2, 30, 10));
+    EXPECT_EQ(recorder.lastRect, QRect(20, 2, 30, 10));
 
     // While the knob is dragged every redraw covers the whole slider.
     QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(100, 11));
@@ -101,7 +89,7 @@ TEST(KavioSliderTest, RedrawFromABackgroundThreadKeepsItsRectangle)
     recorder.paints = 0;
     slider->setNeedsDisplayInRect(QRect(20, 2, 30, 10));
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.paints > 0; }, 2000));
-    EXPECT_EQ(recorder.rect, slider->rect());
+    EXPECT_EQ(recorder.lastRect, slider->rect());
     QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(100, 11));
     EXPECT_FALSE(slider->isDragging());
 }

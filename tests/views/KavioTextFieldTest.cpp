@@ -24,28 +24,6 @@
 
 using namespace KavioControlStyle;
 
-namespace {
-
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-    int paints = 0;
-    QRect lastRect;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            ++paints;
-            lastRect = static_cast<QPaintEvent*>(event)->rect();
-        }
-        return false;
-    }
-};
-
-}  // namespace
-
 TEST(KavioTextFieldTest, EscapeRestoresTheTextLastSetInCodeAndFocusSelectsAll)
 {
     QWidget window;
@@ -117,7 +95,7 @@ TEST(KavioTimecodeTextFieldTest, HundredSetsFromAnotherThreadDrawOnceWithTheLast
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     QTest::qWait(50);
-    PaintCounter counter(field);
+    ViewsTest::PaintCounter counter(field);
 
     std::thread clock([&] {
         for (int i = 0; i < 100; ++i)

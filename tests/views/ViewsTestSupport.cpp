@@ -1,12 +1,24 @@
 #include "ViewsTestSupport.h"
 
 #include <QDir>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QWidget>
 
 #include <cmath>
 
 namespace ViewsTest {
+
+PaintCounter::PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+
+bool PaintCounter::eventFilter(QObject*, QEvent* event)
+{
+    if (event->type() == QEvent::Paint) {
+        ++paints;
+        lastRect = static_cast<QPaintEvent*>(event)->rect();
+    }
+    return false;
+}
 
 QImage drawn(int width, int height, const std::function<void(QPainter&)>& draw)
 {

@@ -3,6 +3,8 @@
 
 #include <QColor>
 #include <QImage>
+#include <QObject>
+#include <QRect>
 #include <QString>
 
 #include <functional>
@@ -11,6 +13,17 @@ class QPainter;
 class QWidget;
 
 namespace ViewsTest {
+
+// Counts the paint events a widget receives and keeps the last one's rectangle.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget);
+    int paints = 0;
+    QRect lastRect;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
 
 // A transparent image of that size after `draw` painted into it.
 QImage drawn(int width, int height, const std::function<void(QPainter&)>& draw);
