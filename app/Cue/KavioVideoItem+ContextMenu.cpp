@@ -30,7 +30,8 @@ std::unique_ptr<QMenu> KavioVideoItem::rightClickMenu()
     const bool playing = controller && controller->isPlaying();
     const std::weak_ptr<KavioVideoItem> weakSelf = weak_from_this();
     const auto add = [&](const QString& title, bool enabled, std::function<void()> run = {}) {
-        QAction* item = menu->addAction(title);
+        // A lone "&" would mark a shortcut letter in a Qt menu.
+        QAction* item = menu->addAction(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
         item->setEnabled(enabled);
         if (run)
             QObject::connect(item, &QAction::triggered, item, std::move(run));

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
+#include <QDir>
 #include <QDBusConnectionInterface>
 #include <QMenu>
 #include <QProcess>
@@ -45,19 +46,22 @@ struct Entry {
     bool checked;
 };
 
+// An entry's title as the menu shows it ("&&" is a literal "&").
+QString shownTitle(const QAction* item) { return item->text().replace(QStringLiteral("&&"), QStringLiteral("&")); }
+
 std::map<QString, Entry> entries(QMenu& menu)
 {
     std::map<QString, Entry> all;
     for (QAction* item : menu.actions())
         if (!item->isSeparator())
-            all[item->text()] = {item->isEnabled(), item->isChecked()};
+            all[shownTitle(item)] = {item->isEnabled(), item->isChecked()};
     return all;
 }
 
 QAction* entry(QMenu& menu, const QString& title)
 {
     for (QAction* item : menu.actions())
-        if (item->text() == title)
+        if (shownTitle(item) == title)
             return item;
     return nullptr;
 }
@@ -171,6 +175,17 @@ TEST(KavioVideoItemContextMenu, TogglesMirrorTheRowAndEntriesReachTheirOperation
     EXPECT_TRUE(strip->swatches().at(4)->isSelected());
     strip->reportChoice(*strip->swatches().at(2));
     EXPECT_EQ(f.cue().colorTag(), 20);
+
+    // As the operator sees it: two cues selected, a transcoding-capable movie.
+    f.controller->selection.push_back(f.cues[1]);
+    menu = f.cue().rightClickMenu();
+    // Drawn without showing it: a shown window would open the session bus before the test of
+    // showing files chooses its own.
+    menu->ensurePolished();
+    menu->adjustSize();
+    const QString folder = QStringLiteral(KAVIO_SCREENSHOT_DIR);
+    QDir().mkpath(folder);
+    menu->grab().save(folder + QStringLiteral("/cue-context-menu.png"));
 }
 
 TEST(KavioVideoItemContextMenu, TagsGoToTheSelectedCuesAndTheColumnFollows)

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGridLayout>
 #include <QPainter>
 #include <QTest>
@@ -344,4 +345,30 @@ TEST(KavioButtonTest, Screenshot)
     panel.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
     ViewsTest::saveScreenshot(panel, QStringLiteral("buttons"));
+}
+
+TEST(KavioButtonTest, HoverLightsEnabledControlsOnly)
+{
+    const auto hover = [](QWidget& w) {
+        QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+        QApplication::sendEvent(&w, &enter);
+    };
+    const auto leave = [](QWidget& w) {
+        QEvent event(QEvent::Leave);
+        QApplication::sendEvent(&w, &event);
+    };
+    KavioButton button;
+    hover(button);
+    EXPECT_EQ(button.cell().drawColor(), hoverColor());
+    leave(button);
+    EXPECT_EQ(button.cell().drawColor(), restingColor());
+    button.setDrawsErrorColor(true);
+    hover(button);
+    EXPECT_EQ(button.cell().drawColor(), errorHoverColor());
+    leave(button);
+    EXPECT_EQ(button.cell().drawColor(), errorRestingColor());
+    button.setDrawsErrorColor(false);
+    button.setEnabled(false);
+    hover(button);
+    EXPECT_EQ(button.cell().drawColor(), errorRestingColor()) << "a disabled button keeps its colour";
 }
