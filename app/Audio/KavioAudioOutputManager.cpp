@@ -9,10 +9,11 @@
 #include "Log.h"
 #include "Support/KavioAlert.h"
 #include "UserDefaults.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioPopUpButton.h"
+#include "Views/KavioSlider.h"
+#include "Views/KavioTextField.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QSpinBox>
 #include <QTabWidget>
 
@@ -37,23 +38,9 @@ const QString kRecordChannels = QStringLiteral("audioChannels");
 UserDefaults& defaults() { return UserDefaults::standardUserDefaults(); }
 NotificationCenter& center() { return NotificationCenter::defaultCenter(); }
 
-bool selectTitle(QComboBox* popup, const QString& title) {
-    const int index = popup->findText(title, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (index < 0) return false;
-    popup->setCurrentIndex(index);
-    return true;
-}
-
-bool selectTag(QComboBox* popup, long tag) {
-    const int index = popup->findData(int(tag));
-    if (index < 0) return false;
-    popup->setCurrentIndex(index);
-    return true;
-}
-
 // A device item's represented object: device id, UID, output channels.
-QVariantList deviceOf(const QComboBox* popup, int index) {
-    const QVariantList device = popup->itemData(index).toList();
+QVariantList deviceOf(const KavioPopUpButton* popup, int index) {
+    const QVariantList device = popup->itemAtIndex(index).representedObject.toList();
     return device.size() == 3 ? device : QVariantList{};
 }
 
@@ -115,15 +102,15 @@ void KavioAudioOutputManager::grabDefaultAudioDeviceID() {
 // --- Start -----------------------------------------------------------------------------------
 
 void KavioAudioOutputManager::startManager() {
-    QComboBox* spread = panel_->extendMonoFilesEnabledPopup();
+    KavioPopUpButton* spread = panel_->extendMonoFilesEnabledPopup();
     if (defaults().hasKey(kExtendMonoFilesPopup)) {
-        selectTag(spread, defaults().integerForKey(kExtendMonoFilesPopup));
+        spread->selectItemWithTag(defaults().integerForKey(kExtendMonoFilesPopup));
     } else {
-        if (defaults().hasKey(kExtendMonoFiles) && defaults().boolForKey(kExtendMonoFiles)) selectTag(spread, 10);
-        defaults().setInteger(spread->currentData().toInt(), kExtendMonoFilesPopup);
+        if (defaults().hasKey(kExtendMonoFiles) && defaults().boolForKey(kExtendMonoFiles)) spread->selectItemWithTag(10);
+        defaults().setInteger(int(spread->selectedTag()), kExtendMonoFilesPopup);
     }
     if (defaults().hasKey(kAudioVolumeNormalization))
-        panel_->audioVolumeNormalizationEnabledButton()->setChecked(defaults().boolForKey(kAudioVolumeNormalization));
+        panel_->audioVolumeNormalizationEnabledButton()->setState(defaults().boolForKey(kAudioVolumeNormalization) ? 1 : 0);
     else
         defaults().setBool(true, kAudioVolumeNormalization);
 
@@ -133,18 +120,18 @@ void KavioAudioOutputManager::startManager() {
     hasNoOutputDeviceAtAll_ = true;
     isDisabled_ = false;
     isSystemsDefault_ = true;
-    selectTitle(panel_->audioDevicesPopup(), KavioAudioOutputPanel::kSystemsDefaultAndStreams);
+    panel_->audioDevicesPopup()->selectItemWithTitle(KavioAudioOutputPanel::kSystemsDefaultAndStreams);
     audioOutputKind_ = kKindDefaultAndStreams;
     grabDefaultAudioDeviceID();
     buildAudioDevicesList();
     if (defaults().hasKey(kAudioOutput))
-        selectTitle(panel_->audioDevicesPopup(), defaults().stringForKey(kAudioOutput));
+        panel_->audioDevicesPopup()->selectItemWithTitle(defaults().stringForKey(kAudioOutput));
     else
         defaults().setString(KavioAudioOutputPanel::kSystemsDefaultAndStreams, kAudioOutput);
 
     shouldUseStereoDownMix_ = true;
     panel_->channelsView()->setEditingEnabled(false);
-    QComboBox* channelsPopup = panel_->audioChannelsPopup();
+    KavioPopUpButton* channelsPopup = panel_->audioChannelsPopup();
     long channels = 2;
     if (!defaults().hasKey(kAudioChannels)) {
         defaults().setInteger(2, kAudioChannels);
@@ -154,14 +141,14 @@ void KavioAudioOutputManager::startManager() {
         defaults().setInteger(2, kAudioChannels);
     } else {
         channels = defaults().integerForKey(kAudioChannels);
-        if (!selectTitle(channelsPopup, QString::number(channels))) {
+        if (!channelsPopup->selectItemWithTitle(QString::number(channels))) {
             KLOG_VERBOSE("error, there are no audio channel popup item with: {}", channels);
             // Two channels everywhere, so the pop-up, the grid and the engine agree.
             channels = 2;
             defaults().setInteger(2, kAudioChannels);
         }
     }
-    if (channels == 2) selectTitle(channelsPopup, QStringLiteral("2"));
+    if (channels == 2) channelsPopup->selectItemWithTitle(QStringLiteral("2"));
     if (defaults().hasKey(kShouldUseStereoDownmix)) {
         shouldUseStereoDownMix_ = defaults().boolForKey(kShouldUseStereoDownmix);
     } else {
@@ -170,7 +157,7 @@ void KavioAudioOutputManager::startManager() {
     }
     // The down-mix is stored apart from the count: with 2 channels it shows as "Stereo", so it
     // survives a restart.
-    if (shouldUseStereoDownMix_ && channels == 2) selectTitle(channelsPopup, KavioAudioOutputPanel::kStereo);
+    if (shouldUseStereoDownMix_ && channels == 2) channelsPopup->selectItemWithTitle(KavioAudioOutputPanel::kStereo);
     panel_->channelsView()->setPlayerChannelCount(int(channels));
     panel_->channelsView()->rebuildChannelsViewWithCount(int(channels));
 
@@ -223,9 +210,9 @@ void KavioAudioOutputManager::observeSystem() {
 
 void KavioAudioOutputManager::buildAudioDevicesList() {
     KLOG_VERBOSE("buildAudioDevicesList");
-    QComboBox* popup = panel_->audioDevicesPopup();
-    const QString remembered = popup->currentText();
-    while (popup->count() > KavioAudioOutputPanel::kFixedOutputItems) popup->removeItem(popup->count() - 1);
+    KavioPopUpButton* popup = panel_->audioDevicesPopup();
+    const QString remembered = popup->titleOfSelectedItem();
+    while (popup->numberOfItems() > KavioAudioOutputPanel::kFixedOutputItems) popup->removeItemAtIndex(popup->numberOfItems() - 1);
     const std::vector<AudioDeviceInfo> devices = engine_.backend()->devices();
     KLOG_VERBOSE("audiodevice count: {}", devices.size());
     for (const AudioDeviceInfo& device : devices) {
@@ -237,7 +224,11 @@ void KavioAudioOutputManager::buildAudioDevicesList() {
         const QString uid = QString::fromStdString(device.uid);
         KLOG_VERBOSE("(output) UID:{} Name:{} Channels:{}", device.uid, name.toStdString(), device.outputChannels);
         if (name == uid) continue;
-        popup->addItem(name, QVariantList{uint(device.id), uid, device.outputChannels});
+        // Titled after it is added, so that two devices of one name both appear.
+        popup->addItemWithTitle(QString());
+        const int index = popup->numberOfItems() - 1;
+        popup->setItemTitle(index, name);
+        popup->setItemRepresentedObject(index, QVariantList{uint(device.id), uid, device.outputChannels});
         hasNoOutputDeviceAtAll_ = false;
     }
     handleAudioDeviceSelectionWithLastSelectedOption(remembered, [this] { audioDeviceSelected(); });
@@ -245,23 +236,23 @@ void KavioAudioOutputManager::buildAudioDevicesList() {
 
 void KavioAudioOutputManager::handleAudioDeviceSelectionWithLastSelectedOption(const QString& title,
                                                                                const std::function<void()>& ifChanged) {
-    QComboBox* popup = panel_->audioDevicesPopup();
-    if (selectTitle(popup, title)) return;
+    KavioPopUpButton* popup = panel_->audioDevicesPopup();
+    if (popup->selectItemWithTitle(title)) return;
     if (title.contains(kDisconnectedSuffix)) {
         QString stripped = title;
         stripped.remove(kDisconnectedSuffix);
-        if (selectTitle(popup, stripped)) {
+        if (popup->selectItemWithTitle(stripped)) {
             isDisabled_ = false;
         } else {
             // Still missing: it stays selected as disconnected, and output stays off.
-            popup->addItem(title);
-            selectTitle(popup, title);
+            popup->addItemWithTitle(title);
+            popup->selectItemWithTitle(title);
             isDisabled_ = true;
         }
     } else {
         const QString disconnected = title + kDisconnectedSuffix;
-        if (popup->findText(disconnected, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) popup->addItem(disconnected);
-        selectTitle(popup, disconnected);
+        if (popup->indexOfItemWithTitle(disconnected) < 0) popup->addItemWithTitle(disconnected);
+        popup->selectItemWithTitle(disconnected);
         isDisabled_ = true;
     }
     if (ifChanged) ifChanged();
@@ -271,8 +262,8 @@ void KavioAudioOutputManager::handleAudioDeviceSelectionWithLastSelectedOption(c
 
 void KavioAudioOutputManager::audioDeviceSelected() {
     KLOG_VERBOSE("audioDeviceSelected");
-    QComboBox* popup = panel_->audioDevicesPopup();
-    if (!projectIsLoading() && popup->currentText().contains(QStringLiteral("Blackmagic"))) {
+    KavioPopUpButton* popup = panel_->audioDevicesPopup();
+    if (!projectIsLoading() && popup->titleOfSelectedItem().contains(QStringLiteral("Blackmagic"))) {
         KavioAlertSpec alert;
         alert.messageText = QStringLiteral("Please confirm selection");
         alert.informativeText = QStringLiteral(
@@ -280,10 +271,10 @@ void KavioAudioOutputManager::audioDeviceSelected() {
             "option instead to maintain sync between audio & video.");
         alert.buttons = {QStringLiteral("Use NDI & SDI"), QStringLiteral("Keep selection")};
         if (KavioAlert::runModal(alert).response == KavioAlert::FirstButtonReturn)
-            selectTitle(popup, KavioAudioOutputPanel::kStreamsOnly);
+            popup->selectItemWithTitle(KavioAudioOutputPanel::kStreamsOnly);
     }
     center().post(KavioAudioNotification::ProjectHasUnsavedChanges);
-    const QString title = popup->currentText();
+    const QString title = popup->titleOfSelectedItem();
     auto announceVolume = [] { center().post(KavioAudioNotification::MasterVolumeChanged, nullptr); };
     if (title == KavioAudioOutputPanel::kDisabled) {
         isDisabled_ = true;
@@ -320,7 +311,7 @@ void KavioAudioOutputManager::audioDeviceSelected() {
         audioOutputKind_ = kKindDevice;
         streamers_.setIsEnabled(false);
         panel_->setMainVolumeEnabled(true);
-        const QVariantList device = deviceOf(popup, popup->currentIndex());
+        const QVariantList device = deviceOf(popup, popup->indexOfSelectedItem());
         const AudioDeviceID id = device.isEmpty() ? 0 : device[0].toUInt();
         if (id == selectedOutputDevice_) {
             announceVolume();
@@ -349,7 +340,7 @@ void KavioAudioOutputManager::restartAudioEngineWithNewSettings() {
 // --- Channels --------------------------------------------------------------------------------
 
 void KavioAudioOutputManager::changeAudioChannels() {
-    const QString title = panel_->audioChannelsPopup()->currentText();
+    const QString title = panel_->audioChannelsPopup()->titleOfSelectedItem();
     int channels = 2;
     if (title == KavioAudioOutputPanel::kStereo) {
         defaults().setBool(true, kShouldUseStereoDownmix);
@@ -371,7 +362,7 @@ void KavioAudioOutputManager::applyChannelCount(int channels) {
 void KavioAudioOutputManager::audioChannelsSelected() {
     center().post(KavioAudioNotification::ProjectHasUnsavedChanges);
     const bool oldDownMix = shouldUseStereoDownMix_;
-    shouldUseStereoDownMix_ = panel_->audioChannelsPopup()->currentText() == KavioAudioOutputPanel::kStereo;
+    shouldUseStereoDownMix_ = panel_->audioChannelsPopup()->titleOfSelectedItem() == KavioAudioOutputPanel::kStereo;
     panel_->channelsView()->setEditingEnabled(!shouldUseStereoDownMix_);
     const QList<int> mapping = outputChannelMapping();
     const auto format = engine_.processingFormat();
@@ -398,14 +389,14 @@ void KavioAudioOutputManager::channelRoutingChanged() { center().post(KavioAudio
 // --- Volume, delay, mono spread, normalisation -----------------------------------------------
 
 void KavioAudioOutputManager::masterVolumeChanged(VolumeSender sender) {
-    QLineEdit* field = panel_->mainVolumeField();
+    KavioTextField* field = panel_->mainVolumeField();
     if (sender == VolumeSender::Field) {
         bool ok = false;
         const double decibels = field->text().toDouble(&ok);
         if (ok && std::isfinite(decibels)) panel_->setMainVolume(std::pow(10.0, decibels / 20.0));
     }
     mainVolume_ = panel_->mainVolume();
-    field->setText(QString::number(20.0 * std::log10(mainVolume_.load()), 'g', 4));
+    field->setStringValue(QString::number(20.0 * std::log10(mainVolume_.load()), 'g', 4));
     center().post(KavioAudioNotification::ProjectHasUnsavedChanges);
     center().post(KavioAudioNotification::MasterVolumeChanged, this);
 }
@@ -418,13 +409,13 @@ void KavioAudioOutputManager::audioDelayChanged() {
 }
 
 void KavioAudioOutputManager::changeExtendMonoFiles() {
-    defaults().setInteger(panel_->extendMonoFilesEnabledPopup()->currentData().toInt(), kExtendMonoFilesPopup);
+    defaults().setInteger(int(panel_->extendMonoFilesEnabledPopup()->selectedTag()), kExtendMonoFilesPopup);
     defaults().synchronize();
     channelRoutingChanged();
 }
 
 void KavioAudioOutputManager::changeAudioNormalizationEnabled() {
-    defaults().setBool(panel_->audioVolumeNormalizationEnabledButton()->isChecked(), kAudioVolumeNormalization);
+    defaults().setBool(panel_->audioVolumeNormalizationEnabledButton()->state() != 0, kAudioVolumeNormalization);
     defaults().synchronize();
 }
 
@@ -446,15 +437,15 @@ void KavioAudioOutputManager::orderFrontAudioSetupWindow() {
 // --- Record ----------------------------------------------------------------------------------
 
 QVariantMap KavioAudioOutputManager::saveData() const {
-    QComboBox* popup = panel_->audioDevicesPopup();
+    KavioPopUpButton* popup = panel_->audioDevicesPopup();
     QVariantMap record;
-    record.insert(kRecordDevicesPopup, popup->currentText());
-    const QVariantList device = deviceOf(popup, popup->currentIndex());
+    record.insert(kRecordDevicesPopup, popup->titleOfSelectedItem());
+    const QVariantList device = deviceOf(popup, popup->indexOfSelectedItem());
     if (!device.isEmpty()) record.insert(kRecordDeviceUID, device[1].toString());
     record.insert(kRecordMainVolume, float(mainVolume_.load()));
     record.insert(kRecordChannelsView, panel_->channelsView()->saveData());
     record.insert(kRecordDelay, int(delay_));
-    record.insert(kRecordChannels, panel_->audioChannelsPopup()->currentText());
+    record.insert(kRecordChannels, panel_->audioChannelsPopup()->titleOfSelectedItem());
     return record;
 }
 
@@ -464,18 +455,18 @@ void KavioAudioOutputManager::loadWithData(const QVariantMap& record) {
     panel_->audioDelayField()->setValue(delay_);
 
     if (record.contains(kRecordChannels) &&
-        !selectTitle(panel_->audioChannelsPopup(), record.value(kRecordChannels).toString()))
-        selectTitle(panel_->audioChannelsPopup(), QStringLiteral("2"));
+        !panel_->audioChannelsPopup()->selectItemWithTitle(record.value(kRecordChannels).toString()))
+        panel_->audioChannelsPopup()->selectItemWithTitle(QStringLiteral("2"));
     changeAudioChannels();
 
     // The device's UID finds it even when another device now has its name.
-    QComboBox* popup = panel_->audioDevicesPopup();
+    KavioPopUpButton* popup = panel_->audioDevicesPopup();
     bool found = false;
     const QString uid = record.value(kRecordDeviceUID).toString();
-    for (int i = KavioAudioOutputPanel::kFixedOutputItems; i < popup->count() && !uid.isEmpty() && !found; ++i) {
+    for (int i = KavioAudioOutputPanel::kFixedOutputItems; i < popup->numberOfItems() && !uid.isEmpty() && !found; ++i) {
         const QVariantList device = deviceOf(popup, i);
         if (!device.isEmpty() && device[1].toString() == uid) {
-            popup->setCurrentIndex(i);
+            popup->selectItemAtIndex(i);
             found = true;
         }
     }

@@ -3,18 +3,16 @@
 // spread, normalisation, master volume as a linear slider and a decibel field, the delay field
 // and the routing grid. It holds the controls and reports the operator's actions; the audio
 // output manager owns the meaning.
-// TODO(control interfaces): plain Qt widgets until the control library's KavioPopUpButton,
-// KavioSlider, KavioTextField and KavioButton replace them behind the same accessors.
 
 #include <QWidget>
 
 #include <functional>
 
 class KavioAudioChannelsGridStandIn;
-class QCheckBox;
-class QComboBox;
-class QLineEdit;
-class QSlider;
+class KavioButton;
+class KavioPopUpButton;
+class KavioSlider;
+class KavioTextField;
 class QSpinBox;
 
 class KavioAudioOutputPanel : public QWidget {
@@ -32,14 +30,16 @@ public:
 
     explicit KavioAudioOutputPanel(QWidget* parent = nullptr);
 
-    QComboBox* audioDevicesPopup() const { return audioDevicesPopup_; }
-    QComboBox* audioChannelsPopup() const { return audioChannelsPopup_; }
-    // Items tagged 0 (off), 10 (first two outputs) and 20 (every output) in their item data.
-    QComboBox* extendMonoFilesEnabledPopup() const { return extendMonoFilesPopup_; }
-    QCheckBox* audioVolumeNormalizationEnabledButton() const { return normalizationButton_; }
-    QLineEdit* mainVolumeField() const { return mainVolumeField_; }
+    // Device entries carry [device id, uid, output channels] as their represented object.
+    KavioPopUpButton* audioDevicesPopup() const { return audioDevicesPopup_; }
+    KavioPopUpButton* audioChannelsPopup() const { return audioChannelsPopup_; }
+    // Entries tagged 0 (off), 10 (first two outputs) and 20 (every output).
+    KavioPopUpButton* extendMonoFilesEnabledPopup() const { return extendMonoFilesPopup_; }
+    // A check box: state 1 on.
+    KavioButton* audioVolumeNormalizationEnabledButton() const { return normalizationButton_; }
+    KavioTextField* mainVolumeField() const { return mainVolumeField_; }
     QSpinBox* audioDelayField() const { return audioDelayField_; }
-    QSlider* mainVolumeSliderWidget() const { return mainVolumeSlider_; }
+    KavioSlider* mainVolumeSliderWidget() const { return mainVolumeSlider_; }
     KavioAudioChannelsGridStandIn* channelsView() const { return channelsView_; }
 
     // The master volume as a linear gain, kept exactly (the slider shows it rounded).
@@ -59,12 +59,12 @@ private:
         if (action) action();
     }
 
-    QComboBox* audioDevicesPopup_;
-    QComboBox* audioChannelsPopup_;
-    QComboBox* extendMonoFilesPopup_;
-    QCheckBox* normalizationButton_;
-    QSlider* mainVolumeSlider_;
-    QLineEdit* mainVolumeField_;
+    KavioPopUpButton* audioDevicesPopup_;
+    KavioPopUpButton* audioChannelsPopup_;
+    KavioPopUpButton* extendMonoFilesPopup_;
+    KavioButton* normalizationButton_;
+    KavioSlider* mainVolumeSlider_;
+    KavioTextField* mainVolumeField_;
     QSpinBox* audioDelayField_;
     KavioAudioChannelsGridStandIn* channelsView_;
     double mainVolume_ = 1.0;

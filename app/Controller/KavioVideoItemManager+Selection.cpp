@@ -568,3 +568,9 @@ void KavioVideoItemManager::checkIfCurrentCueIsNotProcessingTransitionToNextCueA
     if (current && !current->isProcessingTransitionToNextCueAtCurrentTime())
         resetStateViews(current, true);
 }
+
+void KavioVideoItemManager::showInFinderAllSelected()
+{
+    for (const auto& item : selectedItems())
+        item->showInFinder();
+}

@@ -179,7 +179,7 @@ public:
 
     // --- Owned objects --------------------------------------------------------------------------
     // The cues in list order: a snapshot that never changes. Any thread, lock-free.
-    KavioVideoItemListSnapshot items() const { return items_.load(); }
+    KavioVideoItemListSnapshot items() const override { return items_.load(); }
     std::shared_ptr<QVTClock> masterClock() const override { return masterClock_; }
     // The web page new browser-source cues open (playlist defaults). Any thread.
     QString defaultBrowserSourceURL() const { return defaultBrowserSourceURL_.load(); }
@@ -256,7 +256,9 @@ public:
     void selectAndScrollToItemAtCueID(const QString& cueID) override;
     void checkIfNeedsToSelectNextItemToPlay();
     // The selected and the unselected cues in list order. Any thread, also from the items queue.
-    KavioVideoItemList selectedItems() const;
+    KavioVideoItemList selectedItems() const override;
+    // The context menu's "Show In File Manager...": each selected file-based cue's media.
+    void showInFinderAllSelected() override;
     KavioVideoItemList notSelectedItems() const;
     // Smallest / largest index among the selected cues; -1 when none is selected. Any thread.
     long indexOfFirstSelectedItem() const;

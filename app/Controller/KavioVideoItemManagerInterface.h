@@ -4,6 +4,8 @@
 // recording fake. A cue without a controller (nullptr or expired) behaves as if the controller
 // answered "no" and "zero" and ignored the calls.
 
+#include "Controller/KavioVideoItemList.h"
+
 #include <QSizeF>
 #include <QString>
 
@@ -38,6 +40,20 @@ public:
 
     // The video output manager's render size in pixels, read afresh on every call. Any thread.
     virtual QSizeF renderSize() const = 0;
+
+    // --- What a cue's context menu reads and asks (main thread; the defaults answer as an idle
+    // controller without cues) -------------------------------------------------------------------
+    // The cues in list order, and the selected ones (no order).
+    virtual KavioVideoItemListSnapshot items() const { return {}; }
+    virtual KavioVideoItemList selectedItems() const { return {}; }
+    virtual bool isPlaying() const { return false; }
+    virtual bool isTranscoding() const { return false; }
+    // Whether the clipboard holds cues to paste.
+    virtual bool canPaste() const { return false; }
+    // Transcodes the selected cues to ProRes (10) or Hap (20).
+    virtual void transcodeSelectedCuesToCodec(int /*codec*/) {}
+    // Shows each selected file-based cue's media in the desktop's file manager.
+    virtual void showInFinderAllSelected() {}
 
     // The first cue of the list whose uid equals `uid`, or nullptr. Any thread: the clock thread
     // resolves goto targets through it.

@@ -74,8 +74,15 @@ QString KavioVideoItem::resolvedPathForPath(const QString& path)
         return path;
     KLOG_DEBUG("path is an alias...");
     const QString target = info.canonicalFilePath();
-    if (target.isEmpty())
+    if (target.isEmpty()) {
         KLOG_ERROR("error '{}' on resolving URL: {}", "the link's target does not exist", path.toStdString());
+        return {};
+    }
+    // A loop of links canonicalises to a path that leads nowhere.
+    if (!QFileInfo::exists(target)) {
+        KLOG_ERROR("error '{}' on resolving URL: {}", "the link leads to no file", path.toStdString());
+        return {};
+    }
     return target;
 }
 

@@ -534,7 +534,12 @@ void KavioVideoItem::replaceMedia()
     if (!controller)
         return;
     controller->setHasUnsavedChanges(true);
-    controller->replaceItem(shared_from_this());
+    if (isFileBased()) {
+        controller->replaceItem(shared_from_this());
+        return;
+    }
+    // TODO(playback toggles): a live source's cue is selected instead (the controller's
+    // selectItem), so its source can be chosen in the inspector.
 }
 
 // --- Shared steps -------------------------------------------------------------------------------

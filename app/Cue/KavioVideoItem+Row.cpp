@@ -1,5 +1,7 @@
 #include "Cue/KavioVideoItem.h"
 
+#include "Log.h"
+
 void KavioVideoItem::refreshTitle()
 {
     // TODO(cue row): the row's name font and colours, the index field and the type column.
@@ -14,8 +16,12 @@ void KavioVideoItem::expand()
 
 void KavioVideoItem::setColorTag(std::int32_t tag)
 {
+    if (colorTag_.load() == tag)
+        return;
     colorTag_.store(tag);
     colorTagButton_.hidden = tag == 0;
+    if (tag == 0)
+        KLOG_VERBOSE("colorTagButton is hidden!");
 }
 
 void KavioVideoItem::updateTransitionIcon()

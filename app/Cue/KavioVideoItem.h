@@ -56,6 +56,7 @@ class QWindow;
 class QVTMetalLayerRendererInterface;
 class MediaAsset;
 class MediaPlayer;
+class QMenu;
 class QVTCaption;
 class VideoFrame;
 struct MediaTrack;
@@ -115,6 +116,11 @@ using KavioOSCFeedbackSender = std::function<void(const QVTOSCMessage&)>;
 inline const QString kKavioItemBecameReadyNotification = QStringLiteral("KavioItemBecameReady");
 // Posted on the default centre with the cue as object when the cue its feedback names changed.
 inline const QString kKavioCueOSCAddressSpaceChangedNotification = QStringLiteral("KavioCueOSCAddressSpaceChanged");
+
+// Posted on the default centre, no object, when the first colour tag of the list was given or
+// the last one cleared; every cue shows or hides its tag column.
+inline const QString kKavioColorTagsShouldToggleNotification = QStringLiteral("KavioColorTagsShouldToggle");
+inline const QString kKavioColorTagsToggleDesiredStateKey = QStringLiteral("KavioColorTagsToggleDesiredState");
 
 // Goto icons: the target lies below the cue in the list, or not.
 inline const QString kKavioGotoDownImage = QStringLiteral("kavio_goto_down");
@@ -864,8 +870,27 @@ public:
     std::optional<KavioColor> errorButtonDrawColor() const { return errorButtonDrawColor_; }
     bool isAudioMeterHidden() const { return audioMeterHidden_; }
     // The error button's action: marks the project changed and asks the controller to replace
-    // the media. Main thread.
+    // the media of a movie, still or audio cue. Main thread.
     void replaceMedia();
+
+    // --- Context menu, colour tags and media path (main thread) --------------------------------
+    // The row's context menu, built afresh at each call; the caller owns it. Its entries act on
+    // this cue or on the selected cues through the controller; the "Color Tag" entry holds the
+    // colour-tag strip, which applies the tag to the selected cues.
+    std::unique_ptr<QMenu> rightClickMenu();
+    // Gives every selected cue the tag and marks the project changed when a tag changed. Posts
+    // "KavioColorTagsShouldToggle" with "KavioColorTagsToggleDesiredState" YES when the first
+    // tag of the list was given, NO when the last one was cleared.
+    void handleColorTagSwitchTo(std::int32_t tag);
+    // resolvedPathForPath() of the media path.
+    QString resolvedMediaPath() const;
+    // Shows the media file in the desktop's file manager; nothing for a live source or a file
+    // that is missing.
+    void showInFinder() const;
+    // The context menu's transcode entries: ProRes (10) or Hap (20) for the selected cues.
+    void transcodeVideo(int codec);
+    // Whether Ctrl (the original's Command key) is held now.
+    static bool cmdState();
 
     // The movie's asset (nullptr for other cues) and its players. The normal player is owned by
     // the cue; videoPlayer() is the one in use (the loop helper's while it plays). Main thread.

@@ -7,7 +7,7 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/KavioMasterView.h"
 #include "Shell/KavioWindow.h"
-#include "Support/KavioPlainButton.h"
+#include "Views/KavioButton.h"
 #include "Support/KavioPlainTimecodeField.h"
 #include "Views/KavioHidingView.h"
 
@@ -40,9 +40,9 @@ View* addPanel(QWidget* parent, const QRect& frame, double white)
     return view;
 }
 
-KavioPlainButton* addOnOff(QBoxLayout* layout, const QString& title, std::function<void()> action)
+KavioButton* addOnOff(QBoxLayout* layout, const QString& title, std::function<void()> action)
 {
-    auto* button = new KavioPlainButton;
+    auto* button = new KavioButton;
     button->setTitle(title);
     button->setButtonType(KavioButtonType::OnOff);
     button->setState(1);

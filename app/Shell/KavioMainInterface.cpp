@@ -13,14 +13,15 @@
 #include "Shell/KavioMasterView.h"
 #include "Shell/KavioRecentProjectsView.h"
 #include "Shell/KavioWindow.h"
-#include "Support/KavioPlainButton.h"
-#include "Support/KavioPlainColorWell.h"
-#include "Support/KavioPlainPopUpButton.h"
-#include "Support/KavioPlainSlider.h"
-#include "Support/KavioPlainTextField.h"
 #include "Support/KavioPlainTimecodeField.h"
 #include "Views/KavioHidingView.h"
 #include "UndoManager.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioColorWell.h"
+#include "Views/KavioPopUpButton.h"
+#include "Views/KavioSlider.h"
+#include "Views/KavioStylishButtonCell.h"
+#include "Views/KavioTextField.h"
 
 #include <QEvent>
 #include <QFileInfo>
@@ -46,9 +47,9 @@ Control* addRow(QFormLayout* form, const QString& label)
     return control;
 }
 
-KavioPlainButton* makeButton(const QString& title, QLayout* layout)
+KavioButton* makeButton(const QString& title, QLayout* layout)
 {
-    auto* button = new KavioPlainButton;
+    auto* button = new KavioButton;
     button->setTitle(title);
     layout->addWidget(button);
     return button;
@@ -74,10 +75,10 @@ private:
     std::function<void()> willClose_;
 };
 
-// A toggle whose clicks flip its state.
-KavioPlainButton* addToggle(QFormLayout* form, const QString& title)
+// A check box whose clicks flip its state.
+KavioButton* addToggle(QFormLayout* form, const QString& title)
 {
-    auto* button = new KavioPlainButton;
+    auto* button = new KavioButton(nullptr, std::make_unique<KavioStylishButtonCell>());
     button->setTitle(title);
     button->setButtonType(KavioButtonType::OnOff);
     form->addRow(QString(), button);
@@ -164,7 +165,7 @@ void KavioMainInterface::buildMainWindow()
     previewContainer->setMinimumSize(320, 180);
     middle->addWidget(previewContainer, 1);
     outlets.preview = preview;
-    auto* masterSlider = new KavioPlainSlider;
+    auto* masterSlider = new KavioSlider;
     masterSlider->setDoubleValue(1.0);
     middle->addWidget(masterSlider);
     window.setCentralWidget(central);
@@ -243,26 +244,26 @@ void KavioMainInterface::buildPreferencesWindow()
     auto* playlist = new QWidget;
     auto* form = new QFormLayout(playlist);
     KavioVideoItemManagerOutlets c = controller_->outlets();
-    c.frameratePopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Frame rate"));
-    c.startTimeField = addRow<KavioPlainTextField>(form, QStringLiteral("Start time"));
-    c.playbackModeOnOpen = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Sync mode on open"));
-    c.defaultTransitionPopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Default transition"));
-    c.defaultTransitionDurationPopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Transition duration"));
-    c.defaultFadeDurationPopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Fade duration"));
-    c.defaultCueViewStatePopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Cue view"));
-    c.jumpBehaviourPopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Jump behaviour"));
-    c.panicBehaviourPopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Panic behaviour"));
-    c.renderingDeinterlacePopup = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Deinterlace"));
-    c.defaultNonMovieCueDurationField = addRow<KavioPlainTextField>(form, QStringLiteral("Still duration"));
-    c.defaultBrowserSourceURLField = addRow<KavioPlainTextField>(form, QStringLiteral("Browser source URL"));
-    c.cueTimesOverlayPosition = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Cue times overlay"));
-    c.cueTimesOverlaySize = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Cue times size"));
-    c.cueTimesOverlayColor = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Cue times colour"));
-    c.subtitleOverlaySize = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Subtitle size"));
-    c.subtitleOverlayFont = addRow<KavioPlainPopUpButton>(form, QStringLiteral("Subtitle font"));
-    c.subtitleOverlayFontColor = addRow<KavioPlainColorWell>(form, QStringLiteral("Subtitle colour"));
-    c.subtitleOverlayBackgroundColor = addRow<KavioPlainColorWell>(form, QStringLiteral("Subtitle background"));
-    c.matteColorWell = addRow<KavioPlainColorWell>(form, QStringLiteral("Matte"));
+    c.frameratePopup = addRow<KavioPopUpButton>(form, QStringLiteral("Frame rate"));
+    c.startTimeField = addRow<KavioTextField>(form, QStringLiteral("Start time"));
+    c.playbackModeOnOpen = addRow<KavioPopUpButton>(form, QStringLiteral("Sync mode on open"));
+    c.defaultTransitionPopup = addRow<KavioPopUpButton>(form, QStringLiteral("Default transition"));
+    c.defaultTransitionDurationPopup = addRow<KavioPopUpButton>(form, QStringLiteral("Transition duration"));
+    c.defaultFadeDurationPopup = addRow<KavioPopUpButton>(form, QStringLiteral("Fade duration"));
+    c.defaultCueViewStatePopup = addRow<KavioPopUpButton>(form, QStringLiteral("Cue view"));
+    c.jumpBehaviourPopup = addRow<KavioPopUpButton>(form, QStringLiteral("Jump behaviour"));
+    c.panicBehaviourPopup = addRow<KavioPopUpButton>(form, QStringLiteral("Panic behaviour"));
+    c.renderingDeinterlacePopup = addRow<KavioPopUpButton>(form, QStringLiteral("Deinterlace"));
+    c.defaultNonMovieCueDurationField = addRow<KavioTextField>(form, QStringLiteral("Still duration"));
+    c.defaultBrowserSourceURLField = addRow<KavioTextField>(form, QStringLiteral("Browser source URL"));
+    c.cueTimesOverlayPosition = addRow<KavioPopUpButton>(form, QStringLiteral("Cue times overlay"));
+    c.cueTimesOverlaySize = addRow<KavioPopUpButton>(form, QStringLiteral("Cue times size"));
+    c.cueTimesOverlayColor = addRow<KavioPopUpButton>(form, QStringLiteral("Cue times colour"));
+    c.subtitleOverlaySize = addRow<KavioPopUpButton>(form, QStringLiteral("Subtitle size"));
+    c.subtitleOverlayFont = addRow<KavioPopUpButton>(form, QStringLiteral("Subtitle font"));
+    c.subtitleOverlayFontColor = addRow<KavioColorWell>(form, QStringLiteral("Subtitle colour"));
+    c.subtitleOverlayBackgroundColor = addRow<KavioColorWell>(form, QStringLiteral("Subtitle background"));
+    c.matteColorWell = addRow<KavioColorWell>(form, QStringLiteral("Matte"));
     c.defaultToggleAudio = addToggle(form, QStringLiteral("Audio"));
     c.defaultToggleFadeIn = addToggle(form, QStringLiteral("Fade in"));
     c.defaultToggleFadeOut = addToggle(form, QStringLiteral("Fade out"));
@@ -282,7 +283,7 @@ void KavioMainInterface::buildPreferencesWindow()
     outlets.enableBetaUpdatesButton = addToggle(generalForm, QStringLiteral("Beta updates"));
     outlets.disableConfirmOnQuit->setAction([app] { app->changeDisableConfirmOnQuit(); });
     outlets.enableBetaUpdatesButton->setAction([app] { app->changeMiscSettings(); });
-    auto* resetWarnings = new KavioPlainButton;
+    auto* resetWarnings = new KavioButton;
     resetWarnings->setTitle(QStringLiteral("Reset Warnings"));
     resetWarnings->setAction([app] { app->resetWarnings(); });
     generalForm->addRow(QString(), resetWarnings);
@@ -292,41 +293,43 @@ void KavioMainInterface::buildPreferencesWindow()
     // LTC channels, free-wheel times and network interfaces there are.
     auto* sync = new QWidget;
     auto* syncForm = new QFormLayout(sync);
-    outlets.mtcSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("MTC source"));
-    outlets.ltcSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("LTC source"));
-    outlets.ltcSourceChannelPopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("LTC channel"));
-    outlets.freeWheelTimePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("Free wheel"));
-    outlets.mmcSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("MMC source"));
-    outlets.mscSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("MSC source"));
-    outlets.midiSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("MIDI source"));
-    outlets.midiStartField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI start"));
-    outlets.midiStopField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI stop"));
-    outlets.midiPreviousField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI previous"));
-    outlets.midiNextField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI next"));
-    outlets.midiMainFaderField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("MIDI main fader"));
-    outlets.dmxSourcePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("Art-Net interface"));
-    outlets.dmxSubNetPopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("Art-Net sub-net"));
-    outlets.dmxUniversePopup = addRow<KavioPlainPopUpButton>(syncForm, QStringLiteral("Art-Net universe"));
+    outlets.mtcSourcePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("MTC source"));
+    outlets.ltcSourcePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("LTC source"));
+    outlets.ltcSourceChannelPopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("LTC channel"));
+    outlets.freeWheelTimePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("Free wheel"));
+    outlets.mmcSourcePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("MMC source"));
+    outlets.mscSourcePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("MSC source"));
+    outlets.midiSourcePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("MIDI source"));
+    outlets.midiStartField = addRow<KavioTextField>(syncForm, QStringLiteral("MIDI start"));
+    outlets.midiStopField = addRow<KavioTextField>(syncForm, QStringLiteral("MIDI stop"));
+    outlets.midiPreviousField = addRow<KavioTextField>(syncForm, QStringLiteral("MIDI previous"));
+    outlets.midiNextField = addRow<KavioTextField>(syncForm, QStringLiteral("MIDI next"));
+    outlets.midiMainFaderField = addRow<KavioTextField>(syncForm, QStringLiteral("MIDI main fader"));
+    outlets.dmxSourcePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("Art-Net interface"));
+    outlets.dmxSubNetPopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("Art-Net sub-net"));
+    outlets.dmxUniversePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("Art-Net universe"));
     // Art-Net addresses a sub-net and a universe each in four bits.
     for (int n = 0; n < 16; ++n) {
         outlets.dmxSubNetPopup->addItem(QString::number(n), n);
         outlets.dmxUniversePopup->addItem(QString::number(n), n);
     }
-    outlets.dmxStartStopField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("DMX start / stop"));
-    outlets.dmxPreviousField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("DMX previous"));
-    outlets.dmxNextField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("DMX next"));
-    outlets.dmxMainFaderField = addRow<KavioPlainTextField>(syncForm, QStringLiteral("DMX main fader"));
+    outlets.dmxSubNetPopup->selectItemWithTag(0);
+    outlets.dmxUniversePopup->selectItemWithTag(0);
+    outlets.dmxStartStopField = addRow<KavioTextField>(syncForm, QStringLiteral("DMX start / stop"));
+    outlets.dmxPreviousField = addRow<KavioTextField>(syncForm, QStringLiteral("DMX previous"));
+    outlets.dmxNextField = addRow<KavioTextField>(syncForm, QStringLiteral("DMX next"));
+    outlets.dmxMainFaderField = addRow<KavioTextField>(syncForm, QStringLiteral("DMX main fader"));
     preferencesTabs_->addTab(sync, QStringLiteral("Sync & Triggers"));
 
     auto* osc = new QWidget;
     auto* oscForm = new QFormLayout(osc);
     outlets.oscEnableButton = addToggle(oscForm, QStringLiteral("OSC input"));
-    outlets.oscFeedbackTargetPopup = addRow<KavioPlainPopUpButton>(oscForm, QStringLiteral("Feedback target"));
+    outlets.oscFeedbackTargetPopup = addRow<KavioPopUpButton>(oscForm, QStringLiteral("Feedback target"));
     // TODO(OSC): the detected clients join these two.
     outlets.oscFeedbackTargetPopup->addItem(QStringLiteral("Disabled"), 0);
     outlets.oscFeedbackTargetPopup->addItem(QStringLiteral("Custom"), 1);
-    outlets.oscFeedbackTargetIP = addRow<KavioPlainTextField>(oscForm, QStringLiteral("Feedback IP"));
-    outlets.oscFeedbackTargetPort = addRow<KavioPlainTextField>(oscForm, QStringLiteral("Feedback port"));
+    outlets.oscFeedbackTargetIP = addRow<KavioTextField>(oscForm, QStringLiteral("Feedback IP"));
+    outlets.oscFeedbackTargetPort = addRow<KavioTextField>(oscForm, QStringLiteral("Feedback port"));
     preferencesTabs_->addTab(osc, QStringLiteral("OSC"));
     appDelegate_->setOutlets(outlets);
 
@@ -372,7 +375,7 @@ void KavioMainInterface::buildStartupWindow()
     layout->addLayout(buttons);
 
     auto* footer = new QHBoxLayout;
-    auto* showAtLaunch = new KavioPlainButton;
+    auto* showAtLaunch = new KavioButton;
     showAtLaunch->setTitle(QStringLiteral("Show this window at launch"));
     showAtLaunch->setButtonType(KavioButtonType::OnOff);
     showAtLaunch->setState(1);

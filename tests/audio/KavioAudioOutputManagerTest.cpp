@@ -12,9 +12,10 @@
 #include "NullAudioBackend.h"
 #include "Support/KavioAlert.h"
 #include "UserDefaults.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioPopUpButton.h"
+#include "Views/KavioTextField.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -60,13 +61,12 @@ protected:
         manager->setController(controller);
         manager->startManager();
     }
-    QComboBox* outputs() const { return manager->panel()->audioDevicesPopup(); }
+    KavioPopUpButton* outputs() const { return manager->panel()->audioDevicesPopup(); }
     // Chooses an output item as the operator does.
-    void choose(QComboBox* popup, const QString& title) {
-        const int index = popup->findText(title);
+    void choose(KavioPopUpButton* popup, const QString& title) {
+        const int index = popup->indexOfItemWithTitle(title);
         ASSERT_GE(index, 0) << title.toStdString();
-        popup->setCurrentIndex(index);
-        emit popup->activated(index);
+        popup->chooseItemAtIndex(index);
     }
     bool settle(const std::function<bool()>& done) { return DispatchQueue::runMainUntil(done, 5); }
 
@@ -84,12 +84,12 @@ TEST_F(KavioAudioOutputManagerTest, FirstLaunchTakesTheDefaultsAndWritesThem) {
     backend->addDevice("nameless", "", 0, 2);
     backend->addDevice("hidden", "hidden", 0, 2);  // named as its UID: not listed
     start();
-    EXPECT_EQ(outputs()->currentText(), KavioAudioOutputPanel::kSystemsDefaultAndStreams);
+    EXPECT_EQ(outputs()->titleOfSelectedItem(), KavioAudioOutputPanel::kSystemsDefaultAndStreams);
     EXPECT_EQ(manager->audioOutputKind(), 30);
     EXPECT_FALSE(manager->isDisabled());
     EXPECT_FALSE(manager->hasNoOutputDeviceAtAll());
     EXPECT_EQ(manager->outputChannelMapping(), (QList<int>{1, 2}));
-    EXPECT_EQ(manager->panel()->audioChannelsPopup()->currentText(), "Stereo");
+    EXPECT_EQ(manager->panel()->audioChannelsPopup()->titleOfSelectedItem(), "Stereo");
     EXPECT_TRUE(manager->shouldUseStereoDownMix());
     EXPECT_FALSE(manager->panel()->channelsView()->isEditingEnabled());
     EXPECT_TRUE(streamers.isEnabled());
@@ -102,11 +102,11 @@ TEST_F(KavioAudioOutputManagerTest, FirstLaunchTakesTheDefaultsAndWritesThem) {
     EXPECT_EQ(d.integerForKey("audioChannels"), 2);
     EXPECT_TRUE(d.boolForKey("shouldUseStereoDownmix"));
     EXPECT_TRUE(d.boolForKey("audioVolumeNormalization"));
-    EXPECT_TRUE(manager->panel()->audioVolumeNormalizationEnabledButton()->isChecked());
+    EXPECT_TRUE(manager->panel()->audioVolumeNormalizationEnabledButton()->state() == 1);
     EXPECT_TRUE(d.hasKey("extendMonoFilesPopup"));
     // Devices with outputs follow the fixed items; the microphone has none.
-    EXPECT_EQ(outputs()->count(), KavioAudioOutputPanel::kFixedOutputItems + 3);
-    EXPECT_GE(outputs()->findText(" "), KavioAudioOutputPanel::kFixedOutputItems);
+    EXPECT_EQ(outputs()->numberOfItems(), KavioAudioOutputPanel::kFixedOutputItems + 3);
+    EXPECT_GE(outputs()->indexOfItemWithTitle(" "), KavioAudioOutputPanel::kFixedOutputItems);
 }
 
 TEST_F(KavioAudioOutputManagerTest, StoredChannelCountsAndDownMixSurviveARestart) {
@@ -121,7 +121,7 @@ TEST_F(KavioAudioOutputManagerTest, StoredChannelCountsAndDownMixSurviveARestart
         UserDefaults::standardUserDefaults().setInteger(c.stored, "audioChannels");
         UserDefaults::standardUserDefaults().setBool(c.downmix, "shouldUseStereoDownmix");
         start();
-        EXPECT_EQ(manager->panel()->audioChannelsPopup()->currentText(), c.shown) << c.stored;
+        EXPECT_EQ(manager->panel()->audioChannelsPopup()->titleOfSelectedItem(), c.shown) << c.stored;
         EXPECT_EQ(manager->outputChannelMapping().size(), c.channels) << c.stored;
         EXPECT_EQ(engine->processingFormat()->channelCount(), uint32_t(c.channels)) << c.stored;
         EXPECT_EQ(UserDefaults::standardUserDefaults().integerForKey("audioChannels"), c.channels) << c.stored;
@@ -138,19 +138,19 @@ TEST_F(KavioAudioOutputManagerTest, UnpluggedDeviceShowsDisconnectedUntilItComes
     PostCounter posts({N::SetupChanged});
 
     backend->removeDevice("eight");
-    ASSERT_TRUE(settle([&] { return outputs()->currentText() == "Eight Out - DISCONNECTED"; }));
+    ASSERT_TRUE(settle([&] { return outputs()->titleOfSelectedItem() == "Eight Out - DISCONNECTED"; }));
     EXPECT_TRUE(manager->isDisabled());
     EXPECT_FALSE(manager->isMainVolumeEnabled());
     EXPECT_EQ(posts.count(N::SetupChanged), 1);
 
     // Another list change while it is still missing keeps it selected and output off.
     backend->addDevice("other", "Other Out", 0, 2);
-    ASSERT_TRUE(settle([&] { return outputs()->findText("Other Out") >= 0; }));
-    EXPECT_EQ(outputs()->currentText(), "Eight Out - DISCONNECTED");
+    ASSERT_TRUE(settle([&] { return outputs()->indexOfItemWithTitle("Other Out") >= 0; }));
+    EXPECT_EQ(outputs()->titleOfSelectedItem(), "Eight Out - DISCONNECTED");
     EXPECT_TRUE(manager->isDisabled());
 
     backend->addDevice("eight", "Eight Out", 0, 8);
-    ASSERT_TRUE(settle([&] { return outputs()->currentText() == "Eight Out"; }));
+    ASSERT_TRUE(settle([&] { return outputs()->titleOfSelectedItem() == "Eight Out"; }));
     EXPECT_FALSE(manager->isDisabled());
     EXPECT_TRUE(manager->isMainVolumeEnabled());
     EXPECT_EQ(backend->runningOutputDevice(), eight);
@@ -162,14 +162,14 @@ TEST_F(KavioAudioOutputManagerTest, BlackmagicDevicesAskFirstExceptWhileLoading)
     choose(outputs(), "Blackmagic UltraStudio");
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0], "Please confirm selection");
-    EXPECT_EQ(outputs()->currentText(), KavioAudioOutputPanel::kStreamsOnly);  // "Use NDI & SDI"
+    EXPECT_EQ(outputs()->titleOfSelectedItem(), KavioAudioOutputPanel::kStreamsOnly);  // "Use NDI & SDI"
     EXPECT_EQ(manager->audioOutputKind(), 10);
     EXPECT_TRUE(streamers.isEnabled());
 
     controller->loadingProject = true;
     choose(outputs(), "Blackmagic UltraStudio");
     EXPECT_EQ(alerts.size(), 1u);
-    EXPECT_EQ(outputs()->currentText(), "Blackmagic UltraStudio");
+    EXPECT_EQ(outputs()->titleOfSelectedItem(), "Blackmagic UltraStudio");
 }
 
 TEST_F(KavioAudioOutputManagerTest, SameChoicesAgainRebuildNothing) {
@@ -249,7 +249,7 @@ TEST_F(KavioAudioOutputManagerTest, RecordRoundTripAndOddRecords) {
 
     start();
     manager->loadWithData(record);
-    EXPECT_EQ(outputs()->currentText(), "Eight Out");
+    EXPECT_EQ(outputs()->titleOfSelectedItem(), "Eight Out");
     EXPECT_EQ(manager->outputChannelMapping(), (QList<int>{2, 1, 0, 4, 5, 6, 7, 8}));
     EXPECT_NEAR(manager->mainVolume(), 0.25, 1e-6);
     EXPECT_EQ(backend->runningOutputDevice(), eight);
@@ -259,17 +259,17 @@ TEST_F(KavioAudioOutputManagerTest, RecordRoundTripAndOddRecords) {
     renamed["audioDevicesPopup"] = "Old Name";
     choose(outputs(), KavioAudioOutputPanel::kSystemsDefault);
     manager->loadWithData(renamed);
-    EXPECT_EQ(outputs()->currentText(), "Eight Out");
+    EXPECT_EQ(outputs()->titleOfSelectedItem(), "Eight Out");
 
     // Missing keys keep what is there; an unknown title comes back disconnected.
     manager->loadWithData({{"audioDelay", "not a number"}});
-    EXPECT_EQ(outputs()->currentText(), "Eight Out");
+    EXPECT_EQ(outputs()->titleOfSelectedItem(), "Eight Out");
     EXPECT_NEAR(manager->mainVolume(), 0.25, 1e-6);
     EXPECT_EQ(manager->delayInMs(), 0);
     manager->loadWithData({{"audioDevicesPopup", "Gone Card"}, {"audioChannels", "Quadraphonic"}});
-    EXPECT_EQ(outputs()->currentText(), "Gone Card - DISCONNECTED");
+    EXPECT_EQ(outputs()->titleOfSelectedItem(), "Gone Card - DISCONNECTED");
     EXPECT_TRUE(manager->isDisabled());
-    EXPECT_EQ(manager->panel()->audioChannelsPopup()->currentText(), "2");
+    EXPECT_EQ(manager->panel()->audioChannelsPopup()->titleOfSelectedItem(), "2");
 }
 
 }  // namespace

@@ -16,8 +16,8 @@
 #include "PulseAudioTestServer.h"
 #include "PulseRecorder.h"
 #include "SixChannelRouting.h"
+#include "Views/KavioPopUpButton.h"
 
-#include <QComboBox>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -190,11 +190,10 @@ protected:
                                            "format=float32le sink_properties=device.description=PlugCard",
                                            &plugModule);
     }
-    static void choose(QComboBox* popup, const QString& title) {
-        const int index = popup->findText(title);
+    static void choose(KavioPopUpButton* popup, const QString& title) {
+        const int index = popup->indexOfItemWithTitle(title);
         ASSERT_GE(index, 0) << title.toStdString();
-        popup->setCurrentIndex(index);
-        emit popup->activated(index);
+        popup->chooseItemAtIndex(index);
     }
     static bool settle(const std::function<bool()>& done) { return DispatchQueue::runMainUntil(done, 10); }
     // Whether the sink's monitor carries the cue's frame counter.
@@ -228,8 +227,8 @@ TEST_F(PulseOutputManagerTest, UnplugSilencesReplugBringsSoundBack) {
     EXPECT_TRUE(heardOn("plug"));
 
     ASSERT_TRUE(PulseAudioTestServer::pactl("unload-module " + plugModule));
-    QComboBox* outputs = manager->panel()->audioDevicesPopup();
-    ASSERT_TRUE(settle([&] { return outputs->currentText() == "PlugCard - DISCONNECTED"; }));
+    KavioPopUpButton* outputs = manager->panel()->audioDevicesPopup();
+    ASSERT_TRUE(settle([&] { return outputs->titleOfSelectedItem() == "PlugCard - DISCONNECTED"; }));
     EXPECT_TRUE(manager->isDisabled());
     EXPECT_FALSE(manager->isMainVolumeEnabled());
     settle([] { return engine().isRunning(); });  // the restart falls back to the default sink
@@ -239,12 +238,12 @@ TEST_F(PulseOutputManagerTest, UnplugSilencesReplugBringsSoundBack) {
     std::string other;
     ASSERT_TRUE(PulseAudioTestServer::pactl(
         "load-module module-null-sink sink_name=other channels=2 rate=48000 format=float32le", &other));
-    ASSERT_TRUE(settle([&] { return outputs->count() > KavioAudioOutputPanel::kFixedOutputItems + 3; }));
-    EXPECT_EQ(outputs->currentText(), "PlugCard - DISCONNECTED");
+    ASSERT_TRUE(settle([&] { return outputs->numberOfItems() > KavioAudioOutputPanel::kFixedOutputItems + 3; }));
+    EXPECT_EQ(outputs->titleOfSelectedItem(), "PlugCard - DISCONNECTED");
     PulseAudioTestServer::pactl("unload-module " + other);
 
     ASSERT_TRUE(loadPlug());
-    ASSERT_TRUE(settle([&] { return outputs->currentText() == "PlugCard" && engine().isRunning(); }));
+    ASSERT_TRUE(settle([&] { return outputs->titleOfSelectedItem() == "PlugCard" && engine().isRunning(); }));
     EXPECT_FALSE(manager->isDisabled());
     EXPECT_EQ(engine().getAUDeviceID(), idOf("plug"));
     EXPECT_EQ(engine().outputVolume(), 1.0f);

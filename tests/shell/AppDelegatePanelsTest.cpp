@@ -7,7 +7,9 @@
 #include "NotificationCenter.h"
 #include "Shell/KavioMasterView.h"
 #include "Shell/KavioWindow.h"
-#include "Support/KavioPlainButton.h"
+#include "Views/KavioButton.h"
+
+#include <QTest>
 #include "Views/KavioHidingView.h"
 
 #include <QAbstractAnimation>
@@ -29,7 +31,7 @@ struct PanelsFixture {
         program.ui->window().show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&program.ui->window()));
     }
-    static void click(KavioButtonInterface* button) { dynamic_cast<KavioPlainButton*>(button)->click(); }
+    static void click(KavioButtonInterface* button) { QTest::mouseClick(dynamic_cast<KavioButton*>(button), Qt::LeftButton); }
     // Waits for the panel button to come back (its animation ended).
     static bool settled(KavioButtonInterface* button)
     {

@@ -8,7 +8,8 @@
 #include "Support/KavioTextFieldInterface.h"
 
 #include <QAction>
-#include <QComboBox>
+#include "Views/KavioPopUpButton.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -118,16 +119,16 @@ TEST(AppDelegatePreferences, SourcesComeBackMarkedWhileMissingAndPlainOnceBack)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         for (KavioPopUpButtonInterface* popup : {o.mtcSourcePopup, o.ltcSourcePopup, o.dmxSourcePopup}) {
-            auto* plain = dynamic_cast<QComboBox*>(popup);
-            ASSERT_TRUE(plain);
-            plain->clear();
+            auto* list = dynamic_cast<KavioPopUpButton*>(popup);
+            ASSERT_TRUE(list);
+            list->removeAllItems();
             popup->addItem("Port A", 1);
             popup->addItem("Port B", 2);
         }
         program.app().loadWithData({{"mtcSource", c.stored}, {"ltcSource", c.stored}, {"dmxSourcePopup", c.stored}});
         for (KavioPopUpButtonInterface* popup : {o.mtcSourcePopup, o.ltcSourcePopup, o.dmxSourcePopup})
             EXPECT_EQ(popup->titleOfSelectedItem(), c.selected);
-        EXPECT_EQ(dynamic_cast<QComboBox*>(o.mtcSourcePopup)->findText(c.selected + mark), -1)
+        EXPECT_EQ(dynamic_cast<KavioPopUpButton*>(o.mtcSourcePopup)->indexOfItemWithTitle(c.selected + mark), -1)
             << "one marker at most";
         EXPECT_EQ(program.app().lastInterfaces().mtc, c.stored);
         EXPECT_EQ(program.app().lastInterfaces().dmx, c.stored);

@@ -8,7 +8,6 @@
 #include "Shell/KavioRecentProjectsView.h"
 #include "Support/KavioButtonInterface.h"
 
-#include <QAbstractButton>
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
@@ -211,7 +210,7 @@ TEST(AppDelegateStartupWindow, TheCheckboxIsStoredAndKeepsTheWindowClosedNextTim
     {
         ShellTestProgram program(env);
         program.launch();
-        dynamic_cast<QAbstractButton*>(program.app().outlets().startupShowWindowButton)->click();
+        QTest::mouseClick(dynamic_cast<QWidget*>(program.app().outlets().startupShowWindowButton), Qt::LeftButton);
         EXPECT_FALSE(program.defaults->boolForKey(QStringLiteral("showStartupWindow")));
         program.app().applicationWillTerminate();
     }

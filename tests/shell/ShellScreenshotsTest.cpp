@@ -8,7 +8,7 @@
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
 #include "Shell/KavioWindow.h"
-#include "Support/KavioPlainButton.h"
+#include "Views/KavioButton.h"
 
 #include <QAction>
 #include <QBuffer>
@@ -70,10 +70,10 @@ TEST(ShellScreenshots, MainStartupAndPreferencesWindows)
     save(program.ui->startupWindow(), "startup-window");
 
     save(window, "main-window-both-panels");
-    dynamic_cast<KavioPlainButton*>(o.rightViewButton)->click();
+    QTest::mouseClick(dynamic_cast<KavioButton*>(o.rightViewButton), Qt::LeftButton);
     ASSERT_TRUE(settled(o.rightViewButton));
     save(window, "main-window-right-panel-hidden");
-    dynamic_cast<KavioPlainButton*>(o.rightViewButton)->click();
+    QTest::mouseClick(dynamic_cast<KavioButton*>(o.rightViewButton), Qt::LeftButton);
     ASSERT_TRUE(settled(o.rightViewButton));
 
     app.toggleSourceMode(o.ltcSource);

@@ -1,0 +1,173 @@
+#include "Cue/KavioVideoItem.h"
+
+#include "Log.h"
+#include "NotificationCenter.h"
+#include "Support/KavioFileManager.h"
+#include "Views/KavioColorTagIndicator.h"
+#include "Views/KavioColorTagView.h"
+
+#include <QGuiApplication>
+#include <QMenu>
+#include <QWidgetAction>
+
+namespace {
+
+// A toggle entry of the menu: its singular and plural titles and the row button it mirrors.
+struct ToggleEntry {
+    const char* title;
+    const char* pluralTitle;  // nullptr: no plural form
+    KavioRowButton& button;
+    bool showsState;
+};
+
+}  // namespace
+
+std::unique_ptr<QMenu> KavioVideoItem::rightClickMenu()
+{
+    auto menu = std::make_unique<QMenu>();
+    const auto controller = manager();
+    const long selected = controller ? long(controller->selectedItems().size()) : 0;
+    const bool playing = controller && controller->isPlaying();
+    const std::weak_ptr<KavioVideoItem> weakSelf = weak_from_this();
+    const auto add = [&](const QString& title, bool enabled, std::function<void()> run = {}) {
+        // A lone "&" would mark a shortcut letter in a Qt menu.
+        QAction* item = menu->addAction(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
+        item->setEnabled(enabled);
+        if (run)
+            QObject::connect(item, &QAction::triggered, item, std::move(run));
+        return item;
+    };
+
+    // TODO(cue clipboard actions): the eight list-editing entries run the cue's clipboard and
+    // list actions (cut, copy, paste, names and IDs to the clipboard, duplicate, seamless loop,
+    // delete) once the cue has them.
+    add(QStringLiteral("Cut"), !playing);
+    add(QStringLiteral("Copy"), true);
+    add(QStringLiteral("Paste"), controller && controller->canPaste());
+    add(QStringLiteral("Copy Name"), true);
+    add(QStringLiteral("Copy Cue ID"), true);
+    add(QStringLiteral("Duplicate"), true);
+    add(QStringLiteral("Make Seamless Loop"), selected < 2);
+    add(QStringLiteral("Delete"), !playing);
+    menu->addSeparator();
+
+    if (isFileBased()) {
+        add(QStringLiteral("Show In File Manager..."), true, [controller = std::weak_ptr(controller)] {
+            if (const auto c = controller.lock())
+                c->showInFinderAllSelected();
+        });
+        menu->addSeparator();
+    }
+
+    const ToggleEntry toggles[] = {
+        {"Enable Audio", "Enable Audio on Selected Cues", soundButton_, true},
+        {"Normalize Audio", "Normalize Audio on Selected Cues", soundButton_, false},
+        {"Enable Fade-In", "Enable Fade-In on Selected Cues", fadeInButton_, true},
+        {"Enable Fade-Out", "Enable Fade-Out on Selected Cues", fadeOutButton_, true},
+        {"Enable Pause At Beginning", "Enable Pause At Beginning on Selected Cues", pauseAtBeginningButton_, true},
+        {"Enable Pause At End", "Enable Pause at End on Selected Cues", pauseAtEndButton_, true},
+        {"Enable Cue Looping", "Enable Cue Looping on Selected Cues", loopButton_, true},
+        {"Enable Transition to Next Cue", "Enable Transition to Next Cue on Selected Cues", transitionButton_, true},
+        {"Enable Goto", nullptr, gotoButton_, true},
+    };
+    for (size_t i = 0; i < std::size(toggles); ++i) {
+        const ToggleEntry& toggle = toggles[i];
+        const char* title = selected >= 2 && toggle.pluralTitle ? toggle.pluralTitle : toggle.title;
+        // TODO(playback toggles): each entry runs its change...OnSelectedItemsFromUI action.
+        QAction* item = add(QString::fromLatin1(title), bool(toggle.button.enabled));
+        if (toggle.showsState) {
+            item->setCheckable(true);
+            item->setChecked(int(toggle.button.state) == 1);
+        }
+        if (i == 1 || i == 3 || i == 5 || i == 7)
+            menu->addSeparator();
+    }
+    add(QStringLiteral("Select & Show Goto Target"), selected < 2 && bool(gotoButton_.enabled), [weakSelf] {
+        if (const auto self = weakSelf.lock())
+            self->selectAndShowGotoTarget();
+    });
+
+    if (mediaType() == KavioMediaTypeMovie) {
+        menu->addSeparator();
+        const auto transcode = [weakSelf](int codec) {
+            return [weakSelf, codec] {
+                if (const auto self = weakSelf.lock())
+                    self->transcodeVideo(codec);
+            };
+        };
+        add(QStringLiteral("Transcode to ProRes..."), selected > 1 || (!isProRes() && !isHAP()), transcode(10))
+            ->setData(10);
+        add(QStringLiteral("Transcode to HAP..."), selected > 1 || !isHAP(), transcode(20))->setData(20);
+    }
+    if (controller && controller->isTranscoding())
+        for (QAction* item : menu->actions())
+            item->setEnabled(false);
+    menu->addSeparator();
+
+    auto* strip = new KavioColorTagView;
+    strip->setFixedSize(200, 26);
+    if (colorTag() != 0)
+        strip->selectColorTag(colorTag());
+    strip->setTarget([weakSelf](KavioColorTagIndicator& swatch) {
+        if (const auto self = weakSelf.lock())
+            self->handleColorTagSwitchTo(swatch.colorTag());
+    });
+    auto* colorTagItem = new QWidgetAction(menu.get());
+    colorTagItem->setText(QStringLiteral("Color Tag"));
+    colorTagItem->setDefaultWidget(strip);
+    menu->addAction(colorTagItem);
+    return menu;
+}
+
+void KavioVideoItem::handleColorTagSwitchTo(std::int32_t tag)
+{
+    const auto controller = manager();
+    if (!controller)
+        return;
+    const KavioVideoItemListSnapshot items = controller->items();
+    const auto untagged = [&items] {
+        long count = 0;
+        if (items)
+            for (const auto& item : *items)
+                count += item->colorTag() == 0 ? 1 : 0;
+        return count;
+    };
+    const long total = items ? long(items->size()) : 0;
+    const long before = untagged();
+    bool changed = false;
+    for (const auto& item : controller->selectedItems()) {
+        if (item->colorTag() == tag)
+            continue;
+        item->setColorTag(tag);
+        changed = true;
+    }
+    // The record saves each cue's tag, so a new tag is a change to the project.
+    if (changed)
+        controller->setHasUnsavedChanges(true);
+    const long after = untagged();
+    if (before == after)
+        return;
+    if (after == total)
+        NotificationCenter::defaultCenter().post(kKavioColorTagsShouldToggleNotification, nullptr,
+                                                 {{kKavioColorTagsToggleDesiredStateKey, false}});
+    else if (before == total)
+        NotificationCenter::defaultCenter().post(kKavioColorTagsShouldToggleNotification, nullptr,
+                                                 {{kKavioColorTagsToggleDesiredStateKey, true}});
+}
+
+QString KavioVideoItem::resolvedMediaPath() const { return resolvedPathForPath(mediaPath()); }
+
+void KavioVideoItem::showInFinder() const
+{
+    if (!isFileBased())
+        return;
+    KavioFileManager::showItem(mediaPath());
+}
+
+void KavioVideoItem::transcodeVideo(int codec)
+{
+    if (const auto controller = manager())
+        controller->transcodeSelectedCuesToCodec(codec);
+}
+
+bool KavioVideoItem::cmdState() { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier); }

@@ -1,0 +1,75 @@
+// The program's windows hold the custom-drawn controls, none of the plain stand-ins.
+
+#include "ShellTestSupport.h"
+#include "ViewsTestSupport.h"
+
+#include "Audio/KavioAudioOutputPanel.h"
+#include "Shell/KavioWindow.h"
+#include "Support/KavioPlainTextField.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioColorWell.h"
+#include "Views/KavioPopUpButton.h"
+#include "Views/KavioSlider.h"
+#include "Views/KavioStylishButtonCell.h"
+#include "Views/KavioTextField.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+namespace {
+
+template <typename T>
+int count(const QList<QWidget*>& widgets)
+{
+    int n = 0;
+    for (QWidget* w : widgets)
+        n += dynamic_cast<T*>(w) ? 1 : 0;
+    return n;
+}
+
+QList<QWidget*> allWidgets(QWidget& window)
+{
+    QList<QWidget*> all = window.findChildren<QWidget*>();
+    all << &window;
+    return all;
+}
+
+}  // namespace
+
+TEST(ControlSwap, WindowsHoldTheCustomControls)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    const QList<QWidget*> main = allWidgets(program.ui->window());
+    const QList<QWidget*> preferences = allWidgets(program.ui->preferencesWindow());
+    const QList<QWidget*> startup = allWidgets(program.ui->startupWindow());
+    for (const QList<QWidget*>* widgets : {&main, &preferences, &startup}) {
+        EXPECT_EQ(count<QComboBox>(*widgets), 0);
+        EXPECT_EQ(count<QCheckBox>(*widgets), 0);
+        EXPECT_EQ(count<QPushButton>(*widgets), 0) << "plain buttons and colour wells";
+        EXPECT_EQ(count<QSlider>(*widgets), 0);
+        EXPECT_EQ(count<KavioPlainTextField>(*widgets), 0);
+    }
+    EXPECT_EQ(count<KavioButton>(main), 7) << "the transport";
+    EXPECT_EQ(count<KavioSlider>(main), 1) << "the master fader";
+    EXPECT_GE(count<KavioPopUpButton>(preferences), 17);
+    EXPECT_GE(count<KavioTextField>(preferences), 4);
+    EXPECT_EQ(count<KavioColorWell>(preferences), 3);
+    EXPECT_EQ(count<KavioSlider>(preferences), 1) << "the audio panel's main volume";
+    int checkBoxes = 0;
+    for (QWidget* w : preferences)
+        if (auto* button = dynamic_cast<KavioButton*>(w))
+            checkBoxes += dynamic_cast<KavioStylishButtonCell*>(&button->cell()) ? 1 : 0;
+    EXPECT_EQ(checkBoxes, 12) << "the playlist and general toggles and the audio normalisation";
+    EXPECT_EQ(count<KavioButton>(startup), 3);
+
+    program.ui->preferencesWindow().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&program.ui->preferencesWindow()));
+    ViewsTest::saveScreenshot(program.ui->preferencesWindow(), QStringLiteral("preferences"));
+}
