@@ -10,6 +10,7 @@
 #include "Rendering/QVTMTKView.h"
 #include "Rendering/QVTMetalManager.h"
 #include "Shell/AppDelegate.h"
+#include "Shell/KavioPlaylistSettingsItems.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioPlainButton.h"
 #include "Support/KavioPlainColorWell.h"
@@ -276,6 +277,7 @@ void KavioMainInterface::buildPreferencesWindow()
     c.defaultToggleLoop = addToggle(form, QStringLiteral("Loop"));
     c.autoStartButton = addToggle(form, QStringLiteral("Start playing on open"));
     c.autoFullscreenButton = addToggle(form, QStringLiteral("Full screen on open"));
+    addPlaylistSettingsItems(c);
     controller_->setOutlets(c);
     preferencesTabs_->addTab(playlist, QStringLiteral("Playlist"));
 
