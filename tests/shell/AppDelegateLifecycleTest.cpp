@@ -5,9 +5,13 @@
 #include "NotificationCenter.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioButtonInterface.h"
+#include "Support/KavioPopUpButtonInterface.h"
 #include "UndoManager.h"
+#include "UserDefaults.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
@@ -49,6 +53,79 @@ TEST(AppDelegateLaunch, FirstLaunchOnEmptyDefaults)
     EXPECT_TRUE(app.isTicking());
     EXPECT_EQ(program.ui->controller()->delegate().get(), &app);
     EXPECT_EQ(program.ui->window().windowTitle(), AppDelegate::versionInformationString() + " - Untitled Project - (TRT: 00:00:00:00)");
+}
+
+// Launch seen from outside: at each moment launch changes a control, which steps have been
+// taken (the step making the change included).
+TEST(AppDelegateLaunch, StepsRunInTheirOrder)
+{
+    ShellTestEnvironment env;
+    const QString path = env.dir.filePath("Gala.kavio2");
+    writeProjectFile(path, {{"preferences", QVariantMap()}});
+    ShellTestProgram program(env);
+    // Stored settings that launch puts into controls, each a moment to look.
+    program.defaults->setBool(true, "SUUpdaterChecksForBetaUpdates");
+    program.defaults->setBool(true, "disableConfirmOnQuit");
+    program.defaults->setInteger(0, "deinterlaceMode");
+    AppDelegate& app = program.app();
+    const auto controller = program.ui->controller();
+    QWidget& startup = program.ui->startupWindow();
+    auto* beta = dynamic_cast<QAbstractButton*>(app.outlets().enableBetaUpdatesButton);
+    auto* noConfirm = dynamic_cast<QAbstractButton*>(app.outlets().disableConfirmOnQuit);
+    auto* deinterlace = dynamic_cast<QComboBox*>(controller->outlets().renderingDeinterlacePopup);
+    ASSERT_TRUE(beta && noConfirm && deinterlace);
+
+    // One letter per step taken, in launch order.
+    const auto taken = [&] {
+        QString steps;
+        const auto step = [&steps](char letter, bool isTaken) {
+            if (isTaken)
+                steps += QLatin1Char(letter);
+        };
+        step('W', program.ui->window().minimumHeight() == 210);               // window layout
+        step('S', UserDefaults::standardUserDefaults().hasKey("audioVolumeNormalization"));  // audio output
+        step('C', controller->renderClock() != nullptr);                       // cue list controller set up
+        step('D', controller->delegate().get() == &app);                       // its delegate
+        step('L', app.appStarted());                                           // launched
+        step('U', startup.isVisible());                                        // start-up window
+        step('B', beta->isChecked());                                          // beta updates
+        step('Q', noConfirm->isChecked());                                     // quit without asking
+        app.setHasUnsavedChanges(false);
+        NotificationCenter::defaultCenter().post(kKavioProjectHasUnsavedChangesNotification);
+        step('R', app.hasUnsavedChanges());                                    // edits mark the project
+        app.setHasUnsavedChanges(false);
+        step('T', app.isTicking());                                            // the interface tick
+        step('K', program.defaults->hasKey("checkForUpdates"));                // updates recorded
+        return steps;
+    };
+    QStringList moments;
+    const auto look = [&](const QString& moment) { moments.append(moment + ": " + taken()); };
+    QObject::connect(deinterlace, &QComboBox::currentIndexChanged, [&] { look("deinterlace"); });
+    QObject::connect(beta, &QAbstractButton::toggled, [&] { look("beta"); });
+    QObject::connect(noConfirm, &QAbstractButton::toggled, [&] { look("no confirm"); });
+    struct ShowWatch : QObject {
+        std::function<void(const QString&)> look;
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::Show)
+                look("start-up shown");
+            if (event->type() == QEvent::Hide)
+                look("start-up closed");
+            return QObject::eventFilter(watched, event);
+        }
+    } showWatch;
+    showWatch.look = look;
+    startup.installEventFilter(&showWatch);
+
+    look("before");
+    program.launch({path});
+    startup.removeEventFilter(&showWatch);
+    look("after");
+    EXPECT_EQ(moments.join(" | ").toStdString(),
+              "before:  | deinterlace: WS | start-up shown: WSCDLU | beta: WSCDLUB | no confirm: WSCDLUBQ"
+              // The project opened at launch closes the start-up window.
+              " | start-up closed: WSCDLBQRT | after: WSCDLBQRTK");
+    EXPECT_EQ(app.projectURL(), path);
 }
 
 TEST(AppDelegateLaunch, StoredSettingsComeBackAfterQuitAndStart)

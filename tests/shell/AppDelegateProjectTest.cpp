@@ -14,6 +14,8 @@
 
 #include <plist/plist.h>
 
+#include <cstring>
+
 namespace {
 
 QByteArray readAll(const QString& path)
@@ -28,6 +30,50 @@ void writeForeignLock(const QString& projectPath, qint64 pid, const QString& pro
     QFile lock(KavioProjectLock::lockFilePath(projectPath));
     ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
     lock.write(QStringLiteral("%1\n%2\n%3\n").arg(pid).arg(program, QSysInfo::machineHostName()).toUtf8());
+}
+
+// A project file as another program may write it: the string `marker` somewhere in `root`
+// stands for a date object (NSDate), which a project file cannot hold.
+void writeProjectFileWithDate(const QString& path, const QVariantMap& root, const char* marker)
+{
+    const QByteArray bytes = KeyedArchive::archive(root);
+    plist_t archive = nullptr;
+    plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &archive);
+    ASSERT_TRUE(archive);
+    plist_t objects = plist_dict_get_item(archive, "$objects");
+    const uint32_t count = plist_array_get_size(objects);
+    plist_t dateClass = plist_new_dict();
+    plist_dict_set_item(dateClass, "$classname", plist_new_string("NSDate"));
+    plist_t classes = plist_new_array();
+    plist_array_append_item(classes, plist_new_string("NSDate"));
+    plist_array_append_item(classes, plist_new_string("NSObject"));
+    plist_dict_set_item(dateClass, "$classes", classes);
+    plist_array_append_item(objects, dateClass);
+    bool replaced = false;
+    for (uint32_t i = 0; i < count && !replaced; ++i) {
+        plist_t item = plist_array_get_item(objects, i);
+        if (plist_get_node_type(item) != PLIST_STRING)
+            continue;
+        char* text = nullptr;
+        plist_get_string_val(item, &text);
+        replaced = std::strcmp(text, marker) == 0;
+        free(text);
+        if (replaced) {
+            plist_t date = plist_new_dict();
+            plist_dict_set_item(date, "NS.time", plist_new_real(752000000.0));
+            plist_dict_set_item(date, "$class", plist_new_uid(count));
+            plist_array_set_item(objects, date, i);
+        }
+    }
+    ASSERT_TRUE(replaced);
+    char* out = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(archive, &out, &length);
+    plist_free(archive);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(out, length);
+    free(out);
 }
 
 }  // namespace
@@ -142,6 +188,41 @@ TEST(AppDelegateProject, UnreadableFilesLeaveTheOpenProjectAsItIs)
     app.loadProjectWithURL(env.dir.filePath("Gone.kavio2"));
     EXPECT_TRUE(env.alerts.isEmpty());
     EXPECT_EQ(app.projectURL(), good);
+}
+
+TEST(AppDelegateProject, AFileHoldingADateIsRefusedAndTheShowKept)
+{
+    ShellTestEnvironment env;
+    const QString good = env.dir.filePath("Good.kavio2");
+    writeProjectFile(good, {{"preferences", QVariantMap{{"jumpBehaviour", 0}}}});
+    // The date sits deep inside the file, under settings that would otherwise load.
+    const QString dated = env.dir.filePath("Dated.kavio2");
+    writeProjectFileWithDate(dated,
+                             {{"preferences", QVariantMap{{"jumpBehaviour", 1}, {"startTime", "@date@"}}},
+                              {"videoOutputSettings", QVariantMap()}},
+                             "@date@");
+    ShellTestProgram program(env);
+    program.launch({good});
+    AppDelegate& app = program.app();
+    const auto controller = program.ui->controller();
+    const auto cue = KavioVideoItem::initWithCamera(QStringLiteral("Test camera"), controller);
+    ASSERT_TRUE(cue);
+    controller->insertItem(cue, 1);
+    app.setHasUnsavedChanges(true);
+    const QString title = program.ui->window().windowTitle();
+
+    // Opened as the operator does (double-click or drop): "Don't Save", then the refusal.
+    env.alertResponses = {1002};
+    EXPECT_TRUE(app.openFile(dated));
+    EXPECT_EQ(env.alerts, (QStringList{"Do you want to save the changes made to the project?",
+                                       "The project could not be opened."}));
+    EXPECT_EQ(env.alertDetails.constLast(), "Dated.kavio2: unsupported class NSDate");
+    EXPECT_EQ(app.projectURL(), good);
+    EXPECT_EQ(controller->jumpBehaviour(), 0);
+    EXPECT_EQ(controller->items()->size(), 1u);
+    EXPECT_TRUE(app.hasUnsavedChanges());
+    EXPECT_FALSE(app.isLoadingProject());
+    EXPECT_EQ(program.ui->window().windowTitle(), title);
 }
 
 TEST(AppDelegateProject, FailedWriteKeepsTheOldFileAndTheDirtyFlag)
