@@ -221,14 +221,14 @@ void KavioMainInterface::buildMenus()
     windows->addAction(outputs->controls().fullscreenMenuItem);
 
     // Items are checked just before a menu opens or a shortcut fires.
+    window.setMenuItemsRefresh([&undo, undoItem, redoItem] {
+        undoItem->setText(undo.undoMenuItemTitle());
+        undoItem->setProperty("kavioOwnEnabled", undo.canUndo());
+        redoItem->setText(undo.redoMenuItemTitle());
+        redoItem->setProperty("kavioOwnEnabled", undo.canRedo());
+    });
     for (QMenu* menu : {file, edit, windows})
-        QObject::connect(menu, &QMenu::aboutToShow, &window, [&window, &undo, undoItem, redoItem] {
-            undoItem->setText(undo.undoMenuItemTitle());
-            undoItem->setProperty("kavioOwnEnabled", undo.canUndo());
-            redoItem->setText(undo.redoMenuItemTitle());
-            redoItem->setProperty("kavioOwnEnabled", undo.canRedo());
-            window.validateMenuItems();
-        });
+        QObject::connect(menu, &QMenu::aboutToShow, &window, &KavioWindow::validateMenuItems);
 }
 
 void KavioMainInterface::buildPreferencesWindow()

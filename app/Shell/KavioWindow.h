@@ -39,8 +39,9 @@ public:
     // own enabled state.
     bool validateMenuItem(const QAction* item) const;
     // Applies validateMenuItem to every item of the menu bar (before a menu opens, before a
-    // shortcut fires).
+    // shortcut fires), after `refresh` has brought the items' titles and own states up to date.
     void validateMenuItems();
+    void setMenuItemsRefresh(std::function<void()> refresh) { menuItemsRefresh_ = std::move(refresh); }
 
     // PNG of the window as it is drawn now; empty when there is nothing to grab.
     QByteArray windowImageData();
@@ -55,4 +56,5 @@ private:
     bool undoIsDisabled_ = false;
     QAction* performCloseItem_ = nullptr;
     std::function<bool()> closeButtonHandler_;
+    std::function<void()> menuItemsRefresh_;
 };

@@ -278,6 +278,17 @@ TEST(AppDelegateRunning, CloseUndoAndRedoAreDisabledWhenTheyMustNotRun)
     EXPECT_FALSE(window.validateMenuItem(undoItem));
     window.enableUndo();
     EXPECT_TRUE(window.validateMenuItem(undoItem));
+
+    // The undo key, with a step newer than the item's title ("Undo Edit" against "Undo Move").
+    int moved = 1;
+    undo.registerUndo(&moved, [&moved] { moved = 0; });
+    undo.setActionName("Move");
+    window.disableUndo();
+    QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(moved, 1);
+    window.enableUndo();
+    QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(moved, 0);
 }
 
 TEST(AppDelegateRunning, ClosingThePreferencesDropsTheControllersUndoStepsOnly)
