@@ -5,10 +5,12 @@
 #include "KeyedArchive.h"
 #include "Shell/KavioProjectLock.h"
 #include "Shell/KavioWindow.h"
+#include "UndoManager.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QSysInfo>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -223,6 +225,64 @@ TEST(AppDelegateProject, AFileHoldingADateIsRefusedAndTheShowKept)
     EXPECT_TRUE(app.hasUnsavedChanges());
     EXPECT_FALSE(app.isLoadingProject());
     EXPECT_EQ(program.ui->window().windowTitle(), title);
+}
+
+TEST(AppDelegateProject, NewAndOpenGoOnOnlyWhenTheChangesMayGo)
+{
+    const QString question = "Do you want to save the changes made to the project?";
+    const struct {
+        const char* name;
+        bool hasCue;
+        std::deque<long> responses;
+        std::deque<QString> savePanel;  // "" cancels
+        bool goesOn;
+        QStringList alerts;
+    } cases[] = {
+        {"nothing in the list", false, {}, {}, true, {}},
+        {"Cancel", true, {1001}, {}, false, {question}},
+        {"Save, panel cancelled", true, {1000}, {""}, false, {question}},
+        {"Save", true, {1000}, {"Saved.kavio2"}, true, {question}},
+        {"Don't Save", true, {1002}, {}, true, {question}},
+    };
+    for (const bool open : {false, true})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(open ? "Open, " : "New, ") + c.name);
+            ShellTestEnvironment env;
+            ShellTestProgram program(env);
+            program.launch();
+            AppDelegate& app = program.app();
+            const auto controller = program.ui->controller();
+            if (c.hasCue) {
+                const auto cue = KavioVideoItem::initWithCamera(QStringLiteral("Test camera"), controller);
+                ASSERT_TRUE(cue);
+                controller->insertItem(cue, 1);
+            }
+            app.setHasUnsavedChanges(true);
+            // Clearing the show drops the window's undo steps.
+            int edited = 1;
+            UndoManager& undo = program.ui->window().undoManager();
+            undo.registerUndo(&edited, [&edited] { edited = 0; });
+            env.alertResponses = c.responses;
+            for (const QString& answer : c.savePanel)
+                env.panelAnswers.push_back(answer.isEmpty() ? answer : env.dir.filePath(answer));
+            // The open panel, when it comes, takes a file that is not there: nothing loads.
+            env.panelAnswers.push_back(env.dir.filePath("Elsewhere.kavio2"));
+            if (open)
+                app.loadProject();
+            else
+                app.newProject();
+            EXPECT_EQ(env.alerts, c.alerts);
+            if (open) {
+                EXPECT_EQ(env.panelAnswers.empty(), c.goesOn) << "the open panel";
+            } else if (c.goesOn) {
+                EXPECT_TRUE(QTest::qWaitFor([&undo] { return !undo.canUndo(); }, 10000));
+            } else {
+                // Clearing would come at the end of the frame being rendered.
+                QTest::qWait(300);
+                EXPECT_TRUE(undo.canUndo());
+                EXPECT_TRUE(app.hasUnsavedChanges());
+            }
+        }
 }
 
 TEST(AppDelegateProject, FailedWriteKeepsTheOldFileAndTheDirtyFlag)
