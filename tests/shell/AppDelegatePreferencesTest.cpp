@@ -211,6 +211,18 @@ TEST(AppDelegatePreferences, WrongKindsAndStaleTitlesLeaveControlsAsTheyAre)
     EXPECT_EQ(program.ui->window().geometry(), frame);
     // An absent fader value is full level.
     EXPECT_DOUBLE_EQ(c.masterSlider->doubleValue(), 1.0);
+
+    // The zero frame keeps the window where it is; absent default toggles are off.
+    const std::vector<KavioButtonInterface*> toggles = {c.defaultToggleAudio, c.defaultToggleFadeIn,
+                                                        c.defaultToggleFadeOut, c.defaultToggleTransition,
+                                                        c.defaultTogglePauseAtBeginning, c.defaultTogglePauseAtEnd,
+                                                        c.defaultToggleLoop};
+    for (KavioButtonInterface* toggle : toggles)
+        toggle->setState(1);
+    program.app().loadWithData({{"mainWindowFrame", "{{0, 0}, {0, 0}}"}});
+    EXPECT_EQ(program.ui->window().geometry(), frame);
+    for (KavioButtonInterface* toggle : toggles)
+        EXPECT_EQ(toggle->state(), 0) << toggle->title().toStdString();
 }
 
 TEST(AppDelegatePreferences, AWindowFrameOffEveryScreenComesBackOntoTheNearest)
