@@ -167,6 +167,33 @@ TEST(AppDelegateLaunch, ProjectOpenedAtLaunchLoadsAtTheEndInsteadOfTheStoredSett
     }
 }
 
+TEST(AppDelegateLaunch, DamagedStoredSettingsAreSkipped)
+{
+    const struct {
+        const char* name;
+        QVariant appSetup;
+    } cases[] = {
+        {"not a record", QStringLiteral("{{0, 0}, {800, 600}}")},
+        {"a list", QVariantList{1, 2}},
+        {"values of other kinds", QVariantMap{{"jumpBehaviour", "fast"},
+                                              {"mainWindowFrame", 12},
+                                              {"loopButton", "yes"},
+                                              {"audioOutputData", QVariantList{}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ShellTestEnvironment env;
+        ShellTestProgram program(env);
+        program.defaults->setObject(c.appSetup, "appSetup");
+        const QSize size = program.ui->window().size();
+        program.launch();
+        EXPECT_TRUE(program.app().appStarted());
+        EXPECT_EQ(program.ui->controller()->jumpBehaviour(), 1);
+        EXPECT_EQ(program.app().outlets().loopButton->state(), 0);
+        EXPECT_EQ(program.ui->window().size(), size);
+    }
+}
+
 TEST(AppDelegateQuit, QuestionsTable)
 {
     enum Setup { NoConfirm, Clean, Dirty, Playing };

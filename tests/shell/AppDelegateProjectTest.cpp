@@ -285,6 +285,44 @@ TEST(AppDelegateProject, NewAndOpenGoOnOnlyWhenTheChangesMayGo)
         }
 }
 
+TEST(AppDelegateProject, RecentProjectsAreTheTenNewestSavedFilesThatAreStillThere)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    AppDelegate& app = program.app();
+    QStringList saved;
+    for (int n = 1; n <= 12; ++n) {
+        saved.prepend(env.dir.filePath(QStringLiteral("Show %1.kavio2").arg(n)));
+        ASSERT_TRUE(app.processSaveWithURL(saved.constFirst()));
+    }
+    // Saved again, an older one comes first, once.
+    const QString again = env.dir.filePath("Show 5.kavio2");
+    ASSERT_TRUE(app.processSaveWithURL(again));
+    saved.removeAll(again);
+    saved.prepend(again);
+    QStringList recents = saved.mid(0, 10);
+    EXPECT_EQ(app.recentProjects(), recents);
+    // A file that went leaves the list.
+    QFile::remove(recents.at(1));
+    recents.removeAt(1);
+    EXPECT_EQ(app.recentProjects(), recents);
+
+    // The newest one still there opens as the last project, after the save question.
+    QFile::remove(again);
+    recents.removeFirst();
+    const auto controller = program.ui->controller();
+    const auto cue = KavioVideoItem::initWithCamera(QStringLiteral("Test camera"), controller);
+    ASSERT_TRUE(cue);
+    controller->insertItem(cue, 1);
+    app.setHasUnsavedChanges(true);
+    env.alertResponses = {1002};
+    app.loadLastProject();
+    program.waitUntilLoaded();
+    EXPECT_EQ(env.alerts, QStringList{"Do you want to save the changes made to the project?"});
+    EXPECT_EQ(app.projectURL(), recents.constFirst());
+}
+
 TEST(AppDelegateProject, FailedWriteKeepsTheOldFileAndTheDirtyFlag)
 {
     ShellTestEnvironment env;
