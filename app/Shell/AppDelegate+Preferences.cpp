@@ -209,8 +209,13 @@ void AppDelegate::loadWithData(const QVariantMap& record)
         c->startTimeField->setStringValue(v.toString());
         // TODO(playlist settings): the controller's changeStartTime.
     }
-    if (c)
+    if (c) {
         selectTitle(c->defaultFadeDurationPopup, value("defaultFadeDurationPopup"));
+        selectTitle(c->defaultTransitionDurationPopup, value("defaultTransitionDurationPopup"));
+        // TODO(playlist settings): the controller's changeDefaultTransitionDuration once the stored
+        // transition is selected; it publishes the duration selected just before.
+        selectTitle(c->defaultTransitionPopup, value("defaultTransition"));
+    }
     loadRemoteControlSettings(record);
     for (const auto& [key, button] :
          {std::pair{"loopButton", outlets_.loopButton}, {"globalTransitionButton", outlets_.globalTransitionButton}})
@@ -247,8 +252,6 @@ void AppDelegate::loadWithData(const QVariantMap& record)
             controller->setJumpBehaviour(v.toInt());
         if (c->jumpBehaviourPopup)
             c->jumpBehaviourPopup->selectItemWithTag(controller->jumpBehaviour());
-        selectTitle(c->defaultTransitionPopup, value("defaultTransition"));
-        selectTitle(c->defaultTransitionDurationPopup, value("defaultTransitionDurationPopup"));
     }
     if (const QVariant v = value("stopNextButton"); isKind(v, QMetaType::Double) && v.toBool())
         shouldEnablePauseAtEnd_ = true;

@@ -12,6 +12,7 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/KavioMasterView.h"
 #include "Shell/KavioRecentProjectsView.h"
+#include "Shell/KavioPlaylistSettingsItems.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioPlainTimecodeField.h"
 #include "Views/KavioHidingView.h"
@@ -217,14 +218,14 @@ void KavioMainInterface::buildMenus()
     QList<QMenu*> menus = buildShellMenus(newProject, loadProject);
     menus << file << edit << windows;
     // Items are checked just before a menu opens or a shortcut fires.
+    window.setMenuItemsRefresh([&undo, undoItem, redoItem] {
+        undoItem->setText(undo.undoMenuItemTitle());
+        undoItem->setProperty("kavioOwnEnabled", undo.canUndo());
+        redoItem->setText(undo.redoMenuItemTitle());
+        redoItem->setProperty("kavioOwnEnabled", undo.canRedo());
+    });
     for (QMenu* menu : menus)
-        QObject::connect(menu, &QMenu::aboutToShow, &window, [&window, &undo, undoItem, redoItem] {
-            undoItem->setText(undo.undoMenuItemTitle());
-            undoItem->setProperty("kavioOwnEnabled", undo.canUndo());
-            redoItem->setText(undo.redoMenuItemTitle());
-            redoItem->setProperty("kavioOwnEnabled", undo.canRedo());
-            window.validateMenuItems();
-        });
+        QObject::connect(menu, &QMenu::aboutToShow, &window, &KavioWindow::validateMenuItems);
 }
 
 void KavioMainInterface::buildPreferencesWindow()
@@ -273,6 +274,7 @@ void KavioMainInterface::buildPreferencesWindow()
     c.defaultToggleLoop = addToggle(form, QStringLiteral("Loop"));
     c.autoStartButton = addToggle(form, QStringLiteral("Start playing on open"));
     c.autoFullscreenButton = addToggle(form, QStringLiteral("Full screen on open"));
+    addPlaylistSettingsItems(c);
     controller_->setOutlets(c);
     preferencesTabs_->addTab(playlist, QStringLiteral("Playlist"));
 

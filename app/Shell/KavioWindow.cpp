@@ -37,6 +37,9 @@ bool KavioWindow::validateMenuItem(const QAction* item) const
 
 void KavioWindow::validateMenuItems()
 {
+    // A shortcut may fire long after its menu was last shown: titles such as "Undo Edit" change.
+    if (menuItemsRefresh_)
+        menuItemsRefresh_();
     const auto walk = [this](auto&& self, const QList<QAction*>& actions) -> void {
         for (QAction* action : actions) {
             if (!action->property(kOwnEnabledProperty).isValid())

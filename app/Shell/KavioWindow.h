@@ -39,9 +39,11 @@ public:
     // own enabled state.
     bool validateMenuItem(const QAction* item) const;
     // Applies validateMenuItem, and then the application delegate's validator when one is set,
-    // to every item of the menu bar (before a menu opens, before a shortcut fires).
+    // to every item of the menu bar (before a menu opens, before a shortcut fires), after
+    // `refresh` has brought the items' titles and own states up to date.
     void validateMenuItems();
     void setMenuItemValidator(std::function<bool(QAction*)> validator) { menuItemValidator_ = std::move(validator); }
+    void setMenuItemsRefresh(std::function<void()> refresh) { menuItemsRefresh_ = std::move(refresh); }
 
     // PNG of the window as it is drawn now; empty when there is nothing to grab.
     QByteArray windowImageData();
@@ -57,4 +59,5 @@ private:
     QAction* performCloseItem_ = nullptr;
     std::function<bool()> closeButtonHandler_;
     std::function<bool(QAction*)> menuItemValidator_;
+    std::function<void()> menuItemsRefresh_;
 };

@@ -38,14 +38,16 @@ void KavioButton::setState(int state)
 {
     if (!runOnMain([this, state] { setState(state); }))
         return;
-    state_.store(state);
+    if (state_.exchange(state) != state)
+        Q_EMIT stateChanged(state);
     update();
     processOSCFeedback();
 }
 
 void KavioButton::setStateByOSC(int state)
 {
-    state_.store(state);
+    if (state_.exchange(state) != state)
+        Q_EMIT stateChanged(state);
     update();
 }
 

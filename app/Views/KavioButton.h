@@ -77,6 +77,10 @@ public:
 
     QSize sizeHint() const override;
 
+Q_SIGNALS:
+    // The state changed, whoever set it (main thread).
+    void stateChanged(int state);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -2,6 +2,7 @@
 
 #include "Views/KavioControlStyle.h"
 
+#include <utility>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -83,7 +84,9 @@ int KavioPopUpButton::indexOfItemWithTag(long tag) const
 
 void KavioPopUpButton::selectItemAtIndex(int index)
 {
-    selected_ = validIndex(index) && !entries_[size_t(index)].isSeparator ? index : -1;
+    const int selected = validIndex(index) && !entries_[size_t(index)].isSeparator ? index : -1;
+    if (std::exchange(selected_, selected) != selected)
+        Q_EMIT selectionChanged(selected);
     update();
 }
 

@@ -81,6 +81,10 @@ public:
     QMenu* openMenu() const { return menu_; }
     QSize sizeHint() const override;
 
+Q_SIGNALS:
+    // Another entry, or none (-1), became the selected one (main thread).
+    void selectionChanged(int index);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

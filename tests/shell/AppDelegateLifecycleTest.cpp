@@ -5,7 +5,12 @@
 #include "NotificationCenter.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioButtonInterface.h"
+#include "Support/KavioPopUpButtonInterface.h"
 #include "UndoManager.h"
+#include "UserDefaults.h"
+
+#include "Views/KavioButton.h"
+#include "Views/KavioPopUpButton.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -51,6 +56,79 @@ TEST(AppDelegateLaunch, FirstLaunchOnEmptyDefaults)
     EXPECT_EQ(program.ui->window().windowTitle(), AppDelegate::versionInformationString() + " - Untitled Project - (TRT: 00:00:00:00)");
 }
 
+// Launch seen from outside: at each moment launch changes a control, which steps have been
+// taken (the step making the change included).
+TEST(AppDelegateLaunch, StepsRunInTheirOrder)
+{
+    ShellTestEnvironment env;
+    const QString path = env.dir.filePath("Gala.kavio2");
+    writeProjectFile(path, {{"preferences", QVariantMap()}});
+    ShellTestProgram program(env);
+    // Stored settings that launch puts into controls, each a moment to look.
+    program.defaults->setBool(true, "SUUpdaterChecksForBetaUpdates");
+    program.defaults->setBool(true, "disableConfirmOnQuit");
+    program.defaults->setInteger(0, "deinterlaceMode");
+    AppDelegate& app = program.app();
+    const auto controller = program.ui->controller();
+    QWidget& startup = program.ui->startupWindow();
+    auto* beta = dynamic_cast<KavioButton*>(app.outlets().enableBetaUpdatesButton);
+    auto* noConfirm = dynamic_cast<KavioButton*>(app.outlets().disableConfirmOnQuit);
+    auto* deinterlace = dynamic_cast<KavioPopUpButton*>(controller->outlets().renderingDeinterlacePopup);
+    ASSERT_TRUE(beta && noConfirm && deinterlace);
+
+    // One letter per step taken, in launch order.
+    const auto taken = [&] {
+        QString steps;
+        const auto step = [&steps](char letter, bool isTaken) {
+            if (isTaken)
+                steps += QLatin1Char(letter);
+        };
+        step('W', program.ui->window().minimumHeight() == 210);               // window layout
+        step('S', UserDefaults::standardUserDefaults().hasKey("audioVolumeNormalization"));  // audio output
+        step('C', controller->renderClock() != nullptr);                       // cue list controller set up
+        step('D', controller->delegate().get() == &app);                       // its delegate
+        step('L', app.appStarted());                                           // launched
+        step('U', startup.isVisible());                                        // start-up window
+        step('B', beta->state() != 0);                                          // beta updates
+        step('Q', noConfirm->state() != 0);                                     // quit without asking
+        app.setHasUnsavedChanges(false);
+        NotificationCenter::defaultCenter().post(kKavioProjectHasUnsavedChangesNotification);
+        step('R', app.hasUnsavedChanges());                                    // edits mark the project
+        app.setHasUnsavedChanges(false);
+        step('T', app.isTicking());                                            // the interface tick
+        step('K', program.defaults->hasKey("checkForUpdates"));                // updates recorded
+        return steps;
+    };
+    QStringList moments;
+    const auto look = [&](const QString& moment) { moments.append(moment + ": " + taken()); };
+    QObject::connect(deinterlace, &KavioPopUpButton::selectionChanged, [&] { look("deinterlace"); });
+    QObject::connect(beta, &KavioButton::stateChanged, [&] { look("beta"); });
+    QObject::connect(noConfirm, &KavioButton::stateChanged, [&] { look("no confirm"); });
+    struct ShowWatch : QObject {
+        std::function<void(const QString&)> look;
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::Show)
+                look("start-up shown");
+            if (event->type() == QEvent::Hide)
+                look("start-up closed");
+            return QObject::eventFilter(watched, event);
+        }
+    } showWatch;
+    showWatch.look = look;
+    startup.installEventFilter(&showWatch);
+
+    look("before");
+    program.launch({path});
+    startup.removeEventFilter(&showWatch);
+    look("after");
+    EXPECT_EQ(moments.join(" | ").toStdString(),
+              "before:  | deinterlace: WS | start-up shown: WSCDLU | beta: WSCDLUB | no confirm: WSCDLUBQ"
+              // The project opened at launch closes the start-up window.
+              " | start-up closed: WSCDLBQRT | after: WSCDLBQRTK");
+    EXPECT_EQ(app.projectURL(), path);
+}
+
 TEST(AppDelegateLaunch, StoredSettingsComeBackAfterQuitAndStart)
 {
     ShellTestEnvironment env;
@@ -87,6 +165,33 @@ TEST(AppDelegateLaunch, ProjectOpenedAtLaunchLoadsAtTheEndInsteadOfTheStoredSett
         EXPECT_FALSE(app.isLoadingProject());
         EXPECT_FALSE(app.hasUnsavedChanges());
         EXPECT_TRUE(app.recentProjects().isEmpty()) << "loading adds no recent project";
+    }
+}
+
+TEST(AppDelegateLaunch, DamagedStoredSettingsAreSkipped)
+{
+    const struct {
+        const char* name;
+        QVariant appSetup;
+    } cases[] = {
+        {"not a record", QStringLiteral("{{0, 0}, {800, 600}}")},
+        {"a list", QVariantList{1, 2}},
+        {"values of other kinds", QVariantMap{{"jumpBehaviour", "fast"},
+                                              {"mainWindowFrame", 12},
+                                              {"loopButton", "yes"},
+                                              {"audioOutputData", QVariantList{}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ShellTestEnvironment env;
+        ShellTestProgram program(env);
+        program.defaults->setObject(c.appSetup, "appSetup");
+        const QSize size = program.ui->window().size();
+        program.launch();
+        EXPECT_TRUE(program.app().appStarted());
+        EXPECT_EQ(program.ui->controller()->jumpBehaviour(), 1);
+        EXPECT_EQ(program.app().outlets().loopButton->state(), 0);
+        EXPECT_EQ(program.ui->window().size(), size);
     }
 }
 
@@ -201,6 +306,17 @@ TEST(AppDelegateRunning, CloseUndoAndRedoAreDisabledWhenTheyMustNotRun)
     EXPECT_FALSE(window.validateMenuItem(undoItem));
     window.enableUndo();
     EXPECT_TRUE(window.validateMenuItem(undoItem));
+
+    // The undo key, with a step newer than the item's title ("Undo Edit" against "Undo Move").
+    int moved = 1;
+    undo.registerUndo(&moved, [&moved] { moved = 0; });
+    undo.setActionName("Move");
+    window.disableUndo();
+    QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(moved, 1);
+    window.enableUndo();
+    QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(moved, 0);
 }
 
 TEST(AppDelegateRunning, ClosingThePreferencesDropsTheControllersUndoStepsOnly)

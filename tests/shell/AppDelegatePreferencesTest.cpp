@@ -1,5 +1,6 @@
 #include "ShellTestSupport.h"
 
+#include "Clock/QVTClock.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioButtonInterface.h"
@@ -17,18 +18,16 @@
 
 namespace {
 
-// The pop-ups the record names whose items the program does not give yet.
-std::vector<KavioPopUpButtonInterface*> emptyPopups(const KavioVideoItemManagerOutlets& c, const AppDelegateOutlets& o)
+// The source pop-ups, which list the devices and interfaces there are; the tests give them two.
+std::vector<KavioPopUpButtonInterface*> sourcePopups(const AppDelegateOutlets& o)
 {
-    return {c.defaultFadeDurationPopup, c.defaultTransitionPopup, c.defaultTransitionDurationPopup,
-            o.mtcSourcePopup, o.mmcSourcePopup, o.mscSourcePopup, o.midiSourcePopup, o.ltcSourcePopup,
+    return {o.mtcSourcePopup, o.mmcSourcePopup, o.mscSourcePopup, o.midiSourcePopup, o.ltcSourcePopup,
             o.ltcSourceChannelPopup, o.freeWheelTimePopup, o.dmxSourcePopup};
 }
 
-// Gives every pop-up that the record names two items.
-void fillPopups(const KavioVideoItemManagerOutlets& c, const AppDelegateOutlets& o = {})
+void fillPopups(const AppDelegateOutlets& o)
 {
-    for (KavioPopUpButtonInterface* popup : emptyPopups(c, o))
+    for (KavioPopUpButtonInterface* popup : sourcePopups(o))
         if (popup && popup->numberOfItems() == 0) {
             popup->addItem("First", 1);
             popup->addItem("Second", 2);
@@ -55,8 +54,19 @@ TEST(AppDelegatePreferences, EveryControlOffItsDefaultRoundTrips)
         const auto controller = program.ui->controller();
         const KavioVideoItemManagerOutlets& c = controller->outlets();
         const AppDelegateOutlets& o = program.app().outlets();
-        fillPopups(c, o);
-        for (KavioPopUpButtonInterface* popup : emptyPopups(c, o))
+        // The controller's pop-ups start on its defaults.
+        EXPECT_EQ(c.frameratePopup->selectedTag(), 3);
+        EXPECT_EQ(c.defaultFadeDurationPopup->titleOfSelectedItem(), "1");
+        EXPECT_EQ(c.defaultTransitionPopup->titleOfSelectedItem(), "Dissolve");
+        EXPECT_EQ(c.defaultTransitionDurationPopup->titleOfSelectedItem(), "2");
+        EXPECT_EQ(c.jumpBehaviourPopup->selectedTag(), 1);
+        controller->masterClock()->setSmpteFormat(1);
+        ASSERT_TRUE(c.frameratePopup->selectItemWithTag(1));
+        ASSERT_TRUE(c.defaultFadeDurationPopup->selectItemWithTitle("0 (cut)"));
+        ASSERT_TRUE(c.defaultTransitionPopup->selectItemWithTitle("Wipe Left"));
+        ASSERT_TRUE(c.defaultTransitionDurationPopup->selectItemWithTitle("0.5"));
+        fillPopups(o);
+        for (KavioPopUpButtonInterface* popup : sourcePopups(o))
             popup->selectItemWithTitle("Second");
         for (const auto& [field, text] : triggerTexts(o))
             field->setStringValue(text);
@@ -75,13 +85,13 @@ TEST(AppDelegatePreferences, EveryControlOffItsDefaultRoundTrips)
         program.app().outlets().loopButton->setState(1);
         program.app().outlets().globalTransitionButton->setState(1);
         controller->setDefaultNonMovieCueDuration(7.5);
-        controller->setJumpBehaviour(2);
+        controller->setJumpBehaviour(0);
         program.ui->window().setGeometry(60, 70, 900, 600);
         saved = program.app().saveData();
     }
     ShellTestProgram program(env);
     program.launch();
-    fillPopups(program.ui->controller()->outlets(), program.app().outlets());
+    fillPopups(program.app().outlets());
     program.app().loadWithData(saved);
     const QVariantMap again = program.app().saveData();
     // Of the record's 49 keys, the network link's comes with it.
@@ -97,6 +107,14 @@ TEST(AppDelegatePreferences, EveryControlOffItsDefaultRoundTrips)
     EXPECT_EQ(saved.value("dmxUniversePopup"), "7");
     EXPECT_EQ(saved.value("oscEnableButton").typeId(), QMetaType::Bool);
     EXPECT_EQ(program.app().lastInterfaces().midi, "Second");
+    const KavioVideoItemManagerOutlets& c = program.ui->controller()->outlets();
+    EXPECT_EQ(saved.value("smpteFormat"), 1);
+    EXPECT_EQ(c.frameratePopup->titleOfSelectedItem(), "25 fps");
+    EXPECT_EQ(saved.value("defaultFadeDurationPopup"), "0 (cut)");
+    EXPECT_EQ(saved.value("defaultTransition"), "Wipe Left");
+    EXPECT_EQ(saved.value("defaultTransitionDurationPopup"), "0.5");
+    EXPECT_EQ(saved.value("jumpBehaviour"), 0);
+    EXPECT_EQ(c.jumpBehaviourPopup->selectedTag(), 0);
 }
 
 TEST(AppDelegatePreferences, SourcesComeBackMarkedWhileMissingAndPlainOnceBack)
@@ -175,9 +193,8 @@ TEST(AppDelegatePreferences, WrongKindsAndStaleTitlesLeaveControlsAsTheyAre)
     program.launch();
     const auto controller = program.ui->controller();
     const KavioVideoItemManagerOutlets& c = controller->outlets();
-    fillPopups(c);
-    c.defaultTransitionPopup->selectItemWithTitle("Second");
-    controller->setJumpBehaviour(2);
+    c.defaultTransitionPopup->selectItemWithTitle("Wipe Left");
+    controller->setJumpBehaviour(0);
     program.app().outlets().loopButton->setState(1);
     const QRect frame = program.ui->window().geometry();
 
@@ -187,12 +204,26 @@ TEST(AppDelegatePreferences, WrongKindsAndStaleTitlesLeaveControlsAsTheyAre)
                                 {"loopButton", QVariantMap()},
                                 {"mainWindowFrame", "{{1, 2}, {broken"},
                                 {"audioOutputData", "not a record"}});
-    EXPECT_EQ(c.defaultTransitionPopup->titleOfSelectedItem(), "Second");
-    EXPECT_EQ(controller->jumpBehaviour(), 2);
+    EXPECT_EQ(c.defaultTransitionPopup->titleOfSelectedItem(), "Wipe Left");
+    EXPECT_EQ(c.defaultFadeDurationPopup->titleOfSelectedItem(), "1");
+    EXPECT_EQ(controller->jumpBehaviour(), 0);
+    EXPECT_EQ(c.jumpBehaviourPopup->selectedTag(), 0);
     EXPECT_EQ(program.app().outlets().loopButton->state(), 1);
     EXPECT_EQ(program.ui->window().geometry(), frame);
     // An absent fader value is full level.
     EXPECT_DOUBLE_EQ(c.masterSlider->doubleValue(), 1.0);
+
+    // The zero frame keeps the window where it is; absent default toggles are off.
+    const std::vector<KavioButtonInterface*> toggles = {c.defaultToggleAudio, c.defaultToggleFadeIn,
+                                                        c.defaultToggleFadeOut, c.defaultToggleTransition,
+                                                        c.defaultTogglePauseAtBeginning, c.defaultTogglePauseAtEnd,
+                                                        c.defaultToggleLoop};
+    for (KavioButtonInterface* toggle : toggles)
+        toggle->setState(1);
+    program.app().loadWithData({{"mainWindowFrame", "{{0, 0}, {0, 0}}"}});
+    EXPECT_EQ(program.ui->window().geometry(), frame);
+    for (KavioButtonInterface* toggle : toggles)
+        EXPECT_EQ(toggle->state(), 0) << toggle->title().toStdString();
 }
 
 TEST(AppDelegatePreferences, AWindowFrameOffEveryScreenComesBackOntoTheNearest)

@@ -5,14 +5,18 @@
 #include "KeyedArchive.h"
 #include "Shell/KavioProjectLock.h"
 #include "Shell/KavioWindow.h"
+#include "UndoManager.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QSysInfo>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <plist/plist.h>
+
+#include <cstring>
 
 namespace {
 
@@ -28,6 +32,50 @@ void writeForeignLock(const QString& projectPath, qint64 pid, const QString& pro
     QFile lock(KavioProjectLock::lockFilePath(projectPath));
     ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
     lock.write(QStringLiteral("%1\n%2\n%3\n").arg(pid).arg(program, QSysInfo::machineHostName()).toUtf8());
+}
+
+// A project file as another program may write it: the string `marker` somewhere in `root`
+// stands for a date object (NSDate), which a project file cannot hold.
+void writeProjectFileWithDate(const QString& path, const QVariantMap& root, const char* marker)
+{
+    const QByteArray bytes = KeyedArchive::archive(root);
+    plist_t archive = nullptr;
+    plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &archive);
+    ASSERT_TRUE(archive);
+    plist_t objects = plist_dict_get_item(archive, "$objects");
+    const uint32_t count = plist_array_get_size(objects);
+    plist_t dateClass = plist_new_dict();
+    plist_dict_set_item(dateClass, "$classname", plist_new_string("NSDate"));
+    plist_t classes = plist_new_array();
+    plist_array_append_item(classes, plist_new_string("NSDate"));
+    plist_array_append_item(classes, plist_new_string("NSObject"));
+    plist_dict_set_item(dateClass, "$classes", classes);
+    plist_array_append_item(objects, dateClass);
+    bool replaced = false;
+    for (uint32_t i = 0; i < count && !replaced; ++i) {
+        plist_t item = plist_array_get_item(objects, i);
+        if (plist_get_node_type(item) != PLIST_STRING)
+            continue;
+        char* text = nullptr;
+        plist_get_string_val(item, &text);
+        replaced = std::strcmp(text, marker) == 0;
+        free(text);
+        if (replaced) {
+            plist_t date = plist_new_dict();
+            plist_dict_set_item(date, "NS.time", plist_new_real(752000000.0));
+            plist_dict_set_item(date, "$class", plist_new_uid(count));
+            plist_array_set_item(objects, date, i);
+        }
+    }
+    ASSERT_TRUE(replaced);
+    char* out = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(archive, &out, &length);
+    plist_free(archive);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(out, length);
+    free(out);
 }
 
 }  // namespace
@@ -142,6 +190,137 @@ TEST(AppDelegateProject, UnreadableFilesLeaveTheOpenProjectAsItIs)
     app.loadProjectWithURL(env.dir.filePath("Gone.kavio2"));
     EXPECT_TRUE(env.alerts.isEmpty());
     EXPECT_EQ(app.projectURL(), good);
+}
+
+TEST(AppDelegateProject, AFileHoldingADateIsRefusedAndTheShowKept)
+{
+    ShellTestEnvironment env;
+    const QString good = env.dir.filePath("Good.kavio2");
+    writeProjectFile(good, {{"preferences", QVariantMap{{"jumpBehaviour", 0}}}});
+    // The date sits deep inside the file, under settings that would otherwise load.
+    const QString dated = env.dir.filePath("Dated.kavio2");
+    writeProjectFileWithDate(dated,
+                             {{"preferences", QVariantMap{{"jumpBehaviour", 1}, {"startTime", "@date@"}}},
+                              {"videoOutputSettings", QVariantMap()}},
+                             "@date@");
+    ShellTestProgram program(env);
+    program.launch({good});
+    AppDelegate& app = program.app();
+    const auto controller = program.ui->controller();
+    const auto cue = KavioVideoItem::initWithCamera(QStringLiteral("Test camera"), controller);
+    ASSERT_TRUE(cue);
+    controller->insertItem(cue, 1);
+    app.setHasUnsavedChanges(true);
+    const QString title = program.ui->window().windowTitle();
+
+    // Opened as the operator does (double-click or drop): "Don't Save", then the refusal.
+    env.alertResponses = {1002};
+    EXPECT_TRUE(app.openFile(dated));
+    EXPECT_EQ(env.alerts, (QStringList{"Do you want to save the changes made to the project?",
+                                       "The project could not be opened."}));
+    EXPECT_EQ(env.alertDetails.constLast(), "Dated.kavio2: unsupported class NSDate");
+    EXPECT_EQ(app.projectURL(), good);
+    EXPECT_EQ(controller->jumpBehaviour(), 0);
+    EXPECT_EQ(controller->items()->size(), 1u);
+    EXPECT_TRUE(app.hasUnsavedChanges());
+    EXPECT_FALSE(app.isLoadingProject());
+    EXPECT_EQ(program.ui->window().windowTitle(), title);
+}
+
+TEST(AppDelegateProject, NewAndOpenGoOnOnlyWhenTheChangesMayGo)
+{
+    const QString question = "Do you want to save the changes made to the project?";
+    const struct {
+        const char* name;
+        bool hasCue;
+        std::deque<long> responses;
+        std::deque<QString> savePanel;  // "" cancels
+        bool goesOn;
+        QStringList alerts;
+    } cases[] = {
+        {"nothing in the list", false, {}, {}, true, {}},
+        {"Cancel", true, {1001}, {}, false, {question}},
+        {"Save, panel cancelled", true, {1000}, {""}, false, {question}},
+        {"Save", true, {1000}, {"Saved.kavio2"}, true, {question}},
+        {"Don't Save", true, {1002}, {}, true, {question}},
+    };
+    for (const bool open : {false, true})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(open ? "Open, " : "New, ") + c.name);
+            ShellTestEnvironment env;
+            ShellTestProgram program(env);
+            program.launch();
+            AppDelegate& app = program.app();
+            const auto controller = program.ui->controller();
+            if (c.hasCue) {
+                const auto cue = KavioVideoItem::initWithCamera(QStringLiteral("Test camera"), controller);
+                ASSERT_TRUE(cue);
+                controller->insertItem(cue, 1);
+            }
+            app.setHasUnsavedChanges(true);
+            // Clearing the show drops the window's undo steps.
+            int edited = 1;
+            UndoManager& undo = program.ui->window().undoManager();
+            undo.registerUndo(&edited, [&edited] { edited = 0; });
+            env.alertResponses = c.responses;
+            for (const QString& answer : c.savePanel)
+                env.panelAnswers.push_back(answer.isEmpty() ? answer : env.dir.filePath(answer));
+            // The open panel, when it comes, takes a file that is not there: nothing loads.
+            env.panelAnswers.push_back(env.dir.filePath("Elsewhere.kavio2"));
+            if (open)
+                app.loadProject();
+            else
+                app.newProject();
+            EXPECT_EQ(env.alerts, c.alerts);
+            if (open) {
+                EXPECT_EQ(env.panelAnswers.empty(), c.goesOn) << "the open panel";
+            } else if (c.goesOn) {
+                EXPECT_TRUE(QTest::qWaitFor([&undo] { return !undo.canUndo(); }, 10000));
+            } else {
+                // Clearing would come at the end of the frame being rendered.
+                QTest::qWait(300);
+                EXPECT_TRUE(undo.canUndo());
+                EXPECT_TRUE(app.hasUnsavedChanges());
+            }
+        }
+}
+
+TEST(AppDelegateProject, RecentProjectsAreTheTenNewestSavedFilesThatAreStillThere)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    AppDelegate& app = program.app();
+    QStringList saved;
+    for (int n = 1; n <= 12; ++n) {
+        saved.prepend(env.dir.filePath(QStringLiteral("Show %1.kavio2").arg(n)));
+        ASSERT_TRUE(app.processSaveWithURL(saved.constFirst()));
+    }
+    // Saved again, an older one comes first, once.
+    const QString again = env.dir.filePath("Show 5.kavio2");
+    ASSERT_TRUE(app.processSaveWithURL(again));
+    saved.removeAll(again);
+    saved.prepend(again);
+    QStringList recents = saved.mid(0, 10);
+    EXPECT_EQ(app.recentProjects(), recents);
+    // A file that went leaves the list.
+    QFile::remove(recents.at(1));
+    recents.removeAt(1);
+    EXPECT_EQ(app.recentProjects(), recents);
+
+    // The newest one still there opens as the last project, after the save question.
+    QFile::remove(again);
+    recents.removeFirst();
+    const auto controller = program.ui->controller();
+    const auto cue = KavioVideoItem::initWithCamera(QStringLiteral("Test camera"), controller);
+    ASSERT_TRUE(cue);
+    controller->insertItem(cue, 1);
+    app.setHasUnsavedChanges(true);
+    env.alertResponses = {1002};
+    app.loadLastProject();
+    program.waitUntilLoaded();
+    EXPECT_EQ(env.alerts, QStringList{"Do you want to save the changes made to the project?"});
+    EXPECT_EQ(app.projectURL(), recents.constFirst());
 }
 
 TEST(AppDelegateProject, FailedWriteKeepsTheOldFileAndTheDirtyFlag)
