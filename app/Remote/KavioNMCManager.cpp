@@ -48,6 +48,55 @@ void KavioNMCManager::sendLocateOnLocation(const QString&, uint8_t, uint8_t)
     shouldSkipSendingNextLocate_.store(false);
 }
 
+// TODO(network link): packets to the followers once the link has endpoints and a master.
+void KavioNMCManager::sendCueCommand(KavioNMCCueCommand command)
+{
+    CueCommandObserver observer;
+    {
+        std::lock_guard lock(observerMutex_);
+        observer = cueCommandObserver_;
+    }
+    if (observer) {
+        observer(command);
+    }
+}
+
+void KavioNMCManager::sendKavioPlayCue(uint64_t cue, uint8_t fps)
+{
+    sendCueCommand({KavioNetworkLinkCommandJumpToCueAndPlay, {}, fps, cue});
+}
+
+void KavioNMCManager::sendKavioJumpToCue(uint64_t cue, uint8_t fps)
+{
+    sendCueCommand({KavioNetworkLinkCommandJumpToCue, {}, fps, cue});
+}
+
+void KavioNMCManager::sendKavioRewindCue(uint64_t cue, uint8_t fps)
+{
+    sendCueCommand({KavioNetworkLinkCommandRewindCue, {}, fps, cue});
+}
+
+void KavioNMCManager::sendKavioSeek(const QString& smpteTime, uint8_t fps, uint64_t cue)
+{
+    sendCueCommand({KavioNetworkLinkCommandSeek, smpteTime, fps, cue});
+}
+
+void KavioNMCManager::sendKavioGoto(const QString& smpteTime, uint8_t fps, uint64_t cue)
+{
+    sendCueCommand({KavioNetworkLinkCommandGoto, smpteTime, fps, cue});
+}
+
+void KavioNMCManager::sendKavioPanic()
+{
+    sendCueCommand({KavioNetworkLinkCommandPanic, {}, 0, 0});
+}
+
+void KavioNMCManager::setCueCommandObserver(CueCommandObserver observer)
+{
+    std::lock_guard lock(observerMutex_);
+    cueCommandObserver_ = std::move(observer);
+}
+
 bool KavioNMCManager::shouldSkipSendingNextLocate() const
 {
     return shouldSkipSendingNextLocate_.load();

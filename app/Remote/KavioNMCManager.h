@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -60,6 +61,16 @@ struct NMC_Packet {
     QString timeString() const;
 };
 
+// A cue command as the cue list hands it to the link: the command code, the time ("" for the
+// commands that carry none), the frame rate and the cue's whole 1-based index (the link refuses
+// an index its byte cannot carry rather than wrap it onto another cue).
+struct KavioNMCCueCommand {
+    KavioNetworkLinkCommand command = KavioNetworkLinkCommandStop;
+    QString smpteTime;
+    uint8_t fps = 0;
+    uint64_t cue = 0;
+};
+
 class KavioNMCManager {
 public:
     // The single instance, created on first use; lives for the process. Any thread.
@@ -75,6 +86,18 @@ public:
     void sendPlayOnLocation(const QString& smpteTime, uint8_t fps, uint8_t cue);
     void sendStopOnLocation(const QString& smpteTime, uint8_t fps, uint8_t cue);
     void sendLocateOnLocation(const QString& smpteTime, uint8_t fps, uint8_t cue);
+
+    // The cue commands a backup mirrors (play 130, jump 120, rewind 105, seek 100, goto 110,
+    // panic 160), sent only while this copy is network master. Any thread; they never block.
+    void sendKavioPlayCue(uint64_t cue, uint8_t fps);
+    void sendKavioJumpToCue(uint64_t cue, uint8_t fps);
+    void sendKavioRewindCue(uint64_t cue, uint8_t fps);
+    void sendKavioSeek(const QString& smpteTime, uint8_t fps, uint64_t cue);
+    void sendKavioGoto(const QString& smpteTime, uint8_t fps, uint64_t cue);
+    void sendKavioPanic();
+    // Tests: every cue command is handed to the observer (empty: none) before it is sent.
+    using CueCommandObserver = std::function<void(const KavioNMCCueCommand&)>;
+    void setCueCommandObserver(CueCommandObserver observer);
 
     // One-shot suppression of the next locate, set by the cue list when it moves the clock itself.
     bool shouldSkipSendingNextLocate() const;
@@ -96,6 +119,10 @@ private:
 
     std::atomic<bool> shouldSkipSendingNextLocate_{false};
     std::atomic<bool> isKavioBackup_{false};
+    void sendCueCommand(KavioNMCCueCommand command);
+
     std::mutex delegateMutex_;
+    std::mutex observerMutex_;
+    CueCommandObserver cueCommandObserver_;
     std::weak_ptr<QVTClock> delegate_;
 };

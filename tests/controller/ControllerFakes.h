@@ -215,7 +215,8 @@ struct FakeMarkerController : QVTTimelineMarkerControllerInterface {
     bool enabled = true, throttlers = true, mixing = true;
     std::uint64_t fps = 0;
     double compTime = 0;
-    std::int64_t inTime = -1, transitionStart = -1, outTime = -1, markerTime = -1;
+    std::int64_t inFrames = -1, transitionStart = -1, outFrames = -1, markerFrames = -1;
+    bool left = false, right = false, range = false;  // the handle the operator holds
     explicit FakeMarkerController(CallLog& l) : log(l) {}
     void setEnabled(bool e) override
     {
@@ -226,14 +227,20 @@ struct FakeMarkerController : QVTTimelineMarkerControllerInterface {
     void setIsMixing(bool m) override { mixing = m; }
     void setCompFPS(std::uint64_t f) override { fps = f; }
     void setCompTime(double s) override { compTime = s; }
-    void setInTime(std::int64_t f) override { inTime = f; }
+    void setInTime(std::int64_t f) override { inFrames = f; }
     void setTransitionStartTime(std::int64_t f) override { transitionStart = f; }
-    void setOutTime(std::int64_t f) override { outTime = f; }
-    void setMarkerTime(std::int64_t f) override { markerTime = f; }
+    void setOutTime(std::int64_t f) override { outFrames = f; }
+    void setMarkerTime(std::int64_t f) override { markerFrames = f; }
     void addMarkerAndThrottler() override { log.add(QStringLiteral("marker.addMarkerAndThrottler")); }
     double inPointForWaveform() const override { return 10; }
     double outPointForWaveform() const override { return 90; }
     void redrawMarkerView() override { log.add(QStringLiteral("marker.redraw")); }
+    std::int64_t markerTime() const override { return markerFrames; }
+    std::int64_t inTime() const override { return inFrames; }
+    std::int64_t outTime() const override { return outFrames; }
+    bool throttlerLeftSideSelected() const override { return left; }
+    bool throttlerRightSideSelected() const override { return right; }
+    bool throttlerSelected() const override { return range; }
 };
 
 // Rows 20 points high, stacked from y = 0 in list order.

@@ -402,7 +402,7 @@ TEST_F(CompositionTest, GlobalTransitionAddsTheTimeBetweenPassesFromItsSecondPas
 
     // The position bar shows the mix in hundredths.
     DispatchQueue::drainMain();
-    EXPECT_EQ(marker->markerTime, 50);
+    EXPECT_EQ(marker->markerTime(), 50);
 }
 
 TEST_F(CompositionTest, OverlayArgumentsFollowTheDisplayDefaultsAndTheOutputsAsk)
