@@ -87,6 +87,7 @@ struct FakeAppDelegate : AppDelegateInterface {
     {
         loop.setButtonType(KavioButtonType::OnOff);
         play.setButtonType(KavioButtonType::OnOff);
+        globalTransition.setButtonType(KavioButtonType::OnOff);
     }
     KavioButtonInterface* loopButton() const override { return const_cast<KavioPlainButton*>(&loop); }
     KavioButtonInterface* playButton() const override { return const_cast<KavioPlainButton*>(&play); }
@@ -121,6 +122,11 @@ struct FakeAppDelegate : AppDelegateInterface {
         log.add(QStringLiteral("app.unsaved(%1)").arg(changed));
     }
     bool altPressed() const override { return alt; }
+    KavioPlainButton globalTransition;
+    bool shift = false;
+    KavioButtonInterface* globalTransitionButton() const override { return const_cast<KavioPlainButton*>(&globalTransition); }
+    bool shiftPressed() const override { return shift; }
+    void toggleSourceMode(std::int64_t mode) override { log.add(QStringLiteral("app.toggleSourceMode(%1)").arg(mode)); }
     bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
     UndoManager& undoManager() override { return undo; }
 };
