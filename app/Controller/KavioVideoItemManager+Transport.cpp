@@ -13,6 +13,8 @@
 #include "Log.h"
 #include "MediaPlayer.h"
 
+#include <cmath>
+
 namespace {
 
 std::uint8_t linkFPS(const QVTClock& clock)
@@ -287,6 +289,19 @@ float fadeStep(const KavioPopUpButtonInterface* durationPopup, std::int32_t rend
     return frames > 0.0f ? 1.0f / frames : 1.0f;
 }
 
+// The fader after one step; single-precision sums of 1/(D x R) fall a hair short of the end,
+// which would cost a further frame, so a level within half a step of 0 or 1 lands on it.
+double fadeLevelAfterStep(float level, float step)
+{
+    const float next = level + step;
+    const float half = std::fabs(step) * 0.5f;
+    if (next < half)
+        return 0.0;
+    if (next > 1.0f - half)
+        return 1.0;
+    return double(next);
+}
+
 }  // namespace
 
 void KavioVideoItemManager::processFadeOut()
@@ -299,7 +314,7 @@ void KavioVideoItemManager::processFadeOut()
             KavioSliderInterface* fader = self ? self->outlets_.masterSlider : nullptr;
             if (!fader)
                 return;
-            fader->setDoubleValue(double(float(fader->doubleValue()) - step));
+            fader->setDoubleValue(fadeLevelAfterStep(float(fader->doubleValue()), -step));
             self->masterSliderChanged();
         });
         return;
@@ -320,7 +335,7 @@ void KavioVideoItemManager::processFadeIn()
             KavioSliderInterface* fader = self ? self->outlets_.masterSlider : nullptr;
             if (!fader)
                 return;
-            fader->setDoubleValue(double(float(fader->doubleValue()) + step));
+            fader->setDoubleValue(fadeLevelAfterStep(float(fader->doubleValue()), step));
             self->masterSliderChanged();
         });
         return;

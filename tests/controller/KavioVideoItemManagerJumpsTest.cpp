@@ -12,12 +12,7 @@ QString tc(int s, int f)
 }
 
 struct JumpFixture : SteppedShowFixture<> {
-    explicit JumpFixture(const std::vector<std::int64_t>& frames) : SteppedShowFixture(frames)
-    {
-        // Jumps open once set-up has ended (initManager, which would start the clock's own
-        // thread); the end of a temporary stop opens them the same way.
-        controller->handleEndOfTemporaryPlaybackStopWithCompletedHandler({});
-    }
+    explicit JumpFixture(const std::vector<std::int64_t>& frames) : SteppedShowFixture(frames) { openJumps(); }
     QStringList rewound()
     {
         QStringList uids;

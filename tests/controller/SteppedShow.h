@@ -232,4 +232,7 @@ struct SteppedShowFixture : ControllerFixture {
         settle();
     }
     QStringList calls() { return log.take(); }
+    // Jumps open once set-up has ended (initManager, which would start the clock's own
+    // thread); the end of a temporary stop opens them the same way.
+    void openJumps() { controller->handleEndOfTemporaryPlaybackStopWithCompletedHandler({}); }
 };
