@@ -149,6 +149,18 @@ struct FakeInspector : KavioVideoItemPreferencesControllerInterface {
     {
         log.add(QStringLiteral("inspector.undoChangeGotoItem(%1,%2)").arg(target, item));
     }
+    void undoSetInTime(const MediaTime& in, const QString& item) override
+    {
+        log.add(QStringLiteral("inspector.undoSetInTime(%1,%2)").arg(in.seconds()).arg(item));
+    }
+    void undoSetOutTime(const MediaTime& out, const QString& item) override
+    {
+        log.add(QStringLiteral("inspector.undoSetOutTime(%1,%2)").arg(out.seconds()).arg(item));
+    }
+    void undoSetInTimeAndOutTime(const MediaTime& in, const MediaTime& out, const QString& item) override
+    {
+        log.add(QStringLiteral("inspector.undoSetInTimeAndOutTime(%1,%2,%3)").arg(in.seconds()).arg(out.seconds()).arg(item));
+    }
 };
 
 struct FakeHyperDeckServer : KavioHyperDeckServerInterface {

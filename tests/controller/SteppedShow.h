@@ -45,10 +45,14 @@ public:
         KavioVideoItem::pausePlayersWithPreroll(preroll);
     }
     // The real rewind seeks on the main queue and reports the jump from there.
+    // The real rewind at once, as on the main thread, instead of later.
+    bool rewindsAtOnce = false;
     void rewind() override
     {
         record(QStringLiteral("rewind"));
         needsRewind = false;
+        if (rewindsAtOnce)
+            return KavioVideoItem::rewind();
         DispatchQueue::main().async([weak = weak_from_this()] {
             if (const auto cue = weak.lock())
                 cue->KavioVideoItem::rewind();
