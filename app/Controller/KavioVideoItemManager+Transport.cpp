@@ -304,19 +304,24 @@ double fadeLevelAfterStep(float level, float step)
 
 }  // namespace
 
+void KavioVideoItemManager::stepMasterFade(float direction)
+{
+    const float step = direction * fadeStep(outlets_.defaultFadeDurationPopup, renderingFPS());
+    DispatchQueue::main().async([weakSelf = weak_from_this(), step] {
+        const auto self = weakSelf.lock();
+        KavioSliderInterface* fader = self ? self->outlets_.masterSlider : nullptr;
+        if (!fader)
+            return;
+        fader->setDoubleValue(fadeLevelAfterStep(float(fader->doubleValue()), step));
+        self->masterSliderChanged();
+    });
+}
+
 void KavioVideoItemManager::processFadeOut()
 {
     KavioSliderInterface* fader = outlets_.masterSlider;
     if (fader && fader->doubleValue() > 0.0) {
-        const float step = fadeStep(outlets_.defaultFadeDurationPopup, renderingFPS());
-        DispatchQueue::main().async([weakSelf = weak_from_this(), step] {
-            const auto self = weakSelf.lock();
-            KavioSliderInterface* fader = self ? self->outlets_.masterSlider : nullptr;
-            if (!fader)
-                return;
-            fader->setDoubleValue(fadeLevelAfterStep(float(fader->doubleValue()), -step));
-            self->masterSliderChanged();
-        });
+        stepMasterFade(-1.0f);
         return;
     }
     setShouldFadeOut(false);
@@ -329,15 +334,7 @@ void KavioVideoItemManager::processFadeIn()
 {
     KavioSliderInterface* fader = outlets_.masterSlider;
     if (fader && fader->doubleValue() < 1.0) {
-        const float step = fadeStep(outlets_.defaultFadeDurationPopup, renderingFPS());
-        DispatchQueue::main().async([weakSelf = weak_from_this(), step] {
-            const auto self = weakSelf.lock();
-            KavioSliderInterface* fader = self ? self->outlets_.masterSlider : nullptr;
-            if (!fader)
-                return;
-            fader->setDoubleValue(fadeLevelAfterStep(float(fader->doubleValue()), step));
-            self->masterSliderChanged();
-        });
+        stepMasterFade(1.0f);
         return;
     }
     setShouldFadeIn(false);

@@ -665,6 +665,8 @@ private:
     bool globalTransitionIsOn() const;
     // The play button set without feedback, then the application controller's play toggle.
     void pressPlayButton(int state, std::function<void()> completed);
+    // One step of the master fade (direction -1 out, +1 in), applied on the main queue.
+    void stepMasterFade(float direction);
     void endPanic();
     void finishFrameStep(const std::shared_ptr<KavioVideoItem>& item, int step);
     // The inspector's shared tail of an in/out change on the current cue.

@@ -197,6 +197,37 @@ TEST(KavioVideoItemManagerJumps, GoOnTheCurrentCueResumesRestartsAtTheEndOrLeave
     EXPECT_TRUE(f.calls().isEmpty());
 }
 
+TEST(KavioVideoItemManagerJumps, RemoteGoByIndexNameOrCueIDMovesToTheMainQueueAndUnknownOnesDoNothing)
+{
+    JumpFixture f({25, 25, 25});
+    f.cues[1]->setDisplayTitle(QStringLiteral("Intro"));
+    f.cues[1]->refreshTitle();  // the name follows the title
+    f.cues[2]->setCueID(QStringLiteral("END"));
+    std::atomic<bool> done{false};
+    f.runElsewhere([&] {
+        f.controller->jumpToAndPlayItemWithName(QStringLiteral("Outro"));
+        f.controller->jumpToAndPlayItemWithCueID(QStringLiteral("NOPE"));
+        f.controller->jumpToAndPlayItemAtIndex(9);
+    }, 5, done);
+    f.settle();
+    EXPECT_EQ(f.controller->currentItem(), f.cues[0]);
+    EXPECT_TRUE(f.rewound().isEmpty());
+    const auto remote = [&](std::function<void()> go, const std::shared_ptr<SequencingCue>& expected) {
+        std::atomic<bool> sent{false};
+        f.runElsewhere(std::move(go), 5, sent);
+        f.settle();
+        EXPECT_EQ(f.controller->currentItem(), expected);
+        f.controller->setShouldStartPlaybackAfterStartTimeHasBeenSet(false);
+    };
+    remote([&] { f.controller->jumpToAndPlayItemWithName(QStringLiteral("Intro")); }, f.cues[1]);
+    remote([&] { f.controller->jumpToAndPlayItemWithCueID(QStringLiteral("END")); }, f.cues[2]);
+    remote([&] { f.controller->jumpToAndPlayItemAtIndex(1); }, f.cues[0]);
+    f.controller->jumpToItemWithName(QString());
+    f.controller->jumpToItemWithName(QStringLiteral("Intro"));
+    f.settle();
+    EXPECT_EQ(f.controller->currentItem(), f.cues[1]);
+}
+
 TEST(KavioVideoItemManagerJumps, TheLinkHearsGoAlwaysAndPlainJumpsOnlyWithTheirPanicBehaviour)
 {
     LinkRecorder link;
