@@ -243,7 +243,9 @@ void KavioVideoItemManager::seekToSMPTETime(const QString& smpte)
         const auto last = list->back();
         setCurrentItem(last);
         last->markAsCurrent(true);
-        seekToSMPTETime(last->itemEndSMPTETime());
+        // Once only: a last cue ending past a stale maximum would otherwise come back here.
+        if (masterClock_->secondsForSMPTEString(last->itemEndSMPTETime()) < s)
+            seekToSMPTETime(last->itemEndSMPTETime());
         masterClock_->setClockTime(masterClock_->secondsForSMPTEString(last->itemEndSMPTETime()));
         setShouldTriggerNextItem(false);
         for (const auto& cue : *list)

@@ -57,6 +57,13 @@ TEST(KavioVideoItemManagerSeek, ATimePastTheLastEndStandsOnTheLastCuesEnd)
     EXPECT_TRUE(calls.contains("c1.rewind"));
     EXPECT_TRUE(calls.contains("c2.rewind"));
     EXPECT_FALSE(f.controller->shouldTriggerNextItem());
+
+    // A maximum left behind the last cue's end still ends there, without coming back for ever.
+    f.controller->jumpToItem(f.cues[0]);
+    f.clock->setMaxClockSMPTETime(tc(0, 1, 0));
+    f.controller->seekToSMPTETime(tc(0, 9, 0));
+    EXPECT_EQ(f.clockTime(), tc(0, 2, 24));
+    EXPECT_EQ(f.controller->currentItem(), f.cues[2]);
 }
 
 TEST(KavioVideoItemManagerSeek, ATimeInsideTwoOverlappingCuesMakesTheLaterOneCurrent)
