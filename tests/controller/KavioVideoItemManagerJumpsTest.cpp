@@ -57,6 +57,26 @@ TEST(KavioVideoItemManagerJumps, DroppedForNoCueACueNotReadyOrWhileAJumpIsHeld)
     EXPECT_EQ(f.controller->currentItem(), c);
 }
 
+TEST(KavioVideoItemManagerJumps, JumpToSelectedNeedsOneSelectedCueTheOwnClockAndNoTranscoding)
+{
+    JumpFixture f({25, 25, 25});
+    EXPECT_FALSE(f.controller->isJumpToSelectedItemEnabled());
+    f.cues[2]->setIsSelected(true);
+    EXPECT_TRUE(f.controller->isJumpToSelectedItemEnabled());
+    f.controller->setIsTranscoding(true);
+    EXPECT_FALSE(f.controller->isJumpToSelectedItemEnabled());
+    f.controller->setIsTranscoding(false);
+    f.clock->setIsLTCSlave(true);
+    EXPECT_FALSE(f.controller->isJumpToSelectedItemEnabled());
+    f.clock->setIsLTCSlave(false);
+    f.cues[1]->setIsSelected(true);
+    EXPECT_FALSE(f.controller->isJumpToSelectedItemEnabled());
+    f.cues[1]->setIsSelected(false);
+    f.controller->jumpToSelectedItem();
+    f.settle();
+    EXPECT_EQ(f.controller->currentItem(), f.cues[2]);
+}
+
 TEST(KavioVideoItemManagerJumps, ACutWhileStoppedStandsByOnTheCueWithEveryCueRewound)
 {
     JumpFixture f({25, 25, 25});
