@@ -100,8 +100,8 @@ void KavioVideoItemManager::handleMarkerMouseUpWithCompletedHandler(std::functio
                 if (next)
                     streamers->setVolumeB(next->audioPlayerVolume());
                 streamers->setIsMixing(true);
-            } else {
-                // Stopping the mix swaps the decks: the current cue goes back onto deck A.
+            } else if (streamers->isMixing()) {
+                // Ending the mix swaps the decks: the current cue goes back onto deck A.
                 streamers->setIsMixing(false);
                 streamers->switchBuffers();
                 streamers->setVolumeA(cue->audioPlayerVolume());

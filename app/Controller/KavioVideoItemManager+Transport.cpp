@@ -4,14 +4,12 @@
 #include "Clock/QVTClock.h"
 #include "Cue/KavioVideoItem.h"
 #include "Remote/KavioNMCManager.h"
-#include "Rendering/KavioRenderClock.h"
 #include "Shell/AppDelegateInterface.h"
 #include "Support/KavioButtonInterface.h"
 #include "Support/KavioPopUpButtonInterface.h"
 #include "Support/KavioSliderInterface.h"
 #include "DispatchQueue.h"
 #include "Log.h"
-#include "MediaPlayer.h"
 
 #include <cmath>
 

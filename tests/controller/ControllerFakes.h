@@ -185,7 +185,7 @@ struct FakeWaveformManager : KavioWaveformManagerInterface {
 };
 
 struct FakeAudioStreamers : KavioAudioStreamersManagerInterface {
-    std::mutex mutex;
+    mutable std::mutex mutex;
     QList<int> mappingA, mappingB;
     bool mixing = false;
     int switches = 0;
@@ -205,6 +205,11 @@ struct FakeAudioStreamers : KavioAudioStreamersManagerInterface {
     {
         std::lock_guard lock(mutex);
         mixing = m;
+    }
+    bool isMixing() const override
+    {
+        std::lock_guard lock(mutex);
+        return mixing;
     }
     void switchBuffers() override
     {

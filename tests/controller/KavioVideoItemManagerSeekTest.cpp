@@ -175,6 +175,14 @@ TEST(KavioVideoItemManagerSeek, APlayheadDragStopsPlaybackTellsTheLinkAndResumes
     EXPECT_EQ(f.app->play.state(), 1);
     EXPECT_EQ(f.calls().filter("app.togglePlay").size(), 1);
     EXPECT_EQ(link.take(), QStringList({"100:00:00:00:20:1"}));
+    // Outside a transition the decks swap back only when they were mixing.
+    EXPECT_EQ(f.streamers->switches, 0);
+    f.streamers->setIsMixing(true);
+    f.controller->handleMarkerMouseDownWithCompletedHandler({});
+    f.controller->handleMarkerMouseUpWithCompletedHandler({});
+    f.settle();
+    EXPECT_EQ(f.streamers->switches, 1);
+    EXPECT_FALSE(f.streamers->isMixing());
 }
 
 TEST(KavioVideoItemManagerSeek, HandleDragsReachTheInspectorAndResetsFollowTheCurrentCue)
