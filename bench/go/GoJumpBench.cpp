@@ -10,6 +10,7 @@
 #include "Clock/QVTClock.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
+#include "GoBenchCue.h"
 #include "../../tests/controller/FakeTransition.h"
 #include "../KavioBenchSupport.h"
 #include "DispatchQueue.h"
@@ -39,28 +40,14 @@ double msSince(Clock::time_point start)
 
 // A ten-second Hap movie cue without media: the render pass asks it for its texture, which is
 // the moment measured once the cue is armed.
-class JumpBenchCue : public KavioVideoItem {
+class JumpBenchCue : public FixedFramesBenchCue {
 public:
     JumpBenchCue(std::shared_ptr<QVTClock> clock, int number, std::shared_ptr<FakeTransition> transition)
-        : KavioVideoItem([](const QVTOSCMessage&) {}), clock_(std::move(clock)), transition_(std::move(transition))
+        : FixedFramesBenchCue(std::move(clock), number, kFramesPerCue), transition_(std::move(transition))
     {
-        setUid(QStringLiteral("uid-%1").arg(number));
         setMediaType(KavioMediaTypeMovie);
         setIsHAP(true);
         setTransitionTime(0.1);
-    }
-    void setupSMPTEStartAndEndTimes() override
-    {
-        setOriginalItemStartSMPTETime(clock_->smpteRepresentationOfFrames(0));
-        setupSMPTEEndTimeWithStartFrames(0);
-    }
-    void setupSMPTEEndTimeWithStartFrames(std::int64_t start) override
-    {
-        const int fps = clock_->framerate();
-        setItemStartSMPTETime(clock_->smpteRepresentationOfFrames(std::uint64_t(start)));
-        setItemStartCMTime(MediaTime::makeWithSeconds(double(start) / fps, MediaTime::kCueTimescale));
-        setItemDuration(float(kFramesPerCue) / float(fps));
-        setItemEndSMPTETime(clock_->smpteRepresentationOfFrames(std::uint64_t(start + kFramesPerCue - 1)));
     }
     std::shared_ptr<KavioMetalTransitionRendererInterface> transition() const override { return transition_; }
     // Render thread: the pass takes this cue's picture (inside a crossover: as its destination).
@@ -81,7 +68,6 @@ public:
     bool seen() const { return seen_.load(); }
 
 private:
-    std::shared_ptr<QVTClock> clock_;
     std::shared_ptr<FakeTransition> transition_;
     std::atomic<bool> armed_{false}, needsMix_{false}, seen_{false};
 };

@@ -3,6 +3,7 @@
 
 #include "ControllerFakes.h"
 #include "RenderingTestSupport.h"
+#include "../../bench/KavioBenchSupport.h"
 #include "Rendering/KavioMetalTransitionRenderer.h"
 #include "Rendering/KavioOverlayFontManager.h"
 #include "Rendering/QVTMetalLayerRenderer.h"
@@ -535,22 +536,13 @@ struct TestSwitch : KavioButtonInterface {
     void setAction(std::function<void()>) override {}
 };
 
-// The application controller as far as a GO goes: the switches and a logged play toggle.
-struct TestApp : AppDelegateInterface {
+// The application controller as far as a GO goes: the switches and a logged play toggle; the
+// rest answers "nothing", as for the benchmarks.
+struct TestApp : KavioBenchDelegate {
     CallLog& log;
     TestSwitch play, globalTransition;
-    UndoManager undo;
     explicit TestApp(CallLog& l) : log(l) {}
-    KavioButtonInterface* loopButton() const override { return nullptr; }
-    void setShouldForceDisplayBecauseOfTRTChange(bool) override {}
-    void setHasUnsavedChanges(bool) override {}
-    bool altPressed() const override { return false; }
-    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
-    UndoManager& undoManager() override { return undo; }
     KavioButtonInterface* playButton() const override { return const_cast<TestSwitch*>(&play); }
-    void setMainUIStateAfterPlaybackChanged() override {}
-    void displayTimeIfNeeded(const QString&) override {}
-    void stopClockByManagerIfNeeded() override {}
     void performTogglePlayWithCompletedHandler(std::function<void()> handler) override
     {
         log.add(QStringLiteral("app.togglePlay"));
