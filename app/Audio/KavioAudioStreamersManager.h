@@ -47,7 +47,7 @@ public:
     // Stored, then forwarded to every streamer.
     bool isEnabled() const { return isEnabled_.load(); }
     void setIsEnabled(bool enabled);
-    bool isMixing() const { return isMixing_.load(); }
+    bool isMixing() const override { return isMixing_.load(); }
     void setIsMixing(bool mixing) override;
     float mixProgress() const { return mixProgress_.load(); }
     void setMixProgress(float progress) override;

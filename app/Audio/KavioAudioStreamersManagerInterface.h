@@ -20,6 +20,7 @@ public:
     // Clock-driven sequencing. Any thread: the clock thread calls them at cue changes.
     // Deck B (the incoming cue) is mixed in while true.
     virtual void setIsMixing(bool mixing) = 0;
+    virtual bool isMixing() const = 0;
     // Every streamer swaps decks A and B: the incoming cue becomes current.
     virtual void switchBuffers() = 0;
     virtual void setVolumeA(double volume) = 0;

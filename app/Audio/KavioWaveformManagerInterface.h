@@ -18,4 +18,8 @@ public:
     virtual DispatchQueue& waveformQueue() = 0;
     // Redraws the waveform between two x positions of the position bar. Main thread.
     virtual void redrawMinMaxOnWaveformWithMin(double min, double max) = 0;
+    // The view draws a cue-to-cue crossover instead of the current cue's waveform. Main thread.
+    virtual void setDrawsMixing(bool /*mixing*/) {}
+    // Redraws the current cue's waveform (or its warning). Main thread.
+    virtual void refreshWaveformView() {}
 };

@@ -345,10 +345,3 @@ void KavioVideoItemManager::setDisplayTimeLeft(bool timeLeft)
     defaults_.synchronize();
 }
 
-// --- Filled by the jump and transport concerns --------------------------------------------------
-
-// TODO(jumps): the jump (a cut or a crossover) and locating the show.
-void KavioVideoItemManager::jumpToItem(const std::shared_ptr<KavioVideoItem>&, bool) {}
-void KavioVideoItemManager::seekToSMPTETime(const QString&) {}
-// TODO(transport): the rewind action.
-void KavioVideoItemManager::rewind() {}

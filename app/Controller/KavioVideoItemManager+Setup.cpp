@@ -413,23 +413,11 @@ KavioVideoItemPreferencesControllerInterface* KavioVideoItemManager::itemPrefere
     return outlets_.itemPreferencesController.lock().get();
 }
 
-// TODO(transport): stop through the application controller. Nothing plays before then, so the
-// handler runs at once.
-void KavioVideoItemManager::stopPlaybackWithCompletedHandler(std::function<void()> handler)
-{
-    if (handler)
-        handler();
-}
-
 // TODO(cue creation): ask for a new media file for the cue, keeping its settings.
 void KavioVideoItemManager::replaceItem(const std::shared_ptr<KavioVideoItem>&) {}
 
 // --- Handlers the owning concerns fill ----------------------------------------------------------
 
-// TODO(transport): take the frame rate MIDI time code brought.
-void KavioVideoItemManager::frameRateChangedByMTC() {}
-// TODO(jumps): jump to the cue the clock names.
-void KavioVideoItemManager::jumpToItemByClock(const Notification&) {}
 // TODO(remote): carry out the network link's backup commands; cue feedback.
 void KavioVideoItemManager::handleNMCBackupCommand(const Notification&) {}
 void KavioVideoItemManager::handleOSCFeedbackOnCueChanges(const Notification&) {}
@@ -438,13 +426,3 @@ void KavioVideoItemManager::sendCurrentCueOSCFeedback() {}
 void KavioVideoItemManager::validateTransport() {}
 // TODO(playlist defaults): read the playlist defaults into the controls.
 void KavioVideoItemManager::loadPlaylistDefaults() {}
-// TODO(transport): rewind the current cue; the master fade's steps.
-void KavioVideoItemManager::rewindCurrentItem() {}
-void KavioVideoItemManager::processFadeOut() {}
-void KavioVideoItemManager::processFadeIn() {}
-// TODO(jumps): end the running crossover.
-void KavioVideoItemManager::stopTransitionToItem() {}
-// TODO(seek): goto 10, 20, 30 seconds before the current cue's end.
-void KavioVideoItemManager::performGoto10() {}
-void KavioVideoItemManager::performGoto20() {}
-void KavioVideoItemManager::performGoto30() {}

@@ -20,8 +20,12 @@ void KavioVideoItemManager::handleTransitionTimeChangeOnItem(const std::shared_p
     DispatchQueue::main().async([weakSelf, weakItem] {
         const auto self = weakSelf.lock();
         const auto changed = weakItem.lock();
-        if (self && changed && changed == self->currentItem())
-            self->updateMarkerSettingsToCurrentItem();
+        if (!self || !changed || changed != self->currentItem())
+            return;
+        if (const auto marker = self->outlets_.markerController.lock()) {
+            marker->setTransitionStartTime(changed->transitionStartTimeFrames());
+            marker->redrawMarkerView();
+        }
     });
 }
 

@@ -20,6 +20,7 @@
 
 #include "Controller/KavioVideoItemList.h"
 #include "Controller/KavioVideoItemManagerInterface.h"
+#include "Controller/QVTTimelineMarkerControllerInterface.h"
 #include "Support/KavioSnapshotCell.h"
 
 #include <QPointF>
@@ -139,6 +140,7 @@ private:                                                                        
     std::atomic<Type> getter##_{initial};
 
 class KavioVideoItemManager : public KavioVideoItemManagerInterface,
+                              public QVTTimelineMarkerControllerDelegate,
                               public std::enable_shared_from_this<KavioVideoItemManager> {
 public:
     // --- Set-up (main thread) -------------------------------------------------------------------
@@ -420,6 +422,107 @@ public:
     // The transport's rewind action. Main thread.
     virtual void rewind();
 
+    // --- Jumps and crossovers (KavioVideoItemManager+Jumps.cpp) -----------------------------------
+    // jumpToItem: nothing for no cue, a cue not ready, or while canJump() is false. With the
+    // global transition switch on, another cue than the current one, the master fader up, Shift
+    // not held and no integration or panic load pending, it crosses over (startTransitionToItem)
+    // when the current cue and the target's transition renderer exist; else it cuts: a playing
+    // clock stops and the cut completes on the clock thread, a stopped one at once on the
+    // caller's. The cut waits for the render pass, makes the target current and rewinds every
+    // cue; the target's time jump then realigns the clock and starts it when asked.
+    // The waits for the render pass poll isRendering every 1/600 s and give up after this long
+    // (logged): a pass that never ends must not hang the show.
+    static constexpr double kRenderPassWaitLimitSeconds = 1.0;
+    // jumpToItemByClock (declared above): the clock's "jumpToItem" (0-based index in the user
+    // info); an index outside the list is logged and ignored. Any thread.
+    // The first cue rewinds; otherwise the cue before the current one. Nothing without a current cue.
+    void jumpToPrevItem();
+    // The last cue fast-forwards; otherwise the current cue's next one.
+    void jumpToNextItem();
+    void jumpToSelectedItem();
+    // GO by selection, 1-based index, name and cue ID: on the main queue (re-posted there from
+    // other threads); a name or cue ID that matches nothing does nothing.
+    void jumpToAndPlaySelectedItem();
+    void jumpToAndPlayItemAtIndex(std::uint64_t index);
+    void jumpToAndPlayItemWithName(const QString& name);
+    void jumpToAndPlayItemWithCueID(const QString& cueID);
+    void jumpToItemWithName(const QString& name);
+    // GO on a cue: another cue is jumped to and played; the current cue stopped at its end (or
+    // the last cue at its very end) restarts from its in point; the current cue stopped
+    // elsewhere resumes; the current cue playing is left alone. Main queue.
+    void jumpToAndPlayItem(const std::shared_ptr<KavioVideoItem>& item);
+    // A crossover from the current cue to `item` over the item's transition length; dropped for
+    // no cue or while one runs. Any thread.
+    void startTransitionToItem(const std::shared_ptr<KavioVideoItem>& item);
+    // The operator toggled the global transition switch: the next jump reads it.
+    void handleGlobalTransitionChanged() {}
+
+    // --- Transport (KavioVideoItemManager+Transport.cpp) -----------------------------------------
+    // rewind (declared above): a jump to the first cue, a rewind when it is the current cue.
+    void fastForward();
+    // A step would stay inside the current cue (not on its first / last frame).
+    bool canStepPrevFrame() const;
+    bool canStepNextFrame() const;
+    void stepToPrevFrame();
+    void stepToNextFrame();
+    // One frame back (step < 1) or forward: a movie seeks one frame of its own, any other cue
+    // moves the clock one frame when that stays inside the cue (else nothing happens and the
+    // step's flag clears). Then the marker follows and the link is told. Main thread.
+    void performFrameSteppingByValue(int step);
+    // A new speed in percent for the cue; the current cue changes it inside a temporary stop.
+    // `completed` (may be empty) runs at the end, at once when the speed is the same.
+    void handleChangeOfPlaybackSpeedOnItem(const std::shared_ptr<KavioVideoItem>& item, std::int64_t speed,
+                                           std::function<void()> completed);
+    // The bracket of an edit: playback stops (the handler runs once stopped) and at the end
+    // resumes when it played at the start (the handler, may be empty, runs once resumed).
+    void handleTemporaryPlaybackStopWithCompletedHandler(std::function<void()> handler);
+    void handleEndOfTemporaryPlaybackStopWithCompletedHandler(std::function<void()> handler);
+    // Sets the clock's SMPTE format (a QVTClockSMPTEFormat code) and the frame-rate popup; the
+    // caller rebuilds the cue times.
+    void convertFramerateTo(std::int32_t format);
+    // The master fader moved: the current cue's volume follows. Main thread.
+    void masterSliderChanged();
+    // The fade button: a timed fade out (fader up) or in (fader down); with Alt held a cut to
+    // 0 or 1. Main thread.
+    void doFade();
+    // A fade to black of the default fade length that then stops (or leaves following
+    // timecode) and applies the panic behaviour; the link is told.
+    void doPanic();
+    // Presses the play button (start) through the application controller. Main queue.
+    void startPlayback();
+
+    // --- Seek, goto and markers (KavioVideoItemManager+Seek.cpp) --------------------------------
+    // Locates the clock `seconds` before the current cue's end and tells the link; dropped
+    // while a crossover runs. Main queue.
+    void performGotoToFromEnd(double seconds);
+    // The playhead drag's bracket (QVTTimelineMarkerControllerDelegate) and its state.
+    void handleMarkerMouseDownWithCompletedHandler(std::function<void()> handler) override;
+    void handleMarkerMouseUpWithCompletedHandler(std::function<void()> handler) override;
+    bool isPlayheadMarkerDragging() const override { return cachedhandledraggingmarker_.load(); }
+    // Locates the stopped clock to the playhead marker's frame in the current cue.
+    void performGotoToByMarker() override;
+    // The inspector takes the handles' new in and out points; a playing cue whose playhead
+    // left the range rewinds.
+    void handleMarkerThrottlerDragged() override;
+    // seekToSMPTETime (declared above) walks the list for the cue holding the time (the later
+    // of two overlapping cues, a looping cue's pass), seeks it there and makes it current.
+    // A time counted from the current cue's start; past its length one frame and 1 ms short.
+    void seekToSMPTETimeOnCurrentItem(const QString& smpte);
+    // Both ends included; compared in single precision at timescale 1000. Any thread.
+    bool smpteTimeIsBetweenStartAndEnd(const QString& time, const QString& start, const QString& end) const;
+    // A typed time: "+T" / "-T" relative to the clock, "T" absolute. Text that is not a
+    // timecode (digits and colons after one optional sign) is refused and the field shows the
+    // clock time again; "-T" before the playlist start locates to the start. Main thread.
+    void setClockToTime(const QString& text);
+    // The in and out points back to the media's ends (undoable), and the inspector's call-backs
+    // after an in, out or both changed (current cue only).
+    void resetInOutTime();
+    void handleInTimeResetOnItem(const std::shared_ptr<KavioVideoItem>& item);
+    void handleOutTimeResetOnItem(const std::shared_ptr<KavioVideoItem>& item);
+    void handleInOutTimeResetOnItem(const std::shared_ptr<KavioVideoItem>& item);
+    // Neither MIDI timecode nor LTC is followed, nothing transcodes and one cue is selected.
+    bool isJumpToSelectedItemEnabled() const;
+
     // --- Frame composition (KavioVideoItemManager+Composition.cpp) ---------------------------------
     // One composition pass at the render clock's time, inside the frame's command buffer: the
     // cues' per-frame tasks, the master fade's step, then the current cue alone, or the two cues
@@ -560,6 +663,23 @@ private:
     void updateControlsForCurrentItem(const std::shared_ptr<KavioVideoItem>& item);
     // Reads a colour default of 32 bytes; writes `fallback` when it is absent or malformed.
     QByteArray colorDefault(const QString& key, const QByteArray& fallback) const;
+
+    // Jumps, transport and seeking.
+    // Polls isRendering every 1/600 s until the pass ended, at most kRenderPassWaitLimitSeconds.
+    void waitForRenderPass(const char* waiter) const;
+    void performJump(const std::shared_ptr<KavioVideoItem>& item, bool isRewind, bool wasPlaying);
+    bool shouldCrossOverTo(const std::shared_ptr<KavioVideoItem>& item) const;
+    void startTransitionBody(const std::shared_ptr<KavioVideoItem>& item, bool startPlayers, bool pressPlay);
+    void finishTransition(const std::shared_ptr<KavioVideoItem>& outgoing, const std::shared_ptr<KavioVideoItem>& incoming);
+    bool globalTransitionIsOn() const;
+    // The play button set without feedback, then the application controller's play toggle.
+    void pressPlayButton(int state, std::function<void()> completed);
+    // One step of the master fade (direction -1 out, +1 in), applied on the main queue.
+    void stepMasterFade(float direction);
+    void endPanic();
+    void finishFrameStep(const std::shared_ptr<KavioVideoItem>& item, int step);
+    // The inspector's shared tail of an in/out change on the current cue.
+    void handleInOutChangeOnItem(const std::shared_ptr<KavioVideoItem>& item);
 
     UserDefaults& defaults_;
     KavioVideoItemManagerOutlets outlets_;

@@ -4,6 +4,7 @@
 // of the composition (the current cue). Main thread unless said.
 
 #include <cstdint>
+#include <functional>
 
 class QVTTimelineMarkerControllerInterface {
 public:
@@ -28,4 +29,28 @@ public:
     virtual double outPointForWaveform() const = 0;
     // The position bar redraws.
     virtual void redrawMarkerView() = 0;
+    // --- Jumps, transport and seeking ---------------------------------------------------------
+    virtual std::int64_t markerTime() const = 0;
+    virtual std::int64_t inTime() const = 0;
+    virtual std::int64_t outTime() const = 0;
+    // Which handle the operator holds on the position bar: the in side, the out side, the range.
+    virtual bool throttlerLeftSideSelected() const = 0;
+    virtual bool throttlerRightSideSelected() const = 0;
+    virtual bool throttlerSelected() const = 0;
+};
+
+// What the marker controller asks of the cue list controller while the operator drags the
+// playhead or the in and out handles. Main thread.
+class QVTTimelineMarkerControllerDelegate {
+public:
+    virtual ~QVTTimelineMarkerControllerDelegate() = default;
+
+    // Brackets a playhead drag: playback stops for it (the handler runs once stopped) and
+    // resumes after it (the handler runs once resumed).
+    virtual void handleMarkerMouseDownWithCompletedHandler(std::function<void()> handler) = 0;
+    virtual void handleMarkerMouseUpWithCompletedHandler(std::function<void()> handler) = 0;
+    // The clock follows the playhead marker.
+    virtual void performGotoToByMarker() = 0;
+    // An in or out handle (or the range) moved: the current cue takes the new points.
+    virtual void handleMarkerThrottlerDragged() = 0;
 };

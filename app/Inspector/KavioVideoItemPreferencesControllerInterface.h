@@ -3,6 +3,7 @@
 // give a recording fake. Main thread unless said.
 
 #include "Controller/KavioVideoItemList.h"
+#include "MediaTime.h"
 
 #include <QString>
 
@@ -30,4 +31,12 @@ public:
     virtual void handlePlayheadChangedRelatedOptions() = 0;
     // Makes the cue `targetUID` the goto target of the cue `itemUID`, as an undoable change.
     virtual void undoChangeGotoItem(const QString& targetUID, const QString& itemUID) = 0;
+    // --- Jumps, transport and seeking (the defaults answer as an inspector without fields) ----
+    // Sets the cue's in point (media time), out point (the time cut from the media's end), or
+    // both, at its playback speed, as one undoable change; then calls back the controller's
+    // handleInTimeResetOnItem, handleOutTimeResetOnItem or handleInOutTimeResetOnItem.
+    virtual void undoSetInTime(const MediaTime& /*inTime*/, const QString& /*itemUID*/) {}
+    virtual void undoSetOutTime(const MediaTime& /*outTime*/, const QString& /*itemUID*/) {}
+    virtual void undoSetInTimeAndOutTime(const MediaTime& /*inTime*/, const MediaTime& /*outTime*/,
+                                         const QString& /*itemUID*/) {}
 };

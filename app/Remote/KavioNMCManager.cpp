@@ -48,27 +48,63 @@ void KavioNMCManager::sendLocateOnLocation(const QString&, uint8_t, uint8_t)
     shouldSkipSendingNextLocate_.store(false);
 }
 
+// TODO(network link): packets to the followers once the link has endpoints and a master.
+void KavioNMCManager::sendCueCommand(KavioNMCCueCommand command)
+{
+    CueCommandObserver observer;
+    {
+        std::lock_guard lock(observerMutex_);
+        observer = cueCommandObserver_;
+    }
+    if (observer) {
+        observer(command);
+    }
+}
+
 void KavioNMCManager::sendKavioPlay(const QString& smpteTime, uint8_t fps, uint8_t cue)
 {
-    recordCommand(KavioNetworkLinkCommandBackupPlay, smpteTime, fps, cue);
+    sendCueCommand({KavioNetworkLinkCommandBackupPlay, smpteTime, fps, cue});
 }
 
 void KavioNMCManager::sendKavioStop(const QString& smpteTime, uint8_t fps, uint8_t cue)
 {
-    recordCommand(KavioNetworkLinkCommandBackupStop, smpteTime, fps, cue);
+    sendCueCommand({KavioNetworkLinkCommandBackupStop, smpteTime, fps, cue});
 }
 
-void KavioNMCManager::setCommandHook(CommandHook hook)
+void KavioNMCManager::sendKavioPlayCue(uint64_t cue, uint8_t fps)
 {
-    std::lock_guard lock(hookMutex_);
-    hook_ = std::move(hook);
+    sendCueCommand({KavioNetworkLinkCommandJumpToCueAndPlay, {}, fps, cue});
 }
 
-void KavioNMCManager::recordCommand(KavioNetworkLinkCommand command, const QString& smpteTime, uint8_t fps, uint8_t cue)
+void KavioNMCManager::sendKavioJumpToCue(uint64_t cue, uint8_t fps)
 {
-    std::lock_guard lock(hookMutex_);
-    if (hook_)
-        hook_(command, smpteTime, fps, cue);
+    sendCueCommand({KavioNetworkLinkCommandJumpToCue, {}, fps, cue});
+}
+
+void KavioNMCManager::sendKavioRewindCue(uint64_t cue, uint8_t fps)
+{
+    sendCueCommand({KavioNetworkLinkCommandRewindCue, {}, fps, cue});
+}
+
+void KavioNMCManager::sendKavioSeek(const QString& smpteTime, uint8_t fps, uint64_t cue)
+{
+    sendCueCommand({KavioNetworkLinkCommandSeek, smpteTime, fps, cue});
+}
+
+void KavioNMCManager::sendKavioGoto(const QString& smpteTime, uint8_t fps, uint64_t cue)
+{
+    sendCueCommand({KavioNetworkLinkCommandGoto, smpteTime, fps, cue});
+}
+
+void KavioNMCManager::sendKavioPanic()
+{
+    sendCueCommand({KavioNetworkLinkCommandPanic, {}, 0, 0});
+}
+
+void KavioNMCManager::setCueCommandObserver(CueCommandObserver observer)
+{
+    std::lock_guard lock(observerMutex_);
+    cueCommandObserver_ = std::move(observer);
 }
 
 bool KavioNMCManager::shouldSkipSendingNextLocate() const

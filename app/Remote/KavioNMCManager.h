@@ -61,6 +61,16 @@ struct NMC_Packet {
     QString timeString() const;
 };
 
+// A cue command as the cue list hands it to the link: the command code, the time ("" for the
+// commands that carry none), the frame rate and the cue's whole 1-based index (the link refuses
+// an index its byte cannot carry rather than wrap it onto another cue).
+struct KavioNMCCueCommand {
+    KavioNetworkLinkCommand command = KavioNetworkLinkCommandStop;
+    QString smpteTime;
+    uint8_t fps = 0;
+    uint64_t cue = 0;
+};
+
 class KavioNMCManager {
 public:
     // The single instance, created on first use; lives for the process. Any thread.
@@ -78,15 +88,20 @@ public:
     void sendLocateOnLocation(const QString& smpteTime, uint8_t fps, uint8_t cue);
 
     // Cue commands to a backup: play (150) and stop (140) with the current cue's elapsed time,
-    // the frame rate and the cue number. TODO(network link): the packets and the master
-    // endpoint; until then, as with no master endpoint, nothing is sent. Any thread.
+    // the frame rate and the cue number.
     void sendKavioPlay(const QString& smpteTime, uint8_t fps, uint8_t cue);
     void sendKavioStop(const QString& smpteTime, uint8_t fps, uint8_t cue);
-
-    // Tests: sees every cue command as it is asked for (its command code and arguments), on
-    // the caller's thread. An empty hook removes it.
-    using CommandHook = std::function<void(KavioNetworkLinkCommand, const QString&, uint8_t, uint8_t)>;
-    void setCommandHook(CommandHook hook);
+    // The cue commands a backup mirrors (play 130, jump 120, rewind 105, seek 100, goto 110,
+    // panic 160), sent only while this copy is network master. Any thread; they never block.
+    void sendKavioPlayCue(uint64_t cue, uint8_t fps);
+    void sendKavioJumpToCue(uint64_t cue, uint8_t fps);
+    void sendKavioRewindCue(uint64_t cue, uint8_t fps);
+    void sendKavioSeek(const QString& smpteTime, uint8_t fps, uint64_t cue);
+    void sendKavioGoto(const QString& smpteTime, uint8_t fps, uint64_t cue);
+    void sendKavioPanic();
+    // Tests: every cue command is handed to the observer (empty: none) before it is sent.
+    using CueCommandObserver = std::function<void(const KavioNMCCueCommand&)>;
+    void setCueCommandObserver(CueCommandObserver observer);
 
     // One-shot suppression of the next locate, set by the cue list when it moves the clock itself.
     bool shouldSkipSendingNextLocate() const;
@@ -108,10 +123,10 @@ private:
 
     std::atomic<bool> shouldSkipSendingNextLocate_{false};
     std::atomic<bool> isKavioBackup_{false};
-    void recordCommand(KavioNetworkLinkCommand command, const QString& smpteTime, uint8_t fps, uint8_t cue);
+    void sendCueCommand(KavioNMCCueCommand command);
 
-    std::mutex hookMutex_;
-    CommandHook hook_;
     std::mutex delegateMutex_;
+    std::mutex observerMutex_;
+    CueCommandObserver cueCommandObserver_;
     std::weak_ptr<QVTClock> delegate_;
 };

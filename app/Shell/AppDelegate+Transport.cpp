@@ -287,3 +287,10 @@ void AppDelegate::sendTimeRelatedOSCFeedback()
                     current ? current->timeLeftSMPTE() : QStringLiteral("-00:00:00:00"));
     sendTimeMessage(QStringLiteral("/kavio/cueTimeElapsed"), current ? current->currentTimeSMPTE() : kNoTime);
 }
+
+void AppDelegate::toggleSourceMode(std::int64_t playbackMode)
+{
+    QAction* const modes[] = {outlets_.standaloneSource, outlets_.mtcSource, outlets_.ltcSource};
+    if (playbackMode >= 0 && playbackMode < 3 && modes[playbackMode])
+        toggleSourceMode(modes[playbackMode]);
+}

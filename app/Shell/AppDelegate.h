@@ -303,7 +303,7 @@ public:
     bool isLoadingProject() const { return isLoadingProject_; }
     bool hasUnsavedChanges() const { return hasUnsavedChanges_.load(); }
     bool cmdPressed() const { return cmdPressed_; }
-    bool shiftPressed() const { return shiftPressed_; }
+    bool shiftPressed() const override { return shiftPressed_; }
     const AppDelegateLastInterfaces& lastInterfaces() const { return lastInterfaces_; }
 
     // --- AppDelegateInterface -------------------------------------------------------------------
@@ -323,10 +323,13 @@ public:
 
     // --- Transport and main-window shell (AppDelegate+Transport.cpp, +Panels.cpp) ---------------
     // The play button's action. Any thread: off the main thread it moves itself to the main queue.
-    void togglePlay();
+    void togglePlay() override;
     // Switches the sync source to the mode of `sender` (standaloneSource, mtcSource or
     // ltcSource), passing through standalone and stopping a playing show first.
     void toggleSourceMode(QAction* sender);
+    // The same by playback mode code: 0 standalone, 1 MIDI time code, 2 LTC; others do nothing.
+    void toggleSourceMode(std::int64_t playbackMode) override;
+    KavioButtonInterface* globalTransitionButton() const override { return outlets_.globalTransitionButton; }
     void toggleLoop();
     void toggleGlobalTransition();
     // The panel buttons' actions; `sender` is the menu twin when the menu asked, else nullptr.

@@ -2,6 +2,7 @@
 // What the cue list controller asks of the application controller (its `delegate`). The
 // application controller implements it; tests give a recording fake. Main thread unless said.
 
+#include <cstdint>
 #include <functional>
 
 class KavioButtonInterface;
@@ -40,4 +41,14 @@ public:
     // Starts or stops playback as the play button does; `handler` (may be empty) runs on the
     // main queue once done.
     virtual void performTogglePlayWithCompletedHandler(std::function<void()> handler) = 0;
+
+    // --- Jumps, transport and seeking (the defaults answer as a window without these controls) --
+    // The global transition switch: on, a jump to another cue crosses over; nullptr for none.
+    virtual KavioButtonInterface* globalTransitionButton() const { return nullptr; }
+    // The Shift key is held now.
+    virtual bool shiftPressed() const { return false; }
+    // The play button's action: starts or stops playback by the button's state.
+    virtual void togglePlay() { performTogglePlayWithCompletedHandler({}); }
+    // The sync-source switch, to a KavioPlaybackMode (0 the own clock, 1 MIDI timecode, 2 LTC).
+    virtual void toggleSourceMode(std::int64_t /*playbackMode*/) {}
 };

@@ -39,4 +39,6 @@ public:
     virtual void setOSCAddress(const QString& address) = 0;
     // What a click runs (the target and action of the interface file).
     virtual void setAction(std::function<void()> action) = 0;
+    // Shows the button's alternate image (the master fade button: the fade has cut to black).
+    virtual void setShouldShowAlternateImage(bool /*alternate*/) {}
 };

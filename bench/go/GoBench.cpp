@@ -9,6 +9,7 @@
 #include "Clock/QVTClock.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
+#include "GoBenchCue.h"
 #include "../../tests/clock/SteppedClockTime.h"
 #include "../KavioBenchSupport.h"
 #include "DispatchQueue.h"
@@ -32,27 +33,13 @@ constexpr int kCues = 50;
 constexpr int kFramesPerCue = 25;
 constexpr double kCycleMs = 1000.0 / 600.0;
 
-// A still of one second laid on the clock as the cue's timing lays it.
-class BenchCue : public KavioVideoItem {
+// A still of one second that counts its starts.
+class BenchCue : public FixedFramesBenchCue {
 public:
-    BenchCue(std::shared_ptr<QVTClock> clock, int number) : KavioVideoItem([](const QVTOSCMessage&) {}), clock_(std::move(clock))
+    BenchCue(std::shared_ptr<QVTClock> clock, int number) : FixedFramesBenchCue(std::move(clock), number, kFramesPerCue)
     {
-        setUid(QStringLiteral("uid-%1").arg(number));
         setMediaType(KavioMediaTypeStill);
         setDurationOfNonMovies(float(kFramesPerCue) / float(clock_->framerate()));
-    }
-    void setupSMPTEStartAndEndTimes() override
-    {
-        setOriginalItemStartSMPTETime(clock_->smpteRepresentationOfFrames(0));
-        setupSMPTEEndTimeWithStartFrames(0);
-    }
-    void setupSMPTEEndTimeWithStartFrames(std::int64_t start) override
-    {
-        const int fps = clock_->framerate();
-        setItemStartSMPTETime(clock_->smpteRepresentationOfFrames(std::uint64_t(start)));
-        setItemStartCMTime(MediaTime::makeWithSeconds(double(start) / fps, MediaTime::kCueTimescale));
-        setItemDuration(float(kFramesPerCue) / float(fps));
-        setItemEndSMPTETime(clock_->smpteRepresentationOfFrames(std::uint64_t(start + kFramesPerCue - 1)));
     }
     std::atomic<int> starts{0};
     void startPlayers() override
@@ -60,9 +47,6 @@ public:
         ++starts;
         KavioVideoItem::startPlayers();
     }
-
-private:
-    std::shared_ptr<QVTClock> clock_;
 };
 
 // Times every tick it handles.

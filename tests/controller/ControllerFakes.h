@@ -87,6 +87,7 @@ struct FakeAppDelegate : AppDelegateInterface {
     {
         loop.setButtonType(KavioButtonType::OnOff);
         play.setButtonType(KavioButtonType::OnOff);
+        globalTransition.setButtonType(KavioButtonType::OnOff);
     }
     KavioButtonInterface* loopButton() const override { return const_cast<KavioPlainButton*>(&loop); }
     KavioButtonInterface* playButton() const override { return const_cast<KavioPlainButton*>(&play); }
@@ -121,6 +122,11 @@ struct FakeAppDelegate : AppDelegateInterface {
         log.add(QStringLiteral("app.unsaved(%1)").arg(changed));
     }
     bool altPressed() const override { return alt; }
+    KavioPlainButton globalTransition;
+    bool shift = false;
+    KavioButtonInterface* globalTransitionButton() const override { return const_cast<KavioPlainButton*>(&globalTransition); }
+    bool shiftPressed() const override { return shift; }
+    void toggleSourceMode(std::int64_t mode) override { log.add(QStringLiteral("app.toggleSourceMode(%1)").arg(mode)); }
     bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
     UndoManager& undoManager() override { return undo; }
 };
@@ -142,6 +148,18 @@ struct FakeInspector : KavioVideoItemPreferencesControllerInterface {
     void undoChangeGotoItem(const QString& target, const QString& item) override
     {
         log.add(QStringLiteral("inspector.undoChangeGotoItem(%1,%2)").arg(target, item));
+    }
+    void undoSetInTime(const MediaTime& in, const QString& item) override
+    {
+        log.add(QStringLiteral("inspector.undoSetInTime(%1,%2)").arg(in.seconds()).arg(item));
+    }
+    void undoSetOutTime(const MediaTime& out, const QString& item) override
+    {
+        log.add(QStringLiteral("inspector.undoSetOutTime(%1,%2)").arg(out.seconds()).arg(item));
+    }
+    void undoSetInTimeAndOutTime(const MediaTime& in, const MediaTime& out, const QString& item) override
+    {
+        log.add(QStringLiteral("inspector.undoSetInTimeAndOutTime(%1,%2,%3)").arg(in.seconds()).arg(out.seconds()).arg(item));
     }
 };
 
@@ -167,7 +185,7 @@ struct FakeWaveformManager : KavioWaveformManagerInterface {
 };
 
 struct FakeAudioStreamers : KavioAudioStreamersManagerInterface {
-    std::mutex mutex;
+    mutable std::mutex mutex;
     QList<int> mappingA, mappingB;
     bool mixing = false;
     int switches = 0;
@@ -187,6 +205,11 @@ struct FakeAudioStreamers : KavioAudioStreamersManagerInterface {
     {
         std::lock_guard lock(mutex);
         mixing = m;
+    }
+    bool isMixing() const override
+    {
+        std::lock_guard lock(mutex);
+        return mixing;
     }
     void switchBuffers() override
     {
@@ -215,7 +238,8 @@ struct FakeMarkerController : QVTTimelineMarkerControllerInterface {
     bool enabled = true, throttlers = true, mixing = true;
     std::uint64_t fps = 0;
     double compTime = 0;
-    std::int64_t inTime = -1, transitionStart = -1, outTime = -1, markerTime = -1;
+    std::int64_t inFrames = -1, transitionStart = -1, outFrames = -1, markerFrames = -1;
+    bool left = false, right = false, range = false;  // the handle the operator holds
     explicit FakeMarkerController(CallLog& l) : log(l) {}
     void setEnabled(bool e) override
     {
@@ -226,14 +250,20 @@ struct FakeMarkerController : QVTTimelineMarkerControllerInterface {
     void setIsMixing(bool m) override { mixing = m; }
     void setCompFPS(std::uint64_t f) override { fps = f; }
     void setCompTime(double s) override { compTime = s; }
-    void setInTime(std::int64_t f) override { inTime = f; }
+    void setInTime(std::int64_t f) override { inFrames = f; }
     void setTransitionStartTime(std::int64_t f) override { transitionStart = f; }
-    void setOutTime(std::int64_t f) override { outTime = f; }
-    void setMarkerTime(std::int64_t f) override { markerTime = f; }
+    void setOutTime(std::int64_t f) override { outFrames = f; }
+    void setMarkerTime(std::int64_t f) override { markerFrames = f; }
     void addMarkerAndThrottler() override { log.add(QStringLiteral("marker.addMarkerAndThrottler")); }
     double inPointForWaveform() const override { return 10; }
     double outPointForWaveform() const override { return 90; }
     void redrawMarkerView() override { log.add(QStringLiteral("marker.redraw")); }
+    std::int64_t markerTime() const override { return markerFrames; }
+    std::int64_t inTime() const override { return inFrames; }
+    std::int64_t outTime() const override { return outFrames; }
+    bool throttlerLeftSideSelected() const override { return left; }
+    bool throttlerRightSideSelected() const override { return right; }
+    bool throttlerSelected() const override { return range; }
 };
 
 // Rows 20 points high, stacked from y = 0 in list order.

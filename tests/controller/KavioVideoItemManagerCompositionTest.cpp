@@ -3,6 +3,7 @@
 
 #include "ControllerFakes.h"
 #include "RenderingTestSupport.h"
+#include "../../bench/KavioBenchSupport.h"
 #include "Rendering/KavioMetalTransitionRenderer.h"
 #include "Rendering/KavioOverlayFontManager.h"
 #include "Rendering/QVTMetalLayerRenderer.h"
@@ -104,7 +105,13 @@ public:
         : KavioVideoItemManager(defaults, std::move(source))
     {
     }
-    void stopTransitionToItem() override { ++transitionStops; }
+    void stopTransitionToItem() override
+    {
+        ++transitionStops;
+        if (endsTransitions)
+            KavioVideoItemManager::stopTransitionToItem();
+    }
+    bool endsTransitions = false;  // the crossover's real end instead of only the count
     void processFadeOut() override { ++fadeOutSteps; }
     void processFadeIn() override { ++fadeInSteps; }
     int transitionStops = 0, fadeOutSteps = 0, fadeInSteps = 0;
@@ -402,7 +409,7 @@ TEST_F(CompositionTest, GlobalTransitionAddsTheTimeBetweenPassesFromItsSecondPas
 
     // The position bar shows the mix in hundredths.
     DispatchQueue::drainMain();
-    EXPECT_EQ(marker->markerTime, 50);
+    EXPECT_EQ(marker->markerTime(), 50);
 }
 
 TEST_F(CompositionTest, OverlayArgumentsFollowTheDisplayDefaultsAndTheOutputsAsk)
@@ -504,6 +511,80 @@ TEST_F(CompositionTest, MiddleViewResizeRedrawsWaveformRangeAndMarker)
 {
     controller->handleMiddleViewResize();
     EXPECT_EQ(log.take(), (QStringList{"waveform.redraw(10,90)", "marker.redraw"}));
+}
+
+// A switch without a widget: this suite has no widget application.
+struct TestSwitch : KavioButtonInterface {
+    int value = 0;
+    int state() const override { return value; }
+    void setState(int s) override { value = s; }
+    void setStateByOSC(int s) override { value = s; }
+    bool isEnabled() const override { return true; }
+    void setEnabled(bool) override {}
+    QString title() const override { return {}; }
+    void setTitle(const QString&) override {}
+    long tag() const override { return 0; }
+    void setTag(long) override {}
+    QString imageName() const override { return {}; }
+    void setImageName(const QString&) override {}
+    QString toolTip() const override { return {}; }
+    void setToolTip(const QString&) override {}
+    KavioButtonType buttonType() const override { return KavioButtonType::OnOff; }
+    void setButtonType(KavioButtonType) override {}
+    QString oscAddress() const override { return {}; }
+    void setOSCAddress(const QString&) override {}
+    void setAction(std::function<void()>) override {}
+};
+
+// The application controller as far as a GO goes: the switches and a logged play toggle; the
+// rest answers "nothing", as for the benchmarks.
+struct TestApp : KavioBenchDelegate {
+    CallLog& log;
+    TestSwitch play, globalTransition;
+    explicit TestApp(CallLog& l) : log(l) {}
+    KavioButtonInterface* playButton() const override { return const_cast<TestSwitch*>(&play); }
+    void performTogglePlayWithCompletedHandler(std::function<void()> handler) override
+    {
+        log.add(QStringLiteral("app.togglePlay"));
+        if (handler)
+            handler();
+    }
+    KavioButtonInterface* globalTransitionButton() const override { return const_cast<TestSwitch*>(&globalTransition); }
+};
+
+TEST_F(CompositionTest, GoWithTheGlobalTransitionMixesBothCuesAndEndsOnTheIncomingCue)
+{
+    auto app = std::make_shared<TestApp>(log);
+    app->globalTransition.setState(1);
+    controller->setDelegate(app);
+    controller->endsTransitions = true;
+    controller->handleEndOfTemporaryPlaybackStopWithCompletedHandler({});  // jumps open, as after set-up
+    const auto a = addCue(kRed), b = addCue(kBlue);
+    controller->buildItemQueue();
+    b->ownTransition = crossing(a, b, 1.0);
+    b->setTransitionTime(1.0);
+    controller->setCurrentItem(a);
+    a->markAsCurrent(true);
+
+    controller->jumpToAndPlayItem(b);
+    DispatchQueue::drainMain();
+    ASSERT_TRUE(controller->isProcessingGlobalTransition());
+    EXPECT_TRUE(log.take().contains("app.togglePlay"));
+    EXPECT_TRUE(b->isPlaying());
+    pass(10.0);
+    EXPECT_TRUE(near(shown(), kRed));
+    pass(10.5);
+    EXPECT_TRUE(near(shown(), {128, 0, 128, 255})) << "both cues mixed halfway";
+    EXPECT_EQ(controller->currentItem(), a);
+    pass(11.0);
+    EXPECT_EQ(controller->transitionStops, 1);
+    EXPECT_EQ(controller->currentItem(), b);
+    EXPECT_FALSE(controller->isProcessingGlobalTransition());
+    DispatchQueue::drainMain();
+    EXPECT_TRUE(controller->canJump());
+    EXPECT_FALSE(a->isCurrent());
+    pass(11.5);
+    EXPECT_TRUE(near(shown(), kBlue));
 }
 
 }  // namespace

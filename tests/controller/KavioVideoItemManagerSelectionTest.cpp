@@ -281,9 +281,9 @@ TEST(KavioVideoItemManagerSelection, WithoutACurrentCueTheMarkerShowsTenEmptySec
     EXPECT_FALSE(f.marker->enabled);
     EXPECT_EQ(f.marker->compTime, 10.0);
     EXPECT_EQ(f.marker->fps, 24u);
-    EXPECT_EQ(f.marker->inTime, 0);
-    EXPECT_EQ(f.marker->outTime, 239);
-    EXPECT_EQ(f.marker->markerTime, 0);
+    EXPECT_EQ(f.marker->inTime(), 0);
+    EXPECT_EQ(f.marker->outTime(), 239);
+    EXPECT_EQ(f.marker->markerTime(), 0);
     EXPECT_FALSE(f.controller->isCurrentItemIsAvailableForPlayback());
 }
 

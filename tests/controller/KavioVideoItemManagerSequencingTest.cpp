@@ -1,68 +1,13 @@
-// The show on the real master clock: the test owns the clock's time source and runs its cycles
-// on a thread of its own, as the clock thread would, while the main queue is pumped. Cues are
-// stills of fixed lengths that record what the controller asks of them.
+// Clock-driven sequencing on the real master clock, stepped by the test (see SteppedShow.h).
 
-#include "ControllerFakes.h"
-#include "../clock/SteppedClockTime.h"
+#include "SteppedShow.h"
 
 #include "Remote/KavioNMCManager.h"
 #include "Support/KavioPlainPopUpButton.h"
-#include "Rendering/KavioMetalTransitionRendererInterface.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <stdexcept>
-
 namespace {
-
-// A still that lasts a fixed number of frames and logs the controller's calls on it.
-class SequencingCue : public FixedLengthCue {
-public:
-    SequencingCue(std::shared_ptr<QVTClock> clock, std::int64_t frames, QString uid)
-        : FixedLengthCue(clock, frames, std::move(uid))
-    {
-        setMediaType(KavioMediaTypeStill);
-        setDurationOfNonMovies(float(double(frames) / clock->framerate()));
-        setItemDuration(durationOfNonMovies());
-    }
-    CallLog* log = nullptr;
-    std::atomic<bool> needsRewind{false};
-    std::atomic<bool> throwOnStart{false};
-
-    void startPlayers() override
-    {
-        record(QStringLiteral("start"));
-        if (throwOnStart)
-            throw std::runtime_error("the player refused");
-        KavioVideoItem::startPlayers();
-    }
-    void pausePlayersWithPreroll(bool preroll) override
-    {
-        record(QStringLiteral("pause(%1)").arg(preroll));
-        KavioVideoItem::pausePlayersWithPreroll(preroll);
-    }
-    // The real rewind seeks on the main queue and reports the jump from there.
-    void rewind() override
-    {
-        record(QStringLiteral("rewind"));
-        needsRewind = false;
-        DispatchQueue::main().async([weak = weak_from_this()] {
-            if (const auto cue = weak.lock())
-                cue->KavioVideoItem::rewind();
-        });
-    }
-    bool needsRewindBeforeStartPlayback() const override { return needsRewind; }
-    void handleLooping() override { record(QStringLiteral("handleLooping")); }
-    void switchPlayersOnLoop() override { record(QStringLiteral("switchPlayersOnLoop")); }
-
-private:
-    void record(const QString& call)
-    {
-        if (log)
-            log->add(uid() + QLatin1Char('.') + call);
-    }
-};
 
 // The jumps concern's seek, as far as the clock sees it: the current cue stands at the time and
 // reports the jump.
@@ -88,119 +33,12 @@ public:
     }
 };
 
-// A global transition as the frame composition runs it: only its two cues matter here.
-class FakeTransition : public KavioMetalTransitionRendererInterface {
-public:
-    std::shared_ptr<KavioVideoItem> sourceItem() const override { return source_.lock(); }
-    void setSourceItem(const std::shared_ptr<KavioVideoItem>& item) override { source_ = item; }
-    std::shared_ptr<KavioVideoItem> destinationItem() const override { return destination_.lock(); }
-    void setDestinationItem(const std::shared_ptr<KavioVideoItem>& item) override { destination_ = item; }
-    double duration() const override { return 1.0; }
-    void setDuration(double) override {}
-    float progress() const override { return 0.0f; }
-    void setProgress(float) override {}
-    void setRenderSize(QSizeF) override {}
-    QSizeF renderSize() const override { return {}; }
-    void render() override {}
-    std::shared_ptr<GpuTexture> texture() const override { return nullptr; }
-    void removeResources() override {}
-
-private:
-    std::weak_ptr<KavioVideoItem> source_, destination_;
-};
-
-struct SequencingFixture : ControllerFixture {
-    std::shared_ptr<SteppedClockTime> time = std::make_shared<SteppedClockTime>();
-    std::shared_ptr<SequencingController> sequencer;
-    std::shared_ptr<QVTClock> clock;
-    DispatchQueue clockThread{"test.clockthread"};
-    std::mutex ticksMutex;
-    QStringList ticks;  // every CLOCK_TIME_CHANGED, after the controller handled it
-    std::vector<std::shared_ptr<SequencingCue>> cues;
-
+struct SequencingFixture : SteppedShowFixture<SequencingController> {
     explicit SequencingFixture(const std::vector<std::int64_t>& frames, bool playlistLoop = false)
+        : SteppedShowFixture(frames, playlistLoop)
     {
-        sequencer = KavioVideoItemManager::init<SequencingController>(*defaults, time);
-        sequencer->log = &log;
-        controller = sequencer;
-        controller->setOutlets(outlets());
-        controller->setDelegate(app);
-        app->controller = controller;
-        clock = controller->masterClock();
-        clock->setSmpteFormat(QVTClockSMPTEFormat25);
-        clock->notificationCenter().addObserver(this, QString::fromLatin1(QVTClockNotification::TimeChanged), clock.get(),
-                                                [this](const Notification& n) {
-                                                    std::lock_guard lock(ticksMutex);
-                                                    ticks << n.userInfo.value(n.name).toString();
-                                                });
-        app->loop.setState(playlistLoop ? 1 : 0);
-        cues = addCues<SequencingCue>(frames);
-        for (const auto& cue : cues) {
-            cue->log = &log;
-            cue->setIsReady(true);
-        }
-        controller->setCurrentItem(cues[0]);
-        cues[0]->markAsCurrent(true);
-        settle();
-        log.take();
+        show->log = &log;
     }
-    ~SequencingFixture() { clock->notificationCenter().removeObserver(this); }
-
-    void settle() { DispatchQueue::runMainUntil([] { return DispatchQueue::drainMain() == 0; }, 10); }
-
-    QString lastTick()
-    {
-        std::lock_guard lock(ticksMutex);
-        return ticks.isEmpty() ? QString() : ticks.back();
-    }
-    qsizetype tickCount()
-    {
-        std::lock_guard lock(ticksMutex);
-        return ticks.size();
-    }
-
-    // Runs clock cycles on the clock thread until the clock posts its next frame or stops;
-    // answers that frame's time (empty when the clock stopped first).
-    QString nextTick()
-    {
-        const qsizetype before = tickCount();
-        std::atomic<bool> done{false};
-        clockThread.async([&] {
-            for (int cycle = 0; cycle < 240 && clock->isRunning(); ++cycle) {
-                clock->runCycle(time->now.load());
-                if (tickCount() > before)
-                    break;
-            }
-            done = true;
-        });
-        DispatchQueue::runMainUntil([&] { return done.load(); }, 60);
-        settle();
-        return tickCount() > before ? lastTick() : QString();
-    }
-    // Frames until the tick at `smpte` has run (false when the clock stopped before it).
-    bool runUntilTick(const QString& smpte)
-    {
-        for (int frame = 0; frame < 1000; ++frame) {
-            if (lastTick() == smpte)
-                return true;
-            if (nextTick().isEmpty())
-                return false;
-        }
-        return false;
-    }
-    // Frames until the clock has stopped; answers the last tick it posted.
-    QString runUntilStopped()
-    {
-        for (int frame = 0; frame < 1000 && clock->isRunning(); ++frame)
-            nextTick();
-        return lastTick();
-    }
-    void go()
-    {
-        controller->startClock();
-        settle();
-    }
-    QStringList calls() { return log.take(); }
 };
 
 QString tc(int s, int f)
@@ -483,7 +321,10 @@ TEST(KavioVideoItemManagerClockControl, IntegrationsAtAPauseAtEndLoadTheNextCueO
     f.controller->handleIntegrationsOnPauseAtEnd();
     f.settle();
     EXPECT_FALSE(f.controller->shouldRewindCueByNDI());
-    EXPECT_FALSE(f.calls().join(QLatin1Char(',')).contains(QLatin1String("jumpToItem")));
+    // The rewind is a rewind jump to the current cue, not a load of the next.
+    const QStringList rewound = f.calls();
+    EXPECT_TRUE(rewound.contains("jumpToItem(c1)"));
+    EXPECT_FALSE(rewound.contains("jumpToItem(c2)"));
     EXPECT_TRUE(f.cues[0]->isSelected());
 }
 
@@ -514,7 +355,7 @@ TEST(KavioVideoItemManagerClockControl, StartIsRefusedWhileTheStopOfAJumpIsPendi
     f.go();
     ASSERT_TRUE(f.runUntilTick(tc(0, 3)));
     f.controller->stopClockWithCompletedHandler({});
-    f.sequencer->setIsProcessingJump(true);
+    f.show->setIsProcessingJump(true);
     // Starting now would cancel the stop that carries the jump.
     f.controller->startClock();
     f.nextTick();

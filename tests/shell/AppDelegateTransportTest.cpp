@@ -88,16 +88,15 @@ struct TransportFixture : ControllerFixture {
             controller->setCurrentItem(cues[0]);
             cues[0]->markAsCurrent(true);
         }
-        KavioNMCManager::sharedManager().setCommandHook(
-            [this](KavioNetworkLinkCommand command, const QString& smpte, uint8_t fps, uint8_t cue) {
-                std::lock_guard lock(sentMutex);
-                sentCommands.emplace_back(int(command), smpte, fps, cue);
-            });
+        KavioNMCManager::sharedManager().setCueCommandObserver([this](const KavioNMCCueCommand& c) {
+            std::lock_guard lock(sentMutex);
+            sentCommands.emplace_back(int(c.command), c.smpteTime, c.fps, uint8_t(c.cue));
+        });
         settle();
     }
     ~TransportFixture()
     {
-        KavioNMCManager::sharedManager().setCommandHook({});
+        KavioNMCManager::sharedManager().setCueCommandObserver({});
         KavioNMCManager::sharedManager().setIsKavioBackup(false);
     }
 
