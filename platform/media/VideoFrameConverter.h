@@ -1,6 +1,8 @@
 #pragma once
 // Turns decoded pictures into VideoFrames of one pixel format, on the frame source's worker
-// thread only (it keeps scaler state and a buffer pool between calls).
+// thread only (it keeps scaler state and a buffer pool between calls). For Native, pictures in
+// planar or semi-planar YCbCr are wrapped as they are (one more reference to the decoder's
+// buffers, no pixel touched); others are converted to BGRA.
 
 #include "FFmpegSupport.h"
 #include "VideoFrame.h"
@@ -20,12 +22,14 @@ public:
     VideoFrameRef convert(const AVFrame* picture, MediaTime time);
 
 private:
+    VideoFrameRef wrap(const AVFrame* picture, MediaTime time) const;
     bool prepare(const AVFrame* picture);
     bool preparePool(const AVFrame* picture);
     bool packsDirectly(const AVFrame* picture) const;
     bool scale(const AVFrame* picture, AVBufferRef* buffer, int bytesPerRow);
 
     MediaPixelFormat format_;
+    MediaPixelFormat packed_;  // what pictures that are not wrapped become
     int threads_;
     SwsContext* scaler_ = nullptr;
     AVPixelFormat scalerInput_ = AV_PIX_FMT_NONE;
