@@ -143,7 +143,7 @@ bool VideoFrameConverter::prepare(const AVFrame* picture) {
     const AVPixelFormat input = withoutJ(AVPixelFormat(picture->format), fullRange);
     const AVPixelFormat output = scalerOutput(packed_);
     if (!scaler_ || input != scalerInput_ || picture->width != scalerWidth_ ||
-        picture->height != scalerHeight_) {
+        picture->height != scalerHeight_ || picture->chroma_location != scalerSiting_) {
         // Sliced across threads: at 1080p one thread converting would hold the decoder back.
         sws_freeContext(scaler_);
         scaler_ = sws_alloc_context();
@@ -154,7 +154,17 @@ bool VideoFrameConverter::prepare(const AVFrame* picture) {
         av_opt_set_int(scaler_, "dstw", picture->width, 0);
         av_opt_set_int(scaler_, "dsth", picture->height, 0);
         av_opt_set_int(scaler_, "dst_format", output, 0);
-        av_opt_set_int(scaler_, "sws_flags", SWS_BILINEAR, 0);
+        // Chroma filtered between its samples where the decoder says they sit, and rounded
+        // exactly: the picture then matches what the GPU makes of the same planes.
+        av_opt_set_int(scaler_, "sws_flags",
+                       SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP, 0);
+        int chromaX = -513, chromaY = -513;  // the scaler's "unknown"
+        if (picture->chroma_location != AVCHROMA_LOC_UNSPECIFIED)
+            avcodec_enum_to_chroma_pos(&chromaX, &chromaY, picture->chroma_location);
+        else
+            chromaX = 0, chromaY = 128;  // left, as the GPU takes unspecified siting
+        av_opt_set_int(scaler_, "src_h_chr_pos", chromaX, 0);
+        av_opt_set_int(scaler_, "src_v_chr_pos", chromaY, 0);
         av_opt_set_int(scaler_, "threads", threads_, 0);
         if (sws_init_context(scaler_, nullptr, nullptr) < 0) {
             sws_freeContext(scaler_);
@@ -164,6 +174,7 @@ bool VideoFrameConverter::prepare(const AVFrame* picture) {
         scalerInput_ = input;
         scalerWidth_ = picture->width;
         scalerHeight_ = picture->height;
+        scalerSiting_ = picture->chroma_location;
     }
     // RGB out is full range; YCbCr out keeps the movie's matrix and is video range.
     const int* matrix = sws_getCoefficients(swsColorspace(picture));

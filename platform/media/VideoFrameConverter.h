@@ -34,6 +34,7 @@ private:
     SwsContext* scaler_ = nullptr;
     AVPixelFormat scalerInput_ = AV_PIX_FMT_NONE;
     int scalerWidth_ = 0, scalerHeight_ = 0;
+    AVChromaLocation scalerSiting_ = AVCHROMA_LOC_UNSPECIFIED;
     AVBufferPool* pool_ = nullptr;
     size_t poolSize_ = 0;
     MediaFFmpeg::FramePtr staging_;  // 16-bit intermediate for v210 and half-float output
