@@ -21,6 +21,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <algorithm>
@@ -213,6 +214,8 @@ void streamsAtFullRate(benchmark::State& state, const char* clip) {
         TryResult worst{1.0, 0, 0};
         for (int t = 0; t < kTries; ++t) {
             const TryResult result = playTogether(clips().path(clip), count);
+            std::fprintf(stderr, "%s: %d streams, try %d: %.1f %% of frames on time\n", clip, count, t + 1,
+                         result.onTimeShare * 100);
             if (result.onTimeShare < 0.99) return false;
             worst = {std::min(worst.onTimeShare, result.onTimeShare),
                      std::max(worst.coresPerStream, result.coresPerStream), result.uploadMBps};

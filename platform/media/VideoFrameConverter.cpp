@@ -157,7 +157,10 @@ bool VideoFrameConverter::prepare(const AVFrame* picture) {
         // Chroma filtered between its samples where the decoder says they sit, and rounded
         // exactly: the picture then matches what the GPU makes of the same planes.
         av_opt_set_int(scaler_, "sws_flags",
-                       SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP, 0);
+                       SWS_BILINEAR | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP, 0);
+        // Without dithering the scaler skips its shortcut for 8-bit 4:2:0 to RGB, which
+        // repeats chroma and is a few levels off.
+        av_opt_set(scaler_, "sws_dither", "none", 0);
         int chromaX = -513, chromaY = -513;  // the scaler's "unknown"
         if (picture->chroma_location != AVCHROMA_LOC_UNSPECIFIED)
             avcodec_enum_to_chroma_pos(&chromaX, &chromaY, picture->chroma_location);
