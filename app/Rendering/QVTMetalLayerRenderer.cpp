@@ -332,7 +332,8 @@ std::shared_ptr<GpuTexture> QVTMetalLayerRenderer::convertPlanes(const QVTPlaneT
     const VideoFramePlanes& layout = planes.layout;
     const auto& luma = planes.textures[0];
     const int count = (layout.interleavedChroma ? 2 : 3) + (layout.hasAlpha ? 1 : 0);
-    if (!luma || layout.count != count || (layout.bytesPerSample != 1 && layout.bytesPerSample != 2))
+    if (!luma || layout.count != count || (layout.bytesPerSample != 1 && layout.bytesPerSample != 2)
+        || layout.bitDepth < 8 || layout.sampleShift < 0 || layout.bitDepth + layout.sampleShift > 8 * layout.bytesPerSample)
         return nullptr;
     const bool wide = layout.bytesPerSample == 2;
     const GpuPixelFormat single = wide ? GpuPixelFormat::R16Unorm : GpuPixelFormat::R8Unorm;

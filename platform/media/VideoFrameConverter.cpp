@@ -154,18 +154,16 @@ bool VideoFrameConverter::prepare(const AVFrame* picture) {
         av_opt_set_int(scaler_, "dstw", picture->width, 0);
         av_opt_set_int(scaler_, "dsth", picture->height, 0);
         av_opt_set_int(scaler_, "dst_format", output, 0);
-        // Chroma filtered between its samples where the decoder says they sit, and rounded
-        // exactly: the picture then matches what the GPU makes of the same planes.
+        // Chroma filtered between its samples where the decoder says they sit: the picture
+        // then matches what the GPU makes of the same planes. Without dithering the scaler
+        // also skips its shortcut for 8-bit 4:2:0 to RGB, which repeats chroma and is a few
+        // levels off (at the cost of speed: cues convert on the GPU from native planes).
         av_opt_set_int(scaler_, "sws_flags",
                        SWS_BILINEAR | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP, 0);
-        // Without dithering the scaler skips its shortcut for 8-bit 4:2:0 to RGB, which
-        // repeats chroma and is a few levels off.
         av_opt_set(scaler_, "sws_dither", "none", 0);
-        int chromaX = -513, chromaY = -513;  // the scaler's "unknown"
+        int chromaX = 0, chromaY = 128;  // unspecified: left, as the GPU takes it
         if (picture->chroma_location != AVCHROMA_LOC_UNSPECIFIED)
             avcodec_enum_to_chroma_pos(&chromaX, &chromaY, picture->chroma_location);
-        else
-            chromaX = 0, chromaY = 128;  // left, as the GPU takes unspecified siting
         av_opt_set_int(scaler_, "src_h_chr_pos", chromaX, 0);
         av_opt_set_int(scaler_, "src_v_chr_pos", chromaY, 0);
         av_opt_set_int(scaler_, "threads", threads_, 0);
