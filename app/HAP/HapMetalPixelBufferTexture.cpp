@@ -93,8 +93,9 @@ bool HapMetalPixelBufferTexture::uploadPlane(const HapDecoderFrame& frame, int i
         }
         slot->setLabel("Hap Texture index " + std::to_string(index));
     }
-    // One row of 4 x 4 blocks holds four pixel rows.
-    slot->replaceRegion({0, 0, width, height}, frame.dxtData(index), 4 * std::size_t(rowBytes));
+    // One row of 4 x 4 blocks holds four pixel rows. Queued without waiting for the render
+    // thread: the held frame keeps the bytes until the upload has read them.
+    slot->replaceRegion({0, 0, width, height}, frame.dxtData(index), 4 * std::size_t(rowBytes), decodedFrame_);
     return true;
 }
 

@@ -8,8 +8,9 @@
 // code, too few bytes) is logged and leaves the planes as they were; fragmentForFrame() then
 // answers the plain sampling function.
 //
-// Threads: one thread at a time (the movie frame source's render pass); uploads wait for the
-// GPU's thread.
+// Threads: one thread at a time (the movie frame source's render pass). Uploads do not wait
+// for the GPU's thread: they are queued ahead of the command buffers committed afterwards, and
+// the frame is held until they have read it.
 
 #include "HapDecoderFrame.h"
 

@@ -10,9 +10,15 @@
 // (width / 6). A width that leaves no whole texel, a side over 16384, or rows shorter than the
 // texels they must hold make the frame refused (logged once until a frame uploads again).
 //
-// Threads: the render thread (the composition pass); an upload waits for the GPU's thread.
+// Native frames go into a set of plane textures per slot instead (R8Unorm / R16Unorm for luma,
+// alpha and separate chroma planes, RG8Unorm / RG16Unorm for interleaved chroma pairs), each
+// remade only when its plane's format or size changes.
+//
+// Threads: the render thread (the composition pass); a packed upload waits for the GPU's
+// thread, a plane upload does not (see uploadPlanes).
 
 #include "GpuTypes.h"
+#include "Rendering/QVTMetalLayerRendererInterface.h"
 #include "VideoFrame.h"
 
 #include <memory>
@@ -29,6 +35,11 @@ public:
     // The slot's texture holding the frame, or nullptr for a refused frame (the slot keeps its
     // last picture) or without a GPU.
     std::shared_ptr<GpuTexture> uploadFrame(const VideoFrame& frame, Slot slot);
+    // A Native frame's planes in the slot's plane textures, with the frame's layout, for the
+    // layer renderer's renderWithPlanes. The uploads are queued without waiting and hold the
+    // frame until the render thread has read it. No luma texture for a refused frame (not
+    // Native, a side over 16384, rows shorter than their planes) or without a GPU.
+    QVTPlaneTextures uploadPlanes(const VideoFrameRef& frame, Slot slot);
     // The slot's texture as last filled.
     std::shared_ptr<GpuTexture> texture(Slot slot) const { return slots_[slot]; }
 
@@ -37,7 +48,10 @@ public:
     static std::uint32_t texelsForWidth(MediaPixelFormat format, int width);
 
 private:
+    void refuse(const VideoFrame& frame);
+
     QVTMetalManager& manager_;
     std::shared_ptr<GpuTexture> slots_[2];
+    std::shared_ptr<GpuTexture> planes_[2][VideoFramePlanes::kMaxPlanes];
     bool loggedRefusal_ = false;
 };

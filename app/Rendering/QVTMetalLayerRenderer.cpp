@@ -81,6 +81,7 @@ QVTMetalLayerRenderer::QVTMetalLayerRenderer(QSizeF outputSize, bool yuvToRGB, b
     , yuvToRGB_(yuvToRGB)
     , highBitDepth_(highBitDepth)
     , pixelConversionEnabled_(yuvToRGB || deinterlace)
+    , deinterlace_(deinterlace)
     , format_(highBitDepth ? GpuPixelFormat::RGBA16Float : GpuPixelFormat::BGRA8Unorm)
     , quad_(shouldFlip ? KavioRenderingSupport::kFlippedQuad : KavioRenderingSupport::kFullQuad)
 {
@@ -168,6 +169,19 @@ bool QVTMetalLayerRenderer::pixelConversionRecord(std::int32_t colorspace, std::
     return true;
 }
 
+std::shared_ptr<GpuTexture> QVTMetalLayerRenderer::intermediateTexture(std::uint64_t width, std::uint32_t height)
+{
+    if (width == 0 || width > KavioRenderingSupport::kMaxRenderSide)
+        return nullptr;
+    if (const std::uint64_t requested = requestedInputSize_.exchange(0)) {
+        const QSizeF size = KavioRenderingSupport::unpackSize(requested);
+        makeIntermediateTexture(std::uint32_t(size.width()), std::uint32_t(size.height()));
+    }
+    if (!pcTexture_ || pcTexture_->width() != width || pcTexture_->height() != height)
+        makeIntermediateTexture(std::uint32_t(width), height);
+    return pcTexture_;
+}
+
 std::shared_ptr<GpuTexture> QVTMetalLayerRenderer::convert(const std::shared_ptr<GpuTexture>& source,
                                                            std::int32_t colorspace)
 {
@@ -176,16 +190,7 @@ std::shared_ptr<GpuTexture> QVTMetalLayerRenderer::convert(const std::shared_ptr
                                    : source->pixelFormat() == GpuPixelFormat::RGBA32Uint ? 6
                                    : source->pixelFormat() == GpuPixelFormat::RGBA8Unorm ? 2
                                                                                           : 0;
-    const std::uint64_t width = std::uint64_t(source->width()) * perTexel;
-    if (width == 0 || width > KavioRenderingSupport::kMaxRenderSide)
-        return nullptr;
-    if (const std::uint64_t requested = requestedInputSize_.exchange(0)) {
-        const QSizeF size = KavioRenderingSupport::unpackSize(requested);
-        makeIntermediateTexture(std::uint32_t(size.width()), std::uint32_t(size.height()));
-    }
-    if (!pcTexture_ || pcTexture_->width() != width || pcTexture_->height() != source->height())
-        makeIntermediateTexture(std::uint32_t(width), source->height());
-    if (!pcTexture_)
+    if (!intermediateTexture(std::uint64_t(source->width()) * perTexel, source->height()))
         return nullptr;
 
     if (!pixelConversionRecord(colorspace, pixelConversionUniforms_)) {
@@ -253,30 +258,159 @@ std::array<float, 9> QVTMetalLayerRenderer::transformMatrix(double sourceWidth, 
     return columns;
 }
 
+QVTMetalLayerRenderer::PlaneRecord QVTMetalLayerRenderer::planeConversionRecord(const VideoFramePlanes& layout, int width,
+                                                                               int height)
+{
+    double kr = 0.2126, kb = 0.0722;
+    switch (layout.matrixForSize(height)) {
+    case MediaColorMatrix::ITU_R_601:
+        kr = 0.299, kb = 0.114;
+        break;
+    case MediaColorMatrix::ITU_R_2020:
+        kr = 0.2627, kb = 0.0593;
+        break;
+    case MediaColorMatrix::SMPTE_240M:
+        kr = 0.212, kb = 0.087;
+        break;
+    default:
+        break;
+    }
+    const double kg = 1.0 - kr - kb;
+    // A sample arrives as n = stored / (2^(8 x bytes) - 1); its code at its own depth is n x codes.
+    const double codes = (layout.bytesPerSample == 2 ? 65535.0 : 255.0) / std::ldexp(1.0, layout.sampleShift);
+    const double maxCode = std::ldexp(1.0, layout.bitDepth) - 1.0;
+    const double unit = std::ldexp(1.0, layout.bitDepth - 8);
+    double yScale = codes / maxCode, yOffset = 0.0;
+    double cScale = codes / maxCode, cOffset = -std::ldexp(1.0, layout.bitDepth - 1) / maxCode;
+    if (!layout.fullRange) {
+        yScale = codes / (219.0 * unit), yOffset = -16.0 / 219.0;
+        cScale = codes / (224.0 * unit), cOffset = -128.0 / 224.0;
+    }
+    const double crR = 2.0 * (1.0 - kr), cbB = 2.0 * (1.0 - kb);
+    const double cbG = -2.0 * kb * (1.0 - kb) / kg, crG = -2.0 * kr * (1.0 - kr) / kg;
+
+    // Where a luma pixel's centre falls among the chroma texels: chroma sited at the first
+    // luma sample of its group lies half a luma pixel less a half group to the left (or up).
+    auto axis = [](int size, int chromaSize, int shift, int sited) {
+        const double group = std::ldexp(1.0, shift);
+        const double offset = sited * (0.5 - 0.5 / group);
+        return std::pair{float(size / (group * chromaSize)), float(offset / chromaSize)};
+    };
+    const MediaChromaSiting siting = layout.siting;
+    const bool left = siting == MediaChromaSiting::Left || siting == MediaChromaSiting::TopLeft
+                      || siting == MediaChromaSiting::BottomLeft;
+    const int vertical = siting == MediaChromaSiting::TopLeft || siting == MediaChromaSiting::Top       ? 1
+                         : siting == MediaChromaSiting::BottomLeft || siting == MediaChromaSiting::Bottom ? -1
+                                                                                                          : 0;
+    const auto [scaleX, offsetX] = axis(width, layout.chromaWidth(width), layout.chromaShiftX, left ? 1 : 0);
+    const auto [scaleY, offsetY] = axis(height, layout.chromaHeight(height), layout.chromaShiftY, vertical);
+    return {float(yScale), 0.0f, float(crR * cScale), float(yOffset + crR * cOffset),
+            float(yScale), float(cbG * cScale), float(crG * cScale), float(yOffset + (cbG + crG) * cOffset),
+            float(yScale), float(cbB * cScale), 0.0f, float(yOffset + cbB * cOffset),
+            float(codes / maxCode), 0.0f, 0.0f, 0.0f,
+            scaleX, scaleY, offsetX, offsetY};
+}
+
+const std::shared_ptr<GpuRenderPipeline>& QVTMetalLayerRenderer::planePipeline(const VideoFramePlanes& layout)
+{
+    auto& pipeline = planePipelines_[(layout.interleavedChroma ? 2 : 0) + (layout.hasAlpha ? 1 : 0)];
+    const auto& library = manager_.library();
+    if (!pipeline && library) {
+        GpuFunctionConstants constants;
+        constants.setBool("INTERLEAVED_CHROMA", layout.interleavedChroma);
+        constants.setBool("HAS_ALPHA", layout.hasAlpha);
+        constants.setBool("DEINTERLACE", deinterlace_);
+        pipeline = KavioRenderingSupport::makePipeline(*library, "vertexShaderDisplay",
+                                                       library->newFunction("fragmentShaderPlaneConversion", constants),
+                                                       format_, "QVTMetalLayerRenderer plane conversion");
+    }
+    return pipeline;
+}
+
+std::shared_ptr<GpuTexture> QVTMetalLayerRenderer::convertPlanes(const QVTPlaneTextures& planes)
+{
+    const VideoFramePlanes& layout = planes.layout;
+    const auto& luma = planes.textures[0];
+    const int count = (layout.interleavedChroma ? 2 : 3) + (layout.hasAlpha ? 1 : 0);
+    if (!luma || layout.count != count || (layout.bytesPerSample != 1 && layout.bytesPerSample != 2)
+        || layout.bitDepth < 8 || layout.sampleShift < 0 || layout.bitDepth + layout.sampleShift > 8 * layout.bytesPerSample)
+        return nullptr;
+    const bool wide = layout.bytesPerSample == 2;
+    const GpuPixelFormat single = wide ? GpuPixelFormat::R16Unorm : GpuPixelFormat::R8Unorm;
+    const GpuPixelFormat pairs = wide ? GpuPixelFormat::RG16Unorm : GpuPixelFormat::RG8Unorm;
+    const int width = int(luma->width()), height = int(luma->height());
+    auto fits = [&](int index, GpuPixelFormat format, bool chroma) {
+        const auto& texture = planes.textures[index];
+        return texture && texture->pixelFormat() == format
+               && int(texture->width()) == (chroma ? layout.chromaWidth(width) : width)
+               && int(texture->height()) == (chroma ? layout.chromaHeight(height) : height);
+    };
+    bool ok = fits(0, single, false);
+    if (layout.interleavedChroma)
+        ok = ok && fits(1, pairs, true);
+    else
+        ok = ok && fits(1, single, true) && fits(2, single, true);
+    if (layout.hasAlpha)
+        ok = ok && fits(count - 1, single, false);
+    if (!ok || !planePipeline(layout) || !intermediateTexture(std::uint64_t(width), std::uint32_t(height)))
+        return nullptr;
+
+    auto encoder = manager_.currentCommandBuffer()->renderCommandEncoder({pcTexture_, GpuLoadAction::DontCare, {}});
+    if (!encoder)
+        return nullptr;
+    const PlaneRecord record = planeConversionRecord(layout, width, height);
+    encoder->setRenderPipelineState(planePipeline(layout));
+    encoder->setVertexBytes(quad_.data(), sizeof(float) * quad_.size(), 0);
+    for (int i = 0; i < count; ++i)
+        encoder->setFragmentTexture(planes.textures[i], i);
+    encoder->setFragmentBytes(record.data(), sizeof(float) * record.size(), 0);
+    encoder->drawPrimitives(GpuPrimitiveType::TriangleStrip, 0, 4);
+    encoder->endEncoding();
+    return pcTexture_;
+}
+
+void QVTMetalLayerRenderer::skipFrame(const char* why)
+{
+    if (!loggedSkip_)
+        KLOG_ERROR("QVTMetalLayerRenderer: frame skipped, {}", why);
+    loggedSkip_ = true;
+}
+
 void QVTMetalLayerRenderer::renderWithTexture(const std::shared_ptr<GpuTexture>& source, const QVTLayerSettings& settings)
 {
-    auto skip = [this](const char* why) {
-        if (!loggedSkip_)
-            KLOG_ERROR("QVTMetalLayerRenderer: frame skipped, {}", why);
-        loggedSkip_ = true;
-    };
     if (!transformPipeline_ || (pixelConversionEnabled_ && !pixelConversionPipeline_))
-        return skip("no pipeline");
+        return skipFrame("no pipeline");
     if (!source)
-        return skip("missing texture");
+        return skipFrame("missing texture");
     if (!manager_.currentCommandBuffer() || !ensureLayerTexture())
-        return skip("no command buffer or layer texture");
+        return skipFrame("no command buffer or layer texture");
 
     std::shared_ptr<GpuTexture> picture = source;
     if (pixelConversionEnabled_) {
         picture = convert(source, settings.colorspace);
         if (!picture)
-            return skip("the source's width does not fit its packing");
+            return skipFrame("the source's width does not fit its packing");
     }
+    renderPicture(picture, settings);
+}
+
+void QVTMetalLayerRenderer::renderWithPlanes(const QVTPlaneTextures& planes, const QVTLayerSettings& settings)
+{
+    if (!transformPipeline_)
+        return skipFrame("no pipeline");
+    if (!manager_.currentCommandBuffer() || !ensureLayerTexture())
+        return skipFrame("no command buffer or layer texture");
+    if (auto picture = convertPlanes(planes))
+        return renderPicture(picture, settings);
+    skipFrame("planes missing, or not of their layout's formats and sizes");
+}
+
+void QVTMetalLayerRenderer::renderPicture(const std::shared_ptr<GpuTexture>& picture, const QVTLayerSettings& settings)
+{
     auto layer = texture_.load();
     auto encoder = manager_.currentCommandBuffer()->renderCommandEncoder({layer, GpuLoadAction::Clear, {0, 0, 0, 0}});
     if (!encoder)
-        return skip("no render pass");
+        return skipFrame("no render pass");
 
     const auto m = transformMatrix(picture->width(), picture->height(), layer->width(), layer->height(), settings);
     KavioRenderingSupport::Record<96> record;

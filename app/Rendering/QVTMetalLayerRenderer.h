@@ -38,6 +38,10 @@ public:
     // keeps the previous matrix (BT.709 on the first frame) and logs "Error: Unknown
     // colorspace %d" once per run of unknown codes.
     void renderWithTexture(const std::shared_ptr<GpuTexture>& source, const QVTLayerSettings& settings) override;
+    // Planes whose textures are missing, of the wrong formats or sizes for the layout, are
+    // skipped like a missing source. The conversion's pipeline for the layout's plane
+    // arrangement is built at its first frame and kept.
+    void renderWithPlanes(const QVTPlaneTextures& planes, const QVTLayerSettings& settings) override;
     // A zero size or a side over 16384 is logged and ignored.
     void setRenderSize(QSizeF size) override;
     QSizeF renderSize() const override;
@@ -58,8 +62,19 @@ public:
     // The 32-byte pixel-conversion record of colour space 0 (BT.709) or 1 (BT.2020); false
     // for any other code. Pure.
     static bool pixelConversionRecord(std::int32_t colorspace, std::uint8_t (&record)[32]);
+    // The plane conversion's record for a picture of that layout and size: three rows that
+    // take (Y, Cb, Cr, 1) as sampled (normalised over the whole 8 or 16 bits) to R, G and B;
+    // the alpha scale and offset; and the map from the picture's uv to the chroma planes' uv
+    // by the siting. Pure.
+    using PlaneRecord = std::array<float, 20>;
+    static PlaneRecord planeConversionRecord(const VideoFramePlanes& layout, int width, int height);
 
 private:
+    void skipFrame(const char* why);
+    void renderPicture(const std::shared_ptr<GpuTexture>& picture, const QVTLayerSettings& settings);
+    std::shared_ptr<GpuTexture> intermediateTexture(std::uint64_t width, std::uint32_t height);
+    std::shared_ptr<GpuTexture> convertPlanes(const QVTPlaneTextures& planes);
+    const std::shared_ptr<GpuRenderPipeline>& planePipeline(const VideoFramePlanes& layout);
     void makeIntermediateTexture(std::uint32_t width, std::uint32_t height);
     bool ensureLayerTexture();
     std::shared_ptr<GpuTexture> convert(const std::shared_ptr<GpuTexture>& source, std::int32_t colorspace);
@@ -68,6 +83,7 @@ private:
     bool yuvToRGB_;
     bool highBitDepth_;
     bool pixelConversionEnabled_;
+    bool deinterlace_;
     GpuPixelFormat format_;
     std::array<float, 16> quad_;
     std::shared_ptr<GpuRenderPipeline> pixelConversionPipeline_;
@@ -82,6 +98,7 @@ private:
     QSizeF inputSize_;
     std::shared_ptr<GpuTexture> pcTexture_;
     std::uint8_t pixelConversionUniforms_[32] = {};
+    std::shared_ptr<GpuRenderPipeline> planePipelines_[4];  // by interleaved chroma, alpha
     std::int32_t loggedUnknownColorspace_ = -1;
     bool loggedSkip_ = false;
 };

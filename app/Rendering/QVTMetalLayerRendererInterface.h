@@ -4,6 +4,8 @@
 // installed factory: by default the GPU renderer (QVTMetalLayerRenderer); tests install their
 // own.
 
+#include "VideoFrame.h"
+
 #include <QSizeF>
 
 #include <cstdint>
@@ -26,6 +28,15 @@ struct QVTLayerSettings {
     float opacity = 1.0f;
 };
 
+// A picture given as its decoder's planes, uploaded into one texture each: luma (R8Unorm or
+// R16Unorm), then Cb and Cr (same format, chroma size) or the Cb, Cr pairs (RG8Unorm or
+// RG16Unorm), then alpha when the layout has it. `layout` says how to convert them; its data
+// pointers are not used.
+struct QVTPlaneTextures {
+    std::shared_ptr<GpuTexture> textures[VideoFramePlanes::kMaxPlanes];
+    VideoFramePlanes layout;
+};
+
 class QVTMetalLayerRendererInterface {
 public:
     using Factory = std::function<std::shared_ptr<QVTMetalLayerRendererInterface>(
@@ -42,6 +53,10 @@ public:
 
     // Encodes the frame into the current frame's command buffer; never commits. Render thread.
     virtual void renderWithTexture(const std::shared_ptr<GpuTexture>& source, const QVTLayerSettings& settings) = 0;
+    // The same for a picture given as planes: converted to RGB in the first pass with the
+    // planes' own matrix, range, depth and chroma siting (the settings' colour space is not
+    // used), whatever the renderer was made for. Render thread.
+    virtual void renderWithPlanes(const QVTPlaneTextures& planes, const QVTLayerSettings& settings) = 0;
     // Records the layer size; the texture follows at the next render. Any thread.
     virtual void setRenderSize(QSizeF size) = 0;
     // Records the size of the pictures the renderer will be given (a zero size is ignored);

@@ -26,8 +26,10 @@ QSurfaceFormat requestedFormat()
     return format;
 }
 
-// How long the idle render thread waits between looks at the fences of buffers in flight.
-constexpr auto kFencePollInterval = std::chrono::microseconds(200);
+// How long the render thread, with nothing queued, waits at a time on the oldest fence in
+// flight: the wait ends as the GPU signals it, so completions run at once, and a task queued
+// meanwhile waits at most this long.
+constexpr GLuint64 kFenceWaitNanoseconds = 50'000;
 
 }  // namespace
 
@@ -70,10 +72,13 @@ void GpuDeviceCore::run()
         {
             std::unique_lock lock(mutex);
             if (tasks.empty() && !quitting) {
-                if (inFlight.empty())
+                if (inFlight.empty()) {
                     wake.wait(lock, [this] { return quitting || !tasks.empty(); });
-                else
-                    wake.wait_for(lock, kFencePollInterval, [this] { return quitting || !tasks.empty(); });
+                } else {
+                    lock.unlock();
+                    gl->glClientWaitSync(static_cast<GLsync>(inFlight.front().fence), 0, kFenceWaitNanoseconds);
+                    lock.lock();
+                }
             }
             if (!tasks.empty()) {
                 task = std::move(tasks.front());

@@ -2,6 +2,7 @@
 
 #include "GpuDevice.h"
 #include "GpuDeviceCore.h"
+#include "Log.h"
 
 #include <cstring>
 #include <vector>
@@ -15,6 +16,14 @@ GpuGLFormat glFormatFor(GpuPixelFormat format)
         return {GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE};
     case GpuPixelFormat::RGBA32Uint:
         return {GL_RGBA32UI, GL_RGBA_INTEGER, GL_UNSIGNED_INT};
+    case GpuPixelFormat::R8Unorm:
+        return {GL_R8, GL_RED, GL_UNSIGNED_BYTE};
+    case GpuPixelFormat::RG8Unorm:
+        return {GL_RG8, GL_RG, GL_UNSIGNED_BYTE};
+    case GpuPixelFormat::R16Unorm:
+        return {GL_R16, GL_RED, GL_UNSIGNED_SHORT};
+    case GpuPixelFormat::RG16Unorm:
+        return {GL_RG16, GL_RG, GL_UNSIGNED_SHORT};
     case GpuPixelFormat::BC1_RGBA:
         return {GL_COMPRESSED_RGBA_S3TC_DXT1_EXT, 0, 0};
     case GpuPixelFormat::BC3_RGBA:
@@ -46,50 +55,84 @@ bool GpuTexture::contains(const GpuRegion& region) const
            && region.width <= width_ - region.x && region.height <= height_ - region.y;
 }
 
-bool GpuTexture::replaceRegion(const GpuRegion& region, const void* bytes, std::size_t bytesPerRow)
+bool GpuTexture::acceptsUpload(const GpuRegion& region, const void* bytes, std::size_t bytesPerRow) const
 {
     if (!bytes || !contains(region))
         return false;
-    const bool compressed = GpuPixelFormats::isCompressed(format_);
     const std::size_t tightRow = GpuPixelFormats::bytesPerRow(format_, region.width);
-    if (bytesPerRow < tightRow || (!compressed && bytesPerRow % GpuPixelFormats::bytesPerPixel(format_) != 0))
+    if (bytesPerRow < tightRow)
         return false;
-    if (compressed) {
-        auto blockAligned = [](std::uint32_t at, std::uint32_t length, std::uint32_t size) {
-            return at % 4 == 0 && (length % 4 == 0 || at + length == size);
-        };
-        if (!blockAligned(region.x, region.width, width_) || !blockAligned(region.y, region.height, height_))
-            return false;
-    }
-    bool ok = false;
-    const bool ran = core_->runSync([&] {
-        auto* gl = core_->gl;
-        gl->glBindTexture(GL_TEXTURE_2D, name_);
-        if (compressed) {
-            // Block rows must be tightly packed for a compressed upload.
-            const std::uint32_t blockRows = (region.height + 3) / 4;
-            std::vector<std::uint8_t> packed;
-            const void* source = bytes;
-            if (bytesPerRow != tightRow) {
-                packed.resize(tightRow * blockRows);
-                for (std::uint32_t row = 0; row < blockRows; ++row)
-                    std::memcpy(packed.data() + row * tightRow, static_cast<const std::uint8_t*>(bytes) + row * bytesPerRow,
-                                tightRow);
-                source = packed.data();
-            }
-            gl->glCompressedTexSubImage2D(GL_TEXTURE_2D, 0, GLint(region.x), GLint(region.y), GLsizei(region.width),
-                                          GLsizei(region.height), glFormatFor(format_).internal,
-                                          GLsizei(tightRow * blockRows), source);
-        } else {
-            const GpuGLFormat upload = glFormatFor(format_);
-            gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(bytesPerRow / GpuPixelFormats::bytesPerPixel(format_)));
-            gl->glTexSubImage2D(GL_TEXTURE_2D, 0, GLint(region.x), GLint(region.y), GLsizei(region.width),
-                                GLsizei(region.height), upload.format, upload.type, bytes);
-            gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    if (!GpuPixelFormats::isCompressed(format_))
+        return bytesPerRow % GpuPixelFormats::bytesPerPixel(format_) == 0;
+    auto blockAligned = [](std::uint32_t at, std::uint32_t length, std::uint32_t size) {
+        return at % 4 == 0 && (length % 4 == 0 || at + length == size);
+    };
+    return blockAligned(region.x, region.width, width_) && blockAligned(region.y, region.height, height_);
+}
+
+namespace {
+
+// The upload itself, on the render thread: checked by acceptsUpload before.
+bool upload(GpuDeviceCore& core, unsigned name, GpuPixelFormat format, const GpuRegion& region, const void* bytes,
+            std::size_t bytesPerRow)
+{
+    auto* gl = core.gl;
+    gl->glBindTexture(GL_TEXTURE_2D, name);
+    if (GpuPixelFormats::isCompressed(format)) {
+        // Block rows must be tightly packed for a compressed upload.
+        const std::size_t tightRow = GpuPixelFormats::bytesPerRow(format, region.width);
+        const std::uint32_t blockRows = (region.height + 3) / 4;
+        std::vector<std::uint8_t> packed;
+        const void* source = bytes;
+        if (bytesPerRow != tightRow) {
+            packed.resize(tightRow * blockRows);
+            for (std::uint32_t row = 0; row < blockRows; ++row)
+                std::memcpy(packed.data() + row * tightRow, static_cast<const std::uint8_t*>(bytes) + row * bytesPerRow,
+                            tightRow);
+            source = packed.data();
         }
-        ok = gl->glGetError() == GL_NO_ERROR;
-    });
+        gl->glCompressedTexSubImage2D(GL_TEXTURE_2D, 0, GLint(region.x), GLint(region.y), GLsizei(region.width),
+                                      GLsizei(region.height), glFormatFor(format).internal,
+                                      GLsizei(tightRow * blockRows), source);
+    } else {
+        const GpuGLFormat transfer = glFormatFor(format);
+        gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(bytesPerRow / GpuPixelFormats::bytesPerPixel(format)));
+        gl->glTexSubImage2D(GL_TEXTURE_2D, 0, GLint(region.x), GLint(region.y), GLsizei(region.width),
+                            GLsizei(region.height), transfer.format, transfer.type, bytes);
+        gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    }
+    return gl->glGetError() == GL_NO_ERROR;
+}
+
+}  // namespace
+
+bool GpuTexture::replaceRegion(const GpuRegion& region, const void* bytes, std::size_t bytesPerRow)
+{
+    if (!acceptsUpload(region, bytes, bytesPerRow))
+        return false;
+    bool ok = false;
+    const bool ran
+        = core_->runSync([&] { ok = upload(*core_, name_, format_, region, bytes, bytesPerRow); });
     return ran && ok;
+}
+
+bool GpuTexture::replaceRegion(const GpuRegion& region, const void* bytes, std::size_t bytesPerRow,
+                               std::shared_ptr<const void> owner)
+{
+    if (!acceptsUpload(region, bytes, bytesPerRow))
+        return false;
+    auto task = [core = core_.get(), name = name_, format = format_, region, bytes, bytesPerRow,
+                 owner = std::move(owner)] {
+        if (!upload(*core, name, format, region, bytes, bytesPerRow))
+            KLOG_ERROR("texture upload of {}x{} failed", region.width, region.height);
+    };
+    if (core_->onRenderThread()) {
+        task();
+        return true;
+    }
+    // Queued behind what was committed before and ahead of what comes after; the texture's own
+    // deletion is queued behind it too, so the name stays valid until the upload has run.
+    return core_->post(std::move(task));
 }
 
 bool GpuTexture::getBytes(void* bytes, std::size_t bytesPerRow, const GpuRegion& region) const

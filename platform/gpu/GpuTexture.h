@@ -4,7 +4,8 @@
 // replaceRegion, getBytes and clearToZero take effect at once, as the call returns, ahead of
 // any command buffer committed afterwards and behind every one committed before. They run on
 // the render thread while the caller waits (inline on the render thread itself, so completion
-// handlers may use them). Size and format never change; the owner holds the texture through a
+// handlers may use them); the replaceRegion that takes an owner of the bytes keeps that order
+// without the wait. Size and format never change; the owner holds the texture through a
 // shared_ptr, and command buffers that use it keep it alive until they have executed.
 
 #include "GpuTypes.h"
@@ -40,6 +41,13 @@ public:
     // rows of 4 x 4 blocks. False, with nothing written, when the region leaves the texture,
     // breaks those rules, bytesPerRow is too small, or the device has ended.
     bool replaceRegion(const GpuRegion& region, const void* bytes, std::size_t bytesPerRow);
+    // The same without waiting for the render thread: checked now, then queued for the render
+    // thread (done inline there) in the same order as replaceRegion, ahead of command buffers
+    // committed afterwards. The bytes are read when the upload runs: `owner` must keep them
+    // alive and unchanged until then, and is held until it has run. A failure of the upload
+    // itself is logged. False, with nothing queued, for the faults replaceRegion refuses.
+    bool replaceRegion(const GpuRegion& region, const void* bytes, std::size_t bytesPerRow,
+                       std::shared_ptr<const void> owner);
 
     // Reads the region's pixels into `bytes`, row 0 first, bytesPerRow apart (read-back for
     // tests, senders and previews). Uncompressed formats only; false otherwise, when the region
@@ -56,6 +64,7 @@ public:
 
 private:
     bool contains(const GpuRegion& region) const;
+    bool acceptsUpload(const GpuRegion& region, const void* bytes, std::size_t bytesPerRow) const;
 
     std::shared_ptr<GpuDeviceCore> core_;
     unsigned name_;

@@ -15,8 +15,14 @@ bool isRenderable(GpuPixelFormat format)
 std::size_t bytesPerPixel(GpuPixelFormat format)
 {
     switch (format) {
+    case GpuPixelFormat::R8Unorm:
+        return 1;
+    case GpuPixelFormat::RG8Unorm:
+    case GpuPixelFormat::R16Unorm:
+        return 2;
     case GpuPixelFormat::BGRA8Unorm:
     case GpuPixelFormat::RGBA8Unorm:
+    case GpuPixelFormat::RG16Unorm:
         return 4;
     case GpuPixelFormat::RGBA16Float:
         return 8;

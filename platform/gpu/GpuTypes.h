@@ -18,6 +18,12 @@ enum class GpuPixelFormat {
     RGBA8Unorm,   // 4 bytes a texel, R G B A in memory; '2vuy' frames: Cb Y0 Cr Y1, two pixels a texel
     RGBA32Uint,   // 16 bytes a texel, four 32-bit words; 'v210' frames: six pixels a texel.
                   // Integer texels: sampled with usampler2D and nearest filtering only
+    // Planes of decoded pictures (luma, chroma, interleaved chroma pairs, alpha), sampled as
+    // normalised values 0..1 of the whole 8 or 16 bits. 16-bit texels are little-endian.
+    R8Unorm,      // 1 byte a texel
+    RG8Unorm,     // 2 bytes a texel
+    R16Unorm,     // 2 bytes a texel
+    RG16Unorm,    // 4 bytes a texel
 };
 
 namespace GpuPixelFormats {

@@ -248,4 +248,16 @@ bool StreamDecoder::noteFailure(const char* what, int rc) {
     return true;
 }
 
+MediaColorMatrix colorMatrixOf(AVColorSpace space) {
+    switch (space) {
+    case AVCOL_SPC_BT709: return MediaColorMatrix::ITU_R_709;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M: return MediaColorMatrix::ITU_R_601;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL: return MediaColorMatrix::ITU_R_2020;
+    case AVCOL_SPC_SMPTE240M: return MediaColorMatrix::SMPTE_240M;
+    default: return MediaColorMatrix::Unspecified;
+    }
+}
+
 }  // namespace MediaFFmpeg

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
+#include "MediaAsset.h"
 #include "MediaError.h"
 #include "MediaTime.h"
 
@@ -72,6 +73,9 @@ MediaTime toMediaTime(int64_t value, AVRational timeBase);
 int64_t fromMediaTime(const MediaTime& time, AVRational timeBase);
 
 void setError(MediaError* error, MediaErrorCode code, std::string message);
+
+// The YCbCr matrix FFmpeg's colour-space tag names; Unspecified for untagged and other ones.
+MediaColorMatrix colorMatrixOf(AVColorSpace space);
 
 // Pulls decoded frames of one stream: reads packets, feeds the decoder, skips damaged packets
 // and pictures, and gives up (failure() set) after too many failures in a row instead of

@@ -75,18 +75,6 @@ uint32_t videoType(const AVFormatContext* format, const AVCodecParameters* par) 
     return fromFFmpegTag(av_codec_get_tag(tables, par->codec_id));
 }
 
-MediaColorMatrix colorMatrixOf(AVColorSpace space) {
-    switch (space) {
-    case AVCOL_SPC_BT709: return MediaColorMatrix::ITU_R_709;
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M: return MediaColorMatrix::ITU_R_601;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL: return MediaColorMatrix::ITU_R_2020;
-    case AVCOL_SPC_SMPTE240M: return MediaColorMatrix::SMPTE_240M;
-    default: return MediaColorMatrix::Unspecified;
-    }
-}
-
 void describeVideo(const AVStream* stream, MediaTrack& track) {
     const AVCodecParameters* par = stream->codecpar;
     track.width = par->width;

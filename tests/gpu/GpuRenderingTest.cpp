@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
@@ -172,6 +173,42 @@ TEST_F(GpuRenderingTest, HalfFloatTextureRoundTripsAndClears)
     ASSERT_TRUE(texture->clearToZero());
     ASSERT_TRUE(texture->getBytes(back.data(), 3 * 8, {0, 0, 3, 2}));
     EXPECT_EQ(back, std::vector<std::uint16_t>(upload.size(), 0));
+}
+
+TEST_F(GpuRenderingTest, PlaneTexturesTakeUploadsWithoutWaiting)
+{
+    struct Case {
+        GpuPixelFormat format;
+        std::size_t bytesPerTexel;
+    };
+    for (const Case c : {Case{GpuPixelFormat::R8Unorm, 1}, Case{GpuPixelFormat::RG8Unorm, 2},
+                         Case{GpuPixelFormat::R16Unorm, 2}, Case{GpuPixelFormat::RG16Unorm, 4}}) {
+        auto texture = device->newTexture({c.format, 5, 3});
+        ASSERT_NE(texture, nullptr);
+        // Rows padded past the 5 texels, as decoders pad them.
+        const std::size_t row = 8 * c.bytesPerTexel;
+        auto bytes = std::make_shared<std::vector<std::uint8_t>>(row * 3);
+        for (std::size_t i = 0; i < bytes->size(); ++i)
+            (*bytes)[i] = std::uint8_t(i * 37 + 11);
+        std::weak_ptr<std::vector<std::uint8_t>> held = bytes;
+        ASSERT_TRUE(texture->replaceRegion({0, 0, 5, 3}, bytes->data(), row, bytes));
+        const auto sent = *bytes;
+        bytes.reset();
+        // A read-back is queued behind the upload, which has run and let the bytes go by then.
+        std::vector<std::uint8_t> back(5 * c.bytesPerTexel * 3);
+        ASSERT_TRUE(texture->getBytes(back.data(), 5 * c.bytesPerTexel, {0, 0, 5, 3}));
+        EXPECT_TRUE(held.expired());
+        for (std::size_t y = 0; y < 3; ++y)
+            EXPECT_TRUE(std::equal(back.begin() + std::ptrdiff_t(y * 5 * c.bytesPerTexel),
+                                   back.begin() + std::ptrdiff_t((y + 1) * 5 * c.bytesPerTexel),
+                                   sent.begin() + std::ptrdiff_t(y * row)))
+                << int(c.format) << " row " << y;
+        // Refused uploads queue nothing and hold nothing.
+        auto refused = std::make_shared<int>(0);
+        EXPECT_FALSE(texture->replaceRegion({0, 0, 6, 3}, refused.get(), 64, refused));
+        EXPECT_FALSE(texture->replaceRegion({0, 0, 5, 3}, refused.get(), 5 * c.bytesPerTexel - 1, refused));
+        EXPECT_EQ(refused.use_count(), 1);
+    }
 }
 
 TEST_F(GpuRenderingTest, RegionsOutsideTheTextureAreRefused)

@@ -171,6 +171,14 @@ double brightnessAt(const VideoFrame& frame, int x, int y) {
         std::memcpy(&red, row + x * 8, 2);
         return halfToDouble(red);
     }
+    case MediaPixelFormat::Native: {  // the luma plane
+        const VideoFramePlanes& p = frame.planes();
+        int code = row[x * p.bytesPerSample];
+        if (p.bytesPerSample == 2) code |= row[x * 2 + 1] << 8;
+        code >>= p.sampleShift;
+        const double unit = double(1 << (p.bitDepth - 8));
+        return p.fullRange ? code / ((1 << p.bitDepth) - 1.0) : (code - 16 * unit) / (219 * unit);
+    }
     }
     return 0;
 }

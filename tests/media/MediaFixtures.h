@@ -40,11 +40,11 @@ bool ffmpeg(const std::string& arguments);
 // made once per run, whoever asks.
 std::string madePath(const std::string& name, bool (*make)(const std::string& name));
 
-// The frame number a picture's bar code shows, for any of the four pixel formats; -1 when the
+// The frame number a picture's bar code shows, for any of the pixel formats; -1 when the
 // bar code cannot be read.
 int frameNumberOf(const VideoFrame& frame);
 
-// A picture's luma-like brightness at (x, y), 0..1, for any of the four pixel formats.
+// A picture's luma-like brightness at (x, y), 0..1, for any of the pixel formats.
 double brightnessAt(const VideoFrame& frame, int x, int y);
 
 }  // namespace MediaFixtures

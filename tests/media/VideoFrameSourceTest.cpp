@@ -219,3 +219,51 @@ TEST(VideoFrameSource, TruncatedAndDamagedFilesEndCleanly) {
         EXPECT_TRUE(source->copyFrameForItemTime(MediaTime::make(49, 25))) << name;
     }
 }
+
+TEST(VideoFrameSource, HandsOutTheDecodersOwnPlanes) {
+    const struct {
+        const char* name;
+        int planeCount, bytesPerSample, bitDepth, chromaShiftX, chromaShiftY;
+        MediaColorMatrix matrix;
+    } cases[] = {
+        {"counter25.mp4", 3, 1, 8, 1, 1, MediaColorMatrix::ITU_R_709},
+        {"bt2020.mp4", 3, 2, 10, 1, 1, MediaColorMatrix::ITU_R_2020},
+        {"prores.mov", 3, 2, 10, 0, 0, MediaColorMatrix::Unspecified},  // made from RGB: 4:4:4
+    };
+    for (const auto& c : cases) {
+        auto source = openSource(c.name, MediaPixelFormat::Native);
+        ASSERT_TRUE(source) << c.name;
+        const MediaTime t = MediaTime::make(13, 25);
+        ASSERT_TRUE(seekAndWait(*source, t)) << c.name;
+        VideoFrameRef frame = source->copyFrameForItemTime(t);
+        ASSERT_TRUE(frame) << c.name;
+        ASSERT_EQ(frame->pixelFormat(), MediaPixelFormat::Native) << c.name;
+        const VideoFramePlanes& p = frame->planes();
+        EXPECT_EQ(p.count, c.planeCount) << c.name;
+        EXPECT_FALSE(p.interleavedChroma) << c.name;
+        EXPECT_EQ(p.bytesPerSample, c.bytesPerSample) << c.name;
+        EXPECT_EQ(p.bitDepth, c.bitDepth) << c.name;
+        EXPECT_EQ(p.chromaShiftX, c.chromaShiftX) << c.name;
+        EXPECT_EQ(p.chromaShiftY, c.chromaShiftY) << c.name;
+        EXPECT_EQ(p.matrix, c.matrix) << c.name;
+        EXPECT_FALSE(p.fullRange) << c.name;
+        for (int i = 0; i < p.count; ++i) {
+            EXPECT_NE(p.data[i], nullptr) << c.name << " plane " << i;
+            EXPECT_GE(p.bytesPerRow[i], p.bytesPerSample * (i == 0 ? frame->width()
+                                                                    : p.chromaWidth(frame->width())))
+                << c.name << " plane " << i;
+        }
+        // The bar code read straight from the decoder's luma plane.
+        if (frame->width() >= 320) {
+            EXPECT_EQ(frameNumberOf(*frame), 13) << c.name;
+        }
+    }
+    // Layouts the GPU does not take as they are (Hap decodes to RGB here) come as BGRA.
+    auto hap = openSource("hap.mov", MediaPixelFormat::Native);
+    ASSERT_TRUE(hap);
+    ASSERT_TRUE(seekAndWait(*hap, MediaTime::zero()));
+    VideoFrameRef frame = hap->copyFrameForItemTime(MediaTime::zero());
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->pixelFormat(), MediaPixelFormat::BGRA);
+    EXPECT_EQ(frame->planes().count, 0);
+}
