@@ -25,6 +25,11 @@ struct RecordingLayerRenderer : QVTMetalLayerRendererInterface {
         renders.push_back(settings);
         blank = false;
     }
+    void renderWithPlanes(const QVTPlaneTextures&, const QVTLayerSettings& settings) override
+    {
+        renders.push_back(settings);
+        blank = false;
+    }
     void setRenderSize(QSizeF size) override { layerSize = size; }
     void setInputSize(QSizeF size) override { inputSize = size; }
     QSizeF renderSize() const override { return layerSize; }
