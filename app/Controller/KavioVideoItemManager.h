@@ -23,6 +23,7 @@
 #include "Support/KavioSnapshotCell.h"
 
 #include <QPointF>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -35,6 +36,9 @@
 
 class DispatchQueue;
 class QAction;
+class QDialog;
+class QProgressBar;
+class QWidget;
 class KavioAudioOutputManagerInterface;
 class KavioAudioStreamersManagerInterface;
 class KavioATEMManagerInterface;
@@ -78,6 +82,8 @@ inline const QString kKavioSubtitleSettingsChangedNotification = QStringLiteral(
 struct KavioVideoItemManagerOutlets {
     QAction* rewindCurrentItemMenuItem = nullptr;
     QAction* jumpToAnyPlayMenuItem = nullptr;  // used by the cue list view
+    // The main window: the loading sheet opens window-modal on it.
+    QWidget* window = nullptr;
     std::weak_ptr<KavioWaveformManagerInterface> waveformManager;
     std::weak_ptr<KavioAudioOutputManagerInterface> audioOutputManager;
     std::weak_ptr<QVTMTKViewInterface> mtkView;
@@ -347,6 +353,63 @@ public:
     virtual void performGoto20();
     virtual void performGoto30();
 
+    // --- Playlist archive and project loading (KavioVideoItemManager+Archive.cpp) --------------
+    // The playlist archive: each cue's record under "1".."n" in list order, nothing else.
+    // Serialises one snapshot of the list, so it may run while the list changes. Main thread.
+    QVariantMap saveData() const;
+    // Rebuilds cues from an archive, ten entries at a time behind the window-modal loading
+    // sheet; each batch starts once every cue of the previous one is ready (or missing).
+    // Entries go in the numeric order of their keys; an entry that is not a dictionary, has no
+    // "mediaPath", sits under a non-numeric key or makes no cue is logged and skipped. Not
+    // restoring, an entry is a path only: a PDF makes one cue per page. `completed` (may be
+    // empty) runs once at the end, with isLoadingProject cleared. A value that is not a
+    // dictionary changes nothing and runs nothing; a load asked for while one runs is refused
+    // (logged). Answers whether the load started. Main thread.
+    bool loadWithData(const QVariant& archive, bool restoreCues, std::function<void()> completed);
+    bool isLoadingCues() const { return loadingRunning_; }
+    const std::vector<std::uint64_t>& loadingBatchStarts() const { return loadingBatchStarts_; }
+    // The loading sheet and its progress bar while a load runs, else nullptr.
+    QDialog* loadingWindow() const;
+    QProgressBar* loadingProgress() const { return loadingProgress_; }
+    // After a project's load completed and its other parts are restored: thumbnails, layout,
+    // loops, transport, transitions, feedback, the current cue again, then the sync source of
+    // "playbackmode" and "autoStart". Main thread.
+    void handleThingsAfterProjectDataLoaded();
+    // Stops playback, removes every cue, clears the preview, reloads the playlist defaults, then
+    // runs `completed` (may be empty). Main thread.
+    void clearPlaylistWithCompletedHandler(std::function<void()> completed);
+    void clearPreview();
+    // Copied records become cues after the last selected one, highest "index" first, each with
+    // a fresh uid. Main thread.
+    void pasteItemsWithData(const QVariantList& records);
+    // The clipboard holds records of copied cues.
+    static bool canPaste();
+    // Steps of other concerns the project load runs. The sync source named by "playbackmode"
+    // (1 MIDI time code, 2 LTC) is switched on (application controller); playback starts.
+    virtual void switchSyncSourceOnOpen(std::int64_t playbackMode);
+    virtual void startPlayback();
+
+    // --- Creation (KavioVideoItemManager+Creation.cpp; main thread) -----------------------------
+    // The one way a cue enters the list. `path` is a file path or a source token
+    // ("KAVIO_CAMERA", "KAVIO_SYPHON", "KAVIO_NDI", "KAVIO_BROWSER", "KAVIO_WINDOW"); a record's
+    // "mediaType" chooses the kind before the path does. A file not at its path is looked for in
+    // the open project's "files" folder; found nowhere, the cue is missing and keeps its record.
+    // The cue gets a fresh upper-case uid (a record's own uid comes back when it loads) and
+    // the index newCueIndex(); a record holding "KavioItemPDFPageKey" sets only the page.
+    // Registers its removal as "Add Cue" (mode 100) or "Duplicate Cue" (mode 200). Answers the
+    // cue, nullptr when none could be made.
+    enum : int { KavioCreateModeAdd = 100, KavioCreateModeDuplicate = 200 };
+    std::shared_ptr<KavioVideoItem> createItemWithPath(const QString& path, const QVariantMap& restoreData = {},
+                                                       int mode = KavioCreateModeAdd);
+    std::shared_ptr<KavioVideoItem> restoreItemWithData(const QVariantMap& record);
+
+    // --- Editing (KavioVideoItemManager+Editing.cpp; main thread) -------------------------------
+    // Takes the cues out of the list (the current cue stops being current), registering their
+    // records' return as one undo step "Remove Cue"; `completed` (may be empty) runs after.
+    void removeItems(const KavioVideoItemList& items, std::function<void()> completed);
+    // The undo of a creation: removes the cue with that uid, its own return registered.
+    void undoRemoveItemWithUID(const QString& uid);
+
     // --- Clock control (KavioVideoItemManager+ClockControl.cpp) -------------------------------
     // GO from the controller: starts the master clock on the current cue. Nothing without a
     // current cue; refused (logged) while a jump is processed, since the clock's start would
@@ -591,6 +654,19 @@ private:
     QStringList sortedkeysforloading_;
     QVariantMap dataforloading_;
     std::function<void()> loadingcompletedblock_;
+    bool loadingRunning_ = false, loadingRestores_ = false, loadingCreating_ = false;
+    std::uint64_t loadingNextKey_ = 0;
+    std::vector<std::weak_ptr<KavioVideoItem>> loadingPending_;  // created by the running batch
+    QPointer<QDialog> loadingWindow_;
+    QProgressBar* loadingProgress_ = nullptr;  // inside loadingWindow_
+    std::uint64_t loadingObserver_ = 0;
+    // Batches the running load has started (tests read the first key of each).
+    std::vector<std::uint64_t> loadingBatchStarts_;
+    // Project loading's steps (KavioVideoItemManager+Archive.cpp).
+    void processLoadingCuesFromNumber(std::uint64_t first, bool restoreCues);
+    void handleItemsStatusChangeOnCreatingCues();
+    void completeLoading();
+    void advanceLoadingProgress(std::uint64_t messages);
 
     std::vector<std::uint64_t> observerTokens_;  // on the clock's centre
 
