@@ -17,7 +17,6 @@
 #include "UserDefaults.h"
 
 #include <QClipboard>
-#include <QCollator>
 #include <QDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -91,9 +90,8 @@ bool KavioVideoItemManager::loadWithData(const QVariant& archive, bool restoreCu
         else
             KLOG_WARN("playlist entry under key \"{}\" skipped: not a position", it.key().toStdString());
     }
-    QCollator collator;
-    collator.setNumericMode(true);
-    std::sort(keys.begin(), keys.end(), collator);
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const QString& a, const QString& b) { return a.toULongLong() < b.toULongLong(); });
 
     const std::uint64_t expected = std::uint64_t(keys.size()) * waitforitemstobeready_messagesperitem_;
     delete loadingWindow_.data();
@@ -385,9 +383,10 @@ void KavioVideoItemManager::pasteItemsWithData(const QVariantList& records)
     const auto indexOf = [](const QVariantMap& record) { return record.value(QStringLiteral("index")).toLongLong(); };
     std::stable_sort(sorted.begin(), sorted.end(),
                      [&](const QVariantMap& a, const QVariantMap& b) { return indexOf(a) > indexOf(b); });
+    // Taken once: each pasted cue becomes selected itself, and all go to the same place.
+    const long last = indexOfLastSelectedItem();
     for (QVariantMap record : sorted) {
         record.remove(QStringLiteral("uid"));
-        const long last = indexOfLastSelectedItem();
         if (last >= 0)
             record.insert(QStringLiteral("index"), qulonglong(last));
         else
