@@ -4,11 +4,14 @@
 #include "Shell/AppDelegateInterface.h"
 #include "Views/KavioItemsViewInterface.h"
 #include "Log.h"
+#include "MediaAsset.h"
 #include "NotificationCenter.h"
 #include "UndoManager.h"
 
 #include <QFileInfo>
 #include <QUuid>
+
+#include <algorithm>
 
 namespace {
 
@@ -43,26 +46,23 @@ std::shared_ptr<KavioVideoItem> KavioVideoItemManager::createItemWithPath(const 
         return nullptr;
     const auto self = shared_from_this();
     const int type = requestedMediaType(path, restoreData);
-    // A token stands for no particular source.
     const bool token = path.startsWith(QLatin1String("KAVIO_"));
+    using LiveInitialiser = std::shared_ptr<KavioVideoItem> (*)(const QString&,
+                                                                const std::shared_ptr<KavioVideoItemManagerInterface>&);
+    const std::pair<int, LiveInitialiser> live[] = {{KavioMediaTypeCamera, &KavioVideoItem::initWithCamera},
+                                                    {KavioMediaTypeSyphon, &KavioVideoItem::initWithSyphon},
+                                                    {KavioMediaTypeNDI, &KavioVideoItem::initWithNDI},
+                                                    {KavioMediaTypeBrowser, &KavioVideoItem::initWithBrowser},
+                                                    {KavioMediaTypeWindow, &KavioVideoItem::initWithWindow}};
     std::shared_ptr<KavioVideoItem> cue;
-    switch (type) {
-    case KavioMediaTypeCamera:
-        cue = KavioVideoItem::initWithCamera(token ? QString() : path, self);
-        break;
-    case KavioMediaTypeSyphon:
-        cue = KavioVideoItem::initWithSyphon(token ? QString() : path, self);
-        break;
-    case KavioMediaTypeNDI:
-        cue = KavioVideoItem::initWithNDI(token ? QString() : path, self);
-        break;
-    case KavioMediaTypeBrowser:
-        cue = KavioVideoItem::initWithBrowser(token ? defaultBrowserSourceURL() : path, self);
-        break;
-    case KavioMediaTypeWindow:
-        cue = KavioVideoItem::initWithWindow(token ? QString() : path, self);
-        break;
-    default: {
+    const auto found = std::find_if(std::begin(live), std::end(live), [type](const auto& entry) { return entry.first == type; });
+    if (found != std::end(live)) {
+        // A token asks for no particular source; a browser cue then opens the default page.
+        const QString source = !token                           ? path
+                               : type == KavioMediaTypeBrowser ? defaultBrowserSourceURL()
+                                                               : QString();
+        cue = found->second(source, self);
+    } else {
         // Media moved with the project lie in its "files" folder.
         QString resolved = path;
         const auto app = delegate();
@@ -74,8 +74,6 @@ std::shared_ptr<KavioVideoItem> KavioVideoItemManager::createItemWithPath(const 
                 resolved = moved;
         }
         cue = KavioVideoItem::initWithMoviePath(resolved, self, restoreData);
-        break;
-    }
     }
     if (!cue)
         return nullptr;
@@ -137,4 +135,58 @@ std::shared_ptr<KavioVideoItem> KavioVideoItemManager::createItemWithPath(const 
 std::shared_ptr<KavioVideoItem> KavioVideoItemManager::restoreItemWithData(const QVariantMap& record)
 {
     return createItemWithPath(record.value(QStringLiteral("mediaPath")).toString(), record);
+}
+
+bool KavioVideoItemManager::preparePathes(const QStringList& paths,
+                                          const std::function<void(const QStringList&)>& completion)
+{
+    QStringList kept;
+    for (const QString& path : paths) {
+        if (supportedImageFormats().contains(QFileInfo(path).suffix().toLower())) {
+            kept << path;
+            continue;
+        }
+        MediaError error;
+        const auto asset = MediaAsset::open(path.toStdString(), &error);
+        bool undecodable = !asset || (!asset->hasVideo() && !asset->hasAudio());
+        const bool hap = asset && asset->isHap();
+        if (asset)
+            for (const MediaTrack& track : asset->tracks())
+                if (track.kind == MediaTrackKind::Video && !track.decodable) {
+                    undecodable = true;
+                    break;
+                }
+        KLOG_VERBOSE("isplayable: {} isHap :{}", !undecodable, hap);
+        if (undecodable && !hap) {
+            KLOG_WARN("AVFoundation cannot handle (error: {}) {}",
+                      asset ? std::string("no decoder") : error.message, path.toStdString());
+            kept << QString();
+        } else {
+            kept << path;
+        }
+    }
+    if (completion)
+        completion(kept);
+    return std::any_of(kept.begin(), kept.end(), [](const QString& path) { return !path.isEmpty(); });
+}
+
+bool KavioVideoItemManager::createItemsWithPathes(const QStringList& paths)
+{
+    QVariantMap archive;
+    preparePathes(paths, [&archive](const QStringList& kept) {
+        for (const QString& path : kept)
+            if (!path.isEmpty())
+                archive.insert(QString::number(archive.size() + 1), QVariantMap{{QStringLiteral("mediaPath"), path}});
+    });
+    if (archive.isEmpty() || isLoadingCues())
+        return false;
+    if (archive.size() > 1)
+        setIsDroppingInMultipleFiles(true);
+    const auto app = delegate();
+    if (app && !undoGroupingStarted()) {
+        KLOG_INFO("open undo group...");
+        app->undoManager().beginUndoGrouping();
+        setUndoGroupingStarted(true);
+    }
+    return loadWithData(archive, false, [] { KLOG_INFO("finished importing files..."); });
 }

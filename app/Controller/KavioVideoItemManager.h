@@ -399,6 +399,14 @@ public:
     // Registers its removal as "Add Cue" (mode 100) or "Duplicate Cue" (mode 200). Answers the
     // cue, nullptr when none could be made.
     enum : int { KavioCreateModeAdd = 100, KavioCreateModeDuplicate = 200 };
+    // Vets files before an import: an image (by extension) passes whatever its bytes; a file
+    // that does not open as media, holds no picture or sound, or whose first undecodable video
+    // track is not Hap is rejected (logged). `completion` runs once, at once, with the paths in
+    // order and "" for each rejected one. Answers whether any path passed.
+    static bool preparePathes(const QStringList& paths, const std::function<void(const QStringList&)>& completion);
+    // Imports the files that pass as new cues through the loader, in one undo group closed when
+    // they are all ready. Answers false (no group opened) when none passes or a load runs.
+    bool createItemsWithPathes(const QStringList& paths);
     std::shared_ptr<KavioVideoItem> createItemWithPath(const QString& path, const QVariantMap& restoreData = {},
                                                        int mode = KavioCreateModeAdd);
     std::shared_ptr<KavioVideoItem> restoreItemWithData(const QVariantMap& record);

@@ -333,4 +333,80 @@ TEST(KavioVideoItemManagerArchive, PastedRecordsGoAfterTheLastSelectedCueHighest
     EXPECT_FALSE(KavioVideoItemManager::canPaste());
 }
 
+TEST(KavioVideoItemManagerCreation, TheRecordsMediaTypeChoosesTheKindAndAPageRecordSetsOnlyThePage)
+{
+    ArchiveFixture f;
+    const QString still = f.picture("still.png");
+    const auto syphon = f.controller->createItemWithPath(still, QVariantMap{{"mediaType", 2}, {"uid", "S"}});
+    ASSERT_TRUE(syphon);
+    EXPECT_EQ(syphon->mediaType(), KavioMediaTypeSyphon);
+    EXPECT_EQ(f.controller->currentItem(), syphon) << "the first cue becomes current";
+    const auto browser = f.controller->createItemWithPath("KAVIO_BROWSER");
+    ASSERT_TRUE(browser);
+    EXPECT_EQ(browser->mediaType(), KavioMediaTypeBrowser);
+    EXPECT_EQ(browser->uid(), browser->uid().toUpper());
+    EXPECT_NE(browser->uid(), syphon->uid());
+    EXPECT_EQ(f.controller->currentItem(), syphon);
+
+    const QString pages = f.pdf("pages.pdf", 3);
+    const auto page = f.controller->createItemWithPath(pages, QVariantMap{{"KavioItemPDFPageKey", 2}, {"name", "kept out"}});
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->pdfPage(), 2u);
+    EXPECT_FALSE(page->isSelected());
+    EXPECT_NE(page->title(), "kept out");
+}
+
+TEST(KavioVideoItemManagerCreation, VettingKeepsMediaAndImagesAndRejectsTheRest)
+{
+    ArchiveFixture f;
+    const auto fixture = [](const char* name) { return QString::fromStdString(MediaFixtures::path(name)); };
+    QFile fakeImage(f.media.filePath("text.png"));
+    ASSERT_TRUE(fakeImage.open(QIODevice::WriteOnly));
+    fakeImage.write("not a picture");
+    fakeImage.close();
+    const QStringList paths{fixture("hap.mov"), fixture("six.wav"), fixture("notmedia.mov"), fakeImage.fileName(),
+                            f.media.filePath("absent.mp4")};
+    QStringList vetted;
+    EXPECT_TRUE(KavioVideoItemManager::preparePathes(paths, [&](const QStringList& kept) { vetted = kept; }));
+    EXPECT_EQ(vetted, (QStringList{paths[0], paths[1], "", paths[3], ""}));
+
+    // All rejected: nothing is imported and no undo group is opened.
+    EXPECT_FALSE(f.controller->createItemsWithPathes({paths[2], paths[4]}));
+    EXPECT_EQ(f.app->undo.groupingLevel(), 0);
+    EXPECT_FALSE(f.controller->isLoadingCues());
+
+    // Several files: one undo group, closed when all are ready; one undo takes them all away.
+    ASSERT_TRUE(f.controller->createItemsWithPathes({f.picture("a.png"), f.picture("b.png")}));
+    EXPECT_EQ(f.app->undo.groupingLevel(), 1);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !f.controller->isLoadingCues(); }, 30));
+    EXPECT_EQ(f.app->undo.groupingLevel(), 0);
+    EXPECT_EQ(f.mediaNames(), (QStringList{"a.png", "b.png"}));
+    ASSERT_TRUE(f.app->undo.undo());
+    EXPECT_TRUE(f.controller->items()->empty());
+}
+
+TEST(KavioVideoItemManagerEditing, UndoOfARemovalRestoresAllItsCuesInOneStep)
+{
+    ArchiveFixture f;
+    ASSERT_TRUE(f.load(ArchiveFixture::archiveOfPaths({f.picture("1.png"), f.picture("2.png"), f.picture("3.png")}), false));
+    f.app->undo.removeAllActions();
+    const auto list = f.controller->items();
+    f.controller->setCurrentItem(list->at(0));
+    bool done = false;
+    f.controller->removeItems({list->at(0), list->at(2)}, [&] { done = true; });
+    EXPECT_TRUE(done);
+    EXPECT_EQ(f.mediaNames(), QStringList{"2.png"});
+    EXPECT_EQ(f.controller->currentItem(), nullptr) << "the removed current cue is current no more";
+    EXPECT_EQ(f.app->undo.undoActionName(), "Remove Cue");
+    ASSERT_TRUE(f.app->undo.undo());
+    EXPECT_EQ(f.controller->items()->size(), 3u);
+    EXPECT_FALSE(f.app->undo.canUndo()) << "one step";
+    ASSERT_TRUE(f.app->undo.redo());
+    EXPECT_EQ(f.mediaNames(), QStringList{"2.png"});
+
+    done = false;
+    f.controller->removeItems({}, [&] { done = true; });
+    EXPECT_TRUE(done);
+}
+
 }  // namespace
