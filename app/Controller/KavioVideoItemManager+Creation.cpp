@@ -106,7 +106,7 @@ std::shared_ptr<KavioVideoItem> KavioVideoItemManager::createItemWithPath(const 
                 cue->setDataForRestoreIfMissing(restoreData);
             cue->loadWithData(restoreData);
             if (mode == KavioCreateModeAdd)
-                NotificationCenter::defaultCenter().post(kKavioDeselectAllItemsNotification);
+                deselectAllItems();
             cue->setIsSelected(true);
         }
     }
@@ -182,11 +182,8 @@ bool KavioVideoItemManager::createItemsWithPathes(const QStringList& paths)
         return false;
     if (archive.size() > 1)
         setIsDroppingInMultipleFiles(true);
-    const auto app = delegate();
-    if (app && !undoGroupingStarted()) {
+    // The loader closes the group once every imported cue is ready.
+    if (beginEditGroup())
         KLOG_INFO("open undo group...");
-        app->undoManager().beginUndoGrouping();
-        setUndoGroupingStarted(true);
-    }
     return loadWithData(archive, false, [] { KLOG_INFO("finished importing files..."); });
 }

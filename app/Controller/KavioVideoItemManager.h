@@ -412,11 +412,24 @@ public:
     std::shared_ptr<KavioVideoItem> restoreItemWithData(const QVariantMap& record);
 
     // --- Editing (KavioVideoItemManager+Editing.cpp; main thread) -------------------------------
-    // Takes the cues out of the list (the current cue stops being current), registering their
-    // records' return as one undo step "Remove Cue"; `completed` (may be empty) runs after.
+    // One copy of each selected cue right below it, the copies selected; one undo step.
+    void duplicateSelectedItems();
+    // A looping copy after the cue: it crosses with a transition back to the cue (its goto
+    // target), so the pair plays as one endless loop. Undo "Make Seamless Loop".
+    void makeSeamlessLoopOfItem(const std::shared_ptr<KavioVideoItem>& item);
+    // Takes the cues out of the list, one undo step "Remove Cue" bringing them all back;
+    // `completed` (may be empty) runs after, also for no cues.
     void removeItems(const KavioVideoItemList& items, std::function<void()> completed);
-    // The undo of a creation: removes the cue with that uid, its own return registered.
+    // Removes the selected cues; answers whether any was selected.
+    bool removeSelectedItems();
+    // Removes one cue, its record's return registered as the undo. A current cue hands over to
+    // the cue after it (or the first cue), which rewinds; the only cue leaves none current. Also
+    // the undo of a creation.
     void undoRemoveItemWithUID(const QString& uid);
+    // The time displays: the current cue's time left (the armed next cue's while a follow-on is
+    // triggered; "-00:00:00:00" for none) and its elapsed time ("00:00:00:00" for none). Any thread.
+    QString smpteTimeLeftOnCurrentItem() const;
+    QString smpteTimeElapsedOnCurrentItem() const;
 
     // --- Clock control (KavioVideoItemManager+ClockControl.cpp) -------------------------------
     // GO from the controller: starts the master clock on the current cue. Nothing without a
@@ -670,6 +683,10 @@ private:
     std::uint64_t loadingObserver_ = 0;
     // Batches the running load has started (tests read the first key of each).
     std::vector<std::uint64_t> loadingBatchStarts_;
+    // Opens the cue list's undo group unless one is open; answers whether it did. The end names
+    // the step and closes a group this call opened (editing).
+    bool beginEditGroup();
+    void endEditGroup(bool opened, const QString& actionName);
     // Project loading's steps (KavioVideoItemManager+Archive.cpp).
     void processLoadingCuesFromNumber(std::uint64_t first, bool restoreCues);
     void handleItemsStatusChangeOnCreatingCues();

@@ -396,7 +396,9 @@ TEST(KavioVideoItemManagerEditing, UndoOfARemovalRestoresAllItsCuesInOneStep)
     f.controller->removeItems({list->at(0), list->at(2)}, [&] { done = true; });
     EXPECT_TRUE(done);
     EXPECT_EQ(f.mediaNames(), QStringList{"2.png"});
-    EXPECT_EQ(f.controller->currentItem(), nullptr) << "the removed current cue is current no more";
+    ASSERT_TRUE(f.controller->currentItem());
+    EXPECT_EQ(f.controller->currentItem()->mediaPath(), f.controller->items()->front()->mediaPath())
+        << "the cue after the removed current cue takes over";
     EXPECT_EQ(f.app->undo.undoActionName(), "Remove Cue");
     ASSERT_TRUE(f.app->undo.undo());
     EXPECT_EQ(f.controller->items()->size(), 3u);
@@ -407,6 +409,88 @@ TEST(KavioVideoItemManagerEditing, UndoOfARemovalRestoresAllItsCuesInOneStep)
     done = false;
     f.controller->removeItems({}, [&] { done = true; });
     EXPECT_TRUE(done);
+}
+
+struct EditingFixture : ArchiveFixture {
+    EditingFixture()
+    {
+        QStringList paths;
+        for (int i = 1; i <= 5; ++i)
+            paths << picture(QStringLiteral("%1.png").arg(i));
+        EXPECT_TRUE(load(archiveOfPaths(paths), false));
+        app->undo.removeAllActions();
+    }
+    std::shared_ptr<KavioVideoItem> at(std::uint64_t index) const { return controller->itemWithIndex(index); }
+};
+
+TEST(KavioVideoItemManagerEditing, DuplicatesGoRightBelowTheirOriginalsAllSelected)
+{
+    EditingFixture f;
+    f.controller->selectItems({f.at(2), f.at(5)});
+    f.controller->duplicateSelectedItems();
+    EXPECT_EQ(f.mediaNames(), (QStringList{"1.png", "2.png", "2.png", "3.png", "4.png", "5.png", "5.png"}));
+    QList<std::uint64_t> selected;
+    for (const auto& cue : f.controller->selectedItems())
+        selected << cue->index();
+    EXPECT_EQ(selected, (QList<std::uint64_t>{3, 7}));
+    EXPECT_NE(f.at(3)->uid(), f.at(2)->uid());
+    EXPECT_EQ(f.app->undo.undoActionName(), "Duplicate Cue");
+    ASSERT_TRUE(f.app->undo.undo());
+    EXPECT_EQ(f.controller->items()->size(), 5u) << "one step takes both copies away";
+}
+
+TEST(KavioVideoItemManagerEditing, TheSeamlessLoopCopyCrossesBackIntoItsOriginal)
+{
+    EditingFixture f;
+    const auto original = f.at(3);
+    f.controller->makeSeamlessLoopOfItem(original);
+    const auto copy = f.at(4);
+    ASSERT_EQ(f.controller->items()->size(), 6u);
+    EXPECT_EQ(copy->mediaPath(), original->mediaPath());
+    EXPECT_NE(copy->uid(), original->uid());
+    const QVariantMap record = copy->saveData();
+    EXPECT_EQ(record.value("gotoitem").toString(), original->uid());
+    EXPECT_TRUE(record.value("gotoitemstate").toBool());
+    EXPECT_TRUE(record.value("transition").toBool());
+    EXPECT_EQ(f.app->undo.undoActionName(), "Make Seamless Loop");
+}
+
+TEST(KavioVideoItemManagerEditing, RemovingTheCurrentCueHandsOverToTheNext)
+{
+    EditingFixture f;
+    f.controller->setCurrentItem(f.at(2));
+    const auto third = f.at(3);
+    f.controller->undoRemoveItemWithUID(f.at(2)->uid());
+    EXPECT_EQ(f.controller->currentItem(), third);
+
+    f.controller->setCurrentItem(f.at(4));  // the last cue: the first takes over
+    const auto first = f.at(1);
+    f.controller->undoRemoveItemWithUID(f.at(4)->uid());
+    EXPECT_EQ(f.controller->currentItem(), first);
+
+    f.controller->removeItems({f.at(2), f.at(3)}, {});
+    ASSERT_EQ(f.controller->items()->size(), 1u);
+    f.controller->undoRemoveItemWithUID(first->uid());
+    EXPECT_TRUE(f.controller->items()->empty());
+    EXPECT_EQ(f.controller->currentItem(), nullptr) << "the only cue leaves none current";
+    EXPECT_EQ(f.controller->smpteTimeLeftOnCurrentItem(), "-00:00:00:00");
+    EXPECT_EQ(f.controller->smpteTimeElapsedOnCurrentItem(), "00:00:00:00");
+}
+
+// Each cue tells its own time left.
+class TimeLeftCue : public FixedLengthCue {
+public:
+    using FixedLengthCue::FixedLengthCue;
+    QString timeLeftSMPTE() const override { return "left of " + uid(); }
+};
+
+TEST(KavioVideoItemManagerEditing, TimeLeftIsTheArmedNextCuesWhileAFollowOnIsTriggered)
+{
+    ArchiveFixture f;
+    f.controller->setCurrentItem(f.addCues<TimeLeftCue>({250, 100})[0]);
+    EXPECT_EQ(f.controller->smpteTimeLeftOnCurrentItem(), "left of c1");
+    f.controller->setShouldTriggerNextItem(true);
+    EXPECT_EQ(f.controller->smpteTimeLeftOnCurrentItem(), "left of c2");
 }
 
 }  // namespace
