@@ -2,12 +2,15 @@
 
 #include "Cue/KavioVideoItem.h"
 #include "Shell/AppDelegateInterface.h"
+#include "Support/KavioAlert.h"
 #include "Views/KavioItemsViewInterface.h"
+#include "DispatchQueue.h"
 #include "Log.h"
 #include "MediaAsset.h"
 #include "NotificationCenter.h"
 #include "UndoManager.h"
 
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QUuid>
 
@@ -186,4 +189,119 @@ bool KavioVideoItemManager::createItemsWithPathes(const QStringList& paths)
     if (beginEditGroup())
         KLOG_INFO("open undo group...");
     return loadWithData(archive, false, [] { KLOG_INFO("finished importing files..."); });
+}
+
+// --- Replacing media ----------------------------------------------------------------------------
+
+void KavioVideoItemManager::replaceItem(const std::shared_ptr<KavioVideoItem>& item)
+{
+    QStringList patterns;
+    for (const QStringList* formats : {&supportedVideoFormats(), &supportedImageFormats(), &supportedAudioFormats()})
+        for (const QString& extension : *formats)
+            patterns << QStringLiteral("*.") + extension;
+    const QString path = QFileDialog::getOpenFileName(nullptr, QString(), QString(),
+                                                      QStringLiteral("Media (%1)").arg(patterns.join(QLatin1Char(' '))));
+    if (!path.isEmpty())
+        replaceItemWithChosenPath(item, path);
+}
+
+void KavioVideoItemManager::replaceItemWithChosenPath(const std::shared_ptr<KavioVideoItem>& item, const QString& path)
+{
+    if (!preparePathes({path}, {})) {
+        KavioAlert::runModal({QStringLiteral("Unsupported codec"),
+                              QStringLiteral("Kavio is unable to read the file you selected, sorry."),
+                              {QStringLiteral("OK")},
+                              QString()});
+        return;
+    }
+    replaceItemWithMovieAtPath(item, path);
+}
+
+void KavioVideoItemManager::replaceItemWithMovieAtPath(const std::shared_ptr<KavioVideoItem>& item, const QString& path,
+                                                       bool keepTiming)
+{
+    if (!item)
+        return;
+    const auto cue = KavioVideoItem::initWithMoviePath(path, shared_from_this());
+    if (!cue)
+        return;
+    if (isPlaying() && item == currentItem()) {
+        const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
+        stopClockWithCompletedHandler([weakSelf, item, cue, keepTiming] {
+            DispatchQueue::main().async([weakSelf, item, cue, keepTiming] {
+                if (const auto self = weakSelf.lock())
+                    self->finishReplacingItem(item, cue, keepTiming);
+            });
+        });
+        return;
+    }
+    finishReplacingItem(item, cue, keepTiming);
+}
+
+void KavioVideoItemManager::finishReplacingItem(const std::shared_ptr<KavioVideoItem>& item,
+                                                const std::shared_ptr<KavioVideoItem>& cue, bool keepTiming)
+{
+    const bool wasCurrent = item == currentItem();
+    if (wasCurrent && cue->mediaType() != KavioMediaTypeStill && !replaceObserver_) {
+        // Its own count: a project load may be waiting on readiness messages too.
+        replacewaiting_ = 2;
+        const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
+        replaceObserver_ = NotificationCenter::defaultCenter().addObserver(
+            this, kKavioItemBecameReadyNotification, nullptr,
+            [weakSelf](const Notification&) {
+                if (const auto self = weakSelf.lock())
+                    self->handleItemsStatusChangeOnReplace();
+            },
+            &DispatchQueue::main());
+        // The new cue may have reported already while it was made.
+        if (cue->isReady())
+            --replacewaiting_;
+    }
+    QVariantMap record = item->isMissing() && !item->dataForRestoreIfMissing().isEmpty() ? item->dataForRestoreIfMissing()
+                                                                                        : item->saveData();
+    cue->setUid(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    cue->setIndex(item->index());
+    cue->setupSMPTEStartAndEndTimes();
+    std::uint64_t position = 0;
+    const auto list = items();
+    for (std::size_t i = 0; i < list->size(); ++i)
+        if ((*list)[i] == item)
+            position = i + 1;
+    replaceItemAtPosition(position, cue);
+
+    const QVariantMap fresh = cue->saveData();
+    if (cue->mediaType() != KavioMediaTypeStill)
+        record.insert(QStringLiteral("duration"), fresh.value(QStringLiteral("duration")));
+    record.insert(QStringLiteral("mediaType"), fresh.value(QStringLiteral("mediaType")));
+    record.insert(QStringLiteral("mediaPath"), cue->mediaPath());
+    record.remove(QStringLiteral("uid"));
+    // Another file has other timing; a conversion of the same media keeps the points.
+    if (!keepTiming) {
+        record.remove(QStringLiteral("_intime"));
+        record.remove(QStringLiteral("_outtime"));
+    }
+    if (const auto view = outlets_.itemsView.lock())
+        view->updateHeight();
+    cue->setIsCollapsed(false);
+    cue->loadWithData(record);
+    if (wasCurrent) {
+        setCurrentItem(nullptr);
+        handleItemsUpdatedWithScrollOption(0);
+        setCurrentItem(cue);
+        cue->markAsCurrent(true);
+    } else {
+        handleItemsUpdatedWithScrollOption(0);
+    }
+}
+
+void KavioVideoItemManager::handleItemsStatusChangeOnReplace()
+{
+    if (replacewaiting_ > 0)
+        --replacewaiting_;
+    if (replacewaiting_ > 0)
+        return;
+    NotificationCenter::defaultCenter().removeObserver(replaceObserver_);
+    replaceObserver_ = 0;
+    if (const auto current = currentItem())
+        jumpToItem(current, true);
 }

@@ -423,9 +423,6 @@ void KavioVideoItemManager::stopPlaybackWithCompletedHandler(std::function<void(
         handler();
 }
 
-// TODO(cue creation): ask for a new media file for the cue, keeping its settings.
-void KavioVideoItemManager::replaceItem(const std::shared_ptr<KavioVideoItem>&) {}
-
 // --- Handlers the owning concerns fill ----------------------------------------------------------
 
 // TODO(transport): take the frame rate MIDI time code brought.

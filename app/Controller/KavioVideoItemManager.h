@@ -411,6 +411,16 @@ public:
                                                        int mode = KavioCreateModeAdd);
     std::shared_ptr<KavioVideoItem> restoreItemWithData(const QVariantMap& record);
 
+    // Replacement (KavioVideoItemManager+Creation.cpp; main thread). replaceItem (what cues ask,
+    // above) lets the operator choose one file; a file vetting rejects gets the "Unsupported
+    // codec" alert and changes nothing. The new cue takes the old one's place, index and record
+    // (a missing cue's kept record), with a fresh uid; its in and out points are dropped unless
+    // `keepTiming` (a conversion of the same media). A playing current cue stops the clock first
+    // and is reloaded from its start once the new cue has sent both its readiness messages.
+    void replaceItemWithChosenPath(const std::shared_ptr<KavioVideoItem>& item, const QString& path);
+    void replaceItemWithMovieAtPath(const std::shared_ptr<KavioVideoItem>& item, const QString& path,
+                                    bool keepTiming = false);
+
     // --- Editing (KavioVideoItemManager+Editing.cpp; main thread) -------------------------------
     // One copy of each selected cue right below it, the copies selected; one undo step.
     void duplicateSelectedItems();
@@ -683,6 +693,12 @@ private:
     std::uint64_t loadingObserver_ = 0;
     // Batches the running load has started (tests read the first key of each).
     std::vector<std::uint64_t> loadingBatchStarts_;
+    // The replaced current cue's readiness messages still awaited (replacement). Main thread.
+    std::uint64_t replacewaiting_ = 0;
+    std::uint64_t replaceObserver_ = 0;
+    void finishReplacingItem(const std::shared_ptr<KavioVideoItem>& item, const std::shared_ptr<KavioVideoItem>& cue,
+                             bool keepTiming);
+    void handleItemsStatusChangeOnReplace();
     // Opens the cue list's undo group unless one is open; answers whether it did. The end names
     // the step and closes a group this call opened (editing).
     bool beginEditGroup();

@@ -6,6 +6,7 @@
 
 #include "Controller/KavioCuePasteboard.h"
 #include "KeyedArchive.h"
+#include "Support/KavioAlert.h"
 #include "MediaFixtures.h"
 #include "NotificationCenter.h"
 
@@ -32,6 +33,10 @@ public:
     QStringList steps;
     void switchSyncSourceOnOpen(std::int64_t mode) override { steps << QStringLiteral("syncSource(%1)").arg(mode); }
     void startPlayback() override { steps << QStringLiteral("startPlayback"); }
+    void jumpToItem(const std::shared_ptr<KavioVideoItem>& item, bool isRewind) override
+    {
+        steps << QStringLiteral("jump(%1,%2)").arg(QFileInfo(item->mediaPath()).fileName()).arg(isRewind);
+    }
 };
 
 struct ArchiveFixture : ControllerFixture {
@@ -491,6 +496,53 @@ TEST(KavioVideoItemManagerEditing, TimeLeftIsTheArmedNextCuesWhileAFollowOnIsTri
     EXPECT_EQ(f.controller->smpteTimeLeftOnCurrentItem(), "left of c1");
     f.controller->setShouldTriggerNextItem(true);
     EXPECT_EQ(f.controller->smpteTimeLeftOnCurrentItem(), "left of c2");
+}
+
+TEST(KavioVideoItemManagerCreation, ReplacingMissingMediaRestoresTheCuesSettings)
+{
+    ArchiveFixture f;
+    const QVariantMap gone{{"mediaPath", f.media.filePath("gone.mov")}, {"uid", "G"}, {"index", 1},
+                           {"cuenotes", "kept notes"}, {"cueid", "A1"}};
+    f.controller->setIsLoadingProject(true);
+    ASSERT_TRUE(f.load(QVariantMap{{"1", gone}}, true));
+    const auto missing = f.controller->items()->front();
+    ASSERT_TRUE(missing->isMissing());
+
+    const QString notMedia = QString::fromStdString(MediaFixtures::path("notmedia.mov"));
+    QStringList alerts;
+    KavioAlert::setAnswerer([&](const KavioAlertSpec& spec) {
+        alerts << spec.messageText + " / " + spec.informativeText;
+        return KavioAlertAnswer{};
+    });
+    f.controller->replaceItemWithChosenPath(missing, notMedia);
+    KavioAlert::setAnswerer({});
+    EXPECT_EQ(alerts, QStringList{"Unsupported codec / Kavio is unable to read the file you selected, sorry."});
+    EXPECT_EQ(f.controller->items()->front(), missing);
+
+    const QString movie = QString::fromStdString(MediaFixtures::path("counter25.mp4"));
+    f.controller->replaceItemWithChosenPath(missing, movie);
+    ASSERT_EQ(f.controller->items()->size(), 1u);
+    const auto replaced = f.controller->items()->front();
+    EXPECT_NE(replaced, missing);
+    EXPECT_FALSE(replaced->isMissing());
+    EXPECT_EQ(replaced->mediaPath(), movie);
+    EXPECT_EQ(replaced->cueNotes(), "kept notes");
+    EXPECT_EQ(replaced->cueID(), "A1");
+    EXPECT_NE(replaced->uid(), "G");
+}
+
+TEST(KavioVideoItemManagerCreation, ReplacingThePlayingCurrentCueReloadsItFromItsStartOnceReady)
+{
+    ArchiveFixture f;
+    const QString movie = QString::fromStdString(MediaFixtures::path("counter25.mp4"));
+    const auto cue = f.controller->createItemWithPath(f.picture("before.png"));
+    ASSERT_EQ(f.controller->currentItem(), cue);
+    f.controller->setIsPlaying(true);
+    f.controller->replaceItemWithMovieAtPath(cue, movie);
+    EXPECT_EQ(f.controller->currentItem(), cue) << "the clock stops first";
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !f.archiveController->steps.isEmpty(); }, 30));
+    EXPECT_EQ(f.archiveController->steps, QStringList{"jump(counter25.mp4,1)"});
+    EXPECT_TRUE(f.controller->currentItem()->isReady());
 }
 
 }  // namespace
