@@ -114,15 +114,7 @@ bool KavioVideoItemManager::loadWithData(const QVariant& archive, bool restoreCu
     loadingPending_.clear();
     loadingBatchStarts_.clear();
     KLOG_INFO("waiting for {} items to be ready...", keys.size());
-    // Handled from the event loop, never inside the post: a cue posts while it is being created.
-    const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
-    loadingObserver_ = NotificationCenter::defaultCenter().addObserver(
-        this, kKavioItemBecameReadyNotification, nullptr,
-        [weakSelf](const Notification&) {
-            if (const auto self = weakSelf.lock())
-                self->handleItemsStatusChangeOnCreatingCues();
-        },
-        &DispatchQueue::main());
+    loadingObserver_ = observeReadiness(&KavioVideoItemManager::handleItemsStatusChangeOnCreatingCues);
     loadingcompletedblock_ = std::move(completed);
     sortedkeysforloading_ = keys;
     dataforloading_ = data;
@@ -132,6 +124,18 @@ bool KavioVideoItemManager::loadWithData(const QVariant& archive, bool restoreCu
     else
         processLoadingCuesFromNumber(0, restoreCues);
     return true;
+}
+
+std::uint64_t KavioVideoItemManager::observeReadiness(void (KavioVideoItemManager::*handler)())
+{
+    const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
+    return NotificationCenter::defaultCenter().addObserver(
+        this, kKavioItemBecameReadyNotification, nullptr,
+        [weakSelf, handler](const Notification&) {
+            if (const auto self = weakSelf.lock())
+                (self.get()->*handler)();
+        },
+        &DispatchQueue::main());
 }
 
 void KavioVideoItemManager::processLoadingCuesFromNumber(std::uint64_t first, bool restoreCues)

@@ -245,14 +245,7 @@ void KavioVideoItemManager::finishReplacingItem(const std::shared_ptr<KavioVideo
     if (wasCurrent && cue->mediaType() != KavioMediaTypeStill && !replaceObserver_) {
         // Its own count: a project load may be waiting on readiness messages too.
         replacewaiting_ = 2;
-        const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
-        replaceObserver_ = NotificationCenter::defaultCenter().addObserver(
-            this, kKavioItemBecameReadyNotification, nullptr,
-            [weakSelf](const Notification&) {
-                if (const auto self = weakSelf.lock())
-                    self->handleItemsStatusChangeOnReplace();
-            },
-            &DispatchQueue::main());
+        replaceObserver_ = observeReadiness(&KavioVideoItemManager::handleItemsStatusChangeOnReplace);
         // The new cue may have reported already while it was made.
         if (cue->isReady())
             --replacewaiting_;

@@ -693,6 +693,9 @@ private:
     std::uint64_t loadingObserver_ = 0;
     // Batches the running load has started (tests read the first key of each).
     std::vector<std::uint64_t> loadingBatchStarts_;
+    // Observes "KavioItemBecameReady" with `handler`, run from the main queue (never inside the
+    // post: a cue posts while it is being made) while this controller lives.
+    std::uint64_t observeReadiness(void (KavioVideoItemManager::*handler)());
     // The replaced current cue's readiness messages still awaited (replacement). Main thread.
     std::uint64_t replacewaiting_ = 0;
     std::uint64_t replaceObserver_ = 0;
