@@ -108,6 +108,14 @@ void writeArchives(const QString& root)
     archives.write("project", KeyedArchive::archive(QVariantMap{{"playlistData", playlist},
                                                                  {"QLData", QByteArray("\x89PNG\r\n", 6)},
                                                                  {"framerate", qint32(25)}}));
+    // Projects as the program saves them: the playlist, an empty one, an entry that is no record.
+    const SeedDirectory projects(root, "project_file_fuzzer");
+    projects.write("project", KeyedArchive::archive(QVariantMap{{"playlistData", playlist}, {"preferences", QVariantMap()}}));
+    projects.write("empty", KeyedArchive::archive(QVariantMap{{"playlistData", QVariantMap()}}));
+    projects.write("odd-entries", KeyedArchive::archive(QVariantMap{
+                                      {"playlistData", QVariantMap{{"1", QVariantMap{{"mediaPath", "/media/show/slides.pdf"}}},
+                                                                   {"2", QStringLiteral("not a record")},
+                                                                   {"x", QVariantMap{{"mediaPath", "/media/show/b.mov"}}}}}}));
     archives.write("clipboard", KeyedArchive::archive(QVariantList{playlist.value("1"), playlist.value("2")}));
     archives.write("number-kinds", KeyedArchive::archive(QVariantList{true, qint32(-1), quint64(1) << 63, 0.5f, 0.5,
                                                                       QStringLiteral("\u00e9t\u00e9"), QByteArray(3, '\0')}));

@@ -27,6 +27,7 @@
 #include "UserDefaults.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -165,6 +166,7 @@ KavioVideoItemManager::~KavioVideoItemManager()
 {
     // Tests make many controllers: none may be called back once it is gone.
     NotificationCenter::defaultCenter().removeObserver(this);
+    delete loadingWindow_.data();
     if (masterClock_)
         masterClock_->notificationCenter().removeObserver(this);
 }
@@ -413,8 +415,6 @@ KavioVideoItemPreferencesControllerInterface* KavioVideoItemManager::itemPrefere
     return outlets_.itemPreferencesController.lock().get();
 }
 
-// TODO(cue creation): ask for a new media file for the cue, keeping its settings.
-void KavioVideoItemManager::replaceItem(const std::shared_ptr<KavioVideoItem>&) {}
 
 // --- Handlers the owning concerns fill ----------------------------------------------------------
 

@@ -24,6 +24,7 @@
 #include "Support/KavioSnapshotCell.h"
 
 #include <QPointF>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -36,6 +37,9 @@
 
 class DispatchQueue;
 class QAction;
+class QDialog;
+class QProgressBar;
+class QWidget;
 class KavioAudioOutputManagerInterface;
 class KavioAudioStreamersManagerInterface;
 class KavioATEMManagerInterface;
@@ -79,6 +83,8 @@ inline const QString kKavioSubtitleSettingsChangedNotification = QStringLiteral(
 struct KavioVideoItemManagerOutlets {
     QAction* rewindCurrentItemMenuItem = nullptr;
     QAction* jumpToAnyPlayMenuItem = nullptr;  // used by the cue list view
+    // The main window: the loading sheet opens window-modal on it.
+    QWidget* window = nullptr;
     std::weak_ptr<KavioWaveformManagerInterface> waveformManager;
     std::weak_ptr<KavioAudioOutputManagerInterface> audioOutputManager;
     std::weak_ptr<QVTMTKViewInterface> mtkView;
@@ -359,6 +365,93 @@ public:
     virtual void performGoto20();
     virtual void performGoto30();
 
+    // --- Playlist archive and project loading (KavioVideoItemManager+Archive.cpp) --------------
+    // The playlist archive: each cue's record under "1".."n" in list order, nothing else.
+    // Serialises one snapshot of the list, so it may run while the list changes. Main thread.
+    QVariantMap saveData() const;
+    // Rebuilds cues from an archive, ten entries at a time behind the window-modal loading
+    // sheet; each batch starts once every cue of the previous one is ready (or missing).
+    // Entries go in the numeric order of their keys; an entry that is not a dictionary, has no
+    // "mediaPath", sits under a non-numeric key or makes no cue is logged and skipped. Not
+    // restoring, an entry is a path only: a PDF makes one cue per page. `completed` (may be
+    // empty) runs once at the end, with isLoadingProject cleared. A value that is not a
+    // dictionary changes nothing and runs nothing; a load asked for while one runs is refused
+    // (logged). Answers whether the load started. Main thread.
+    bool loadWithData(const QVariant& archive, bool restoreCues, std::function<void()> completed);
+    bool isLoadingCues() const { return loadingRunning_; }
+    const std::vector<std::uint64_t>& loadingBatchStarts() const { return loadingBatchStarts_; }
+    // The loading sheet and its progress bar while a load runs, else nullptr.
+    QDialog* loadingWindow() const;
+    QProgressBar* loadingProgress() const { return loadingProgress_; }
+    // After a project's load completed and its other parts are restored: thumbnails, layout,
+    // loops, transport, transitions, feedback, the current cue again, then the sync source of
+    // "playbackmode" and "autoStart". Main thread.
+    void handleThingsAfterProjectDataLoaded();
+    // Stops playback, removes every cue, clears the preview, reloads the playlist defaults, then
+    // runs `completed` (may be empty). Main thread.
+    void clearPlaylistWithCompletedHandler(std::function<void()> completed);
+    void clearPreview();
+    // Copied records become cues after the last selected one, highest "index" first, each with
+    // a fresh uid. Main thread.
+    void pasteItemsWithData(const QVariantList& records);
+    // The clipboard holds records of copied cues.
+    bool canPaste() const override;
+    // Steps of other concerns the project load runs. The sync source named by "playbackmode"
+    // (1 MIDI time code, 2 LTC) is switched on (application controller); playback starts.
+    virtual void switchSyncSourceOnOpen(std::int64_t playbackMode);
+
+    // --- Creation (KavioVideoItemManager+Creation.cpp; main thread) -----------------------------
+    // The one way a cue enters the list. `path` is a file path or a source token
+    // ("KAVIO_CAMERA", "KAVIO_SYPHON", "KAVIO_NDI", "KAVIO_BROWSER", "KAVIO_WINDOW"); a record's
+    // "mediaType" chooses the kind before the path does. A file not at its path is looked for in
+    // the open project's "files" folder; found nowhere, the cue is missing and keeps its record.
+    // The cue gets a fresh upper-case uid (a record's own uid comes back when it loads) and
+    // the index newCueIndex(); a record holding "KavioItemPDFPageKey" sets only the page.
+    // Registers its removal as "Add Cue" (mode 100) or "Duplicate Cue" (mode 200). Answers the
+    // cue, nullptr when none could be made.
+    enum : int { KavioCreateModeAdd = 100, KavioCreateModeDuplicate = 200 };
+    // Vets files before an import: an image (by extension) passes whatever its bytes; a file
+    // that does not open as media, holds no picture or sound, or whose first undecodable video
+    // track is not Hap is rejected (logged). `completion` runs once, at once, with the paths in
+    // order and "" for each rejected one. Answers whether any path passed.
+    static bool preparePathes(const QStringList& paths, const std::function<void(const QStringList&)>& completion);
+    // Imports the files that pass as new cues through the loader, in one undo group closed when
+    // they are all ready. Answers false (no group opened) when none passes or a load runs.
+    bool createItemsWithPathes(const QStringList& paths);
+    std::shared_ptr<KavioVideoItem> createItemWithPath(const QString& path, const QVariantMap& restoreData = {},
+                                                       int mode = KavioCreateModeAdd);
+    std::shared_ptr<KavioVideoItem> restoreItemWithData(const QVariantMap& record);
+
+    // Replacement (KavioVideoItemManager+Creation.cpp; main thread). replaceItem (what cues ask,
+    // above) lets the operator choose one file; a file vetting rejects gets the "Unsupported
+    // codec" alert and changes nothing. The new cue takes the old one's place, index and record
+    // (a missing cue's kept record), with a fresh uid; its in and out points are dropped unless
+    // `keepTiming` (a conversion of the same media). A playing current cue stops the clock first
+    // and is reloaded from its start once the new cue has sent both its readiness messages.
+    void replaceItemWithChosenPath(const std::shared_ptr<KavioVideoItem>& item, const QString& path);
+    void replaceItemWithMovieAtPath(const std::shared_ptr<KavioVideoItem>& item, const QString& path,
+                                    bool keepTiming = false);
+
+    // --- Editing (KavioVideoItemManager+Editing.cpp; main thread) -------------------------------
+    // One copy of each selected cue right below it, the copies selected; one undo step.
+    void duplicateSelectedItems();
+    // A looping copy after the cue: it crosses with a transition back to the cue (its goto
+    // target), so the pair plays as one endless loop. Undo "Make Seamless Loop".
+    void makeSeamlessLoopOfItem(const std::shared_ptr<KavioVideoItem>& item);
+    // Takes the cues out of the list, one undo step "Remove Cue" bringing them all back;
+    // `completed` (may be empty) runs after, also for no cues.
+    void removeItems(const KavioVideoItemList& items, std::function<void()> completed);
+    // Removes the selected cues; answers whether any was selected.
+    bool removeSelectedItems();
+    // Removes one cue, its record's return registered as the undo. A current cue hands over to
+    // the cue after it (or the first cue), which rewinds; the only cue leaves none current. Also
+    // the undo of a creation.
+    void undoRemoveItemWithUID(const QString& uid);
+    // The time displays: the current cue's time left (the armed next cue's while a follow-on is
+    // triggered; "-00:00:00:00" for none) and its elapsed time ("00:00:00:00" for none). Any thread.
+    QString smpteTimeLeftOnCurrentItem() const;
+    QString smpteTimeElapsedOnCurrentItem() const;
+
     // --- Clock control (KavioVideoItemManager+ClockControl.cpp) -------------------------------
     // GO from the controller: starts the master clock on the current cue. Nothing without a
     // current cue; refused (logged) while a jump is processed, since the clock's start would
@@ -489,7 +582,7 @@ public:
     // timecode) and applies the panic behaviour; the link is told.
     void doPanic();
     // Presses the play button (start) through the application controller. Main queue.
-    void startPlayback();
+    virtual void startPlayback();
 
     // --- Seek, goto and markers (KavioVideoItemManager+Seek.cpp) --------------------------------
     // Locates the clock `seconds` before the current cue's end and tells the link; dropped
@@ -721,6 +814,32 @@ private:
     QStringList sortedkeysforloading_;
     QVariantMap dataforloading_;
     std::function<void()> loadingcompletedblock_;
+    bool loadingRunning_ = false, loadingRestores_ = false, loadingCreating_ = false;
+    std::uint64_t loadingNextKey_ = 0;
+    std::vector<std::weak_ptr<KavioVideoItem>> loadingPending_;  // created by the running batch
+    QPointer<QDialog> loadingWindow_;
+    QProgressBar* loadingProgress_ = nullptr;  // inside loadingWindow_
+    std::uint64_t loadingObserver_ = 0;
+    // Batches the running load has started (tests read the first key of each).
+    std::vector<std::uint64_t> loadingBatchStarts_;
+    // Observes "KavioItemBecameReady" with `handler`, run from the main queue (never inside the
+    // post: a cue posts while it is being made) while this controller lives.
+    std::uint64_t observeReadiness(void (KavioVideoItemManager::*handler)());
+    // The replaced current cue's readiness messages still awaited (replacement). Main thread.
+    std::uint64_t replacewaiting_ = 0;
+    std::uint64_t replaceObserver_ = 0;
+    void finishReplacingItem(const std::shared_ptr<KavioVideoItem>& item, const std::shared_ptr<KavioVideoItem>& cue,
+                             bool keepTiming);
+    void handleItemsStatusChangeOnReplace();
+    // Opens the cue list's undo group unless one is open; answers whether it did. The end names
+    // the step and closes a group this call opened (editing).
+    bool beginEditGroup();
+    void endEditGroup(bool opened, const QString& actionName);
+    // Project loading's steps (KavioVideoItemManager+Archive.cpp).
+    void processLoadingCuesFromNumber(std::uint64_t first, bool restoreCues);
+    void handleItemsStatusChangeOnCreatingCues();
+    void completeLoading();
+    void advanceLoadingProgress(std::uint64_t messages);
 
     std::vector<std::uint64_t> observerTokens_;  // on the clock's centre
 

@@ -49,6 +49,16 @@ public:
         return view && view->renderIfCanAtTime(time);
     }
     std::uint64_t maxRenderSize() const override { return QVTMTKView::maxRenderSize(); }
+    void setShouldClear(bool clear) override
+    {
+        if (QVTMTKView* view = view_.load())
+            view->setShouldClear(clear);
+    }
+    void viewDidResize() override
+    {
+        if (QVTMTKView* view = view_.load())
+            view->viewDidResize();
+    }
     void detach() { view_.store(nullptr); }
 
 private:

@@ -104,8 +104,7 @@ bool AppDelegate::processSaveWithURL(const QString& path)
 
     QVariantMap root;
     root.insert(QStringLiteral("QLData"), quickLookData());
-    // TODO(playlist archive): the cue list controller's saveData.
-    root.insert(QStringLiteral("playlistData"), QVariantMap());
+    root.insert(QStringLiteral("playlistData"), outlets_.controller ? outlets_.controller->saveData() : QVariantMap());
     root.insert(QStringLiteral("preferences"), saveData());
     const auto outputs = outlets_.videoOutputManager.lock();
     root.insert(QStringLiteral("videoOutputSettings"), outputs ? outputs->saveData() : QVariantMap());
@@ -208,6 +207,12 @@ void AppDelegate::loadProjectWithURL(const QString& url)
         error = file.errorString();
     else
         root = KeyedArchive::unarchiveDictionary(file.readAll(), &error);
+    // A cue list that is not a dictionary would open as an empty show: the file is refused.
+    if (root && root->contains(QStringLiteral("playlistData")) &&
+        root->value(QStringLiteral("playlistData")).typeId() != QMetaType::QVariantMap) {
+        error = QStringLiteral("the cue list is not readable");
+        root.reset();
+    }
     if (!root) {
         KLOG_ERROR("loadProjectWithURL error: {}", error.toStdString());
         KavioAlert::runModal({QStringLiteral("The project could not be opened."),
@@ -241,19 +246,28 @@ void AppDelegate::loadProjectWithURL(const QString& url)
             outputs->loadWithData(part("videoOutputSettings"));
         // TODO(ATEM): the ATEM manager's loadWithData with part("atemIntegrationSettings").
         // TODO(ndi): the NDI manager's loadWithData with part("ndiIntegrationSettings").
-        // TODO(playlist archive): the controller's loadWithData(part("playlistData"), restoreCues,
-        // completion); until then the completion runs at once.
-        shouldEnablePauseAtEnd_ = false;
-        displayProjectName();
-        undoManager_.enableUndoRegistration();
-        if (outlets_.preferencesUndoManager)
-            outlets_.preferencesUndoManager->enableUndoRegistration();
-        setHasUnsavedChanges(false);
-        isLoadingProject_ = false;
-        if (outlets_.controller)
-            outlets_.controller->setIsLoadingProject(false);
-        if (outputs)
-            outputs->restartRendering();
+        const std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
+        auto finish = [weakSelf, outputs] {
+            const auto self = weakSelf.lock();
+            if (!self)
+                return;
+            if (self->outlets_.controller)
+                self->outlets_.controller->handleThingsAfterProjectDataLoaded();
+            self->shouldEnablePauseAtEnd_ = false;
+            self->displayProjectName();
+            self->undoManager_.enableUndoRegistration();
+            if (self->outlets_.preferencesUndoManager)
+                self->outlets_.preferencesUndoManager->enableUndoRegistration();
+            self->setHasUnsavedChanges(false);
+            self->isLoadingProject_ = false;
+            if (self->outlets_.controller)
+                self->outlets_.controller->setIsLoadingProject(false);
+            if (outputs)
+                outputs->restartRendering();
+        };
+        // The cues come in batches; the rest follows once all are ready.
+        if (!outlets_.controller || !outlets_.controller->loadWithData(part("playlistData"), true, finish))
+            finish();
     });
 }
 
@@ -288,7 +302,19 @@ void AppDelegate::clearProjectWhileRenderIsStopped(bool forProjectLoad, const st
     // The settings of the project being closed become the application-wide settings.
     if (!projectURL_.isEmpty())
         storeApplicationSettings();
-    // TODO(playlist archive): clearPlaylistWithCompletedHandler; what follows runs in its completion.
+    if (outlets_.controller) {
+        const std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
+        outlets_.controller->clearPlaylistWithCompletedHandler([weakSelf, forProjectLoad, done] {
+            if (const auto self = weakSelf.lock())
+                self->finishClearingProject(forProjectLoad, done);
+        });
+        return;
+    }
+    finishClearingProject(forProjectLoad, done);
+}
+
+void AppDelegate::finishClearingProject(bool forProjectLoad, const std::function<void()>& done)
+{
     if (const auto outputs = outlets_.videoOutputManager.lock()) {
         if (forProjectLoad)
             outputs->resetOutputsWhenRenderIsNotRunning();

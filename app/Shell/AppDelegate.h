@@ -197,7 +197,7 @@ public:
     bool quitByCloseButton();
 
     // --- Project file ---------------------------------------------------------------------------
-    QString projectURL() const { return projectURL_; }
+    QString projectURL() const override { return projectURL_; }
     // Save: to the open file ("kavio" becomes "kavio2" beside it), else Save As. True when a
     // file was written.
     bool saveProject();
@@ -381,6 +381,8 @@ private:
     // the load restarts it.
     void clearProject(bool forProjectLoad, std::function<void()> done);
     void clearProjectWhileRenderIsStopped(bool forProjectLoad, const std::function<void()>& done);
+    // The rest of the clearing, once the cue list is empty.
+    void finishClearingProject(bool forProjectLoad, const std::function<void()>& done);
     // The application-wide settings take the open show's: "videoOutputSetup" and "appSetup".
     void storeApplicationSettings();
     // A save panel for files of that extension (added when missing); empty for Cancel.

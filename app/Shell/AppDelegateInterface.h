@@ -2,11 +2,12 @@
 // What the cue list controller asks of the application controller (its `delegate`). The
 // application controller implements it; tests give a recording fake. Main thread unless said.
 
+#include <QString>
+
 #include <cstdint>
 #include <functional>
 
 class KavioButtonInterface;
-class QString;
 class UndoManager;
 
 class AppDelegateInterface {
@@ -25,6 +26,8 @@ public:
     // Set while an older project whose preferences paused every cue at its end is loading.
     virtual bool shouldEnablePauseAtEndBecauseOfOldProject() const = 0;
     // The undo manager of the main window, where list edits register their inverse.
+    // The open project file's path; empty for an unsaved project.
+    virtual QString projectURL() const { return {}; }
     virtual UndoManager& undoManager() = 0;
 
     // --- Clock control and sequencing ---------------------------------------------------------

@@ -180,6 +180,7 @@ void KavioMainInterface::buildMainWindow()
     // TODO(jumps): the playhead's marker controller. TODO(cue audio): the waveform manager.
     // TODO(ATEM): the ATEM manager. TODO(ndi): the NDI manager.
     controls.masterSlider = masterSlider;
+    controls.window = &window;
     controller_->setOutlets(controls);
 }
 

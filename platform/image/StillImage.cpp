@@ -187,6 +187,12 @@ std::optional<StillPicture> readImage(const QString& path, MediaPixelFormat form
     return still;
 }
 
+std::uint64_t pdfPageCount(const QString& path)
+{
+    const std::unique_ptr<Poppler::Document> document = Poppler::Document::load(path);
+    return document && !document->isLocked() ? std::uint64_t(std::max(document->numPages(), 0)) : 0;
+}
+
 std::optional<StillPicture> renderPdfPage(const QString& path, std::uint64_t page, MediaPixelFormat format,
                                           int maxLongestSide, std::uint64_t* pageCount, QString* error)
 {

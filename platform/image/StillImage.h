@@ -45,6 +45,9 @@ std::optional<StillPicture> renderPdfPage(const QString& path, std::uint64_t pag
                                           int maxLongestSide = 0, std::uint64_t* pageCount = nullptr,
                                           QString* error = nullptr);
 
+// The page count of a PDF file; 0 when the document cannot be opened (a locked one included).
+std::uint64_t pdfPageCount(const QString& path);
+
 // Wraps a QImage as a frame of `format` (converted as needed). Exposed for the cue's
 // placeholder pictures.
 VideoFrameRef frameFromImage(const QImage& image, MediaPixelFormat format);

@@ -143,6 +143,7 @@ std::shared_ptr<const MediaAsset> MediaAsset::open(const std::string& path, Medi
         MediaTrack track;
         track.index = int(i);
         track.codecName = avcodec_get_name(par->codec_id);
+        track.decodable = avcodec_find_decoder(par->codec_id) != nullptr;
         if (const AVDictionaryEntry* lang = av_dict_get(stream->metadata, "language", nullptr, 0);
             lang && std::strcmp(lang->value, "und") != 0)
             track.language = lang->value;

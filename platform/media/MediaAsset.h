@@ -36,6 +36,7 @@ struct MediaTrack {
     // 'tx3g', 'c608', 'SRT ' for captions; 'tmcd' for timecode. 0 when none is known.
     uint32_t codecType = 0;
     std::string codecName;  // the decoder library's short name ("h264", "prores", "pcm_s16le")
+    bool decodable = false;  // the decoder library has a decoder for it
     std::string language;   // ISO 639 code from the file, empty when none
     MediaTime duration;     // the track's own length; invalid when the file does not say
 

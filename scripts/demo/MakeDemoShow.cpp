@@ -1,7 +1,7 @@
 // kavio-make-demo <show.kavio2> <media>...: writes a project file whose cue list holds one cue
-// per media file, in order, each made as the program makes a cue from a dropped file and
-// stored as its record under "playlistData" keys "1".."n". A file no cue can be made of is
-// left out with a warning (audio files, until cues play sound); no cue at all is a failure.
+// per media file, in order, each made by the cue list controller as the program makes a cue from
+// a chosen file, and the controller's playlist archive under "playlistData". A file no cue can
+// be made of is left out with a warning; no cue at all is a failure.
 
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
@@ -30,17 +30,17 @@ int main(int argc, char* argv[])
     UserDefaults defaults(settings.filePath("Kavio.conf"));
     const auto controller = KavioVideoItemManager::init(defaults);
 
-    QVariantMap playlist;
     for (int i = 2; i < arguments.size(); ++i) {
         const QString path = QFileInfo(arguments.at(i)).absoluteFilePath();
-        const auto cue = KavioVideoItem::initWithMoviePath(path, controller);
+        const auto cue = controller->createItemWithPath(path);
         if (!cue || !DispatchQueue::runMainUntil([&cue] { return cue->isReady() || cue->isMissing(); }, 60) ||
             cue->isMissing()) {
             std::fprintf(stderr, "kavio-make-demo: warning: no cue can be made of %s; left out\n", qPrintable(path));
-            continue;
+            if (cue)
+                controller->removeItems({cue}, {});
         }
-        playlist.insert(QString::number(playlist.size() + 1), cue->saveData());
     }
+    const QVariantMap playlist = controller->saveData();
     if (playlist.isEmpty())
         return 1;
 

@@ -28,6 +28,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -129,6 +130,8 @@ struct FakeAppDelegate : AppDelegateInterface {
     void toggleSourceMode(std::int64_t mode) override { log.add(QStringLiteral("app.toggleSourceMode(%1)").arg(mode)); }
     bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
     UndoManager& undoManager() override { return undo; }
+    QString project;
+    QString projectURL() const override { return project; }
 };
 
 struct FakeInspector : KavioVideoItemPreferencesControllerInterface {
@@ -316,7 +319,10 @@ struct FakeVideoOutputManager : KavioVideoOutputManagerInterface {
 };
 
 struct FakeMTKView : QVTMTKViewInterface {
+    std::atomic<int> clears{0}, resizes{0};
     std::uint64_t maxRenderSize() const override { return 8192; }
+    void setShouldClear(bool clear) override { clears += clear ? 1 : 0; }
+    void viewDidResize() override { ++resizes; }
     bool renderIfCanAtTime(double) override { return false; }
 };
 

@@ -2,12 +2,14 @@
 
 #include "Cue/KavioVideoItem.h"
 #include "Controller/KavioVideoItemManager.h"
+#include "DispatchQueue.h"
 #include "KeyedArchive.h"
 #include "Shell/KavioProjectLock.h"
 #include "Shell/KavioWindow.h"
 #include "UndoManager.h"
 
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QSysInfo>
 #include <QTest>
@@ -171,11 +173,13 @@ TEST(AppDelegateProject, UnreadableFilesLeaveTheOpenProjectAsItIs)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(readAll(good).left(40));
     }
+    const QString badPlaylist = env.dir.filePath("BadPlaylist.kavio2");
+    writeProjectFile(badPlaylist, {{"playlistData", QVariantList{1, 2}}});
     ShellTestProgram program(env);
     program.launch({good});
     AppDelegate& app = program.app();
     app.setHasUnsavedChanges(true);
-    for (const QString& bad : {garbage, list, truncated}) {
+    for (const QString& bad : {garbage, list, truncated, badPlaylist}) {
         SCOPED_TRACE(bad.toStdString());
         env.alerts.clear();
         app.loadProjectWithURL(bad);
@@ -371,6 +375,32 @@ TEST(AppDelegateProject, AProjectHeldByAnotherRunningCopyIsRefusedAndAStaleLockT
     EXPECT_EQ(app.projectURL(), stale);
     other.kill();
     other.waitForFinished();
+}
+
+TEST(AppDelegateProject, ASavedShowOpensAgainWithEveryCue)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    AppDelegate& app = program.app();
+    const auto controller = program.ui->controller();
+    for (const char* name : {"one.png", "two.png"}) {
+        QImage image(32, 18, QImage::Format_RGB32);
+        image.fill(Qt::green);
+        image.save(env.dir.filePath(name));
+        ASSERT_TRUE(controller->createItemWithPath(env.dir.filePath(name)));
+    }
+    const QVariantMap saved = controller->saveData();
+    const QString path = env.dir.filePath("Show.kavio2");
+    ASSERT_TRUE(app.processSaveWithURL(path));
+
+    app.newProject();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return controller->items()->empty(); }, 10));
+    app.loadProjectWithURL(path);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !app.isLoadingProject(); }, 30));
+    EXPECT_EQ(controller->saveData(), saved);
+    EXPECT_EQ(app.projectURL(), path);
+    EXPECT_FALSE(app.hasUnsavedChanges());
 }
 
 TEST(AppDelegateProject, BundlingCopiesEachFileOnceAndNamesWhatItCouldNotCopy)
