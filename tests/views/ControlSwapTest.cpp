@@ -6,6 +6,7 @@
 #include "Audio/KavioAudioOutputPanel.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioPlainTextField.h"
+#include "Support/KavioPlainTimecodeField.h"
 #include "Views/KavioButton.h"
 #include "Views/KavioColorWell.h"
 #include "Views/KavioPopUpButton.h"
@@ -54,9 +55,11 @@ TEST(ControlSwap, WindowsHoldTheCustomControls)
         EXPECT_EQ(count<QCheckBox>(*widgets), 0);
         EXPECT_EQ(count<QPushButton>(*widgets), 0) << "plain buttons and colour wells";
         EXPECT_EQ(count<QSlider>(*widgets), 0);
-        EXPECT_EQ(count<KavioPlainTextField>(*widgets), 0);
+        // The time display is the one plain field left: the clock thread writes its text.
+        EXPECT_EQ(count<KavioPlainTextField>(*widgets), count<KavioPlainTimecodeField>(*widgets));
     }
-    EXPECT_EQ(count<KavioButton>(main), 7) << "the transport";
+    EXPECT_EQ(count<KavioPlainTimecodeField>(main), 1);
+    EXPECT_EQ(count<KavioButton>(main), 10) << "the transport and the three panel buttons";
     EXPECT_EQ(count<KavioSlider>(main), 1) << "the master fader";
     EXPECT_GE(count<KavioPopUpButton>(preferences), 17);
     EXPECT_GE(count<KavioTextField>(preferences), 4);
@@ -66,8 +69,8 @@ TEST(ControlSwap, WindowsHoldTheCustomControls)
     for (QWidget* w : preferences)
         if (auto* button = dynamic_cast<KavioButton*>(w))
             checkBoxes += dynamic_cast<KavioStylishButtonCell*>(&button->cell()) ? 1 : 0;
-    EXPECT_EQ(checkBoxes, 12) << "the playlist and general toggles and the audio normalisation";
-    EXPECT_EQ(count<KavioButton>(startup), 3);
+    EXPECT_EQ(checkBoxes, 13) << "the playlist and general toggles, OSC input and the audio normalisation";
+    EXPECT_EQ(count<KavioButton>(startup), 7) << "three commands, three pages and the launch check box";
 
     program.ui->preferencesWindow().show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&program.ui->preferencesWindow()));
