@@ -220,7 +220,8 @@ void AppDelegate::toggleLoop()
 void AppDelegate::toggleGlobalTransition()
 {
     setHasUnsavedChanges(true);
-    // TODO(jumps): the cue list controller's handleGlobalTransitionChanged.
+    if (outlets_.controller)
+        outlets_.controller->handleGlobalTransitionChanged();
 }
 
 void AppDelegate::setMainUIStateAfterPlaybackChanged()
