@@ -72,8 +72,7 @@ bool KavioVideoItemManager::shouldCrossOverTo(const std::shared_ptr<KavioVideoIt
         isProcessingPanicBehaviour(30))
         return false;
     // A crossover needs both pictures: without a cue to leave, or without the target's
-    // renderer, the frame composition would never end it.
-    // TODO(cue transitions): every loaded cue has its renderer once the cue builds it.
+    // renderer (a cue whose media failed has none), the frame composition would never end it.
     return current && item->transition();
 }
 
@@ -490,14 +489,9 @@ void KavioVideoItemManager::finishTransition(const std::shared_ptr<KavioVideoIte
         }
         if (!self->isPlaying())
             self->setClockAndItemStartTimeAfterJump();
-        // TODO(cue transitions): the cue's own resetTransition; its renderer crosses into its
-        // next cue again.
+        // The new current cue's own renderer crosses into its next cue again.
         if (const auto current = self->currentItem())
-            if (const auto own = current->transition()) {
-                own->setSourceItem(current);
-                own->setDestinationItem(current->nextItemToPlay());
-                own->setDuration(current->transitionTime());
-            }
+            current->resetTransition();
         self->canjump_ = true;
     });
 }

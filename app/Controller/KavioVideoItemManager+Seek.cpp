@@ -184,7 +184,7 @@ void KavioVideoItemManager::handleInTimeResetOnItem(const std::shared_ptr<KavioV
     if (!item || item != currentItem())
         return;
     // TODO(remote): the current cue's running-time feedback (sendCurrentCueTRTOSCFeedback).
-    // TODO(cue timing): the cue handles its in-point change (handleInTimeChange) here.
+    item->handleInTimeChange();
     handleInOutChangeOnItem(item);
 }
 

@@ -49,7 +49,7 @@ void KavioVideoItem::setupTransition()
 
 void KavioVideoItem::resetTransition()
 {
-    const auto renderer = transition_.load();
+    const auto renderer = transition();
     if (!renderer)
         return;
     renderer->setSourceItem(weak_from_this().lock());
