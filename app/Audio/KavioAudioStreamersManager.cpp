@@ -17,14 +17,26 @@ KavioAudioStreamersManager::~KavioAudioStreamersManager() {
 template <typename Call>
 void KavioAudioStreamersManager::forEach(Call&& call) const {
     // Counted before the table is read: a changer that replaced it waits for this walk.
-    walkers_.fetch_add(1);
+    const int half = enterWalk();
     for (const auto& [uuid, streamer] : *streamers_.load()) call(*streamer);
-    walkers_.fetch_sub(1);
+    leaveWalk(half);
+}
+
+int KavioAudioStreamersManager::enterWalk() const {
+    for (;;) {
+        const uint64_t generation = generation_.load();
+        const int half = int(generation & 1);
+        walkers_[half].fetch_add(1);
+        // Counted in the half a change that starts from now on will wait for.
+        if (generation_.load() == generation) return half;
+        walkers_[half].fetch_sub(1);
+    }
 }
 
 void KavioAudioStreamersManager::publish(std::unique_ptr<const Table> table) {
     std::unique_ptr<const Table> old(streamers_.exchange(table.release()));
-    while (walkers_.load() != 0) std::this_thread::yield();
+    const int oldHalf = int(generation_.fetch_add(1) & 1);
+    while (walkers_[oldHalf].load() != 0) std::this_thread::yield();
 }
 
 void KavioAudioStreamersManager::createAudioStreamerWithUUID(const QString& uuid) {
@@ -42,10 +54,10 @@ void KavioAudioStreamersManager::createAudioStreamerWithUUID(const QString& uuid
 
 std::shared_ptr<QVTAudioStreamer> KavioAudioStreamersManager::streamerWithUUID(const QString& uuid) const {
     std::shared_ptr<QVTAudioStreamer> found;
-    walkers_.fetch_add(1);
+    const int half = enterWalk();
     const Table& table = *streamers_.load();
     if (auto it = table.find(uuid); it != table.end()) found = it->second;
-    walkers_.fetch_sub(1);
+    leaveWalk(half);
     return found;
 }
 

@@ -63,12 +63,18 @@ private:
     using Table = std::map<QString, std::shared_ptr<QVTAudioStreamer>>;
     template <typename Call>
     void forEach(Call&& call) const;
-    // Under changeGuard_: publishes `table` and frees the one it replaces.
+    // Under changeGuard_: publishes `table` and frees the one it replaces once every walk that
+    // may hold it has ended.
     void publish(std::unique_ptr<const Table> table);
+    // A walk counts itself in the current generation's half; a change moves the generation on
+    // and waits only for the old half, so walks that keep starting never hold a change back.
+    int enterWalk() const;
+    void leaveWalk(int half) const { walkers_[half].fetch_sub(1); }
 
     std::mutex changeGuard_;
     std::atomic<const Table*> streamers_{new Table};
-    mutable std::atomic<int> walkers_{0};
+    mutable std::atomic<int> walkers_[2]{0, 0};
+    std::atomic<uint64_t> generation_{0};
     std::atomic<bool> isMixing_{false};
     std::atomic<bool> isEnabled_{true};
     std::atomic<float> mixProgress_{0.0f};
