@@ -1,7 +1,7 @@
 // The audio output manager on its own engine over the null backend: defaults, device choice,
 // hot-plug, channels, volume, delay and its record, driven through its panel's widgets.
 
-#include "Audio/KavioAudioChannelsGridStandIn.h"
+#include "Audio/KavioAudioChannelsView.h"
 #include "Audio/KavioAudioEngine.h"
 #include "Audio/KavioAudioOutputManager.h"
 #include "Audio/KavioAudioOutputPanel.h"
