@@ -10,13 +10,12 @@
 #include "Audio/KavioAudioPlayer.h"
 #include "Audio/KavioAudioStreamersManager.h"
 #include "AudioPlayerFakes.h"
+#include "AudioTestEnvironments.h"
 #include "AudioTestSupport.h"
 #include "MediaFixtures.h"
-#include "PulseAudioTestServer.h"
 #include "PulseRecorder.h"
 #include "Views/KavioPopUpButton.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -26,25 +25,8 @@
 
 namespace {
 
-std::string skipReason;
-
-class PulseEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-        if (!PulseAudioTestServer::ensureRunning(&skipReason)) return;
-        auto backend = AudioBackend::make("pulse");
-        if (!backend) {
-            skipReason = "the PulseAudio test server does not answer";
-            return;
-        }
-        AudioBackend::setShared(backend);
-    }
-    // The engine (made after the server) lets the backend go before the server is stopped.
-    void TearDown() override { AudioBackend::setShared(nullptr); }
-    QTemporaryDir config;
-};
-const auto* environment = testing::AddGlobalTestEnvironment(new PulseEnvironment);
+auto* const environment =
+    static_cast<PulseBackendEnvironment*>(testing::AddGlobalTestEnvironment(new PulseBackendEnvironment));
 
 // 20 s of a 1 kHz sine at half scale on channel 1, silence on channel 2.
 bool makeTone(const std::string& name) {
@@ -75,7 +57,7 @@ bool toneOnlyOn(int output) {
 class ChannelRoutingPulseTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (!skipReason.empty()) GTEST_SKIP() << skipReason;
+        if (!environment->unavailableReason().empty()) GTEST_SKIP() << environment->unavailableReason();
         manager = std::make_shared<KavioAudioOutputManager>(KavioAudioEngine::sharedEngine(), streamers);
         manager->startManager();
         KavioPopUpButton* channels = manager->panel()->audioChannelsPopup();

@@ -7,6 +7,7 @@
 #include "Audio/KavioAudioOutputManager.h"
 #include "Audio/KavioAudioOutputPanel.h"
 #include "Audio/KavioAudioStreamersManager.h"
+#include "AudioTestEnvironments.h"
 #include "AudioTestSupport.h"
 #include "NullAudioBackend.h"
 #include "UserDefaults.h"
@@ -16,7 +17,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -28,12 +28,7 @@ using AudioTestSupport::PostCounter;
 
 namespace {
 
-class ConfigEnvironment : public testing::Environment {
-public:
-    void SetUp() override { qputenv("XDG_CONFIG_HOME", dir.path().toUtf8()); }
-    QTemporaryDir dir;
-};
-const auto* environment = testing::AddGlobalTestEnvironment(new ConfigEnvironment);
+const auto* environment = testing::AddGlobalTestEnvironment(new PrivateSettingsEnvironment);
 
 const QString kChanged = KavioAudioChannelsView::kChannelMappingChanged;
 

@@ -6,6 +6,7 @@
 #include "Audio/KavioAudioOutputManager.h"
 #include "Audio/KavioAudioOutputPanel.h"
 #include "Audio/KavioAudioStreamersManager.h"
+#include "AudioTestEnvironments.h"
 #include "AudioTestSupport.h"
 #include "CueTestSupport.h"
 #include "DispatchQueue.h"
@@ -19,7 +20,6 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -28,12 +28,7 @@ namespace N = KavioAudioNotification;
 
 namespace {
 
-class ConfigEnvironment : public testing::Environment {
-public:
-    void SetUp() override { qputenv("XDG_CONFIG_HOME", dir.path().toUtf8()); }
-    QTemporaryDir dir;
-};
-const auto* environment = testing::AddGlobalTestEnvironment(new ConfigEnvironment);
+const auto* environment = testing::AddGlobalTestEnvironment(new PrivateSettingsEnvironment);
 
 class KavioAudioOutputManagerTest : public testing::Test {
 protected:
