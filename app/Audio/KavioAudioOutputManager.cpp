@@ -1,6 +1,6 @@
 #include "Audio/KavioAudioOutputManager.h"
 
-#include "Audio/KavioAudioChannelsGridStandIn.h"
+#include "Audio/KavioAudioChannelsView.h"
 #include "Audio/KavioAudioEngine.h"
 #include "Audio/KavioAudioOutputPanel.h"
 #include "Audio/KavioAudioStreamersManager.h"
@@ -130,7 +130,7 @@ void KavioAudioOutputManager::startManager() {
         defaults().setString(KavioAudioOutputPanel::kSystemsDefaultAndStreams, kAudioOutput);
 
     shouldUseStereoDownMix_ = true;
-    panel_->channelsView()->setEditingEnabled(false);
+    panel_->channelsView()->disableEditing();
     KavioPopUpButton* channelsPopup = panel_->audioChannelsPopup();
     long channels = 2;
     if (!defaults().hasKey(kAudioChannels)) {
@@ -158,7 +158,7 @@ void KavioAudioOutputManager::startManager() {
     // The down-mix is stored apart from the count: with 2 channels it shows as "Stereo", so it
     // survives a restart.
     if (shouldUseStereoDownMix_ && channels == 2) channelsPopup->selectItemWithTitle(KavioAudioOutputPanel::kStereo);
-    panel_->channelsView()->setPlayerChannelCount(int(channels));
+    panel_->channelsView()->setPlayerChannelCount(uint64_t(channels));
     panel_->channelsView()->rebuildChannelsViewWithCount(int(channels));
 
     audioDeviceSelected();
@@ -201,7 +201,7 @@ void KavioAudioOutputManager::observeSystem() {
                 manager.restartAudioEngineWithNewSettings();
             });
         }));
-    tokens_.push_back(center().addObserver(this, KavioAudioChannelsGridStandIn::kChannelMappingChanged,
+    tokens_.push_back(center().addObserver(this, KavioAudioChannelsView::kChannelMappingChanged,
                                            panel_->channelsView(),
                                            [this](const Notification&) { channelRoutingChanged(); }));
 }
@@ -354,7 +354,7 @@ void KavioAudioOutputManager::changeAudioChannels() {
 void KavioAudioOutputManager::applyChannelCount(int channels) {
     defaults().setInteger(channels, kAudioChannels);
     defaults().synchronize();
-    panel_->channelsView()->setPlayerChannelCount(channels);
+    panel_->channelsView()->setPlayerChannelCount(uint64_t(channels));
     panel_->channelsView()->rebuildChannelsViewWithCount(channels);
     audioChannelsSelected();
 }
@@ -363,7 +363,7 @@ void KavioAudioOutputManager::audioChannelsSelected() {
     center().post(KavioAudioNotification::ProjectHasUnsavedChanges);
     const bool oldDownMix = shouldUseStereoDownMix_;
     shouldUseStereoDownMix_ = panel_->audioChannelsPopup()->titleOfSelectedItem() == KavioAudioOutputPanel::kStereo;
-    panel_->channelsView()->setEditingEnabled(!shouldUseStereoDownMix_);
+    applyGridEditing();
     const QList<int> mapping = outputChannelMapping();
     const auto format = engine_.processingFormat();
     const bool rebuild =
@@ -382,6 +382,13 @@ void KavioAudioOutputManager::audioChannelsSelected() {
     }
     center().post(KavioAudioNotification::ChannelsChanged, this, info);
     engine_.startEngine();
+}
+
+void KavioAudioOutputManager::applyGridEditing() {
+    if (shouldUseStereoDownMix_)
+        panel_->channelsView()->disableEditing();
+    else
+        panel_->channelsView()->enableEditing();
 }
 
 void KavioAudioOutputManager::channelRoutingChanged() { center().post(KavioAudioNotification::RoutingChanged, this); }
@@ -474,15 +481,17 @@ void KavioAudioOutputManager::loadWithData(const QVariantMap& record) {
         handleAudioDeviceSelectionWithLastSelectedOption(record.value(kRecordDevicesPopup).toString(), {});
     audioDeviceSelected();
 
-    KavioAudioChannelsGridStandIn* grid = panel_->channelsView();
-    const int players = grid->playerChannelCount();
+    KavioAudioChannelsView* grid = panel_->channelsView();
+    const uint64_t players = grid->playerChannelCount();
     grid->loadWithData(record.value(kRecordChannelsView).toMap());
     if (grid->playerChannelCount() != players) {
         KLOG_VERBOSE("devicechannels: {}, playerchannelcount: {}", players, grid->playerChannelCount());
         grid->setPlayerChannelCount(players);
-        grid->rebuildChannelsViewWithCount(players);
+        grid->rebuildChannelsViewWithCount(int32_t(players));
         audioChannelsSelected();
     }
+    // The loaded grid comes editable; with the down-mix the routing is not its to decide.
+    applyGridEditing();
 
     if (record.contains(kRecordMainVolume)) panel_->setMainVolume(record.value(kRecordMainVolume).toDouble());
     masterVolumeChanged(VolumeSender::Slider);

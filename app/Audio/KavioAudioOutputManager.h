@@ -106,6 +106,8 @@ public:
 
 private:
     void applyChannelCount(int channels);
+    // The grid is editable exactly while no stereo down-mix is used.
+    void applyGridEditing();
     void observeSystem();
     bool projectIsLoading() const;
 

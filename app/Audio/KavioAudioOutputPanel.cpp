@@ -1,6 +1,6 @@
 #include "Audio/KavioAudioOutputPanel.h"
 
-#include "Audio/KavioAudioChannelsGridStandIn.h"
+#include "Audio/KavioAudioChannelsView.h"
 #include "Views/KavioButton.h"
 #include "Views/KavioPopUpButton.h"
 #include "Views/KavioSlider.h"
@@ -11,6 +11,9 @@
 #include <QSpinBox>
 
 #include <cmath>
+
+static_assert(KavioAudioOutputPanel::kMaxChannels == KavioAudioChannelsView::kMaxChannels,
+              "the channel pop-up offers what the grid can show");
 
 KavioAudioOutputPanel::KavioAudioOutputPanel(QWidget* parent) : QWidget(parent) {
     setObjectName(kTabIdentifier);
@@ -27,7 +30,7 @@ KavioAudioOutputPanel::KavioAudioOutputPanel(QWidget* parent) : QWidget(parent) 
     for (int channels = 2; channels <= kMaxChannels; ++channels) audioChannelsPopup_->addItem(QString::number(channels), channels);
     form->addRow(tr("Channels"), audioChannelsPopup_);
 
-    channelsView_ = new KavioAudioChannelsGridStandIn(this);
+    channelsView_ = new KavioAudioChannelsView(this);
     form->addRow(tr("Routing"), channelsView_);
 
     extendMonoFilesPopup_ = new KavioPopUpButton(this);

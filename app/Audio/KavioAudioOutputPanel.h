@@ -8,7 +8,7 @@
 
 #include <functional>
 
-class KavioAudioChannelsGridStandIn;
+class KavioAudioChannelsView;
 class KavioButton;
 class KavioPopUpButton;
 class KavioSlider;
@@ -40,7 +40,7 @@ public:
     KavioTextField* mainVolumeField() const { return mainVolumeField_; }
     QSpinBox* audioDelayField() const { return audioDelayField_; }
     KavioSlider* mainVolumeSliderWidget() const { return mainVolumeSlider_; }
-    KavioAudioChannelsGridStandIn* channelsView() const { return channelsView_; }
+    KavioAudioChannelsView* channelsView() const { return channelsView_; }
 
     // The master volume as a linear gain, kept exactly (the slider shows it rounded).
     double mainVolume() const { return mainVolume_; }
@@ -66,7 +66,7 @@ private:
     KavioSlider* mainVolumeSlider_;
     KavioTextField* mainVolumeField_;
     QSpinBox* audioDelayField_;
-    KavioAudioChannelsGridStandIn* channelsView_;
+    KavioAudioChannelsView* channelsView_;
     double mainVolume_ = 1.0;
     Actions actions_;
 };

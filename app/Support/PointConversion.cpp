@@ -31,4 +31,9 @@ QPointF flipPoint(const QRectF& screenFrame, QPointF p)
     return {p.x(), screenFrame.height() - p.y()};
 }
 
+QRectF rectFromBottomLeft(double viewHeight, const QRectF& rect)
+{
+    return {rect.x(), viewHeight - rect.y() - rect.height(), rect.width(), rect.height()};
+}
+
 }  // namespace PointConversion

@@ -1,5 +1,5 @@
 #pragma once
-// Screen-coordinate helpers. A screen is given by its frame in global coordinates.
+// Coordinate helpers. A screen is given by its frame in global coordinates.
 
 #include <QPointF>
 #include <QRectF>
@@ -15,5 +15,8 @@ QScreen* currentScreenForMouseLocation();
 QPointF convertPointToScreenCoordinates(const QRectF& screenFrame, QPointF p);
 // Flips the vertical axis within the screen: (p.x, frame.height - p.y).
 QPointF flipPoint(const QRectF& screenFrame, QPointF p);
+// A rectangle laid out from the bottom left of a view `viewHeight` tall (y growing upwards), in
+// the view's own top-left coordinates: (x, viewHeight - y - height, width, height).
+QRectF rectFromBottomLeft(double viewHeight, const QRectF& rect);
 
 }  // namespace PointConversion

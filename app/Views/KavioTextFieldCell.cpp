@@ -74,7 +74,7 @@ void KavioTextFieldCell::drawInterior(QPainter& painter)
     } else {
         painter.setFont(font_);
         painter.setPen(textColor());
-        painter.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text_);
+        painter.drawText(inner, int(alignment_ | Qt::AlignVCenter) | Qt::TextSingleLine, text_);
     }
     painter.restore();
 }

@@ -33,6 +33,9 @@ public:
     void setText(const QString& text) { text_ = text; }
     QFont font() const { return font_; }
     void setFont(const QFont& font) { font_ = font; }
+    // The text's horizontal alignment in the box; left unless set.
+    Qt::Alignment alignment() const { return alignment_; }
+    void setAlignment(Qt::Alignment alignment) { alignment_ = alignment; }
     bool isEditable() const { return editable_; }
     void setEditable(bool editable) { editable_ = editable; }
     // A field with a grip keeps its right 10 pixels for it.
@@ -50,6 +53,7 @@ private:
     std::int32_t colorTag_ = 0;
     QString text_;
     QFont font_;
+    Qt::Alignment alignment_ = Qt::AlignLeft;
     bool editable_ = true;
     bool reservesGrip_ = false;
     QString placeholder_;

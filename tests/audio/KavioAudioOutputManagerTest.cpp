@@ -1,11 +1,12 @@
 // The audio output manager on its own engine over the null backend: defaults, device choice,
 // hot-plug, channels, volume, delay and its record, driven through its panel's widgets.
 
-#include "Audio/KavioAudioChannelsGridStandIn.h"
+#include "Audio/KavioAudioChannelsView.h"
 #include "Audio/KavioAudioEngine.h"
 #include "Audio/KavioAudioOutputManager.h"
 #include "Audio/KavioAudioOutputPanel.h"
 #include "Audio/KavioAudioStreamersManager.h"
+#include "AudioTestEnvironments.h"
 #include "AudioTestSupport.h"
 #include "CueTestSupport.h"
 #include "DispatchQueue.h"
@@ -19,7 +20,6 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -28,12 +28,7 @@ namespace N = KavioAudioNotification;
 
 namespace {
 
-class ConfigEnvironment : public testing::Environment {
-public:
-    void SetUp() override { qputenv("XDG_CONFIG_HOME", dir.path().toUtf8()); }
-    QTemporaryDir dir;
-};
-const auto* environment = testing::AddGlobalTestEnvironment(new ConfigEnvironment);
+const auto* environment = testing::AddGlobalTestEnvironment(new PrivateSettingsEnvironment);
 
 class KavioAudioOutputManagerTest : public testing::Test {
 protected:

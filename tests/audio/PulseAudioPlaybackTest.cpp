@@ -10,6 +10,7 @@
 #include "Audio/KavioAudioStreamersManager.h"
 #include "Cue/KavioVideoItem.h"
 #include "AudioPlayerFakes.h"
+#include "AudioTestEnvironments.h"
 #include "AudioWait.h"
 #include "DispatchQueue.h"
 #include "MediaFixtures.h"
@@ -30,27 +31,20 @@ namespace {
 
 std::string skipReason;
 
-class PulseEnvironment : public testing::Environment {
+// The shared engine on the server's 8-channel sink.
+class PulseEnvironment : public PulseBackendEnvironment {
 public:
     void SetUp() override {
-        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-        if (!PulseAudioTestServer::ensureRunning(&skipReason)) return;
-        auto backend = AudioBackend::make("pulse");
-        if (!backend) {
-            skipReason = "the PulseAudio test server does not answer";
-            return;
-        }
-        AudioBackend::setShared(backend);
+        PulseBackendEnvironment::SetUp();
+        skipReason = unavailableReason();
+        if (!skipReason.empty()) return;
         KavioAudioEngine& engine = KavioAudioEngine::sharedEngine();
         engine.setupProcessingFormatWithChannels(8, false);
-        for (const AudioDeviceInfo& device : backend->devices())
+        for (const AudioDeviceInfo& device : backend()->devices())
             if (device.uid == "multi") engine.setAUDeviceID(device.id);
         engine.startEngine();
         if (!engine.isRunning()) skipReason = "the engine did not start on the test server";
     }
-    // The engine (made after the server) lets the backend go before the server is stopped.
-    void TearDown() override { AudioBackend::setShared(nullptr); }
-    QTemporaryDir config;
 };
 const auto* environment = testing::AddGlobalTestEnvironment(new PulseEnvironment);
 
