@@ -8,12 +8,16 @@
 #include "Rendering/KavioMetalTransitionRenderer.h"
 #include "Rendering/QVTMetalLayerRenderer.h"
 #include "RenderingTestSupport.h"
+#include "../../bench/KavioBenchSupport.h"
 
 #include "Clock/QVTClock.h"
 #include "DispatchQueue.h"
 #include "MediaPlayer.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -102,11 +106,43 @@ protected:
         const auto picture = composed();
         return picture ? MediaFixtures::frameNumberOf(*picture) : -1;
     }
+    // The bar code of the composed picture, or -1 when the picture below the bar code is black
+    // (all of testsrc's picture has colour, a bar code of zeros reads as frame 0).
+    int shownNumberUnlessBlack()
+    {
+        const auto picture = composed();
+        if (!picture)
+            return -1;
+        long sum = 0;
+        for (int y = 16; y < picture->height(); y += 8)
+            for (int x = 0; x < picture->width(); x += 8)
+                for (int c = 0; c < 3; ++c)
+                    sum += picture->row(y)[x * 4 + c];
+        return sum > 0 ? MediaFixtures::frameNumberOf(*picture) : -1;
+    }
+    // Play and stop through the controller's clock, which runs its own thread on the host's time.
+    void connectToTheRunningClock()
+    {
+        app->controller = controller;
+        controller->setDelegate(app);
+        controller->masterClock()->setSmpteFormat(QVTClockSMPTEFormat25);
+        controller->masterClock()->runClockRenderer();
+    }
+    // Cues made by cueAt laid out in the list, the first current, jumps open as after set-up.
+    void standBy(const std::shared_ptr<KavioVideoItem>& first)
+    {
+        controller->buildItemQueue();
+        controller->setCurrentItem(first);
+        first->markAsCurrent(true);
+        controller->handleEndOfTemporaryPlaybackStopWithCompletedHandler({});
+        DispatchQueue::drainMain();
+    }
 
     QTemporaryDir settingsDir;
     std::unique_ptr<UserDefaults> defaults;
     std::shared_ptr<MovieSizedOutputs> outputs = std::make_shared<MovieSizedOutputs>();
     std::shared_ptr<KavioVideoItemManager> controller;
+    std::shared_ptr<KavioPlayingBenchDelegate> app = std::make_shared<KavioPlayingBenchDelegate>();
 };
 
 TEST_F(CueFramesCompositionTest, AMovieCueAndAHapCueShowTheirCurrentFrame)
@@ -155,6 +191,66 @@ TEST_F(CueFramesCompositionTest, TheOwnDissolveMixesBothCodesThenShowsTheIncomin
     controller->masterClock()->setClockTime(duration - 0.01);
     ASSERT_GE(a->transitionProgress(), 1.0);
     EXPECT_EQ(shownNumber(), incoming());
+}
+
+// Three movies whose bar codes count on from one to the next (0-49, 50-99, 100-149), laid end to
+// end and played on the running clock while a render loop composes and reads back every pass, as
+// an output's render clock would.
+TEST_F(CueFramesCompositionTest, MoviesFollowingOnShowEveryFrameOfTheRightCueWithoutABlackFrame)
+{
+    connectToTheRunningClock();
+    const auto a = cueAt(MediaFixtures::path("counter25.mp4"), 0.0);
+    const auto b = cueAt(MediaFixtures::path("counter25from50.mp4"), 0.0);
+    const auto c = cueAt(MediaFixtures::path("counter25from100.mp4"), 0.0);
+    standBy(a);
+    ASSERT_EQ(b->itemStartSMPTETime(), QStringLiteral("00:00:02:00"));
+    ASSERT_EQ(c->itemStartSMPTETime(), QStringLiteral("00:00:04:00"));
+    const auto clock = controller->masterClock();
+
+    struct Pass {
+        double clockBefore, clockAfter;
+        int shown;
+    };
+    std::vector<Pass> passes;
+    passes.reserve(4096);
+    std::atomic<bool> rendering{true};
+    std::thread render([&] {
+        while (rendering.load()) {
+            const double before = clock->clockTime();
+            const int shown = shownNumberUnlessBlack();
+            passes.push_back({before, clock->clockTime(), shown});
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    controller->startClock();
+    const bool reachedC = DispatchQueue::runMainUntil([&] { return clock->clockTime() >= 5.4; }, 120.0);
+    rendering = false;
+    render.join();
+    controller->stopClockWithCompletedHandler({});
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !clock->isRunning() && !controller->isPlaying(); }, 30.0));
+    ASSERT_TRUE(reachedC);
+    EXPECT_EQ(controller->currentItem(), c);
+
+    // Each pass's picture: a bar code of the three movies (never black), never going back, never
+    // further from the clock's frame than a player may lag or lead it, and skipping no more
+    // frames than the clock moved on since the previous pass.
+    constexpr int kSlack = 6;  // frames, for a loaded machine
+    ASSERT_GT(passes.size(), 10u);
+    const Pass* previous = nullptr;
+    for (const Pass& pass : passes) {
+        SCOPED_TRACE(testing::Message() << "clock " << pass.clockBefore << ".." << pass.clockAfter << " shows "
+                                        << pass.shown);
+        ASSERT_GE(pass.shown, 0) << "a black or unreadable picture";
+        ASSERT_LT(pass.shown, 150);
+        EXPECT_GE(pass.shown, int(pass.clockBefore * 25.0) - kSlack);
+        EXPECT_LE(pass.shown, int(pass.clockAfter * 25.0) + kSlack);
+        if (previous) {
+            EXPECT_GE(pass.shown, previous->shown) << "a picture went back";
+            EXPECT_LE(pass.shown - previous->shown, int((pass.clockAfter - previous->clockBefore) * 25.0) + 2)
+                << "frames skipped";
+        }
+        previous = &pass;
+    }
 }
 
 }  // namespace
