@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -119,6 +120,18 @@ protected:
                 for (int c = 0; c < 3; ++c)
                     sum += picture->row(y)[x * 4 + c];
         return sum > 0 ? MediaFixtures::frameNumberOf(*picture) : -1;
+    }
+    // The bar code the composition shows once `shows` accepts it (passes composed on the main
+    // thread until then), or the last one seen: seeks and frame delivery are asynchronous.
+    int shownOnce(const std::function<bool(int)>& shows)
+    {
+        int number = -1;
+        DispatchQueue::runMainUntil([&] { return shows(number = shownNumberUnlessBlack()); }, 30.0);
+        return number;
+    }
+    int shownOnce(int expected)
+    {
+        return shownOnce([expected](int number) { return number == expected; });
     }
     // Play and stop through the controller's clock, which runs its own thread on the host's time.
     void connectToTheRunningClock()
@@ -251,6 +264,54 @@ TEST_F(CueFramesCompositionTest, MoviesFollowingOnShowEveryFrameOfTheRightCueWit
         }
         previous = &pass;
     }
+}
+
+// The transport on the counting movies, each step's composed picture read back: a locate, next
+// and previous while stopped, GO while stopped (the show plays from the cue's first frame) and a
+// GO cut while playing.
+TEST_F(CueFramesCompositionTest, LocateNextPreviousAndGoShowTheExpectedCueAndFrame)
+{
+    connectToTheRunningClock();
+    const auto a = cueAt(MediaFixtures::path("counter25.mp4"), 0.0);
+    const auto b = cueAt(MediaFixtures::path("counter25from50.mp4"), 0.0);
+    const auto c = cueAt(MediaFixtures::path("counter25from100.mp4"), 0.0);
+    standBy(a);
+    const auto clock = controller->masterClock();
+    EXPECT_EQ(shownOnce(0), 0);
+
+    // Locate into the second cue: that time's frame.
+    controller->seekToSMPTETime(QStringLiteral("00:00:02:12"));
+    EXPECT_EQ(shownOnce(62), 62);
+    EXPECT_EQ(controller->currentItem(), b);
+    EXPECT_EQ(clock->clockSMPTETime(), QStringLiteral("00:00:02:12"));
+
+    // Next and previous stand by on the cue's first frame.
+    controller->jumpToNextItem();
+    EXPECT_EQ(shownOnce(100), 100);
+    EXPECT_EQ(controller->currentItem(), c);
+    controller->jumpToPrevItem();
+    EXPECT_EQ(shownOnce(50), 50);
+    EXPECT_EQ(controller->currentItem(), b);
+    EXPECT_FALSE(clock->isRunning());
+
+    // GO on the first cue while stopped: it plays from its first frame, on the clock.
+    controller->jumpToAndPlayItem(a);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return clock->isRunning() && clock->clockTime() > 0.4; }, 30.0));
+    EXPECT_EQ(controller->currentItem(), a);
+    const int playing = shownOnce([&](int number) { return number > 10; });
+    EXPECT_GT(playing, 10);
+    EXPECT_LT(playing, 50);
+
+    // GO on the last cue while playing: a cut to its first frames, still playing.
+    controller->jumpToAndPlayItem(c);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return controller->currentItem() == c && clock->isRunning(); }, 30.0));
+    const int cut = shownOnce([](int number) { return number >= 100; });
+    EXPECT_GE(cut, 100);
+    EXPECT_LT(cut, 150);
+    EXPECT_NEAR(cut - 100, (clock->clockTime() - 4.0) * 25.0, 8.0);
+
+    controller->stopClockWithCompletedHandler({});
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !clock->isRunning() && !controller->isPlaying(); }, 30.0));
 }
 
 }  // namespace
