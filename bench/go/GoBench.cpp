@@ -17,13 +17,13 @@
 #include "GoBenchSupport.h"
 #include "../../tests/clock/SteppedClockTime.h"
 #include "NotificationCenter.h"
-#include "UserDefaults.h"
 
 #include <QGuiApplication>
 
 namespace {
 
 using GoBench::Clock;
+using GoBench::waitFor;
 
 constexpr int kCues = 50;
 constexpr int kFramesPerCue = 25;
@@ -124,35 +124,24 @@ void stopOn(QVTClock& clock, SteppedClockTime& time, DispatchQueue& thread, cons
     DispatchQueue::drainMain();
 }
 
-bool waitFor(const std::function<bool()>& done)
-{
-    return DispatchQueue::runMainUntil(done, 30.0);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QGuiApplication application(argc, argv);
     const int samples = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
-    QTemporaryDir home;
-    setenv("XDG_CONFIG_HOME", home.path().toUtf8().constData(), 1);
-    UserDefaults defaults(home.filePath(QStringLiteral("bench.conf")));
-    std::string error;
-    const auto device = GpuDevice::createSystemDefaultDevice(&error);
-    check(bool(device), "an OpenGL 3.3 device (run under xvfb-run)");
-    QVTMetalManager gpu(device);
+    GoBench::Environment run;
 
     // --- GO and follow-on on the real clock thread, at two output rates ---------------------
     auto delegate = std::make_shared<KavioPlayingBenchDelegate>();
     std::vector<std::shared_ptr<BenchCue>> cues;
-    auto controller = GoBench::show<BenchCue>(defaults, nullptr, delegate, kCues, makeCue, cues);
-    controller->setMetalManager(gpu);
+    auto controller = GoBench::show<BenchCue>(run.defaults, nullptr, delegate, kCues, makeCue, cues);
+    controller->setMetalManager(run.gpu);
     controller->createTextureCache();
     controller->handleEndOfTemporaryPlaybackStopWithCompletedHandler({});  // jumps open, as after set-up
     const auto clock = controller->masterClock();
     clock->runClockRenderer();
-    auto loop = std::make_shared<GoBench::RenderLoop>(gpu, *controller);
+    auto loop = std::make_shared<GoBench::RenderLoop>(run.gpu, *controller);
 
     struct Rate {
         int fps;
@@ -182,14 +171,14 @@ int main(int argc, char** argv)
         }
         rate.period = loop->measuredPeriod();
         loop->stop();
-        loop = std::make_shared<GoBench::RenderLoop>(gpu, *controller);
+        loop = std::make_shared<GoBench::RenderLoop>(run.gpu, *controller);
     }
     controller->setCurrentItem(nullptr);
     DispatchQueue::drainMain();
 
     std::vector<double> bareFirstFrame;
     {
-        GoBench::BareFirstFrame bare(home, *device);
+        GoBench::BareFirstFrame bare(run.home, *run.device);
         for (int i = 0; i < samples * 2; ++i)
             bareFirstFrame.push_back(bare.firstFrame());
     }
@@ -202,7 +191,7 @@ int main(int argc, char** argv)
     {
         auto time = std::make_shared<SteppedClockTime>();
         std::vector<std::shared_ptr<BenchCue>> tickCues;
-        auto timed = GoBench::show<BenchCue, TimedController>(defaults, time, delegate, kCues, makeCue, tickCues);
+        auto timed = GoBench::show<BenchCue, TimedController>(run.defaults, time, delegate, kCues, makeCue, tickCues);
         timed->samples = &ticks;
         ticks.reserve(std::size_t(frames) + 1);
         timed->startClock();

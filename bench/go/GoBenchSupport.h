@@ -13,6 +13,7 @@
 #include "DispatchQueue.h"
 #include "GpuCommandBuffer.h"
 #include "GpuDevice.h"
+#include "UserDefaults.h"
 #include "VideoFrame.h"
 
 #include <QOpenGLContext>
@@ -31,6 +32,8 @@ extern "C" {
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +45,27 @@ using Clock = std::chrono::steady_clock;
 inline double msSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The run's settings in a folder of its own and its GPU (OpenGL 3.3; run under xvfb-run).
+struct Environment {
+    QTemporaryDir home;
+    bool homeSet = setenv("XDG_CONFIG_HOME", home.path().toUtf8().constData(), 1) == 0;
+    UserDefaults defaults{home.filePath(QStringLiteral("bench.conf"))};
+    std::shared_ptr<GpuDevice> device = madeDevice();
+    QVTMetalManager gpu{device};
+
+    static std::shared_ptr<GpuDevice> madeDevice()
+    {
+        auto device = GpuDevice::createSystemDefaultDevice();
+        check(bool(device), "an OpenGL 3.3 device (run under xvfb-run)");
+        return device;
+    }
+};
+
+inline bool waitFor(const std::function<bool()>& done)
+{
+    return DispatchQueue::runMainUntil(done, 30.0);
 }
 
 // A cue of a fixed number of frames laid on the clock as the cue's timing lays it, whatever its
@@ -190,6 +214,7 @@ public:
             gl->glBindTexture(GL_TEXTURE_2D, texture_);
             gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width_, height_, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
         });
+        firstFrame();  // untimed: the decoder's and the scaler's first-use set-up
     }
     ~BareFirstFrame()
     {
