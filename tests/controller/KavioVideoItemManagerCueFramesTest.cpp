@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -60,6 +61,7 @@ protected:
     }
     void TearDown() override
     {
+        stopRendering();
         if (controller)
             controller->setCurrentItem(nullptr);
         DispatchQueue::drainMain();
@@ -121,13 +123,38 @@ protected:
                     sum += picture->row(y)[x * 4 + c];
         return sum > 0 ? MediaFixtures::frameNumberOf(*picture) : -1;
     }
-    // The bar code the composition shows once `shows` accepts it (passes composed on the main
-    // thread until then), or the last one seen: seeks and frame delivery are asynchronous.
+    // The bar code the composition shows once `shows` accepts it, or the last one seen: seeks and
+    // frame delivery are asynchronous. Passes come from the render loop while it runs, else are
+    // composed on the main thread.
     int shownOnce(const std::function<bool(int)>& shows)
     {
         int number = -1;
-        DispatchQueue::runMainUntil([&] { return shows(number = shownNumberUnlessBlack()); }, 30.0);
+        DispatchQueue::runMainUntil(
+            [&] { return shows(number = rendering.load() ? lastShown.load() : shownNumberUnlessBlack()); }, 30.0);
         return number;
+    }
+    // Composes and reads back pass after pass on a thread of its own, as an output's render clock
+    // does, while the test waits on the main thread.
+    void startRendering()
+    {
+        rendering = true;
+        renderThread = std::thread([this] {
+            const auto clock = controller->masterClock();
+            while (rendering.load()) {
+                const double before = clock->clockTime();
+                const int shown = shownNumberUnlessBlack();
+                passes.push_back({before, clock->clockTime(), shown});
+                lastShown = shown;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        DispatchQueue::runMainUntil([&] { return lastShown.load() != kNoPassYet; }, 30.0);
+    }
+    void stopRendering()
+    {
+        rendering = false;
+        if (renderThread.joinable())
+            renderThread.join();
     }
     int shownOnce(int expected)
     {
@@ -141,14 +168,23 @@ protected:
         controller->masterClock()->setSmpteFormat(QVTClockSMPTEFormat25);
         controller->masterClock()->runClockRenderer();
     }
-    // Cues made by cueAt laid out in the list, the first current, jumps open as after set-up.
-    void standBy(const std::shared_ptr<KavioVideoItem>& first)
+    // Three movies whose bar codes count on from one to the next (0-49, 50-99, 100-149), laid end
+    // to end; the show stands by on the first, jumps open as after set-up. `prepare` sets the
+    // cues up before the list is laid out.
+    std::array<std::shared_ptr<KavioVideoItem>, 3> countingMovies(
+        const std::function<void(const std::array<std::shared_ptr<KavioVideoItem>, 3>&)>& prepare = {})
     {
+        const std::array cues{cueAt(MediaFixtures::path("counter25.mp4"), 0.0),
+                              cueAt(MediaFixtures::path("counter25from50.mp4"), 0.0),
+                              cueAt(MediaFixtures::path("counter25from100.mp4"), 0.0)};
+        if (prepare)
+            prepare(cues);
         controller->buildItemQueue();
-        controller->setCurrentItem(first);
-        first->markAsCurrent(true);
+        controller->setCurrentItem(cues[0]);
+        cues[0]->markAsCurrent(true);
         controller->handleEndOfTemporaryPlaybackStopWithCompletedHandler({});
         DispatchQueue::drainMain();
+        return cues;
     }
 
     QTemporaryDir settingsDir;
@@ -156,6 +192,16 @@ protected:
     std::shared_ptr<MovieSizedOutputs> outputs = std::make_shared<MovieSizedOutputs>();
     std::shared_ptr<KavioVideoItemManager> controller;
     std::shared_ptr<KavioPlayingBenchDelegate> app = std::make_shared<KavioPlayingBenchDelegate>();
+    // The render loop's passes: the clock before and after each, and the bar code it showed.
+    struct Pass {
+        double clockBefore, clockAfter;
+        int shown;
+    };
+    std::vector<Pass> passes;  // the render thread's while it runs
+    static constexpr int kNoPassYet = -2;
+    std::atomic<int> lastShown{kNoPassYet};
+    std::atomic<bool> rendering{false};
+    std::thread renderThread;
 };
 
 TEST_F(CueFramesCompositionTest, AMovieCueAndAHapCueShowTheirCurrentFrame)
@@ -206,39 +252,20 @@ TEST_F(CueFramesCompositionTest, TheOwnDissolveMixesBothCodesThenShowsTheIncomin
     EXPECT_EQ(shownNumber(), incoming());
 }
 
-// Three movies whose bar codes count on from one to the next (0-49, 50-99, 100-149), laid end to
-// end and played on the running clock while a render loop composes and reads back every pass, as
-// an output's render clock would.
+// The counting movies played on the running clock while a render loop composes and reads back
+// every pass, as an output's render clock would.
 TEST_F(CueFramesCompositionTest, MoviesFollowingOnShowEveryFrameOfTheRightCueWithoutABlackFrame)
 {
     connectToTheRunningClock();
-    const auto a = cueAt(MediaFixtures::path("counter25.mp4"), 0.0);
-    const auto b = cueAt(MediaFixtures::path("counter25from50.mp4"), 0.0);
-    const auto c = cueAt(MediaFixtures::path("counter25from100.mp4"), 0.0);
-    standBy(a);
+    const auto [a, b, c] = countingMovies();
     ASSERT_EQ(b->itemStartSMPTETime(), QStringLiteral("00:00:02:00"));
     ASSERT_EQ(c->itemStartSMPTETime(), QStringLiteral("00:00:04:00"));
     const auto clock = controller->masterClock();
 
-    struct Pass {
-        double clockBefore, clockAfter;
-        int shown;
-    };
-    std::vector<Pass> passes;
-    passes.reserve(4096);
-    std::atomic<bool> rendering{true};
-    std::thread render([&] {
-        while (rendering.load()) {
-            const double before = clock->clockTime();
-            const int shown = shownNumberUnlessBlack();
-            passes.push_back({before, clock->clockTime(), shown});
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
+    startRendering();
     controller->startClock();
     const bool reachedC = DispatchQueue::runMainUntil([&] { return clock->clockTime() >= 5.4; }, 120.0);
-    rendering = false;
-    render.join();
+    stopRendering();
     controller->stopClockWithCompletedHandler({});
     ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !clock->isRunning() && !controller->isPlaying(); }, 30.0));
     ASSERT_TRUE(reachedC);
@@ -272,10 +299,7 @@ TEST_F(CueFramesCompositionTest, MoviesFollowingOnShowEveryFrameOfTheRightCueWit
 TEST_F(CueFramesCompositionTest, LocateNextPreviousAndGoShowTheExpectedCueAndFrame)
 {
     connectToTheRunningClock();
-    const auto a = cueAt(MediaFixtures::path("counter25.mp4"), 0.0);
-    const auto b = cueAt(MediaFixtures::path("counter25from50.mp4"), 0.0);
-    const auto c = cueAt(MediaFixtures::path("counter25from100.mp4"), 0.0);
-    standBy(a);
+    const auto [a, b, c] = countingMovies();
     const auto clock = controller->masterClock();
     EXPECT_EQ(shownOnce(0), 0);
 
@@ -310,6 +334,44 @@ TEST_F(CueFramesCompositionTest, LocateNextPreviousAndGoShowTheExpectedCueAndFra
     EXPECT_LT(cut, 150);
     EXPECT_NEAR(cut - 100, (clock->clockTime() - 4.0) * 25.0, 8.0);
 
+    controller->stopClockWithCompletedHandler({});
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !clock->isRunning() && !controller->isPlaying(); }, 30.0));
+}
+
+// Waits on the counting movies: the first pauses at its end, the last at its beginning.
+TEST_F(CueFramesCompositionTest, APauseAtEndHoldsTheLastFrameAndAPauseAtBeginningTheFirst)
+{
+    connectToTheRunningClock();
+    const auto [a, b, c] = countingMovies([](const auto& cues) {
+        cues[0]->setShouldStopAtEnd(true);
+        cues[2]->setShouldStopAtBeginning(true);
+    });
+    const auto clock = controller->masterClock();
+    startRendering();
+    const auto stoppedAt = [&](const QString& smpte) {
+        return DispatchQueue::runMainUntil(
+            [&] { return !clock->isRunning() && !controller->isPlaying() && clock->clockSMPTETime() == smpte; }, 60.0);
+    };
+
+    // The first cue stops the clock on its last frame, and shows it.
+    controller->startClock();
+    EXPECT_TRUE(stoppedAt(QStringLiteral("00:00:01:24"))) << clock->clockSMPTETime().toStdString();
+    EXPECT_EQ(controller->currentItem(), a);
+    EXPECT_EQ(shownOnce(49), 49);
+
+    // The next start moves on to the second cue, which plays into the third; that one stands by
+    // on its first frame with its players not started.
+    controller->startClock();
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return controller->currentItem() == b && b->isPlaying(); }, 30.0));
+    EXPECT_GE(shownOnce([](int number) { return number >= 50; }), 50);
+    EXPECT_TRUE(stoppedAt(QStringLiteral("00:00:04:00"))) << clock->clockSMPTETime().toStdString();
+    EXPECT_EQ(controller->currentItem(), c);
+    EXPECT_FALSE(c->isPlaying());
+    EXPECT_EQ(shownOnce(100), 100);
+
+    // The next start plays it.
+    controller->startClock();
+    EXPECT_GT(shownOnce([](int number) { return number > 105; }), 105);
     controller->stopClockWithCompletedHandler({});
     EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !clock->isRunning() && !controller->isPlaying(); }, 30.0));
 }
