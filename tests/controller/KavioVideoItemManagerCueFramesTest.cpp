@@ -8,6 +8,7 @@
 #include "Rendering/KavioMetalTransitionRenderer.h"
 #include "Rendering/QVTMetalLayerRenderer.h"
 #include "RenderingTestSupport.h"
+#include "TestSwitch.h"
 #include "../../bench/KavioBenchSupport.h"
 
 #include "Clock/QVTClock.h"
@@ -86,10 +87,10 @@ protected:
         EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !cue.isSeeking(); }, 60.0));
         DispatchQueue::runMainUntil([] { return false; }, 0.1);
     }
-    // The composed picture of one pass, read back.
-    VideoFrameRef composed()
+    // The composed picture of one pass at render time `time` (seconds), read back.
+    VideoFrameRef composed(double time = 1.0)
     {
-        frame([&] { controller->createCurrentTextureAtTime(1.0); });
+        frame([&] { controller->createCurrentTextureAtTime(time); });
         const auto texture = controller->textureName();
         EXPECT_NE(texture, nullptr);
         if (!texture)
@@ -109,11 +110,12 @@ protected:
         const auto picture = composed();
         return picture ? MediaFixtures::frameNumberOf(*picture) : -1;
     }
-    // The bar code of the composed picture, or -1 when the picture below the bar code is black
+    // The bar code of the composed picture, or kBlack when the picture below the bar code is black
     // (all of testsrc's picture has colour, a bar code of zeros reads as frame 0).
-    int shownNumberUnlessBlack()
+    static constexpr int kBlack = -3;  // -1: no bar code (none drawn, or two mixed)
+    int shownNumberUnlessBlack(double time = 1.0)
     {
-        const auto picture = composed();
+        const auto picture = composed(time);
         if (!picture)
             return -1;
         long sum = 0;
@@ -121,7 +123,7 @@ protected:
             for (int x = 0; x < picture->width(); x += 8)
                 for (int c = 0; c < 3; ++c)
                     sum += picture->row(y)[x * 4 + c];
-        return sum > 0 ? MediaFixtures::frameNumberOf(*picture) : -1;
+        return sum > 0 ? MediaFixtures::frameNumberOf(*picture) : kBlack;
     }
     // The bar code the composition shows once `shows` accepts it, or the last one seen: seeks and
     // frame delivery are asynchronous. Passes come from the render loop while it runs, else are
@@ -140,9 +142,12 @@ protected:
         rendering = true;
         renderThread = std::thread([this] {
             const auto clock = controller->masterClock();
+            const auto start = std::chrono::steady_clock::now();
             while (rendering.load()) {
                 const double before = clock->clockTime();
-                const int shown = shownNumberUnlessBlack();
+                // The render time moves on as a render clock's does: a crossover advances by it.
+                const int shown = shownNumberUnlessBlack(
+                    1.0 + std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
                 passes.push_back({before, clock->clockTime(), shown});
                 lastShown = shown;
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -191,7 +196,12 @@ protected:
     std::unique_ptr<UserDefaults> defaults;
     std::shared_ptr<MovieSizedOutputs> outputs = std::make_shared<MovieSizedOutputs>();
     std::shared_ptr<KavioVideoItemManager> controller;
-    std::shared_ptr<KavioPlayingBenchDelegate> app = std::make_shared<KavioPlayingBenchDelegate>();
+    // Plays and stops through the controller, with the global transition switch.
+    struct PlayingApp : KavioPlayingBenchDelegate {
+        TestSwitch globalTransition;
+        KavioButtonInterface* globalTransitionButton() const override { return const_cast<TestSwitch*>(&globalTransition); }
+    };
+    std::shared_ptr<PlayingApp> app = std::make_shared<PlayingApp>();
     // The render loop's passes: the clock before and after each, and the bar code it showed.
     struct Pass {
         double clockBefore, clockAfter;
@@ -368,6 +378,35 @@ TEST_F(CueFramesCompositionTest, APauseAtEndHoldsTheLastFrameAndAPauseAtBeginnin
     // The next start plays it.
     controller->startClock();
     EXPECT_GT(shownOnce([](int number) { return number > 105; }), 105);
+    controller->stopClockWithCompletedHandler({});
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !clock->isRunning() && !controller->isPlaying(); }, 30.0));
+}
+
+// GO while playing with the global transition on: both movies mixed (their bar codes overlaid,
+// unreadable), then the incoming cue current, playing its own frames.
+TEST_F(CueFramesCompositionTest, GoWithTheGlobalTransitionMixesBothMoviesThenPlaysTheIncomingOne)
+{
+    connectToTheRunningClock();
+    app->globalTransition.setState(1);
+    const auto [a, b, c] = countingMovies([](const auto& cues) { cues[2]->setTransitionTime(1.0); });
+    const auto clock = controller->masterClock();
+    startRendering();
+    controller->startClock();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return clock->clockTime() > 0.2; }, 30.0));
+
+    controller->jumpToAndPlayItem(c);
+    EXPECT_EQ(shownOnce([](int number) { return number == -1; }), -1) << "no mixed picture";
+    EXPECT_TRUE(DispatchQueue::runMainUntil(
+        [&] { return controller->currentItem() == c && !controller->isProcessingGlobalTransition(); }, 30.0));
+    EXPECT_TRUE(c->isPlaying());
+    const int first = shownOnce([](int number) { return number >= 100; });
+    EXPECT_GE(first, 100);
+    EXPECT_LT(first, 150);
+    EXPECT_GT(shownOnce([&](int number) { return number > first; }), first) << "the incoming cue plays on";
+
+    stopRendering();
+    for (const Pass& pass : passes)
+        EXPECT_NE(pass.shown, kBlack) << "a black picture at clock " << pass.clockBefore;
     controller->stopClockWithCompletedHandler({});
     EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !clock->isRunning() && !controller->isPlaying(); }, 30.0));
 }
