@@ -1,49 +1,30 @@
 // GO on another cue: from the call to the first render pass that takes the new cue's frame, for
 // a cut with the show stopped and with it playing, and from a crossover's start to its first
-// mixed pass. The master clock runs its own thread on the host's time; the render pass runs on a
-// thread of its own at 60 passes a second, as an output's render clock would. Beside them, timed
-// the same way in the same run, the bare hand-over of a flag from the main thread to that render
-// loop: what the frame pacing alone costs.
+// mixed pass. The master clock runs its own thread on the host's time; the render pass is driven
+// by a render clock at 60 frames a second on the GPU, as an output's would. Beside them, timed
+// the same way in the same run, the bare work of showing another movie's first frame: a libav
+// seek and decode of its first picture with a plain OpenGL upload on the device's context.
 //
 // Usage: go_jump_bench [samples] (default 20 of each kind).
 
-#include "Clock/QVTClock.h"
-#include "Controller/KavioVideoItemManager.h"
-#include "Cue/KavioVideoItem.h"
-#include "GoBenchCue.h"
+#include "GoBenchSupport.h"
 #include "../../tests/controller/FakeTransition.h"
-#include "../KavioBenchSupport.h"
-#include "DispatchQueue.h"
-#include "UserDefaults.h"
 
-#include <QTemporaryDir>
-
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <thread>
-#include <vector>
+#include <QGuiApplication>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using GoBench::Clock;
+using GoBench::waitFor;
 
 constexpr int kFramesPerCue = 250;
-constexpr auto kPassInterval = std::chrono::microseconds(16667);
-
-double msSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 // A ten-second Hap movie cue without media: the render pass asks it for its texture, which is
 // the moment measured once the cue is armed.
-class JumpBenchCue : public FixedFramesBenchCue {
+class JumpBenchCue : public GoBench::FixedFramesCue {
 public:
     JumpBenchCue(std::shared_ptr<QVTClock> clock, int number, std::shared_ptr<FakeTransition> transition)
-        : FixedFramesBenchCue(std::move(clock), number, kFramesPerCue), transition_(std::move(transition))
+        : FixedFramesCue(std::move(clock), number, kFramesPerCue), transition_(std::move(transition))
     {
         setMediaType(KavioMediaTypeMovie);
         setIsHAP(true);
@@ -72,78 +53,30 @@ private:
     std::atomic<bool> armed_{false}, needsMix_{false}, seen_{false};
 };
 
-// Play and stop as the play button does: through the controller's clock.
-struct PlayingDelegate : KavioBenchDelegate {
-    std::weak_ptr<KavioVideoItemManager> controller;
-    void performTogglePlayWithCompletedHandler(std::function<void()> handler) override
-    {
-        if (const auto c = controller.lock()) {
-            if (c->isPlaying())
-                c->stopClockWithCompletedHandler({});
-            else
-                c->startClock();
-        }
-        if (handler)
-            handler();
-    }
-};
-
-void report(const char* name, std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    const auto at = [&](double share) { return samples[std::min(samples.size() - 1, std::size_t(share * double(samples.size())))]; };
-    std::printf("%-44s %8zu %10.3f %10.3f %10.3f\n", name, samples.size(), at(0.5), at(0.9), samples.back());
-}
-
-bool waitFor(const std::function<bool()>& done)
-{
-    return DispatchQueue::runMainUntil(done, 5.0);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    QGuiApplication application(argc, argv);
     const int samples = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
-    QTemporaryDir home;
-    setenv("XDG_CONFIG_HOME", home.path().toUtf8().constData(), 1);
-    UserDefaults defaults(home.filePath(QStringLiteral("bench.conf")));
+    GoBench::Environment run;
 
-    auto controller = KavioVideoItemManager::init(defaults);
-    auto app = std::make_shared<PlayingDelegate>();
-    app->controller = controller;
-    controller->setDelegate(app);
-    auto clock = controller->masterClock();
-    clock->setSmpteFormat(QVTClockSMPTEFormat25);
+    auto app = std::make_shared<KavioPlayingBenchDelegate>();
     auto transition = std::make_shared<FakeTransition>();
     std::vector<std::shared_ptr<JumpBenchCue>> cues;
-    for (int i = 1; i <= 2; ++i) {
-        auto cue = std::make_shared<JumpBenchCue>(clock, i, transition);
-        cue->setManager(controller);
-        controller->insertItem(cue, std::uint64_t(i));
-        cue->setIsReady(true);
-        cues.push_back(cue);
-    }
-    controller->buildItemQueue();
-    controller->setCurrentItem(cues.front());
+    auto controller = GoBench::show<JumpBenchCue>(
+        run.defaults, nullptr, app, 2,
+        [&](const std::shared_ptr<QVTClock>& clock, int number) {
+            return std::make_shared<JumpBenchCue>(clock, number, transition);
+        },
+        cues);
+    controller->setMetalManager(run.gpu);
     // Jumps open at the end of set-up, as the temporary stop's end opens them.
     controller->handleEndOfTemporaryPlaybackStopWithCompletedHandler({});
-    clock->runClockRenderer();
+    controller->masterClock()->runClockRenderer();
     DispatchQueue::drainMain();
-
-    std::atomic<bool> rendering{true};
-    std::atomic<bool> bareArmed{false}, bareSeen{false};
-    std::thread render([&] {
-        const auto start = Clock::now();
-        auto next = start;
-        while (rendering.load()) {
-            controller->createCurrentTextureAtTime(std::chrono::duration<double>(Clock::now() - start).count());
-            if (bareArmed.exchange(false))
-                bareSeen = true;
-            next += kPassInterval;
-            std::this_thread::sleep_until(next);
-        }
-    });
+    auto loop = std::make_shared<GoBench::RenderLoop>(run.gpu, *controller);
+    loop->start(60);
 
     const auto other = [&] { return controller->currentItem() == cues[0] ? cues[1] : cues[0]; };
     const auto idle = [&] { return controller->canJump() && !controller->isProcessingGlobalTransition(); };
@@ -158,12 +91,12 @@ int main(int argc, char** argv)
         target->arm(needsMix);
         go(target);
         check(waitFor([&] { return target->seen(); }), "the render pass took the new cue's frame");
-        const double ms = msSince(start);
+        const double ms = GoBench::msSince(start);
         check(waitFor(idle), "the jump ended");
         return ms;
     };
 
-    std::vector<double> stoppedCut, playingCut, crossover, bare;
+    std::vector<double> stoppedCut, playingCut, crossover;
     for (int i = 0; i < samples; ++i) {
         playing(false);
         stoppedCut.push_back(time(false, [&](const auto& cue) { controller->jumpToAndPlayItem(cue); }));
@@ -174,20 +107,26 @@ int main(int argc, char** argv)
             controller->setShouldStartWhenTransitionStarts(true);
             controller->startTransitionToItem(cue);
         }));
-        const auto start = Clock::now();
-        bareArmed = true;
-        check(waitFor([&] { return bareSeen.exchange(false); }), "the render loop saw the flag");
-        bare.push_back(msSince(start));
     }
     playing(false);
-    rendering = false;
-    render.join();
+    const double period = loop->measuredPeriod();
+    loop->stop();
+    controller->setCurrentItem(nullptr);
+    DispatchQueue::drainMain();
 
-    std::printf("%-44s %8s %10s %10s %10s\n", "GO to the first frame in the render pass", "samples", "median ms",
-                "p90 ms", "worst ms");
-    report("cut, show stopped", stoppedCut);
-    report("cut, show playing", playingCut);
-    report("crossover start to its first mixed pass", crossover);
-    report("reference: flag to the render loop", bare);
+    std::vector<double> bare;
+    {
+        GoBench::BareFirstFrame reference(run.home, *run.device);
+        for (int i = 0; i < samples; ++i)
+            bare.push_back(reference.firstFrame());
+    }
+
+    char title[96];
+    std::snprintf(title, sizeof title, "GO to the first frame, output 60 fps (%.2f ms)", period);
+    GoBench::reportHeader(title);
+    GoBench::report("cut, show stopped", stoppedCut, period);
+    GoBench::report("cut, show playing", playingCut, period);
+    GoBench::report("crossover start to its first mixed pass", crossover, period);
+    GoBench::report("reference: libav seek+decode, GL upload", bare, period);
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "ControllerFakes.h"
 #include "RenderingTestSupport.h"
+#include "TestSwitch.h"
 #include "../../bench/KavioBenchSupport.h"
 #include "Rendering/KavioMetalTransitionRenderer.h"
 #include "Rendering/KavioOverlayFontManager.h"
@@ -512,29 +513,6 @@ TEST_F(CompositionTest, MiddleViewResizeRedrawsWaveformRangeAndMarker)
     controller->handleMiddleViewResize();
     EXPECT_EQ(log.take(), (QStringList{"waveform.redraw(10,90)", "marker.redraw"}));
 }
-
-// A switch without a widget: this suite has no widget application.
-struct TestSwitch : KavioButtonInterface {
-    int value = 0;
-    int state() const override { return value; }
-    void setState(int s) override { value = s; }
-    void setStateByOSC(int s) override { value = s; }
-    bool isEnabled() const override { return true; }
-    void setEnabled(bool) override {}
-    QString title() const override { return {}; }
-    void setTitle(const QString&) override {}
-    long tag() const override { return 0; }
-    void setTag(long) override {}
-    QString imageName() const override { return {}; }
-    void setImageName(const QString&) override {}
-    QString toolTip() const override { return {}; }
-    void setToolTip(const QString&) override {}
-    KavioButtonType buttonType() const override { return KavioButtonType::OnOff; }
-    void setButtonType(KavioButtonType) override {}
-    QString oscAddress() const override { return {}; }
-    void setOSCAddress(const QString&) override {}
-    void setAction(std::function<void()>) override {}
-};
 
 // The application controller as far as a GO goes: the switches and a logged play toggle; the
 // rest answers "nothing", as for the benchmarks.

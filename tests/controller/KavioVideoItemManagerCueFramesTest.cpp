@@ -8,12 +8,19 @@
 #include "Rendering/KavioMetalTransitionRenderer.h"
 #include "Rendering/QVTMetalLayerRenderer.h"
 #include "RenderingTestSupport.h"
+#include "TestSwitch.h"
+#include "../../bench/KavioBenchSupport.h"
 
 #include "Clock/QVTClock.h"
 #include "DispatchQueue.h"
 #include "MediaPlayer.h"
 
 #include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <thread>
 
 namespace {
 
@@ -55,6 +62,7 @@ protected:
     }
     void TearDown() override
     {
+        stopRendering();
         if (controller)
             controller->setCurrentItem(nullptr);
         DispatchQueue::drainMain();
@@ -79,10 +87,10 @@ protected:
         EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !cue.isSeeking(); }, 60.0));
         DispatchQueue::runMainUntil([] { return false; }, 0.1);
     }
-    // The composed picture of one pass, read back.
-    VideoFrameRef composed()
+    // The composed picture of one pass at render time `time` (seconds), read back.
+    VideoFrameRef composed(double time = 1.0)
     {
-        frame([&] { controller->createCurrentTextureAtTime(1.0); });
+        frame([&] { controller->createCurrentTextureAtTime(time); });
         const auto texture = controller->textureName();
         EXPECT_NE(texture, nullptr);
         if (!texture)
@@ -102,11 +110,108 @@ protected:
         const auto picture = composed();
         return picture ? MediaFixtures::frameNumberOf(*picture) : -1;
     }
+    // The bar code of the composed picture, or kBlack when the picture below the bar code is black
+    // (all of testsrc's picture has colour, a bar code of zeros reads as frame 0).
+    static constexpr int kBlack = -3;  // -1: no bar code (none drawn, or two mixed)
+    int shownNumberUnlessBlack(double time = 1.0)
+    {
+        const auto picture = composed(time);
+        if (!picture)
+            return -1;
+        long sum = 0;
+        for (int y = 16; y < picture->height(); y += 8)
+            for (int x = 0; x < picture->width(); x += 8)
+                for (int c = 0; c < 3; ++c)
+                    sum += picture->row(y)[x * 4 + c];
+        return sum > 0 ? MediaFixtures::frameNumberOf(*picture) : kBlack;
+    }
+    // The bar code the composition shows once `shows` accepts it, or the last one seen: seeks and
+    // frame delivery are asynchronous. Passes come from the render loop while it runs, else are
+    // composed on the main thread.
+    int shownOnce(const std::function<bool(int)>& shows)
+    {
+        int number = -1;
+        DispatchQueue::runMainUntil(
+            [&] { return shows(number = rendering.load() ? lastShown.load() : shownNumberUnlessBlack()); }, 30.0);
+        return number;
+    }
+    // Composes and reads back pass after pass on a thread of its own, as an output's render clock
+    // does, while the test waits on the main thread.
+    void startRendering()
+    {
+        rendering = true;
+        renderThread = std::thread([this] {
+            const auto clock = controller->masterClock();
+            const auto start = std::chrono::steady_clock::now();
+            while (rendering.load()) {
+                const double before = clock->clockTime();
+                // The render time moves on as a render clock's does: a crossover advances by it.
+                const int shown = shownNumberUnlessBlack(
+                    1.0 + std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+                passes.push_back({before, clock->clockTime(), shown});
+                lastShown = shown;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        DispatchQueue::runMainUntil([&] { return lastShown.load() != kNoPassYet; }, 30.0);
+    }
+    void stopRendering()
+    {
+        rendering = false;
+        if (renderThread.joinable())
+            renderThread.join();
+    }
+    int shownOnce(int expected)
+    {
+        return shownOnce([expected](int number) { return number == expected; });
+    }
+    // Play and stop through the controller's clock, which runs its own thread on the host's time.
+    void connectToTheRunningClock()
+    {
+        app->controller = controller;
+        controller->setDelegate(app);
+        controller->masterClock()->setSmpteFormat(QVTClockSMPTEFormat25);
+        controller->masterClock()->runClockRenderer();
+    }
+    // Three movies whose bar codes count on from one to the next (0-49, 50-99, 100-149), laid end
+    // to end; the show stands by on the first, jumps open as after set-up. `prepare` sets the
+    // cues up before the list is laid out.
+    std::array<std::shared_ptr<KavioVideoItem>, 3> countingMovies(
+        const std::function<void(const std::array<std::shared_ptr<KavioVideoItem>, 3>&)>& prepare = {})
+    {
+        const std::array cues{cueAt(MediaFixtures::path("counter25.mp4"), 0.0),
+                              cueAt(MediaFixtures::path("counter25from50.mp4"), 0.0),
+                              cueAt(MediaFixtures::path("counter25from100.mp4"), 0.0)};
+        if (prepare)
+            prepare(cues);
+        controller->buildItemQueue();
+        controller->setCurrentItem(cues[0]);
+        cues[0]->markAsCurrent(true);
+        controller->handleEndOfTemporaryPlaybackStopWithCompletedHandler({});
+        DispatchQueue::drainMain();
+        return cues;
+    }
 
     QTemporaryDir settingsDir;
     std::unique_ptr<UserDefaults> defaults;
     std::shared_ptr<MovieSizedOutputs> outputs = std::make_shared<MovieSizedOutputs>();
     std::shared_ptr<KavioVideoItemManager> controller;
+    // Plays and stops through the controller, with the global transition switch.
+    struct PlayingApp : KavioPlayingBenchDelegate {
+        TestSwitch globalTransition;
+        KavioButtonInterface* globalTransitionButton() const override { return const_cast<TestSwitch*>(&globalTransition); }
+    };
+    std::shared_ptr<PlayingApp> app = std::make_shared<PlayingApp>();
+    // The render loop's passes: the clock before and after each, and the bar code it showed.
+    struct Pass {
+        double clockBefore, clockAfter;
+        int shown;
+    };
+    std::vector<Pass> passes;  // the render thread's while it runs
+    static constexpr int kNoPassYet = -2;
+    std::atomic<int> lastShown{kNoPassYet};
+    std::atomic<bool> rendering{false};
+    std::thread renderThread;
 };
 
 TEST_F(CueFramesCompositionTest, AMovieCueAndAHapCueShowTheirCurrentFrame)
@@ -155,6 +260,155 @@ TEST_F(CueFramesCompositionTest, TheOwnDissolveMixesBothCodesThenShowsTheIncomin
     controller->masterClock()->setClockTime(duration - 0.01);
     ASSERT_GE(a->transitionProgress(), 1.0);
     EXPECT_EQ(shownNumber(), incoming());
+}
+
+// The counting movies played on the running clock while a render loop composes and reads back
+// every pass, as an output's render clock would.
+TEST_F(CueFramesCompositionTest, MoviesFollowingOnShowEveryFrameOfTheRightCueWithoutABlackFrame)
+{
+    connectToTheRunningClock();
+    const auto [a, b, c] = countingMovies();
+    ASSERT_EQ(b->itemStartSMPTETime(), QStringLiteral("00:00:02:00"));
+    ASSERT_EQ(c->itemStartSMPTETime(), QStringLiteral("00:00:04:00"));
+    const auto clock = controller->masterClock();
+
+    startRendering();
+    controller->startClock();
+    const bool reachedC = DispatchQueue::runMainUntil([&] { return clock->clockTime() >= 5.4; }, 120.0);
+    stopRendering();
+    controller->stopClockWithCompletedHandler({});
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !clock->isRunning() && !controller->isPlaying(); }, 30.0));
+    ASSERT_TRUE(reachedC);
+    EXPECT_EQ(controller->currentItem(), c);
+
+    // Each pass's picture: a bar code of the three movies (never black), never going back, and
+    // never further from the clock's frame than a player may lag or lead it on a loaded machine
+    // (a lagging player catches up by skipping: the band bounds both the hold and the skip).
+    constexpr int kSlack = 8;  // frames
+    ASSERT_GT(passes.size(), 10u);
+    int previous = 0;
+    for (const Pass& pass : passes) {
+        SCOPED_TRACE(testing::Message() << "clock " << pass.clockBefore << ".." << pass.clockAfter << " shows "
+                                        << pass.shown);
+        ASSERT_GE(pass.shown, 0) << "a black or unreadable picture";
+        ASSERT_LT(pass.shown, 150);
+        EXPECT_GE(pass.shown, int(pass.clockBefore * 25.0) - kSlack);
+        EXPECT_LE(pass.shown, int(pass.clockAfter * 25.0) + kSlack);
+        EXPECT_GE(pass.shown, previous) << "a picture went back";
+        previous = pass.shown;
+    }
+}
+
+// The transport on the counting movies, each step's composed picture read back: a locate, next
+// and previous while stopped, GO while stopped (the show plays from the cue's first frame) and a
+// GO cut while playing.
+TEST_F(CueFramesCompositionTest, LocateNextPreviousAndGoShowTheExpectedCueAndFrame)
+{
+    connectToTheRunningClock();
+    const auto [a, b, c] = countingMovies();
+    const auto clock = controller->masterClock();
+    EXPECT_EQ(shownOnce(0), 0);
+
+    // Locate into the second cue: that time's frame.
+    controller->seekToSMPTETime(QStringLiteral("00:00:02:12"));
+    EXPECT_EQ(shownOnce(62), 62);
+    EXPECT_EQ(controller->currentItem(), b);
+    EXPECT_EQ(clock->clockSMPTETime(), QStringLiteral("00:00:02:12"));
+
+    // Next and previous stand by on the cue's first frame.
+    controller->jumpToNextItem();
+    EXPECT_EQ(shownOnce(100), 100);
+    EXPECT_EQ(controller->currentItem(), c);
+    controller->jumpToPrevItem();
+    EXPECT_EQ(shownOnce(50), 50);
+    EXPECT_EQ(controller->currentItem(), b);
+    EXPECT_FALSE(clock->isRunning());
+
+    // GO on the first cue while stopped: it plays from its first frame, on the clock.
+    controller->jumpToAndPlayItem(a);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return clock->isRunning() && clock->clockTime() > 0.4; }, 30.0));
+    EXPECT_EQ(controller->currentItem(), a);
+    const int playing = shownOnce([&](int number) { return number > 10; });
+    EXPECT_GT(playing, 10);
+    EXPECT_LT(playing, 50);
+
+    // GO on the last cue while playing: a cut to its first frames, still playing.
+    controller->jumpToAndPlayItem(c);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return controller->currentItem() == c && clock->isRunning(); }, 30.0));
+    const int cut = shownOnce([](int number) { return number >= 100; });
+    EXPECT_GE(cut, 100);
+    EXPECT_LT(cut, 150);
+    EXPECT_NEAR(cut - 100, (clock->clockTime() - 4.0) * 25.0, 8.0);
+
+    controller->stopClockWithCompletedHandler({});
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !clock->isRunning() && !controller->isPlaying(); }, 30.0));
+}
+
+// Waits on the counting movies: the first pauses at its end, the last at its beginning.
+TEST_F(CueFramesCompositionTest, APauseAtEndHoldsTheLastFrameAndAPauseAtBeginningTheFirst)
+{
+    connectToTheRunningClock();
+    const auto [a, b, c] = countingMovies([](const auto& cues) {
+        cues[0]->setShouldStopAtEnd(true);
+        cues[2]->setShouldStopAtBeginning(true);
+    });
+    const auto clock = controller->masterClock();
+    startRendering();
+    const auto stoppedAt = [&](const QString& smpte) {
+        return DispatchQueue::runMainUntil(
+            [&] { return !clock->isRunning() && !controller->isPlaying() && clock->clockSMPTETime() == smpte; }, 60.0);
+    };
+
+    // The first cue stops the clock on its last frame, and shows it.
+    controller->startClock();
+    EXPECT_TRUE(stoppedAt(QStringLiteral("00:00:01:24"))) << clock->clockSMPTETime().toStdString();
+    EXPECT_EQ(controller->currentItem(), a);
+    EXPECT_EQ(shownOnce(49), 49);
+
+    // The next start moves on to the second cue, which plays into the third; that one stands by
+    // on its first frame with its players not started.
+    controller->startClock();
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return controller->currentItem() == b && b->isPlaying(); }, 30.0));
+    EXPECT_GE(shownOnce([](int number) { return number >= 50; }), 50);
+    EXPECT_TRUE(stoppedAt(QStringLiteral("00:00:04:00"))) << clock->clockSMPTETime().toStdString();
+    EXPECT_EQ(controller->currentItem(), c);
+    EXPECT_FALSE(c->isPlaying());
+    EXPECT_EQ(shownOnce(100), 100);
+
+    // The next start plays it.
+    controller->startClock();
+    EXPECT_GT(shownOnce([](int number) { return number > 105; }), 105);
+    controller->stopClockWithCompletedHandler({});
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !clock->isRunning() && !controller->isPlaying(); }, 30.0));
+}
+
+// GO while playing with the global transition on: both movies mixed (their bar codes overlaid,
+// unreadable), then the incoming cue current, playing its own frames.
+TEST_F(CueFramesCompositionTest, GoWithTheGlobalTransitionMixesBothMoviesThenPlaysTheIncomingOne)
+{
+    connectToTheRunningClock();
+    app->globalTransition.setState(1);
+    const auto [a, b, c] = countingMovies([](const auto& cues) { cues[2]->setTransitionTime(1.0); });
+    const auto clock = controller->masterClock();
+    startRendering();
+    controller->startClock();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return clock->clockTime() > 0.2; }, 30.0));
+
+    controller->jumpToAndPlayItem(c);
+    EXPECT_EQ(shownOnce([](int number) { return number == -1; }), -1) << "no mixed picture";
+    EXPECT_TRUE(DispatchQueue::runMainUntil(
+        [&] { return controller->currentItem() == c && !controller->isProcessingGlobalTransition(); }, 30.0));
+    EXPECT_TRUE(c->isPlaying());
+    const int first = shownOnce([](int number) { return number >= 100; });
+    EXPECT_GE(first, 100);
+    EXPECT_LT(first, 150);
+    EXPECT_GT(shownOnce([&](int number) { return number > first; }), first) << "the incoming cue plays on";
+
+    stopRendering();
+    for (const Pass& pass : passes)
+        EXPECT_NE(pass.shown, kBlack) << "a black picture at clock " << pass.clockBefore;
+    controller->stopClockWithCompletedHandler({});
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !clock->isRunning() && !controller->isPlaying(); }, 30.0));
 }
 
 }  // namespace

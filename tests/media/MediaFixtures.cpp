@@ -15,9 +15,13 @@ namespace MediaFixtures {
 
 namespace {
 
-const char* const kBarCode =
-    "format=yuv420p,geq=lum='if(lt(Y,16),if(mod(floor(N/pow(2,floor(X/40))),2),235,16),lum(X,Y))'"
-    ":cb='if(lt(Y,8),128,cb(X,Y))':cr='if(lt(Y,8),128,cr(X,Y))'";  // chroma rows are half as many
+// The bar code of frame N + first.
+std::string barCode(int first = 0)
+{
+    return "format=yuv420p,geq=lum='if(lt(Y,16),if(mod(floor((N+" + std::to_string(first)
+           + ")/pow(2,floor(X/40))),2),235,16),lum(X,Y))'"
+             ":cb='if(lt(Y,8),128,cb(X,Y))':cr='if(lt(Y,8),128,cr(X,Y))'";  // chroma rows are half as many
+}
 
 struct Folder {
     std::string path;
@@ -44,9 +48,13 @@ void writeAll(const std::string& file, const char* data, size_t size) {
 }
 
 bool make(const std::string& name) {
-    const std::string counter = std::string("testsrc=size=320x240:rate=25:duration=2,") + kBarCode;
+    const std::string counter = std::string("testsrc=size=320x240:rate=25:duration=2,") + barCode();
     const std::string counter2997 =
-        std::string("testsrc=size=320x240:rate=30000/1001:duration=2,") + kBarCode;
+        std::string("testsrc=size=320x240:rate=30000/1001:duration=2,") + barCode();
+    for (const int first : {50, 100})
+        if (name == "counter25from" + std::to_string(first) + ".mp4")
+            return ffmpeg("-f lavfi -i \"testsrc=size=320x240:rate=25:duration=2," + barCode(first)
+                          + "\" -c:v libx264 -g 12 -bf 2 -crf 16 -an " + name);
     if (name == "counter25.mp4")
         return ffmpeg("-f lavfi -i \"" + counter +
                       "\" -f lavfi -i sine=frequency=440:sample_rate=48000:duration=2"

@@ -13,6 +13,9 @@ namespace MediaFixtures {
 // fails. Names:
 //   counter25.mp4     320x240, 25 fps, 2 s, H.264 (key frame every 12, B-frames), BT.709 tags,
 //                     stereo 440 Hz AAC
+//   counter25from50.mp4, counter25from100.mp4
+//                     counter25's picture numbered from 50 and from 100 (the movies that follow
+//                     it), no audio
 //   counter2997.mov   320x240, 30000/1001 fps, 2 s, H.264, no audio
 //   rotated.mp4       counter2997 with a display matrix turning it a quarter counter-clockwise
 //   bt2020.mp4        128x96, 10-bit H.264 tagged BT.2020
