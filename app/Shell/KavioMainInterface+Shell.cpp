@@ -4,6 +4,7 @@
 
 #include "Shell/KavioMainInterface.h"
 
+#include "Controller/KavioVideoItemManager.h"
 #include "Shell/AppDelegate.h"
 #include "Shell/KavioMasterView.h"
 #include "Shell/KavioWindow.h"
@@ -28,15 +29,20 @@ constexpr int kWaveformHeight = 100;
 // The size the panels are first placed for; the background reports every change from it.
 constexpr QSize kLaidOutSize(1280, 700);
 
+void fillWithGrey(QWidget* view, double white)
+{
+    view->setAutoFillBackground(true);
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgbF(float(white), float(white), float(white), 1.0f));
+    view->setPalette(palette);
+}
+
 template <typename View>
 View* addPanel(QWidget* parent, const QRect& frame, double white)
 {
     auto* view = new View(parent);
     view->setGeometry(frame);
-    view->setAutoFillBackground(true);
-    QPalette palette = view->palette();
-    palette.setColor(QPalette::Window, QColor::fromRgbF(float(white), float(white), float(white), 1.0f));
-    view->setPalette(palette);
+    fillWithGrey(view, white);
     return view;
 }
 
@@ -65,6 +71,10 @@ QAction* addCheckable(QMenu* menu, const QString& title, bool checked, std::func
 KavioHidingView* KavioMainInterface::buildShell(QBoxLayout* column, QBoxLayout* transport, AppDelegateOutlets& outlets)
 {
     AppDelegate* app = appDelegate_.get();
+    // The transport row stands on the window's own dark ground, as the controls are drawn for
+    // it: on the light default their resting grey reads as disabled.
+    if (QWidget* central = column->parentWidget())
+        fillWithGrey(central, 0.18);
     auto* background = new KavioMasterView;
     column->addWidget(background, 1);
     background->resize(kLaidOutSize);
@@ -104,7 +114,17 @@ KavioHidingView* KavioMainInterface::buildShell(QBoxLayout* column, QBoxLayout* 
     outlets.globalTransitionButton->setAction([app] { app->toggleGlobalTransition(); });
     outlets.playButton->setImageName(QStringLiteral("kavio_play"));
     outlets.playButton->setToolTip(QStringLiteral("Play"));
-    // TODO(transport): previous, next, rewind and fast forward run the controller's steps.
+    const std::weak_ptr<KavioVideoItemManager> controller = outlets.controller;
+    const auto step = [controller](void (KavioVideoItemManager::*action)()) {
+        return [controller, action] {
+            if (const auto manager = controller.lock())
+                (manager.get()->*action)();
+        };
+    };
+    outlets.prevItemButton->setAction(step(&KavioVideoItemManager::jumpToPrevItem));
+    outlets.nextItemButton->setAction(step(&KavioVideoItemManager::jumpToNextItem));
+    outlets.rewindButton->setAction(step(&KavioVideoItemManager::rewind));
+    outlets.fastforwardButton->setAction(step(&KavioVideoItemManager::fastForward));
     return outlets.middleView;
 }
 
