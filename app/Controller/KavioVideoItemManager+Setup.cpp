@@ -166,7 +166,7 @@ KavioVideoItemManager::~KavioVideoItemManager()
 {
     // Tests make many controllers: none may be called back once it is gone.
     NotificationCenter::defaultCenter().removeObserver(this);
-    delete loadingWindow_.data();
+    delete loadingSheet_.window.data();
     if (masterClock_)
         masterClock_->notificationCenter().removeObserver(this);
 }

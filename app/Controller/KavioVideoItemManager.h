@@ -19,6 +19,7 @@
 // themselves there). Scalars and flags are atomics, readable from any thread.
 
 #include "Controller/KavioVideoItemList.h"
+#include "Controller/KavioProgressSheet.h"
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "Controller/QVTTimelineMarkerControllerInterface.h"
 #include "Support/KavioSnapshotCell.h"
@@ -382,7 +383,7 @@ public:
     const std::vector<std::uint64_t>& loadingBatchStarts() const { return loadingBatchStarts_; }
     // The loading sheet and its progress bar while a load runs, else nullptr.
     QDialog* loadingWindow() const;
-    QProgressBar* loadingProgress() const { return loadingProgress_; }
+    QProgressBar* loadingProgress() const { return loadingSheet_.bar; }
     // After a project's load completed and its other parts are restored: thumbnails, layout,
     // loops, transport, transitions, feedback, the current cue again, then the sync source of
     // "playbackmode" and "autoStart". Main thread.
@@ -438,10 +439,12 @@ public:
     // A looping copy after the cue: it crosses with a transition back to the cue (its goto
     // target), so the pair plays as one endless loop. Undo "Make Seamless Loop".
     void makeSeamlessLoopOfItem(const std::shared_ptr<KavioVideoItem>& item);
-    // Takes the cues out of the list, one undo step "Remove Cue" bringing them all back;
-    // `completed` (may be empty) runs after, also for no cues.
+    // Takes the cues out of the list one by one, kRemovalStepSeconds apart on the main queue,
+    // behind the loading sheet; one undo step "Remove Cue" brings them all back. `completed`
+    // (may be empty) runs after the last; for no cues at once, without a sheet.
+    static constexpr double kRemovalStepSeconds = 0.01;
     void removeItems(const KavioVideoItemList& items, std::function<void()> completed);
-    // Removes the selected cues; answers whether any was selected.
+    // Removes the selected cues (staggered, as above); answers whether any was selected.
     bool removeSelectedItems();
     // Removes one cue, its record's return registered as the undo. A current cue hands over to
     // the cue after it (or the first cue), which rewinds; the only cue leaves none current. Also
@@ -451,6 +454,8 @@ public:
     // triggered; "-00:00:00:00" for none) and its elapsed time ("00:00:00:00" for none). Any thread.
     QString smpteTimeLeftOnCurrentItem() const;
     QString smpteTimeElapsedOnCurrentItem() const;
+    // The per-output audio crossfades two cues (the audio streamers manager mixes). Any thread.
+    bool isMixing() const;
 
     // --- Clock control (KavioVideoItemManager+ClockControl.cpp) -------------------------------
     // GO from the controller: starts the master clock on the current cue. Nothing without a
@@ -817,8 +822,8 @@ private:
     bool loadingRunning_ = false, loadingRestores_ = false, loadingCreating_ = false;
     std::uint64_t loadingNextKey_ = 0;
     std::vector<std::weak_ptr<KavioVideoItem>> loadingPending_;  // created by the running batch
-    QPointer<QDialog> loadingWindow_;
-    QProgressBar* loadingProgress_ = nullptr;  // inside loadingWindow_
+    // The loading sheet, also shown while cues are removed.
+    KavioProgressSheet loadingSheet_;
     std::uint64_t loadingObserver_ = 0;
     // Batches the running load has started (tests read the first key of each).
     std::vector<std::uint64_t> loadingBatchStarts_;

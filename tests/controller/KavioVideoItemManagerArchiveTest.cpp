@@ -295,7 +295,7 @@ TEST(KavioVideoItemManagerArchive, ClearingWhilePlayingStopsFirstAndRestartsTheN
     f.log.take();
     bool done = false;
     f.controller->clearPlaylistWithCompletedHandler([&] { done = true; });
-    EXPECT_TRUE(done);
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return done; }, 30));
     EXPECT_EQ(f.log.take().first(), "app.togglePlay");
     EXPECT_EQ(f.app->play.state(), 0);
     EXPECT_TRUE(f.controller->items()->empty());
@@ -399,7 +399,13 @@ TEST(KavioVideoItemManagerEditing, UndoOfARemovalRestoresAllItsCuesInOneStep)
     f.controller->setCurrentItem(list->at(0));
     bool done = false;
     f.controller->removeItems({list->at(0), list->at(2)}, [&] { done = true; });
-    EXPECT_TRUE(done);
+    // The cues go one per turn of the event loop behind the sheet, which closes with the last.
+    ASSERT_NE(f.controller->loadingWindow(), nullptr);
+    EXPECT_EQ(f.controller->loadingWindow()->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(f.controller->loadingProgress()->maximum(), 2);
+    EXPECT_EQ(f.controller->items()->size(), 3u);
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return done; }, 30));
+    EXPECT_EQ(f.controller->loadingWindow(), nullptr);
     EXPECT_EQ(f.mediaNames(), QStringList{"2.png"});
     ASSERT_TRUE(f.controller->currentItem());
     EXPECT_EQ(f.controller->currentItem()->mediaPath(), f.controller->items()->front()->mediaPath())
@@ -414,6 +420,7 @@ TEST(KavioVideoItemManagerEditing, UndoOfARemovalRestoresAllItsCuesInOneStep)
     done = false;
     f.controller->removeItems({}, [&] { done = true; });
     EXPECT_TRUE(done);
+    EXPECT_EQ(f.controller->loadingWindow(), nullptr) << "no sheet for nothing to remove";
 }
 
 struct EditingFixture : ArchiveFixture {
@@ -474,12 +481,24 @@ TEST(KavioVideoItemManagerEditing, RemovingTheCurrentCueHandsOverToTheNext)
     EXPECT_EQ(f.controller->currentItem(), first);
 
     f.controller->removeItems({f.at(2), f.at(3)}, {});
-    ASSERT_EQ(f.controller->items()->size(), 1u);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return f.controller->items()->size() == 1u; }, 30));
     f.controller->undoRemoveItemWithUID(first->uid());
     EXPECT_TRUE(f.controller->items()->empty());
     EXPECT_EQ(f.controller->currentItem(), nullptr) << "the only cue leaves none current";
     EXPECT_EQ(f.controller->smpteTimeLeftOnCurrentItem(), "-00:00:00:00");
     EXPECT_EQ(f.controller->smpteTimeElapsedOnCurrentItem(), "00:00:00:00");
+}
+
+TEST(KavioVideoItemManagerEditing, MixingIsTheAudioStreamersManagers)
+{
+    ArchiveFixture f;
+    EXPECT_FALSE(f.controller->isMixing());
+    f.streamers->setIsMixing(true);
+    EXPECT_TRUE(f.controller->isMixing());
+    KavioVideoItemManagerOutlets none = f.controller->outlets();
+    none.audioStreamersManager.reset();
+    f.controller->setOutlets(none);
+    EXPECT_FALSE(f.controller->isMixing()) << "without a manager nothing mixes";
 }
 
 // Each cue tells its own time left.
