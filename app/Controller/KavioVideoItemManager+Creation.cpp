@@ -193,16 +193,33 @@ bool KavioVideoItemManager::createItemsWithPathes(const QStringList& paths)
 
 // --- Replacing media ----------------------------------------------------------------------------
 
-void KavioVideoItemManager::replaceItem(const std::shared_ptr<KavioVideoItem>& item)
+QStringList KavioVideoItemManager::runOpenPanel(bool multiple) const
 {
     QStringList patterns;
     for (const QStringList* formats : {&supportedVideoFormats(), &supportedImageFormats(), &supportedAudioFormats()})
         for (const QString& extension : *formats)
             patterns << QStringLiteral("*.") + extension;
-    const QString path = QFileDialog::getOpenFileName(nullptr, QString(), QString(),
-                                                      QStringLiteral("Media (%1)").arg(patterns.join(QLatin1Char(' '))));
-    if (!path.isEmpty())
-        replaceItemWithChosenPath(item, path);
+    const QString filter = QStringLiteral("Media (%1)").arg(patterns.join(QLatin1Char(' ')));
+    if (openPanel_)
+        return openPanel_(filter, multiple);
+    if (multiple)
+        return QFileDialog::getOpenFileNames(outlets_.window, QString(), QString(), filter);
+    const QString path = QFileDialog::getOpenFileName(outlets_.window, QString(), QString(), filter);
+    return path.isEmpty() ? QStringList() : QStringList{path};
+}
+
+void KavioVideoItemManager::createVideoCue()
+{
+    const QStringList paths = runOpenPanel(true);
+    if (!paths.isEmpty())
+        createItemsWithPathes(paths);
+}
+
+void KavioVideoItemManager::replaceItem(const std::shared_ptr<KavioVideoItem>& item)
+{
+    const QStringList paths = runOpenPanel(false);
+    if (!paths.isEmpty())
+        replaceItemWithChosenPath(item, paths.first());
 }
 
 void KavioVideoItemManager::replaceItemWithChosenPath(const std::shared_ptr<KavioVideoItem>& item, const QString& path)

@@ -422,6 +422,19 @@ public:
     std::shared_ptr<KavioVideoItem> createItemWithPath(const QString& path, const QVariantMap& restoreData = {},
                                                        int mode = KavioCreateModeAdd);
     std::shared_ptr<KavioVideoItem> restoreItemWithData(const QVariantMap& record);
+    // The file chooser the create and replace actions ask: a name filter and whether several
+    // files may be chosen; answers the chosen paths in the chooser's order, none on Cancel. A
+    // QFileDialog on the main window unless set (tests give theirs). Main thread.
+    using OpenPanel = std::function<QStringList(const QString& filter, bool multiple)>;
+    void setOpenPanel(OpenPanel panel) { openPanel_ = std::move(panel); }
+    // The menu's create actions: files chosen among the video, image and audio extensions
+    // imported (createItemsWithPathes); a live-source cue of each kind through its token.
+    void createVideoCue();
+    void createCameraCue() { createItemWithPath(QStringLiteral("KAVIO_CAMERA")); }
+    void createSyphonCue() { createItemWithPath(QStringLiteral("KAVIO_SYPHON")); }
+    void createNDICue() { createItemWithPath(QStringLiteral("KAVIO_NDI")); }
+    void createBrowserCue() { createItemWithPath(QStringLiteral("KAVIO_BROWSER")); }
+    void createWindowSourceCue() { createItemWithPath(QStringLiteral("KAVIO_WINDOW")); }
 
     // Replacement (KavioVideoItemManager+Creation.cpp; main thread). replaceItem (what cues ask,
     // above) lets the operator choose one file; a file vetting rejects gets the "Unsupported
@@ -831,6 +844,8 @@ private:
     // post: a cue posts while it is being made) while this controller lives.
     std::uint64_t observeReadiness(void (KavioVideoItemManager::*handler)());
     // The replaced current cue's readiness messages still awaited (replacement). Main thread.
+    OpenPanel openPanel_;
+    QStringList runOpenPanel(bool multiple) const;
     std::uint64_t replacewaiting_ = 0;
     std::uint64_t replaceObserver_ = 0;
     void finishReplacingItem(const std::shared_ptr<KavioVideoItem>& item, const std::shared_ptr<KavioVideoItem>& cue,

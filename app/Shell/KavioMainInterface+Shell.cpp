@@ -66,6 +66,16 @@ QAction* addCheckable(QMenu* menu, const QString& title, bool checked, std::func
     return item;
 }
 
+// A control's action: the controller's step, while the controller lives.
+std::function<void()> controllerStep(std::weak_ptr<KavioVideoItemManager> controller,
+                                     void (KavioVideoItemManager::*step)())
+{
+    return [controller = std::move(controller), step] {
+        if (const auto manager = controller.lock())
+            (manager.get()->*step)();
+    };
+}
+
 }  // namespace
 
 KavioHidingView* KavioMainInterface::buildShell(QBoxLayout* column, QBoxLayout* transport, AppDelegateOutlets& outlets)
@@ -115,16 +125,10 @@ KavioHidingView* KavioMainInterface::buildShell(QBoxLayout* column, QBoxLayout* 
     outlets.playButton->setImageName(QStringLiteral("kavio_play"));
     outlets.playButton->setToolTip(QStringLiteral("Play"));
     const std::weak_ptr<KavioVideoItemManager> controller = outlets.controller;
-    const auto step = [controller](void (KavioVideoItemManager::*action)()) {
-        return [controller, action] {
-            if (const auto manager = controller.lock())
-                (manager.get()->*action)();
-        };
-    };
-    outlets.prevItemButton->setAction(step(&KavioVideoItemManager::jumpToPrevItem));
-    outlets.nextItemButton->setAction(step(&KavioVideoItemManager::jumpToNextItem));
-    outlets.rewindButton->setAction(step(&KavioVideoItemManager::rewind));
-    outlets.fastforwardButton->setAction(step(&KavioVideoItemManager::fastForward));
+    outlets.prevItemButton->setAction(controllerStep(controller, &KavioVideoItemManager::jumpToPrevItem));
+    outlets.nextItemButton->setAction(controllerStep(controller, &KavioVideoItemManager::jumpToNextItem));
+    outlets.rewindButton->setAction(controllerStep(controller, &KavioVideoItemManager::rewind));
+    outlets.fastforwardButton->setAction(controllerStep(controller, &KavioVideoItemManager::fastForward));
     return outlets.middleView;
 }
 
@@ -156,6 +160,26 @@ QList<QMenu*> KavioMainInterface::buildShellMenus(QAction* newProject, QAction* 
     outlets.mtcSource = source(QStringLiteral("Follow MIDI Time Code"), false);
     outlets.ltcSource = source(QStringLiteral("Follow LTC"), false);
 
+    // New cues; each item is named after its action for the menu validation to find.
+    QMenu* cue = window.menuBar()->addMenu(QStringLiteral("Cue"));
+    const std::weak_ptr<KavioVideoItemManager> controller = outlets.controller;
+    using M = KavioVideoItemManager;
+    const struct {
+        const char* title;
+        const char* name;
+        void (M::*action)();
+    } creates[] = {
+        {"Add Media Cue…", "createVideoCue", &M::createVideoCue},
+        {"Add Camera Cue", "createCameraCue", &M::createCameraCue},
+        {"Add Frame-Sharing Cue", "createSyphonCue", &M::createSyphonCue},
+        {"Add NDI Cue", "createNDICue", &M::createNDICue},
+        {"Add Web Page Cue", "createBrowserCue", &M::createBrowserCue},
+        {"Add Window Cue", "createWindowSourceCue", &M::createWindowSourceCue},
+    };
+    for (const auto& create : creates)
+        cue->addAction(QString::fromUtf8(create.title), controllerStep(controller, create.action))
+            ->setObjectName(QLatin1String(create.name));
+
     QMenu* help = window.menuBar()->addMenu(QStringLiteral("Help"));
     help->addAction(QStringLiteral("Kavio Manual"), [app] { app->showOnlineDocumentation(); });
     help->addAction(QStringLiteral("Getting Started"), [app] { app->openGettingStartedPage(); });
@@ -165,7 +189,7 @@ QList<QMenu*> KavioMainInterface::buildShellMenus(QAction* newProject, QAction* 
     help->addAction(QStringLiteral("Check for Updates…"), [app] { app->checkForUpdates(); });
     app->setOutlets(outlets);
     window.setMenuItemValidator([app](QAction* item) { return app->validateMenuItem(item); });
-    return {view, playback, help};
+    return {view, playback, cue, help};
 }
 
 void KavioMainInterface::buildPreferencesTabList(QBoxLayout* layout)
