@@ -239,7 +239,15 @@ void KavioVideoItemManager::replaceItemWithMovieAtPath(const std::shared_ptr<Kav
 {
     if (!item)
         return;
-    const auto cue = KavioVideoItem::initWithMoviePath(path, shared_from_this());
+    // The in point takes effect only as the new cue is made (the record's load later leaves it).
+    QVariantMap timing;
+    if (keepTiming) {
+        const QVariantMap old = item->saveData();
+        for (const QString key : {QStringLiteral("_intime"), QStringLiteral("_outtime")})
+            if (old.contains(key))
+                timing.insert(key, old.value(key));
+    }
+    const auto cue = KavioVideoItem::initWithMoviePath(path, shared_from_this(), timing);
     if (!cue)
         return;
     if (isPlaying() && item == currentItem()) {

@@ -22,6 +22,7 @@
 #include "Controller/KavioProgressSheet.h"
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "Controller/QVTTimelineMarkerControllerInterface.h"
+#include "Controller/QVTTranscoderInterface.h"
 #include "Support/KavioSnapshotCell.h"
 
 #include <QPointF>
@@ -148,6 +149,7 @@ private:                                                                        
 
 class KavioVideoItemManager : public KavioVideoItemManagerInterface,
                               public QVTTimelineMarkerControllerDelegate,
+                              public QVTTranscoderDelegate,
                               public std::enable_shared_from_this<KavioVideoItemManager> {
 public:
     // --- Set-up (main thread) -------------------------------------------------------------------
@@ -445,6 +447,29 @@ public:
     void replaceItemWithChosenPath(const std::shared_ptr<KavioVideoItem>& item, const QString& path);
     void replaceItemWithMovieAtPath(const std::shared_ptr<KavioVideoItem>& item, const QString& path,
                                     bool keepTiming = false);
+
+    // --- Conversion (KavioVideoItemManager+Conversion.cpp; main thread) --------------------------
+    // Where the jobs come from; without a factory nothing is converted (logged).
+    void setTranscoderFactory(QVTTranscoderFactory factory) { transcoderFactory_ = std::move(factory); }
+    // One job per selected movie cue, in list order, that is not in the target codec yet: code 10
+    // makes "<name>_ProRes.mov" (ProRes 4444 with alpha, else 422), code 20 "<name>_HAP.mov" (Hap
+    // Alpha or Hap), both in transcodedVideosDir(). With any job: isTranscoding, the window-modal
+    // conversion sheet, every job started. Nothing to convert shows no sheet.
+    void transcodeSelectedCuesToCodec(int codec) override;
+    // The jobs' reports (any thread; handled on the main queue): the sheet's table follows the
+    // progress; a finished job that was not cancelled puts its file into its cue keeping the in
+    // and out points; the last job's end closes the sheet and clears isTranscoding.
+    void updateConversionProgress() override;
+    void transcodingFinished(const std::shared_ptr<QVTTranscoderInterface>& job) override;
+    // The sheet's Cancel: every job is cancelled (each still reports its end).
+    void cancelConversion();
+    // Opens the folder of converted media in the desktop's file manager.
+    void openTranscodeDirectory();
+    // The sheet and its job table: one row per running job, the "path" column shows the source's
+    // file name over its progress; other columns and rows beyond the jobs give an empty value.
+    QDialog* convertWindow() const;
+    int numberOfRowsInConversionTable() const { return int(transcodeData_.size()); }
+    QString conversionTableValue(const QString& column, int row) const;
 
     // --- Editing (KavioVideoItemManager+Editing.cpp; main thread) -------------------------------
     // One copy of each selected cue right below it, the copies selected; one undo step.
@@ -845,6 +870,13 @@ private:
     std::uint64_t observeReadiness(void (KavioVideoItemManager::*handler)());
     // The replaced current cue's readiness messages still awaited (replacement). Main thread.
     OpenPanel openPanel_;
+    // Conversion jobs and their sheet. Main thread.
+    QVTTranscoderFactory transcoderFactory_;
+    std::vector<std::shared_ptr<QVTTranscoderInterface>> transcodeData_;
+    QPointer<QDialog> convertWindow_;
+    class QTableWidget* convertTableView_ = nullptr;   // inside convertWindow_
+    class QPushButton* convertCancelButton_ = nullptr;  // inside convertWindow_
+    void reloadConversionTable();
     QStringList runOpenPanel(bool multiple) const;
     std::uint64_t replacewaiting_ = 0;
     std::uint64_t replaceObserver_ = 0;
