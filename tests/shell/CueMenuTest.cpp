@@ -9,6 +9,8 @@
 #include "Shell/KavioWindow.h"
 
 #include <QAction>
+#include <QDir>
+#include <QMenu>
 #include <QFile>
 #include <QImage>
 
@@ -74,4 +76,12 @@ TEST(CueMenu, MediaItemImportsTheChosenFilesAndSourceItemsMakeTheirKind)
     EXPECT_EQ(controller->items()->back()->mediaType(), KavioMediaTypeBrowser);
     for (const char* name : {"createCameraCue", "createSyphonCue", "createNDICue", "createWindowSourceCue"})
         EXPECT_NE(menuItem(window, name), nullptr) << name;
+
+    // The menu as the operator sees it, drawn without opening it.
+    QMenu* menu = qobject_cast<QMenu*>(media->parent());
+    ASSERT_NE(menu, nullptr);
+    menu->ensurePolished();
+    menu->adjustSize();
+    QDir().mkpath(QStringLiteral(KAVIO_SCREENSHOT_DIR));
+    EXPECT_TRUE(menu->grab().save(QStringLiteral(KAVIO_SCREENSHOT_DIR "/main-window-cue-menu.png")));
 }
