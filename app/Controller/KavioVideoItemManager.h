@@ -41,6 +41,8 @@ class DispatchQueue;
 class QAction;
 class QDialog;
 class QProgressBar;
+class QPushButton;
+class QTableWidget;
 class QWidget;
 class KavioAudioOutputManagerInterface;
 class KavioAudioStreamersManagerInterface;
@@ -874,8 +876,8 @@ private:
     QVTTranscoderFactory transcoderFactory_;
     std::vector<std::shared_ptr<QVTTranscoderInterface>> transcodeData_;
     QPointer<QDialog> convertWindow_;
-    class QTableWidget* convertTableView_ = nullptr;   // inside convertWindow_
-    class QPushButton* convertCancelButton_ = nullptr;  // inside convertWindow_
+    QTableWidget* convertTableView_ = nullptr;   // inside convertWindow_
+    QPushButton* convertCancelButton_ = nullptr;  // inside convertWindow_
     void reloadConversionTable();
     QStringList runOpenPanel(bool multiple) const;
     std::uint64_t replacewaiting_ = 0;
