@@ -20,9 +20,7 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QProgressBar>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -61,7 +59,7 @@ QVariantMap KavioVideoItemManager::saveData() const
 
 QDialog* KavioVideoItemManager::loadingWindow() const
 {
-    return loadingWindow_.data();
+    return loadingSheet_.window.data();
 }
 
 bool KavioVideoItemManager::loadWithData(const QVariant& archive, bool restoreCues, std::function<void()> completed)
@@ -94,17 +92,7 @@ bool KavioVideoItemManager::loadWithData(const QVariant& archive, bool restoreCu
                      [](const QString& a, const QString& b) { return a.toULongLong() < b.toULongLong(); });
 
     const std::uint64_t expected = std::uint64_t(keys.size()) * waitforitemstobeready_messagesperitem_;
-    delete loadingWindow_.data();
-    loadingWindow_ = new QDialog(outlets_.window);
-    loadingWindow_->setWindowTitle(QStringLiteral("Loading"));
-    loadingWindow_->setWindowModality(Qt::WindowModal);
-    auto* layout = new QVBoxLayout(loadingWindow_);
-    layout->addWidget(new QLabel(QStringLiteral("Loading cues…")));
-    loadingProgress_ = new QProgressBar;
-    loadingProgress_->setRange(0, int(std::max<std::uint64_t>(expected, 1)));
-    loadingProgress_->setValue(0);
-    layout->addWidget(loadingProgress_);
-    loadingWindow_->open();
+    loadingSheet_.open(outlets_.window, QStringLiteral("Loading cues…"), int(expected));
 
     setShouldRestartClockByLoop(false);
     waitforitemstobeready_ = expected;
@@ -168,8 +156,8 @@ void KavioVideoItemManager::processLoadingCuesFromNumber(std::uint64_t first, bo
             // Every page is a cue of its own and is waited for; the next entry follows the last page.
             if (pages > 1) {
                 waitforitemstobeready_ += (pages - 1) * waitforitemstobeready_messagesperitem_;
-                loadingProgress_->setMaximum(loadingProgress_->maximum() +
-                                             int((pages - 1) * waitforitemstobeready_messagesperitem_));
+                if (QProgressBar* bar = loadingSheet_.bar)
+                    bar->setMaximum(bar->maximum() + int((pages - 1) * waitforitemstobeready_messagesperitem_));
             }
             for (std::uint64_t page = 1; page <= pages; ++page) {
                 made.push_back(createItemWithPath(path, QVariantMap{{kPDFPageKey, qulonglong(page)}}));
@@ -202,8 +190,7 @@ void KavioVideoItemManager::advanceLoadingProgress(std::uint64_t entries)
     const std::uint64_t messages = std::min(waitforitemstobeready_, entries * waitforitemstobeready_messagesperitem_);
     waitforitemstobeready_ -= messages;
     waitforitemstobeready_loadedalready_ += messages;
-    if (loadingProgress_)
-        loadingProgress_->setValue(loadingProgress_->value() + int(messages));
+    loadingSheet_.advance(int(messages));
 }
 
 void KavioVideoItemManager::handleItemsStatusChangeOnCreatingCues()
@@ -253,12 +240,7 @@ void KavioVideoItemManager::completeLoading()
     if (std::any_of(list->begin(), list->end(), [](const auto& cue) { return cue->colorTag() != 0; }))
         NotificationCenter::defaultCenter().post(QStringLiteral("KavioColorTagsShouldToggle"), nullptr,
                                                  {{QStringLiteral("KavioColorTagsToggleDesiredState"), true}});
-    if (loadingWindow_) {
-        loadingWindow_->accept();
-        loadingWindow_->deleteLater();
-    }
-    loadingWindow_ = nullptr;
-    loadingProgress_ = nullptr;
+    loadingSheet_.close();
 
     if (isDroppingInMultipleFiles() && !isLoadingProject())
         for (const auto& cue : *list)

@@ -193,16 +193,33 @@ bool KavioVideoItemManager::createItemsWithPathes(const QStringList& paths)
 
 // --- Replacing media ----------------------------------------------------------------------------
 
-void KavioVideoItemManager::replaceItem(const std::shared_ptr<KavioVideoItem>& item)
+QStringList KavioVideoItemManager::runOpenPanel(bool multiple) const
 {
     QStringList patterns;
     for (const QStringList* formats : {&supportedVideoFormats(), &supportedImageFormats(), &supportedAudioFormats()})
         for (const QString& extension : *formats)
             patterns << QStringLiteral("*.") + extension;
-    const QString path = QFileDialog::getOpenFileName(nullptr, QString(), QString(),
-                                                      QStringLiteral("Media (%1)").arg(patterns.join(QLatin1Char(' '))));
-    if (!path.isEmpty())
-        replaceItemWithChosenPath(item, path);
+    const QString filter = QStringLiteral("Media (%1)").arg(patterns.join(QLatin1Char(' ')));
+    if (openPanel_)
+        return openPanel_(filter, multiple);
+    if (multiple)
+        return QFileDialog::getOpenFileNames(outlets_.window, QString(), QString(), filter);
+    const QString path = QFileDialog::getOpenFileName(outlets_.window, QString(), QString(), filter);
+    return path.isEmpty() ? QStringList() : QStringList{path};
+}
+
+void KavioVideoItemManager::createVideoCue()
+{
+    const QStringList paths = runOpenPanel(true);
+    if (!paths.isEmpty())
+        createItemsWithPathes(paths);
+}
+
+void KavioVideoItemManager::replaceItem(const std::shared_ptr<KavioVideoItem>& item)
+{
+    const QStringList paths = runOpenPanel(false);
+    if (!paths.isEmpty())
+        replaceItemWithChosenPath(item, paths.first());
 }
 
 void KavioVideoItemManager::replaceItemWithChosenPath(const std::shared_ptr<KavioVideoItem>& item, const QString& path)
@@ -222,7 +239,15 @@ void KavioVideoItemManager::replaceItemWithMovieAtPath(const std::shared_ptr<Kav
 {
     if (!item)
         return;
-    const auto cue = KavioVideoItem::initWithMoviePath(path, shared_from_this());
+    // The in point takes effect only as the new cue is made (the record's load later leaves it).
+    QVariantMap timing;
+    if (keepTiming) {
+        const QVariantMap old = item->saveData();
+        for (const QString key : {QStringLiteral("_intime"), QStringLiteral("_outtime")})
+            if (old.contains(key))
+                timing.insert(key, old.value(key));
+    }
+    const auto cue = KavioVideoItem::initWithMoviePath(path, shared_from_this(), timing);
     if (!cue)
         return;
     if (isPlaying() && item == currentItem()) {

@@ -1,7 +1,9 @@
 #include "Controller/KavioVideoItemManager.h"
 
+#include "Audio/KavioAudioStreamersManagerInterface.h"
 #include "Cue/KavioVideoItem.h"
 #include "Shell/AppDelegateInterface.h"
+#include "DispatchQueue.h"
 #include "Log.h"
 #include "NotificationCenter.h"
 #include "UndoManager.h"
@@ -85,13 +87,32 @@ void KavioVideoItemManager::makeSeamlessLoopOfItem(const std::shared_ptr<KavioVi
 
 void KavioVideoItemManager::removeItems(const KavioVideoItemList& items, std::function<void()> completed)
 {
-    // All the cues of one removal come back with one undo.
-    const bool opened = !items.empty() && beginEditGroup();
-    for (const auto& cue : items)
-        undoRemoveItemWithUID(cue->uid());
-    endEditGroup(opened, QStringLiteral("Remove Cue"));
-    if (completed)
-        completed();
+    if (items.empty()) {
+        if (completed)
+            completed();
+        return;
+    }
+    // One cue per step behind the sheet, each step a turn of the event loop so the bar is seen
+    // moving; all the cues of one removal come back with one undo.
+    loadingSheet_.open(outlets_.window, QStringLiteral("Removing cues…"), int(items.size()));
+    const bool opened = beginEditGroup();
+    const auto remaining = std::make_shared<std::size_t>(items.size());
+    const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
+    for (std::size_t i = 0; i < items.size(); ++i)
+        DispatchQueue::main().asyncAfter(double(i) * kRemovalStepSeconds,
+                                         [weakSelf, uid = items[i]->uid(), remaining, opened, completed] {
+                                             const auto self = weakSelf.lock();
+                                             if (!self)
+                                                 return;
+                                             self->undoRemoveItemWithUID(uid);
+                                             self->loadingSheet_.advance(1);
+                                             if (--*remaining > 0)
+                                                 return;
+                                             self->loadingSheet_.close();
+                                             self->endEditGroup(opened, QStringLiteral("Remove Cue"));
+                                             if (completed)
+                                                 completed();
+                                         });
 }
 
 bool KavioVideoItemManager::removeSelectedItems()
@@ -164,4 +185,10 @@ QString KavioVideoItemManager::smpteTimeElapsedOnCurrentItem() const
 {
     const auto current = currentItem();
     return current ? current->currentTimeSMPTE() : QStringLiteral("00:00:00:00");
+}
+
+bool KavioVideoItemManager::isMixing() const
+{
+    const auto streamers = outlets_.audioStreamersManager.lock();
+    return streamers && streamers->isMixing();
 }

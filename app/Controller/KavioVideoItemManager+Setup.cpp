@@ -166,7 +166,8 @@ KavioVideoItemManager::~KavioVideoItemManager()
 {
     // Tests make many controllers: none may be called back once it is gone.
     NotificationCenter::defaultCenter().removeObserver(this);
-    delete loadingWindow_.data();
+    delete loadingSheet_.window.data();
+    delete convertWindow_.data();
     if (masterClock_)
         masterClock_->notificationCenter().removeObserver(this);
 }

@@ -19,8 +19,10 @@
 // themselves there). Scalars and flags are atomics, readable from any thread.
 
 #include "Controller/KavioVideoItemList.h"
+#include "Controller/KavioProgressSheet.h"
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "Controller/QVTTimelineMarkerControllerInterface.h"
+#include "Controller/QVTTranscoderInterface.h"
 #include "Support/KavioSnapshotCell.h"
 
 #include <QPointF>
@@ -39,6 +41,8 @@ class DispatchQueue;
 class QAction;
 class QDialog;
 class QProgressBar;
+class QPushButton;
+class QTableWidget;
 class QWidget;
 class KavioAudioOutputManagerInterface;
 class KavioAudioStreamersManagerInterface;
@@ -147,6 +151,7 @@ private:                                                                        
 
 class KavioVideoItemManager : public KavioVideoItemManagerInterface,
                               public QVTTimelineMarkerControllerDelegate,
+                              public QVTTranscoderDelegate,
                               public std::enable_shared_from_this<KavioVideoItemManager> {
 public:
     // --- Set-up (main thread) -------------------------------------------------------------------
@@ -382,7 +387,7 @@ public:
     const std::vector<std::uint64_t>& loadingBatchStarts() const { return loadingBatchStarts_; }
     // The loading sheet and its progress bar while a load runs, else nullptr.
     QDialog* loadingWindow() const;
-    QProgressBar* loadingProgress() const { return loadingProgress_; }
+    QProgressBar* loadingProgress() const { return loadingSheet_.bar; }
     // After a project's load completed and its other parts are restored: thumbnails, layout,
     // loops, transport, transitions, feedback, the current cue again, then the sync source of
     // "playbackmode" and "autoStart". Main thread.
@@ -421,6 +426,19 @@ public:
     std::shared_ptr<KavioVideoItem> createItemWithPath(const QString& path, const QVariantMap& restoreData = {},
                                                        int mode = KavioCreateModeAdd);
     std::shared_ptr<KavioVideoItem> restoreItemWithData(const QVariantMap& record);
+    // The file chooser the create and replace actions ask: a name filter and whether several
+    // files may be chosen; answers the chosen paths in the chooser's order, none on Cancel. A
+    // QFileDialog on the main window unless set (tests give theirs). Main thread.
+    using OpenPanel = std::function<QStringList(const QString& filter, bool multiple)>;
+    void setOpenPanel(OpenPanel panel) { openPanel_ = std::move(panel); }
+    // The menu's create actions: files chosen among the video, image and audio extensions
+    // imported (createItemsWithPathes); a live-source cue of each kind through its token.
+    void createVideoCue();
+    void createCameraCue() { createItemWithPath(QStringLiteral("KAVIO_CAMERA")); }
+    void createSyphonCue() { createItemWithPath(QStringLiteral("KAVIO_SYPHON")); }
+    void createNDICue() { createItemWithPath(QStringLiteral("KAVIO_NDI")); }
+    void createBrowserCue() { createItemWithPath(QStringLiteral("KAVIO_BROWSER")); }
+    void createWindowSourceCue() { createItemWithPath(QStringLiteral("KAVIO_WINDOW")); }
 
     // Replacement (KavioVideoItemManager+Creation.cpp; main thread). replaceItem (what cues ask,
     // above) lets the operator choose one file; a file vetting rejects gets the "Unsupported
@@ -432,16 +450,41 @@ public:
     void replaceItemWithMovieAtPath(const std::shared_ptr<KavioVideoItem>& item, const QString& path,
                                     bool keepTiming = false);
 
+    // --- Conversion (KavioVideoItemManager+Conversion.cpp; main thread) --------------------------
+    // Where the jobs come from; without a factory nothing is converted (logged).
+    void setTranscoderFactory(QVTTranscoderFactory factory) { transcoderFactory_ = std::move(factory); }
+    // One job per selected movie cue, in list order, that is not in the target codec yet: code 10
+    // makes "<name>_ProRes.mov" (ProRes 4444 with alpha, else 422), code 20 "<name>_HAP.mov" (Hap
+    // Alpha or Hap), both in transcodedVideosDir(). With any job: isTranscoding, the window-modal
+    // conversion sheet, every job started. Nothing to convert shows no sheet.
+    void transcodeSelectedCuesToCodec(int codec) override;
+    // The jobs' reports (any thread; handled on the main queue): the sheet's table follows the
+    // progress; a finished job that was not cancelled puts its file into its cue keeping the in
+    // and out points; the last job's end closes the sheet and clears isTranscoding.
+    void updateConversionProgress() override;
+    void transcodingFinished(const std::shared_ptr<QVTTranscoderInterface>& job) override;
+    // The sheet's Cancel: every job is cancelled (each still reports its end).
+    void cancelConversion();
+    // Opens the folder of converted media in the desktop's file manager.
+    void openTranscodeDirectory();
+    // The sheet and its job table: one row per running job, the "path" column shows the source's
+    // file name over its progress; other columns and rows beyond the jobs give an empty value.
+    QDialog* convertWindow() const;
+    int numberOfRowsInConversionTable() const { return int(transcodeData_.size()); }
+    QString conversionTableValue(const QString& column, int row) const;
+
     // --- Editing (KavioVideoItemManager+Editing.cpp; main thread) -------------------------------
     // One copy of each selected cue right below it, the copies selected; one undo step.
     void duplicateSelectedItems();
     // A looping copy after the cue: it crosses with a transition back to the cue (its goto
     // target), so the pair plays as one endless loop. Undo "Make Seamless Loop".
     void makeSeamlessLoopOfItem(const std::shared_ptr<KavioVideoItem>& item);
-    // Takes the cues out of the list, one undo step "Remove Cue" bringing them all back;
-    // `completed` (may be empty) runs after, also for no cues.
+    // Takes the cues out of the list one by one, kRemovalStepSeconds apart on the main queue,
+    // behind the loading sheet; one undo step "Remove Cue" brings them all back. `completed`
+    // (may be empty) runs after the last; for no cues at once, without a sheet.
+    static constexpr double kRemovalStepSeconds = 0.01;
     void removeItems(const KavioVideoItemList& items, std::function<void()> completed);
-    // Removes the selected cues; answers whether any was selected.
+    // Removes the selected cues (staggered, as above); answers whether any was selected.
     bool removeSelectedItems();
     // Removes one cue, its record's return registered as the undo. A current cue hands over to
     // the cue after it (or the first cue), which rewinds; the only cue leaves none current. Also
@@ -451,6 +494,8 @@ public:
     // triggered; "-00:00:00:00" for none) and its elapsed time ("00:00:00:00" for none). Any thread.
     QString smpteTimeLeftOnCurrentItem() const;
     QString smpteTimeElapsedOnCurrentItem() const;
+    // The per-output audio crossfades two cues (the audio streamers manager mixes). Any thread.
+    bool isMixing() const;
 
     // --- Clock control (KavioVideoItemManager+ClockControl.cpp) -------------------------------
     // GO from the controller: starts the master clock on the current cue. Nothing without a
@@ -817,8 +862,8 @@ private:
     bool loadingRunning_ = false, loadingRestores_ = false, loadingCreating_ = false;
     std::uint64_t loadingNextKey_ = 0;
     std::vector<std::weak_ptr<KavioVideoItem>> loadingPending_;  // created by the running batch
-    QPointer<QDialog> loadingWindow_;
-    QProgressBar* loadingProgress_ = nullptr;  // inside loadingWindow_
+    // The loading sheet, also shown while cues are removed.
+    KavioProgressSheet loadingSheet_;
     std::uint64_t loadingObserver_ = 0;
     // Batches the running load has started (tests read the first key of each).
     std::vector<std::uint64_t> loadingBatchStarts_;
@@ -826,6 +871,15 @@ private:
     // post: a cue posts while it is being made) while this controller lives.
     std::uint64_t observeReadiness(void (KavioVideoItemManager::*handler)());
     // The replaced current cue's readiness messages still awaited (replacement). Main thread.
+    OpenPanel openPanel_;
+    // Conversion jobs and their sheet. Main thread.
+    QVTTranscoderFactory transcoderFactory_;
+    std::vector<std::shared_ptr<QVTTranscoderInterface>> transcodeData_;
+    QPointer<QDialog> convertWindow_;
+    QTableWidget* convertTableView_ = nullptr;   // inside convertWindow_
+    QPushButton* convertCancelButton_ = nullptr;  // inside convertWindow_
+    void reloadConversionTable();
+    QStringList runOpenPanel(bool multiple) const;
     std::uint64_t replacewaiting_ = 0;
     std::uint64_t replaceObserver_ = 0;
     void finishReplacingItem(const std::shared_ptr<KavioVideoItem>& item, const std::shared_ptr<KavioVideoItem>& cue,

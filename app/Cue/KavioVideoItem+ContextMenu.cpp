@@ -12,12 +12,14 @@
 
 namespace {
 
-// A toggle entry of the menu: its singular and plural titles and the row button it mirrors.
+// A toggle entry of the menu: its singular and plural titles, the row button it mirrors and
+// the cue's action it runs (nullptr: none yet).
 struct ToggleEntry {
     const char* title;
     const char* pluralTitle;  // nullptr: no plural form
     KavioRowButton& button;
     bool showsState;
+    void (KavioVideoItem::*action)(KavioToggleSender);
 };
 
 }  // namespace
@@ -59,22 +61,34 @@ std::unique_ptr<QMenu> KavioVideoItem::rightClickMenu()
         menu->addSeparator();
     }
 
+    using K = KavioVideoItem;
     const ToggleEntry toggles[] = {
-        {"Enable Audio", "Enable Audio on Selected Cues", soundButton_, true},
-        {"Normalize Audio", "Normalize Audio on Selected Cues", soundButton_, false},
-        {"Enable Fade-In", "Enable Fade-In on Selected Cues", fadeInButton_, true},
-        {"Enable Fade-Out", "Enable Fade-Out on Selected Cues", fadeOutButton_, true},
-        {"Enable Pause At Beginning", "Enable Pause At Beginning on Selected Cues", pauseAtBeginningButton_, true},
-        {"Enable Pause At End", "Enable Pause at End on Selected Cues", pauseAtEndButton_, true},
-        {"Enable Cue Looping", "Enable Cue Looping on Selected Cues", loopButton_, true},
-        {"Enable Transition to Next Cue", "Enable Transition to Next Cue on Selected Cues", transitionButton_, true},
-        {"Enable Goto", nullptr, gotoButton_, true},
+        {"Enable Audio", "Enable Audio on Selected Cues", soundButton_, true, &K::changeAudioOnSelectedItemsFromUI},
+        // TODO(cue audio): the entry runs normalizeAudioOnSelectedItemsFromUI once the cue has it.
+        {"Normalize Audio", "Normalize Audio on Selected Cues", soundButton_, false, nullptr},
+        {"Enable Fade-In", "Enable Fade-In on Selected Cues", fadeInButton_, true, &K::changeFadeInOnSelectedItemsFromUI},
+        {"Enable Fade-Out", "Enable Fade-Out on Selected Cues", fadeOutButton_, true,
+         &K::changeFadeOutOnSelectedItemsFromUI},
+        {"Enable Pause At Beginning", "Enable Pause At Beginning on Selected Cues", pauseAtBeginningButton_, true,
+         &K::changePauseAtBeginningOnSelectedItemsFromUI},
+        {"Enable Pause At End", "Enable Pause at End on Selected Cues", pauseAtEndButton_, true,
+         &K::changePauseAtEndOnSelectedItemsFromUI},
+        {"Enable Cue Looping", "Enable Cue Looping on Selected Cues", loopButton_, true,
+         &K::changeLoopOnSelectedItemsFromUI},
+        {"Enable Transition to Next Cue", "Enable Transition to Next Cue on Selected Cues", transitionButton_, true,
+         &K::changeTransitionOnSelectedItemsFromUI},
+        {"Enable Goto", nullptr, gotoButton_, true, &K::changeGotoOnSelectedItemsFromUI},
     };
     for (size_t i = 0; i < std::size(toggles); ++i) {
         const ToggleEntry& toggle = toggles[i];
         const char* title = selected >= 2 && toggle.pluralTitle ? toggle.pluralTitle : toggle.title;
-        // TODO(playback toggles): each entry runs its change...OnSelectedItemsFromUI action.
-        QAction* item = add(QString::fromLatin1(title), bool(toggle.button.enabled));
+        std::function<void()> run;
+        if (const auto action = toggle.action)
+            run = [weakSelf, action] {
+                if (const auto self = weakSelf.lock())
+                    ((*self).*action)(KavioToggleSender::MenuItem);
+            };
+        QAction* item = add(QString::fromLatin1(title), bool(toggle.button.enabled), std::move(run));
         if (toggle.showsState) {
             item->setCheckable(true);
             item->setChecked(int(toggle.button.state) == 1);

@@ -538,8 +538,8 @@ void KavioVideoItem::replaceMedia()
         controller->replaceItem(shared_from_this());
         return;
     }
-    // TODO(playback toggles): a live source's cue is selected instead (the controller's
-    // selectItem), so its source can be chosen in the inspector.
+    // A live source is chosen in the inspector, which shows the selected cue.
+    controller->selectItem(shared_from_this());
 }
 
 // --- Shared steps -------------------------------------------------------------------------------

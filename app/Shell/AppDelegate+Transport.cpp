@@ -20,7 +20,6 @@
 
 namespace {
 
-const QString kNoTime = QStringLiteral("00:00:00:00");
 
 // What the network link's play and stop carry: the elapsed time in the current cue, the frame
 // rate's and the cue index's low bytes.
@@ -280,13 +279,10 @@ void AppDelegate::sendTimeRelatedOSCFeedback()
     const auto controller = outlets_.controller;
     if (!controller)
         return;
-    const auto current = controller->currentItem();
-    // TODO(transport): the controller's smpteTimeLeftOnCurrentItem (the armed next cue's time
-    // left while one is armed).
     sendTimeMessage(QStringLiteral("/kavio/time"), controller->masterClock()->clockSMPTETime());
-    sendTimeMessage(QStringLiteral("/kavio/cueTimeLeft"),
-                    current ? current->timeLeftSMPTE() : QStringLiteral("-00:00:00:00"));
-    sendTimeMessage(QStringLiteral("/kavio/cueTimeElapsed"), current ? current->currentTimeSMPTE() : kNoTime);
+    // While a follow-on is armed, the time left is the next cue's.
+    sendTimeMessage(QStringLiteral("/kavio/cueTimeLeft"), controller->smpteTimeLeftOnCurrentItem());
+    sendTimeMessage(QStringLiteral("/kavio/cueTimeElapsed"), controller->smpteTimeElapsedOnCurrentItem());
 }
 
 void AppDelegate::toggleSourceMode(std::int64_t playbackMode)

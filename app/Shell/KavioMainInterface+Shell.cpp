@@ -4,6 +4,7 @@
 
 #include "Shell/KavioMainInterface.h"
 
+#include "Controller/KavioVideoItemManager.h"
 #include "Shell/AppDelegate.h"
 #include "Shell/KavioMasterView.h"
 #include "Shell/KavioWindow.h"
@@ -28,15 +29,20 @@ constexpr int kWaveformHeight = 100;
 // The size the panels are first placed for; the background reports every change from it.
 constexpr QSize kLaidOutSize(1280, 700);
 
+void fillWithGrey(QWidget* view, double white)
+{
+    view->setAutoFillBackground(true);
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgbF(float(white), float(white), float(white), 1.0f));
+    view->setPalette(palette);
+}
+
 template <typename View>
 View* addPanel(QWidget* parent, const QRect& frame, double white)
 {
     auto* view = new View(parent);
     view->setGeometry(frame);
-    view->setAutoFillBackground(true);
-    QPalette palette = view->palette();
-    palette.setColor(QPalette::Window, QColor::fromRgbF(float(white), float(white), float(white), 1.0f));
-    view->setPalette(palette);
+    fillWithGrey(view, white);
     return view;
 }
 
@@ -60,11 +66,25 @@ QAction* addCheckable(QMenu* menu, const QString& title, bool checked, std::func
     return item;
 }
 
+// A control's action: the controller's step, while the controller lives.
+std::function<void()> controllerStep(std::weak_ptr<KavioVideoItemManager> controller,
+                                     void (KavioVideoItemManager::*step)())
+{
+    return [controller = std::move(controller), step] {
+        if (const auto manager = controller.lock())
+            (manager.get()->*step)();
+    };
+}
+
 }  // namespace
 
 KavioHidingView* KavioMainInterface::buildShell(QBoxLayout* column, QBoxLayout* transport, AppDelegateOutlets& outlets)
 {
     AppDelegate* app = appDelegate_.get();
+    // The transport row stands on the window's own dark ground, as the controls are drawn for
+    // it: on the light default their resting grey reads as disabled.
+    if (QWidget* central = column->parentWidget())
+        fillWithGrey(central, 0.18);
     auto* background = new KavioMasterView;
     column->addWidget(background, 1);
     background->resize(kLaidOutSize);
@@ -104,7 +124,11 @@ KavioHidingView* KavioMainInterface::buildShell(QBoxLayout* column, QBoxLayout* 
     outlets.globalTransitionButton->setAction([app] { app->toggleGlobalTransition(); });
     outlets.playButton->setImageName(QStringLiteral("kavio_play"));
     outlets.playButton->setToolTip(QStringLiteral("Play"));
-    // TODO(transport): previous, next, rewind and fast forward run the controller's steps.
+    const std::weak_ptr<KavioVideoItemManager> controller = outlets.controller;
+    outlets.prevItemButton->setAction(controllerStep(controller, &KavioVideoItemManager::jumpToPrevItem));
+    outlets.nextItemButton->setAction(controllerStep(controller, &KavioVideoItemManager::jumpToNextItem));
+    outlets.rewindButton->setAction(controllerStep(controller, &KavioVideoItemManager::rewind));
+    outlets.fastforwardButton->setAction(controllerStep(controller, &KavioVideoItemManager::fastForward));
     return outlets.middleView;
 }
 
@@ -136,6 +160,26 @@ QList<QMenu*> KavioMainInterface::buildShellMenus(QAction* newProject, QAction* 
     outlets.mtcSource = source(QStringLiteral("Follow MIDI Time Code"), false);
     outlets.ltcSource = source(QStringLiteral("Follow LTC"), false);
 
+    // New cues; each item is named after its action for the menu validation to find.
+    QMenu* cue = window.menuBar()->addMenu(QStringLiteral("Cue"));
+    const std::weak_ptr<KavioVideoItemManager> controller = outlets.controller;
+    using M = KavioVideoItemManager;
+    const struct {
+        const char* title;
+        const char* name;
+        void (M::*action)();
+    } creates[] = {
+        {"Add Media Cue…", "createVideoCue", &M::createVideoCue},
+        {"Add Camera Cue", "createCameraCue", &M::createCameraCue},
+        {"Add Frame-Sharing Cue", "createSyphonCue", &M::createSyphonCue},
+        {"Add NDI Cue", "createNDICue", &M::createNDICue},
+        {"Add Web Page Cue", "createBrowserCue", &M::createBrowserCue},
+        {"Add Window Cue", "createWindowSourceCue", &M::createWindowSourceCue},
+    };
+    for (const auto& create : creates)
+        cue->addAction(QString::fromUtf8(create.title), controllerStep(controller, create.action))
+            ->setObjectName(QLatin1String(create.name));
+
     QMenu* help = window.menuBar()->addMenu(QStringLiteral("Help"));
     help->addAction(QStringLiteral("Kavio Manual"), [app] { app->showOnlineDocumentation(); });
     help->addAction(QStringLiteral("Getting Started"), [app] { app->openGettingStartedPage(); });
@@ -145,7 +189,7 @@ QList<QMenu*> KavioMainInterface::buildShellMenus(QAction* newProject, QAction* 
     help->addAction(QStringLiteral("Check for Updates…"), [app] { app->checkForUpdates(); });
     app->setOutlets(outlets);
     window.setMenuItemValidator([app](QAction* item) { return app->validateMenuItem(item); });
-    return {view, playback, help};
+    return {view, playback, cue, help};
 }
 
 void KavioMainInterface::buildPreferencesTabList(QBoxLayout* layout)

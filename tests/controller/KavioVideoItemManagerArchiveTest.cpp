@@ -12,7 +12,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QMainWindow>
 #include <QMimeData>
@@ -21,6 +23,8 @@
 #include <QProgressBar>
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace {
 
@@ -295,7 +299,7 @@ TEST(KavioVideoItemManagerArchive, ClearingWhilePlayingStopsFirstAndRestartsTheN
     f.log.take();
     bool done = false;
     f.controller->clearPlaylistWithCompletedHandler([&] { done = true; });
-    EXPECT_TRUE(done);
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return done; }, 30));
     EXPECT_EQ(f.log.take().first(), "app.togglePlay");
     EXPECT_EQ(f.app->play.state(), 0);
     EXPECT_TRUE(f.controller->items()->empty());
@@ -399,7 +403,13 @@ TEST(KavioVideoItemManagerEditing, UndoOfARemovalRestoresAllItsCuesInOneStep)
     f.controller->setCurrentItem(list->at(0));
     bool done = false;
     f.controller->removeItems({list->at(0), list->at(2)}, [&] { done = true; });
-    EXPECT_TRUE(done);
+    // The cues go one per turn of the event loop behind the sheet, which closes with the last.
+    ASSERT_NE(f.controller->loadingWindow(), nullptr);
+    EXPECT_EQ(f.controller->loadingWindow()->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(f.controller->loadingProgress()->maximum(), 2);
+    EXPECT_EQ(f.controller->items()->size(), 3u);
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return done; }, 30));
+    EXPECT_EQ(f.controller->loadingWindow(), nullptr);
     EXPECT_EQ(f.mediaNames(), QStringList{"2.png"});
     ASSERT_TRUE(f.controller->currentItem());
     EXPECT_EQ(f.controller->currentItem()->mediaPath(), f.controller->items()->front()->mediaPath())
@@ -414,6 +424,7 @@ TEST(KavioVideoItemManagerEditing, UndoOfARemovalRestoresAllItsCuesInOneStep)
     done = false;
     f.controller->removeItems({}, [&] { done = true; });
     EXPECT_TRUE(done);
+    EXPECT_EQ(f.controller->loadingWindow(), nullptr) << "no sheet for nothing to remove";
 }
 
 struct EditingFixture : ArchiveFixture {
@@ -474,12 +485,24 @@ TEST(KavioVideoItemManagerEditing, RemovingTheCurrentCueHandsOverToTheNext)
     EXPECT_EQ(f.controller->currentItem(), first);
 
     f.controller->removeItems({f.at(2), f.at(3)}, {});
-    ASSERT_EQ(f.controller->items()->size(), 1u);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return f.controller->items()->size() == 1u; }, 30));
     f.controller->undoRemoveItemWithUID(first->uid());
     EXPECT_TRUE(f.controller->items()->empty());
     EXPECT_EQ(f.controller->currentItem(), nullptr) << "the only cue leaves none current";
     EXPECT_EQ(f.controller->smpteTimeLeftOnCurrentItem(), "-00:00:00:00");
     EXPECT_EQ(f.controller->smpteTimeElapsedOnCurrentItem(), "00:00:00:00");
+}
+
+TEST(KavioVideoItemManagerEditing, MixingIsTheAudioStreamersManagers)
+{
+    ArchiveFixture f;
+    EXPECT_FALSE(f.controller->isMixing());
+    f.streamers->setIsMixing(true);
+    EXPECT_TRUE(f.controller->isMixing());
+    KavioVideoItemManagerOutlets none = f.controller->outlets();
+    none.audioStreamersManager.reset();
+    f.controller->setOutlets(none);
+    EXPECT_FALSE(f.controller->isMixing()) << "without a manager nothing mixes";
 }
 
 // Each cue tells its own time left.
@@ -545,4 +568,171 @@ TEST(KavioVideoItemManagerCreation, ReplacingThePlayingCurrentCueReloadsItFromIt
     EXPECT_TRUE(f.controller->currentItem()->isReady());
 }
 
+// A conversion job that records what it is asked and ends when the test says so.
+class RecordingTranscoder : public QVTTranscoderInterface, public std::enable_shared_from_this<RecordingTranscoder> {
+public:
+    explicit RecordingTranscoder(QVTTranscoderRequest r) : request(std::move(r)) {}
+    int transcoderType() const override { return 10; }
+    QString sourcePath() const override { return request.source; }
+    QString destinationPath() const override { return request.destination; }
+    QVTTranscoderCodec codec() const override { return request.codec; }
+    double progress() const override { return progressValue; }
+    bool isCancelled() const override { return cancelled; }
+    void startTranscode() override { ++starts; }
+    void cancelTranscode() override { cancelled = true; }
+    std::shared_ptr<KavioVideoItem> videoItem() const override { return request.item.lock(); }
+    // Reports the end from a thread of its own, as a transcoder's queue would; a job that was
+    // not cancelled has written its file (the source's bytes stand for the converted ones).
+    void finish()
+    {
+        if (!cancelled) {
+            QDir().mkpath(QFileInfo(request.destination).path());
+            QFile::copy(request.source, request.destination);
+        }
+        std::thread([self = shared_from_this()] {
+            if (const auto delegate = self->request.delegate.lock())
+                delegate->transcodingFinished(self);
+        }).join();
+    }
+
+    QVTTranscoderRequest request;
+    std::atomic<double> progressValue{0.0};
+    std::atomic<bool> cancelled{false};
+    int starts = 0;
+};
+
+struct ConversionFixture : ArchiveFixture {
+    // Converted files go below a home of the test's own.
+    QTemporaryDir home;
+    QByteArray oldHome = qgetenv("HOME");
+    QMainWindow window;
+    std::vector<std::shared_ptr<RecordingTranscoder>> jobs;
+
+    ~ConversionFixture() { qputenv("HOME", oldHome); }
+    ConversionFixture()
+    {
+        qputenv("HOME", home.path().toUtf8());
+        window.resize(480, 320);
+        window.show();
+        KavioVideoItemManagerOutlets o = controller->outlets();
+        o.window = &window;
+        controller->setOutlets(o);
+        controller->setTranscoderFactory([this](const QVTTranscoderRequest& request) {
+            jobs.push_back(std::make_shared<RecordingTranscoder>(request));
+            return jobs.back();
+        });
+        // A plain movie, a Hap movie, a ProRes movie and a still.
+        QStringList paths;
+        for (const char* name : {"counter25.mp4", "hap.mov", "prores.mov"})
+            paths << QString::fromStdString(MediaFixtures::path(name));
+        paths << picture("still.png");
+        EXPECT_TRUE(load(archiveOfPaths(paths), false));
+        for (const auto& cue : *controller->items())
+            cue->setIsSelected(true);
+    }
+    QStringList jobNames() const
+    {
+        QStringList names;
+        for (const auto& job : jobs)
+            names << QFileInfo(job->destinationPath()).fileName();
+        return names;
+    }
+};
+
+TEST(KavioVideoItemManagerConversion, JobsNameTheirTargetAndSkipCuesAlreadyInItsCodec)
+{
+    ConversionFixture f;
+    const QString folder = KavioVideoItemManager::transcodedVideosDir() + "/";
+    f.controller->transcodeSelectedCuesToCodec(10);
+    EXPECT_EQ(f.jobNames(), (QStringList{"counter25_ProRes.mov", "hap_ProRes.mov"}));
+    ASSERT_EQ(f.jobs.size(), 2u);
+    EXPECT_EQ(f.jobs[0]->destinationPath(), folder + "counter25_ProRes.mov");
+    EXPECT_EQ(f.jobs[0]->codec(), QVTTranscoderCodec::ProRes422);
+    EXPECT_EQ(f.jobs[0]->sourcePath(), QString::fromStdString(MediaFixtures::path("counter25.mp4")));
+    EXPECT_EQ(f.jobs[0]->starts, 1);
+    EXPECT_TRUE(f.controller->isTranscoding());
+    QDialog* sheet = f.controller->convertWindow();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->parentWidget(), &f.window);
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(f.controller->numberOfRowsInConversionTable(), 2);
+    EXPECT_EQ(f.controller->conversionTableValue("path", 1), "hap.mov");
+    EXPECT_EQ(f.controller->conversionTableValue("name", 1), "");
+    EXPECT_EQ(f.controller->conversionTableValue("path", 2), "");
+    f.jobs[1]->progressValue = 0.4;
+    f.controller->updateConversionProgress();
+    DispatchQueue::runMainUntil([] { return DispatchQueue::drainMain() == 0; }, 10);
+    QDir().mkpath(QStringLiteral(KAVIO_SCREENSHOT_DIR));
+    EXPECT_TRUE(sheet->grab().save(QStringLiteral(KAVIO_SCREENSHOT_DIR "/conversion-sheet.png")));
+
+    // Each converted file goes into its cue, which keeps its in and out points.
+    const auto first = f.controller->items()->at(0);
+    first->setInTime(MediaTime::make(240, MediaTime::kCueTimescale));
+    f.jobs[0]->finish();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return f.controller->numberOfRowsInConversionTable() == 1; }, 30));
+    EXPECT_EQ(f.controller->items()->at(0)->mediaPath(), folder + "counter25_ProRes.mov");
+    const auto converted = f.controller->items()->at(0);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return converted->isReady(); }, 30));
+    EXPECT_EQ(converted->inTime(), MediaTime::make(240, MediaTime::kCueTimescale));
+    EXPECT_NE(f.controller->convertWindow(), nullptr) << "open while a job runs";
+    f.jobs[1]->finish();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !f.controller->isTranscoding(); }, 30));
+    EXPECT_EQ(f.controller->convertWindow(), nullptr);
+
+    f.jobs.clear();
+    for (const auto& cue : *f.controller->items())
+        cue->setIsSelected(true);
+    f.controller->transcodeSelectedCuesToCodec(20);
+    EXPECT_EQ(f.jobNames(), (QStringList{"counter25_ProRes_HAP.mov", "prores_HAP.mov"}));
+    EXPECT_EQ(f.jobs[0]->codec(), QVTTranscoderCodec::Hap);
+}
+
+TEST(KavioVideoItemManagerConversion, NothingToConvertShowsNoSheetAndCancelEndsWithTheLastJob)
+{
+    ConversionFixture f;
+    for (const auto& cue : *f.controller->items())
+        cue->setIsSelected(cue->isHAP() || cue->mediaType() != KavioMediaTypeMovie);
+    f.controller->transcodeSelectedCuesToCodec(20);
+    EXPECT_TRUE(f.jobs.empty());
+    EXPECT_EQ(f.controller->convertWindow(), nullptr);
+    EXPECT_FALSE(f.controller->isTranscoding());
+
+    for (const auto& cue : *f.controller->items())
+        cue->setIsSelected(true);
+    f.controller->transcodeSelectedCuesToCodec(20);
+    ASSERT_EQ(f.jobs.size(), 2u);
+    const QStringList before = f.mediaNames();
+    f.controller->cancelConversion();
+    EXPECT_TRUE(f.jobs[0]->isCancelled() && f.jobs[1]->isCancelled());
+    f.jobs[0]->finish();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return f.controller->numberOfRowsInConversionTable() == 1; }, 30));
+    EXPECT_NE(f.controller->convertWindow(), nullptr);
+    f.jobs[1]->finish();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return f.controller->convertWindow() == nullptr; }, 30));
+    EXPECT_FALSE(f.controller->isTranscoding());
+    EXPECT_EQ(f.mediaNames(), before) << "a cancelled job's output is not used";
+}
+
+// Takes the URLs the desktop would open.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+TEST(KavioVideoItemManagerConversion, TheConvertedFilesFolderOpensOnTheDesktop)
+{
+    ArchiveFixture f;
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+    f.controller->openTranscodeDirectory();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_EQ(recorder.opened, QList<QUrl>{QUrl::fromLocalFile(KavioVideoItemManager::transcodedVideosDir())});
+}
+
 }  // namespace
+
+#include "KavioVideoItemManagerArchiveTest.moc"

@@ -188,6 +188,64 @@ TEST(KavioVideoItemContextMenu, TogglesMirrorTheRowAndEntriesReachTheirOperation
     menu->grab().save(folder + QStringLiteral("/cue-context-menu.png"));
 }
 
+TEST(KavioVideoItemContextMenu, ToggleEntriesRunTheirToggleOnTheSelectedCues)
+{
+    const struct {
+        const char* title;
+        int code;
+        KavioRowButton& (KavioVideoItem::*button)();
+    } toggles[] = {
+        {"Enable Audio", KavioToggleSound, &KavioVideoItem::soundButton},
+        {"Enable Fade-In", KavioToggleFadeIn, &KavioVideoItem::fadeInButton},
+        {"Enable Fade-Out", KavioToggleFadeOut, &KavioVideoItem::fadeOutButton},
+        {"Enable Pause At Beginning", KavioTogglePauseAtBeginning, &KavioVideoItem::pauseAtBeginningButton},
+        {"Enable Pause At End", KavioTogglePauseAtEnd, &KavioVideoItem::pauseAtEndButton},
+        {"Enable Cue Looping", KavioToggleLoop, &KavioVideoItem::loopButton},
+        {"Enable Transition to Next Cue", KavioToggleTransition, &KavioVideoItem::transitionButton},
+        {"Enable Goto", KavioToggleGoto, &KavioVideoItem::gotoButton},
+    };
+    for (const auto& toggle : toggles) {
+        MenuFixture f;
+        f.cue().setIsSelected(true);
+        f.cues[1]->setIsSelected(true);
+        const int before = ((f.cue()).*toggle.button)().state;
+        const auto menu = f.cue().rightClickMenu();
+        QAction* item = entry(*menu, QString::fromLatin1(toggle.title));
+        ASSERT_NE(item, nullptr) << toggle.title;
+        item->trigger();
+        // The entry flips the cue's own button; the controller applies that state to the selection
+    // (the operations' own calls follow).
+        const QString expected = QStringLiteral("toggle %1 %2").arg(toggle.code).arg(before == 0);
+        ASSERT_FALSE(f.controller->calls.isEmpty()) << toggle.title;
+        EXPECT_EQ(f.controller->calls.first().toStdString(), expected.toStdString()) << toggle.title;
+    }
+
+    // A cue that is not selected becomes the only selected one first; a disabled entry does nothing.
+    MenuFixture f;
+    f.cues[1]->setIsSelected(true);
+    f.cue().fadeOutButton().enabled = false;
+    auto menu = f.cue().rightClickMenu();
+    entry(*menu, QStringLiteral("Enable Fade-Out"))->trigger();
+    EXPECT_TRUE(f.controller->calls.isEmpty());
+    entry(*menu, QStringLiteral("Enable Fade-In"))->trigger();
+    EXPECT_EQ(f.controller->calls.join(", ").toStdString(), QStringLiteral("select 0, toggle %1 1").arg(KavioToggleFadeIn).toStdString());
+    EXPECT_TRUE(f.cue().isSelected());
+    EXPECT_FALSE(f.cues[1]->isSelected());
+    EXPECT_EQ(f.cue().fadeInButton().state, 1);
+}
+
+TEST(KavioVideoItemContextMenu, ReplacingALiveSourceSelectsItsCue)
+{
+    MenuFixture f;
+    f.cue().setMediaType(KavioMediaTypeNDI);
+    f.cues[1]->setIsSelected(true);
+    f.cue().replaceMedia();
+    EXPECT_TRUE(f.controller->replaced.isEmpty());
+    EXPECT_EQ(f.controller->calls, QStringList{QStringLiteral("select 0")});
+    EXPECT_TRUE(f.cue().isSelected());
+    EXPECT_EQ(f.controller->unsavedChangesCount, 1);
+}
+
 TEST(KavioVideoItemContextMenu, TagsGoToTheSelectedCuesAndTheColumnFollows)
 {
     MenuFixture f;

@@ -343,15 +343,24 @@ TEST(AppDelegateTransport, ControlStatesFollowCueCountModeAndDrag)
     }
 }
 
+// An OSC input on 127.0.0.1 that the shared manager's output "test" sends to.
+struct FeedbackListener {
+    QVTOSCManager listener{nullptr};
+    bool ready = listener.createInputWithName(QStringLiteral("listener"), 0);
+    OSCTestReceiver receiver{listener};
+    QVTOSCManager& osc = QVTOSCManager::sharedManager();
+    bool sending = ready && osc.createOutputWithName(QStringLiteral("test"), QStringLiteral("127.0.0.1"),
+                                                     listener.portOfInputWithName(QStringLiteral("listener")));
+    ~FeedbackListener() { osc.removeOutputWithName(QStringLiteral("test")); }
+};
+
 TEST(AppDelegateTransport, EqualTimeStringsSendTimeFeedbackOnce)
 {
     TransportFixture f;
-    QVTOSCManager listener(nullptr);
-    ASSERT_TRUE(listener.createInputWithName(QStringLiteral("listener"), 0));
-    OSCTestReceiver receiver(listener);
-    QVTOSCManager& osc = QVTOSCManager::sharedManager();
-    ASSERT_TRUE(osc.createOutputWithName(QStringLiteral("test"), QStringLiteral("127.0.0.1"),
-                                         listener.portOfInputWithName(QStringLiteral("listener"))));
+    FeedbackListener feedback;
+    ASSERT_TRUE(feedback.sending);
+    OSCTestReceiver& receiver = feedback.receiver;
+    QVTOSCManager& osc = feedback.osc;
 
     f.shell->displayTimeIfNeeded(QString());
     f.shell->displayTimeIfNeeded(QStringLiteral("00:00:01:00"));
@@ -369,6 +378,25 @@ TEST(AppDelegateTransport, EqualTimeStringsSendTimeFeedbackOnce)
         addresses << message.value(kQVTOSCAddressKey).toString();
     EXPECT_EQ(addresses, (QStringList{QStringLiteral("/kavio/time"), QStringLiteral("/kavio/cueTimeLeft"),
                                       QStringLiteral("/kavio/cueTimeElapsed"), QStringLiteral("/test/end")}));
+}
+
+TEST(AppDelegateTransport, TimeLeftFeedbackIsTheArmedNextCuesWhileAFollowOnIsPending)
+{
+    TransportFixture f({250, 100});
+    FeedbackListener feedback;
+    ASSERT_TRUE(feedback.sending);
+    OSCTestReceiver& receiver = feedback.receiver;
+    const QString current = f.cues[0]->timeLeftSMPTE();
+    const QString next = f.cues[1]->timeLeftSMPTE();
+    ASSERT_NE(current, next);
+    const auto timeLeftSent = [&](const QString& time) {
+        receiver.clear();
+        f.shell->displayTimeIfNeeded(time);
+        return receiver.waitForAddress(QStringLiteral("/kavio/cueTimeLeft")).value("0").toMap().value(kQVTOSCValKey).toString();
+    };
+    EXPECT_EQ(timeLeftSent(QStringLiteral("00:00:01:00")), current);
+    f.controller->setShouldTriggerNextItem(true);
+    EXPECT_EQ(timeLeftSent(QStringLiteral("00:00:02:00")), next);
 }
 
 }  // namespace
