@@ -55,6 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     controller.setIsLoadingProject(false);
     if (!controller.items()->empty() && KeyedArchive::archive(controller.saveData()).isEmpty())
         fuzz::brokenPromise();
-    controller.removeItems(*controller.items(), {});
+    // Removal goes a cue per event-loop turn; the next input starts on an empty list.
+    bool removed = false;
+    controller.removeItems(*controller.items(), [&removed] { removed = true; });
+    if (!DispatchQueue::runMainUntil([&removed] { return removed; }, 20))
+        fuzz::brokenPromise();
     return 0;
 }
