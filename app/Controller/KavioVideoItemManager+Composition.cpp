@@ -238,7 +238,16 @@ void KavioVideoItemManager::renderItem(const std::shared_ptr<KavioVideoItem>& it
                 texB_.reset();
             }
             auto& slot = isB ? texB_ : texA_;
-            slot = frameSlots->uploadFrame(*frame, isB ? KavioFrameSlots::B : KavioFrameSlots::A);
+            const auto which = isB ? KavioFrameSlots::B : KavioFrameSlots::A;
+            // Movie frames come as the decoder's planes and are converted on the GPU; packed
+            // frames (stills, live sources, pictures without a plane layout) are uploaded whole.
+            if (frame->pixelFormat() == MediaPixelFormat::Native) {
+                const QVTPlaneTextures planes = frameSlots->uploadPlanes(frame, which);
+                slot = planes.textures[0];
+                item->renderLayerControlsWithPlanes(planes);
+                return;
+            }
+            slot = frameSlots->uploadFrame(*frame, which);
             if (slot)
                 item->renderLayerControlsWithMTLTexture(slot);
         });

@@ -272,10 +272,8 @@ std::shared_ptr<QVTMetalLayerRendererInterface> KavioVideoItem::makeLayerRendere
     return renderer;
 }
 
-void KavioVideoItem::renderLayerControlsWithMTLTexture(const std::shared_ptr<GpuTexture>& texture)
+std::shared_ptr<QVTMetalLayerRendererInterface> KavioVideoItem::layerRendererForFrame()
 {
-    if (!texture)
-        return;
     const auto current = metalRenderer_.load();
     if (!current || current->isYUV() != isYUV() || shouldrebuildlayerrenderer_.load()) {
         if (current)
@@ -284,9 +282,11 @@ void KavioVideoItem::renderLayerControlsWithMTLTexture(const std::shared_ptr<Gpu
         metalRenderer_.store(makeLayerRenderer());
         metalRendererHelper_.store(makeLayerRenderer());
     }
-    const auto renderer = shouldOperateWithTransitionHelper() ? metalRendererHelper_.load() : metalRenderer_.load();
-    if (!renderer)
-        return;
+    return shouldOperateWithTransitionHelper() ? metalRendererHelper_.load() : metalRenderer_.load();
+}
+
+QVTLayerSettings KavioVideoItem::layerSettings() const
+{
     const auto controller = manager();
     const KavioGeometryCrop crop = geometryCrop();
     QVTLayerSettings settings;
@@ -309,7 +309,23 @@ void KavioVideoItem::renderLayerControlsWithMTLTexture(const std::shared_ptr<Gpu
     settings.cropBottom = crop.bottom;
     settings.cropLeft = crop.left;
     settings.opacity = opacity() * fadeOpacity() * (controller ? controller->masterSliderValue() : 1.0f);
-    renderer->renderWithTexture(texture, settings);
+    return settings;
+}
+
+void KavioVideoItem::renderLayerControlsWithMTLTexture(const std::shared_ptr<GpuTexture>& texture)
+{
+    if (!texture)
+        return;
+    if (const auto renderer = layerRendererForFrame())
+        renderer->renderWithTexture(texture, layerSettings());
+}
+
+void KavioVideoItem::renderLayerControlsWithPlanes(const QVTPlaneTextures& planes)
+{
+    if (!planes.textures[0])
+        return;
+    if (const auto renderer = layerRendererForFrame())
+        renderer->renderWithPlanes(planes, layerSettings());
 }
 
 std::shared_ptr<GpuTexture> KavioVideoItem::displayTexture() const

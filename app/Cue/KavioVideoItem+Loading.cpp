@@ -251,10 +251,12 @@ bool KavioVideoItem::loadMovieAtPath(const QString& path)
         KLOG_VERBOSE("no video!");
         return false;
     }
-    // The player decodes in one format for its life: choose it before opening.
+    // The decode format sets the cue's YUV and ProRes facts. The player itself hands on the
+    // decoder's own planes, which the layer renderer converts on the GPU: no CPU conversion per
+    // frame (pictures without YCbCr planes still come as BGRA; Hap frames stay compressed).
     videoPixelFormat_ = decodeFormatWithFormatDescription(asset->firstVideoTrack());
     MediaPlayerOptions options;
-    options.pixelFormat = MediaPixelFormat(videoPixelFormat_);
+    options.pixelFormat = MediaPixelFormat::Native;
     normalVideoPlayer_ = MediaPlayer::open(path.toStdString(), options, &error);
     if (!normalVideoPlayer_) {
         KLOG_VERBOSE("cannot make a player: {}", error.message);

@@ -58,6 +58,8 @@ class MediaAsset;
 class MediaPlayer;
 class QMenu;
 class QVTCaption;
+struct QVTLayerSettings;
+struct QVTPlaneTextures;
 class VideoFrame;
 struct MediaTrack;
 struct Notification;
@@ -1063,6 +1065,9 @@ public:
     // the first picture and remade when the cue's YUV flag differs from theirs or a deinterlace
     // change asked for it. Nothing for nullptr.
     virtual void renderLayerControlsWithMTLTexture(const std::shared_ptr<GpuTexture>& texture);
+    // The same for a movie frame given as its decoder's planes (KavioFrameSlots::uploadPlanes):
+    // the renderer converts them with their own matrix and range. Nothing without a luma plane.
+    virtual void renderLayerControlsWithPlanes(const QVTPlaneTextures& planes);
     // The layer renderers of the normal (A) and the loop-helper (B) side; nullptr before they
     // are made.
     std::shared_ptr<QVTMetalLayerRendererInterface> metalRenderer() const;
@@ -1434,6 +1439,9 @@ private:
     std::shared_ptr<const VideoFrame> ndiPixelBufferCopy();
     KavioPlayerItemVideoOutput* videoOutputOfPlayer(const MediaPlayer* player) const;
     std::shared_ptr<QVTMetalLayerRendererInterface> makeLayerRenderer() const;
+    // The renderer this frame draws with (rebuilt first when needed) and the cue's settings.
+    std::shared_ptr<QVTMetalLayerRendererInterface> layerRendererForFrame();
+    QVTLayerSettings layerSettings() const;
     std::shared_ptr<KavioBrowserSourceInterface> browserSourceInterface() const;
     // Registers renderSizeChanged, deinterlaceModeChanged and changeDefaultTransitionDuration.
     void observeRenderingNotifications();

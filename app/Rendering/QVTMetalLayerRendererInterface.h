@@ -23,7 +23,8 @@ struct QVTLayerSettings {
     float scaleX = 1.0f, scaleY = 1.0f;
     float translationX = 0.0f, translationY = 0.0f;  // shares of the layer: 1 moves by all of it
     float rotation = 0.0f;                            // degrees, clockwise on screen
-    float brightness = 0.0f, contrast = 0.0f, hue = 0.0f, saturation = 0.0f, vibrance = 0.0f;
+    float brightness = 0.0f, contrast = 0.0f, hue = 0.0f, vibrance = 0.0f;  // 0 changes nothing
+    float saturation = 1.0f;  // a factor: 1 keeps the colours, 0 makes them grey
     float cropTop = 0.0f, cropRight = 0.0f, cropBottom = 0.0f, cropLeft = 0.0f;  // shares of half the layer
     float opacity = 1.0f;
 };

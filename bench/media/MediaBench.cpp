@@ -3,6 +3,7 @@
 // each run's frames counted and checked to be the clip's frames in order and each a new
 // picture. The three runs alternate within every iteration, so load that comes and goes hits
 // them alike; "native_ratio" and "bgra_ratio" are the bare loop's time over ours (1.0: as fast).
+// Native with one decoding thread per core is how a movie cue's player decodes.
 // Also the cost of a frame-exact seek far from a key frame. Run on demand: ./MediaBench
 // Clips (1080p, 25 fps, 10 s) are made once per run in a temporary folder.
 

@@ -28,7 +28,8 @@ void main()
     vec4 source = texture(texture0, uv);
     vec3 c = source.rgb + brightnessToHue.x;
     c = (c - 0.5) * (1.0 + brightnessToHue.y) + 0.5;
-    c = mix(vec3(dot(c, kLuma709)), c, saturationVibrance.x + 1.0);
+    // Saturation comes as a factor (the cue's offset from 1 plus 1): 1 keeps the colours.
+    c = mix(vec3(dot(c, kLuma709)), c, saturationVibrance.x);
     float spread = max(c.r, max(c.g, c.b)) - min(c.r, min(c.g, c.b));
     c = mix(vec3(dot(c, kLuma709)), c, 1.0 + saturationVibrance.y * (1.0 - spread));
     c = clamp(turnHue(c, brightnessToHue.w), 0.0, 1.0);
