@@ -91,10 +91,10 @@ void KavioVideoItemManager::loadPlaylistDefaults()
     restoreTitle("defaultTransitionDuration", o.defaultTransitionDurationPopup);
 
     const QString durationKey = QStringLiteral("defaultNonMovieCueDuration");
-    if (defaults_.hasKey(durationKey))
-        setDefaultNonMovieCueDuration(defaults_.doubleForKey(durationKey));
-    else
+    // Absent, the current value is stored; either way the field shows it.
+    if (!defaults_.hasKey(durationKey))
         defaults_.setFloat(float(defaultNonMovieCueDuration()), durationKey);
+    setDefaultNonMovieCueDuration(defaults_.doubleForKey(durationKey));
 
     const QString viewStateKey = QStringLiteral("defaultCueViewState");
     if (defaults_.hasKey(viewStateKey))

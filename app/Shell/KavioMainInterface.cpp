@@ -279,6 +279,9 @@ void KavioMainInterface::buildPreferencesWindow()
     c.defaultToggleLoop = addToggle(form, QStringLiteral("Loop"));
     c.defaultTogglePlaylistLoop = addToggle(form, QStringLiteral("Loop playlist"));
     c.defaultTogglePlaylistTransition = addToggle(form, QStringLiteral("Playlist transitions"));
+    // The interface starts on the defaults' table; stored values replace these at launch.
+    for (KavioButtonInterface* on : {c.defaultToggleAudio, c.defaultTogglePauseAtEnd, c.defaultTogglePlaylistTransition})
+        on->setState(1);
     c.autoStartButton = addToggle(form, QStringLiteral("Start playing on open"));
     c.autoFullscreenButton = addToggle(form, QStringLiteral("Full screen on open"));
     addPlaylistSettingsItems(c);
