@@ -333,6 +333,8 @@ public:
     void endPreferencesEditing() override;
     // Shows the preferences window in front with the row of the "playlist" tab selected.
     void showPlaylistPreferences() override;
+    // TODO(cue list view): isCueListFirstResponder once the list view takes the keyboard focus;
+    // until then the previous/next-cue and frame-step menu items stay disabled.
 
     // --- Transport and main-window shell (AppDelegate+Transport.cpp, +Panels.cpp) ---------------
     // The play button's action. Any thread: off the main thread it moves itself to the main queue.
