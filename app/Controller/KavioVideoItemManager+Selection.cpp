@@ -441,12 +441,10 @@ void KavioVideoItemManager::updateControlsForCurrentItem(const std::shared_ptr<K
     }
     if (marker)
         marker->setThrottlersEnabled(item->mediaType() == KavioMediaTypeMovie || item->mediaType() == KavioMediaTypeAudio);
-    // Compared in whole ticks of 1/600 s, as the cue's times are kept.
-    const MediaTime duration = MediaTime::makeWithSeconds(double(item->itemDuration()), MediaTime::kCueTimescale);
     KavioButtonInterface* const buttons[] = {o.goto10Button, o.goto20Button, o.goto30Button};
     for (int i = 0; i < 3; ++i)
         if (buttons[i])
-            buttons[i]->setEnabled(duration.value >= kGotoSeconds[i] * MediaTime::kCueTimescale);
+            buttons[i]->setEnabled(gotoFitsDuration(item->itemDuration(), kGotoSeconds[i]));
     const auto player = item->audioPlayer();
     const auto streamers = o.audioStreamersManager.lock();
     if (player && streamers && !player->channelMapping().isEmpty())

@@ -311,7 +311,7 @@ void KavioVideoItemManager::initManager()
     }
 
     masterClock_->runClockRenderer();
-    setDefaultNonMovieCueDuration(2.0);
+    storeDefaultNonMovieCueDuration(2.0);
     if (const auto view = o.mtkView.lock())
         setMaxRenderSize(view->maxRenderSize());
     KLOG_INFO("_maxRenderSize: {}", maxRenderSize());
@@ -423,7 +423,3 @@ KavioVideoItemPreferencesControllerInterface* KavioVideoItemManager::itemPrefere
 void KavioVideoItemManager::handleNMCBackupCommand(const Notification&) {}
 void KavioVideoItemManager::handleOSCFeedbackOnCueChanges(const Notification&) {}
 void KavioVideoItemManager::sendCurrentCueOSCFeedback() {}
-// TODO(playlist settings): enable the transport controls for the list's state.
-void KavioVideoItemManager::validateTransport() {}
-// TODO(playlist defaults): read the playlist defaults into the controls.
-void KavioVideoItemManager::loadPlaylistDefaults() {}

@@ -18,6 +18,7 @@
 // interface run on the main thread (called elsewhere, the selection operations re-post
 // themselves there). Scalars and flags are atomics, readable from any thread.
 
+#include "Controller/KavioPlaylistRules.h"
 #include "Controller/KavioVideoItemList.h"
 #include "Controller/KavioProgressSheet.h"
 #include "Controller/KavioVideoItemManagerInterface.h"
@@ -82,6 +83,11 @@ inline const QString kKavioSelectionChangedNotification = QStringLiteral("KavioS
 inline const QString kKavioViewFrameDidChangeNotification = QStringLiteral("KavioViewFrameDidChange");
 // Posted on the default centre by the controller when a caption setting changed.
 inline const QString kKavioSubtitleSettingsChangedNotification = QStringLiteral("KavioSubtitleSettingsChanged");
+// Posted on the default centre, object the controller, when the playlist's default fade length
+// changed; user info {"KavioDefaultFadeDuration": single-precision seconds}. The default
+// transition length's notification is the cue's (kKavioDefaultTransitionDurationChangedNotification).
+inline const QString kKavioDefaultFadeDurationChangedNotification = QStringLiteral("KavioDefaultFadeDurationChanged");
+inline const QString kKavioDefaultFadeDurationKey = QStringLiteral("KavioDefaultFadeDuration");
 
 // What the main window connects before initManager(). Main thread.
 struct KavioVideoItemManagerOutlets {
@@ -717,12 +723,76 @@ public:
     // The playhead marker follows the current cue and the meters redraw (seek). Main thread.
     virtual void redrawPlayheadAndMeters();
 
+    // --- Playlist defaults (KavioVideoItemManager+Defaults.cpp; main thread) ---------------------
+    // loadPlaylistDefaults (declared above) reads every playlist default into the controls and
+    // properties, writing the absent ones, with undo registration off on both windows.
+    // The coupling rules of the default toggles, applied to the four checkboxes.
+    void handleDefaultCueToggleStates();
+    void handleDefaultPauseToggleStates();
+    void handleDefaultLoopAndTransitionToggleStates();
+    // Writes seven of the default toggles (transition and loop have their own actions).
+    void storePlaylistToggleDefaults();
+    void changeDefaultTogglePauseAtBeginning();
+    void changeDefaultTogglePauseAtEnd();
+    void changeDefaultToggleTransition();
+    void changeDefaultToggleLoop();
+    // The field's SMPTE text as the default duration of cues without a media clock, undoable on
+    // the preferences window ("Change Default non-Movie Cue Duration").
+    void changeDefaultNonMovieCueDuration();
+    void undoChangeDefaultNonMovieCueDuration(double seconds);
+    // Stores the duration, at least one frame of the clock's format (NaN and negatives too),
+    // and shows it in the field.
+    void setDefaultNonMovieCueDuration(double seconds);
+    // The field's address, undoable ("Change Default Browser Source URL").
+    void changeDefaultBrowserSourceURL();
+    void undoChangeDefaultBrowserSourceURL(const QString& url);
+    void changeJumpBehaviour();
+    void changePanicBehaviour();
+    void changeDefaultCueViewStates();
+    void changeAutoStart();
+    void changeAutoFullscreen();
+    // Stores the popup's tag, takes its low byte and posts "KavioDeinterlaceStateChanged".
+    void changeRenderingDeinterlaceMode();
+    // The View menu's display toggles: each flips its user default.
+    void toggleTimeDisplay();
+    void toggleTRTDisplay();
+    void toggleCueAutoScroll();
+    void toggleCueTimeOverlay();
+    void toggleSubtitlesDisplay();
+    void toggleRenderingFPSDisplay();
+    // Whether a menu item of that action is enabled now, and its title (validateMenuAction on
+    // the controller's state).
+    KavioMenuValidation validateUserInterfaceItem(KavioMenuAction action) const;
+    KavioMenuState menuState() const;
+
+    // --- Playlist settings (KavioVideoItemManager+Settings.cpp; main thread) --------------------
+    // The preferences window in front on its playlist pane.
+    void editPlaylistSettings();
+    // The frame-rate popup and the start-time field show the clock's format and offset.
+    void refreshStartTimeAndFPS();
+    // The start-time field's text as the clock's offset (undoable, "Change Playlist Start
+    // Time"): a text that is not a timecode is refused and the field shows the offset again; the
+    // same offset registers nothing; another rewinds and moves every cue time.
+    void changeStartTime();
+    void undoApplyStartTime(const QString& smpte);
+    // The popup's format (at most 3), applied with playback stopped and restarted around it;
+    // the cue times follow the new rate (undoable, "Change Playlist Frame rate").
+    void changeFramerate();
+    void undoApplyFramerate(std::int32_t format);
+    // Post the default durations to the cues and store the popups' choices.
+    void changeDefaultFadeDuration();
+    void changeDefaultTransition();
+    void changeDefaultTransitionDuration();
+    // validateTransport (declared above): the transport controls follow the list
+    // (transportControlsForState); nothing while a project loads; from another thread it runs
+    // synchronously on the main queue.
+
     // --- Scalar settings ---------------------------------------------------------------------------
     KAVIO_ATOMIC_PROPERTY(std::int64_t, playbackMode, setPlaybackMode, 0)
     KAVIO_ATOMIC_PROPERTY(std::int32_t, jumpBehaviour, setJumpBehaviour, 1)
     KAVIO_ATOMIC_PROPERTY(std::int32_t, panicBehaviour, setPanicBehaviour, 10)
     KAVIO_ATOMIC_PROPERTY(std::int32_t, defaultCueViewState, setDefaultCueViewState, 10)
-    KAVIO_ATOMIC_PROPERTY(double, defaultNonMovieCueDuration, setDefaultNonMovieCueDuration, 2.0)
+    KAVIO_ATOMIC_PROPERTY(double, defaultNonMovieCueDuration, storeDefaultNonMovieCueDuration, 2.0)
     KAVIO_ATOMIC_PROPERTY(double, defaultTransitionDuration, setDefaultTransitionDuration, 0.0)
     KAVIO_ATOMIC_PROPERTY(std::uint64_t, maxRenderSize, setMaxRenderSize, 16384)
     // The low byte of the deinterlace popup's tag; non-zero deinterlaces.
@@ -908,6 +978,11 @@ private:
     // The display defaults the overlays follow, cached for the render thread: read at init and
     // at every "KavioUpdateUI" (main thread).
     void readOverlayDefaults();
+    // Flips one of those display defaults; the preview's overlay clears.
+    void flipOverlayDefault(const char* key);
+    // Registers `undo` (run on this controller while it lives) under `name` on the preferences
+    // window's undo manager, when there is one.
+    void registerPreferencesUndo(std::function<void(KavioVideoItemManager&)> undo, const QString& name);
     std::atomic<bool> displayCueTimeOverlay_{false}, displayRenderingFPS_{false}, displaySubtitles_{false};
     QVTMetalManager* metalManager_ = nullptr;
     std::unique_ptr<KavioOverlayer> previewoverlayer_, outputoverlayer_;

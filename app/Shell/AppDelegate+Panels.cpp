@@ -307,6 +307,13 @@ bool AppDelegate::validateMenuItem(QAction* item)
         return !(outlets_.rightView && outlets_.rightView->isHidden());
     if (item == outlets_.showHideCuePreferences)
         return !(outlets_.leftView && outlets_.leftView->isHidden());
+    // Items of the cue list controller carry the action it validates them by.
+    if (const QVariant action = item->property("kavioMenuAction"); action.isValid() && controller) {
+        const KavioMenuValidation validation = controller->validateUserInterfaceItem(KavioMenuAction(action.toInt()));
+        if (!validation.title.isEmpty())
+            item->setText(validation.title);
+        return validation.enabled;
+    }
     if (item == outlets_.toggleCueTypesMenuItem)
         item->setText(defaults_.boolForKey(kShowCueTypesKey) ? QStringLiteral("Hide Cue Types")
                                                              : QStringLiteral("Show Cue Types"));

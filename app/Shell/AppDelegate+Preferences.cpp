@@ -9,9 +9,12 @@
 #include "Support/KavioPopUpButtonInterface.h"
 #include "Support/KavioSliderInterface.h"
 #include "Support/KavioTextFieldInterface.h"
+#include "Support/KavioTimecodeTextFieldInterface.h"
 
 #include <QAction>
 #include <QGuiApplication>
+#include <QListWidget>
+#include <QTabWidget>
 #include <QRegularExpression>
 #include <QScreen>
 
@@ -207,14 +210,13 @@ void AppDelegate::loadWithData(const QVariantMap& record)
     }
     if (const QVariant v = value("startTime"); c && c->startTimeField && isKind(v, QMetaType::QString)) {
         c->startTimeField->setStringValue(v.toString());
-        // TODO(playlist settings): the controller's changeStartTime.
+        controller->changeStartTime();
     }
     if (c) {
         selectTitle(c->defaultFadeDurationPopup, value("defaultFadeDurationPopup"));
         selectTitle(c->defaultTransitionDurationPopup, value("defaultTransitionDurationPopup"));
-        // TODO(playlist settings): the controller's changeDefaultTransitionDuration once the stored
-        // transition is selected; it publishes the duration selected just before.
         selectTitle(c->defaultTransitionPopup, value("defaultTransition"));
+        controller->changeDefaultTransitionDuration();
     }
     loadRemoteControlSettings(record);
     for (const auto& [key, button] :
@@ -303,4 +305,39 @@ void AppDelegate::loadRemoteControlSettings(const QVariantMap& record)
                     field->setStringValue(text.toString());
         }
     }
+}
+
+// --- The playlist settings' reach into the windows ----------------------------------------------------
+
+void AppDelegate::setMainTimecodeFieldEnabled(bool enabled)
+{
+    if (auto* field = dynamic_cast<QWidget*>(outlets_.mainTimecodeField))
+        field->setEnabled(enabled);
+}
+
+bool AppDelegate::isPreferencesWindowVisible() const
+{
+    return outlets_.preferencesWindow && outlets_.preferencesWindow->isVisible();
+}
+
+void AppDelegate::endPreferencesEditing()
+{
+    if (outlets_.preferencesTableView)
+        outlets_.preferencesTableView->setFocus();
+}
+
+void AppDelegate::showPlaylistPreferences()
+{
+    QWidget* window = outlets_.preferencesWindow;
+    if (!window)
+        return;
+    window->show();
+    window->raise();
+    window->activateWindow();
+    QTabWidget* tabs = outlets_.preferencesTabView;
+    if (!tabs || !outlets_.preferencesTableView)
+        return;
+    for (int index = 0; index < tabs->count(); ++index)
+        if (tabs->widget(index)->objectName() == QLatin1String("playlist"))
+            outlets_.preferencesTableView->setCurrentRow(index);
 }

@@ -321,6 +321,21 @@ public:
     // when there is nothing to do, after the clock stopped for a stop.
     void performTogglePlayWithCompletedHandler(std::function<void()> handler) override;
 
+    // --- The playlist settings' reach into the windows (AppDelegate+Preferences.cpp) -----------
+    UndoManager* preferencesUndoManager() override { return outlets_.preferencesUndoManager; }
+    KavioButtonInterface* rewindButton() const override { return outlets_.rewindButton; }
+    KavioButtonInterface* fastforwardButton() const override { return outlets_.fastforwardButton; }
+    KavioButtonInterface* prevItemButton() const override { return outlets_.prevItemButton; }
+    KavioButtonInterface* nextItemButton() const override { return outlets_.nextItemButton; }
+    void setMainTimecodeFieldEnabled(bool enabled) override;
+    bool isPreferencesWindowVisible() const override;
+    // The preferences table takes the focus, which ends the edit of a field.
+    void endPreferencesEditing() override;
+    // Shows the preferences window in front with the row of the "playlist" tab selected.
+    void showPlaylistPreferences() override;
+    // TODO(cue list view): isCueListFirstResponder once the list view takes the keyboard focus;
+    // until then the previous/next-cue and frame-step menu items stay disabled.
+
     // --- Transport and main-window shell (AppDelegate+Transport.cpp, +Panels.cpp) ---------------
     // The play button's action. Any thread: off the main thread it moves itself to the main queue.
     void togglePlay() override;

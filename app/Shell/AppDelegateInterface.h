@@ -54,4 +54,21 @@ public:
     virtual void togglePlay() { performTogglePlayWithCompletedHandler({}); }
     // The sync-source switch, to a KavioPlaybackMode (0 the own clock, 1 MIDI timecode, 2 LTC).
     virtual void toggleSourceMode(std::int64_t /*playbackMode*/) {}
+
+    // --- Playlist defaults and settings (the defaults answer as a window without them) ----------
+    // The preferences window's undo manager, where the playlist settings register; nullptr: none.
+    virtual UndoManager* preferencesUndoManager() { return nullptr; }
+    // The rest of the transport row; nullptr for none.
+    virtual KavioButtonInterface* rewindButton() const { return nullptr; }
+    virtual KavioButtonInterface* fastforwardButton() const { return nullptr; }
+    virtual KavioButtonInterface* prevItemButton() const { return nullptr; }
+    virtual KavioButtonInterface* nextItemButton() const { return nullptr; }
+    virtual void setMainTimecodeFieldEnabled(bool /*enabled*/) {}
+    // The preferences window: whether it is shown, ending the edit of its fields, and bringing
+    // it to the front on the playlist pane.
+    virtual bool isPreferencesWindowVisible() const { return false; }
+    virtual void endPreferencesEditing() {}
+    virtual void showPlaylistPreferences() {}
+    // The cue list view has the main window's keyboard focus.
+    virtual bool isCueListFirstResponder() const { return false; }
 };

@@ -151,6 +151,8 @@ QList<QMenu*> KavioMainInterface::buildShellMenus(QAction* newProject, QAction* 
     outlets.toggleCueTypesMenuItem = view->addAction(QStringLiteral("Show Cue Types"), [app] { app->toggleCueTypes(); });
     outlets.alwaysOnTopMenuItem = addCheckable(view, QStringLiteral("Always on Top"), false,
                                                [app](QAction*) { app->changeAlwaysOnTop(); });
+    view->addSeparator();
+    addPlaylistViewItems(view);
 
     QMenu* playback = window.menuBar()->addMenu(QStringLiteral("Playback"));
     const auto source = [&](const QString& title, bool checked) {

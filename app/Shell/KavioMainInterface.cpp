@@ -209,6 +209,10 @@ void KavioMainInterface::buildMenus()
         preferences->show();
         preferences->raise();
     });
+    windows->addAction(QStringLiteral("Playlist Settings…"), [weak = std::weak_ptr(controller_)] {
+        if (const auto controller = weak.lock())
+            controller->editPlaylistSettings();
+    });
     windows->addAction(QStringLiteral("Start-up Window"), [app] { app->openStartupWindow(); });
     windows->addSeparator();
     KavioVideoOutputManager* outputs = videoOutputManager_.get();
@@ -273,10 +277,17 @@ void KavioMainInterface::buildPreferencesWindow()
     c.defaultTogglePauseAtBeginning = addToggle(form, QStringLiteral("Pause at beginning"));
     c.defaultTogglePauseAtEnd = addToggle(form, QStringLiteral("Pause at end"));
     c.defaultToggleLoop = addToggle(form, QStringLiteral("Loop"));
+    c.defaultTogglePlaylistLoop = addToggle(form, QStringLiteral("Loop playlist"));
+    c.defaultTogglePlaylistTransition = addToggle(form, QStringLiteral("Playlist transitions"));
+    // The interface starts on the defaults' table; stored values replace these at launch.
+    for (KavioButtonInterface* on : {c.defaultToggleAudio, c.defaultTogglePauseAtEnd, c.defaultTogglePlaylistTransition})
+        on->setState(1);
     c.autoStartButton = addToggle(form, QStringLiteral("Start playing on open"));
     c.autoFullscreenButton = addToggle(form, QStringLiteral("Full screen on open"));
     addPlaylistSettingsItems(c);
     controller_->setOutlets(c);
+    connectPlaylistPane(c);
+    playlist->setObjectName(QStringLiteral("playlist"));
     preferencesTabs_->addTab(playlist, QStringLiteral("Playlist"));
 
     auto* general = new QWidget;

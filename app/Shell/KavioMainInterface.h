@@ -19,6 +19,7 @@ class KavioAudioOutputManager;
 class KavioAudioStreamersManagerInterface;
 class KavioVideoOutputManager;
 class KavioVideoItemManager;
+struct KavioVideoItemManagerOutlets;
 class KavioWindow;
 class QTabWidget;
 class QWidget;
@@ -49,6 +50,11 @@ private:
     // The View and Playback menus and the delegate's menu validation; answers the menus made.
     QList<QMenu*> buildShellMenus(QAction* newProject, QAction* loadProject);
     void buildPreferencesWindow();
+    // The playlist pane's controls run the cue list controller's settings actions; undo and redo
+    // in the preferences window use its own undo manager.
+    void connectPlaylistPane(const KavioVideoItemManagerOutlets& controls);
+    // The cue list controller's display toggles in the View menu, validated by the controller.
+    void addPlaylistViewItems(QMenu* view);
     // The list beside the preferences tabs that chooses among them.
     void buildPreferencesTabList(QBoxLayout* layout);
     void buildStartupWindow();

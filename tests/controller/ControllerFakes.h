@@ -132,6 +132,18 @@ struct FakeAppDelegate : AppDelegateInterface {
     UndoManager& undoManager() override { return undo; }
     QString project;
     QString projectURL() const override { return project; }
+    // The preferences window and the rest of the transport row.
+    UndoManager preferencesUndo;
+    KavioPlainButton rewind, fastforward, prevItem, nextItem;
+    bool timecodeFieldEnabled = true;
+    int endedEditing = 0;
+    UndoManager* preferencesUndoManager() override { return &preferencesUndo; }
+    KavioButtonInterface* rewindButton() const override { return const_cast<KavioPlainButton*>(&rewind); }
+    KavioButtonInterface* fastforwardButton() const override { return const_cast<KavioPlainButton*>(&fastforward); }
+    KavioButtonInterface* prevItemButton() const override { return const_cast<KavioPlainButton*>(&prevItem); }
+    KavioButtonInterface* nextItemButton() const override { return const_cast<KavioPlainButton*>(&nextItem); }
+    void setMainTimecodeFieldEnabled(bool enabled) override { timecodeFieldEnabled = enabled; }
+    void endPreferencesEditing() override { ++endedEditing; }
 };
 
 struct FakeInspector : KavioVideoItemPreferencesControllerInterface {

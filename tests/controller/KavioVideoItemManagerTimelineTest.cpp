@@ -220,8 +220,9 @@ TEST(KavioVideoItemManagerTimeline, EveryEditEndsInTheSameSteps)
     cues[0]->setLoopCounter(3);
     f.log.take();
     f.controller->handleItemsUpdatedWithScrollOption(10);
+    // The transport controls follow the list (the marker is enabled for a list with cues).
     EXPECT_EQ(f.log.take(), QStringList({"inspector.videoItemsUpdated", "hyperdeck.refreshPlaylist", "view.refresh(10)",
-                                         "app.forceTRT(1)", "app.unsaved(1)"}));
+                                         "marker.setEnabled(1)", "app.forceTRT(1)", "app.unsaved(1)"}));
     EXPECT_EQ(cues[0]->loopCounter(), 0u);
     EXPECT_EQ(f.inspector->lastItems, f.controller->items());
 

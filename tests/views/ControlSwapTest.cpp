@@ -69,7 +69,8 @@ TEST(ControlSwap, WindowsHoldTheCustomControls)
     for (QWidget* w : preferences)
         if (auto* button = dynamic_cast<KavioButton*>(w))
             checkBoxes += dynamic_cast<KavioStylishButtonCell*>(&button->cell()) ? 1 : 0;
-    EXPECT_EQ(checkBoxes, 13) << "the playlist and general toggles, OSC input and the audio normalisation";
+    EXPECT_EQ(checkBoxes, 15)
+        << "the playlist (nine default toggles among them) and general toggles, OSC input and the audio normalisation";
     EXPECT_EQ(count<KavioButton>(startup), 7) << "three commands, three pages and the launch check box";
 
     program.ui->preferencesWindow().show();
