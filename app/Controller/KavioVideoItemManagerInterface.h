@@ -94,6 +94,8 @@ public:
     virtual std::shared_ptr<GpuTexture> textureName() const { return nullptr; }
     // True while a jump is processed: the outputs encode no new pass.
     virtual bool shouldSkipRenderingBecauseOfProcessingJump() const { return false; }
+    // Playback starts once the start time is set (a jump or a go is on its way). Any thread.
+    virtual bool shouldStartPlaybackAfterStartTimeHasBeenSet() const { return false; }
     // The preview's overlay of that size (pixels) with the given frames-per-second text, or
     // nullptr (no current cue, zero size).
     virtual std::shared_ptr<GpuTexture> overlayPreviewTextureForSize(QSizeF /*size*/, bool /*useAbsoluteSize*/,

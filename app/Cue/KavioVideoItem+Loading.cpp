@@ -191,7 +191,7 @@ bool KavioVideoItem::initMovieCue(const QString& path,
         setMediaType(KavioMediaTypeMovie);
         if (!loadMovieAtPath(workingPath)) {
             normalVideoPlayer_.reset();
-            videoPlayer_ = nullptr;
+            setPlayerSet(nullptr, nullptr);
             setIsMissing(true);
             setInTime(MediaTime::zero());
         }
@@ -261,7 +261,7 @@ bool KavioVideoItem::loadMovieAtPath(const QString& path)
         setIsMissing(true);
         return false;
     }
-    videoPlayer_ = normalVideoPlayer_.get();
+    setPlayerSet(normalVideoPlayer_, nullptr);
     if (isHAP())
         setupVideoOutputForItem();
     queueOnMain([](KavioVideoItem& cue) { cue.handleTracksLoaded(); });
@@ -354,12 +354,7 @@ void KavioVideoItem::handleReadyToPlay()
     workingcolorspace_ = track->colorMatrix == MediaColorMatrix::ITU_R_2020 ? 1 : 0;
 
     if (setupVideoOutputForItem()) {
-        timeJumpedToken_ = normalVideoPlayer_->addEventObserver(
-            DispatchQueue::main(), [weak = weak_from_this(), player = normalVideoPlayer_.get()](MediaPlayerEvent event) {
-                const auto cue = weak.lock();
-                if (cue && event == MediaPlayerEvent::TimeJumped)
-                    cue->timeJumped(player);
-            });
+        observeTimeJumpsOf(normalVideoPlayer_.get());
         KLOG_VERBOSE("video output has been set!");
     } else {
         KLOG_VERBOSE("cannot setup video output!");

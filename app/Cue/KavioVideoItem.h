@@ -56,6 +56,7 @@ class QWindow;
 class QVTMetalLayerRendererInterface;
 class MediaAsset;
 class MediaPlayer;
+class PcmBuffer;
 class QMenu;
 class QVTCaption;
 class VideoFrame;
@@ -90,6 +91,16 @@ enum KavioTransitionType : int {
 inline const QString kKavioDefaultTransitionDurationChangedNotification =
     QStringLiteral("KavioDefaultTransitionDurationChanged");
 inline const QString kKavioDefaultTransitionDurationKey = QStringLiteral("KavioDefaultTransitionDuration");
+
+// Posted by the controller when the playlist's default fade length changed; user info
+// {"KavioDefaultFadeDuration": seconds}.
+inline const QString kKavioDefaultFadeDurationChangedNotification = QStringLiteral("KavioDefaultFadeDurationChanged");
+inline const QString kKavioDefaultFadeDurationKey = QStringLiteral("KavioDefaultFadeDuration");
+// The fade toggles' images.
+inline const QString kKavioCutInImage = QStringLiteral("kavio_cut_in");
+inline const QString kKavioCutOutImage = QStringLiteral("kavio_cut_out");
+inline const QString kKavioFadeInImage = QStringLiteral("kavio_fadein");
+inline const QString kKavioFadeOutImage = QStringLiteral("kavio_fadeout");
 
 // A loop count that means "loop for ever", not a number of plays.
 inline constexpr std::int32_t KavioLoopCountEndless = 2147483647;
@@ -187,6 +198,8 @@ public:
     // The player node's volume, handed to the output streamers when the cue takes over or
     // crosses in. Any thread: the clock thread reads it.
     virtual float volume() const = 0;
+    // The player node's volume; the loop helper's player takes the normal one's. Main thread.
+    virtual void setVolume(float volume) = 0;
 };
 
 // What the cue's layer renderer is made with; the renderer is made from these by the cue's frame
@@ -224,6 +237,8 @@ public:
     virtual void loadWithData(const QVariantMap& data) = 0;
     // Lets the source produce frames (true) or pauses it.
     virtual void setShouldRender(bool shouldRender) = 0;
+    // Paces the source at the output's frame rate; a source that is not paced ignores it.
+    virtual void setRenderingFPS(std::int32_t /*fps*/) {}
     // The newest captured frame, or nullptr. Render thread.
     virtual std::shared_ptr<GpuTexture> texture() { return nullptr; }
 };
@@ -445,7 +460,16 @@ public:
     void setShouldOperateWithTransitionHelper(bool v) { shouldOperateWithTransitionHelper_.store(v); }
     // Fade length, seconds.
     float fadetime() const { return fadetime_.load(); }
+    // Stores the length; crossing 0.1 s (strictly, either way) switches the row's fade toggles
+    // between cut and fade icons. Any thread.
     void setFadetime(float seconds);
+    // The fade toggles' images: cut or fade; only while both toggles are enabled; on the main
+    // thread (queued there from elsewhere).
+    void changeToCutIcons();
+    void changeToFadeIcons();
+    // Observer of "KavioDefaultFadeDurationChanged": a cue on the default takes the user info's
+    // "KavioDefaultFadeDuration".
+    void changeDefaultFadeDuration(const Notification& notification);
     bool isUsingDefaultFadeDuration() const { return isUsingDefaultFadeDuration_.load(); }
     void setIsUsingDefaultFadeDuration(bool v) { isUsingDefaultFadeDuration_.store(v); }
     bool shouldStopAtBeginning() const { return shouldStopAtBeginning_.load(); }
@@ -657,7 +681,13 @@ public:
     // The audio player in use; nullptr while the cue has none. Read on any thread (the clock
     // thread hands its volume and mapping to the output streamers); set on the main thread.
     std::shared_ptr<KavioCueAudioPlayer> audioPlayer() const { return audioPlayer_.load(); }
-    void setAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { audioPlayer_.store(std::move(player)); }
+    // Any player but the loop helper's also becomes the normal player.
+    void setAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player)
+    {
+        if (!player || player != loopHelperAudioPlayer_)
+            normalAudioPlayer_ = player;
+        audioPlayer_.store(std::move(player));
+    }
     std::shared_ptr<KavioRecordedSource> browserSource() const { return browserSource_; }
     void setBrowserSource(std::shared_ptr<KavioRecordedSource> source) { browserSource_ = std::move(source); }
     std::shared_ptr<KavioRecordedSource> windowSource() const { return windowSource_; }
@@ -897,7 +927,7 @@ public:
     std::shared_ptr<const MediaAsset> asset() const { return asset_; }
     MediaPlayer* normalVideoPlayer() const { return normalVideoPlayer_.get(); }
     MediaPlayer* loopHelperVideoPlayer() const { return loopHelperVideoPlayer_.get(); }
-    MediaPlayer* videoPlayer() const { return videoPlayer_; }
+    MediaPlayer* videoPlayer() const { return playerSet_.load().player.get(); }
     std::shared_ptr<KavioCueAudioPlayer> loopHelperAudioPlayer() const { return loopHelperAudioPlayer_; }
     // The one picture of a still, PDF page or audio-only cue; nullptr for none. Any thread.
     std::shared_ptr<const VideoFrame> stillPixelBuffer() const { return stillPixelBuffer_.load(); }
@@ -915,6 +945,10 @@ public:
     virtual bool loadNib();
     // Makes the cue's audio player for the file (an empty path: the live player).
     virtual void setupAudioWithFileURL(const QString& path);
+    // An audio player for the cue with the audio output's settings: a live player with
+    // `deviceChannels` channels, or for 0 a file player over `path`; nullptr when none can be
+    // made. The loop helper makes its second player with it.
+    virtual std::shared_ptr<KavioCueAudioPlayer> makeAudioPlayer(const QString& path, int deviceChannels);
     virtual void searchForCaptions();
     virtual void generateThumbnailAsync();
     // First preparation of a loaded movie (nothing once ready): loop counter 0, start and end
@@ -1071,7 +1105,7 @@ public:
     // before the movie is ready.
     KavioPlayerItemVideoOutput* normalVideoOutput() const { return normalVideoOutput_.get(); }
     KavioPlayerItemVideoOutput* loopHelperVideoOutput() const { return loopHelperVideoOutput_.get(); }
-    KavioPlayerItemVideoOutput* videoOutput() const { return videoOutput_.load(); }
+    KavioPlayerItemVideoOutput* videoOutput() const { return playerSet_.load().output.get(); }
 
     // --- Live sources and the render size -------------------------------------------------------
     // The NDI receiver, replaced on the cue's NDI queue "com.dalvek.kavio.ndisource" (made on
@@ -1111,8 +1145,19 @@ public:
     virtual double transitionProgress() const;
     // The same in seconds; 0 without a renderer or while isProcessingTransition() is false.
     double transitionProgressInSeconds() const;
-    // TODO(fades): once per rendered frame, for every cue: fade levels, volumes, live-source pacing.
-    virtual void processTasksOnDisplayLink() {}
+    // Once per rendered frame, for every cue (the composition's items queue): the fade levels
+    // from the cue's position (each frame starts from 1.0; the fade-out wins where both apply)
+    // and the volume they give, an NDI cue's newest audio (on its NDI queue) and the web-page
+    // and window sources' frame rate.
+    virtual void processTasksOnDisplayLink();
+    // fadeOpacity rises from 0 to opacity() over the fade time from the cue's start; position 0
+    // is black for any fade time.
+    void processFadeIn();
+    // fadeOpacity falls from 1.0 to 0 over the last fade time, regardless of opacity(); 0 while
+    // the master clock stands on the cue's end time.
+    void processFadeOut();
+    // Live audio pushed to the current audio player; dropped without one. The source's thread.
+    virtual void receivedAudioPCMBuffer(const std::shared_ptr<const PcmBuffer>& buffer);
     // TODO(cue row): the row's current-state indicator slides off (the outgoing cue) or on (the
     // incoming cue) from direction 20 (down the list) or 10 (up) by a transition's progress 0..1.
     virtual void animateCurrentStateOffFromDirection(int /*direction*/, float /*progress*/) {}
@@ -1245,18 +1290,39 @@ public:
     // The current audio player's volume; 0 without a player.
     float audioPlayerVolume() const;
     // Loop decisions: another pass follows this one; this is the last pass of a looping cue;
-    // a loop was taken since the last rewind.
+    // a loop was taken since the last rewind. A loop count below 1 counts as 1 (one pass): a
+    // negative count must never loop for ever.
     bool shouldLoop() const
     {
-        return loopCount() == KavioLoopCountEndless || loopCounter() + 1 < std::uint64_t(std::int64_t(loopCount()));
+        return loopCount() == KavioLoopCountEndless || loopCounter() + 1 < std::uint64_t(effectiveLoopCount());
     }
-    bool isLastLoop() const { return isLooping() && loopCounter() == std::uint64_t(std::int64_t(loopCount() - 1)); }
+    bool isLastLoop() const
+    {
+        return isLooping() && loopCount() != KavioLoopCountEndless &&
+               loopCounter() == std::uint64_t(effectiveLoopCount() - 1);
+    }
     bool wasLooping() const { return loopCounter() != 0; }
-    // TODO(looping): one more pass; the swap of the player sets; the row after start and stop.
+    // One more pass, from the clock thread (or the main thread): counts it, swaps the player
+    // sets, goes back to the in point, stretches the end by one duration, undoes a fade-out and
+    // starts the new set. The swap and the start run synchronously on the main queue.
     virtual void handleLooping();
+    // Swaps the video sets (when the helper is ready, canLoop()) and the audio players. From
+    // another thread it runs synchronously on the main queue. With no loop-helper audio player
+    // the normal one stays current, stopped and set to the in point, for startPlayers() to
+    // restart.
     virtual void switchPlayersOnLoop();
+    // The row's open-file button: disabled once playback started, enabled after a stop (unless
+    // the controller is about to start or is processing a jump). Any thread.
     virtual void setUIStateAfterPlayback();
     virtual void setUIStateAfterStop();
+    // The loop-helper set and the normal audio player (the one setAudioPlayer() last gave, other
+    // than the helper's). Main thread.
+    std::shared_ptr<KavioCueAudioPlayer> normalAudioPlayer() const { return normalAudioPlayer_; }
+    // Takes the loop helper down (resource release): its players stop, its frame source goes;
+    // the helper video player stays referenced until the cue goes.
+    void removeLoopHelper();
+    // The row's open-file button.
+    const KavioRowButton& openButton() const { return openButton_; }
 
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
@@ -1391,10 +1457,11 @@ private:
     std::shared_ptr<const MediaAsset> asset_;
     // The asset's length, for the clock thread's timing steps (the asset pointer is main-thread).
     std::atomic<double> assetDuration_{0.0};
-    std::unique_ptr<MediaPlayer> normalVideoPlayer_, loopHelperVideoPlayer_;
-    MediaPlayer* videoPlayer_ = nullptr;
+    std::shared_ptr<MediaPlayer> normalVideoPlayer_, loopHelperVideoPlayer_;
     int timeJumpedToken_ = 0;
-    std::shared_ptr<KavioCueAudioPlayer> loopHelperAudioPlayer_;
+    MediaPlayer* timeJumpedPlayer_ = nullptr;  // the player timeJumpedToken_ belongs to
+    std::shared_ptr<KavioCueAudioPlayer> normalAudioPlayer_, loopHelperAudioPlayer_;
+    KavioRowButton openButton_;
     std::atomic<std::shared_ptr<const VideoFrame>> stillPixelBuffer_;
     std::unique_ptr<DispatchQueue> captionQueue_;
     std::optional<KavioLayerRendererSettings> layerRendererSettings_;
@@ -1435,7 +1502,8 @@ private:
     KavioPlayerItemVideoOutput* videoOutputOfPlayer(const MediaPlayer* player) const;
     std::shared_ptr<QVTMetalLayerRendererInterface> makeLayerRenderer() const;
     std::shared_ptr<KavioBrowserSourceInterface> browserSourceInterface() const;
-    // Registers renderSizeChanged, deinterlaceModeChanged and changeDefaultTransitionDuration.
+    // Registers renderSizeChanged, deinterlaceModeChanged, changeDefaultTransitionDuration and
+    // changeDefaultFadeDuration.
     void observeRenderingNotifications();
     // Drops the frame sources on pixelBufferQueue(), before their players go.
     void releaseVideoOutputs();
@@ -1447,7 +1515,6 @@ private:
     KavioSnapshotCell<std::shared_ptr<QVTMetalLayerRendererInterface>> metalRenderer_, metalRendererHelper_;
     std::atomic<bool> shouldrebuildlayerrenderer_{false};
     std::shared_ptr<KavioPlayerItemVideoOutput> normalVideoOutput_, loopHelperVideoOutput_;
-    std::atomic<KavioPlayerItemVideoOutput*> videoOutput_{nullptr};
     // Live sources. The camera's frame and the transfer session are touched on
     // pixelBufferQueue() only, the NDI receiver on the NDI queue only.
     std::shared_ptr<const VideoFrame> copiedSampleBuffer_;
@@ -1456,4 +1523,24 @@ private:
     std::atomic<DispatchQueue*> ndiQueue_{nullptr};
     std::shared_ptr<KavioNDIReceiverInterface> ndiReceiver_;
     KavioSnapshotCell<std::shared_ptr<KavioTextureSourceInterface>> syphonClient_;
+
+    // Looping
+    std::int32_t effectiveLoopCount() const { return loopCount() < 1 ? 1 : loopCount(); }
+    // The player and frame source in use, published whole on the main thread: the render thread
+    // takes one copy per frame, so it never pairs one set's player with the other's frame
+    // source, and a swap or a release never frees what a frame still uses. Declared last, it
+    // drops its references first.
+    struct PlayerSet {
+        std::shared_ptr<MediaPlayer> player;
+        std::shared_ptr<KavioPlayerItemVideoOutput> output;
+    };
+    KavioSnapshotCell<PlayerSet> playerSet_;
+    void setPlayerSet(std::shared_ptr<MediaPlayer> player, std::shared_ptr<KavioPlayerItemVideoOutput> output)
+    {
+        playerSet_.store({std::move(player), std::move(output)});
+    }
+    // Moves the time-jump observation to `player` (nullptr: none).
+    void observeTimeJumpsOf(MediaPlayer* player);
+    // The helper player became ready (prerolled) or failed.
+    void loopHelperPlayerLoaded(MediaPlayer* player, bool ready);
 };

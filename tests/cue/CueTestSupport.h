@@ -236,6 +236,7 @@ public:
     void play() override { ++plays; }
     void setCurrentTime(double time) override { times << time; }
     float volume() const override { return gain; }
+    void setVolume(float value) override { gain = value; }
 
     QList<int> channelMapping() const override { return mapping; }
     int deviceChannels() const override { return channels; }
