@@ -434,15 +434,15 @@ public:
 
     // --- Editing (KavioVideoItemManager+Editing.cpp; main thread) -------------------------------
     // One copy of each selected cue right below it, the copies selected; one undo step.
-    void duplicateSelectedItems();
+    void duplicateSelectedItems() override;
     // A looping copy after the cue: it crosses with a transition back to the cue (its goto
     // target), so the pair plays as one endless loop. Undo "Make Seamless Loop".
-    void makeSeamlessLoopOfItem(const std::shared_ptr<KavioVideoItem>& item);
+    void makeSeamlessLoopOfItem(const std::shared_ptr<KavioVideoItem>& item) override;
     // Takes the cues out of the list, one undo step "Remove Cue" bringing them all back;
     // `completed` (may be empty) runs after, also for no cues.
     void removeItems(const KavioVideoItemList& items, std::function<void()> completed);
     // Removes the selected cues; answers whether any was selected.
-    bool removeSelectedItems();
+    bool removeSelectedItems() override;
     // Removes one cue, its record's return registered as the undo. A current cue hands over to
     // the cue after it (or the first cue), which rewinds; the only cue leaves none current. Also
     // the undo of a creation.

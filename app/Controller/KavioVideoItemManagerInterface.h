@@ -54,6 +54,14 @@ public:
     virtual void transcodeSelectedCuesToCodec(int /*codec*/) {}
     // Shows each selected file-based cue's media in the desktop's file manager.
     virtual void showInFinderAllSelected() {}
+    // The list actions of a cue's context menu, on the selected cues.
+    virtual void cutSelectedItems() {}
+    virtual void copySelectedItems() {}
+    virtual void pasteSelectedItems() {}
+    virtual void duplicateSelectedItems() {}
+    virtual bool removeSelectedItems() { return false; }
+    // Clones `item` into a seamless loop.
+    virtual void makeSeamlessLoopOfItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
 
     // The first cue of the list whose uid equals `uid`, or nullptr. Any thread: the clock thread
     // resolves goto targets through it.

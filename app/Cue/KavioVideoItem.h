@@ -903,6 +903,26 @@ public:
     // the media of a movie, still or audio cue. Main thread.
     void replaceMedia();
 
+    // --- Context actions and release (main thread) -------------------------------------------
+    // The list actions act on the controller's selection: cut, copy, paste, duplicate, delete.
+    void cutSelf();
+    void copySelf();
+    void pasteSelf();
+    void duplicateSelf();
+    void deleteSelf();
+    // The clipboard then holds only plain text: the display title (the default title when it is
+    // empty), or the cue ID (the index when there is none).
+    void copyNameToClipboard();
+    void copyCueIDToClipboard();
+    // Loop, both pauses and goto off, the transition on, then the controller clones the cue
+    // (makeSeamlessLoopOfItem).
+    void makeSeamlessLoop();
+    // Lets go of everything the cue holds before the controller drops it: players, frame
+    // sources, renderers, live sources, observers, OSC addresses, links and the controller; sends
+    // the name to "/kavio/<index>/deleted" first; afterwards no feedback leaves the cue. Safe to
+    // call twice and on a cue whose media never loaded. The caption readers and the queues stay.
+    void removeResources();
+
     // --- Context menu, colour tags and media path (main thread) --------------------------------
     // The row's context menu, built afresh at each call; the caller owns it. Its entries act on
     // this cue or on the selected cues through the controller; the "Color Tag" entry holds the
