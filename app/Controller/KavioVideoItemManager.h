@@ -76,8 +76,6 @@ inline const QString kKavioDeselectAllItemsNotification = QStringLiteral("Desele
 inline const QString kKavioSelectionChangedNotification = QStringLiteral("KavioSelectionChanged");
 // Posted on the default centre by the preview view, with itself as object, when its frame changed.
 inline const QString kKavioViewFrameDidChangeNotification = QStringLiteral("KavioViewFrameDidChange");
-// Posted on the default centre by the controller when a caption setting changed.
-inline const QString kKavioSubtitleSettingsChangedNotification = QStringLiteral("KavioSubtitleSettingsChanged");
 
 // What the main window connects before initManager(). Main thread.
 struct KavioVideoItemManagerOutlets {
@@ -651,6 +649,7 @@ public:
                                                             bool renderCaption);
     std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const override;
     std::int32_t renderingFPS() const override;
+    bool isMixing() const override;
     // The GPU manager the frame slots and overlays render with; QVTMetalManager::sharedManager()
     // unless set. Main thread, before createTextureCache() and the first pass (tests give theirs).
     void setMetalManager(QVTMetalManager& manager);

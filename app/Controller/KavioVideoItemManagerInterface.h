@@ -21,6 +21,10 @@ class KavioVideoOutputManagerInterface;
 class KavioRenderClock;
 class QVTOSCQueryServer;
 
+// Posted on the default centre by the controller when a caption setting changed; every cue with
+// captions rebuilds its readers.
+inline const QString kKavioSubtitleSettingsChangedNotification = QStringLiteral("KavioSubtitleSettingsChanged");
+
 class KavioVideoItemManagerInterface {
 public:
     virtual ~KavioVideoItemManagerInterface() = default;
@@ -104,6 +108,8 @@ public:
     virtual bool shouldSkipRenderingBecauseOfProcessingJump() const { return false; }
     // Playback starts once the start time is set (a jump or a go is on its way). Any thread.
     virtual bool shouldStartPlaybackAfterStartTimeHasBeenSet() const { return false; }
+    // The audio crossfades between two cues (the streamers mix). Any thread.
+    virtual bool isMixing() const { return false; }
     // The preview's overlay of that size (pixels) with the given frames-per-second text, or
     // nullptr (no current cue, zero size).
     virtual std::shared_ptr<GpuTexture> overlayPreviewTextureForSize(QSizeF /*size*/, bool /*useAbsoluteSize*/,

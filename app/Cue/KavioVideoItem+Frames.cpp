@@ -393,7 +393,8 @@ void KavioVideoItem::renderSizeChanged()
         KLOG_ERROR("render size {} x {} ignored", size.width(), size.height());
         return;
     }
-    // TODO(captions of a cue): rebuild the caption readers for the new size.
+    if (hascaption_.load())
+        setSelectedCaptionTrack(selectedCaptionTrack());
     if (const auto browser = browserSourceInterface())
         browser->setRenderSize(size);
     for (const auto& renderer : {metalRenderer_.load(), metalRendererHelper_.load()})

@@ -574,11 +574,6 @@ void KavioVideoItem::setupAudioWithFileURL(const QString&)
     // and NDI cues.
 }
 
-void KavioVideoItem::searchForCaptions()
-{
-    // TODO(captions of a cue): list the movie's caption tracks and files on the caption queue.
-}
-
 void KavioVideoItem::generateThumbnailAsync()
 {
     // TODO(cue row): the row's thumbnail from the thumb time.

@@ -59,6 +59,7 @@ class MediaPlayer;
 class PcmBuffer;
 class QMenu;
 class QVTCaption;
+class QVTCaptionReader;
 class VideoFrame;
 struct MediaTrack;
 struct Notification;
@@ -427,8 +428,22 @@ public:
     double captionDelaySeconds() const { return captionDelaySeconds_.load(); }
     // The chosen caption track; -1 for none.
     std::int32_t selectedCaptionTrack() const { return selectedCaptionTrack_.load(); }
-    // Selects a track (-1 none) and sets the caption delay back to 0.
+    // Selects a track by its position in availableCaptions() (-1 none) and sets the caption
+    // delay back to 0; a valid position rebuilds both caption readers (font sizes 20 and 10),
+    // -1 drops them, an index out of range keeps them (the value is stored all the same).
     void setSelectedCaptionTrack(std::int32_t track);
+    // Positive values show each caption later. Not saved.
+    void setCaptionDelaySeconds(double seconds) { captionDelaySeconds_.store(seconds); }
+    // The caption tracks of the media file, sorted (embedded ones and caption files beside it).
+    QStringList availableCaptions() const;
+    // Rebuilds the readers of the selected track; handler of "KavioSubtitleSettingsChanged".
+    void reloadCaption();
+    // The file has caption tracks and one is selected.
+    bool hasCaption() const { return hascaption_.load() && selectedCaptionTrack() != -1; }
+    // The selected track's first caption time as SMPTE text, and the same plus the delay;
+    // time zero without a track.
+    QString originalCaptionStartTimeSMTPE() const;
+    QString actualCaptionStartTimeSMTPE() const;
 
     // --- Toggles, looping, fades, transition -------------------------------------------------
     bool isLooping() const { return isLooping_.load(); }
@@ -1182,9 +1197,12 @@ public:
     // incoming cue) from direction 20 (down the list) or 10 (up) by a transition's progress 0..1.
     virtual void animateCurrentStateOffFromDirection(int /*direction*/, float /*progress*/) {}
     virtual void animateCurrentStateOnFromDirection(int /*direction*/, float /*progress*/) {}
-    // TODO(captions of a cue): the caption to show now on the preview and on outputs, or nullptr.
-    virtual std::shared_ptr<QVTCaption> currentCaptionPreview() { return nullptr; }
-    virtual std::shared_ptr<QVTCaption> currentCaptionOutput() { return nullptr; }
+    // The caption to show now on the preview and on the outputs, or nullptr: none between
+    // captions, without a track, and while the controller mixes two cues. The lookup time is
+    // the cue's media time at its speed less the caption delay. Any thread: the readers are
+    // replaced and queried only on the caption queue.
+    virtual std::shared_ptr<QVTCaption> currentCaptionPreview();
+    virtual std::shared_ptr<QVTCaption> currentCaptionOutput();
 
     // --- Timeline steps the controller calls -----------------------------------------------------
     // Applies the length limits again (setTransitionTime with the current length), then switches
@@ -1484,6 +1502,11 @@ private:
     KavioRowButton openButton_;
     std::atomic<std::shared_ptr<const VideoFrame>> stillPixelBuffer_;
     std::unique_ptr<DispatchQueue> captionQueue_;
+    // Touched only inside synchronous blocks on captionQueue_.
+    std::shared_ptr<QVTCaptionReader> captionReaderOutput_, captionReaderPreview_;
+    std::atomic<bool> hascaption_{false};
+    std::shared_ptr<QVTCaption> currentCaption(bool output);
+    MediaTime captionStartTime(bool withDelay) const;
     std::optional<KavioLayerRendererSettings> layerRendererSettings_;
     std::uint32_t videoPixelFormat_ = 0;
     bool avplayeritemstatusreadytoplayposted_ = false;
