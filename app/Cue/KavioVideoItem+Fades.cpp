@@ -14,6 +14,22 @@ namespace {
 // The threshold between a cut and a fade, as the single-precision constant the icons compare to.
 constexpr float kCutThreshold = 0.1f;
 
+// The fade toggles' images, on the main thread, while both toggles are enabled.
+void showFadeIcons(KavioVideoItem& cue, const QString& in, const QString& out)
+{
+    if (!DispatchQueue::isMainThread()) {
+        DispatchQueue::main().async([weak = cue.weak_from_this(), in, out] {
+            if (const auto self = weak.lock())
+                showFadeIcons(*self, in, out);
+        });
+        return;
+    }
+    if (!cue.fadeInButton().enabled || !cue.fadeOutButton().enabled)
+        return;
+    cue.fadeInButton().imageName = in;
+    cue.fadeOutButton().imageName = out;
+}
+
 }  // namespace
 
 // --- Per-frame tasks (render path) ------------------------------------------------------------------
@@ -114,26 +130,12 @@ void KavioVideoItem::setFadetime(float seconds)
 
 void KavioVideoItem::changeToCutIcons()
 {
-    if (!DispatchQueue::isMainThread()) {
-        queueOnMain([](KavioVideoItem& cue) { cue.changeToCutIcons(); });
-        return;
-    }
-    if (!fadeInButton_.enabled || !fadeOutButton_.enabled)
-        return;
-    fadeInButton_.imageName = kKavioCutInImage;
-    fadeOutButton_.imageName = kKavioCutOutImage;
+    showFadeIcons(*this, kKavioCutInImage, kKavioCutOutImage);
 }
 
 void KavioVideoItem::changeToFadeIcons()
 {
-    if (!DispatchQueue::isMainThread()) {
-        queueOnMain([](KavioVideoItem& cue) { cue.changeToFadeIcons(); });
-        return;
-    }
-    if (!fadeInButton_.enabled || !fadeOutButton_.enabled)
-        return;
-    fadeInButton_.imageName = kKavioFadeInImage;
-    fadeOutButton_.imageName = kKavioFadeOutImage;
+    showFadeIcons(*this, kKavioFadeInImage, kKavioFadeOutImage);
 }
 
 void KavioVideoItem::changeDefaultFadeDuration(const Notification& notification)

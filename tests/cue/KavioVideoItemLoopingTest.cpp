@@ -34,23 +34,6 @@ bool makeCounter10(const std::string& name)
         ":cb='if(lt(Y,8),128,cb(X,Y))':cr='if(lt(Y,8),128,cr(X,Y))'\" -c:v libx264 -g 5 -bf 2 -crf 16 " + name);
 }
 
-struct LogCapture {
-    std::ostringstream text;
-    std::mutex mutex;
-    bool wasVerbose = KavioLog::isVerbose();
-    LogCapture()
-    {
-        KavioLog::setVerbose(true);
-        KavioLog::logger().sinks().push_back(std::make_shared<spdlog::sinks::ostream_sink_mt>(text));
-    }
-    ~LogCapture()
-    {
-        KavioLog::logger().sinks().pop_back();
-        KavioLog::setVerbose(wasVerbose);
-    }
-    bool contains(const std::string& entry) const { return text.str().find(entry) != std::string::npos; }
-};
-
 // A cue whose second audio player is a recording fake.
 class LoopingCue : public RecordingCue {
 public:
@@ -233,7 +216,7 @@ TEST(KavioVideoItemLooping, LoopPointsAreFrameExactAcrossBothSets)
 
 TEST(KavioVideoItemLooping, HelperNotReadyKeepsTheVideoAndStillSwapsTheAudio)
 {
-    LogCapture log;
+    CueLogCapture log;
     LoopingMovie movie(false);
     auto& cue = *movie.cue;
     auto normal = std::make_shared<FakeAudioPlayer>();
