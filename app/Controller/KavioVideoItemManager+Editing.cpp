@@ -186,9 +186,3 @@ QString KavioVideoItemManager::smpteTimeElapsedOnCurrentItem() const
     const auto current = currentItem();
     return current ? current->currentTimeSMPTE() : QStringLiteral("00:00:00:00");
 }
-
-bool KavioVideoItemManager::isMixing() const
-{
-    const auto streamers = outlets_.audioStreamersManager.lock();
-    return streamers && streamers->isMixing();
-}

@@ -339,3 +339,9 @@ bool KavioVideoItemManager::isJumpToSelectedItemEnabled() const
 {
     return !masterClock_->isMTCSlave() && !masterClock_->isLTCSlave() && !isTranscoding() && selectedItems().size() == 1;
 }
+
+bool KavioVideoItemManager::isMixing() const
+{
+    const auto streamers = outlets_.audioStreamersManager.lock();
+    return streamers && streamers->isMixing();
+}

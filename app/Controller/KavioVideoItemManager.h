@@ -81,13 +81,6 @@ inline const QString kKavioDeselectAllItemsNotification = QStringLiteral("Desele
 inline const QString kKavioSelectionChangedNotification = QStringLiteral("KavioSelectionChanged");
 // Posted on the default centre by the preview view, with itself as object, when its frame changed.
 inline const QString kKavioViewFrameDidChangeNotification = QStringLiteral("KavioViewFrameDidChange");
-// Posted on the default centre by the controller when a caption setting changed.
-inline const QString kKavioSubtitleSettingsChangedNotification = QStringLiteral("KavioSubtitleSettingsChanged");
-// Posted on the default centre, object the controller, when the playlist's default fade length
-// changed; user info {"KavioDefaultFadeDuration": single-precision seconds}. The default
-// transition length's notification is the cue's (kKavioDefaultTransitionDurationChangedNotification).
-inline const QString kKavioDefaultFadeDurationChangedNotification = QStringLiteral("KavioDefaultFadeDurationChanged");
-inline const QString kKavioDefaultFadeDurationKey = QStringLiteral("KavioDefaultFadeDuration");
 
 // What the main window connects before initManager(). Main thread.
 struct KavioVideoItemManagerOutlets {
@@ -481,17 +474,17 @@ public:
 
     // --- Editing (KavioVideoItemManager+Editing.cpp; main thread) -------------------------------
     // One copy of each selected cue right below it, the copies selected; one undo step.
-    void duplicateSelectedItems();
+    void duplicateSelectedItems() override;
     // A looping copy after the cue: it crosses with a transition back to the cue (its goto
     // target), so the pair plays as one endless loop. Undo "Make Seamless Loop".
-    void makeSeamlessLoopOfItem(const std::shared_ptr<KavioVideoItem>& item);
+    void makeSeamlessLoopOfItem(const std::shared_ptr<KavioVideoItem>& item) override;
     // Takes the cues out of the list one by one, kRemovalStepSeconds apart on the main queue,
     // behind the loading sheet; one undo step "Remove Cue" brings them all back. `completed`
     // (may be empty) runs after the last; for no cues at once, without a sheet.
     static constexpr double kRemovalStepSeconds = 0.01;
     void removeItems(const KavioVideoItemList& items, std::function<void()> completed);
     // Removes the selected cues (staggered, as above); answers whether any was selected.
-    bool removeSelectedItems();
+    bool removeSelectedItems() override;
     // Removes one cue, its record's return registered as the undo. A current cue hands over to
     // the cue after it (or the first cue), which rewinds; the only cue leaves none current. Also
     // the undo of a creation.
@@ -500,8 +493,6 @@ public:
     // triggered; "-00:00:00:00" for none) and its elapsed time ("00:00:00:00" for none). Any thread.
     QString smpteTimeLeftOnCurrentItem() const;
     QString smpteTimeElapsedOnCurrentItem() const;
-    // The per-output audio crossfades two cues (the audio streamers manager mixes). Any thread.
-    bool isMixing() const;
 
     // --- Clock control (KavioVideoItemManager+ClockControl.cpp) -------------------------------
     // GO from the controller: starts the master clock on the current cue. Nothing without a
@@ -702,6 +693,8 @@ public:
                                                             bool renderCaption);
     std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const override;
     std::int32_t renderingFPS() const override;
+    // The per-output audio crossfades two cues (the audio streamers manager mixes). Any thread.
+    bool isMixing() const override;
     // The GPU manager the frame slots and overlays render with; QVTMetalManager::sharedManager()
     // unless set. Main thread, before createTextureCache() and the first pass (tests give theirs).
     void setMetalManager(QVTMetalManager& manager);

@@ -21,6 +21,10 @@ class KavioVideoOutputManagerInterface;
 class KavioRenderClock;
 class QVTOSCQueryServer;
 
+// Posted on the default centre by the controller when a caption setting changed; every cue with
+// captions rebuilds its readers.
+inline const QString kKavioSubtitleSettingsChangedNotification = QStringLiteral("KavioSubtitleSettingsChanged");
+
 class KavioVideoItemManagerInterface {
 public:
     virtual ~KavioVideoItemManagerInterface() = default;
@@ -54,6 +58,14 @@ public:
     virtual void transcodeSelectedCuesToCodec(int /*codec*/) {}
     // Shows each selected file-based cue's media in the desktop's file manager.
     virtual void showInFinderAllSelected() {}
+    // The list actions of a cue's context menu, on the selected cues.
+    virtual void cutSelectedItems() {}
+    virtual void copySelectedItems() {}
+    virtual void pasteSelectedItems() {}
+    virtual void duplicateSelectedItems() {}
+    virtual bool removeSelectedItems() { return false; }
+    // Clones `item` into a seamless loop.
+    virtual void makeSeamlessLoopOfItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
 
     // The first cue of the list whose uid equals `uid`, or nullptr. Any thread: the clock thread
     // resolves goto targets through it.
@@ -94,6 +106,10 @@ public:
     virtual std::shared_ptr<GpuTexture> textureName() const { return nullptr; }
     // True while a jump is processed: the outputs encode no new pass.
     virtual bool shouldSkipRenderingBecauseOfProcessingJump() const { return false; }
+    // Playback starts once the start time is set (a jump or a go is on its way). Any thread.
+    virtual bool shouldStartPlaybackAfterStartTimeHasBeenSet() const { return false; }
+    // The audio crossfades between two cues (the streamers mix). Any thread.
+    virtual bool isMixing() const { return false; }
     // The preview's overlay of that size (pixels) with the given frames-per-second text, or
     // nullptr (no current cue, zero size).
     virtual std::shared_ptr<GpuTexture> overlayPreviewTextureForSize(QSizeF /*size*/, bool /*useAbsoluteSize*/,

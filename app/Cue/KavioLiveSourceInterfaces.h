@@ -13,6 +13,7 @@
 #include <memory>
 
 class GpuTexture;
+class PcmBuffer;
 class QWindow;
 
 // The capture devices' newest frames. Each call replaces the manager's previous copy, which the
@@ -40,6 +41,8 @@ public:
     virtual VideoFrameRef pixelBuffer() = 0;
     virtual bool hasAlpha() const = 0;
     virtual bool isYUV() const = 0;
+    // The newest received audio, or nullptr.
+    virtual std::shared_ptr<const PcmBuffer> audioPCMBuffer() { return nullptr; }
 };
 
 // A source that delivers GPU textures: the frame-sharing client, and (through

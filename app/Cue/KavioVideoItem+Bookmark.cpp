@@ -75,12 +75,11 @@ void KavioVideoItem::releasePlayers()
         if (!*player)
             continue;
         (*player)->cancelPendingPrerolls();
-        if (player == &normalVideoPlayer_ && timeJumpedToken_)
-            normalVideoPlayer_->removeEventObserver(timeJumpedToken_);
+        if (player->get() == timeJumpedPlayer_)
+            observeTimeJumpsOf(nullptr);
         player->reset();
     }
-    timeJumpedToken_ = 0;
-    videoPlayer_ = nullptr;
+    setPlayerSet(nullptr, nullptr);
     for (const auto& audio : {audioPlayer(), loopHelperAudioPlayer_}) {
         if (!audio)
             continue;

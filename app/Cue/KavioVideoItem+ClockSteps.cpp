@@ -24,9 +24,3 @@ float KavioVideoItem::audioPlayerVolume() const
     const auto player = audioPlayer();
     return player ? player->volume() : 0.0f;
 }
-
-// TODO(looping): the loop pass, the swap of the player sets and the row's state.
-void KavioVideoItem::handleLooping() {}
-void KavioVideoItem::switchPlayersOnLoop() {}
-void KavioVideoItem::setUIStateAfterPlayback() {}
-void KavioVideoItem::setUIStateAfterStop() {}

@@ -40,17 +40,20 @@ std::unique_ptr<QMenu> KavioVideoItem::rightClickMenu()
         return item;
     };
 
-    // TODO(cue clipboard actions): the eight list-editing entries run the cue's clipboard and
-    // list actions (cut, copy, paste, names and IDs to the clipboard, duplicate, seamless loop,
-    // delete) once the cue has them.
-    add(QStringLiteral("Cut"), !playing);
-    add(QStringLiteral("Copy"), true);
-    add(QStringLiteral("Paste"), controller && controller->canPaste());
-    add(QStringLiteral("Copy Name"), true);
-    add(QStringLiteral("Copy Cue ID"), true);
-    add(QStringLiteral("Duplicate"), true);
-    add(QStringLiteral("Make Seamless Loop"), selected < 2);
-    add(QStringLiteral("Delete"), !playing);
+    const auto action = [weakSelf](void (KavioVideoItem::*run)()) {
+        return [weakSelf, run] {
+            if (const auto cue = weakSelf.lock())
+                ((*cue).*run)();
+        };
+    };
+    add(QStringLiteral("Cut"), !playing, action(&KavioVideoItem::cutSelf));
+    add(QStringLiteral("Copy"), true, action(&KavioVideoItem::copySelf));
+    add(QStringLiteral("Paste"), controller && controller->canPaste(), action(&KavioVideoItem::pasteSelf));
+    add(QStringLiteral("Copy Name"), true, action(&KavioVideoItem::copyNameToClipboard));
+    add(QStringLiteral("Copy Cue ID"), true, action(&KavioVideoItem::copyCueIDToClipboard));
+    add(QStringLiteral("Duplicate"), true, action(&KavioVideoItem::duplicateSelf));
+    add(QStringLiteral("Make Seamless Loop"), selected < 2, action(&KavioVideoItem::makeSeamlessLoop));
+    add(QStringLiteral("Delete"), !playing, action(&KavioVideoItem::deleteSelf));
     menu->addSeparator();
 
     if (isFileBased()) {

@@ -2,6 +2,7 @@
 
 #include "DispatchQueue.h"
 #include "FileWatch.h"
+#include "Log.h"
 #include "MediaPlayer.h"
 #include "NotificationCenter.h"
 #include "QVTOSCManager.h"
@@ -32,6 +33,7 @@ KavioVideoItem::KavioVideoItem(KavioOSCFeedbackSender sender) : sender_(std::mov
 
 KavioVideoItem::~KavioVideoItem()
 {
+    KLOG_VERBOSE("KavioVideoItem dealloc");
     // Source-list and path-change registrations hold this cue as their owner tag.
     NotificationCenter::defaultCenter().removeObserver(this);
 }

@@ -40,7 +40,7 @@ void KavioCameraManagerInterface::setSharedManager(std::shared_ptr<KavioCameraMa
 
 bool KavioVideoItem::setupVideoOutputForItem()
 {
-    if (videoOutput_.load())
+    if (videoOutput())
         return true;
     if (!normalVideoPlayer_)
         return false;
@@ -48,7 +48,7 @@ bool KavioVideoItem::setupVideoOutputForItem()
         KavioPlayerFrameOutput::forPlayer(*normalVideoPlayer_), isHAP());
     if (const auto self = weak_from_this().lock())
         normalVideoOutput_->setVideoItem(self);
-    videoOutput_.store(normalVideoOutput_.get());
+    setPlayerSet(normalVideoPlayer_, normalVideoOutput_);
     return true;
 }
 
@@ -90,7 +90,7 @@ void KavioVideoItem::releaseVideoOutputs()
 {
     // The render pass reads the sources on this queue: none is dropped under a frame being taken.
     onPixelBufferQueue([this] {
-        videoOutput_.store(nullptr);
+        setPlayerSet(playerSet_.load().player, nullptr);
         normalVideoOutput_.reset();
         loopHelperVideoOutput_.reset();
     });
@@ -99,7 +99,7 @@ void KavioVideoItem::releaseVideoOutputs()
 void KavioVideoItem::fillVideoOutputAfterPauseIfNeeded()
 {
     onPixelBufferQueue([this] {
-        if (KavioPlayerItemVideoOutput* output = videoOutput_.load())
+        if (const auto output = playerSet_.load().output)
             output->fillBuffersAfterPauseIfNeeded();
     });
 }
@@ -138,15 +138,17 @@ std::shared_ptr<const VideoFrame> KavioVideoItem::moviePixelBufferCopy()
         return nullptr;
     if (shouldOperateWithTransitionHelper()) {
         // The cue crosses into its own next pass: the other player's frames feed the helper side.
-        const bool normalPlays = videoPlayer_ == normalVideoPlayer_.get();
+        const bool normalPlays = playerSet_.load().player == normalVideoPlayer_;
         KavioPlayerItemVideoOutput* output = normalPlays ? loopHelperVideoOutput_.get() : normalVideoOutput_.get();
         const MediaPlayer* player = normalPlays ? loopHelperVideoPlayer_.get() : normalVideoPlayer_.get();
         return output ? output->copyBufferedPixelBufferForCurrentTime(currentTimeOf(player)) : nullptr;
     }
-    KavioPlayerItemVideoOutput* output = videoOutput_.load();
+    // One copy of the set per frame: the player and its own frame source, alive until the end.
+    const PlayerSet set = playerSet_.load();
+    KavioPlayerItemVideoOutput* output = set.output.get();
     if (!output)
         return nullptr;
-    const MediaTime time = currentTimeOf(videoPlayer_);
+    const MediaTime time = currentTimeOf(set.player.get());
     // The ring holds frames in playing order: only for normal speed on the own clock, unscrubbed.
     const auto controller = manager();
     const bool ordered = !controller || (!controller->isPlayheadMarkerDragging() && controller->playbackMode() == 0);
@@ -223,15 +225,16 @@ std::shared_ptr<GpuTexture> KavioVideoItem::hapTexture()
     std::shared_ptr<GpuTexture> texture;
     // On the cue's queue, where the sources are dropped.
     onPixelBufferQueue([&] {
-        if (KavioPlayerItemVideoOutput* output = videoOutput_.load())
-            texture = output->hapTextureAtTime(currentTimeOf(videoPlayer_));
+        const PlayerSet set = playerSet_.load();
+        if (set.output)
+            texture = set.output->hapTextureAtTime(currentTimeOf(set.player.get()));
     });
     return texture;
 }
 
 QSizeF KavioVideoItem::hapTextureSize() const
 {
-    KavioPlayerItemVideoOutput* output = videoOutput_.load();
+    const auto output = playerSet_.load().output;
     return isMissing() || !output ? sourceSize() : output->hapTextureSize();
 }
 
@@ -387,6 +390,11 @@ void KavioVideoItem::observeRenderingNotifications()
                            if (const auto cue = weak.lock())
                                cue->changeDefaultTransitionDuration(notification);
                        });
+    center.addObserver(this, kKavioDefaultFadeDurationChangedNotification, nullptr,
+                       [weak](const Notification& notification) {
+                           if (const auto cue = weak.lock())
+                               cue->changeDefaultFadeDuration(notification);
+                       });
 }
 
 void KavioVideoItem::renderSizeChanged()
@@ -401,7 +409,8 @@ void KavioVideoItem::renderSizeChanged()
         KLOG_ERROR("render size {} x {} ignored", size.width(), size.height());
         return;
     }
-    // TODO(captions of a cue): rebuild the caption readers for the new size.
+    if (hascaption_.load())
+        setSelectedCaptionTrack(selectedCaptionTrack());
     if (const auto browser = browserSourceInterface())
         browser->setRenderSize(size);
     for (const auto& renderer : {metalRenderer_.load(), metalRendererHelper_.load()})

@@ -191,7 +191,7 @@ bool KavioVideoItem::initMovieCue(const QString& path,
         setMediaType(KavioMediaTypeMovie);
         if (!loadMovieAtPath(workingPath)) {
             normalVideoPlayer_.reset();
-            videoPlayer_ = nullptr;
+            setPlayerSet(nullptr, nullptr);
             setIsMissing(true);
             setInTime(MediaTime::zero());
         }
@@ -263,7 +263,7 @@ bool KavioVideoItem::loadMovieAtPath(const QString& path)
         setIsMissing(true);
         return false;
     }
-    videoPlayer_ = normalVideoPlayer_.get();
+    setPlayerSet(normalVideoPlayer_, nullptr);
     if (isHAP())
         setupVideoOutputForItem();
     queueOnMain([](KavioVideoItem& cue) { cue.handleTracksLoaded(); });
@@ -356,12 +356,7 @@ void KavioVideoItem::handleReadyToPlay()
     workingcolorspace_ = track->colorMatrix == MediaColorMatrix::ITU_R_2020 ? 1 : 0;
 
     if (setupVideoOutputForItem()) {
-        timeJumpedToken_ = normalVideoPlayer_->addEventObserver(
-            DispatchQueue::main(), [weak = weak_from_this(), player = normalVideoPlayer_.get()](MediaPlayerEvent event) {
-                const auto cue = weak.lock();
-                if (cue && event == MediaPlayerEvent::TimeJumped)
-                    cue->timeJumped(player);
-            });
+        observeTimeJumpsOf(normalVideoPlayer_.get());
         KLOG_VERBOSE("video output has been set!");
     } else {
         KLOG_VERBOSE("cannot setup video output!");
@@ -579,11 +574,6 @@ void KavioVideoItem::setupAudioWithFileURL(const QString&)
 {
     // TODO(cue audio): the file player for movie and audio files, the live player for capture
     // and NDI cues.
-}
-
-void KavioVideoItem::searchForCaptions()
-{
-    // TODO(captions of a cue): list the movie's caption tracks and files on the caption queue.
 }
 
 void KavioVideoItem::generateThumbnailAsync()

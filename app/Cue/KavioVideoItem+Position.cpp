@@ -29,7 +29,7 @@ const QString kNoTimeLeft = QStringLiteral("-00:00:00:00");
 
 MediaPlayer* KavioVideoItem::presentVideoPlayer() const
 {
-    return isMissing() ? nullptr : videoPlayer_;
+    return isMissing() ? nullptr : videoPlayer();
 }
 
 bool KavioVideoItem::ownsPlayer(const MediaPlayer* player) const
@@ -169,7 +169,7 @@ double KavioVideoItem::currentTimeForAudioWithPlayer(const KavioCueAudioPlayer* 
 
 std::shared_ptr<const MediaAsset> KavioVideoItem::itemAsset() const
 {
-    return videoPlayer_ ? asset_ : nullptr;
+    return videoPlayer() ? asset_ : nullptr;
 }
 
 QString KavioVideoItem::currentTimeSMPTE() const
@@ -226,13 +226,6 @@ void KavioVideoItem::increaseTimeForNonMoviesNonRecursively(double seconds)
     tempCurrentTimeForNonMovies_.fetch_add(seconds);
 }
 
-void KavioVideoItem::setCurrentTimeOnAudioPlayers(double seconds)
-{
-    for (const auto& audio : {audioPlayer(), loopHelperAudioPlayer_})
-        if (audio)
-            audio->setCurrentTime(seconds);
-}
-
 // --- Time jumps -----------------------------------------------------------------------------------
 
 void KavioVideoItem::reportTimeJumpIfAllowed()
@@ -251,7 +244,7 @@ void KavioVideoItem::timeJumped(const MediaPlayer* source)
         return;
     }
     // The idle player of a looping pair jumps when it is parked: not the cue's position.
-    if (source && source != videoPlayer_)
+    if (source && source != videoPlayer())
         return;
     if (!isReady() && !isMissing() && mediaType() == KavioMediaTypeMovie)
         return;

@@ -179,7 +179,7 @@ void KavioVideoItem::setPlaybackRatePercent(std::int64_t percent, std::function<
         fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler();
         // The idle player of a looping pair takes over at the loop point: it must stand ready
         // at the new rate too.
-        MediaPlayer* idle = videoPlayer_ == normalVideoPlayer_.get() ? loopHelperVideoPlayer_.get()
+        MediaPlayer* idle = videoPlayer() == normalVideoPlayer_.get() ? loopHelperVideoPlayer_.get()
                                                                       : normalVideoPlayer_.get();
         if (isLooping() && idle) {
             idle->prerollAtRate(float(playbackRate()), DispatchQueue::main(),

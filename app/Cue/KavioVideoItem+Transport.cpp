@@ -269,8 +269,9 @@ void KavioVideoItem::startPlayers()
 
 void KavioVideoItem::parkIdlePlayerAtInPoint()
 {
-    const bool normalInUse = videoPlayer_ == normalVideoPlayer_.get();
-    if (!normalInUse && videoPlayer_ != loopHelperVideoPlayer_.get())
+    MediaPlayer* current = videoPlayer();
+    const bool normalInUse = current == normalVideoPlayer_.get();
+    if (!normalInUse && current != loopHelperVideoPlayer_.get())
         return;
     MediaPlayer* idle = normalInUse ? loopHelperVideoPlayer_.get() : normalVideoPlayer_.get();
     if (!idle || idle->currentTime() == inTime())
@@ -314,7 +315,7 @@ void KavioVideoItem::handleInTimeChange()
         return;
     KLOG_VERBOSE("prerolling helper because of inTime change ...");
     // The set in use plays on; the idle set waits at the in point for the next loop switch.
-    const bool helperInUse = videoPlayer_ != normalVideoPlayer_.get();
+    const bool helperInUse = videoPlayer() != normalVideoPlayer_.get();
     const auto current = audioPlayer();
     const auto idleAudio = helperInUse ? (current == loopHelperAudioPlayer_ ? nullptr : current) : loopHelperAudioPlayer_;
     if (idleAudio)

@@ -56,8 +56,10 @@ class QWindow;
 class QVTMetalLayerRendererInterface;
 class MediaAsset;
 class MediaPlayer;
+class PcmBuffer;
 class QMenu;
 class QVTCaption;
+class QVTCaptionReader;
 struct QVTLayerSettings;
 struct QVTPlaneTextures;
 class VideoFrame;
@@ -92,6 +94,17 @@ enum KavioTransitionType : int {
 inline const QString kKavioDefaultTransitionDurationChangedNotification =
     QStringLiteral("KavioDefaultTransitionDurationChanged");
 inline const QString kKavioDefaultTransitionDurationKey = QStringLiteral("KavioDefaultTransitionDuration");
+
+// Posted by the controller, object the controller, when the playlist's default fade length
+// changed; user info {"KavioDefaultFadeDuration": single-precision seconds}.
+inline const QString kKavioDefaultFadeDurationChangedNotification = QStringLiteral("KavioDefaultFadeDurationChanged");
+inline const QString kKavioDefaultFadeDurationKey = QStringLiteral("KavioDefaultFadeDuration");
+
+// The fade toggles' images.
+inline const QString kKavioCutInImage = QStringLiteral("kavio_cut_in");
+inline const QString kKavioCutOutImage = QStringLiteral("kavio_cut_out");
+inline const QString kKavioFadeInImage = QStringLiteral("kavio_fadein");
+inline const QString kKavioFadeOutImage = QStringLiteral("kavio_fadeout");
 
 // A loop count that means "loop for ever", not a number of plays.
 inline constexpr std::int32_t KavioLoopCountEndless = 2147483647;
@@ -189,6 +202,8 @@ public:
     // The player node's volume, handed to the output streamers when the cue takes over or
     // crosses in. Any thread: the clock thread reads it.
     virtual float volume() const = 0;
+    // The player node's volume; the loop helper's player takes the normal one's. Main thread.
+    virtual void setVolume(float volume) = 0;
 };
 
 // What the cue's layer renderer is made with; the renderer is made from these by the cue's frame
@@ -226,6 +241,8 @@ public:
     virtual void loadWithData(const QVariantMap& data) = 0;
     // Lets the source produce frames (true) or pauses it.
     virtual void setShouldRender(bool shouldRender) = 0;
+    // Paces the source at the output's frame rate; a source that is not paced ignores it.
+    virtual void setRenderingFPS(std::int32_t /*fps*/) {}
     // The newest captured frame, or nullptr. Render thread.
     virtual std::shared_ptr<GpuTexture> texture() { return nullptr; }
 };
@@ -414,8 +431,22 @@ public:
     double captionDelaySeconds() const { return captionDelaySeconds_.load(); }
     // The chosen caption track; -1 for none.
     std::int32_t selectedCaptionTrack() const { return selectedCaptionTrack_.load(); }
-    // Selects a track (-1 none) and sets the caption delay back to 0.
+    // Selects a track by its position in availableCaptions() (-1 none) and sets the caption
+    // delay back to 0; a valid position rebuilds both caption readers (font sizes 20 and 10),
+    // -1 drops them, an index out of range keeps them (the value is stored all the same).
     void setSelectedCaptionTrack(std::int32_t track);
+    // Positive values show each caption later. Not saved.
+    void setCaptionDelaySeconds(double seconds) { captionDelaySeconds_.store(seconds); }
+    // The caption tracks of the media file, sorted (embedded ones and caption files beside it).
+    QStringList availableCaptions() const;
+    // Rebuilds the readers of the selected track; handler of "KavioSubtitleSettingsChanged".
+    void reloadCaption();
+    // The file has caption tracks and one is selected.
+    bool hasCaption() const { return hascaption_.load() && selectedCaptionTrack() != -1; }
+    // The selected track's first caption time as SMPTE text, and the same plus the delay;
+    // time zero without a track.
+    QString originalCaptionStartTimeSMTPE() const;
+    QString actualCaptionStartTimeSMTPE() const;
 
     // --- Toggles, looping, fades, transition -------------------------------------------------
     bool isLooping() const { return isLooping_.load(); }
@@ -447,7 +478,16 @@ public:
     void setShouldOperateWithTransitionHelper(bool v) { shouldOperateWithTransitionHelper_.store(v); }
     // Fade length, seconds.
     float fadetime() const { return fadetime_.load(); }
+    // Stores the length; crossing 0.1 s (strictly, either way) switches the row's fade toggles
+    // between cut and fade icons. Any thread.
     void setFadetime(float seconds);
+    // The fade toggles' images: cut or fade; only while both toggles are enabled; on the main
+    // thread (queued there from elsewhere).
+    void changeToCutIcons();
+    void changeToFadeIcons();
+    // Observer of "KavioDefaultFadeDurationChanged": a cue on the default takes the user info's
+    // "KavioDefaultFadeDuration".
+    void changeDefaultFadeDuration(const Notification& notification);
     bool isUsingDefaultFadeDuration() const { return isUsingDefaultFadeDuration_.load(); }
     void setIsUsingDefaultFadeDuration(bool v) { isUsingDefaultFadeDuration_.store(v); }
     bool shouldStopAtBeginning() const { return shouldStopAtBeginning_.load(); }
@@ -659,7 +699,13 @@ public:
     // The audio player in use; nullptr while the cue has none. Read on any thread (the clock
     // thread hands its volume and mapping to the output streamers); set on the main thread.
     std::shared_ptr<KavioCueAudioPlayer> audioPlayer() const { return audioPlayer_.load(); }
-    void setAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { audioPlayer_.store(std::move(player)); }
+    // Any player but the loop helper's also becomes the normal player.
+    void setAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player)
+    {
+        if (!player || player != loopHelperAudioPlayer_)
+            normalAudioPlayer_ = player;
+        audioPlayer_.store(std::move(player));
+    }
     std::shared_ptr<KavioRecordedSource> browserSource() const { return browserSource_; }
     void setBrowserSource(std::shared_ptr<KavioRecordedSource> source) { browserSource_ = std::move(source); }
     std::shared_ptr<KavioRecordedSource> windowSource() const { return windowSource_; }
@@ -875,6 +921,26 @@ public:
     // the media of a movie, still or audio cue. Main thread.
     void replaceMedia();
 
+    // --- Context actions and release (main thread) -------------------------------------------
+    // The list actions act on the controller's selection: cut, copy, paste, duplicate, delete.
+    void cutSelf();
+    void copySelf();
+    void pasteSelf();
+    void duplicateSelf();
+    void deleteSelf();
+    // The clipboard then holds only plain text: the display title (the default title when it is
+    // empty), or the cue ID (the index when there is none).
+    void copyNameToClipboard();
+    void copyCueIDToClipboard();
+    // Loop, both pauses and goto off, the transition on, then the controller clones the cue
+    // (makeSeamlessLoopOfItem).
+    void makeSeamlessLoop();
+    // Lets go of everything the cue holds before the controller drops it: players, frame
+    // sources, renderers, live sources, observers, OSC addresses, links and the controller; sends
+    // the name to "/kavio/<index>/deleted" first; afterwards no feedback leaves the cue. Safe to
+    // call twice and on a cue whose media never loaded. The caption readers and the queues stay.
+    void removeResources();
+
     // --- Context menu, colour tags and media path (main thread) --------------------------------
     // The row's context menu, built afresh at each call; the caller owns it. Its entries act on
     // this cue or on the selected cues through the controller; the "Color Tag" entry holds the
@@ -899,7 +965,7 @@ public:
     std::shared_ptr<const MediaAsset> asset() const { return asset_; }
     MediaPlayer* normalVideoPlayer() const { return normalVideoPlayer_.get(); }
     MediaPlayer* loopHelperVideoPlayer() const { return loopHelperVideoPlayer_.get(); }
-    MediaPlayer* videoPlayer() const { return videoPlayer_; }
+    MediaPlayer* videoPlayer() const { return playerSet_.load().player.get(); }
     std::shared_ptr<KavioCueAudioPlayer> loopHelperAudioPlayer() const { return loopHelperAudioPlayer_; }
     // The one picture of a still, PDF page or audio-only cue; nullptr for none. Any thread.
     std::shared_ptr<const VideoFrame> stillPixelBuffer() const { return stillPixelBuffer_.load(); }
@@ -917,6 +983,10 @@ public:
     virtual bool loadNib();
     // Makes the cue's audio player for the file (an empty path: the live player).
     virtual void setupAudioWithFileURL(const QString& path);
+    // An audio player for the cue with the audio output's settings: a live player with
+    // `deviceChannels` channels, or for 0 a file player over `path`; nullptr when none can be
+    // made. The loop helper makes its second player with it.
+    virtual std::shared_ptr<KavioCueAudioPlayer> makeAudioPlayer(const QString& path, int deviceChannels);
     virtual void searchForCaptions();
     virtual void generateThumbnailAsync();
     // First preparation of a loaded movie (nothing once ready): loop counter 0, start and end
@@ -1076,7 +1146,7 @@ public:
     // before the movie is ready.
     KavioPlayerItemVideoOutput* normalVideoOutput() const { return normalVideoOutput_.get(); }
     KavioPlayerItemVideoOutput* loopHelperVideoOutput() const { return loopHelperVideoOutput_.get(); }
-    KavioPlayerItemVideoOutput* videoOutput() const { return videoOutput_.load(); }
+    KavioPlayerItemVideoOutput* videoOutput() const { return playerSet_.load().output.get(); }
 
     // --- Live sources and the render size -------------------------------------------------------
     // The NDI receiver, replaced on the cue's NDI queue "com.dalvek.kavio.ndisource" (made on
@@ -1116,15 +1186,29 @@ public:
     virtual double transitionProgress() const;
     // The same in seconds; 0 without a renderer or while isProcessingTransition() is false.
     double transitionProgressInSeconds() const;
-    // TODO(fades): once per rendered frame, for every cue: fade levels, volumes, live-source pacing.
-    virtual void processTasksOnDisplayLink() {}
+    // Once per rendered frame, for every cue (the composition's items queue): the fade levels
+    // from the cue's position (each frame starts from 1.0; the fade-out wins where both apply)
+    // and the volume they give, an NDI cue's newest audio (on its NDI queue) and the web-page
+    // and window sources' frame rate.
+    virtual void processTasksOnDisplayLink();
+    // fadeOpacity rises from 0 to opacity() over the fade time from the cue's start; position 0
+    // is black for any fade time.
+    void processFadeIn();
+    // fadeOpacity falls from 1.0 to 0 over the last fade time, regardless of opacity(); 0 while
+    // the master clock stands on the cue's end time.
+    void processFadeOut();
+    // Live audio pushed to the current audio player; dropped without one. The source's thread.
+    virtual void receivedAudioPCMBuffer(const std::shared_ptr<const PcmBuffer>& buffer);
     // TODO(cue row): the row's current-state indicator slides off (the outgoing cue) or on (the
     // incoming cue) from direction 20 (down the list) or 10 (up) by a transition's progress 0..1.
     virtual void animateCurrentStateOffFromDirection(int /*direction*/, float /*progress*/) {}
     virtual void animateCurrentStateOnFromDirection(int /*direction*/, float /*progress*/) {}
-    // TODO(captions of a cue): the caption to show now on the preview and on outputs, or nullptr.
-    virtual std::shared_ptr<QVTCaption> currentCaptionPreview() { return nullptr; }
-    virtual std::shared_ptr<QVTCaption> currentCaptionOutput() { return nullptr; }
+    // The caption to show now on the preview and on the outputs, or nullptr: none between
+    // captions, without a track, and while the controller mixes two cues. The lookup time is
+    // the cue's media time at its speed less the caption delay. Any thread: the readers are
+    // replaced and queried only on the caption queue.
+    virtual std::shared_ptr<QVTCaption> currentCaptionPreview();
+    virtual std::shared_ptr<QVTCaption> currentCaptionOutput();
 
     // --- Timeline steps the controller calls -----------------------------------------------------
     // Applies the length limits again (setTransitionTime with the current length), then switches
@@ -1250,18 +1334,39 @@ public:
     // The current audio player's volume; 0 without a player.
     float audioPlayerVolume() const;
     // Loop decisions: another pass follows this one; this is the last pass of a looping cue;
-    // a loop was taken since the last rewind.
+    // a loop was taken since the last rewind. A loop count below 1 counts as 1 (one pass): a
+    // negative count must never loop for ever.
     bool shouldLoop() const
     {
-        return loopCount() == KavioLoopCountEndless || loopCounter() + 1 < std::uint64_t(std::int64_t(loopCount()));
+        return loopCount() == KavioLoopCountEndless || loopCounter() + 1 < std::uint64_t(effectiveLoopCount());
     }
-    bool isLastLoop() const { return isLooping() && loopCounter() == std::uint64_t(std::int64_t(loopCount() - 1)); }
+    bool isLastLoop() const
+    {
+        return isLooping() && loopCount() != KavioLoopCountEndless &&
+               loopCounter() == std::uint64_t(effectiveLoopCount() - 1);
+    }
     bool wasLooping() const { return loopCounter() != 0; }
-    // TODO(looping): one more pass; the swap of the player sets; the row after start and stop.
+    // One more pass, from the clock thread (or the main thread): counts it, swaps the player
+    // sets, goes back to the in point, stretches the end by one duration, undoes a fade-out and
+    // starts the new set. The swap and the start run synchronously on the main queue.
     virtual void handleLooping();
+    // Swaps the video sets (when the helper is ready, canLoop()) and the audio players. From
+    // another thread it runs synchronously on the main queue. With no loop-helper audio player
+    // the normal one stays current, stopped and set to the in point, for startPlayers() to
+    // restart.
     virtual void switchPlayersOnLoop();
+    // The row's open-file button: disabled once playback started, enabled after a stop (unless
+    // the controller is about to start or is processing a jump). Any thread.
     virtual void setUIStateAfterPlayback();
     virtual void setUIStateAfterStop();
+    // The loop-helper set and the normal audio player (the one setAudioPlayer() last gave, other
+    // than the helper's). Main thread.
+    std::shared_ptr<KavioCueAudioPlayer> normalAudioPlayer() const { return normalAudioPlayer_; }
+    // Takes the loop helper down (resource release): its players stop, its frame source goes;
+    // the helper video player stays referenced until the cue goes.
+    void removeLoopHelper();
+    // The row's open-file button.
+    const KavioRowButton& openButton() const { return openButton_; }
 
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
@@ -1396,12 +1501,18 @@ private:
     std::shared_ptr<const MediaAsset> asset_;
     // The asset's length, for the clock thread's timing steps (the asset pointer is main-thread).
     std::atomic<double> assetDuration_{0.0};
-    std::unique_ptr<MediaPlayer> normalVideoPlayer_, loopHelperVideoPlayer_;
-    MediaPlayer* videoPlayer_ = nullptr;
+    std::shared_ptr<MediaPlayer> normalVideoPlayer_, loopHelperVideoPlayer_;
     int timeJumpedToken_ = 0;
-    std::shared_ptr<KavioCueAudioPlayer> loopHelperAudioPlayer_;
+    MediaPlayer* timeJumpedPlayer_ = nullptr;  // the player timeJumpedToken_ belongs to
+    std::shared_ptr<KavioCueAudioPlayer> normalAudioPlayer_, loopHelperAudioPlayer_;
+    KavioRowButton openButton_;
     std::atomic<std::shared_ptr<const VideoFrame>> stillPixelBuffer_;
     std::unique_ptr<DispatchQueue> captionQueue_;
+    // Touched only inside synchronous blocks on captionQueue_.
+    std::shared_ptr<QVTCaptionReader> captionReaderOutput_, captionReaderPreview_;
+    std::atomic<bool> hascaption_{false};
+    std::shared_ptr<QVTCaption> currentCaption(bool output);
+    MediaTime captionStartTime(bool withDelay) const;
     std::optional<KavioLayerRendererSettings> layerRendererSettings_;
     std::uint32_t videoPixelFormat_ = 0;
     bool avplayeritemstatusreadytoplayposted_ = false;
@@ -1443,7 +1554,8 @@ private:
     std::shared_ptr<QVTMetalLayerRendererInterface> layerRendererForFrame();
     QVTLayerSettings layerSettings() const;
     std::shared_ptr<KavioBrowserSourceInterface> browserSourceInterface() const;
-    // Registers renderSizeChanged, deinterlaceModeChanged and changeDefaultTransitionDuration.
+    // Registers renderSizeChanged, deinterlaceModeChanged, changeDefaultTransitionDuration and
+    // changeDefaultFadeDuration.
     void observeRenderingNotifications();
     // Drops the frame sources on pixelBufferQueue(), before their players go.
     void releaseVideoOutputs();
@@ -1455,7 +1567,6 @@ private:
     KavioSnapshotCell<std::shared_ptr<QVTMetalLayerRendererInterface>> metalRenderer_, metalRendererHelper_;
     std::atomic<bool> shouldrebuildlayerrenderer_{false};
     std::shared_ptr<KavioPlayerItemVideoOutput> normalVideoOutput_, loopHelperVideoOutput_;
-    std::atomic<KavioPlayerItemVideoOutput*> videoOutput_{nullptr};
     // Live sources. The camera's frame and the transfer session are touched on
     // pixelBufferQueue() only, the NDI receiver on the NDI queue only.
     std::shared_ptr<const VideoFrame> copiedSampleBuffer_;
@@ -1464,4 +1575,24 @@ private:
     std::atomic<DispatchQueue*> ndiQueue_{nullptr};
     std::shared_ptr<KavioNDIReceiverInterface> ndiReceiver_;
     KavioSnapshotCell<std::shared_ptr<KavioTextureSourceInterface>> syphonClient_;
+
+    // Looping
+    std::int32_t effectiveLoopCount() const { return loopCount() < 1 ? 1 : loopCount(); }
+    // The player and frame source in use, published whole on the main thread: the render thread
+    // takes one copy per frame, so it never pairs one set's player with the other's frame
+    // source, and a swap or a release never frees what a frame still uses. Declared last, it
+    // drops its references first.
+    struct PlayerSet {
+        std::shared_ptr<MediaPlayer> player;
+        std::shared_ptr<KavioPlayerItemVideoOutput> output;
+    };
+    KavioSnapshotCell<PlayerSet> playerSet_;
+    void setPlayerSet(std::shared_ptr<MediaPlayer> player, std::shared_ptr<KavioPlayerItemVideoOutput> output)
+    {
+        playerSet_.store({std::move(player), std::move(output)});
+    }
+    // Moves the time-jump observation to `player` (nullptr: none).
+    void observeTimeJumpsOf(MediaPlayer* player);
+    // The helper player became ready (prerolled) or failed.
+    void loopHelperPlayerLoaded(MediaPlayer* player, bool ready);
 };

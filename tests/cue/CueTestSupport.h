@@ -6,6 +6,9 @@
 #include "Clock/QVTClock.h"
 #include "Cue/KavioVideoItem.h"
 #include "Inspector/KavioVideoItemPreferencesControllerInterface.h"
+#include "Log.h"
+
+#include <spdlog/sinks/ostream_sink.h>
 
 #include <QFile>
 #include <QImage>
@@ -17,6 +20,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 // The cue reads the user defaults when it is made: keep the tests off the real settings file.
@@ -45,6 +49,23 @@ inline QString savedImage(const QTemporaryDir& dir, const QString& name, const Q
     image.save(path);
     return path;
 }
+
+// Keeps the program's log entries, verbose ones too, while it lives; any thread may log.
+struct CueLogCapture {
+    std::ostringstream text;
+    bool wasVerbose = KavioLog::isVerbose();
+    CueLogCapture()
+    {
+        KavioLog::setVerbose(true);
+        KavioLog::logger().sinks().push_back(std::make_shared<spdlog::sinks::ostream_sink_mt>(text));
+    }
+    ~CueLogCapture()
+    {
+        KavioLog::logger().sinks().pop_back();
+        KavioLog::setVerbose(wasVerbose);
+    }
+    bool contains(const std::string& entry) const { return text.str().find(entry) != std::string::npos; }
+};
 
 // Keeps what each send carried at the moment it was sent.
 struct RecordingOSCOutput {
@@ -236,6 +257,7 @@ public:
     void play() override { ++plays; }
     void setCurrentTime(double time) override { times << time; }
     float volume() const override { return gain; }
+    void setVolume(float value) override { gain = value; }
 
     QList<int> channelMapping() const override { return mapping; }
     int deviceChannels() const override { return channels; }

@@ -27,23 +27,6 @@ MediaTime at600(double seconds)
     return MediaTime::makeWithSeconds(seconds, MediaTime::kCueTimescale);
 }
 
-// Keeps the program's log entries, verbose ones too, while it lives.
-struct LogCapture {
-    std::ostringstream text;
-    bool wasVerbose = KavioLog::isVerbose();
-    LogCapture()
-    {
-        KavioLog::setVerbose(true);
-        KavioLog::logger().sinks().push_back(std::make_shared<spdlog::sinks::ostream_sink_st>(text));
-    }
-    ~LogCapture()
-    {
-        KavioLog::logger().sinks().pop_back();
-        KavioLog::setVerbose(wasVerbose);
-    }
-    bool contains(const std::string& entry) const { return text.str().find(entry) != std::string::npos; }
-};
-
 // A cue that records the frame-source steps the transport hands to the frame supply.
 class TransportCue : public KavioVideoItem {
 public:
@@ -160,7 +143,7 @@ TEST(KavioVideoItemTransport, BadSeekTargetsAreRefusedOrHeldWithinTheMedia)
 
     {
         // Where the player stands already: no seek, the preroll cache is kept.
-        LogCapture log;
+        CueLogCapture log;
         movie.cue->seekToCMTime(at600(0.8));
         EXPECT_FALSE(movie.cue->isSeeking());
         EXPECT_EQ(movie.cue->preloadedTime(), at600(0.8));
@@ -344,7 +327,7 @@ TEST(KavioVideoItemTransport, FollowingTimecodeNothingIsPrerolled)
     movie.controller->mode = 2;
     movie.cue->seekToCMTime(at600(1.0));
     movie.settleSeek();
-    LogCapture log;
+    CueLogCapture log;
     int filled = 0;
     movie.cue->fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler([&] { ++filled; });
     EXPECT_EQ(filled, 1);  // at once

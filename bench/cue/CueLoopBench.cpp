@@ -1,0 +1,122 @@
+// Loop-point latency: from handleLooping() on a worker thread (the clock thread's place) until
+// the next pass's first frame is available from the cue's frame source, over 1000 loops, beside
+// a bare main-queue round trip timed the same way in the same run (the swap runs on the main
+// queue, so that round trip is its floor).
+
+#include "Controller/KavioVideoItemManagerInterface.h"
+#include "Cue/KavioVideoItem.h"
+#include "DispatchQueue.h"
+#include "MediaPlayer.h"
+#include "VideoFrame.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kLoops = 1000;
+
+struct BenchController : KavioVideoItemManagerInterface {
+    bool isLoadingProject() const override { return false; }
+    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
+    void setHasUnsavedChanges(bool) override {}
+    QSizeF renderSize() const override { return {1920, 1080}; }
+    std::shared_ptr<KavioVideoItem> itemWithUID(const QString&) const override { return nullptr; }
+    double secondsForSMPTEString(const QString&) const override { return 0.0; }
+    void selectAndScrollToItemAtCueID(const QString&) override {}
+    std::shared_ptr<QVTClock> masterClock() const override { return nullptr; }
+    double defaultNonMovieCueDuration() const override { return 5.0; }
+    bool useHighBitDepthRendering() const override { return false; }
+    long deinterlaceMode() const override { return 0; }
+    std::shared_ptr<KavioVideoItem> currentItem() const override { return nullptr; }
+    void stopPlaybackWithCompletedHandler(std::function<void()> handler) override
+    {
+        if (handler)
+            handler();
+    }
+    KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return nullptr; }
+    void replaceItem(const std::shared_ptr<KavioVideoItem>&) override {}
+};
+
+void report(const char* what, std::vector<double>& us)
+{
+    std::sort(us.begin(), us.end());
+    std::printf("%-28s median %9.1f us  p99 %9.1f us  worst %9.1f us\n", what, us[us.size() / 2],
+                us[us.size() * 99 / 100], us.back());
+}
+
+// Runs `work` on a worker thread while the main thread serves the main queue.
+void onWorker(const std::function<void()>& work)
+{
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        work();
+        done = true;
+    });
+    DispatchQueue::runMainUntil([&] { return done.load(); }, 3600.0);
+    worker.join();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString movie = dir.filePath("loop.mp4");
+    const std::string command = "ffmpeg -loglevel error -f lavfi -i testsrc=size=320x240:rate=25:duration=4 "
+                                "-c:v libx264 -g 12 -bf 2 " + movie.toStdString();
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "ffmpeg failed\n");
+        return 1;
+    }
+    auto controller = std::make_shared<BenchController>();
+    auto cue = std::make_shared<KavioVideoItem>([](const QVTOSCMessage&) {});
+    QVariantMap record;
+    record.insert("isLooping", true);
+    if (!cue->initMovieCue(movie, controller, record) ||
+        !DispatchQueue::runMainUntil([&] { return cue->isReady() && cue->canLoop(); }, 60.0)) {
+        std::fprintf(stderr, "the cue did not become ready to loop\n");
+        return 1;
+    }
+    cue->setLoopCount(KavioLoopCountEndless);
+    cue->startPlayers();
+
+    const auto idleParked = [&] {
+        MediaPlayer* idle = cue->videoPlayer() == cue->normalVideoPlayer() ? cue->loopHelperVideoPlayer()
+                                                                            : cue->normalVideoPlayer();
+        return idle && idle->currentTime() == cue->inTime() && !cue->isSeeking();
+    };
+    std::vector<double> loop, roundTrip;
+    for (int i = 0; i < kLoops; ++i) {
+        // Untimed: the idle set parks at the in point, as during a pass.
+        DispatchQueue::runMainUntil(idleParked, 30.0);
+        DispatchQueue::runMainUntil([] { return false; }, 0.002);
+        onWorker([&] {
+            const auto start = Clock::now();
+            cue->handleLooping();
+            std::shared_ptr<const VideoFrame> frame;
+            while (!frame)
+                cue->pixelBufferQueue().sync([&] { frame = cue->pixelBufferCopy(); });
+            loop.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+            const auto bare = Clock::now();
+            DispatchQueue::main().sync([] {});
+            roundTrip.push_back(std::chrono::duration<double, std::micro>(Clock::now() - bare).count());
+        });
+    }
+    cue->pausePlayersWithPreroll(false);
+    report("handleLooping to frame", loop);
+    report("bare main.sync round trip", roundTrip);
+    std::printf("ratio (median)              %.1f\n", loop[loop.size() / 2] / roundTrip[roundTrip.size() / 2]);
+    return 0;
+}
