@@ -12,9 +12,3 @@ void KavioVideoItem::setSelectedCaptionTrack(std::int32_t track)
     selectedCaptionTrack_.store(track);
     captionDelaySeconds_.store(0.0);
 }
-
-void KavioVideoItem::volumeChanged()
-{
-    // TODO(audio routing and volume): the players' volume from the cue's volume, the sound
-    // toggle, the fades and the master and main volumes.
-}

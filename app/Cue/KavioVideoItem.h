@@ -55,6 +55,11 @@ class KavioTextureSourceInterface;
 class QWindow;
 class QVTMetalLayerRendererInterface;
 class MediaAsset;
+class AudioAnalyzer;
+class KavioAudioOutputManagerInterface;
+class KavioAudioPlayerCue;
+class PcmBuffer;
+class QImage;
 class MediaPlayer;
 class QMenu;
 class QVTCaption;
@@ -187,6 +192,16 @@ public:
     // The player node's volume, handed to the output streamers when the cue takes over or
     // crosses in. Any thread: the clock thread reads it.
     virtual float volume() const = 0;
+    // Cue audio and routing. The defaults suit a player that has no output of its own.
+    // The playing gain; changes under 0.0001 are ignored. Any thread (the render path sets it).
+    virtual void setVolume(float /*volume*/) {}
+    // The output delay in milliseconds for the next start.
+    virtual void setDelay(int /*delayMs*/) {}
+    // A live buffer to play (live players, while playing). The source's thread.
+    virtual void scheduleBuffer(const std::shared_ptr<const PcmBuffer>& /*buffer*/) {}
+    // Mutes or unmutes the device output for the output's kind. Any thread.
+    virtual void checkForAudioKindChanged() {}
+    virtual bool isUsingStereoDownMix() const { return false; }
 };
 
 // What the cue's layer renderer is made with; the renderer is made from these by the cue's frame
@@ -1258,7 +1273,77 @@ public:
     virtual void setUIStateAfterPlayback();
     virtual void setUIStateAfterStop();
 
+    // --- Cue audio: its player, delay, live buffers, normalising and waveform ------------------
+    // The waveform image, one lane per played channel, channel 0 on top.
+    static constexpr int kWaveformWidth = 1200;
+    static constexpr int kWaveformHeight = 84;
+    // The player made by setupAudioWithFileURL (audioPlayer() is it, or the loop helper's).
+    std::shared_ptr<KavioCueAudioPlayer> normalAudioPlayer() const { return normalAudioPlayer_.load(); }
+    void setNormalAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { normalAudioPlayer_.store(std::move(player)); }
+    // Looping cues' second player (the loop helper makes it).
+    void setLoopHelperAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { loopHelperAudioPlayer_ = std::move(player); }
+    // The level meter is re-made for this many channels (0 before the first player).
+    int audioMeterChannels() const { return audioMeterChannels_; }
+    // Stops and releases the current player, clears the row's error button (main queue), then
+    // sets the audio up again from `path`. Main thread.
+    void replaceAudioWithFileURL(const QString& path);
+    // Asks the controller to transcode the cue's audio to audioTranscodeURL().
+    void transcodeAudio();
+    // <transcoded folder>/<file name without extension>-<short date of the file>.m4a; the
+    // date's "/", "\" and ":" become "-" so the name stays one file.
+    QString audioTranscodeURL() const;
+    // "KavioAudioDelayChanged": the current player takes the output's delay, paused and
+    // restarted around it when playing.
+    void audioDelayChanged();
+    // A live buffer for the current player; dropped without one. The source's thread.
+    void receivedAudioPCMBuffer(const std::shared_ptr<const PcmBuffer>& buffer);
+    // Sets the cue volume to bring the analysed level to -18 dBFS (analysing first when no
+    // analysis exists; a request while one runs is dropped). Main thread.
+    void normalizeAudioVolume();
+    // The row's menu entry: selects the cue when needed and has the selected cues normalised.
+    void normalizeAudioOnSelectedItemsFromUI();
+    // Starts a new analysis of the media file on the waveform queue; its end draws the
+    // waveform (and normalises when asked). Main thread.
+    virtual void generateAudioWaveform();
+    // Draws audioWaveform() from the finished analysis. Main thread.
+    void drawAudioWaveform();
+    // Buckets per second for the cue's length: 160, 100, 60 or 30.
+    float waveformBucketResolution() const;
+    // One lane of `size` from `length` peaks; nullptr for no peaks, a player without length
+    // or a cancelled analysis.
+    std::shared_ptr<QImage> waveformFromPeaks(const float* peaks, uint32_t length, QSizeF size) const;
+    // nullptr while none is drawn. Any thread.
+    std::shared_ptr<const QImage> audioWaveform() const { return audioWaveform_.load(); }
+    // The running or finished analysis; nullptr once drawn or cancelled.
+    std::shared_ptr<AudioAnalyzer> analyzer() const { return analyzer_.load(); }
+
+    // --- Cue audio routing and volume -----------------------------------------------------------
+    // "KavioAudioChannelsChanged" with its user info: default-routed players take the mapping
+    // under "KavioAudioChannelMapping"; the volume, meter and (on a channel or down-mix change)
+    // the waveform follow.
+    void audioChannelsChanged(const QVariantMap& userInfo);
+    // "KavioAudioRoutingChanged".
+    void audioOutputRoutingChangedGlobally();
+    // The output's mapping for the players of a default-routed cue.
+    void setPlayersToDefaultChannelMapping();
+    // `mapping` for both players, over the output's channel count.
+    void setChannelMappingForPlayers(const QList<int>& mapping);
+
 private:
+    // Cue audio
+    std::shared_ptr<KavioAudioOutputManagerInterface> audioOutputManager() const;
+    void observeAudioOutput();
+    // Drops `analysis` when it is still the cue's (a newer one may have replaced it).
+    void dropAnalyzer(const AudioAnalyzer* analysis);
+    void refreshWaveformViewIfCurrent();
+    void pullInspectorIfCurrent();
+    std::shared_ptr<KavioAudioPlayerCue> audioPlayerCue_;  // what the players ask of the cue
+    KavioSnapshotCell<std::shared_ptr<KavioCueAudioPlayer>> normalAudioPlayer_;
+    KavioSnapshotCell<std::shared_ptr<AudioAnalyzer>> analyzer_;
+    KavioSnapshotCell<std::shared_ptr<const QImage>> audioWaveform_;
+    int audioMeterChannels_ = 0;
+    bool observesAudioOutput_ = false;
+
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
 
     // The float setters' shared steps: refuse a non-finite value, store it kept within

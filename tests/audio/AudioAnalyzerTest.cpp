@@ -4,6 +4,7 @@
 
 #include "Audio/AudioAnalyzer.h"
 #include "DispatchQueue.h"
+#include "LavfiFiles.h"
 #include "MediaFixtures.h"
 
 #include <gtest/gtest.h>
@@ -11,29 +12,13 @@
 #include <cmath>
 #include <cstdio>
 #include <future>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace {
 
-// `name` made once per run from an ffmpeg command line (the output name appended).
-std::string made(const std::string& name, const std::string& arguments)
-{
-    static std::map<std::string, std::string> commands;
-    commands[name] = arguments;
-    return MediaFixtures::madePath(name, [](const std::string& file) {
-        return MediaFixtures::ffmpeg(commands[file] + " '" + file + "'");
-    });
-}
-
-std::string lavfi(const std::string& name, const std::string& source, double seconds, int rate,
-                  const std::string& extra = "")
-{
-    char duration[32];
-    std::snprintf(duration, sizeof duration, "%g", seconds);
-    return made(name, "-f lavfi -i \"" + source + "\" -t " + duration + " -ar " + std::to_string(rate) + " " + extra);
-}
+using LavfiFiles::lavfi;
+using LavfiFiles::made;
 
 // Per channel, astats' "RMS level dB" of the file.
 std::vector<double> astatsLevels(const std::string& path)
