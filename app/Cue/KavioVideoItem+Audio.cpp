@@ -8,6 +8,7 @@
 #include "Audio/KavioAudioOutputPanel.h"
 #include "Audio/KavioAudioPlayer.h"
 #include "Audio/KavioAudioPlayerCue.h"
+#include "Audio/KavioWaveformManager.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "DispatchQueue.h"
 #include "Inspector/KavioVideoItemPreferencesControllerInterface.h"
@@ -24,8 +25,6 @@
 
 namespace {
 
-inline const QString kWaveformGeneratingDidStart = QStringLiteral("KavioWaveformGeneratingDidStartNotification");
-inline const QString kWaveformGeneratingDidEnd = QStringLiteral("KavioWaveformGeneratingDidEndNotification");
 constexpr double kPlayerSampleRate = 48000.0;
 const QColor kWaveformColor = QColor::fromRgbF(0.478f, 0.745f, 0.388f, 1.0f);
 
@@ -306,7 +305,7 @@ void KavioVideoItem::generateAudioWaveform()
         isBuildingAudioWaveform_ = false;
         return;
     }
-    NotificationCenter::defaultCenter().post(kWaveformGeneratingDidStart);
+    NotificationCenter::defaultCenter().post(KavioWaveformNotification::DidStart);
     const std::weak_ptr<KavioVideoItem> weak = weak_from_this();
     analyzer_.store(AudioAnalyzer::initWithFile(resolvedMediaPath(), *queue, [weak](AudioAnalyzer& analysis) {
         const auto cue = weak.lock();
@@ -337,7 +336,7 @@ void KavioVideoItem::generateAudioWaveform()
                 c.dropAnalyzer(finished.get());
             });
         }
-        NotificationCenter::defaultCenter().post(kWaveformGeneratingDidEnd);
+        NotificationCenter::defaultCenter().post(KavioWaveformNotification::DidEnd);
     }));
 }
 
