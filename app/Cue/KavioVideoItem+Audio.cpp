@@ -274,13 +274,8 @@ void KavioVideoItem::normalizeAudioOnSelectedItemsFromUI()
 {
     if (!soundButton_.enabled)
         return;
-    const auto controller = manager();
-    const auto self = weak_from_this().lock();
-    if (!controller || !self)
-        return;
-    if (!isSelected())
-        controller->selectItem(self);
-    controller->normalizeAudioOnSelectedItems();
+    if (const auto controller = selectItemIfNotSelected())
+        controller->normalizeAudioOnSelectedItems();
 }
 
 // --- Waveform -------------------------------------------------------------------------------------------

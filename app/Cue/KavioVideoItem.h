@@ -1508,6 +1508,8 @@ private:
     std::atomic<bool> shouldforwardtimejumpedmessages_{false};
 
     // Playback toggles
+    // Makes the cue the selection unless it is selected; the controller, nullptr without one.
+    std::shared_ptr<KavioVideoItemManagerInterface> selectItemIfNotSelected();
     void toggleActionFromUI(KavioRowButton& button, KavioToggleCode code, KavioToggleSender sender);
     void markToggleChanged();
     // Sets the button's state; false, changing nothing, while it is disabled.
