@@ -37,7 +37,10 @@ AudioReaderOutput AudioReader::readAudioRef(const QString& path, const AudioRead
         return out;
     }
     try {
-        out.channels.assign(size_t(channels), std::vector<float>(size_t(length), 0.0f));
+        // One array at a time: a template array copied C times would hold one more whole channel.
+        out.channels.resize(size_t(channels));
+        for (std::vector<float>& channel : out.channels)
+            channel.assign(size_t(length), 0.0f);
     } catch (const std::bad_alloc&) {
         KLOG_ERROR("error: not enough memory to analyse {}", path.toStdString());
         out.channels.clear();
