@@ -155,6 +155,25 @@ TEST_F(CueAudioTest, OneLanePerPlayedChannel)
     EXPECT_EQ(qAlpha(onStereo->audioWaveform()->pixel(0, 7)), 0);
 }
 
+TEST_F(CueAudioTest, ReplacingTheAudioReleasesTheOldPlayerAndClearsTheError)
+{
+    const auto cue = audioCue(leftOnlyStereo());
+    cue->setIsMissing(true);  // shows the row's error button
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !cue->errorButton().hidden; }, 30.0));
+    cue->setIsMissing(false);
+    const auto old = std::make_shared<RecordingAudioPlayer>();
+    cue->setAudioPlayer(old);
+    cue->setNormalAudioPlayer(old);
+    cue->replaceAudioWithFileURL(QString::fromStdString(leftOnlyStereo()));
+    EXPECT_EQ(old->stops, 1);
+    EXPECT_EQ(old->removals, 1);
+    ASSERT_TRUE(std::dynamic_pointer_cast<KavioAudioPlayer>(cue->audioPlayer()));
+    EXPECT_EQ(cue->normalAudioPlayer(), cue->audioPlayer());
+    EXPECT_TRUE(DispatchQueue::runMainUntil(
+        [&] { return cue->errorButton().hidden && !cue->errorButton().enabled; }, 30.0));
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return cue->audioWaveform() != nullptr; }, 30.0));
+}
+
 TEST_F(CueAudioTest, BucketResolutionFollowsTheLength)
 {
     const auto cue = audioCue("/nowhere.wav");
