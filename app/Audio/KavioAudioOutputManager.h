@@ -78,11 +78,11 @@ public:
 
     double sampleRate() const { return 48000.0; }
     bool isSystemsDefault() const { return isSystemsDefault_; }
-    bool hasNoOutputDeviceAtAll() const { return hasNoOutputDeviceAtAll_; }
+    bool hasNoOutputDeviceAtAll() const override { return hasNoOutputDeviceAtAll_; }
     // The device the engine is bound to (our device id), if any.
-    std::optional<AudioDeviceID> selectedOutputDeviceUID() const;
+    std::optional<AudioDeviceID> selectedOutputDeviceUID() const override;
     // The master volume slider's linear gain.
-    double mainVolume() const { return mainVolume_; }
+    double mainVolume() const override { return mainVolume_; }
     bool isMainVolumeEnabled() const;
     AudioDeviceID systemDefaultAudioDeviceID() const { return defaultAudioDeviceID_; }
     void grabDefaultAudioDeviceID();

@@ -5,6 +5,7 @@
 #include <QList>
 
 #include <cstdint>
+#include <optional>
 
 class KavioAudioOutputManagerInterface {
 public:
@@ -20,4 +21,10 @@ public:
     virtual QList<int> outputChannelMapping() const = 0;
     // The global audio delay in milliseconds.
     virtual int32_t delayInMs() const = 0;
+    // What cues read when they set up their audio and volume (the defaults: a device exists,
+    // none is chosen, unity main volume).
+    virtual bool hasNoOutputDeviceAtAll() const { return false; }
+    virtual std::optional<uint32_t> selectedOutputDeviceUID() const { return std::nullopt; }
+    // The main volume slider's linear gain.
+    virtual double mainVolume() const { return 1.0; }
 };

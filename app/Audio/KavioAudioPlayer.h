@@ -80,9 +80,9 @@ public:
     void setRate(float rate);
     float rate() const { return workingrate_; }
     float volume() const override;
-    void setVolume(float volume);
+    void setVolume(float volume) override;
     // For the next start; negative is 0, more than 60 s is 60 s.
-    void setDelay(int delayMs);
+    void setDelay(int delayMs) override;
 
     // KavioCueAudioPlayer.
     QList<int> channelMapping() const override;
@@ -92,18 +92,18 @@ public:
     int realChannels() const { return std::min(audioChannels_.load(), deviceChannels_.load()); }
     int audioChannels() const { return audioChannels_; }
     double duration() const { return duration_; }
-    bool isUsingStereoDownMix() const { return isUsingStereoDownMix_; }
+    bool isUsingStereoDownMix() const override { return isUsingStereoDownMix_; }
     bool isPlaying() const { return isPlaying_; }
     bool isFilePlayer() const { return isFilePlayer_; }
 
     // Live players: one pushed buffer (only while playing). A buffer of another format becomes
     // the live format; the cue's players then get the default routing again.
-    void scheduleBuffer(const std::shared_ptr<const PcmBuffer>& buffer);
+    void scheduleBuffer(const std::shared_ptr<const PcmBuffer>& buffer) override;
 
     void updateMeters();
     std::vector<double> channelMeters() const;
     // Mutes the engine's device output for kind 10 or disabled output, else unmutes it.
-    void checkForAudioKindChanged();
+    void checkForAudioKindChanged() override;
     // Stops, leaves the mixer and drops the reader and the cue. The player is not used again.
     void removeResources();
 

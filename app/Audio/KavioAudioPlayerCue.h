@@ -1,7 +1,7 @@
 #pragma once
 // What a cue audio player asks of its cue. The cue implements it and owns its players; a player
 // holds the cue weakly and behaves as for a cue at time 0 that is not current once it is gone.
-// TODO(cue audio): KavioVideoItem implements this when the cue's side of audio lands.
+// KavioVideoItem answers it through a small object it owns (its players hold that weakly).
 
 #include <QString>
 

@@ -380,6 +380,11 @@ DispatchQueue* KavioVideoItemManager::waveformQueue() const
     return waveform ? &waveform->waveformQueue() : nullptr;
 }
 
+bool KavioVideoItemManager::defaultToggleAudioIsOn() const
+{
+    return outlets_.defaultToggleAudio && outlets_.defaultToggleAudio->state() == 1;
+}
+
 // --- What cues ask ----------------------------------------------------------------------------
 
 bool KavioVideoItemManager::shouldEnablePauseAtEndBecauseOfOldProject() const

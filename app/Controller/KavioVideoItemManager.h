@@ -187,7 +187,13 @@ public:
     static QString transcodedVideosDir();
     // The waveform manager's queue, where cues build their waveforms; nullptr while no waveform
     // manager is connected. Any thread.
-    DispatchQueue* waveformQueue() const;
+    DispatchQueue* waveformQueue() const override;
+    // Cue audio: the output manager outlet and the playlist's default sound toggle.
+    std::shared_ptr<KavioAudioOutputManagerInterface> audioOutputManager() const override
+    {
+        return outlets_.audioOutputManager.lock();
+    }
+    bool defaultToggleAudioIsOn() const override;
 
     // --- Owned objects --------------------------------------------------------------------------
     // The cues in list order: a snapshot that never changes. Any thread, lock-free.

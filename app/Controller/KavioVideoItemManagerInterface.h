@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <memory>
 
+class DispatchQueue;
 class GpuTexture;
+class KavioAudioOutputManagerInterface;
 class KavioVideoItem;
 class KavioVideoItemPreferencesControllerInterface;
 class QVTClock;
@@ -162,4 +164,15 @@ public:
     // The OSC-query server the cues advertise their addresses on; nullptr for none. Any thread.
     // TODO(remote control): the controller hands out the program's shared query server.
     virtual QVTOSCQueryServer* oscQueryServer() const { return nullptr; }
+    // --- Cue audio (the defaults answer as a controller without audio output) ------------------
+    // The audio output manager, or nullptr. Any thread.
+    virtual std::shared_ptr<KavioAudioOutputManagerInterface> audioOutputManager() const { return nullptr; }
+    // The waveform manager's serial queue, on which cues analyse their audio; nullptr for none.
+    virtual DispatchQueue* waveformQueue() const { return nullptr; }
+    // The playlist's default sound toggle is on: a cue's sound starts switched on. Main thread.
+    virtual bool defaultToggleAudioIsOn() const { return false; }
+    // TODO(cue list audio): transcodes `item`'s audio to the file at `path`, then calls its
+    // replaceAudioWithFileURL; normalises every selected cue (normalizeAudioVolume).
+    virtual void transcodeAudioOfItem(const std::shared_ptr<KavioVideoItem>& /*item*/, const QString& /*path*/) {}
+    virtual void normalizeAudioOnSelectedItems() {}
 };

@@ -87,6 +87,7 @@ void KavioVideoItem::releasePlayers()
         audio->removeResources();
     }
     setAudioPlayer(nullptr);
+    normalAudioPlayer_.store(nullptr);
     loopHelperAudioPlayer_.reset();
 }
 

@@ -64,12 +64,6 @@ void KavioVideoItem::processTasksOnDisplayLink()
     }
 }
 
-void KavioVideoItem::receivedAudioPCMBuffer(const std::shared_ptr<const PcmBuffer>& buffer)
-{
-    if (const auto player = std::dynamic_pointer_cast<KavioAudioPlayer>(audioPlayer()))
-        player->scheduleBuffer(buffer);
-}
-
 void KavioVideoItem::processFadeIn()
 {
     const MediaTime t = currentCMTime();

@@ -515,7 +515,7 @@ void KavioVideoItem::applyMissingToRow(bool missing)
         return;
     }
     audioMeterHidden_ = true;
-    // TODO(cue audio): the waveform image is cleared here once the cue keeps one.
+    audioWaveform_.store(nullptr);
     if (isCurrentItemOf(*this, manager()))
         NotificationCenter::defaultCenter().post(kKavioRefreshWaveformViewNotification);
     errorButton_.enabled = true;
@@ -568,12 +568,6 @@ bool KavioVideoItem::loadNib()
     // TODO(cue row): load the row's widgets. (The initialisers register the render-size and
     // deinterlace observers.)
     return true;
-}
-
-void KavioVideoItem::setupAudioWithFileURL(const QString&)
-{
-    // TODO(cue audio): the file player for movie and audio files, the live player for capture
-    // and NDI cues.
 }
 
 void KavioVideoItem::generateThumbnailAsync()

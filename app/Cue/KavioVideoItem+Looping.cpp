@@ -33,22 +33,14 @@ void KavioVideoItem::setupLoopHelper()
             KLOG_VERBOSE("cannot make the loop helper player: {}", error.message);
         }
     }
-    if (normalAudioPlayer_ && !loopHelperAudioPlayer_ && !isMissing()) {
+    if (const auto normal = normalAudioPlayer_.load(); normal && !loopHelperAudioPlayer_ && !isMissing()) {
         const bool live = mediaType() == KavioMediaTypeCamera || mediaType() == KavioMediaTypeNDI;
         loopHelperAudioPlayer_ = makeAudioPlayer(live ? QString() : resolvedPathForPath(mediaPath()), live ? 2 : 0);
         if (loopHelperAudioPlayer_)
-            loopHelperAudioPlayer_->setVolume(normalAudioPlayer_->volume());
+            loopHelperAudioPlayer_->setVolume(normal->volume());
     }
     if (loopHelperAudioPlayer_)
         KLOG_VERBOSE("loopHelperAudioPlayer is ready, starts at {:f} secs !", inTime().seconds());
-}
-
-std::shared_ptr<KavioCueAudioPlayer> KavioVideoItem::makeAudioPlayer(const QString& /*path*/, int /*deviceChannels*/)
-{
-    // TODO(cue audio): a player with the audio output manager's channel mapping, delay and
-    // sample rate and this cue as parent ("no audio device, use deviceId 0 on loopHelper" when
-    // no device is chosen).
-    return nullptr;
 }
 
 void KavioVideoItem::loopHelperPlayerLoaded(MediaPlayer* player, bool ready)
@@ -149,10 +141,10 @@ void KavioVideoItem::switchPlayersOnLoop()
     }
     if (const auto current = audioPlayer()) {
         const bool live = mediaType() == KavioMediaTypeCamera || mediaType() == KavioMediaTypeNDI;
-        if (current != normalAudioPlayer_) {
+        if (const auto normal = normalAudioPlayer_.load(); current != normal) {
             current->stop();
             current->setCurrentTime(in);
-            audioPlayer_.store(normalAudioPlayer_);
+            audioPlayer_.store(normal);
         } else if (!live) {
             current->stop();
             current->setCurrentTime(in);
@@ -168,7 +160,7 @@ void KavioVideoItem::switchPlayersOnLoop()
 
 void KavioVideoItem::setCurrentTimeOnAudioPlayers(double seconds)
 {
-    for (const auto& audio : {normalAudioPlayer_, loopHelperAudioPlayer_})
+    for (const auto& audio : {normalAudioPlayer_.load(), loopHelperAudioPlayer_})
         if (audio)
             audio->setCurrentTime(seconds);
 }

@@ -141,7 +141,9 @@ void KavioVideoItem::removeResources()
     normalVideoPlayer_.reset();
     loopHelperVideoPlayer_.reset();
 
-    if (const auto audio = std::exchange(normalAudioPlayer_, nullptr)) {
+    const auto audio = normalAudioPlayer_.load();
+    normalAudioPlayer_.store(nullptr);
+    if (audio) {
         audio->stop();
         audio->removeResources();
     }

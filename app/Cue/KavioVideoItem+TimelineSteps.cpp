@@ -1,4 +1,5 @@
 #include "Cue/KavioVideoItem.h"
 
-// TODO(cue audio): the row's meter.
+// TODO(level meter): the row's meter from the player's channel meters, re-made for
+// audioMeterChannels() channels.
 void KavioVideoItem::updateAudioMeter() {}

@@ -5,6 +5,17 @@
 
 // --- The row's actions -----------------------------------------------------------------------------
 
+std::shared_ptr<KavioVideoItemManagerInterface> KavioVideoItem::selectItemIfNotSelected()
+{
+    const auto controller = manager();
+    const auto self = weak_from_this().lock();
+    if (!controller || !self)
+        return nullptr;
+    if (!isSelected())
+        controller->selectItem(self);
+    return controller;
+}
+
 void KavioVideoItem::toggleActionFromUI(KavioRowButton& button, KavioToggleCode code, KavioToggleSender sender)
 {
     if (!button.enabled)
@@ -12,14 +23,9 @@ void KavioVideoItem::toggleActionFromUI(KavioRowButton& button, KavioToggleCode 
     // A button click has flipped its state already; a menu entry has not.
     if (sender == KavioToggleSender::MenuItem)
         button.state = button.state == 1 ? 0 : 1;
-    const auto controller = manager();
-    const auto self = weak_from_this().lock();
-    if (!controller || !self)
-        return;
     // A click on an unselected row's toggle acts on that cue alone.
-    if (!isSelected())
-        controller->selectItem(self);
-    controller->cueToggleChangedOnSelectedItems(code, button.state == 1);
+    if (const auto controller = selectItemIfNotSelected())
+        controller->cueToggleChangedOnSelectedItems(code, button.state == 1);
 }
 
 void KavioVideoItem::changeAudioOnSelectedItemsFromUI(KavioToggleSender sender)

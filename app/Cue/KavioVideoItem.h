@@ -55,6 +55,12 @@ class KavioTextureSourceInterface;
 class QWindow;
 class QVTMetalLayerRendererInterface;
 class MediaAsset;
+class AudioAnalyzer;
+class KavioAudioOutputManagerInterface;
+class KavioAudioPlayer;
+class KavioAudioPlayerCue;
+class PcmBuffer;
+class QImage;
 class MediaPlayer;
 class PcmBuffer;
 class QMenu;
@@ -202,8 +208,17 @@ public:
     // The player node's volume, handed to the output streamers when the cue takes over or
     // crosses in. Any thread: the clock thread reads it.
     virtual float volume() const = 0;
-    // The player node's volume; the loop helper's player takes the normal one's. Main thread.
-    virtual void setVolume(float volume) = 0;
+    // Cue audio and routing. The defaults suit a player that has no output of its own.
+    // The playing gain; changes under 0.0001 are ignored; the loop helper's player takes the
+    // normal one's. Any thread (the render path sets it).
+    virtual void setVolume(float /*volume*/) {}
+    // The output delay in milliseconds for the next start.
+    virtual void setDelay(int /*delayMs*/) {}
+    // A live buffer to play (live players, while playing). The source's thread.
+    virtual void scheduleBuffer(const std::shared_ptr<const PcmBuffer>& /*buffer*/) {}
+    // Mutes or unmutes the device output for the output's kind. Any thread.
+    virtual void checkForAudioKindChanged() {}
+    virtual bool isUsingStereoDownMix() const { return false; }
 };
 
 // What the cue's layer renderer is made with; the renderer is made from these by the cue's frame
@@ -703,7 +718,7 @@ public:
     void setAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player)
     {
         if (!player || player != loopHelperAudioPlayer_)
-            normalAudioPlayer_ = player;
+            normalAudioPlayer_.store(player);
         audioPlayer_.store(std::move(player));
     }
     std::shared_ptr<KavioRecordedSource> browserSource() const { return browserSource_; }
@@ -983,9 +998,9 @@ public:
     virtual bool loadNib();
     // Makes the cue's audio player for the file (an empty path: the live player).
     virtual void setupAudioWithFileURL(const QString& path);
-    // An audio player for the cue with the audio output's settings: a live player with
-    // `deviceChannels` channels, or for 0 a file player over `path`; nullptr when none can be
-    // made. The loop helper makes its second player with it.
+    // An audio player for the cue with the audio output's settings: for an empty path a live
+    // player with `deviceChannels` channels, else a file player over `path`; nullptr when none
+    // can be made. The loop helper makes its second player with it.
     virtual std::shared_ptr<KavioCueAudioPlayer> makeAudioPlayer(const QString& path, int deviceChannels);
     virtual void searchForCaptions();
     virtual void generateThumbnailAsync();
@@ -1359,16 +1374,86 @@ public:
     // the controller is about to start or is processing a jump). Any thread.
     virtual void setUIStateAfterPlayback();
     virtual void setUIStateAfterStop();
-    // The loop-helper set and the normal audio player (the one setAudioPlayer() last gave, other
-    // than the helper's). Main thread.
-    std::shared_ptr<KavioCueAudioPlayer> normalAudioPlayer() const { return normalAudioPlayer_; }
+    // The loop-helper set. Main thread.
     // Takes the loop helper down (resource release): its players stop, its frame source goes;
     // the helper video player stays referenced until the cue goes.
     void removeLoopHelper();
     // The row's open-file button.
     const KavioRowButton& openButton() const { return openButton_; }
 
+    // --- Cue audio: its player, delay, live buffers, normalising and waveform ------------------
+    // The waveform image, one lane per played channel, channel 0 on top.
+    static constexpr int kWaveformWidth = 1200;
+    static constexpr int kWaveformHeight = 84;
+    // The normal audio player: the one setAudioPlayer() last gave other than the loop helper's,
+    // made by setupAudioWithFileURL (audioPlayer() is it, or the loop helper's).
+    std::shared_ptr<KavioCueAudioPlayer> normalAudioPlayer() const { return normalAudioPlayer_.load(); }
+    void setNormalAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { normalAudioPlayer_.store(std::move(player)); }
+    // Looping cues' second player (the loop helper makes it).
+    void setLoopHelperAudioPlayer(std::shared_ptr<KavioCueAudioPlayer> player) { loopHelperAudioPlayer_ = std::move(player); }
+    // The level meter is re-made for this many channels (0 before the first player).
+    int audioMeterChannels() const { return audioMeterChannels_; }
+    // Stops and releases the current player, clears the row's error button (main queue), then
+    // sets the audio up again from `path`. Main thread.
+    void replaceAudioWithFileURL(const QString& path);
+    // Asks the controller to transcode the cue's audio to audioTranscodeURL().
+    void transcodeAudio();
+    // <transcoded folder>/<file name without extension>-<short date of the file>.m4a; the
+    // date's "/", "\" and ":" become "-" so the name stays one file.
+    QString audioTranscodeURL() const;
+    // "KavioAudioDelayChanged": the current player takes the output's delay, paused and
+    // restarted around it when playing.
+    void audioDelayChanged();
+    // A live buffer for the current player; dropped without one. The source's thread.
+    // Sets the cue volume to bring the analysed level to -18 dBFS (analysing first when no
+    // analysis exists; a request while one runs is dropped). Main thread.
+    void normalizeAudioVolume();
+    // The row's menu entry: selects the cue when needed and has the selected cues normalised.
+    void normalizeAudioOnSelectedItemsFromUI();
+    // Starts a new analysis of the media file on the waveform queue; its end draws the
+    // waveform (and normalises when asked). Main thread.
+    virtual void generateAudioWaveform();
+    // Draws audioWaveform() from the finished analysis. Main thread.
+    void drawAudioWaveform();
+    // Buckets per second for the cue's length: 160, 100, 60 or 30.
+    float waveformBucketResolution() const;
+    // One lane of `size` from `length` peaks; nullptr for no peaks, a player without length
+    // or a cancelled analysis.
+    std::shared_ptr<QImage> waveformFromPeaks(const float* peaks, uint32_t length, QSizeF size) const;
+    // nullptr while none is drawn. Any thread.
+    std::shared_ptr<const QImage> audioWaveform() const { return audioWaveform_.load(); }
+    // The running or finished analysis; nullptr once drawn or cancelled.
+    std::shared_ptr<AudioAnalyzer> analyzer() const { return analyzer_.load(); }
+
+    // --- Cue audio routing and volume -----------------------------------------------------------
+    // "KavioAudioChannelsChanged" with its user info: default-routed players take the mapping
+    // under "KavioAudioChannelMapping"; the volume, meter and (on a channel or down-mix change)
+    // the waveform follow.
+    void audioChannelsChanged(const QVariantMap& userInfo);
+    // "KavioAudioRoutingChanged".
+    void audioOutputRoutingChangedGlobally();
+    // The output's mapping for the players of a default-routed cue.
+    void setPlayersToDefaultChannelMapping();
+    // `mapping` for both players, over the output's channel count.
+    void setChannelMappingForPlayers(const QList<int>& mapping);
+
 private:
+    // Cue audio
+    std::shared_ptr<KavioAudioOutputManagerInterface> audioOutputManager() const;
+    void observeAudioOutput();
+    // Drops `analysis` when it is still the cue's (a newer one may have replaced it).
+    std::shared_ptr<KavioAudioPlayer> playerOnOutput(const KavioAudioOutputManagerInterface& output,
+                                                     const QString& path, int deviceChannels);
+    void dropAnalyzer(const AudioAnalyzer* analysis);
+    void refreshWaveformViewIfCurrent();
+    void pullInspectorIfCurrent();
+    std::shared_ptr<KavioAudioPlayerCue> audioPlayerCue_;  // what the players ask of the cue
+    KavioSnapshotCell<std::shared_ptr<KavioCueAudioPlayer>> normalAudioPlayer_;
+    KavioSnapshotCell<std::shared_ptr<AudioAnalyzer>> analyzer_;
+    KavioSnapshotCell<std::shared_ptr<const QImage>> audioWaveform_;
+    int audioMeterChannels_ = 0;
+    bool observesAudioOutput_ = false;
+
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
 
     // The float setters' shared steps: refuse a non-finite value, store it kept within
@@ -1504,7 +1589,7 @@ private:
     std::shared_ptr<MediaPlayer> normalVideoPlayer_, loopHelperVideoPlayer_;
     int timeJumpedToken_ = 0;
     MediaPlayer* timeJumpedPlayer_ = nullptr;  // the player timeJumpedToken_ belongs to
-    std::shared_ptr<KavioCueAudioPlayer> normalAudioPlayer_, loopHelperAudioPlayer_;
+    std::shared_ptr<KavioCueAudioPlayer> loopHelperAudioPlayer_;
     KavioRowButton openButton_;
     std::atomic<std::shared_ptr<const VideoFrame>> stillPixelBuffer_;
     std::unique_ptr<DispatchQueue> captionQueue_;
@@ -1539,6 +1624,8 @@ private:
     std::atomic<bool> shouldforwardtimejumpedmessages_{false};
 
     // Playback toggles
+    // Makes the cue the selection unless it is selected; the controller, nullptr without one.
+    std::shared_ptr<KavioVideoItemManagerInterface> selectItemIfNotSelected();
     void toggleActionFromUI(KavioRowButton& button, KavioToggleCode code, KavioToggleSender sender);
     void markToggleChanged();
     // Sets the button's state; false, changing nothing, while it is disabled.

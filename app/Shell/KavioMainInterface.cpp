@@ -3,6 +3,7 @@
 #include "Audio/KavioAudioOutputManager.h"
 #include "Audio/KavioAudioOutputPanel.h"
 #include "Audio/KavioAudioStreamersManager.h"
+#include "Audio/KavioWaveformManager.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
@@ -100,9 +101,11 @@ KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
                                                                     audioStreamersManager_, nullptr, &defaults)),
       controller_(KavioVideoItemManager::init(defaults)),
       audioOutputManager_(std::make_shared<KavioAudioOutputManager>()),
+      waveformManager_(std::make_shared<KavioWaveformManager>()),
       appDelegate_(std::make_shared<AppDelegate>(defaults, *undoManager_))
 {
     audioOutputManager_->setController(controller_);
+    waveformManager_->awakeFromNib();
     videoOutputManager_->setVideoManager(controller_);
     buildMainWindow();
     buildMenus();
@@ -177,7 +180,9 @@ void KavioMainInterface::buildMainWindow()
     controls.audioOutputManager = audioOutputManager_;
     controls.videoOutputManager = videoOutputManager_;
     controls.audioStreamersManager = audioStreamersManager_;
-    // TODO(jumps): the playhead's marker controller. TODO(cue audio): the waveform manager.
+    // TODO(waveform strip): the strip and its busy indicator as the waveform manager's outlets.
+    controls.waveformManager = waveformManager_;
+    // TODO(jumps): the playhead's marker controller.
     // TODO(ATEM): the ATEM manager. TODO(ndi): the NDI manager.
     controls.masterSlider = masterSlider;
     controls.window = &window;

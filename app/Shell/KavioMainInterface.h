@@ -16,6 +16,7 @@ class QAction;
 class QBoxLayout;
 class QMenu;
 class KavioAudioOutputManager;
+class KavioWaveformManager;
 class KavioAudioStreamersManagerInterface;
 class KavioVideoOutputManager;
 class KavioVideoItemManager;
@@ -70,5 +71,6 @@ private:
     std::shared_ptr<KavioVideoOutputManager> videoOutputManager_;
     std::shared_ptr<KavioVideoItemManager> controller_;
     std::shared_ptr<KavioAudioOutputManager> audioOutputManager_;
+    std::shared_ptr<KavioWaveformManager> waveformManager_;
     std::shared_ptr<AppDelegate> appDelegate_;
 };

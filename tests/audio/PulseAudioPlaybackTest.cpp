@@ -120,6 +120,9 @@ TEST_F(PulseAudioPlaybackTest, AnAudioOnlyCueSoughtAndStartedPlaysFromItsFrame) 
         side->item = cue;
         cue->setMediaType(KavioMediaTypeAudio);
         cue->setAudioPlayer(player);
+        // Sound on at unity: the cue's start sets the player's volume from these.
+        cue->soundButton().state = 1;
+        cue->setVolume(1.0f);
 
         cue->seekToCMTime(MediaTime::makeWithSeconds(1.5, MediaTime::kCueTimescale));
         player->setVolume(1.0f);  // the cue's volume step; a seek while stopped leaves the node silent
