@@ -566,13 +566,6 @@ KavioLayerRendererSettings KavioVideoItem::makeRendererSettings(bool deinterlace
 
 // --- Steps other concerns fill ------------------------------------------------------------------
 
-bool KavioVideoItem::loadNib()
-{
-    // TODO(cue row): load the row's widgets. (The initialisers register the render-size and
-    // deinterlace observers.)
-    return true;
-}
-
 void KavioVideoItem::setupAudioWithFileURL(const QString&)
 {
     // TODO(cue audio): the file player for movie and audio files, the live player for capture

@@ -2,7 +2,5 @@
 
 // TODO(cue playback): the position bar's playhead.
 std::int64_t KavioVideoItem::currentPlayhead() const { return 0; }
-// TODO(cue audio): the row's meter.
-void KavioVideoItem::updateAudioMeter() {}
 // TODO(looping): the loop helper.
 void KavioVideoItem::setupLoopHelper() {}

@@ -31,6 +31,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPointer>
 #include <QSize>
 #include <QSizeF>
 #include <QString>
@@ -48,10 +49,12 @@ class FileWatch;
 class GpuTexture;
 class KavioMetalTransitionRendererInterface;
 class FrameTransferSession;
+class KavioAudioMeterInterface;
 class KavioBrowserSourceInterface;
 class KavioNDIReceiverInterface;
 class KavioPlayerItemVideoOutput;
 class KavioTextureSourceInterface;
+class KavioVideoItemView;
 class QWindow;
 class QVTMetalLayerRendererInterface;
 class MediaAsset;
@@ -187,6 +190,9 @@ public:
     // The player node's volume, handed to the output streamers when the cue takes over or
     // crosses in. Any thread: the clock thread reads it.
     virtual float volume() const = 0;
+    // The row's level meter: the player refreshes its meters and answers one level in dB per
+    // device channel (empty: no levels to show).
+    virtual QList<float> channelMeters() { return {}; }
 };
 
 // What the cue's layer renderer is made with; the renderer is made from these by the cue's frame
@@ -226,6 +232,16 @@ public:
     virtual void setShouldRender(bool shouldRender) = 0;
     // The newest captured frame, or nullptr. Render thread.
     virtual std::shared_ptr<GpuTexture> texture() { return nullptr; }
+};
+
+// The cue's hold on its row: the row lives in the list view (its Qt parent) while listed, and
+// goes with the cue (deleted on the main queue) whatever thread ends the cue.
+struct KavioRowHandle {
+    KavioRowHandle() = default;
+    KavioRowHandle(const KavioRowHandle&) = delete;
+    KavioRowHandle& operator=(const KavioRowHandle&) = delete;
+    ~KavioRowHandle();
+    QPointer<QObject> view;
 };
 
 class KavioVideoItem : public std::enable_shared_from_this<KavioVideoItem> {
@@ -1258,6 +1274,38 @@ public:
     virtual void setUIStateAfterPlayback();
     virtual void setUIStateAfterStop();
 
+    // --- The cue's row (KavioVideoItem+Row.cpp; main thread unless said) ----------------------
+    // The row view; nullptr before loadNib() or without a widget application (headless runs).
+    KavioVideoItemView* view() const;
+    // Presents the toggles' KavioRowButton states on the row's buttons; the cue calls it after
+    // each change.
+    void refreshRowButtons();
+    // The current-cue indicator: blue at the row's origin while current, hidden otherwise. Any
+    // thread (re-posted to the main queue).
+    void handleStateDisplay();
+    // The type column's icon by media type.
+    void setMediaTypeIcon();
+    // Closes the row to 30 px; nothing when closed already.
+    void collapse();
+    // The collapse button: the selected cues collapse or expand together with this one.
+    void toggleCollapse();
+    // Flips the media-type column (shown: index 25 px right, name 25 px narrower).
+    void toggleCueTypes();
+    // Opens or closes the colour-tag column (21 px); nothing when it is in that state already.
+    void toggleColorTagsToState(bool shown);
+    bool colorTagsShown() const { return colortagshown_; }
+    // A reorder drag hides the index number of the dragged cues and shows it again at its end.
+    void hideIndexNumberBecauseOfDrag();
+    void restoreIndexNumberAfterDrag();
+    // The row's level meter; the cue builds it for its channels and writes levels in dB.
+    // TODO(level meters): the program makes the real meter view; until then rows have none.
+    void setAudioMeter(KavioAudioMeterInterface* meter) { audioMeter_ = meter; }
+    KavioAudioMeterInterface* audioMeter() const { return audioMeter_; }
+    // The row's time fields show rowTimes().
+    void refreshRowTimes();
+    // Places the row's subviews for its width and the open columns.
+    void layoutRow();
+
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
 
@@ -1456,4 +1504,9 @@ private:
     std::atomic<DispatchQueue*> ndiQueue_{nullptr};
     std::shared_ptr<KavioNDIReceiverInterface> ndiReceiver_;
     KavioSnapshotCell<std::shared_ptr<KavioTextureSourceInterface>> syphonClient_;
+    // The row (KavioVideoItem+Row.cpp).
+    KavioRowHandle row_;
+    KavioAudioMeterInterface* audioMeter_ = nullptr;
+    bool colortagshown_ = false;
+    bool showsCueTypes_ = false;
 };

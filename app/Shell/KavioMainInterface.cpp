@@ -182,6 +182,7 @@ void KavioMainInterface::buildMainWindow()
     controls.masterSlider = masterSlider;
     controls.window = &window;
     controller_->setOutlets(controls);
+    buildCueList(outlets.leftView, dynamic_cast<QWidget*>(outlets.mainTimecodeField));
 }
 
 void KavioMainInterface::buildMenus()
@@ -202,6 +203,7 @@ void KavioMainInterface::buildMenus()
     UndoManager& undo = *undoManager_;
     QAction* undoItem = edit->addAction(undo.undoMenuItemTitle(), QKeySequence::Undo, [&undo] { undo.undo(); });
     QAction* redoItem = edit->addAction(undo.redoMenuItemTitle(), QKeySequence::Redo, [&undo] { undo.redo(); });
+    const std::function<void()> validateCueListItems = addCueListEditItems(edit);
 
     QMenu* windows = window.menuBar()->addMenu(QStringLiteral("Window"));
     QWidget* preferences = preferencesWindow_.get();
@@ -219,7 +221,8 @@ void KavioMainInterface::buildMenus()
     QList<QMenu*> menus = buildShellMenus(newProject, loadProject);
     menus << file << edit << windows;
     // Items are checked just before a menu opens or a shortcut fires.
-    window.setMenuItemsRefresh([&undo, undoItem, redoItem] {
+    window.setMenuItemsRefresh([&undo, undoItem, redoItem, validateCueListItems] {
+        validateCueListItems();
         undoItem->setText(undo.undoMenuItemTitle());
         undoItem->setProperty("kavioOwnEnabled", undo.canUndo());
         redoItem->setText(undo.redoMenuItemTitle());

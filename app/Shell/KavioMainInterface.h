@@ -7,11 +7,13 @@
 
 #include <QList>
 
+#include <functional>
 #include <memory>
 
 class AppDelegate;
 struct AppDelegateOutlets;
 class KavioHidingView;
+class KavioItemsView;
 class QAction;
 class QBoxLayout;
 class QMenu;
@@ -52,6 +54,11 @@ private:
     // The list beside the preferences tabs that chooses among them.
     void buildPreferencesTabList(QBoxLayout* layout);
     void buildStartupWindow();
+    // --- The cue list (KavioMainInterface+CueList.cpp) ---------------------------------------
+    // The list view in the left panel's scroll area, connected to the controller.
+    void buildCueList(KavioHidingView* leftView, QWidget* mainTimecodeField);
+    // Cut, copy, paste, select all and duplicate in the edit menu; answers their validation.
+    std::function<void()> addCueListEditItems(QMenu* edit);
 
     std::unique_ptr<UndoManager> undoManager_;
     std::unique_ptr<UndoManager> preferencesUndoManager_;
@@ -59,6 +66,9 @@ private:
     std::unique_ptr<KavioWindow> window_;
     std::unique_ptr<QWidget> preferencesWindow_;
     std::unique_ptr<QWidget> startupWindow_;
+    // The cue list view, owned by its panel; the controller reaches it through this handle,
+    // which ends before the window.
+    std::shared_ptr<KavioItemsView> itemsView_;
     QTabWidget* preferencesTabs_ = nullptr;
     std::shared_ptr<KavioAudioStreamersManagerInterface> audioStreamersManager_;
     std::shared_ptr<KavioVideoOutputManager> videoOutputManager_;
