@@ -27,8 +27,9 @@ void KavioThumbnailView::resizeEvent(QResizeEvent* event)
 
 void KavioThumbnailView::resizeAndSetImage(const QImage& source, bool shouldMakeWhiteBackground)
 {
-    QSize bounds;
-    {
+    // Off the main thread the size comes from the last resize; the widget is not read there.
+    QSize bounds = size();
+    if (!DispatchQueue::isMainThread()) {
         std::lock_guard lock(mutex_);
         bounds = boundsSize_;
     }
