@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDrag>
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
@@ -396,6 +397,102 @@ TEST(KavioCueList, ThumbnailLetterboxesAndKeepsItsPictureOnBadInput)
     EXPECT_EQ(ViewsTest::pixel(*first, 50, 50), QColor(Qt::black));
     view.resizeAndSetImage(QImage());
     EXPECT_EQ(view.image(), first);
+}
+
+QStringList order(const CueListFixture& f) { return f.uidsInOrder(); }
+
+TEST(KavioCueList, BlockMovesLandWholeAndUndoInOneStep)
+{
+    const struct {
+        const char* name;
+        QStringList uids;
+        std::uint64_t to;
+        QStringList after;
+    } cases[] = {
+        {"up over one row", {"c3", "c4", "c5"}, 2, {"c1", "c3", "c4", "c5", "c2", "c6"}},
+        {"down onto the last row", {"c3", "c4", "c5"}, 6, {"c1", "c2", "c6", "c3", "c4", "c5"}},
+        {"a jump of several rows", {"c4", "c5"}, 1, {"c4", "c5", "c1", "c2", "c3", "c6"}},
+        {"one cue as before", {"c2"}, 5, {"c1", "c3", "c4", "c5", "c2", "c6"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CueListFixture f(6);
+        const QStringList before = order(f);
+        f.controller->moveItemsWithUIDs(c.uids, c.to);
+        EXPECT_EQ(order(f), c.after);
+        for (std::size_t i = 0; i < f.controller->items()->size(); ++i)
+            EXPECT_EQ((*f.controller->items())[i]->index(), i + 1);
+        f.app->undo.undo();
+        EXPECT_EQ(order(f), before);
+        f.app->undo.redo();
+        EXPECT_EQ(order(f), c.after);
+    }
+}
+
+TEST(KavioCueList, DragImageFansTheRows)
+{
+    CueListFixture f(3);
+    const QImage one = f.row(1)->sourceImageForDrag({f.cues[0]});
+    EXPECT_EQ(one.size(), QSize(f.row(1)->width(), 80));
+    const QImage three = f.row(1)->sourceImageForDrag({f.cues[0], f.cues[1], f.cues[2]});
+    EXPECT_EQ(three.size(), QSize(f.row(1)->width() + 10, 90));
+}
+
+// Holds a press on `from`, then, inside Qt's own drag loop, moves over `over` (or nowhere) and
+// releases there; answers once the drag has ended.
+bool dragRows(CueListFixture& f, int from, QWidget* over, QPoint at)
+{
+    int stage = 0;
+    bool ended = false;
+    QTimer steps;
+    QObject::connect(&steps, &QTimer::timeout, [&] {
+        QDrag* drag = f.row(from)->findChild<QDrag*>();
+        if (stage == 0 && drag) {
+            stage = 1;
+            QTest::mouseMove(over, at);
+        } else if (stage == 1) {
+            stage = 2;
+            QTest::mouseMove(over, at + QPoint(0, 2));
+        } else if (stage == 2) {
+            stage = 3;
+            QTest::mouseRelease(over, Qt::LeftButton, {}, at + QPoint(0, 2));
+        }
+    });
+    steps.start(50);
+    QTest::mousePress(f.row(from), Qt::LeftButton, {}, QPoint(150, 15));
+    ended = DispatchQueue::runMainUntil([&] { return stage == 3 && f.row(from)->draggingItems().empty(); }, 60.0);
+    steps.stop();
+    return ended;
+}
+
+TEST(KavioCueList, HeldRowsDragLiveIntoANewPlaceAsOneUndoStep)
+{
+    CueListFixture f(6);
+    f.click(3);
+    f.click(5, Qt::ShiftModifier);
+    ASSERT_TRUE(dragRows(f, 4, f.row(2), QPoint(150, 45)));
+    EXPECT_EQ(order(f), QStringList({"c1", "c3", "c4", "c5", "c2", "c6"}));
+    EXPECT_EQ(f.app->undo.undoActionName(), QStringLiteral("Move Items"));
+    EXPECT_FALSE(f.controller->undoGroupingStarted());
+    for (int i = 3; i <= 5; ++i)
+        EXPECT_TRUE(f.row(i)->isVisible());
+    f.app->undo.undo();
+    EXPECT_EQ(order(f), QStringList({"c1", "c2", "c3", "c4", "c5", "c6"}));
+}
+
+TEST(KavioCueList, ADragReleasedOutsideTheListKeepsTheOrderReached)
+{
+    CueListFixture f(4);
+    QWidget elsewhere;
+    elsewhere.resize(200, 200);
+    elsewhere.move(f.area.x() + 500, f.area.y());
+    elsewhere.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&elsewhere));
+    f.click(4);
+    ASSERT_TRUE(dragRows(f, 4, &elsewhere, QPoint(100, 100)));
+    EXPECT_EQ(order(f), QStringList({"c1", "c2", "c3", "c4"}));
+    EXPECT_FALSE(f.app->undo.canUndo());
+    EXPECT_TRUE(f.row(4)->isVisible());
 }
 
 }  // namespace
