@@ -1,5 +1,5 @@
 // The main window's cue list: the list view in the left panel's scroll area, connected to the
-// cue list controller, and its entries in the edit menu.
+// cue list controller, and its entries in the edit menu; the position bar over the waveform strip.
 
 #include "Shell/KavioMainInterface.h"
 
@@ -8,6 +8,9 @@
 #include "Shell/KavioWindow.h"
 #include "Views/KavioHidingView.h"
 #include "Views/KavioItemsView.h"
+#include "Views/KavioPlayheadIndicator.h"
+#include "Views/QVTTimelineMarkerView.h"
+#include "Controller/QVTTimelineMarkerController.h"
 
 #include <QAction>
 #include <QMenu>
@@ -68,4 +71,33 @@ std::function<void()> KavioMainInterface::addCueListEditItems(QMenu* edit)
         if (KavioItemsView* view = list())
             view->validateEditActions();
     };
+}
+
+void KavioMainInterface::buildPositionBar(QWidget* waveformStrip)
+{
+    auto* column = new QVBoxLayout(waveformStrip);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto* bar = new QVTTimelineMarkerView;
+    bar->setFixedHeight(30);
+    column->addWidget(bar);
+    auto* below = new QWidget;
+    column->addWidget(below, 1);
+    auto* indicator = new KavioPlayheadIndicator(below);
+    indicator->resize(2, 200);
+    markerView_ = std::shared_ptr<QVTTimelineMarkerView>(bar, [](QVTTimelineMarkerView*) {});
+
+    markerController_ = QVTTimelineMarkerController::init();
+    markerController_->setMarkerView(markerView_);
+    markerController_->setVideoItemManager(controller_);
+    QVTTimelineMarkerView::Outlets outlets;
+    outlets.controller = markerController_;
+    outlets.videoItemManager = controller_;
+    outlets.undoManager = undoManager_.get();
+    outlets.playheadIndicatorOnWaveform = indicator;
+    bar->setOutlets(outlets);
+
+    KavioVideoItemManagerOutlets controls = controller_->outlets();
+    controls.markerController = markerController_;
+    controller_->setOutlets(controls);
 }

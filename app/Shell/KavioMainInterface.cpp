@@ -177,12 +177,13 @@ void KavioMainInterface::buildMainWindow()
     controls.audioOutputManager = audioOutputManager_;
     controls.videoOutputManager = videoOutputManager_;
     controls.audioStreamersManager = audioStreamersManager_;
-    // TODO(jumps): the playhead's marker controller. TODO(cue audio): the waveform manager.
+    // TODO(cue audio): the waveform manager.
     // TODO(ATEM): the ATEM manager. TODO(ndi): the NDI manager.
     controls.masterSlider = masterSlider;
     controls.window = &window;
     controller_->setOutlets(controls);
     buildCueList(outlets.leftView, dynamic_cast<QWidget*>(outlets.mainTimecodeField));
+    buildPositionBar(outlets.waveformView);
 }
 
 void KavioMainInterface::buildMenus()
