@@ -577,11 +577,6 @@ void KavioVideoItem::searchForCaptions()
     // TODO(captions of a cue): list the movie's caption tracks and files on the caption queue.
 }
 
-void KavioVideoItem::generateThumbnailAsync()
-{
-    // TODO(cue row): the row's thumbnail from the thumb time.
-}
-
 void KavioVideoItem::startCameraWithName(const QString& name, const QString& deviceUID)
 {
     // TODO(live sources): the capture device through the camera manager.

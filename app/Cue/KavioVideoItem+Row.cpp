@@ -52,8 +52,10 @@ void setTextColor(QLabel* label, const QColor& color)
     label->setPalette(p);
 }
 
+}  // namespace
+
 // The media-type icons, drawn as letters in a rounded frame until the image set exists.
-QImage typeIcon(int mediaType)
+QImage KavioVideoItem::mediaTypeIconImage(int mediaType)
 {
     QString letter;
     switch (mediaType) {
@@ -77,8 +79,6 @@ QImage typeIcon(int mediaType)
     painter.drawText(icon.rect(), Qt::AlignCenter, letter);
     return icon;
 }
-
-}  // namespace
 
 KavioRowHandle::~KavioRowHandle()
 {
@@ -181,6 +181,11 @@ bool KavioVideoItem::loadNib()
     showsCueTypes_ = true;
     if (!UserDefaults::standardUserDefaults().boolForKey(QStringLiteral("toggleShowCueTypes")))
         toggleCueTypes();
+
+    const auto controller = manager();
+    const bool loading = controller && controller->isLoadingProject();
+    if (mediaType() != KavioMediaTypeMovie && !loading && !isPDF())
+        generateThumbnailAsync();
 
     colorTag_.store(0);
     colorTagButton_.hidden = true;
@@ -343,7 +348,7 @@ void KavioVideoItem::handleStateDisplay()
 void KavioVideoItem::setMediaTypeIcon()
 {
     KavioVideoItemView* row = view();
-    const QImage icon = typeIcon(mediaType());
+    const QImage icon = mediaTypeIconImage(mediaType());
     if (row && !icon.isNull())
         row->mediaTypeIconField->setImage(icon);
 }

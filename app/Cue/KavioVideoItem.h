@@ -59,6 +59,7 @@ class QWindow;
 class QVTMetalLayerRendererInterface;
 class MediaAsset;
 class MediaPlayer;
+class QImage;
 class QMenu;
 class QVTCaption;
 class VideoFrame;
@@ -1305,6 +1306,22 @@ public:
     void refreshRowTimes();
     // Places the row's subviews for its width and the open columns.
     void layoutRow();
+    // The type column's icon for a media type; a null image for an unknown type.
+    static QImage mediaTypeIconImage(int mediaType);
+
+    // --- Thumbnail (KavioVideoItem+Thumbnail.cpp) ---------------------------------------------
+    // The cached thumbnail (a PDF page fitted into 288 x 162 on white); nullptr before the first
+    // one. Any thread.
+    std::shared_ptr<const QImage> thumbnailImage() const { return thumbnailimage_.load(); }
+    // Makes the thumbnail on the caller's thread: a movie's frame at thumbTime() (time zero when
+    // that lies at or past the known duration), exact and turned by the track's rotation; a
+    // still or PDF page; else the type icon. A missing cue makes none; a failure keeps the old
+    // one (logged). The row shows it on the main queue; a current cue posts
+    // "KavioCurrentItemThumbnailChanged".
+    void generateThumbnail();
+    // A movie cue that is not missing takes its player's current time as thumbTime() and makes
+    // its thumbnail in the background.
+    void setAndGenerateThumbnailAtCurrentTime();
 
 private:
     using FeedbackMessage = std::unique_ptr<QVTOSCMessage>;
@@ -1506,6 +1523,7 @@ private:
     KavioSnapshotCell<std::shared_ptr<KavioTextureSourceInterface>> syphonClient_;
     // The row (KavioVideoItem+Row.cpp).
     KavioRowHandle row_;
+    KavioLockedValue<std::shared_ptr<const QImage>> thumbnailimage_;
     KavioAudioMeterInterface* audioMeter_ = nullptr;
     bool colortagshown_ = false;
     bool showsCueTypes_ = false;
