@@ -9,6 +9,7 @@
 #include "Views/KavioHidingView.h"
 #include "Views/KavioItemsView.h"
 #include "Views/KavioPlayheadIndicator.h"
+#include "Views/KavioWaveformView.h"
 #include "Views/QVTTimelineMarkerView.h"
 #include "Controller/QVTTimelineMarkerController.h"
 
@@ -81,7 +82,8 @@ void KavioMainInterface::buildPositionBar(QWidget* waveformStrip)
     auto* bar = new QVTTimelineMarkerView;
     bar->setFixedHeight(30);
     column->addWidget(bar);
-    auto* below = new QWidget;
+    // TODO(waveform strip): the waveform manager takes this view as its outlet.
+    auto* below = new KavioWaveformView;
     column->addWidget(below, 1);
     auto* indicator = new KavioPlayheadIndicator(below);
     indicator->resize(2, 200);
