@@ -367,25 +367,23 @@ void KavioVideoItem::restoreIndexNumberAfterDrag()
 
 void KavioVideoItem::expand()
 {
-    if (!isCollapsed_.exchange(false))
-        return;
-    KavioVideoItemView* row = view();
-    if (!row)
-        return;
-    row->resize(row->width(), KavioVideoItemView::kExpandedHeight);
-    row->collapseExpandButton->setImageName(QStringLiteral("kavio_collapse2"));
-    layoutRow();
+    setRowCollapsed(false);
 }
 
 void KavioVideoItem::collapse()
 {
-    if (isCollapsed_.exchange(true))
+    setRowCollapsed(true);
+}
+
+void KavioVideoItem::setRowCollapsed(bool collapsed)
+{
+    if (isCollapsed_.exchange(collapsed) == collapsed)
         return;
     KavioVideoItemView* row = view();
     if (!row)
         return;
-    row->resize(row->width(), KavioVideoItemView::kCollapsedHeight);
-    row->collapseExpandButton->setImageName(QStringLiteral("kavio_expand2"));
+    row->resize(row->width(), collapsed ? KavioVideoItemView::kCollapsedHeight : KavioVideoItemView::kExpandedHeight);
+    row->collapseExpandButton->setImageName(collapsed ? QStringLiteral("kavio_expand2") : QStringLiteral("kavio_collapse2"));
     layoutRow();
 }
 

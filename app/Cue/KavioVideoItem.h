@@ -1521,7 +1521,8 @@ private:
     std::atomic<DispatchQueue*> ndiQueue_{nullptr};
     std::shared_ptr<KavioNDIReceiverInterface> ndiReceiver_;
     KavioSnapshotCell<std::shared_ptr<KavioTextureSourceInterface>> syphonClient_;
-    // The row (KavioVideoItem+Row.cpp).
+    // The row (KavioVideoItem+Row.cpp): 30 px closed, 90 px open; nothing when already so.
+    void setRowCollapsed(bool collapsed);
     KavioRowHandle row_;
     KavioLockedValue<std::shared_ptr<const QImage>> thumbnailimage_;
     KavioAudioMeterInterface* audioMeter_ = nullptr;
