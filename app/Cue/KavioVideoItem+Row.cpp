@@ -24,6 +24,8 @@
 #include <QLabel>
 #include <QPainter>
 
+#include <cmath>
+
 namespace {
 
 constexpr int kColorTagColumn = 21;
@@ -451,4 +453,32 @@ void KavioVideoItem::updateAudioMeter()
     for (int channel = 0; channel < mapping.size(); ++channel)
         audioMeter_->setLevelForChannel(mapping[channel] > 0 && channel < levels.size() ? levels[channel] : -120.0f,
                                         channel);
+}
+
+void KavioVideoItem::animateCurrentStateOnFromDirection(int direction, float progress)
+{
+    queueOnMain([direction, progress](KavioVideoItem& cue) {
+        KavioVideoItemView* row = cue.view();
+        if (!row)
+            return;
+        if (row->stateView->drawColor() != currentBlue())
+            row->stateView->setDrawColor(currentBlue());
+        const double h = row->height();
+        // 10 rises from below, 20 sinks from above; origins are y upwards.
+        const double y = direction == 10 ? h * (double(progress) - 1) : h - double(progress) * h;
+        row->stateView->move(0, int(std::lround(KavioFlippedGeometry::rect({0, y, 4, h}, h).y())));
+        row->stateView->show();
+    });
+}
+
+void KavioVideoItem::animateCurrentStateOffFromDirection(int direction, float progress)
+{
+    queueOnMain([direction, progress](KavioVideoItem& cue) {
+        KavioVideoItemView* row = cue.view();
+        if (!row)
+            return;
+        const double h = row->height();
+        const double y = direction == 10 ? double(progress) * h : -double(progress) * h;
+        row->stateView->move(0, int(std::lround(KavioFlippedGeometry::rect({0, y, 4, h}, h).y())));
+    });
 }

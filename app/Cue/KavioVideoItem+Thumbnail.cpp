@@ -39,13 +39,27 @@ DispatchQueue& thumbnailQueue()
 
 }  // namespace
 
+struct KavioVideoItem::Thumbnail {
+    QImage shown;
+    QImage cached;
+    bool isPage = false;
+};
+
 void KavioVideoItem::generateThumbnailAsync()
 {
+    // The decoding holds no reference to the cue: a cue its owner lets go of ends at once; the
+    // result is dropped when the cue is gone.
     const std::weak_ptr<KavioVideoItem> weakSelf = weak_from_this();
-    thumbnailQueue().async([weakSelf] {
+    thumbnailQueue().async([weakSelf, work = thumbnailWork()] {
+        const Thumbnail made = work();
         if (const auto self = weakSelf.lock())
-            self->generateThumbnail();
+            self->applyThumbnail(made);
     });
+}
+
+void KavioVideoItem::generateThumbnail()
+{
+    applyThumbnail(thumbnailWork()());
 }
 
 void KavioVideoItem::setAndGenerateThumbnailAtCurrentTime()
@@ -57,63 +71,72 @@ void KavioVideoItem::setAndGenerateThumbnailAtCurrentTime()
     generateThumbnailAsync();
 }
 
-void KavioVideoItem::generateThumbnail()
+std::function<KavioVideoItem::Thumbnail()> KavioVideoItem::thumbnailWork() const
 {
-    if (isMissing())
+    const auto media = asset();
+    const MediaTrack* track = media ? media->firstVideoTrack() : nullptr;
+    const MediaTime wanted = thumbTime();
+    const bool past = !wanted.isNumeric() || getGoodDuration() <= wanted.seconds();
+    return [missing = isMissing(), type = mediaType(), pdf = isPDF(), page = pdfPage(), path = resolvedMediaPath(),
+            rotation = track ? track->rotationDegrees : 0.0,
+            time = past ? MediaTime::makeWithSeconds(0, MediaTime::kCueTimescale) : wanted]() -> Thumbnail {
+        Thumbnail made;
+        if (missing)
+            return made;
+        if (type == KavioMediaTypeMovie) {
+            MediaError error{};
+            const auto source = VideoFrameSource::open(path.toStdString(), {}, &error);
+            VideoFrameRef frame;
+            if (source) {
+                source->seekToTime(time);
+                if (source->waitForItemTime(time, kFrameWaitSeconds))
+                    frame = source->copyFrameForItemTime(time);
+            }
+            if (!frame) {
+                KLOG_WARN("cannot generate thumbnail, error: {}",
+                          source ? "no frame at the thumbnail time" : "the movie does not open");
+                return made;
+            }
+            made.shown = imageOfFrame(*frame);
+            // The track's display rotation is counter-clockwise; Qt turns clockwise.
+            if (rotation != 0)
+                made.shown = made.shown.transformed(QTransform().rotate(-rotation));
+            made.cached = made.shown;
+        } else if (type == KavioMediaTypeStill && !pdf) {
+            const auto picture = StillImage::readImage(path, MediaPixelFormat::BGRA);
+            if (!picture)
+                return made;
+            made.shown = imageOfFrame(*picture->frame);
+            made.cached = made.shown;
+        } else if (type == KavioMediaTypeStill) {
+            const auto rendered = StillImage::renderPdfPage(path, page, MediaPixelFormat::BGRA);
+            if (!rendered)
+                return made;
+            made.shown = imageOfFrame(*rendered->frame);
+            made.isPage = true;
+            const QSizeF fitted = QSizeF(made.shown.size()).scaled(QSizeF(kPDFCacheBox), Qt::KeepAspectRatio);
+            made.cached = QImage(fitted.toSize().expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
+            made.cached.fill(Qt::white);
+            QPainter painter(&made.cached);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(QRectF(QPointF(), fitted), made.shown);
+        } else {
+            made.shown = mediaTypeIconImage(type);
+            made.cached = made.shown;
+        }
+        return made;
+    };
+}
+
+void KavioVideoItem::applyThumbnail(const Thumbnail& made)
+{
+    // Nothing made: the old thumbnail stays.
+    if (made.cached.isNull())
         return;
-    QImage shown;
-    QImage cached;
-    bool isPage = false;
-    const QString path = resolvedMediaPath();
-    if (mediaType() == KavioMediaTypeMovie) {
-        const MediaTime wanted = thumbTime();
-        const bool past = !wanted.isNumeric() || getGoodDuration() <= wanted.seconds();
-        const MediaTime time = past ? MediaTime::makeWithSeconds(0, MediaTime::kCueTimescale) : wanted;
-        MediaError error{};
-        const auto source = VideoFrameSource::open(path.toStdString(), {}, &error);
-        VideoFrameRef frame;
-        if (source) {
-            source->seekToTime(time);
-            if (source->waitForItemTime(time, kFrameWaitSeconds))
-                frame = source->copyFrameForItemTime(time);
-        }
-        if (!frame) {
-            KLOG_WARN("cannot generate thumbnail, error: {}", source ? "no frame at the thumbnail time" : "the movie does not open");
-            return;
-        }
-        shown = imageOfFrame(*frame);
-        const auto media = asset();
-        const MediaTrack* track = media ? media->firstVideoTrack() : nullptr;
-        // The track's display rotation is counter-clockwise; Qt turns clockwise.
-        if (track && track->rotationDegrees != 0)
-            shown = shown.transformed(QTransform().rotate(-track->rotationDegrees));
-        cached = shown;
-    } else if (mediaType() == KavioMediaTypeStill && !isPDF()) {
-        const auto picture = StillImage::readImage(path, MediaPixelFormat::BGRA);
-        if (!picture)
-            return;
-        shown = imageOfFrame(*picture->frame);
-        cached = shown;
-    } else if (mediaType() == KavioMediaTypeStill) {
-        const auto page = StillImage::renderPdfPage(path, pdfPage(), MediaPixelFormat::BGRA);
-        if (!page)
-            return;
-        shown = imageOfFrame(*page->frame);
-        isPage = true;
-        const QSizeF fitted = QSizeF(shown.size()).scaled(QSizeF(kPDFCacheBox), Qt::KeepAspectRatio);
-        cached = QImage(fitted.toSize().expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
-        cached.fill(Qt::white);
-        QPainter painter(&cached);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(QRectF(QPointF(), fitted), shown);
-    } else {
-        shown = mediaTypeIconImage(mediaType());
-        cached = shown;
-    }
-    thumbnailimage_.store(std::make_shared<const QImage>(std::move(cached)));
+    thumbnailimage_.store(std::make_shared<const QImage>(made.cached));
     // The row is the main thread's.
     const std::weak_ptr<KavioVideoItem> weakSelf = weak_from_this();
-    DispatchQueue::main().async([weakSelf, shown, isPage] {
+    DispatchQueue::main().async([weakSelf, shown = made.shown, isPage = made.isPage] {
         const auto self = weakSelf.lock();
         KavioVideoItemView* row = self ? self->view() : nullptr;
         if (!row || !row->thumbnailView)

@@ -1130,10 +1130,11 @@ public:
     double transitionProgressInSeconds() const;
     // TODO(fades): once per rendered frame, for every cue: fade levels, volumes, live-source pacing.
     virtual void processTasksOnDisplayLink() {}
-    // TODO(cue row): the row's current-state indicator slides off (the outgoing cue) or on (the
-    // incoming cue) from direction 20 (down the list) or 10 (up) by a transition's progress 0..1.
-    virtual void animateCurrentStateOffFromDirection(int /*direction*/, float /*progress*/) {}
-    virtual void animateCurrentStateOnFromDirection(int /*direction*/, float /*progress*/) {}
+    // The row's current-state indicator slides off (the outgoing cue) or on (the incoming cue)
+    // from direction 20 (down the list) or 10 (up) by a transition's progress 0..1. Any thread:
+    // the row moves on the main queue.
+    virtual void animateCurrentStateOffFromDirection(int direction, float progress);
+    virtual void animateCurrentStateOnFromDirection(int direction, float progress);
     // TODO(captions of a cue): the caption to show now on the preview and on outputs, or nullptr.
     virtual std::shared_ptr<QVTCaption> currentCaptionPreview() { return nullptr; }
     virtual std::shared_ptr<QVTCaption> currentCaptionOutput() { return nullptr; }
@@ -1525,6 +1526,11 @@ private:
     void setRowCollapsed(bool collapsed);
     KavioRowHandle row_;
     KavioLockedValue<std::shared_ptr<const QImage>> thumbnailimage_;
+    // A thumbnail made off the cue: what the row shows and what is cached.
+    struct Thumbnail;
+    // The making, with the cue's facts copied now; runs anywhere without the cue.
+    std::function<Thumbnail()> thumbnailWork() const;
+    void applyThumbnail(const Thumbnail& made);
     KavioAudioMeterInterface* audioMeter_ = nullptr;
     bool colortagshown_ = false;
     bool showsCueTypes_ = false;

@@ -337,6 +337,12 @@ TEST(KavioCueList, RowPresentation)
     EXPECT_TRUE(row->stateView->isVisible());
     EXPECT_EQ(row->stateView->drawColor(), QColor::fromRgbF(0.0f, 0.656f, 0.929f));
 
+    // The indicator slides: half-way down from above, half-way up and out.
+    cue->animateCurrentStateOnFromDirection(20, 0.5f);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return row->stateView->y() == -45; }, 30.0));
+    cue->animateCurrentStateOffFromDirection(10, 0.25f);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return row->stateView->y() == -23; }, 30.0));
+
     RecordingMeter meter;
     cue->setAudioMeter(&meter);
     auto player = std::make_shared<MeteredPlayer>();
