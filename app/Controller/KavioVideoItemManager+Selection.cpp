@@ -370,8 +370,53 @@ bool KavioVideoItemManager::moveItemWithUID(const QString& uid, std::uint64_t to
 
 void KavioVideoItemManager::moveItemsWithUIDs(const QStringList& uids, std::uint64_t toIndex)
 {
-    for (qsizetype i = 0; i < uids.size(); ++i)
-        moveItemWithUID(uids[i], toIndex + std::uint64_t(i));
+    if (uids.size() < 2) {
+        for (const QString& uid : uids)
+            moveItemWithUID(uid, toIndex);
+        return;
+    }
+    // Moved one by one to toIndex + k, a block that a fast pointer carries over several rows
+    // lands scattered; it goes in whole instead, at the last place where it still fits.
+    const auto list = items();
+    QStringList rest;
+    for (const auto& item : *list)
+        if (!uids.contains(item->uid()))
+            rest << item->uid();
+    QStringList block;
+    for (const QString& uid : uids)
+        if (itemWithUID(uid))
+            block << uid;
+    const std::size_t n = list->size();
+    const std::uint64_t at = std::clamp<std::uint64_t>(toIndex, 1, std::max<std::uint64_t>(n - block.size() + 1, 1));
+    QStringList order = rest;
+    for (qsizetype k = 0; k < block.size(); ++k)
+        order.insert(qsizetype(at - 1) + k, block[k]);
+    reorderItems(order);
+}
+
+void KavioVideoItemManager::reorderItems(const QStringList& order)
+{
+    QStringList before;
+    for (const auto& item : *items())
+        before << item->uid();
+    if (before == order)
+        return;
+    onItemsQueue([&] {
+        for (qsizetype i = 0; i < order.size(); ++i)
+            if (const auto item = itemWithUID(order[i]))
+                item->setIndex(std::uint64_t(i) + 1);
+    });
+    buildItemQueue();
+    rearrangeItemsWithAnimation(true);
+    setClockAndItemStartTimeAfterJump();
+    if (const auto app = delegate()) {
+        const std::weak_ptr<KavioVideoItemManager> weakSelf = weak_from_this();
+        app->undoManager().registerUndo(this, [weakSelf, before] {
+            if (const auto self = weakSelf.lock())
+                self->reorderItems(before);
+        });
+        app->setHasUnsavedChanges(true);
+    }
 }
 
 void KavioVideoItemManager::makeDragMarkerAtLocation(const QPointF& point)

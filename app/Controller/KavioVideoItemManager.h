@@ -303,8 +303,12 @@ public:
     // the window's undo manager and marks the project changed (also for an unknown uid, which
     // moves nothing). Answers whether the position changed.
     bool moveItemWithUID(const QString& uid, std::uint64_t toIndex);
-    // Moves the i-th uid to toIndex + i, in order.
+    // One uid moves as moveItemWithUID does. Several move as one block, in the given order, to
+    // min(toIndex, n - count + 1), and the list is renumbered; one undoable step.
     void moveItemsWithUIDs(const QStringList& uids, std::uint64_t toIndex);
+    // Renumbers the cues in the order of the uids (every cue's uid, once); the old order is the
+    // undo. Nothing when the order is the same.
+    void reorderItems(const QStringList& order);
     // The drop marker while files are dragged over the list: the row under the point shows it and
     // new cues go to that row's index; elsewhere they go to the end.
     void makeDragMarkerAtLocation(const QPointF& point);

@@ -65,6 +65,8 @@ public:
     bool throttlersEnabled() const { return throttlersEnabled_; }
     void setThrottlersEnabled(bool enabled) override { throttlersEnabled_ = enabled; }
     bool canMovePlayhead() const { return canMovePlayhead_.load(); }
+    // The position bar blocks a second playhead move until the previous mouse-up is handled.
+    void setCanMovePlayhead(bool can) { canMovePlayhead_.store(can); }
     const QVTOSCMessage& oscFeedbackMessage() const { return *oscFeedbackMessage_; }
 
     // In 0, out at the composition's end, no transition mark, playhead at 0.

@@ -563,18 +563,6 @@ KavioLayerRendererSettings KavioVideoItem::makeRendererSettings(bool deinterlace
 
 // --- Steps other concerns fill ------------------------------------------------------------------
 
-bool KavioVideoItem::loadNib()
-{
-    // TODO(cue row): load the row's widgets. (The initialisers register the render-size and
-    // deinterlace observers.)
-    return true;
-}
-
-void KavioVideoItem::generateThumbnailAsync()
-{
-    // TODO(cue row): the row's thumbnail from the thumb time.
-}
-
 void KavioVideoItem::startCameraWithName(const QString& name, const QString& deviceUID)
 {
     // TODO(live sources): the capture device through the camera manager.

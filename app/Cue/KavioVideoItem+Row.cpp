@@ -1,17 +1,414 @@
+// The cue's row: built in code (the cue's outlets on a KavioVideoItemView), kept up to date by
+// the cue, collapsed and expanded, with its type and colour-tag columns.
+
 #include "Cue/KavioVideoItem.h"
 
+#include "Controller/KavioVideoItemManager.h"
+#include "DispatchQueue.h"
 #include "Log.h"
+#include "NotificationCenter.h"
+#include "Support/KavioFonts.h"
+#include "UserDefaults.h"
+#include "Views/KavioAudioMeterInterface.h"
+#include "Views/KavioBoxView.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioColorTagButton.h"
+#include "Views/KavioFlippedGeometry.h"
+#include "Views/KavioGotoTextButton.h"
+#include "Views/KavioImageView.h"
+#include "Views/KavioThumbnailView.h"
+#include "Views/KavioVideoItemStateView.h"
+#include "Views/KavioVideoItemView.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPainter>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kColorTagColumn = 21;
+constexpr int kTypeColumn = 25;
+constexpr int kToggleSize = 20;
+
+QColor currentBlue() { return QColor::fromRgbF(0.0f, 0.656f, 0.929f); }
+QColor idleGrey() { return QColor::fromRgbF(0.65f, 0.65f, 0.65f); }
+QColor warningYellow() { return QColor::fromRgbF(0.98f, 0.822f, 0.0f); }
+
+QLabel* makeLabel(QWidget* row, double pixelSize)
+{
+    auto* label = new QLabel(row);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    label->setFont(KavioFonts::font(QStringLiteral("Helvetica Neue Light"), pixelSize));
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, idleGrey());
+    label->setPalette(p);
+    return label;
+}
+
+void setTextColor(QLabel* label, const QColor& color)
+{
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, color);
+    label->setPalette(p);
+}
+
+}  // namespace
+
+// The media-type icons, drawn as letters in a rounded frame until the image set exists.
+QImage KavioVideoItem::mediaTypeIconImage(int mediaType)
+{
+    QString letter;
+    switch (mediaType) {
+    case KavioMediaTypeMovie: letter = QStringLiteral("M"); break;
+    case KavioMediaTypeCamera: letter = QStringLiteral("C"); break;
+    case KavioMediaTypeSyphon: letter = QStringLiteral("S"); break;
+    case KavioMediaTypeNDI: letter = QStringLiteral("N"); break;
+    case KavioMediaTypeStill: letter = QStringLiteral("I"); break;
+    case KavioMediaTypeBrowser: letter = QStringLiteral("W"); break;
+    case KavioMediaTypeWindow: letter = QStringLiteral("D"); break;
+    case KavioMediaTypeAudio: letter = QStringLiteral("A"); break;
+    default: return {};
+    }
+    QImage icon(40, 40, QImage::Format_ARGB32_Premultiplied);
+    icon.fill(Qt::transparent);
+    QPainter painter(&icon);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, 3));
+    painter.drawRoundedRect(QRectF(3, 3, 34, 34), 6, 6);
+    painter.setFont(KavioFonts::font(QStringLiteral("Helvetica Bold"), 22));
+    painter.drawText(icon.rect(), Qt::AlignCenter, letter);
+    return icon;
+}
+
+KavioRowHandle::~KavioRowHandle()
+{
+    if (QObject* row = view.data())
+        row->deleteLater();  // posted to the row's (main) thread
+}
+
+KavioVideoItemView* KavioVideoItem::view() const
+{
+    return static_cast<KavioVideoItemView*>(row_.view.data());
+}
+
+bool KavioVideoItem::loadNib()
+{
+    hasvideoerror_.store(false);
+    // Headless runs (no widget application) have no rows.
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()) || !DispatchQueue::isMainThread())
+        return true;
+    auto* row = new KavioVideoItemView;
+    row->setVideoItem(shared_from_this());
+    row_.view = row;
+
+    row->stateView = new KavioVideoItemStateView(row);
+    row->thumbnailView = new KavioThumbnailView(row);
+    row->nameField = makeLabel(row, 14);
+    row->indexField = makeLabel(row, 14);
+    row->indexField->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    row->mediaTypeIconField = new KavioImageView(row);
+    row->mediaTypeIconField->setAttribute(Qt::WA_TransparentForMouseEvents);
+    row->colorTagButton = new KavioColorTagButton(row);
+    row->openButton = new KavioButton(row);
+    row->errorButton = new KavioButton(row);
+    row->togglesBox = new KavioBoxView(row);
+    const std::weak_ptr<KavioVideoItem> weakSelf = weak_from_this();
+    const auto toggle = [&](KavioButton*& button, const QString& title,
+                            void (KavioVideoItem::*action)(KavioToggleSender), KavioRowButton& model) {
+        button = new KavioButton(row);
+        button->setButtonType(KavioButtonType::OnOff);
+        button->setTitle(title);
+        KavioRowButton* state = &model;
+        button->setAction([weakSelf, button, state, action] {
+            const auto self = weakSelf.lock();
+            if (!self)
+                return;
+            // The button has flipped; the cue's model takes its state before the action reads it.
+            state->state = button->state();
+            ((*self).*action)(KavioToggleSender::Button);
+            self->refreshRowButtons();
+        });
+    };
+    toggle(row->soundButton, QStringLiteral("S"), &KavioVideoItem::changeAudioOnSelectedItemsFromUI, soundButton_);
+    toggle(row->fadeInButton, QStringLiteral("FI"), &KavioVideoItem::changeFadeInOnSelectedItemsFromUI, fadeInButton_);
+    toggle(row->fadeOutButton, QStringLiteral("FO"), &KavioVideoItem::changeFadeOutOnSelectedItemsFromUI, fadeOutButton_);
+    toggle(row->pauseAtBeginningButton, QStringLiteral("PB"),
+           &KavioVideoItem::changePauseAtBeginningOnSelectedItemsFromUI, pauseAtBeginningButton_);
+    toggle(row->pauseAtEndButton, QStringLiteral("PE"), &KavioVideoItem::changePauseAtEndOnSelectedItemsFromUI,
+           pauseAtEndButton_);
+    toggle(row->loopButton, QStringLiteral("L"), &KavioVideoItem::changeLoopOnSelectedItemsFromUI, loopButton_);
+    toggle(row->transitionButton, QStringLiteral("T"), &KavioVideoItem::changeTransitionOnSelectedItemsFromUI,
+           transitionButton_);
+    toggle(row->gotoButton, QStringLiteral("G"), &KavioVideoItem::changeGotoOnSelectedItemsFromUI, gotoButton_);
+    row->gotoTargetButton = new KavioGotoTextButton(row);
+    row->gotoTargetButton->setButtonType(KavioButtonType::OnOff);
+    row->loopCountField = makeLabel(row, 11);
+    row->startTimeField = makeLabel(row, 11);
+    row->endTimeLabel = makeLabel(row, 11);
+    row->endTimeField = makeLabel(row, 11);
+    row->collapseExpandButton = new KavioButton(row);
+    row->collapseExpandButton->setButtonType(KavioButtonType::MomentaryPushIn);
+    row->collapseExpandButton->setAction([weakSelf] {
+        if (const auto self = weakSelf.lock())
+            self->toggleCollapse();
+    });
+    KLOG_VERBOSE("KavioVideoItemUI loaded");
+
+    isCollapsed_.store(false);
+    row->resize(row->width(), KavioVideoItemView::kExpandedHeight);
+    row->openButton->setButtonType(KavioButtonType::MomentaryPushIn);
+    row->openButton->setTitle(QStringLiteral("…"));
+    row->openButton->setAction([weakSelf] {
+        if (const auto self = weakSelf.lock())
+            self->replaceMedia();
+    });
+    row->errorButton->setButtonType(KavioButtonType::MomentaryPushIn);
+    row->errorButton->setTitle(QStringLiteral("!"));
+    row->errorButton->cell().setDrawColor(warningYellow());
+    row->errorButton->setAction([weakSelf] {
+        if (const auto self = weakSelf.lock())
+            self->replaceMedia();
+    });
+    row->errorButton->setHidden(!isMissing());
+
+    setMediaTypeIcon();
+    setShouldStopAtEnd(false);
+    setShouldStopAtBeginning(false);
+    row->mediaTypeIconField->setDrawColor(idleGrey());
+    rowTimes_.loop.clear();
+    soundButton_.enabled = false;
+
+    showsCueTypes_ = true;
+    if (!UserDefaults::standardUserDefaults().boolForKey(QStringLiteral("toggleShowCueTypes")))
+        toggleCueTypes();
+
+    const auto controller = manager();
+    const bool loading = controller && controller->isLoadingProject();
+    if (mediaType() != KavioMediaTypeMovie && !loading && !isPDF())
+        generateThumbnailAsync();
+
+    colorTag_.store(0);
+    colorTagButton_.hidden = true;
+    row->colorTagButton->setAction([weakSelf] {
+        const auto self = weakSelf.lock();
+        if (const auto controller = self ? std::dynamic_pointer_cast<KavioVideoItemManager>(self->manager()) : nullptr)
+            controller->selectItemsByColorTag(self->colorTag());
+    });
+    // Marked open, then closed: every row starts with the column closed.
+    colortagshown_ = true;
+    toggleColorTagsToState(false);
+
+    // The row owns these observations: they end with it.
+    auto& center = NotificationCenter::defaultCenter();
+    center.addObserver(row, QStringLiteral("KavioCueTypesToggled"), nullptr, [weakSelf](const Notification&) {
+        if (const auto self = weakSelf.lock())
+            self->toggleCueTypes();
+    }, &DispatchQueue::main());
+    center.addObserver(row, kKavioColorTagsShouldToggleNotification, nullptr, [weakSelf](const Notification& n) {
+        if (const auto self = weakSelf.lock())
+            self->toggleColorTagsToState(n.userInfo.value(kKavioColorTagsToggleDesiredStateKey).toBool());
+    }, &DispatchQueue::main());
+    QObject::connect(row, &QObject::destroyed, row, [row] { NotificationCenter::defaultCenter().removeObserver(row); });
+
+    refreshTitle();
+    refreshRowButtons();
+    refreshRowTimes();
+    handleStateDisplay();
+    layoutRow();
+    return true;
+}
+
+void KavioVideoItem::layoutRow()
+{
+    KavioVideoItemView* row = view();
+    if (!row)
+        return;
+    const int w = row->width();
+    const int tagShift = colortagshown_ ? kColorTagColumn : 0;
+    const int typeShift = showsCueTypes_ ? kTypeColumn : 0;
+    row->stateView->setGeometry(0, 0, 4, row->height());
+    row->colorTagButton->setGeometry(6, 9, 14, 14);
+    row->mediaTypeIconField->setGeometry(6 + tagShift, 6, 20, 20);
+    row->indexField->setGeometry(6 + tagShift + typeShift, 6, 36, 20);
+    const int nameX = 48 + tagShift + typeShift;
+    row->nameField->setGeometry(nameX, 6, std::max(0, w - nameX - 56), 20);
+    row->errorButton->setGeometry(w - 52, 6, 20, 20);
+    row->openButton->setGeometry(w - 52, 6, 20, 20);
+    row->collapseExpandButton->setGeometry(w - 28, 6, 20, 20);
+    row->thumbnailView->setGeometry(10, 32, 96, 54);
+    const QList<KavioButton*> toggles{row->soundButton, row->fadeInButton, row->fadeOutButton,
+                                      row->pauseAtBeginningButton, row->pauseAtEndButton, row->loopButton,
+                                      row->transitionButton, row->gotoButton};
+    const int boxWidth = int(toggles.size()) * kToggleSize + 6 + (gotoTargetButton_.hidden ? 0 : 34);
+    row->togglesBox->setGeometry(114, 32, boxWidth, kToggleSize + 4);
+    for (int i = 0; i < toggles.size(); ++i)
+        toggles[i]->setGeometry(117 + i * kToggleSize, 34, kToggleSize, kToggleSize);
+    row->gotoTargetButton->setGeometry(117 + int(toggles.size()) * kToggleSize, 34, 32, kToggleSize);
+    row->startTimeField->setGeometry(114, 58, 84, 14);
+    row->endTimeLabel->setGeometry(198, 58, 30, 14);
+    row->endTimeField->setGeometry(226, 58, std::max(0, w - 226 - 18), 14);
+    row->loopCountField->setGeometry(114, 72, 120, 14);
+    if (row->audioMeterWidget) {
+        const QRectF meter = isCollapsed() ? QRectF(w - 12, 4, 6, 22) : QRectF(w - 12, 10, 6, 72);
+        row->audioMeterWidget->setGeometry(KavioFlippedGeometry::rect(meter, row->height()).toRect());
+    }
+}
+
+void KavioVideoItem::refreshRowButtons()
+{
+    KavioVideoItemView* row = view();
+    if (!row)
+        return;
+    const auto present = [](KavioButton* button, const KavioRowButton& model) {
+        button->setState(model.state);
+        button->setEnabled(model.enabled);
+        button->setHidden(model.hidden);
+        if (!model.title.isEmpty())
+            button->setTitle(model.title);
+        if (!model.imageName.isEmpty())
+            button->setImageName(model.imageName);
+        button->setToolTip(model.toolTip);
+    };
+    present(row->soundButton, soundButton_);
+    present(row->fadeInButton, fadeInButton_);
+    present(row->fadeOutButton, fadeOutButton_);
+    present(row->transitionButton, transitionButton_);
+    present(row->loopButton, loopButton_);
+    present(row->pauseAtBeginningButton, pauseAtBeginningButton_);
+    present(row->pauseAtEndButton, pauseAtEndButton_);
+    present(row->gotoButton, gotoButton_);
+    present(row->gotoTargetButton, gotoTargetButton_);
+    row->colorTagButton->setHidden(colorTagButton_.hidden);
+    row->colorTagButton->setColorTag(colorTag());
+    row->errorButton->setHidden(!isMissing());
+    row->update();
+}
+
+void KavioVideoItem::refreshRowTimes()
+{
+    if (!DispatchQueue::isMainThread()) {
+        queueOnMain([](KavioVideoItem& cue) { cue.refreshRowTimes(); });
+        return;
+    }
+    KavioVideoItemView* row = view();
+    if (!row)
+        return;
+    row->startTimeField->setText(rowTimes_.start);
+    row->endTimeLabel->setText(rowTimes_.endLabel);
+    row->endTimeLabel->setToolTip(rowTimes_.endLabelToolTip);
+    row->endTimeField->setText(rowTimes_.end);
+    row->loopCountField->setText(rowTimes_.loop);
+}
 
 void KavioVideoItem::refreshTitle()
 {
-    // TODO(cue row): the row's name font and colours, the index field and the type column.
+    if (!DispatchQueue::isMainThread()) {
+        queueOnMain([](KavioVideoItem& cue) { cue.refreshTitle(); });
+        return;
+    }
     setCueName(title());
+    KavioVideoItemView* row = view();
+    if (!row)
+        return;
+    const bool current = isCurrent();
+    const QColor color = current ? currentBlue() : idleGrey();
+    row->nameField->setFont(KavioFonts::font(current ? QStringLiteral("Helvetica Neue Medium")
+                                                     : QStringLiteral("Helvetica Neue Light"), 14));
+    setTextColor(row->nameField, color);
+    setTextColor(row->indexField, color);
+    row->mediaTypeIconField->setDrawColor(color);
+    row->nameField->setText(title());
+    row->indexField->show();
+    row->indexField->setText(cueID().isEmpty() ? QString::number(index()) : cueID());
+    showsCueTypes_ = UserDefaults::standardUserDefaults().boolForKey(QStringLiteral("toggleShowCueTypes"));
+    row->mediaTypeIconField->setVisible(showsCueTypes_);
+    layoutRow();
+    handleStateDisplay();
+}
+
+void KavioVideoItem::handleStateDisplay()
+{
+    if (!DispatchQueue::isMainThread()) {
+        queueOnMain([](KavioVideoItem& cue) { cue.handleStateDisplay(); });
+        return;
+    }
+    KavioVideoItemView* row = view();
+    if (!row)
+        return;
+    if (isCurrent()) {
+        row->stateView->move(0, 0);
+        row->stateView->setDrawColor(currentBlue());
+        row->stateView->show();
+    } else {
+        row->stateView->hide();
+    }
+    row->stateView->update();
+}
+
+void KavioVideoItem::setMediaTypeIcon()
+{
+    KavioVideoItemView* row = view();
+    const QImage icon = mediaTypeIconImage(mediaType());
+    if (row && !icon.isNull())
+        row->mediaTypeIconField->setImage(icon);
+}
+
+void KavioVideoItem::hideIndexNumberBecauseOfDrag()
+{
+    if (KavioVideoItemView* row = view())
+        row->indexField->hide();
+}
+
+void KavioVideoItem::restoreIndexNumberAfterDrag()
+{
+    refreshTitle();
+    setMediaTypeIcon();
 }
 
 void KavioVideoItem::expand()
 {
-    // TODO(cue row): the row, level meter and indicator frames and the collapse button's image.
-    isCollapsed_.store(false);
+    setRowCollapsed(false);
+}
+
+void KavioVideoItem::collapse()
+{
+    setRowCollapsed(true);
+}
+
+void KavioVideoItem::setRowCollapsed(bool collapsed)
+{
+    if (isCollapsed_.exchange(collapsed) == collapsed)
+        return;
+    KavioVideoItemView* row = view();
+    if (!row)
+        return;
+    row->resize(row->width(), collapsed ? KavioVideoItemView::kCollapsedHeight : KavioVideoItemView::kExpandedHeight);
+    row->collapseExpandButton->setImageName(collapsed ? QStringLiteral("kavio_expand2") : QStringLiteral("kavio_collapse2"));
+    layoutRow();
+}
+
+void KavioVideoItem::toggleCollapse()
+{
+    if (const auto controller = std::dynamic_pointer_cast<KavioVideoItemManager>(manager()))
+        controller->toggleSelectedItemsWithItem(shared_from_this());
+}
+
+void KavioVideoItem::toggleCueTypes()
+{
+    showsCueTypes_ = !showsCueTypes_;
+    if (KavioVideoItemView* row = view())
+        row->mediaTypeIconField->setVisible(showsCueTypes_);
+    layoutRow();
+}
+
+void KavioVideoItem::toggleColorTagsToState(bool shown)
+{
+    if (colortagshown_ == shown)
+        return;
+    colortagshown_ = shown;
+    layoutRow();
 }
 
 void KavioVideoItem::setColorTag(std::int32_t tag)
@@ -22,6 +419,7 @@ void KavioVideoItem::setColorTag(std::int32_t tag)
     colorTagButton_.hidden = tag == 0;
     if (tag == 0)
         KLOG_VERBOSE("colorTagButton is hidden!");
+    refreshRowButtons();
 }
 
 void KavioVideoItem::updateTransitionIcon()
@@ -33,4 +431,54 @@ void KavioVideoItem::updateTransitionIcon()
         transitionButton_.imageName = QStringLiteral("kavio_transition_broken");
         transitionButton_.toolTip = QStringLiteral("No next Cue! - Transition to Next Cue");
     }
+    refreshRowButtons();
+}
+
+void KavioVideoItem::updateAudioMeter()
+{
+    if (!DispatchQueue::isMainThread()) {
+        queueOnMain([](KavioVideoItem& cue) { cue.updateAudioMeter(); });
+        return;
+    }
+    const auto player = audioPlayer();
+    if (!player || !audioMeter_)
+        return;
+    const QList<int> mapping = player->channelMapping();
+    if (!isPlaying()) {
+        for (int channel = 0; channel < mapping.size(); ++channel)
+            audioMeter_->setLevelForChannel(-120.0f, channel);
+        return;
+    }
+    const QList<float> levels = player->channelMeters();
+    for (int channel = 0; channel < mapping.size(); ++channel)
+        audioMeter_->setLevelForChannel(mapping[channel] > 0 && channel < levels.size() ? levels[channel] : -120.0f,
+                                        channel);
+}
+
+void KavioVideoItem::animateCurrentStateOnFromDirection(int direction, float progress)
+{
+    queueOnMain([direction, progress](KavioVideoItem& cue) {
+        KavioVideoItemView* row = cue.view();
+        if (!row)
+            return;
+        if (row->stateView->drawColor() != currentBlue())
+            row->stateView->setDrawColor(currentBlue());
+        const double h = row->height();
+        // 10 rises from below, 20 sinks from above; origins are y upwards.
+        const double y = direction == 10 ? h * (double(progress) - 1) : h - double(progress) * h;
+        row->stateView->move(0, int(std::lround(KavioFlippedGeometry::rect({0, y, 4, h}, h).y())));
+        row->stateView->show();
+    });
+}
+
+void KavioVideoItem::animateCurrentStateOffFromDirection(int direction, float progress)
+{
+    queueOnMain([direction, progress](KavioVideoItem& cue) {
+        KavioVideoItemView* row = cue.view();
+        if (!row)
+            return;
+        const double h = row->height();
+        const double y = direction == 10 ? double(progress) * h : -double(progress) * h;
+        row->stateView->move(0, int(std::lround(KavioFlippedGeometry::rect({0, y, 4, h}, h).y())));
+    });
 }

@@ -234,5 +234,5 @@ void KavioVideoItem::writeRowTimes()
         rowTimes_.loop = QStringLiteral("Plays: ∞");
     else
         rowTimes_.loop = QString::asprintf("Play %ld", long(loopCounter()));
-    // TODO(cue row): redraw the start, end and loop fields.
+    refreshRowTimes();
 }

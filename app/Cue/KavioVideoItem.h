@@ -31,6 +31,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPointer>
 #include <QSize>
 #include <QSizeF>
 #include <QString>
@@ -48,10 +49,12 @@ class FileWatch;
 class GpuTexture;
 class KavioMetalTransitionRendererInterface;
 class FrameTransferSession;
+class KavioAudioMeterInterface;
 class KavioBrowserSourceInterface;
 class KavioNDIReceiverInterface;
 class KavioPlayerItemVideoOutput;
 class KavioTextureSourceInterface;
+class KavioVideoItemView;
 class QWindow;
 class QVTMetalLayerRendererInterface;
 class MediaAsset;
@@ -63,6 +66,7 @@ class PcmBuffer;
 class QImage;
 class MediaPlayer;
 class PcmBuffer;
+class QImage;
 class QMenu;
 class QVTCaption;
 class QVTCaptionReader;
@@ -219,6 +223,9 @@ public:
     // Mutes or unmutes the device output for the output's kind. Any thread.
     virtual void checkForAudioKindChanged() {}
     virtual bool isUsingStereoDownMix() const { return false; }
+    // The row's level meter: the player refreshes its meters and answers one level in dB per
+    // device channel (empty: no levels to show).
+    virtual QList<float> channelMeters() { return {}; }
 };
 
 // What the cue's layer renderer is made with; the renderer is made from these by the cue's frame
@@ -260,6 +267,16 @@ public:
     virtual void setRenderingFPS(std::int32_t /*fps*/) {}
     // The newest captured frame, or nullptr. Render thread.
     virtual std::shared_ptr<GpuTexture> texture() { return nullptr; }
+};
+
+// The cue's hold on its row: the row lives in the list view (its Qt parent) while listed, and
+// goes with the cue (deleted on the main queue) whatever thread ends the cue.
+struct KavioRowHandle {
+    KavioRowHandle() = default;
+    KavioRowHandle(const KavioRowHandle&) = delete;
+    KavioRowHandle& operator=(const KavioRowHandle&) = delete;
+    ~KavioRowHandle();
+    QPointer<QObject> view;
 };
 
 class KavioVideoItem : public std::enable_shared_from_this<KavioVideoItem> {
@@ -1214,10 +1231,11 @@ public:
     void processFadeOut();
     // Live audio pushed to the current audio player; dropped without one. The source's thread.
     virtual void receivedAudioPCMBuffer(const std::shared_ptr<const PcmBuffer>& buffer);
-    // TODO(cue row): the row's current-state indicator slides off (the outgoing cue) or on (the
-    // incoming cue) from direction 20 (down the list) or 10 (up) by a transition's progress 0..1.
-    virtual void animateCurrentStateOffFromDirection(int /*direction*/, float /*progress*/) {}
-    virtual void animateCurrentStateOnFromDirection(int /*direction*/, float /*progress*/) {}
+    // The row's current-state indicator slides off (the outgoing cue) or on (the incoming cue)
+    // from direction 20 (down the list) or 10 (up) by a transition's progress 0..1. Any thread:
+    // the row moves on the main queue.
+    virtual void animateCurrentStateOffFromDirection(int direction, float progress);
+    virtual void animateCurrentStateOnFromDirection(int direction, float progress);
     // The caption to show now on the preview and on the outputs, or nullptr: none between
     // captions, without a track, and while the controller mixes two cues. The lookup time is
     // the cue's media time at its speed less the caption delay. Any thread: the readers are
@@ -1436,6 +1454,54 @@ public:
     void setPlayersToDefaultChannelMapping();
     // `mapping` for both players, over the output's channel count.
     void setChannelMappingForPlayers(const QList<int>& mapping);
+
+    // --- The cue's row (KavioVideoItem+Row.cpp; main thread unless said) ----------------------
+    // The row view; nullptr before loadNib() or without a widget application (headless runs).
+    KavioVideoItemView* view() const;
+    // Presents the toggles' KavioRowButton states on the row's buttons; the cue calls it after
+    // each change.
+    void refreshRowButtons();
+    // The current-cue indicator: blue at the row's origin while current, hidden otherwise. Any
+    // thread (re-posted to the main queue).
+    void handleStateDisplay();
+    // The type column's icon by media type.
+    void setMediaTypeIcon();
+    // Closes the row to 30 px; nothing when closed already.
+    void collapse();
+    // The collapse button: the selected cues collapse or expand together with this one.
+    void toggleCollapse();
+    // Flips the media-type column (shown: index 25 px right, name 25 px narrower).
+    void toggleCueTypes();
+    // Opens or closes the colour-tag column (21 px); nothing when it is in that state already.
+    void toggleColorTagsToState(bool shown);
+    bool colorTagsShown() const { return colortagshown_; }
+    // A reorder drag hides the index number of the dragged cues and shows it again at its end.
+    void hideIndexNumberBecauseOfDrag();
+    void restoreIndexNumberAfterDrag();
+    // The row's level meter; the cue builds it for its channels and writes levels in dB.
+    // TODO(level meters): the program makes the real meter view; until then rows have none.
+    void setAudioMeter(KavioAudioMeterInterface* meter) { audioMeter_ = meter; }
+    KavioAudioMeterInterface* audioMeter() const { return audioMeter_; }
+    // The row's time fields show rowTimes().
+    void refreshRowTimes();
+    // Places the row's subviews for its width and the open columns.
+    void layoutRow();
+    // The type column's icon for a media type; a null image for an unknown type.
+    static QImage mediaTypeIconImage(int mediaType);
+
+    // --- Thumbnail (KavioVideoItem+Thumbnail.cpp) ---------------------------------------------
+    // The cached thumbnail (a PDF page fitted into 288 x 162 on white); nullptr before the first
+    // one. Any thread.
+    std::shared_ptr<const QImage> thumbnailImage() const { return thumbnailimage_.load(); }
+    // Makes the thumbnail on the caller's thread: a movie's frame at thumbTime() (time zero when
+    // that lies at or past the known duration), exact and turned by the track's rotation; a
+    // still or PDF page; else the type icon. A missing cue makes none; a failure keeps the old
+    // one (logged). The row shows it on the main queue; a current cue posts
+    // "KavioCurrentItemThumbnailChanged".
+    void generateThumbnail();
+    // A movie cue that is not missing takes its player's current time as thumbTime() and makes
+    // its thumbnail in the background.
+    void setAndGenerateThumbnailAtCurrentTime();
 
 private:
     // Cue audio
@@ -1682,4 +1748,16 @@ private:
     void observeTimeJumpsOf(MediaPlayer* player);
     // The helper player became ready (prerolled) or failed.
     void loopHelperPlayerLoaded(MediaPlayer* player, bool ready);
+    // The row (KavioVideoItem+Row.cpp): 30 px closed, 90 px open; nothing when already so.
+    void setRowCollapsed(bool collapsed);
+    KavioRowHandle row_;
+    KavioLockedValue<std::shared_ptr<const QImage>> thumbnailimage_;
+    // A thumbnail made off the cue: what the row shows and what is cached.
+    struct Thumbnail;
+    // The making, with the cue's facts copied now; runs anywhere without the cue.
+    std::function<Thumbnail()> thumbnailWork() const;
+    void applyThumbnail(const Thumbnail& made);
+    KavioAudioMeterInterface* audioMeter_ = nullptr;
+    bool colortagshown_ = false;
+    bool showsCueTypes_ = false;
 };

@@ -182,11 +182,12 @@ void KavioMainInterface::buildMainWindow()
     controls.audioStreamersManager = audioStreamersManager_;
     // TODO(waveform strip): the strip and its busy indicator as the waveform manager's outlets.
     controls.waveformManager = waveformManager_;
-    // TODO(jumps): the playhead's marker controller.
     // TODO(ATEM): the ATEM manager. TODO(ndi): the NDI manager.
     controls.masterSlider = masterSlider;
     controls.window = &window;
     controller_->setOutlets(controls);
+    buildCueList(outlets.leftView, dynamic_cast<QWidget*>(outlets.mainTimecodeField));
+    buildPositionBar(outlets.waveformView);
 }
 
 void KavioMainInterface::buildMenus()
@@ -207,6 +208,7 @@ void KavioMainInterface::buildMenus()
     UndoManager& undo = *undoManager_;
     QAction* undoItem = edit->addAction(undo.undoMenuItemTitle(), QKeySequence::Undo, [&undo] { undo.undo(); });
     QAction* redoItem = edit->addAction(undo.redoMenuItemTitle(), QKeySequence::Redo, [&undo] { undo.redo(); });
+    const std::function<void()> validateCueListItems = addCueListEditItems(edit);
 
     QMenu* windows = window.menuBar()->addMenu(QStringLiteral("Window"));
     QWidget* preferences = preferencesWindow_.get();
@@ -228,7 +230,8 @@ void KavioMainInterface::buildMenus()
     QList<QMenu*> menus = buildShellMenus(newProject, loadProject);
     menus << file << edit << windows;
     // Items are checked just before a menu opens or a shortcut fires.
-    window.setMenuItemsRefresh([&undo, undoItem, redoItem] {
+    window.setMenuItemsRefresh([&undo, undoItem, redoItem, validateCueListItems] {
+        validateCueListItems();
         undoItem->setText(undo.undoMenuItemTitle());
         undoItem->setProperty("kavioOwnEnabled", undo.canUndo());
         redoItem->setText(undo.redoMenuItemTitle());

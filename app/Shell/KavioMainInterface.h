@@ -7,11 +7,15 @@
 
 #include <QList>
 
+#include <functional>
 #include <memory>
 
 class AppDelegate;
 struct AppDelegateOutlets;
 class KavioHidingView;
+class KavioItemsView;
+class QVTTimelineMarkerController;
+class QVTTimelineMarkerView;
 class QAction;
 class QBoxLayout;
 class QMenu;
@@ -59,6 +63,14 @@ private:
     // The list beside the preferences tabs that chooses among them.
     void buildPreferencesTabList(QBoxLayout* layout);
     void buildStartupWindow();
+    // --- The cue list (KavioMainInterface+CueList.cpp) ---------------------------------------
+    // The list view in the left panel's scroll area, connected to the controller.
+    void buildCueList(KavioHidingView* leftView, QWidget* mainTimecodeField);
+    // Cut, copy, paste, select all and duplicate in the edit menu; answers their validation.
+    std::function<void()> addCueListEditItems(QMenu* edit);
+    // The position bar over the waveform strip with its marker controller, connected to the
+    // cue list controller.
+    void buildPositionBar(QWidget* waveformStrip);
 
     std::unique_ptr<UndoManager> undoManager_;
     std::unique_ptr<UndoManager> preferencesUndoManager_;
@@ -66,6 +78,11 @@ private:
     std::unique_ptr<KavioWindow> window_;
     std::unique_ptr<QWidget> preferencesWindow_;
     std::unique_ptr<QWidget> startupWindow_;
+    // The cue list view, owned by its panel; the controller reaches it through this handle,
+    // which ends before the window.
+    std::shared_ptr<KavioItemsView> itemsView_;
+    std::shared_ptr<QVTTimelineMarkerView> markerView_;
+    std::shared_ptr<QVTTimelineMarkerController> markerController_;
     QTabWidget* preferencesTabs_ = nullptr;
     std::shared_ptr<KavioAudioStreamersManagerInterface> audioStreamersManager_;
     std::shared_ptr<KavioVideoOutputManager> videoOutputManager_;
