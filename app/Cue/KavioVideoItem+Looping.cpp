@@ -13,7 +13,8 @@ void KavioVideoItem::setupLoopHelper()
         setCanLoop(false);
         MediaError error;
         MediaPlayerOptions options;
-        options.pixelFormat = MediaPixelFormat(videoPixelFormat_);
+        // As the normal player: the decoder's own planes, converted on the GPU.
+        options.pixelFormat = MediaPixelFormat::Native;
         std::shared_ptr<MediaPlayer> helper =
             MediaPlayer::open(resolvedPathForPath(mediaPath()).toStdString(), options, &error);
         if (helper) {
