@@ -1,5 +1,6 @@
 #include "Cue/KavioVideoItem.h"
 
+#include "Audio/AudioAnalyzer.h"
 #include "Cue/KavioLiveSourceInterfaces.h"
 #include "Cue/KavioPlayerItemVideoOutput.h"
 #include "Rendering/KavioMetalTransitionRendererInterface.h"
@@ -157,8 +158,13 @@ void KavioVideoItem::removeResources()
     stillPixelBuffer_.store(nullptr);
     stopWatcher();
     fileWatch_.reset();
-    // TODO(cue audio): drop the waveform image; a loudness analysis still running is marked
-    // cancelled and kept until it stops, a finished one dropped.
+    // A loudness analysis still running is cancelled and kept until it stops (its completion
+    // lets it go); a finished one goes with the waveform image.
+    audioWaveform_.store(nullptr);
+    if (const auto analysis = analyzer_.load(); analysis && !analysis->isReady() && !analysis->hadError())
+        analysis->setIsCancelled(true);
+    else
+        analyzer_.store(nullptr);
     // No feedback leaves the cue any more. The messages themselves stay until the cue goes: a
     // setter called late (a queued OSC value, the inspector) still finds them.
     sender_ = [](const QVTOSCMessage&) {};

@@ -95,7 +95,6 @@ KavioHidingView* KavioMainInterface::buildShell(QBoxLayout* column, QBoxLayout* 
     const int h = kLaidOutSize.height();
     const int middleX = kLeftPanelWidth + kDividerWidth;
     const int middleWidth = w - middleX - kDividerWidth - kRightPanelWidth;
-    // TODO(cue list view): the cue list goes into the left panel.
     outlets.leftView = addPanel<KavioHidingView>(background, {0, 0, kLeftPanelWidth, h}, 0.15);
     outlets.leftView->setMaxWidth(kLeftPanelWidth);
     outlets.verticalPlaceholderLeft = addPanel<QWidget>(background, {kLeftPanelWidth, 0, kDividerWidth, h}, 0.1);
