@@ -28,11 +28,19 @@ public:
 
     T load() const
     {
-        const unsigned half = epoch_.load() & 1u;
-        readers_[half].fetch_add(1);
-        T value = *current_.load();
-        readers_[half].fetch_sub(1);
-        return value;
+        for (;;) {
+            const unsigned epoch = epoch_.load();
+            auto& readers = readers_[epoch & 1u];
+            readers.fetch_add(1);
+            // Counted in the half every later store waits for; a store that flipped in between
+            // may already have waited for this half, so count again in the new one.
+            if (epoch_.load() == epoch) {
+                T value = *current_.load();
+                readers.fetch_sub(1);
+                return value;
+            }
+            readers.fetch_sub(1);
+        }
     }
 
     void store(T value)
@@ -42,7 +50,7 @@ public:
             std::lock_guard lock(writer_);
             old.reset(current_.exchange(new T(std::move(value))));
             // A reader that enters after the flip finds the new value; wait for the earlier ones.
-            const unsigned half = epoch_.fetch_xor(1u) & 1u;
+            const unsigned half = epoch_.fetch_add(1u) & 1u;
             while (readers_[half].load() != 0)
                 std::this_thread::yield();
         }
