@@ -243,7 +243,7 @@ void KavioVideoItemManager::replaceItemWithMovieAtPath(const std::shared_ptr<Kav
     QVariantMap timing;
     if (keepTiming) {
         const QVariantMap old = item->saveData();
-        for (const QString key : {QStringLiteral("_intime"), QStringLiteral("_outtime")})
+        for (const QString& key : {QStringLiteral("_intime"), QStringLiteral("_outtime")})
             if (old.contains(key))
                 timing.insert(key, old.value(key));
     }

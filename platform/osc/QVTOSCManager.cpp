@@ -56,8 +56,8 @@ struct QVTOSCManager::Input {
     std::atomic<bool> closing{false};  // once removed, the rest of a packet is not delivered
     std::thread receiver;
     NotificationCenter* center = nullptr;
-    std::shared_ptr<QVTOSCZeroconf> zeroconf;
-    QVTOSCZeroconf::Token published = 0;
+    std::shared_ptr<Zeroconf> zeroconf;
+    Zeroconf::Token published = 0;
 
     ~Input()
     {
@@ -144,18 +144,18 @@ QVTOSCManager& QVTOSCManager::sharedManager()
 {
     // Never destroyed: receiving threads and other process-wide objects may still use it
     // while static objects are torn down at exit.
-    static QVTOSCManager* instance = new QVTOSCManager(QVTOSCZeroconf::system());
+    static QVTOSCManager* instance = new QVTOSCManager(Zeroconf::system());
     return *instance;
 }
 
-QVTOSCManager::QVTOSCManager(std::shared_ptr<QVTOSCZeroconf> zeroconf)
+QVTOSCManager::QVTOSCManager(std::shared_ptr<Zeroconf> zeroconf)
     : zeroconf_(std::move(zeroconf)), clients_(std::make_shared<Clients>())
 {
     clients_->center = &center_;
     if (!zeroconf_)
         return;
     zeroconf_->browse(kOSCServiceType, [weak = std::weak_ptr<Clients>(clients_)](
-                                           const std::vector<QVTOSCZeroconf::Service>& services) {
+                                           const std::vector<Zeroconf::Service>& services) {
         auto clients = weak.lock();
         if (!clients)
             return;

@@ -22,7 +22,7 @@
 #include "NotificationCenter.h"
 #include "QVTOSCMessage.h"
 #include "QVTOSCSenderNode.h"
-#include "QVTOSCZeroconf.h"
+#include "Zeroconf.h"
 
 #include <QString>
 #include <QVariantList>
@@ -45,7 +45,7 @@ public:
     static QVTOSCManager& sharedManager();
 
     // A separate manager (tests): zeroconf may be a fake; nullptr means none at all.
-    explicit QVTOSCManager(std::shared_ptr<QVTOSCZeroconf> zeroconf);
+    explicit QVTOSCManager(std::shared_ptr<Zeroconf> zeroconf);
     ~QVTOSCManager();
     QVTOSCManager(const QVTOSCManager&) = delete;
     QVTOSCManager& operator=(const QVTOSCManager&) = delete;
@@ -92,7 +92,7 @@ private:
 
     NotificationCenter center_;
     QVTOSCSenderNode senderNode_;
-    std::shared_ptr<QVTOSCZeroconf> zeroconf_;
+    std::shared_ptr<Zeroconf> zeroconf_;
     // Shared with the zeroconf browse handler, which may outlive this manager.
     std::shared_ptr<Clients> clients_;
 

@@ -31,7 +31,7 @@ QString childPath(const QString& parent, const QString& child)
 }  // namespace
 
 QVTOSCQueryServer::QVTOSCQueryServer(const QString& name, int port, const QString& rootAddress,
-                                     std::shared_ptr<QVTOSCZeroconf> zeroconf)
+                                     std::shared_ptr<Zeroconf> zeroconf)
     : name_(name), root_(rootAddress.isEmpty() ? QStringLiteral("/") : rootAddress),
       zeroconf_(std::move(zeroconf)), port_(port)
 {

@@ -14,7 +14,7 @@
 // While it runs the server is published by zeroconf as "_oscjson._tcp" under its name.
 // All operations are safe from any thread; the tree changes take effect for the next request.
 
-#include "QVTOSCZeroconf.h"
+#include "Zeroconf.h"
 
 #include <QString>
 #include <QVariant>
@@ -36,7 +36,7 @@ public:
     // port()). The registered addresses must lie under `rootAddress` ("/" for everything).
     // When the port cannot be opened, the failure is logged and isRunning() answers false.
     QVTOSCQueryServer(const QString& name, int port, const QString& rootAddress,
-                      std::shared_ptr<QVTOSCZeroconf> zeroconf = QVTOSCZeroconf::system());
+                      std::shared_ptr<Zeroconf> zeroconf = Zeroconf::system());
     virtual ~QVTOSCQueryServer();
     QVTOSCQueryServer(const QVTOSCQueryServer&) = delete;
     QVTOSCQueryServer& operator=(const QVTOSCQueryServer&) = delete;
@@ -88,7 +88,7 @@ private:
 
     const QString name_;
     const QString root_;
-    const std::shared_ptr<QVTOSCZeroconf> zeroconf_;
+    const std::shared_ptr<Zeroconf> zeroconf_;
 
     mutable std::mutex treeMutex_;
     Node tree_;
@@ -97,5 +97,5 @@ private:
     std::atomic<int> port_;
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
-    QVTOSCZeroconf::Token published_ = 0;
+    Zeroconf::Token published_ = 0;
 };

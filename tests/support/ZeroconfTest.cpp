@@ -1,10 +1,10 @@
-#include "QVTOSCZeroconf.h"
+#include "Zeroconf.h"
 
 #include <gtest/gtest.h>
 
-TEST(QVTOSCZeroconf, TheSystemInstanceWorksWithOrWithoutItsDaemon)
+TEST(Zeroconf, TheSystemInstanceWorksWithOrWithoutItsDaemon)
 {
-    auto zeroconf = QVTOSCZeroconf::system();
+    auto zeroconf = Zeroconf::system();
     ASSERT_TRUE(zeroconf);
     const auto token = zeroconf->publish("kavio-test", "_osc._udp", 45999);
     if (token == 0)

@@ -1,13 +1,13 @@
 #pragma once
 // A zeroconf stand-in: records what is published and lets a test announce services.
 
-#include "QVTOSCZeroconf.h"
+#include "Zeroconf.h"
 
 #include <map>
 #include <mutex>
 #include <tuple>
 
-class FakeZeroconf : public QVTOSCZeroconf {
+class FakeZeroconf : public Zeroconf {
 public:
     using Entry = std::tuple<QString, QString, int>;  // name, type, port
 

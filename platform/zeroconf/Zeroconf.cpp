@@ -1,4 +1,4 @@
-#include "QVTOSCZeroconf.h"
+#include "Zeroconf.h"
 
 #include "DispatchQueue.h"
 #include "Log.h"
@@ -18,13 +18,13 @@ namespace {
 
 // Every Avahi call from outside the poll thread happens under the poll lock; callbacks run on
 // the poll thread with that lock held, so they never take it and hand results to queue_.
-class AvahiZeroconf final : public QVTOSCZeroconf {
+class AvahiZeroconf final : public Zeroconf {
 public:
-    AvahiZeroconf() : queue_("com.dalvek.oscbrowse")
+    AvahiZeroconf() : queue_("com.dalvek.zeroconf")
     {
         poll_ = avahi_threaded_poll_new();
         if (!poll_) {
-            KLOG_WARN("Zeroconf is not available (no poll object): OSC services are neither "
+            KLOG_WARN("Zeroconf is not available (no poll object): network services are neither "
                       "published nor discovered");
             return;
         }
@@ -32,7 +32,7 @@ public:
         client_ = avahi_client_new(avahi_threaded_poll_get(poll_), AvahiClientFlags(0),
                                    &AvahiZeroconf::clientCallback, this, &error);
         if (!client_) {
-            KLOG_WARN("Zeroconf is not available ({}): OSC services are neither published nor "
+            KLOG_WARN("Zeroconf is not available ({}): network services are neither published nor "
                       "discovered",
                       avahi_strerror(error));
             avahi_threaded_poll_free(poll_);
@@ -236,9 +236,9 @@ private:
 
 }  // namespace
 
-std::shared_ptr<QVTOSCZeroconf> QVTOSCZeroconf::system()
+std::shared_ptr<Zeroconf> Zeroconf::system()
 {
     // Made once and kept for the process: the OSC kit's single instances hold it until exit.
-    static const std::shared_ptr<QVTOSCZeroconf> instance = std::make_shared<AvahiZeroconf>();
+    static const std::shared_ptr<Zeroconf> instance = std::make_shared<AvahiZeroconf>();
     return instance;
 }

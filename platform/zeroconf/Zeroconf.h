@@ -1,7 +1,8 @@
 #pragma once
-// Zeroconf (DNS-SD) publishing and browsing for the OSC kit, behind an interface so that
-// tests can stand in a fake. system() is backed by the Avahi daemon; when the daemon does not
-// run, it logs that once and then publishes and finds nothing, and the kit works without it.
+// Zeroconf (DNS-SD) publishing and browsing for the network kits (OSC, the link, switchers),
+// behind an interface so that tests can stand in a fake. system() is backed by the Avahi daemon;
+// when the daemon does not run, it logs that once and then publishes and finds nothing, and the
+// kits work without it.
 
 #include <QString>
 
@@ -10,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-class QVTOSCZeroconf {
+class Zeroconf {
 public:
     struct Service {
         QString name;  // the service instance name, unique per type on the network
@@ -21,7 +22,7 @@ public:
     using Token = std::uint64_t;  // 0 is never a valid token
     using BrowseHandler = std::function<void(const std::vector<Service>&)>;
 
-    virtual ~QVTOSCZeroconf() = default;
+    virtual ~Zeroconf() = default;
 
     // Announces a service of `type` (for example "_osc._udp") named `name` on `port`.
     // A name already taken on the network is replaced by a free variant. Answers a token for
@@ -34,5 +35,5 @@ public:
     virtual void browse(const QString& type, BrowseHandler handler) = 0;
 
     // The process-wide Avahi-backed instance, made on first use.
-    static std::shared_ptr<QVTOSCZeroconf> system();
+    static std::shared_ptr<Zeroconf> system();
 };
