@@ -209,20 +209,35 @@ VideoFrameRef KavioPlayerItemVideoOutput::copyBufferedPixelBufferForCurrentTime(
 {
     if (!hasPixelBufferForRequestedTime(time, bufferindex_))
         return nullptr;
-    VideoFrameRef frame = pixelbuffers_[bufferindex_];
     const auto cue = videoItem_.lock();
-    if (cue && cue->isPlaying()) {
-        if (lastbufferplayedout_ != -1) {
-            // The slot shown last takes the frame after the ring's newest.
-            findNextPixelBufferTime();
-            readNextPixelBufferForTime(lastpixelbuffertime_, lastbufferplayedout_);
-        }
-        lastbufferplayedout_ = bufferindex_;
-        bufferindex_ = (bufferindex_ + 1) % kRingSize;
-    } else {
+    if (!cue || !cue->isPlaying()) {
         lastbufferplayedout_ = -1;
+        return pixelbuffers_[bufferindex_];
     }
+    // A tick that came late (the first after a preroll, or one under load) finds the clock past
+    // the current slot: the slots it overtook are passed as if shown, or the ring would show
+    // every later frame one tick behind the clock for the rest of the playback.
+    for (int pass = 0; pass < kRingSize - 1; ++pass) {
+        const int next = (bufferindex_ + 1) % kRingSize;
+        if (!pixelbuffers_[next] || !(pixelbufferstimes_[next] <= time) ||
+            !(pixelbufferstimes_[next] > pixelbufferstimes_[bufferindex_]))
+            break;
+        advanceRing();
+    }
+    VideoFrameRef frame = pixelbuffers_[bufferindex_];
+    advanceRing();
     return frame;
+}
+
+void KavioPlayerItemVideoOutput::advanceRing()
+{
+    if (lastbufferplayedout_ != -1) {
+        // The slot shown last takes the frame after the ring's newest.
+        findNextPixelBufferTime();
+        readNextPixelBufferForTime(lastpixelbuffertime_, lastbufferplayedout_);
+    }
+    lastbufferplayedout_ = bufferindex_;
+    bufferindex_ = (bufferindex_ + 1) % kRingSize;
 }
 
 void KavioPlayerItemVideoOutput::fillBuffersAfterPauseIfNeeded()

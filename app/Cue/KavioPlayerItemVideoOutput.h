@@ -8,8 +8,9 @@
 // after the ring's newest, so the frame for the next render is decoded and copied a frame ahead.
 // A paused cue keeps returning the same slot. Failed ring reads are retried from the next new
 // frame; the eleventh failure of the source's life switches the ring off for good (the cue then
-// reads directly every frame). A decoder that lags behind the ring makes it repeat a frame or
-// leave a slot empty (it stands for the time it was read for), never stop.
+// reads directly every frame). A decoder that lags behind the ring fills a slot with a frame
+// again or leaves it empty (it stands for the time it was read for); such a slot is passed over
+// once its successor is due, and the ring never stops.
 //
 // Hap movies: the compressed planes of the frame at a time go to the GPU through one
 // HapMetalPixelBufferTexture and are drawn by one textured-quad pass into one BGRA output
@@ -87,7 +88,8 @@ public:
     bool hasNewPixelBufferForTime(const MediaTime& time) const;
     // Ring read for the player's current time `time`: the current slot's frame (maybe nullptr),
     // or nullptr without moving the ring when `time` lies more than one movie frame before it.
-    // A playing cue then refills the slot shown last and moves on; a paused cue stays.
+    // A playing cue then refills the slot shown last and moves on; a paused cue stays. Slots
+    // whose successor already shows at `time` are passed over first (a late tick).
     // `displayTime` is never written.
     VideoFrameRef copyBufferedPixelBufferForCurrentTime(const MediaTime& time, MediaTime* displayTime = nullptr);
     // Fills slot 0 with the frame at `time` and slots 1 and 2 with the next two new frames.
@@ -128,6 +130,8 @@ public:
     const std::shared_ptr<GpuTexture>& outputTexture() const { return outputtexture_; }
 
 private:
+    // The current slot counts as shown: the slot shown before it is refilled, the ring moves on.
+    void advanceRing();
     std::shared_ptr<GpuTexture> hapTextureAtTime(const MediaTime& time, bool isFlipped, bool forThumbnail);
     std::shared_ptr<GpuTexture> makeHAPTexture();
     std::shared_ptr<GpuTexture> makeHAPTextureForThumbnail();

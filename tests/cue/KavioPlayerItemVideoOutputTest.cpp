@@ -159,7 +159,7 @@ TEST(KavioPlayerItemVideoOutputRing, TheEleventhReadFailureOfItsLifeEndsTheRing)
     EXPECT_EQ(ring.output->reads, reads);
 }
 
-TEST(KavioPlayerItemVideoOutputRing, ADecoderBehindTheRingRepeatsAFrameButNeverStopsIt)
+TEST(KavioPlayerItemVideoOutputRing, ADecoderBehindTheRingFillsASlotTwiceButTheClockPassesIt)
 {
     ScriptedRing ring;
     ring.output->decoded = 2;
@@ -170,7 +170,28 @@ TEST(KavioPlayerItemVideoOutputRing, ADecoderBehindTheRingRepeatsAFrameButNeverS
     std::vector<int> shown;
     for (const double time : {0.0, 0.04, 0.08, 0.12, 0.16})
         shown.push_back(ring.handOut(time));
-    EXPECT_EQ(shown, (std::vector<int>{0, 1, 1, 2, 3}));
+    EXPECT_EQ(shown, (std::vector<int>{0, 1, 2, 3, 4}));
+}
+
+TEST(KavioPlayerItemVideoOutputRing, LateTicksCatchUpWithTheClockAndStayOnIt)
+{
+    struct Case {
+        std::vector<double> ticks;
+        std::vector<int> shown;
+    };
+    const Case cases[] = {
+        {{0.04, 0.08, 0.12, 0.16}, {1, 2, 3, 4}},       // the first tick a frame late
+        {{0.0, 0.04, 0.16, 0.20, 0.24}, {0, 1, 4, 5, 6}},  // one tick two frames late
+        {{0.0, 0.20, 0.24, 0.28}, {0, 3, 6, 7}},           // far behind: caught up over two ticks
+    };
+    for (const Case& c : cases) {
+        ScriptedRing ring;
+        ring.source.fillBuffersFromCMTime(MediaTime::zero());
+        std::vector<int> shown;
+        for (const double time : c.ticks)
+            shown.push_back(ring.handOut(time));
+        EXPECT_EQ(shown, c.shown) << c.ticks.front() << " " << c.ticks.back();
+    }
 }
 
 TEST(KavioPlayerItemVideoOutputRing, AnEmptySlotStandsForItsTimeAndIsPassed)
@@ -186,9 +207,8 @@ TEST(KavioPlayerItemVideoOutputRing, AnEmptySlotStandsForItsTimeAndIsPassed)
     ring.output->decoded = kFrames;
     EXPECT_EQ(ring.handOut(0.0), 0);
     EXPECT_EQ(ring.handOut(0.04), 1);
-    EXPECT_EQ(ring.handOut(0.08), -1);  // the gap: nothing drawn, the ring goes on
-    EXPECT_EQ(ring.source.bufferIndex(), 0);
-    EXPECT_EQ(ring.handOut(0.12), 2);
+    EXPECT_EQ(ring.handOut(0.08), 2);  // the empty slot is passed: its successor is due
+    EXPECT_EQ(ring.handOut(0.12), 3);
 }
 
 TEST(KavioPlayerItemVideoOutputRing, PauseRepairTakesAMatchingEarlierSlotOrRefillsIt)
