@@ -20,7 +20,6 @@
 class QImage;
 
 // What the manager asks of the waveform strip.
-// TODO(waveform strip): the cue list view's KavioWaveformView implements this.
 class KavioWaveformViewInterface {
 public:
     virtual ~KavioWaveformViewInterface() = default;

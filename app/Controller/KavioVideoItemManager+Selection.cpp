@@ -476,8 +476,10 @@ void KavioVideoItemManager::scrollToCurrentItemIfNeeded()
 void KavioVideoItemManager::updateControlsForCurrentItem(const std::shared_ptr<KavioVideoItem>& item)
 {
     const KavioVideoItemManagerOutlets& o = outlets_;
-    if (const auto waveform = o.waveformManager.lock())
+    if (const auto waveform = o.waveformManager.lock()) {
         waveform->setCurrentItem(item);
+        waveform->refreshWaveformView();
+    }
     const auto marker = o.markerController.lock();
     if (!item) {
         if (marker)

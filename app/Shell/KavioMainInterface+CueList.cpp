@@ -9,12 +9,14 @@
 #include "Views/KavioHidingView.h"
 #include "Views/KavioItemsView.h"
 #include "Views/KavioPlayheadIndicator.h"
+#include "Shell/KavioWaveformStripOutlet.h"
 #include "Views/KavioWaveformView.h"
 #include "Views/QVTTimelineMarkerView.h"
 #include "Controller/QVTTimelineMarkerController.h"
 
 #include <QAction>
 #include <QMenu>
+#include <QProgressBar>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -82,11 +84,19 @@ void KavioMainInterface::buildPositionBar(QWidget* waveformStrip)
     auto* bar = new QVTTimelineMarkerView;
     bar->setFixedHeight(30);
     column->addWidget(bar);
-    // TODO(waveform strip): the waveform manager takes this view as its outlet.
     auto* below = new KavioWaveformView;
     column->addWidget(below, 1);
     auto* indicator = new KavioPlayheadIndicator(below);
     indicator->resize(2, 200);
+    // A thin busy bar in the strip's top right corner while waveforms are being built.
+    auto* busy = new QProgressBar(below);
+    busy->setRange(0, 0);
+    busy->setTextVisible(false);
+    busy->setGeometry(4, 4, 60, 6);
+    busy->hide();
+    waveformStrip_ = std::make_shared<KavioWaveformStripOutlet>(below, busy);
+    waveformManager_->setWaveformView(waveformStrip_);
+    waveformManager_->setProgressIndicator(waveformStrip_);
     markerView_ = std::shared_ptr<QVTTimelineMarkerView>(bar, [](QVTTimelineMarkerView*) {});
 
     markerController_ = QVTTimelineMarkerController::init();

@@ -100,7 +100,6 @@ KavioHidingView* KavioMainInterface::buildShell(QBoxLayout* column, QBoxLayout* 
     outlets.verticalPlaceholderLeft = addPanel<QWidget>(background, {kLeftPanelWidth, 0, kDividerWidth, h}, 0.1);
     outlets.middleView = new KavioHidingView(background);
     outlets.middleView->setGeometry(middleX, 0, middleWidth, h - kWaveformHeight);
-    // TODO(waveform strip): the waveform manager's view takes this strip's place.
     outlets.waveformView = addPanel<QWidget>(background, {middleX, h - kWaveformHeight, middleWidth, kWaveformHeight}, 0.12);
     outlets.verticalPlaceholderRight =
         addPanel<QWidget>(background, {w - kRightPanelWidth - kDividerWidth, 0, kDividerWidth, h}, 0.1);

@@ -180,7 +180,6 @@ void KavioMainInterface::buildMainWindow()
     controls.audioOutputManager = audioOutputManager_;
     controls.videoOutputManager = videoOutputManager_;
     controls.audioStreamersManager = audioStreamersManager_;
-    // TODO(waveform strip): the strip and its busy indicator as the waveform manager's outlets.
     controls.waveformManager = waveformManager_;
     // TODO(ATEM): the ATEM manager. TODO(ndi): the NDI manager.
     controls.masterSlider = masterSlider;

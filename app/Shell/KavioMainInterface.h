@@ -21,6 +21,7 @@ class QBoxLayout;
 class QMenu;
 class KavioAudioOutputManager;
 class KavioWaveformManager;
+class KavioWaveformStripOutlet;
 class KavioAudioStreamersManagerInterface;
 class KavioVideoOutputManager;
 class KavioVideoItemManager;
@@ -82,6 +83,8 @@ private:
     // which ends before the window.
     std::shared_ptr<KavioItemsView> itemsView_;
     std::shared_ptr<QVTTimelineMarkerView> markerView_;
+    // The waveform manager's outlets (it holds them weakly).
+    std::shared_ptr<KavioWaveformStripOutlet> waveformStrip_;
     std::shared_ptr<QVTTimelineMarkerController> markerController_;
     QTabWidget* preferencesTabs_ = nullptr;
     std::shared_ptr<KavioAudioStreamersManagerInterface> audioStreamersManager_;

@@ -3,17 +3,22 @@
 
 #include "ShellTestSupport.h"
 
+#include "Audio/KavioWaveformManager.h"
 #include "Controller/KavioVideoItemManager.h"
+#include "Cue/KavioVideoItem.h"
+#include "DispatchQueue.h"
+#include "../media/MediaFixtures.h"
 #include "NotificationCenter.h"
 #include "Shell/KavioMasterView.h"
 #include "Shell/KavioWindow.h"
 #include "Views/KavioButton.h"
-
-#include <QTest>
 #include "Views/KavioHidingView.h"
+#include "Views/KavioWaveformView.h"
 
 #include <QAbstractAnimation>
 #include <QAction>
+#include <QFile>
+#include <QProgressBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -199,3 +204,45 @@ TEST(KavioMasterView, DrawsItsBevel)
 }
 
 }  // namespace
+
+TEST(AppDelegatePanels, TheWaveformStripFollowsTheCurrentCueAndShowsABusyBarWhileWaveformsAreBuilt)
+{
+    PanelsFixture f;
+    const auto controller = f.program.ui->controller();
+    // The view has no meta-object of its own, so findChild cannot tell it from other widgets.
+    KavioWaveformView* strip = nullptr;
+    for (QWidget* child : f.o.waveformView->findChildren<QWidget*>())
+        strip = strip ? strip : dynamic_cast<KavioWaveformView*>(child);
+    ASSERT_NE(strip, nullptr);
+    auto* busy = strip->findChild<QProgressBar*>();
+    ASSERT_NE(busy, nullptr);
+    EXPECT_TRUE(busy->isHidden());
+
+    // The manager follows the current cue and draws the range into the strip.
+    const QString sound = f.env.dir.filePath(QStringLiteral("tone.wav"));
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(MediaFixtures::path("tone44k.wav")), sound));
+    ASSERT_TRUE(controller->createItemWithPath(sound));
+    const auto cue = controller->items()->front();
+    controller->setCurrentItem(cue);
+    const auto waveform = std::dynamic_pointer_cast<KavioWaveformManager>(controller->outlets().waveformManager.lock());
+    ASSERT_TRUE(waveform);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return waveform->currentItem() == cue; }, 30.0));
+    waveform->redrawMinMaxOnWaveformWithMin(5.0, 50.0);
+    EXPECT_EQ(strip->displayMin(), 5.0f);
+    EXPECT_EQ(strip->displayMax(), 50.0f);
+    // A hidden strip keeps what it showed.
+    f.app.toggleWaveformView(f.o.showHideWaveform);
+    ASSERT_TRUE(PanelsFixture::settled(f.o.waveformViewButton));
+    waveform->redrawMinMaxOnWaveformWithMin(7.0, 70.0);
+    EXPECT_EQ(strip->displayMin(), 5.0f);
+    EXPECT_EQ(strip->displayMax(), 50.0f);
+
+    // Two jobs running, one ends: the bar stays until the last one ends.
+    auto& center = NotificationCenter::defaultCenter();
+    center.post(KavioWaveformNotification::DidStart);
+    center.post(KavioWaveformNotification::DidStart);
+    center.post(KavioWaveformNotification::DidEnd);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !busy->isHidden(); }, 30.0));
+    center.post(KavioWaveformNotification::DidEnd);
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return busy->isHidden(); }, 30.0));
+}
