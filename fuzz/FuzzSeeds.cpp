@@ -183,7 +183,7 @@ void writeArtNet(const QString& root)
     const SeedDirectory seeds(root, "artnet_packet_fuzzer");
     seeds.write("poll", ArtNet::artPollPacket());
     ArtNet::ArtNet_Packet_ArtPollReply reply;
-    ArtNet::assembleArtPollReply(reply, QStringLiteral("192.168.1.20"), QStringLiteral("Desk"), 0x2a2a);
+    ArtNet::assembleArtPollReply(reply, QStringLiteral("192.168.1.20"), QStringLiteral("Desk"), 0x2a2a, 0, 0);
     seeds.write("poll-reply", reply.encode());
     // ArtDmx is only received: its header as the standard lays it out, then 512 slots.
     QByteArray dmx("Art-Net\0", 8);
