@@ -64,7 +64,7 @@ TEST_F(JackMidiTest, MessagesFromAJackClientArriveAsNotifications) {
     peer->send({0xB5, 0x07, 0x7F});
     peer->send({0xF1, 0x25});
     peer->send({0xF0, 0x7F, 0x7F, 0x06, 0x02, 0xF7});
-    peer->send({0xF0, 0x7F, 0x01, 0x02, 0x01, 0x01, 0x31, 0x32, 0x2E, 0x35, 0x00, 0xF7});
+    peer->send({0xF0, 0x7F, 0x01, 0x02, 0x01, 0x01, 0x31, 0x32, 0x00, 0xF7});
     for (void* object : {static_cast<void*>(source.get()), static_cast<void*>(virtualReceiver.get())}) {
         ASSERT_TRUE(PostedRecorder::waitFor([&] { return recorder->count(kMSCGo, object) == 1; }, 20.0));
         const auto note = recorder->named(kNoteReceived, object);
