@@ -34,7 +34,10 @@ template <std::size_t N>
 void writeName(std::array<std::uint8_t, N>& field, const QByteArray& utf8)
 {
     field.fill(0);
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(utf8.size()), N - 1);
+    std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(utf8.size()), N - 1);
+    // A cut inside a character would leave half of it: end before the character instead.
+    while (n > 0 && n < static_cast<std::size_t>(utf8.size()) && (static_cast<std::uint8_t>(utf8[qsizetype(n)]) & 0xC0) == 0x80)
+        --n;
     std::memcpy(field.data(), utf8.constData(), n);
 }
 
@@ -153,7 +156,7 @@ ArtNet_Packet_ArtPollReply ArtNet_Packet_ArtPollReply::decode(const QByteArray& 
 }
 
 void assembleArtPollReply(ArtNet_Packet_ArtPollReply& reply, const QString& interfaceAddress,
-                          const QString& portName, std::uint64_t oemCode)
+                          const QString& portName, std::uint64_t oemCode, std::uint8_t net, std::uint8_t subUni)
 {
     const QStringList parts = interfaceAddress.split(QLatin1Char('.'));
     for (int i = 0; i < 4; ++i)
@@ -162,8 +165,8 @@ void assembleArtPollReply(ArtNet_Packet_ArtPollReply& reply, const QString& inte
     reply.Port = kPort;
     reply.VersInfoH = 0;
     reply.VersInfo = 14;
-    reply.NetSwitch = 0;
-    reply.SubSwitch = 0;
+    reply.NetSwitch = net & 0x7F;
+    reply.SubSwitch = (subUni >> 4) & 0x0F;
     reply.OemHi = static_cast<std::uint8_t>((oemCode >> 8) & 0xFF);
     reply.OemLo = static_cast<std::uint8_t>(oemCode & 0xFF);
     const QByteArray name = portName.toUtf8();
@@ -172,7 +175,9 @@ void assembleArtPollReply(ArtNet_Packet_ArtPollReply& reply, const QString& inte
     reply.NumPortsHi = 0;
     reply.NumPortsLo = 1;
     reply.PortTypes = {0x80, 0, 0, 0};
-    reply.SwOut = {1, 0, 0, 0};
+    // The whole Sub-Uni byte: readers take the universe from the low nibble, and some (OLA)
+    // match the port on the whole byte.
+    reply.SwOut = {subUni, 0, 0, 0};
 }
 
 std::vector<FoundOutputPort> outputPortsOfPollReply(const ArtNet_Packet_ArtPollReply& reply,
@@ -191,7 +196,7 @@ std::vector<FoundOutputPort> outputPortsOfPollReply(const ArtNet_Packet_ArtPollR
                            .arg(reply.IPAddress[3]);
     const int count = std::min<int>(reply.NumPortsLo, 4);
     for (int p = 0; p < count; ++p) {
-        if (reply.PortTypes[static_cast<std::size_t>(p)] != 0x80)
+        if (!(reply.PortTypes[static_cast<std::size_t>(p)] & 0x80))
             continue;
         ports.push_back({longName, ip, reply.SubSwitch, reply.SwOut[static_cast<std::size_t>(p)] & 0x0F});
     }

@@ -93,13 +93,16 @@ struct ArtNet_Packet_ArtPollReply {
     static ArtNet_Packet_ArtPollReply decode(const QByteArray& datagram);
 };
 
-// Fills `reply` as the node presents itself: one DMX output port, Net 0, Sub-Net 0, Universe 1.
-// The IP address is the first four dot-separated parts of `interfaceAddress` (each part's leading
-// integer, low 8 bits; missing parts 0). The names are `portName` in UTF-8, cut to 17 and 63
-// bytes and always zero-terminated. The OEM bytes are the low 16 bits of `oemCode`.
-// Fields it does not name keep their value (zero in a fresh record).
+// Fills `reply` as the node presents itself: one DMX output port whose Port-Address is the one
+// the node listens to: Net `net` (7 bits), Sub-Net the high nibble of `subUni` (the ArtDmx
+// Sub-Uni byte), the port's SwOut the whole of `subUni` (the universe in its low nibble).
+// Controllers that send unicast send only to nodes that advertise the universe. The IP address is the first four dot-separated parts of
+// `interfaceAddress` (each part's leading integer, low 8 bits; missing parts 0). The names are
+// `portName` in UTF-8, cut to at most 17 and 63 bytes at a character boundary and always
+// zero-terminated. The OEM bytes are the low 16 bits of `oemCode`. Fields it does not name keep
+// their value (zero in a fresh record).
 void assembleArtPollReply(ArtNet_Packet_ArtPollReply& reply, const QString& interfaceAddress,
-                          const QString& portName, std::uint64_t oemCode);
+                          const QString& portName, std::uint64_t oemCode, std::uint8_t net, std::uint8_t subUni);
 
 // One DMX output port found in another node's ArtPollReply.
 struct FoundOutputPort {
@@ -108,7 +111,8 @@ struct FoundOutputPort {
     int subSwitch = 0;
     int universe = 0;   // the port's SwOut & 0x0F
 };
-// The output ports (PortTypes entry exactly 0x80) among the first min(NumPortsLo, 4) ports.
+// The output ports (PortTypes entry with the output bit 0x80, whatever else the port can do)
+// among the first min(NumPortsLo, 4) ports.
 // A reply whose LongName equals `ownPortName` gives none: that is our own reply.
 std::vector<FoundOutputPort> outputPortsOfPollReply(const ArtNet_Packet_ArtPollReply& reply,
                                                     const QString& ownPortName);

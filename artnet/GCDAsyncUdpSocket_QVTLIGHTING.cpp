@@ -106,6 +106,7 @@ struct InterfaceAddresses {
     std::optional<sockaddr_in> address4;
     std::optional<sockaddr_in6> address6;
     unsigned index4 = 0;  // the interface holding address4; 0 for the wildcard
+    std::optional<in_addr> broadcast4;  // that interface's broadcast address, when it has one
 };
 
 InterfaceAddresses convertInterfaceDescription(const std::optional<QString>& description, std::uint16_t port)
@@ -143,6 +144,8 @@ InterfaceAddresses convertInterfaceDescription(const std::optional<QString>& des
                 a4.sin_addr = sin->sin_addr;
                 out.address4 = a4;
                 out.index4 = if_nametoindex(ifa->ifa_name);
+                if ((ifa->ifa_flags & IFF_BROADCAST) && ifa->ifa_broadaddr && ifa->ifa_broadaddr->sa_family == AF_INET)
+                    out.broadcast4 = reinterpret_cast<const sockaddr_in*>(ifa->ifa_broadaddr)->sin_addr;
             }
         } else if (family == AF_INET6 && !out.address6) {
             const auto* sin6 = reinterpret_cast<const sockaddr_in6*>(ifa->ifa_addr);
@@ -918,6 +921,22 @@ std::uint16_t GCDAsyncUdpSocket_QVTLIGHTING::localPort()
         }
     });
     return port;
+}
+
+std::optional<GCDAsyncUdpSocket_QVTLIGHTING::InterfaceIPv4> GCDAsyncUdpSocket_QVTLIGHTING::interfaceIPv4(
+    const QString& description)
+{
+    if (description.isEmpty())
+        return std::nullopt;
+    const InterfaceAddresses found = convertInterfaceDescription(description, 0);
+    if (!found.address4)
+        return std::nullopt;
+    const auto dotted = [](const in_addr& address) {
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &address, text, sizeof text);
+        return QString::fromLatin1(text);
+    };
+    return InterfaceIPv4{dotted(found.address4->sin_addr), found.broadcast4 ? dotted(*found.broadcast4) : QString()};
 }
 
 bool GCDAsyncUdpSocket_QVTLIGHTING::getHost(QString* hostPtr, std::uint16_t* portPtr, const QByteArray& address)

@@ -127,6 +127,16 @@ public:
     // portPtr may be null.
     static bool getHost(QString* hostPtr, std::uint16_t* portPtr, const QByteArray& address);
 
+    // The IPv4 address of the local interface that an interface description names (read as
+    // bindToPort reads it), and that interface's broadcast address, both dotted. `broadcast` is
+    // empty when the interface has none (loopback, point-to-point). nullopt when no local
+    // interface matches or the description is empty.
+    struct InterfaceIPv4 {
+        QString address;
+        QString broadcast;
+    };
+    static std::optional<InterfaceIPv4> interfaceIPv4(const QString& description);
+
     struct Impl;
 
 private:

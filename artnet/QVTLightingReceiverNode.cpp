@@ -90,8 +90,13 @@ void QVTLightingReceiverNode::sendArtPoll()
         pollTimer.reset();
     }
     const auto owner = manager();
-    const QString destination =
-        ArtNet::directBroadcastAddressForHost(owner ? owner->inputPortInterface().value_or(QString()) : QString());
+    const QString interfaceDescription = owner ? owner->inputPortInterface().value_or(QString()) : QString();
+    const auto ipv4 = GCDAsyncUdpSocket_QVTLIGHTING::interfaceIPv4(interfaceDescription);
+    // The interface's own broadcast address reaches the nodes of its network whatever its size
+    // (Art-Net networks are often /8); one without (loopback) keeps the old guess.
+    const QString destination = ipv4 && !ipv4->broadcast.isEmpty()
+                                    ? ipv4->broadcast
+                                    : ArtNet::directBroadcastAddressForHost(ipv4 ? ipv4->address : interfaceDescription);
     queue->sync([&] {
         foundNodes.clear();
         isPolling_ = true;
@@ -183,19 +188,23 @@ void QVTLightingReceiverNode::handleArtPoll(const QByteArray& address)
     const std::optional<QString> interfaceDescription = owner ? owner->inputPortInterface() : std::nullopt;
     if (!socket || !interfaceDescription || interfaceDescription->isEmpty())
         return;
-    assembleArtPollReply();
-    QString host;
-    GCDAsyncUdpSocket_QVTLIGHTING::getHost(&host, nullptr, address);
-    socket->sendData(nodePollReply.encode(), ArtNet::directBroadcastAddressForHost(host), ports_.remotePort, -1, 0);
+    const auto ipv4 = GCDAsyncUdpSocket_QVTLIGHTING::interfaceIPv4(*interfaceDescription);
+    assembleArtPollReply(ipv4 ? ipv4->address : *interfaceDescription);
+    // To the interface's broadcast address, which reaches the poller on any size of network;
+    // an interface without one (loopback) answers the poller itself.
+    QString destination = ipv4 ? ipv4->broadcast : QString();
+    if (destination.isEmpty())
+        GCDAsyncUdpSocket_QVTLIGHTING::getHost(&destination, nullptr, address);
+    socket->sendData(nodePollReply.encode(), destination, ports_.remotePort, -1, 0);
 }
 
-void QVTLightingReceiverNode::assembleArtPollReply()
+void QVTLightingReceiverNode::assembleArtPollReply(const QString& interfaceAddress)
 {
     const auto owner = manager();
     if (!owner)
         return;
-    ArtNet::assembleArtPollReply(nodePollReply, owner->inputPortInterface().value_or(QString()), owner->portName(),
-                                 oemCode_);
+    ArtNet::assembleArtPollReply(nodePollReply, interfaceAddress, owner->portName(), oemCode_, listeningNet_,
+                                 listeningUni_);
 }
 
 void QVTLightingReceiverNode::ignoreDatagram(const char* why)

@@ -2,8 +2,9 @@
 // The live Art-Net endpoint: listens on one interface (IPv4 only) and
 //  - turns each ArtDmx of its Net and Sub-Uni into one "qvt_received_dmx" per slot whose value
 //    changed, in ascending slot order;
-//  - answers every ArtPoll with its 208-byte ArtPollReply, sent to the /24 broadcast address of
-//    the poller;
+//  - answers every ArtPoll with its 208-byte ArtPollReply, advertising the Net and Sub-Uni it
+//    listens to, sent to its interface's broadcast address (the poller itself on an interface
+//    without one, such as loopback);
 //  - on request polls the network and, for half a second, collects the DMX output ports of the
 //    nodes that answer ("qvt_poll_replies");
 //  - re-opens its socket once when it closes without being asked to.
@@ -52,7 +53,8 @@ public:
     bool isPolling() const { return isPolling_; }
     void setIsPolling(bool polling) { isPolling_ = polling; }
 
-    // Opens a poll window: sends an ArtPoll to the interface's /24 broadcast address and, 0.5 s
+    // Opens a poll window: sends an ArtPoll to the interface's broadcast address (on an interface
+    // without one, the /24 broadcast of its address: loopback stays on 127.0.0.1) and, 0.5 s
     // later, posts "qvt_poll_replies" with the output ports found, on the calling thread's queue
     // (the main queue when the caller runs on none). A new call restarts the window and drops the
     // earlier one without a post. Must not be called on the node's queue.
@@ -90,7 +92,8 @@ private:
     void handleArtDmx(const QByteArray& data);
     void handleArtPollReply(const QByteArray& data);
     void handleArtPoll(const QByteArray& address);
-    void assembleArtPollReply();
+    // The reply as of now, with the interface's numeric address.
+    void assembleArtPollReply(const QString& interfaceAddress);
     void ignoreDatagram(const char* why);
 
     const QVTLightingPorts ports_;

@@ -17,8 +17,10 @@
 #include <lo/lo.h>
 #include <snappy.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 
 #include <cstdio>
 #include <string>
@@ -116,6 +118,21 @@ void writeArchives(const QString& root)
                                       {"playlistData", QVariantMap{{"1", QVariantMap{{"mediaPath", "/media/show/slides.pdf"}}},
                                                                    {"2", QStringLiteral("not a record")},
                                                                    {"x", QVariantMap{{"mediaPath", "/media/show/b.mov"}}}}}}));
+    // The thumbnailer's: a saved project with its snapshot, cut short, and one whose snapshot is
+    // no image.
+    QImage snapshot(24, 16, QImage::Format_RGB32);
+    snapshot.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    snapshot.save(&buffer, "PNG");
+    const QByteArray saved = KeyedArchive::archive(QVariantMap{{"QLData", QVariantMap{{"QLIMAGE", png}}},
+                                                               {"playlistData", playlist},
+                                                               {"preferences", QVariantMap()}});
+    const SeedDirectory previews(root, "glimpra_preview_fuzzer");
+    previews.write("project", saved);
+    previews.write("truncated", saved.left(saved.size() * 2 / 3));
+    previews.write("not-an-image", KeyedArchive::archive(QVariantMap{{"QLData", QVariantMap{{"QLIMAGE", QByteArray("GIF89a")}}}}));
     archives.write("clipboard", KeyedArchive::archive(QVariantList{playlist.value("1"), playlist.value("2")}));
     archives.write("number-kinds", KeyedArchive::archive(QVariantList{true, qint32(-1), quint64(1) << 63, 0.5f, 0.5,
                                                                       QStringLiteral("\u00e9t\u00e9"), QByteArray(3, '\0')}));
@@ -166,7 +183,7 @@ void writeArtNet(const QString& root)
     const SeedDirectory seeds(root, "artnet_packet_fuzzer");
     seeds.write("poll", ArtNet::artPollPacket());
     ArtNet::ArtNet_Packet_ArtPollReply reply;
-    ArtNet::assembleArtPollReply(reply, QStringLiteral("192.168.1.20"), QStringLiteral("Desk"), 0x2a2a);
+    ArtNet::assembleArtPollReply(reply, QStringLiteral("192.168.1.20"), QStringLiteral("Desk"), 0x2a2a, 0, 0);
     seeds.write("poll-reply", reply.encode());
     // ArtDmx is only received: its header as the standard lays it out, then 512 slots.
     QByteArray dmx("Art-Net\0", 8);

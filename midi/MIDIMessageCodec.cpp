@@ -18,20 +18,27 @@ Result withDevice(const QString& name, std::uint8_t deviceID) {
     return message(name, {{QStringLiteral("deviceID"), int(deviceID)}});
 }
 
-// MSC cue number: the digits up to the first 0xF7, field separator 0x00 or decimal point; -1
-// when the GO carries no cue data at all.
+// MSC cue number: the digits up to the first 0xF7 or field separator 0x00; -1 when the GO
+// carries no cue data at all. A decimal point may only be followed by zeros: cue numbers are
+// whole here, and "12.5" read as 12 would play another cue.
 Result mscGo(std::span<const std::uint8_t> m) {
     std::int64_t cue = 0;
     if (m[6] == 0xF7) {
         cue = -1;
     } else {
+        bool fraction = false;
         for (std::size_t i = 6; i < m.size(); ++i) {
             const std::uint8_t b = m[i];
-            if (b == 0xF7 || b == 0x00 || b == 0x2E) break;
+            if (b == 0xF7 || b == 0x00) break;
+            if (b == 0x2E && !fraction) {
+                fraction = true;
+                continue;
+            }
             const int digit = int(b) - '0';
-            if (digit < 0 || digit > 9 || cue > (std::numeric_limits<std::int64_t>::max() - digit) / 10)
+            if (digit < 0 || digit > 9 || (fraction && digit != 0) ||
+                cue > (std::numeric_limits<std::int64_t>::max() - digit) / 10)
                 return Result{std::nullopt, Problem::CueNumberNotNumeric};
-            cue = cue * 10 + digit;
+            if (!fraction) cue = cue * 10 + digit;
         }
     }
     return message(kMSCGo, {{QStringLiteral("deviceID"), int(m[2])}, {QStringLiteral("cueNum"), qlonglong(cue)}});
@@ -87,10 +94,12 @@ Result decodePacket(std::span<const std::uint8_t> p, std::uint64_t timeStamp, st
     if (status == 0xFC) return message(kClockStop);
     if (kind == 0x80 || kind == 0x90) {
         if (p.size() < 3) return {};
+        // A note on with velocity 0 is a note off (MIDI 1.0): keyboards release keys so.
+        const bool off = kind == 0x80 || p[2] == 0;
         return message(kNoteReceived, {{QStringLiteral("CH"), int(status & 0x0F)},
                                        {QStringLiteral("NOTE"), int(p[1])},
                                        {QStringLiteral("VAL"), int(p[2])},
-                                       {QStringLiteral("TYPE"), kind == 0x80 ? 1 : 0}});
+                                       {QStringLiteral("TYPE"), off ? 1 : 0}});
     }
     if (kind == 0xB0) {
         if (p.size() < 3) return {};

@@ -26,7 +26,8 @@ struct Message {
 enum class Problem {
     None,
     SysexTooLong,         // the gathered SysEx passed kMaxSysexLength and was dropped
-    CueNumberNotNumeric,  // an MSC GO whose cue number holds a character other than a digit
+    CueNumberNotNumeric,  // an MSC GO whose cue number holds a character other than a digit,
+                          // or a fraction other than zeros ("12.5")
 };
 
 struct Result {

@@ -3,6 +3,7 @@
 #include "Log.h"
 
 #include <jack/jack.h>
+#include <jack/metadata.h>
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
 #include <semaphore.h>
@@ -19,6 +20,12 @@ namespace {
 
 constexpr size_t kInputRingBytes = 1 << 18;
 constexpr size_t kOutputRingBytes = 1 << 16;
+
+// JACK has no hidden ports: every client lists every port. The input and output ports a copy of
+// the program opens for its own connections (as opposed to its destination, which others are
+// meant to find) carry this property, and every copy leaves ports carrying it out of its lists,
+// so two copies on one server never offer or connect to each other's private ports.
+constexpr const char* kPrivatePortKey = "urn:kavio:jack:private-port";
 
 // Ring records: a header, then `length` bytes of MIDI.
 struct InputRecord {
@@ -221,6 +228,9 @@ private:
         jack_port_t* port = jack_port_register(jack_, shortName.c_str(), JACK_DEFAULT_MIDI_TYPE,
                                                input ? JackPortIsInput : JackPortIsOutput, 0);
         if (!port) return -EEXIST;
+        if (!destination &&
+            jack_set_property(jack_, jack_port_uuid(port), kPrivatePortKey, "yes", "text/plain") != 0)
+            KLOG_WARN("jack: cannot mark the port {} as private; other programs will list it", shortName);
         OwnPort own;
         own.port = port;
         own.name = name;
@@ -242,7 +252,10 @@ private:
         OwnPort gone = std::move(own->second);
         ports_.erase(own);
         publish();  // the process callback no longer sees the port once this returns
-        if (live()) jack_port_unregister(jack_, gone.port);
+        if (live()) {
+            if (!gone.isDestination) jack_remove_property(jack_, jack_port_uuid(gone.port), kPrivatePortKey);
+            jack_port_unregister(jack_, gone.port);
+        }
         if (gone.ring) jack_ringbuffer_free(gone.ring);
         return kMidiNoError;
     }
@@ -271,11 +284,20 @@ private:
         const char** names = jack_get_ports(jack_, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
         for (const char** name = names; name && *name; ++name) {
             jack_port_t* port = jack_port_by_name(jack_, *name);
-            if (!port || jack_port_is_mine(jack_, port)) continue;
+            if (!port || jack_port_is_mine(jack_, port) || isPrivate(port)) continue;
             refs.push_back(refForName(*name));
         }
         jack_free(names);
         return refs;
+    }
+
+    static bool isPrivate(const jack_port_t* port) {
+        char* value = nullptr;
+        char* type = nullptr;
+        if (jack_get_property(jack_port_uuid(port), kPrivatePortKey, &value, &type) != 0) return false;
+        jack_free(value);
+        jack_free(type);
+        return true;
     }
 
     // Other clients' ports keep one reference per full name for the life of the backend.

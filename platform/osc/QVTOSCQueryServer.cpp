@@ -113,6 +113,17 @@ bool QVTOSCQueryServer::isRunning() const
     return server_ != nullptr;
 }
 
+void QVTOSCQueryServer::setOSCPort(int port)
+{
+    oscPort_ = port > 0 && port <= 65535 ? port : 0;
+}
+
+int QVTOSCQueryServer::oscPort() const
+{
+    const int port = oscPort_;
+    return port > 0 ? port : port_.load();
+}
+
 int QVTOSCQueryServer::port() const
 {
     return port_;
@@ -289,7 +300,7 @@ std::string QVTOSCQueryServer::hostInfo() const
                           {"DESCRIPTION", true}, {"TYPE", true},   {"CONTENTS", true},
                           {"FULL_PATH", true},   {"LISTEN", false}};
     return json{{"NAME", name_.toStdString()},
-                {"OSC_PORT", port()},
+                {"OSC_PORT", oscPort()},
                 {"OSC_TRANSPORT", "UDP"},
                 {"EXTENSIONS", extensions}}
         .dump();

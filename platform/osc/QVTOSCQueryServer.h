@@ -8,8 +8,9 @@
 // ACCESS is 2 (write-only) for registered addresses and 0 for the containers between them:
 // the program receives on these addresses and keeps no value to read back, so no VALUE is
 // given. GET <path>?<ATTRIBUTE> answers {"<ATTRIBUTE>": value}, or 204 when the node has no
-// such attribute; GET ?HOST_INFO answers the server's name, the OSC port (this server's port
-// number) and transport "UDP", and the attributes supported. An unknown path answers 404.
+// such attribute; GET ?HOST_INFO answers the server's name, the OSC port (the UDP port of the
+// OSC input the addresses are received on, see setOSCPort) and transport "UDP", and the
+// attributes supported. An unknown path answers 404.
 //
 // While it runs the server is published by zeroconf as "_oscjson._tcp" under its name.
 // All operations are safe from any thread; the tree changes take effect for the next request.
@@ -49,6 +50,11 @@ public:
     bool isRunning() const;
     // The TCP port: the one given, or the one the system chose.
     int port() const;
+    // The UDP port of the OSC input that receives the described addresses, for HOST_INFO's
+    // OSC_PORT; its owner sets it whenever the input (re)opens. 0 (the start) stands for this
+    // server's own port, which OSC-query clients assume when they are told none.
+    void setOSCPort(int port);
+    int oscPort() const;
 
     // Registers `address` (replacing an earlier registration of it) with an OSC type tag
     // ("N" no argument, "i", "f", "s"), a minimum and maximum (numbers; a null QVariant for
@@ -95,6 +101,7 @@ private:
 
     mutable std::mutex serverMutex_;  // never taken by a request handler: stop() waits for them
     std::atomic<int> port_;
+    std::atomic<int> oscPort_{0};
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     Zeroconf::Token published_ = 0;

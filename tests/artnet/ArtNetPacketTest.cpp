@@ -107,26 +107,43 @@ TEST(ArtNetPacket, ArtPollIsFourteenExactBytes)
 TEST(ArtNetPacket, ArtPollReplyGoldenBytes)
 {
     ArtNet_Packet_ArtPollReply reply;
-    assembleArtPollReply(reply, QStringLiteral("192.168.7.20"), QStringLiteral("Kavio"), 5112);
+    // The Port-Address the node listens to, here 1:2:3, is the one it advertises.
+    assembleArtPollReply(reply, QStringLiteral("192.168.7.20"), QStringLiteral("Kavio"), 5112, 1, 0x23);
 
     QByteArray expected(kArtPollReplySize, '\0');
     expected.replace(0, 10, header(0x00, 0x21));
     expected.replace(10, 4, bytes({192, 168, 7, 20}));
-    expected.replace(14, 4, bytes({0x36, 0x19, 0, 14}));
+    expected.replace(14, 6, bytes({0x36, 0x19, 0, 14, 1, 2}));
     expected[20] = 0x13;
     expected[21] = static_cast<char>(0xF8);
     expected.replace(26, 5, "Kavio");
     expected.replace(44, 5, "Kavio");
     expected[173] = 1;
     expected[174] = static_cast<char>(0x80);
-    expected[190] = 1;
+    expected[190] = 0x23;
     EXPECT_EQ(reply.encode().toHex(' '), expected.toHex(' '));
+}
+
+TEST(ArtNetPacket, ArtPollReplyAdvertisesThePortAddressListenedTo)
+{
+    const struct {
+        std::uint8_t net, subUni;
+        std::uint8_t netSwitch, subSwitch, swOut;
+    } cases[] = {{0, 0, 0, 0, 0}, {0, 0x01, 0, 0, 1}, {1, 0x23, 1, 2, 0x23}, {0x7F, 0xFF, 0x7F, 0x0F, 0xFF}, {0xFF, 0x40, 0x7F, 4, 0x40}};
+    for (const auto& c : cases) {
+        ArtNet_Packet_ArtPollReply reply;
+        assembleArtPollReply(reply, QStringLiteral("2.0.0.7"), QStringLiteral("Kavio"), 0, c.net, c.subUni);
+        const auto read = ArtNet_Packet_ArtPollReply::decode(reply.encode());
+        EXPECT_EQ(read.NetSwitch, c.netSwitch) << int(c.net) << "/" << int(c.subUni);
+        EXPECT_EQ(read.SubSwitch, c.subSwitch) << int(c.net) << "/" << int(c.subUni);
+        EXPECT_EQ(read.SwOut[0], c.swOut) << int(c.net) << "/" << int(c.subUni);
+    }
 }
 
 TEST(ArtNetPacket, ArtPollReplyNamesAreCutAndTerminated)
 {
     ArtNet_Packet_ArtPollReply reply;
-    assembleArtPollReply(reply, QStringLiteral("10.0.0.1"), QString(100, QLatin1Char('n')), 0);
+    assembleArtPollReply(reply, QStringLiteral("10.0.0.1"), QString(100, QLatin1Char('n')), 0, 0, 0);
     const QByteArray encoded = reply.encode();
     EXPECT_EQ(encoded.mid(26, 18), QByteArray(17, 'n') + bytes({0}));
     EXPECT_EQ(encoded.mid(44, 64), QByteArray(63, 'n') + bytes({0}));
@@ -134,29 +151,57 @@ TEST(ArtNetPacket, ArtPollReplyNamesAreCutAndTerminated)
 
     // An interface name instead of an address must not fail; the address is then zeros.
     ArtNet_Packet_ArtPollReply byName;
-    assembleArtPollReply(byName, QStringLiteral("eth0"), QStringLiteral("x"), 0x1FFFF);
+    assembleArtPollReply(byName, QStringLiteral("eth0"), QStringLiteral("x"), 0x1FFFF, 0, 0);
     EXPECT_EQ(byName.IPAddress, (std::array<std::uint8_t, 4>{0, 0, 0, 0}));
     EXPECT_EQ(byName.OemHi, 0xFF);
     EXPECT_EQ(byName.OemLo, 0xFF);
+}
+
+TEST(ArtNetPacket, ArtPollReplyNamesAreCutAtACharacterBoundary)
+{
+    // 16 ASCII bytes, then a 2-byte character that would straddle the 17-byte short name; and
+    // 3-byte characters, 21 of which fill 63 bytes exactly, 22 of which straddle the long name.
+    const struct {
+        QString name;
+        QByteArray shortName;
+        QByteArray longName;
+    } cases[] = {
+        {QString(16, QLatin1Char('a')) + QStringLiteral("\u00e9"), QByteArray(16, 'a'), QByteArray(16, 'a') + "\xc3\xa9"},
+        {QString(15, QLatin1Char('a')) + QStringLiteral("\u00e9"), QByteArray(15, 'a') + "\xc3\xa9", QByteArray(15, 'a') + "\xc3\xa9"},
+        {QString(22, QChar(0x20AC)), QString(5, QChar(0x20AC)).toUtf8(), QString(21, QChar(0x20AC)).toUtf8()},
+        {QString(16, QLatin1Char('a')) + QString::fromUcs4(U"\U0001F3AD"), QByteArray(16, 'a'), QByteArray(16, 'a') + "\xf0\x9f\x8e\xad"},
+    };
+    for (const auto& c : cases) {
+        ArtNet_Packet_ArtPollReply reply;
+        assembleArtPollReply(reply, QStringLiteral("10.0.0.1"), c.name, 0, 0, 0);
+        const QByteArray encoded = reply.encode();
+        const QByteArray shortName = encoded.mid(26, 18);
+        const QByteArray longName = encoded.mid(44, 64);
+        EXPECT_EQ(shortName.left(shortName.indexOf('\0')), c.shortName) << c.name.toStdString();
+        EXPECT_EQ(longName.left(longName.indexOf('\0')), c.longName) << c.name.toStdString();
+        EXPECT_EQ(QString::fromUtf8(shortName.left(shortName.indexOf('\0'))).toUtf8(), c.shortName) << "valid UTF-8";
+    }
 }
 
 TEST(ArtNetPacket, PollRepliesGiveTheirDmxOutputPorts)
 {
     auto reply = [](const char* name, int numPorts, std::array<std::uint8_t, 4> types, std::array<std::uint8_t, 4> swOut) {
         ArtNet_Packet_ArtPollReply r;
-        assembleArtPollReply(r, QStringLiteral("10.0.0.9"), QString::fromUtf8(name), 0);
+        assembleArtPollReply(r, QStringLiteral("10.0.0.9"), QString::fromUtf8(name), 0, 0, 0);
         r.SubSwitch = 3;
         r.NumPortsLo = static_cast<std::uint8_t>(numPorts);
         r.PortTypes = types;
         r.SwOut = swOut;
         return ArtNet_Packet_ArtPollReply::decode(r.encode());
     };
-    const auto ports = outputPortsOfPollReply(reply("Desk", 2, {0x80, 0xC0, 0x80, 0x80}, {0x21, 0x05, 0, 0}), "Kavio");
-    ASSERT_EQ(ports.size(), 1u);
+    // Ports that can input too (0xC0) are outputs all the same; input-only ports (0x40) are not.
+    const auto ports = outputPortsOfPollReply(reply("Desk", 3, {0x80, 0x40, 0xC0, 0x80}, {0x21, 0x05, 0x07, 0}), "Kavio");
+    ASSERT_EQ(ports.size(), 2u);
     EXPECT_EQ(ports[0].longName, QStringLiteral("Desk"));
     EXPECT_EQ(ports[0].ipAddress, QStringLiteral("10.0.0.9"));
     EXPECT_EQ(ports[0].subSwitch, 3);
     EXPECT_EQ(ports[0].universe, 1);
+    EXPECT_EQ(ports[1].universe, 7);
 
     EXPECT_TRUE(outputPortsOfPollReply(reply("Desk", 0, {0x80, 0, 0, 0}, {}), "Kavio").empty());
     EXPECT_TRUE(outputPortsOfPollReply(reply("Kavio", 1, {0x80, 0, 0, 0}, {}), "Kavio").empty());

@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -125,6 +130,35 @@ TEST_F(GCDAsyncUdpSocketTest, InterfaceDescriptionsThatBind)
             delegate->received.clear();
         }
     }
+}
+
+// Each local interface's IPv4 address and broadcast address, as iproute2 reports them.
+TEST(GCDAsyncUdpSocketInterfaces, InterfaceIPv4MatchesWhatIpReports)
+{
+    QProcess ip;
+    ip.start(QStringLiteral("ip"), {QStringLiteral("-j"), QStringLiteral("-4"), QStringLiteral("addr")});
+    if (!ip.waitForFinished(30000) || ip.exitCode() != 0)
+        GTEST_SKIP() << "ip (iproute2) cannot list the addresses here";
+    int checked = 0;
+    for (const QJsonValue& link : QJsonDocument::fromJson(ip.readAllStandardOutput()).array()) {
+        const QString name = link[QStringLiteral("ifname")].toString();
+        const QJsonArray addresses = link[QStringLiteral("addr_info")].toArray();
+        if (addresses.isEmpty())
+            continue;
+        const QString address = addresses[0][QStringLiteral("local")].toString();
+        const QString broadcast = addresses[0][QStringLiteral("broadcast")].toString();
+        for (const QString& description : {name, address}) {
+            const auto found = GCDAsyncUdpSocket_QVTLIGHTING::interfaceIPv4(description);
+            ASSERT_TRUE(found.has_value()) << description.toStdString();
+            EXPECT_EQ(found->address, address) << description.toStdString();
+            EXPECT_EQ(found->broadcast, broadcast) << description.toStdString();
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 0) << "loopback at least has an address";
+    EXPECT_EQ(GCDAsyncUdpSocket_QVTLIGHTING::interfaceIPv4(QStringLiteral("localhost"))->address, QStringLiteral("127.0.0.1"));
+    EXPECT_FALSE(GCDAsyncUdpSocket_QVTLIGHTING::interfaceIPv4(QStringLiteral("no-such-interface")));
+    EXPECT_FALSE(GCDAsyncUdpSocket_QVTLIGHTING::interfaceIPv4(QString()));
 }
 
 TEST_F(GCDAsyncUdpSocketTest, ReceivingNeedsSocketsAndOptionsNeedADelegateQueue)

@@ -187,11 +187,24 @@ TEST_F(QVTLightingManagerTest, ArtPollIsAnsweredWithTheExactReply)
     ASSERT_TRUE(reply.has_value());
 
     ArtNet::ArtNet_Packet_ArtPollReply expected;
-    ArtNet::assembleArtPollReply(expected, QStringLiteral("127.0.0.1"), QStringLiteral("Kavio"), 5112);
+    ArtNet::assembleArtPollReply(expected, QStringLiteral("127.0.0.1"), QStringLiteral("Kavio"), 5112, 0, 0);
     EXPECT_EQ(reply->toHex(' '), expected.encode().toHex(' '));
     EXPECT_EQ(reply->size(), 208);
     EXPECT_EQ(static_cast<std::uint8_t>(reply->at(20)), 0x13);
     EXPECT_EQ(static_cast<std::uint8_t>(reply->at(21)), 0xF8);
+}
+
+TEST_F(QVTLightingManagerTest, ArtPollReplyAdvertisesTheListenedPortAddress)
+{
+    startNode(1, 0x23);
+    peer.sendTo(listenPort, ArtNet::artPollPacket());
+    const auto reply = peer.receive();
+    ASSERT_TRUE(reply.has_value());
+    const auto read = ArtNet::ArtNet_Packet_ArtPollReply::decode(*reply);
+    EXPECT_EQ(read.NetSwitch, 1);
+    EXPECT_EQ(read.SubSwitch, 2);
+    EXPECT_EQ(read.SwOut[0] & 0x0F, 3);
+    EXPECT_EQ(read.IPAddress, (std::array<std::uint8_t, 4>{127, 0, 0, 1}));
 }
 
 TEST_F(QVTLightingManagerTest, PollWindowCollectsOtherNodesOutputs)
@@ -199,7 +212,7 @@ TEST_F(QVTLightingManagerTest, PollWindowCollectsOtherNodesOutputs)
     startNode();
     auto pollReply = [](const char* name, int numPorts) {
         ArtNet::ArtNet_Packet_ArtPollReply r;
-        ArtNet::assembleArtPollReply(r, QStringLiteral("10.0.0.9"), QString::fromUtf8(name), 0);
+        ArtNet::assembleArtPollReply(r, QStringLiteral("10.0.0.9"), QString::fromUtf8(name), 0, 0, 0);
         r.SubSwitch = 3;
         r.NumPortsLo = static_cast<std::uint8_t>(numPorts);
         r.PortTypes = {0x80, 0xC0, 0x80, 0};
@@ -218,9 +231,11 @@ TEST_F(QVTLightingManagerTest, PollWindowCollectsOtherNodesOutputs)
     peer.sendTo(listenPort, pollReply("Short", 1).left(30));
     ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !polls.empty(); }, 3.0));
     const QVariantList nodes = polls[0];
-    ASSERT_EQ(nodes.size(), 2);
+    // Port 2 can input as well (0xC0): it is an output all the same.
+    ASSERT_EQ(nodes.size(), 3);
     EXPECT_EQ(nodes[0].toList(), (QVariantList{QStringLiteral("Desk"), QStringLiteral("10.0.0.9"), 3, 1}));
-    EXPECT_EQ(nodes[1].toList(), (QVariantList{QStringLiteral("Desk"), QStringLiteral("10.0.0.9"), 3, 7}));
+    EXPECT_EQ(nodes[1].toList(), (QVariantList{QStringLiteral("Desk"), QStringLiteral("10.0.0.9"), 3, 5}));
+    EXPECT_EQ(nodes[2].toList(), (QVariantList{QStringLiteral("Desk"), QStringLiteral("10.0.0.9"), 3, 7}));
     EXPECT_FALSE(manager->receiverNode()->isPolling());
 }
 

@@ -1,5 +1,9 @@
 #include "FakeZeroconf.h"
+#include "QVTOSCManager.h"
 #include "QVTOSCQueryServer.h"
+
+#include <QProcess>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -116,6 +120,39 @@ TEST_F(OSCQueryServerTest, AnswersHostInfoAttributesAndUnknownPaths)
             EXPECT_EQ(r.body, json::parse(c.body)) << c.request;
         }
     }
+}
+
+// As an OSC-query client sees it (curl), HOST_INFO names the port the OSC input listens on, also
+// once the input has moved away from the server's own port.
+TEST_F(OSCQueryServerTest, HostInfoNamesTheOSCInputsPortAfterItMoves)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty())
+        GTEST_SKIP() << "curl is not installed";
+    const auto oscPortSeenByCurl = [&] {
+        QProcess curl;
+        curl.start(QStringLiteral("curl"), {QStringLiteral("-sf"), QStringLiteral("--max-time"), QStringLiteral("30"),
+                                            QStringLiteral("http://127.0.0.1:%1/?HOST_INFO").arg(server.port())});
+        if (!curl.waitForFinished(60000) || curl.exitCode() != 0)
+            return -1;
+        return json::parse(curl.readAllStandardOutput().toStdString()).value("OSC_PORT", -1);
+    };
+    EXPECT_EQ(oscPortSeenByCurl(), server.port()) << "no input named yet: the server's own port";
+
+    QVTOSCManager manager(nullptr);
+    ASSERT_TRUE(manager.createInputWithName(QStringLiteral("Kavio"), 0));
+    const int first = manager.portOfInputWithName(QStringLiteral("Kavio"));
+    server.setOSCPort(first);
+    EXPECT_EQ(oscPortSeenByCurl(), first);
+
+    int moved = first;
+    for (int attempt = 0; attempt < 10 && moved == first; ++attempt) {
+        ASSERT_TRUE(manager.createInputWithName(QStringLiteral("Kavio"), 0));
+        moved = manager.portOfInputWithName(QStringLiteral("Kavio"));
+    }
+    ASSERT_NE(moved, first);
+    server.setOSCPort(moved);
+    EXPECT_EQ(oscPortSeenByCurl(), moved);
+    EXPECT_NE(moved, server.port());
 }
 
 TEST_F(OSCQueryServerTest, StopAndRestartKeepTheAddressesAndThePublication)
