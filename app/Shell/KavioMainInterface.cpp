@@ -5,6 +5,7 @@
 #include "Audio/KavioAudioStreamersManager.h"
 #include "Audio/KavioWaveformManager.h"
 #include "Controller/KavioVideoItemManager.h"
+#include "Inspector/KavioVideoItemPreferencesController.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
 #include "Rendering/KavioRenderClock.h"
@@ -21,6 +22,7 @@
 #include "Views/KavioButton.h"
 #include "Views/KavioColorWell.h"
 #include "Views/KavioPopUpButton.h"
+#include "Views/KavioScrollView.h"
 #include "Views/KavioSlider.h"
 #include "Views/KavioStylishButtonCell.h"
 #include "Views/KavioTextField.h"
@@ -102,7 +104,8 @@ KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
       controller_(KavioVideoItemManager::init(defaults)),
       audioOutputManager_(std::make_shared<KavioAudioOutputManager>()),
       waveformManager_(std::make_shared<KavioWaveformManager>()),
-      appDelegate_(std::make_shared<AppDelegate>(defaults, *undoManager_))
+      appDelegate_(std::make_shared<AppDelegate>(defaults, *undoManager_)),
+      inspector_(KavioVideoItemPreferencesController::create(defaults, controller_))
 {
     audioOutputManager_->setController(controller_);
     waveformManager_->awakeFromNib();
@@ -185,7 +188,11 @@ void KavioMainInterface::buildMainWindow()
     // TODO(ATEM): the ATEM manager. TODO(ndi): the NDI manager.
     controls.masterSlider = masterSlider;
     controls.window = &window;
+    controls.itemPreferencesController = inspector_;
     controller_->setOutlets(controls);
+    auto* inspectorColumn = new QVBoxLayout(outlets.rightView);
+    inspectorColumn->setContentsMargins(0, 0, 0, 0);
+    inspectorColumn->addWidget(inspector_->outlets().scrollView);
     buildCueList(outlets.leftView, dynamic_cast<QWidget*>(outlets.mainTimecodeField));
     buildPositionBar(outlets.waveformView);
 }
