@@ -322,9 +322,12 @@ void KavioVideoItemPreferencesController::connectField(KavioTextField* field,
     QObject::connect(field, &QLineEdit::editingFinished, field, [weakSelf, field, action] {
         const auto self = weakSelf.lock();
         // Only typed text commits, once; a refresh moving the keyboard away drops it.
-        if (!self || self->refreshing_ || !field->isModified())
+        if (!self || self->refreshing_ || field->text() == field->oldTitle())
             return;
-        field->setModified(false);
         (self.get()->*action)();
+        // What the action left in the field counts as set, so losing the keyboard later does not
+        // commit it again.
+        if (field->text() != field->oldTitle())
+            field->setStringValue(field->text());
     });
 }
