@@ -144,10 +144,9 @@ TEST(KavioInspectorEdits, TheGotoPopupListsOtherCuesAndAFirstTargetSwitchesTheTo
     EXPECT_TRUE(popup->itemAtIndex(other).enabled);
     popup->chooseItemAtIndex(other);
     EXPECT_EQ(f.a->gotoItemUID(), f.b->uid());
-    if (f.a->gotoButton().enabled) {
-        EXPECT_EQ(f.a->gotoButton().state, 1);
-        EXPECT_EQ(f.a->gotoTargetButton().state, 1);
-    }
+    ASSERT_TRUE(f.a->gotoButton().enabled);
+    EXPECT_EQ(f.a->gotoButton().state, 1);
+    EXPECT_EQ(f.a->gotoTargetButton().state, 1);
     EXPECT_EQ(f.undo().undoActionName(), QStringLiteral("Change Goto Item"));
     // The entry for no target stores the empty string.
     popup->chooseItemAtIndex(0);
