@@ -299,16 +299,10 @@ void KavioVideoItemPreferencesController::connectActions()
     connectField(o.playbackSpeedField, &KavioVideoItemPreferencesController::changePlaybackSpeed);
 
     const std::weak_ptr<KavioVideoItemPreferencesController> weakSelf = weak_from_this();
-    const auto run = [weakSelf](void (KavioVideoItemPreferencesController::*action)()) {
-        return [weakSelf, action] {
-            if (const auto self = weakSelf.lock())
-                (self.get()->*action)();
-        };
-    };
-    o.gotoPopup->setAction(run(&KavioVideoItemPreferencesController::changeGotoItem));
-    o.autoAlignToDurationPopup->setAction(run(&KavioVideoItemPreferencesController::changeAutoAlignToDuration));
-    o.inTimeFromPlayheadButton->setAction(run(&KavioVideoItemPreferencesController::setInTimeOnCurrentCue));
-    o.outTimeFromPlayheadButton->setAction(run(&KavioVideoItemPreferencesController::setOutTimeOnCurrentCue));
+    o.gotoPopup->setAction(runAction(&KavioVideoItemPreferencesController::changeGotoItem));
+    o.autoAlignToDurationPopup->setAction(runAction(&KavioVideoItemPreferencesController::changeAutoAlignToDuration));
+    o.inTimeFromPlayheadButton->setAction(runAction(&KavioVideoItemPreferencesController::setInTimeOnCurrentCue));
+    o.outTimeFromPlayheadButton->setAction(runAction(&KavioVideoItemPreferencesController::setOutTimeOnCurrentCue));
     o.colorTagView->setTarget([weakSelf](KavioColorTagIndicator& indicator) {
         if (const auto self = weakSelf.lock())
             self->switchColorTags(indicator);

@@ -219,12 +219,7 @@ void KavioVideoItemPreferencesController::refreshSingleItem(const std::shared_pt
     o.videoHue->setFloatValue(item->hue());
     o.videoSaturation->setFloatValue(item->saturation());
     o.videoVibrance->setFloatValue(item->vibrance());
-    handleHueField();
-    handleSaturationField();
-    handleVibranceField();
-    handleOpacityField();
-    handleBrightnessField();
-    handleContrastField();
+    handleColorFields();
 
     o.geometryScaleHSlider->setFloatValue(item->geometryScaleH());
     o.geometryScaleVSlider->setFloatValue(item->geometryScaleV());
@@ -234,21 +229,14 @@ void KavioVideoItemPreferencesController::refreshSingleItem(const std::shared_pt
     handleGeometryScaleMode();
     handleGeometryOrigin();
     handleGeometryScaleLink();
-    handleGeometryScaleHField();
-    handleGeometryScaleVField();
-    handleGeometryPosXField();
-    handleGeometryPosYField();
-    handleGeometryRotateField();
+    handleGeometryFields();
 
     const KavioGeometryCrop crop = item->geometryCrop();
     o.cropTopSlider->setFloatValue(1.0f - crop.top);
     o.cropRightSlider->setFloatValue(1.0f - crop.right);
     o.cropBottomSlider->setFloatValue(crop.bottom);
     o.cropLeftSlider->setFloatValue(crop.left);
-    handleGeometryCropLeftField();
-    handleGeometryCropRightField();
-    handleGeometryCropTopField();
-    handleGeometryCropBottomField();
+    handleCropFields();
 
     // An audio-only cue has no picture to place or colour.
     const bool audioOnly = mediaType == KavioMediaTypeAudio;
@@ -338,27 +326,42 @@ void KavioVideoItemPreferencesController::refreshMultipleItems(const KavioVideoI
 
     handleGeometryScaleMode();
     handleGeometryOrigin();
-    handleGeometryScaleHField();
-    handleGeometryScaleVField();
-    handleGeometryPosXField();
-    handleGeometryPosYField();
-    handleGeometryRotateField();
-    handleGeometryCropLeftField();
-    handleGeometryCropRightField();
-    handleGeometryCropTopField();
-    handleGeometryCropBottomField();
-    handleHueField();
-    handleSaturationField();
-    handleVibranceField();
-    handleOpacityField();
-    handleBrightnessField();
-    handleContrastField();
+    handleGeometryFields();
+    handleCropFields();
+    handleColorFields();
     handleVolumeField();
     handleTransitionPopup();
     handleTransitionDurationTimeFieldAndPopup();
     handleFadeTimePopup();
     handleDurationFieldAndPopup();
     o.preferencesView->updateHeight();
+}
+
+void KavioVideoItemPreferencesController::handleColorFields()
+{
+    handleHueField();
+    handleSaturationField();
+    handleVibranceField();
+    handleOpacityField();
+    handleBrightnessField();
+    handleContrastField();
+}
+
+void KavioVideoItemPreferencesController::handleGeometryFields()
+{
+    handleGeometryScaleHField();
+    handleGeometryScaleVField();
+    handleGeometryPosXField();
+    handleGeometryPosYField();
+    handleGeometryRotateField();
+}
+
+void KavioVideoItemPreferencesController::handleCropFields()
+{
+    handleGeometryCropLeftField();
+    handleGeometryCropRightField();
+    handleGeometryCropTopField();
+    handleGeometryCropBottomField();
 }
 
 void KavioVideoItemPreferencesController::handlePlayingRelatedOptions()

@@ -123,15 +123,9 @@ void KavioVideoItemPreferencesController::loadPreferenceItems()
         b->setButtonType(KavioButtonType::OnOff);
     o.geometryScaleLinkButton->cell().setShouldTintWhenOnState(false);
     const std::weak_ptr<KavioVideoItemPreferencesController> weakSelf = weak_from_this();
-    const auto run = [weakSelf](void (KavioVideoItemPreferencesController::*action)()) {
-        return [weakSelf, action] {
-            if (const auto self = weakSelf.lock())
-                (self.get()->*action)();
-        };
-    };
-    o.geometryOptionsButton->setAction(run(&KavioVideoItemPreferencesController::popupGeometryOptions));
-    o.geometryScaleLinkButton->setAction(run(&KavioVideoItemPreferencesController::changeGeometryScaleLink));
-    o.colorControlsOptionsButton->setAction(run(&KavioVideoItemPreferencesController::popupColorControlsOptions));
+    o.geometryOptionsButton->setAction(runAction(&KavioVideoItemPreferencesController::popupGeometryOptions));
+    o.geometryScaleLinkButton->setAction(runAction(&KavioVideoItemPreferencesController::changeGeometryScaleLink));
+    o.colorControlsOptionsButton->setAction(runAction(&KavioVideoItemPreferencesController::popupColorControlsOptions));
 
     NotificationCenter& center = NotificationCenter::defaultCenter();
     center.addObserver(this, kKavioPreferencesViewItemCollapsedOrExpandedNotification, nullptr,
@@ -153,23 +147,14 @@ void KavioVideoItemPreferencesController::loadPreferenceItems()
                        o.playbackSpeedBox, o.inOutPointsBox})
         b->setAutoFillBackground(false);
 
-    center.addObserver(this, kKavioSelectionChangedNotification, nullptr, [weakSelf](const Notification&) {
-        if (const auto self = weakSelf.lock())
-            self->pullCurrentItemData();
-    });
-    center.addObserver(this, KavioAudioChannelsView::kChannelMappingChanged, o.audioChannelsView,
-                       [weakSelf](const Notification&) {
-                           if (const auto self = weakSelf.lock())
-                               self->channelRoutingChanged();
-                       });
-    center.addObserver(this, kKavioCurrentItemThumbnailChangedNotification, nullptr, [weakSelf](const Notification&) {
-        if (const auto self = weakSelf.lock())
-            self->thumbnailChanged();
-    });
-    center.addObserver(this, kKavioRenderSizeChangedNotification, nullptr, [weakSelf](const Notification&) {
-        if (const auto self = weakSelf.lock())
-            self->renderSizeChanged();
-    });
+    const auto observe = [this, &center](const QString& name, void* object, void (KavioVideoItemPreferencesController::*handler)()) {
+        center.addObserver(this, name, object, [run = runAction(handler)](const Notification&) { run(); });
+    };
+    observe(kKavioSelectionChangedNotification, nullptr, &KavioVideoItemPreferencesController::pullCurrentItemData);
+    observe(KavioAudioChannelsView::kChannelMappingChanged, o.audioChannelsView,
+            &KavioVideoItemPreferencesController::channelRoutingChanged);
+    observe(kKavioCurrentItemThumbnailChangedNotification, nullptr, &KavioVideoItemPreferencesController::thumbnailChanged);
+    observe(kKavioRenderSizeChangedNotification, nullptr, &KavioVideoItemPreferencesController::renderSizeChanged);
     handleGeometryFieldsNumberFormatters();
 
     cueIDFieldFormatter_ = new KavioCharLengthFormatter(o.cueIDField);
@@ -406,6 +391,15 @@ bool KavioVideoItemPreferencesController::pdfPageSupportedOnSelectedItems() cons
 }
 
 // --- Shared helpers ----------------------------------------------------------------------------
+
+std::function<void()> KavioVideoItemPreferencesController::runAction(void (KavioVideoItemPreferencesController::*action)())
+{
+    const std::weak_ptr<KavioVideoItemPreferencesController> weakSelf = weak_from_this();
+    return [weakSelf, action] {
+        if (const auto self = weakSelf.lock())
+            (self.get()->*action)();
+    };
+}
 
 UndoManager* KavioVideoItemPreferencesController::undoManager() const
 {

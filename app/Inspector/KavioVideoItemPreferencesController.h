@@ -289,7 +289,6 @@ private:
     void buildInterface();
     void connectActions();
     void awakeFromNib();
-    void observe();
 
     // The main window's undo manager; nullptr without an application controller.
     UndoManager* undoManager() const;
@@ -315,6 +314,12 @@ private:
     // The cue of that uid in the cue list controller, or nullptr.
     std::shared_ptr<KavioVideoItem> itemWithUID(const QString& uid) const;
     void refreshSingleItem(const std::shared_ptr<KavioVideoItem>& item);
+    // The colour, geometry and crop field handlers, in the refresh's order.
+    void handleColorFields();
+    void handleGeometryFields();
+    void handleCropFields();
+    // An action for a control: runs `action` while the controller lives.
+    std::function<void()> runAction(void (KavioVideoItemPreferencesController::*action)());
     void refreshMultipleItems(const KavioVideoItemList& selected);
     QString smpteOfFrames(std::int64_t frames) const;
 
