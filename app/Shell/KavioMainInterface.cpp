@@ -216,6 +216,17 @@ void KavioMainInterface::buildMenus()
     QAction* undoItem = edit->addAction(undo.undoMenuItemTitle(), QKeySequence::Undo, [&undo] { undo.undo(); });
     QAction* redoItem = edit->addAction(undo.redoMenuItemTitle(), QKeySequence::Redo, [&undo] { undo.redo(); });
     const std::function<void()> validateCueListItems = addCueListEditItems(edit);
+    // The inspector's playhead buttons as commands, enabled exactly as the buttons are.
+    edit->addSeparator();
+    const std::weak_ptr<KavioVideoItemPreferencesController> inspector = inspector_;
+    QAction* setInItem = edit->addAction(QStringLiteral("Set In Point from Playhead"), [inspector] {
+        if (const auto panel = inspector.lock())
+            panel->setInTimeOnCurrentCue();
+    });
+    QAction* setOutItem = edit->addAction(QStringLiteral("Set Out Point from Playhead"), [inspector] {
+        if (const auto panel = inspector.lock())
+            panel->setOutTimeOnCurrentCue();
+    });
 
     QMenu* windows = window.menuBar()->addMenu(QStringLiteral("Window"));
     QWidget* preferences = preferencesWindow_.get();
@@ -237,8 +248,13 @@ void KavioMainInterface::buildMenus()
     QList<QMenu*> menus = buildShellMenus(newProject, loadProject);
     menus << file << edit << windows;
     // Items are checked just before a menu opens or a shortcut fires.
-    window.setMenuItemsRefresh([&undo, undoItem, redoItem, validateCueListItems] {
+    window.setMenuItemsRefresh([&undo, undoItem, redoItem, validateCueListItems, inspector, setInItem, setOutItem] {
         validateCueListItems();
+        const auto panel = inspector.lock();
+        setInItem->setProperty("kavioOwnEnabled",
+                               panel && panel->validateUserInterfaceItem(KavioInspectorMenuAction::SetInTimeOnCurrentCue));
+        setOutItem->setProperty("kavioOwnEnabled",
+                                panel && panel->validateUserInterfaceItem(KavioInspectorMenuAction::SetOutTimeOnCurrentCue));
         undoItem->setText(undo.undoMenuItemTitle());
         undoItem->setProperty("kavioOwnEnabled", undo.canUndo());
         redoItem->setText(undo.redoMenuItemTitle());

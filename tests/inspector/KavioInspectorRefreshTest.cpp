@@ -4,12 +4,16 @@
 #include "InspectorTestSupport.h"
 
 #include "Inspector/KavioColorChangingTextFieldCell.h"
+#include "Inspector/KavioInspectorThumbnailView.h"
+#include "NotificationCenter.h"
 #include "Views/KavioColorTagIndicator.h"
 #include "Views/KavioColorTagView.h"
 #include "Views/KavioPopUpButton.h"
 
 #include <QApplication>
 #include <QTest>
+
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -123,6 +127,20 @@ TEST(KavioInspectorRefresh, ARefreshGivesTheKeyboardToTheListAndDropsAnEditTyped
     EXPECT_EQ(b->displayTitle(), QString());
     EXPECT_EQ(f.undo().undoCount(), 0);
     EXPECT_EQ(title->text(), QString());
+}
+
+TEST(KavioInspectorRefresh, ANewThumbnailPostedFromTheBackgroundReachesTheTileOnTheMainThread)
+{
+    Fixture f;
+    const auto still = f.add(f.still(QStringLiteral("a.png")));
+    f.select({still});
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return still->thumbnailImage() != nullptr; }, 30.0));
+    f.o().theThumbnailView->setCGImage(nullptr);
+    std::thread([&still] {
+        NotificationCenter::defaultCenter().post(kKavioCurrentItemThumbnailChangedNotification, still.get());
+    }).join();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return f.o().theThumbnailView->image() != nullptr; }, 30.0));
+    EXPECT_EQ(f.o().theThumbnailView->image(), still->thumbnailImage());
 }
 
 }  // namespace
