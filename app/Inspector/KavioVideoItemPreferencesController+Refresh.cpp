@@ -106,8 +106,9 @@ void KavioVideoItemPreferencesController::pullCurrentItemData()
             o.geometryScaleModePopup->setEnabled(false);
             setSectionHidden(kBrowser, false);
             o.browserURLField->setStringValue(item->mediaPath());
-            // TODO(inspector part 2): the custom style sheet, unload-on-pause and render size of
-            // the cue's web-page source.
+            o.browserCustomCSSField->setStringValue(item->browserCustomCSS());
+            o.browserShouldUnloadOnPauseButton->setState(item->browserNeedsOnloadOnPause() ? 1 : 0);
+            o.browserRenderSizeTagPopup->selectItemWithTag(item->browserRenderSizeMultiplierTag());
             o.browserInteractButton->setHidden(selected.size() != 1);
         } else {
             setSectionHidden(kBrowser, true);
@@ -116,6 +117,7 @@ void KavioVideoItemPreferencesController::pullCurrentItemData()
             o.geometryScaleModePopup->setEnabled(false);
             setSectionHidden(kWindow, false);
             handleWindowSourcePopup();
+            // TODO(inspector part 2): the cursor option of the cue's window source.
         } else {
             setSectionHidden(kWindow, true);
         }
