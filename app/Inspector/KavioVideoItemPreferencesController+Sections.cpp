@@ -220,15 +220,16 @@ void KavioVideoItemPreferencesController::rearrangeItems()
 
 void KavioVideoItemPreferencesController::updateHeightOfPreferencesViewWithDisplay(bool display)
 {
+    QScrollBar* bar = o_.scrollView->verticalScrollBar();
+    const int scrollValue = bar->value();
     const int before = o_.preferencesView->height();
     o_.preferencesView->updateHeight();
     const int after = o_.preferencesView->height();
     rearrangeItems();
-    // In y-up terms the visible part moves up by the growth; with y down the content grew at the
-    // top, so the scroll value follows it down by as much.
+    // Laid out y-up, a growth moves the visible origin up by as much; with y down the sections
+    // stay where they were from the top, so the same scroll value keeps them in view.
     if (display && after > before) {
-        QScrollBar* bar = o_.scrollView->verticalScrollBar();
-        bar->setValue(bar->value() + (after - before));
+        bar->setValue(scrollValue);
         o_.scrollView->viewport()->update();
     }
 }

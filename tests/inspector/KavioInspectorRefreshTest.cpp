@@ -6,11 +6,14 @@
 #include "Inspector/KavioColorChangingTextFieldCell.h"
 #include "Inspector/KavioInspectorThumbnailView.h"
 #include "NotificationCenter.h"
+#include "Inspector/KavioVideoItemPreferencesViewItem.h"
 #include "Views/KavioColorTagIndicator.h"
 #include "Views/KavioColorTagView.h"
 #include "Views/KavioPopUpButton.h"
+#include "Views/KavioScrollView.h"
 
 #include <QApplication>
+#include <QScrollBar>
 #include <QTest>
 
 #include <thread>
@@ -141,6 +144,27 @@ TEST(KavioInspectorRefresh, ANewThumbnailPostedFromTheBackgroundReachesTheTileOn
     }).join();
     ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return f.o().theThumbnailView->image() != nullptr; }, 30.0));
     EXPECT_EQ(f.o().theThumbnailView->image(), still->thumbnailImage());
+}
+
+TEST(KavioInspectorRefresh, TheScrollPositionStaysWhileTheInspectorGrowsOrShrinks)
+{
+    Fixture f;
+    const auto movie = f.add(InspectorTest::movie30());
+    const auto still = f.add(f.still(QStringLiteral("a.png")));
+    f.select({movie});
+    QScrollBar* bar = f.o().scrollView->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 120);
+    bar->setValue(120);
+    f.select({still});
+    EXPECT_EQ(bar->value(), 120);
+    // Opening a section grows the inspector; what was in view stays in view.
+    auto* thumbnail = f.panel->preferenceItemWithTitle(QStringLiteral("Thumbnail"));
+    thumbnail->collapse();
+    f.panel->updateHeightOfPreferencesViewWithDisplay(false);
+    bar->setValue(60);
+    QTest::mouseClick(thumbnail->itemTitle(), Qt::LeftButton);
+    EXPECT_FALSE(thumbnail->isCollapsed());
+    EXPECT_EQ(bar->value(), 60);
 }
 
 }  // namespace
