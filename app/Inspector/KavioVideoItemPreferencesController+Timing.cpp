@@ -17,6 +17,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -122,34 +123,37 @@ void KavioVideoItemPreferencesController::setOutTimeOnCurrentCue()
     manager->performGotoToByMarker();
 }
 
+std::optional<double> KavioVideoItemPreferencesController::typedTimecodeSeconds(KavioTextField* field,
+                                                                              const QString& shownBefore) const
+{
+    const auto manager = videoManager();
+    const QString text = field->stringValue();
+    if (!manager || !secondsForTypedTimecode(text, manager->masterClock()->framerate(), nullptr)) {
+        field->setStringValue(shownBefore);
+        return std::nullopt;
+    }
+    return manager->masterClock()->secondsForSMPTEString(text);
+}
+
 void KavioVideoItemPreferencesController::changeInTimeSMPTE()
 {
     const auto item = currentItem();
-    const auto manager = videoManager();
-    if (!item || !manager)
+    if (!item)
         return;
-    const QString text = o_.inTimecodeField->stringValue();
-    if (!secondsForTypedTimecode(text, manager->masterClock()->framerate(), nullptr)) {
-        o_.inTimecodeField->setStringValue(smpteOfFrames(item->inTimeFramesForDisplay()));
-        return;
-    }
-    undoSetInTime(timeWithSeconds(manager->masterClock()->secondsForSMPTEString(text)), item->uid());
+    if (const auto typed = typedTimecodeSeconds(o_.inTimecodeField, smpteOfFrames(item->inTimeFramesForDisplay())))
+        undoSetInTime(timeWithSeconds(*typed), item->uid());
 }
 
 void KavioVideoItemPreferencesController::changeOutTimeSMPTE()
 {
     const auto item = currentItem();
-    const auto manager = videoManager();
-    if (!item || !manager)
+    if (!item)
         return;
-    const QString text = o_.outTimecodeField->stringValue();
-    if (!secondsForTypedTimecode(text, manager->masterClock()->framerate(), nullptr)) {
-        o_.outTimecodeField->setStringValue(smpteOfFrames(item->outTimeFramesForDisplay()));
-        return;
+    if (const auto typed = typedTimecodeSeconds(o_.outTimecodeField, smpteOfFrames(item->outTimeFramesForDisplay()))) {
+        // An end typed past the media's end cuts nothing off rather than adding a negative trim.
+        const double trim = item->videoDurationCMTime().seconds() - *typed;
+        undoSetOutTime(timeWithSeconds(std::max(trim, 0.0)), item->uid());
     }
-    // An end typed past the media's end cuts nothing off rather than adding a negative trim.
-    const double trim = item->videoDurationCMTime().seconds() - manager->masterClock()->secondsForSMPTEString(text);
-    undoSetOutTime(timeWithSeconds(std::max(trim, 0.0)), item->uid());
 }
 
 void KavioVideoItemPreferencesController::undoSetInTime(const MediaTime& inTime, const QString& uid)
@@ -289,11 +293,8 @@ void KavioVideoItemPreferencesController::changeVideoDuration()
     if (!manager)
         return;
     const QString text = o_.videoDurationField->stringValue();
-    if (!secondsForTypedTimecode(text, manager->masterClock()->framerate(), nullptr)) {
-        o_.videoDurationField->setStringValue(o_.videoDurationField->oldTitle());
-        return;
-    }
-    if (!(manager->masterClock()->secondsForSMPTEString(text) > 0))
+    const auto typed = typedTimecodeSeconds(o_.videoDurationField, o_.videoDurationField->oldTitle());
+    if (!typed || !(*typed > 0))
         return;
     applyToSelectedItems(QStringLiteral("Change Cue Durations"),
                          [this, &text](const QString& uid) { undoChangeVideoDuration(text, uid, true); });

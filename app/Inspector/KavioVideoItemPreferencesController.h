@@ -35,6 +35,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class KavioAudioChannelsView;
@@ -322,6 +323,9 @@ private:
     std::function<void()> runAction(void (KavioVideoItemPreferencesController::*action)());
     void refreshMultipleItems(const KavioVideoItemList& selected);
     QString smpteOfFrames(std::int64_t frames) const;
+    // The seconds of the timecode typed into the field; text that is none puts `shownBefore` back
+    // and answers nothing.
+    std::optional<double> typedTimecodeSeconds(KavioTextField* field, const QString& shownBefore) const;
 
     UserDefaults& defaults_;
     std::weak_ptr<KavioVideoItemManager> videoManager_;
