@@ -428,3 +428,5 @@ KavioVideoItemPreferencesControllerInterface* KavioVideoItemManager::itemPrefere
 void KavioVideoItemManager::handleNMCBackupCommand(const Notification&) {}
 void KavioVideoItemManager::handleOSCFeedbackOnCueChanges(const Notification&) {}
 void KavioVideoItemManager::sendCurrentCueOSCFeedback() {}
+// TODO(remote): fill both prepared messages from the selection and send them.
+void KavioVideoItemManager::sendSelectedCueOSCFeedback() {}

@@ -366,6 +366,9 @@ public:
     // "KavioCueOSCAddressSpaceChanged": resend the current or selected cue's feedback.
     virtual void handleOSCFeedbackOnCueChanges(const Notification& notification);
     virtual void sendCurrentCueOSCFeedback();
+    // "/kavio/selectedCueName" and "/kavio/selectedCueID": the one selected cue's name and
+    // cueIDForOSC, "-" for none or several. The inspector's refresh sends them. Main thread.
+    virtual void sendSelectedCueOSCFeedback();
     virtual void validateTransport();
     virtual void setClockAndItemStartTimeAfterJump();
     virtual void loadPlaylistDefaults();

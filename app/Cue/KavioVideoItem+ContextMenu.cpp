@@ -138,6 +138,16 @@ std::unique_ptr<QMenu> KavioVideoItem::rightClickMenu()
 
 void KavioVideoItem::handleColorTagSwitchTo(std::int32_t tag)
 {
+    switchColorTag(tag, false);
+}
+
+void KavioVideoItem::handleOwnColorTagSwitchTo(std::int32_t tag)
+{
+    switchColorTag(tag, true);
+}
+
+void KavioVideoItem::switchColorTag(std::int32_t tag, bool ownOnly)
+{
     const auto controller = manager();
     if (!controller)
         return;
@@ -152,12 +162,17 @@ void KavioVideoItem::handleColorTagSwitchTo(std::int32_t tag)
     const long total = items ? long(items->size()) : 0;
     const long before = untagged();
     bool changed = false;
-    for (const auto& item : controller->selectedItems()) {
-        if (item->colorTag() == tag)
-            continue;
-        item->setColorTag(tag);
+    const auto retag = [tag, &changed](KavioVideoItem& item) {
+        if (item.colorTag() == tag)
+            return;
+        item.setColorTag(tag);
         changed = true;
-    }
+    };
+    if (ownOnly)
+        retag(*this);
+    else
+        for (const auto& item : controller->selectedItems())
+            retag(*item);
     // The record saves each cue's tag, so a new tag is a change to the project.
     if (changed)
         controller->setHasUnsavedChanges(true);

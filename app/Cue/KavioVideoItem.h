@@ -982,6 +982,9 @@ public:
     // "KavioColorTagsShouldToggle" with "KavioColorTagsToggleDesiredState" YES when the first
     // tag of the list was given, NO when the last one was cleared.
     void handleColorTagSwitchTo(std::int32_t tag);
+    // The same for this cue alone (the inspector's undoable step, whose undo gives every cue its
+    // own tag back).
+    void handleOwnColorTagSwitchTo(std::int32_t tag);
     // resolvedPathForPath() of the media path.
     QString resolvedMediaPath() const;
     // Shows the media file in the desktop's file manager; nothing for a live source or a file
@@ -1504,6 +1507,9 @@ public:
     void setAndGenerateThumbnailAtCurrentTime();
 
 private:
+    // Gives the tag to this cue (ownOnly) or to every selected cue, then the untagged-count
+    // notification and the unsaved mark.
+    void switchColorTag(std::int32_t tag, bool ownOnly);
     // Cue audio
     std::shared_ptr<KavioAudioOutputManagerInterface> audioOutputManager() const;
     void observeAudioOutput();

@@ -103,7 +103,7 @@ KavioHidingView* KavioMainInterface::buildShell(QBoxLayout* column, QBoxLayout* 
     outlets.waveformView = addPanel<QWidget>(background, {middleX, h - kWaveformHeight, middleWidth, kWaveformHeight}, 0.12);
     outlets.verticalPlaceholderRight =
         addPanel<QWidget>(background, {w - kRightPanelWidth - kDividerWidth, 0, kDividerWidth, h}, 0.1);
-    // TODO(inspector): the cue inspector goes into the right panel.
+    // The cue inspector fills the right panel (buildMainWindow).
     outlets.rightView = addPanel<KavioHidingView>(background, {w - kRightPanelWidth, 0, kRightPanelWidth, h}, 0.15);
     outlets.rightView->setMaxWidth(kRightPanelWidth);
 

@@ -5,6 +5,7 @@
 #include "Audio/KavioAudioStreamersManager.h"
 #include "Audio/KavioWaveformManager.h"
 #include "Controller/KavioVideoItemManager.h"
+#include "Inspector/KavioVideoItemPreferencesController.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
 #include "Rendering/KavioRenderClock.h"
@@ -21,6 +22,7 @@
 #include "Views/KavioButton.h"
 #include "Views/KavioColorWell.h"
 #include "Views/KavioPopUpButton.h"
+#include "Views/KavioScrollView.h"
 #include "Views/KavioSlider.h"
 #include "Views/KavioStylishButtonCell.h"
 #include "Views/KavioTextField.h"
@@ -102,7 +104,8 @@ KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
       controller_(KavioVideoItemManager::init(defaults)),
       audioOutputManager_(std::make_shared<KavioAudioOutputManager>()),
       waveformManager_(std::make_shared<KavioWaveformManager>()),
-      appDelegate_(std::make_shared<AppDelegate>(defaults, *undoManager_))
+      appDelegate_(std::make_shared<AppDelegate>(defaults, *undoManager_)),
+      inspector_(KavioVideoItemPreferencesController::create(defaults, controller_))
 {
     audioOutputManager_->setController(controller_);
     waveformManager_->awakeFromNib();
@@ -184,7 +187,11 @@ void KavioMainInterface::buildMainWindow()
     // TODO(ATEM): the ATEM manager. TODO(ndi): the NDI manager.
     controls.masterSlider = masterSlider;
     controls.window = &window;
+    controls.itemPreferencesController = inspector_;
     controller_->setOutlets(controls);
+    auto* inspectorColumn = new QVBoxLayout(outlets.rightView);
+    inspectorColumn->setContentsMargins(0, 0, 0, 0);
+    inspectorColumn->addWidget(inspector_->outlets().scrollView);
     buildCueList(outlets.leftView, dynamic_cast<QWidget*>(outlets.mainTimecodeField));
     buildPositionBar(outlets.waveformView);
 }
@@ -208,6 +215,17 @@ void KavioMainInterface::buildMenus()
     QAction* undoItem = edit->addAction(undo.undoMenuItemTitle(), QKeySequence::Undo, [&undo] { undo.undo(); });
     QAction* redoItem = edit->addAction(undo.redoMenuItemTitle(), QKeySequence::Redo, [&undo] { undo.redo(); });
     const std::function<void()> validateCueListItems = addCueListEditItems(edit);
+    // The inspector's playhead buttons as commands, enabled exactly as the buttons are.
+    edit->addSeparator();
+    const std::weak_ptr<KavioVideoItemPreferencesController> inspector = inspector_;
+    QAction* setInItem = edit->addAction(QStringLiteral("Set In Point from Playhead"), [inspector] {
+        if (const auto panel = inspector.lock())
+            panel->setInTimeOnCurrentCue();
+    });
+    QAction* setOutItem = edit->addAction(QStringLiteral("Set Out Point from Playhead"), [inspector] {
+        if (const auto panel = inspector.lock())
+            panel->setOutTimeOnCurrentCue();
+    });
 
     QMenu* windows = window.menuBar()->addMenu(QStringLiteral("Window"));
     QWidget* preferences = preferencesWindow_.get();
@@ -229,8 +247,13 @@ void KavioMainInterface::buildMenus()
     QList<QMenu*> menus = buildShellMenus(newProject, loadProject);
     menus << file << edit << windows;
     // Items are checked just before a menu opens or a shortcut fires.
-    window.setMenuItemsRefresh([&undo, undoItem, redoItem, validateCueListItems] {
+    window.setMenuItemsRefresh([&undo, undoItem, redoItem, validateCueListItems, inspector, setInItem, setOutItem] {
         validateCueListItems();
+        const auto panel = inspector.lock();
+        setInItem->setProperty("kavioOwnEnabled",
+                               panel && panel->validateUserInterfaceItem(KavioInspectorMenuAction::SetInTimeOnCurrentCue));
+        setOutItem->setProperty("kavioOwnEnabled",
+                                panel && panel->validateUserInterfaceItem(KavioInspectorMenuAction::SetOutTimeOnCurrentCue));
         undoItem->setText(undo.undoMenuItemTitle());
         undoItem->setProperty("kavioOwnEnabled", undo.canUndo());
         redoItem->setText(undo.redoMenuItemTitle());

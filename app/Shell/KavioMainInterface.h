@@ -31,6 +31,7 @@ class QTabWidget;
 class QWidget;
 class UndoManager;
 class UserDefaults;
+class KavioVideoItemPreferencesController;
 
 class KavioMainInterface {
 public:
@@ -93,4 +94,6 @@ private:
     std::shared_ptr<KavioAudioOutputManager> audioOutputManager_;
     std::shared_ptr<KavioWaveformManager> waveformManager_;
     std::shared_ptr<AppDelegate> appDelegate_;
+    // The cue inspector in the right panel; ends first, while its widgets still exist.
+    std::shared_ptr<KavioVideoItemPreferencesController> inspector_;
 };

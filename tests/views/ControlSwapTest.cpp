@@ -4,6 +4,7 @@
 #include "ViewsTestSupport.h"
 
 #include "Audio/KavioAudioOutputPanel.h"
+#include "Inspector/KavioVideoItemPreferencesView.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioPlainTextField.h"
 #include "Support/KavioPlainTimecodeField.h"
@@ -59,8 +60,18 @@ TEST(ControlSwap, WindowsHoldTheCustomControls)
         EXPECT_EQ(count<KavioPlainTextField>(*widgets), count<KavioPlainTimecodeField>(*widgets));
     }
     EXPECT_EQ(count<KavioPlainTimecodeField>(main), 1);
-    EXPECT_EQ(count<KavioButton>(main), 10) << "the transport and the three panel buttons";
-    EXPECT_EQ(count<KavioSlider>(main), 1) << "the master fader";
+    // The inspector in the right panel holds controls of its own.
+    EXPECT_EQ(count<KavioVideoItemPreferencesView>(main), 1);
+    QList<QWidget*> outsideInspector;
+    for (QWidget* w : main) {
+        bool inInspector = false;
+        for (QWidget* up = w; up && !inInspector; up = up->parentWidget())
+            inInspector = qobject_cast<KavioVideoItemPreferencesView*>(up) != nullptr;
+        if (!inInspector)
+            outsideInspector << w;
+    }
+    EXPECT_EQ(count<KavioButton>(outsideInspector), 10) << "the transport and the three panel buttons";
+    EXPECT_EQ(count<KavioSlider>(outsideInspector), 1) << "the master fader";
     EXPECT_GE(count<KavioPopUpButton>(preferences), 17);
     EXPECT_GE(count<KavioTextField>(preferences), 4);
     EXPECT_EQ(count<KavioColorWell>(preferences), 3);
