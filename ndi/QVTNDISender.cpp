@@ -5,80 +5,46 @@
 #include "NdiBackend.h"
 #include "NdiPixelConversion.h"
 #include "NotificationCenter.h"
-#include "PixelPacking.h"
+#include "BGRAPictureConverter.h"
 
 #include <cstdlib>
 #include <cstring>
 
-extern "C" {
-#include <libswscale/swscale.h>
-}
-
-// BGRA to UYVY, or to v210 and then P216, with BT.709 video-range coefficients; its buffers
-// are the sender's pool, remade when the size or the path changes.
+// The sender's pool: the converted picture (UYVY, or v210 and then P216), remade when the size
+// or the path changes. BGRA goes out as it came.
 struct QVTNDISender::Converter {
-    SwsContext* scaler = nullptr;
+    BGRAPictureConverter converter;
     int width = 0, height = 0;
     bool yuv = true, highBitDepth = false;
-    std::vector<uint8_t> picture;        // what is sent: UYVY, P216 or nothing (BGRA goes as it is)
+    std::vector<uint8_t> picture;
     int pictureStride = 0;
-    std::vector<uint16_t> planes;        // 10-bit 4:2:2 planes at high bit depth
     std::vector<uint8_t> v210;
-
-    ~Converter() { sws_freeContext(scaler); }
 
     void rebuild(int w, int h, bool toYUV, bool deep)
     {
         width = w, height = h, yuv = toYUV, highBitDepth = deep;
-        sws_freeContext(scaler);
-        scaler = nullptr;
-        picture.clear(), planes.clear(), v210.clear();
+        picture.clear(), v210.clear();
         pictureStride = 0;
         if (!yuv)
             return;
-        const AVPixelFormat target = highBitDepth ? AV_PIX_FMT_YUV422P10LE : AV_PIX_FMT_UYVY422;
-        scaler = sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, target, SWS_POINT, nullptr, nullptr, nullptr);
-        if (!scaler)
-            return;
-        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-        sws_setColorspaceDetails(scaler, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
         if (highBitDepth) {
-            planes.resize(size_t(w) * size_t(h) * 2);
             v210.resize(size_t(NdiPixelConversion::v210Stride(w)) * size_t(h));
             pictureStride = NdiPixelConversion::p216Stride(w);
             picture.resize(size_t(pictureStride) * size_t(h) * 2);
         } else {
-            pictureStride = (w + 1) / 2 * 4;
+            pictureStride = BGRAPictureConverter::bytesPerRow(BGRAPictureConverter::Target::UYVY8, w);
             picture.resize(size_t(pictureStride) * size_t(h));
         }
     }
 
     bool run(const uint8_t* bgra, int bytesPerRow, ndi::NdiBackend& backend)
     {
-        if (!scaler)
-            return false;
-        const uint8_t* src[4] = {bgra, nullptr, nullptr, nullptr};
-        const int srcStride[4] = {bytesPerRow, 0, 0, 0};
-        if (!highBitDepth) {
-            uint8_t* dst[4] = {picture.data(), nullptr, nullptr, nullptr};
-            const int dstStride[4] = {pictureStride, 0, 0, 0};
-            return sws_scale(scaler, src, srcStride, 0, height, dst, dstStride) == height;
-        }
-        const size_t lumaSize = size_t(width) * size_t(height);
-        const int chromaWidth = (width + 1) / 2;
-        uint16_t* y = planes.data();
-        uint16_t* cb = y + lumaSize;
-        uint16_t* cr = cb + size_t(chromaWidth) * size_t(height);
-        uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(y), reinterpret_cast<uint8_t*>(cb),
-                           reinterpret_cast<uint8_t*>(cr), nullptr};
-        const int dstStride[4] = {width * 2, chromaWidth * 2, chromaWidth * 2, 0};
-        if (sws_scale(scaler, src, srcStride, 0, height, dst, dstStride) != height)
-            return false;
+        using Target = BGRAPictureConverter::Target;
+        if (!highBitDepth)
+            return converter.convert(bgra, bytesPerRow, width, height, Target::UYVY8, picture.data(), pictureStride);
         const int v210Stride = NdiPixelConversion::v210Stride(width);
-        for (int row = 0; row < height; ++row)
-            PixelPacking::packV210Row(y + size_t(row) * size_t(width), cb + size_t(row) * size_t(chromaWidth),
-                                      cr + size_t(row) * size_t(chromaWidth), width,
-                                      v210.data() + size_t(row) * size_t(v210Stride));
+        if (!converter.convert(bgra, bytesPerRow, width, height, Target::V210, v210.data(), v210Stride))
+            return false;
         ndi::VideoFrame from;
         from.width = width, from.height = height, from.fourCC = ndi::kFourCC_V210;
         from.data = v210.data(), from.lineStride = v210Stride;

@@ -4,6 +4,7 @@
 #include "NdiBackend.h"
 #include "NotificationCenter.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 StrevalDirectory& StrevalDirectory::sharedDirectory()
@@ -17,7 +18,7 @@ StrevalDirectory::StrevalDirectory(ndi::NdiBackend& backend, bool withTimer) : f
     if (!findNode)
         KLOG_ERROR("cannot create the NDI finder");
     listOfSources();
-    if (withTimer) {
+    if (withTimer && QCoreApplication::instance()) {
         discoveryTimer = std::make_unique<QTimer>();
         discoveryTimer->setInterval(kDiscoveryIntervalMs);
         QObject::connect(discoveryTimer.get(), &QTimer::timeout, [this] { discoverNodeChanges(); });

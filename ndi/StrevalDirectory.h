@@ -7,7 +7,8 @@
 //
 // Threads: every query runs under one mutex, so callers on any thread are safe (the finder's
 // list is replaced by each query). The discovery timer (2.0 s) runs on the thread that made the
-// directory, which must have a Qt event loop; the shared one is made on the main thread.
+// directory, which must have a Qt event loop (without a Qt application there is no timer); the
+// shared one is made on the main thread.
 
 #include <QString>
 #include <QVariantList>
