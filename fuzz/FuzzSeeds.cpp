@@ -222,7 +222,7 @@ void writeNetworkLink(const QString& root)
 
 void writeNdiLoopback(const QString& root)
 {
-    const SeedDirectory seeds(root, "ndi_loopback_message_fuzzer");
+    const SeedDirectory seeds(root, "ndi_loopback_fuzzer");
     // As the loopback backend sends them, in pieces of [length] x 16 + 1 bytes.
     const auto pieces = [](const Bytes& stream) {
         Bytes out;
