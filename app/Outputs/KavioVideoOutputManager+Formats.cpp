@@ -49,6 +49,11 @@ QString keyerTitle(decklink::KeyingMode mode)
 
 }  // namespace
 
+KavioDeckLinkBrowser& KavioVideoOutputManager::deckLinkBrowser() const
+{
+    return decklinkBrowser_ ? *decklinkBrowser_ : KavioDeckLinkBrowser::sharedBrowser();
+}
+
 QVariantList KavioVideoOutputManager::ndiOutputFormats() const
 {
     static const struct {
@@ -250,7 +255,7 @@ void KavioVideoOutputManager::restoreFormatOfOutput(const OutputPtr& output)
         if (!format.isEmpty())
             applyNDIOutputFormatByName(format, output->index());
     } else if (output->videoOutputType() == KavioVideoOutputTypeDeckLink) {
-        if (auto device = KavioDeckLinkBrowser::sharedBrowser().deviceWithName(output->screenName()))
+        if (auto device = deckLinkBrowser().deviceWithName(output->screenName()))
             output->setDecklinkOutputDevice(device);
         if (!format.isEmpty())
             applyDecklinkOutputFormatByName(format, output->index());

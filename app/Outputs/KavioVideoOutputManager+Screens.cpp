@@ -52,7 +52,7 @@ std::vector<KavioNameAndInfo> KavioVideoOutputManager::screenNamesAndInfo() cons
 std::vector<KavioNameAndInfo> KavioVideoOutputManager::textureTypeOutputNames() const
 {
     std::vector<KavioNameAndInfo> names;
-    for (const auto& device : KavioDeckLinkBrowser::sharedBrowser().connectedDevices())
+    for (const auto& device : deckLinkBrowser().connectedDevices())
         if (device->playbackSupported())
             names.push_back({QString::fromStdString(device->displayName()), {}});
     names.push_back({QStringLiteral("NDI™"), {}});
@@ -244,7 +244,7 @@ void KavioVideoOutputManager::applyScreenNameAndInfo(const KavioNameAndInfo& pai
     } else if (pair.title == QStringLiteral("NDI™")) {
         output->setVideoOutputType(KavioVideoOutputTypeNDI);
         bindNDIDestination(output);
-    } else if (auto device = KavioDeckLinkBrowser::sharedBrowser().deviceWithName(pair.title);
+    } else if (auto device = deckLinkBrowser().deviceWithName(pair.title);
                device && device->playbackSupported()) {
         output->setVideoOutputType(KavioVideoOutputTypeDeckLink);
         bindDecklinkDestination(output, device);

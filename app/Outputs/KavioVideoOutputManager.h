@@ -32,6 +32,7 @@
 #include <vector>
 
 class KavioAudioStreamersManagerInterface;
+class KavioDeckLinkBrowser;
 namespace decklink {
 class DeckLinkDevice;
 }
@@ -69,6 +70,9 @@ public:
     ~KavioVideoOutputManager() override;
 
     void setVideoManager(std::weak_ptr<KavioVideoItemManagerInterface> manager) { videoManager_ = std::move(manager); }
+    // The DeckLink device list the destinations come from: the process's own unless a test
+    // gives one (not owned; it outlives the manager).
+    void setDeckLinkBrowser(KavioDeckLinkBrowser* browser) { decklinkBrowser_ = browser; }
     KavioOutputSetupControls& controls() const { return *controls_; }
     UndoManager& undoManager() const { return *undoManager_; }
 
@@ -239,6 +243,8 @@ private:
     std::shared_ptr<KavioAudioStreamersManagerInterface> streamers_;
     std::shared_ptr<KavioDisplayListInterface> displays_;
     std::weak_ptr<KavioVideoItemManagerInterface> videoManager_;
+    KavioDeckLinkBrowser* decklinkBrowser_ = nullptr;
+    KavioDeckLinkBrowser& deckLinkBrowser() const;
     std::unique_ptr<KavioOutputSetupControls> controls_;
     std::unique_ptr<UndoManager> undoManager_;
 

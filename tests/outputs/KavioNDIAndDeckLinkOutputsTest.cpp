@@ -3,11 +3,13 @@
 #include "OutputsTestSupport.h"
 
 #include "Audio/KavioAudioStreamersManagerInterface.h"
+#include "Outputs/KavioDeckLinkBrowser.h"
 #include "Outputs/KavioDecklinkOutput.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
 
 #include "DispatchQueue.h"
+#include "NotificationCenter.h"
 #include "NdiBackend.h"
 #include "NdiLoopbackBackend.h"
 #include "QVTAudioStreamer.h"
@@ -264,6 +266,42 @@ TEST_F(OutputObjectTest, NDIOutputFramesArriveAtTheRenderSizeInThePicturesColour
     EXPECT_TRUE(directory.serversMatchingName(name).isEmpty());
 }
 
+TEST_F(OutputObjectTest, AReceiverTakingTheOutputOnProgramIsAnnounced)
+{
+    auto output = make(KavioVideoOutputTypeNDI);
+    output->orderFront();
+    StrevalDirectory directory(ndi::NdiBackend::shared(), false);
+    const QVariantList found =
+        directory.serversMatchingName(QString::fromStdString(NdiLoopbackBackend::fullSourceName("Kavio NDI #7")));
+    ASSERT_EQ(found.size(), 1);
+    auto receiver = QVTNDIReceiver::initWithSource(found[0].toMap(), false);
+    ASSERT_TRUE(receiver);
+    std::vector<bool> states;
+    NotificationCenter::defaultCenter().addObserver(&states, QVTNDISender::kTallyStateChangeNotification,
+                                                    output->ndiSender().get(), [&](const Notification& n) {
+                                                        states.push_back(n.userInfo.value(QVTNDISender::kStateKey).toBool());
+                                                    });
+    const auto red = solid(64, 36, kRed);
+    receiver->setTally(true, false);
+    // The tally is polled once a frame.
+    EXPECT_TRUE(DispatchQueue::runMainUntil(
+        [&] {
+            renderFrame([&] { output->renderWithTexture(red, nullptr, false, {64, 36}, 0, 0); });
+            return !states.empty();
+        },
+        kTimeout));
+    receiver->setTally(false, true);
+    EXPECT_TRUE(DispatchQueue::runMainUntil(
+        [&] {
+            renderFrame([&] { output->renderWithTexture(red, nullptr, false, {64, 36}, 0, 0); });
+            return states.size() >= 2;
+        },
+        kTimeout));
+    NotificationCenter::defaultCenter().removeObserver(&states);
+    EXPECT_EQ(states, (std::vector<bool>{true, false}));
+    receiver->removeResources();
+}
+
 TEST_F(OutputObjectTest, DeckLinkOutputPlaysAtItsFormatsSize)
 {
     auto output = make(KavioVideoOutputTypeDeckLink, {0, 0, 720, 486});
@@ -425,4 +463,31 @@ TEST_F(FormatsTest, FormatAndKeyerChangesUndo)
     EXPECT_EQ(ui().outputKeyerPopup->titleOfSelectedItem(), "None");
     ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return output->decklinkKeyer() == "None"; }, kTimeout));
     EXPECT_TRUE(output->convertToYUV());
+}
+
+TEST_F(FormatsTest, ACardDestinationListsItsRowsAndKeyers)
+{
+    KavioDeckLinkBrowser cards(std::make_unique<decklink::VirtualDeckLinkBrowser>(2));
+    outputs->setDeckLinkBrowser(&cards);
+    const auto names = outputs->textureTypeOutputNames();
+    ASSERT_EQ(names.size(), 4u);
+    EXPECT_EQ(names[0].title, "Virtual DeckLink 1");
+    EXPECT_EQ(names[1].title, "Virtual DeckLink 2");
+    EXPECT_EQ(names[2].title, "NDI™");
+
+    UserDefaults::standardUserDefaults().setString("1080p 25fps", "lastUsedFormat_BMD");
+    outputs->applyScreenNameAndInfo({"Virtual DeckLink 2", {}}, output);
+    EXPECT_EQ(output->videoOutputType(), KavioVideoOutputTypeDeckLink);
+    ASSERT_TRUE(output->decklinkOutput());
+    const auto device = cards.deviceWithName("Virtual DeckLink 2");
+    EXPECT_EQ(output->decklinkOutput()->outputDevice(), device);
+    EXPECT_EQ(ui().outputFormatPopup->count(), 54 * 2) << "each mode in '2vuy' and 'BGRA', not in 'v210'";
+    EXPECT_EQ(ui().outputFormatPopup->titleOfSelectedItem(), "1080p 25fps");
+    EXPECT_EQ(ui().outputKeyerPopup->count(), 3);
+    EXPECT_EQ(output->frame(), QRectF(0, 0, 1920, 1080));
+    EXPECT_EQ(output->framerate().timeValue, 25000);
+    outputs->checkOutputsForBestRenderMethod();
+    EXPECT_TRUE(outputs->hasBlackmagicOrNDIOutput());
+    UserDefaults::standardUserDefaults().removeObjectForKey("lastUsedFormat_BMD");
+    outputs.reset();  // before the list it was given
 }
