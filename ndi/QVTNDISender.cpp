@@ -90,6 +90,13 @@ bool QVTNDISender::hasSendNode() const
     return has;
 }
 
+bool QVTNDISender::hasReceivers() const
+{
+    int connections = 0;
+    sendqueue->sync([&] { connections = sendNode ? sendNode->connections() : 0; });
+    return connections > 0;
+}
+
 std::shared_ptr<QVTNDIAudioSource> QVTNDISender::audioSource() const
 {
     std::lock_guard lock(sourceMutex_);
@@ -128,9 +135,7 @@ void QVTNDISender::sendMetalTexture(const uint8_t* bgra, int bytesPerRow, QSizeF
                                     QVTNDIFrameRate framerate)
 {
     checkTally();
-    int connections = 0;
-    sendqueue->sync([&] { connections = sendNode ? sendNode->connections() : 0; });
-    if (connections == 0)
+    if (!hasReceivers())
         return;
     const int width = int(size.width()), height = int(size.height());
     if (width < 1 || height < 1 || !bgra || bytesPerRow < width * 4)

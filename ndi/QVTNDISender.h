@@ -69,6 +69,9 @@ public:
     void setAudioSource(const std::shared_ptr<QVTNDIAudioSource>& source);
 
     bool hasSendNode() const;
+    // Whether a receiver is connected now: callers skip reading their picture back without one
+    // (and poll the tally with checkTally instead).
+    bool hasReceivers() const;
     // The conversion buffers exist (made by the first frame sent to a receiver). Tests.
     bool hasPool() const { return poolBuilt_.load(); }
 

@@ -457,6 +457,11 @@ void KavioVideoOutputObject::handOver(const std::shared_ptr<GpuTexture>& drawn, 
             output->handleAudioOutput();
         } else if (kind == KavioVideoOutputTypeNDI || kind == KavioVideoOutputTypeDeckLink) {
             output->handleAudioOutput();
+            // Nobody watching an NDI output: its tally is still polled, nothing is read back.
+            if (auto sender = output->ndiSender(); sender && !sender->hasReceivers()) {
+                sender->checkTally();
+                return;
+            }
             QSize size;
             if (output->readBackOutputTexture(size))
                 output->sendReadbackToSink(size);
