@@ -3,6 +3,7 @@
 #include "OutputsTestSupport.h"
 
 #include "Audio/KavioAudioStreamersManagerInterface.h"
+#include "Cue/KavioNDIReceiverSource.h"
 #include "Outputs/KavioDeckLinkBrowser.h"
 #include "Outputs/KavioDecklinkOutput.h"
 #include "Outputs/KavioOutputSetupControls.h"
@@ -241,8 +242,10 @@ TEST_F(OutputObjectTest, NDIOutputFramesArriveAtTheRenderSizeInThePicturesColour
     const QString name = QString::fromStdString(NdiLoopbackBackend::fullSourceName("Kavio NDI #7"));
     const QVariantList found = directory.serversMatchingName(name);
     ASSERT_EQ(found.size(), 1);
-    auto receiver = QVTNDIReceiver::initWithSource(found[0].toMap(), false);
-    ASSERT_TRUE(receiver);
+    auto made = QVTNDIReceiver::initWithSource(found[0].toMap(), false);
+    ASSERT_TRUE(made);
+    // Received as an NDI cue reads it.
+    auto receiver = std::make_unique<KavioNDIReceiverSource>(made);
     VideoFrameRef frame;
     const auto red = solid(64, 36, kRed);
     ASSERT_TRUE(DispatchQueue::runMainUntil(
@@ -258,7 +261,9 @@ TEST_F(OutputObjectTest, NDIOutputFramesArriveAtTheRenderSizeInThePicturesColour
     const uint8_t* middle = frame->row(18) + 32 * 2;
     EXPECT_NEAR(middle[1], 63, 2);
     EXPECT_NEAR(middle[2], 240, 2);
-    receiver->removeResources();
+    EXPECT_TRUE(receiver->isYUV());
+    EXPECT_FALSE(receiver->hasAlpha());
+    receiver.reset();
 
     // Another kind drops the sender and its source.
     output->setVideoOutputType(KavioVideoOutputTypeScreen);
