@@ -13,6 +13,7 @@
 #include "MIDIMessageCodec.h"
 #include "MediaAsset.h"
 #include "MediaTime.h"
+#include "NdiLoopbackCodec.h"
 
 #include <lo/lo.h>
 #include <snappy.h>
@@ -236,6 +237,35 @@ void writeNetworkLink(const QString& root)
     seeds.write("backup-goto", Bytes{'N', 'M', 'C', '1', 110, 0, 0, 10, 0, 30, 7, 0});
 }
 
+void writeNdiLoopback(const QString& root)
+{
+    const SeedDirectory seeds(root, "ndi_loopback_fuzzer");
+    // As the loopback backend sends them, in pieces of [length] x 16 + 1 bytes.
+    const auto pieces = [](const Bytes& stream) {
+        Bytes out;
+        for (std::size_t at = 0; at < stream.size();) {
+            const std::size_t n = std::min<std::size_t>(stream.size() - at, 255 * 16 + 1);
+            out.push_back(std::uint8_t((n - 1) / 16));
+            const std::size_t take = std::min<std::size_t>(stream.size() - at, (n - 1) / 16 * 16 + 1);
+            out.insert(out.end(), stream.begin() + std::ptrdiff_t(at), stream.begin() + std::ptrdiff_t(at + take));
+            at += take;
+        }
+        return out;
+    };
+    Bytes pixels(8 * 2 * 2 * 2, 0x40);
+    ndi::VideoFrame video;
+    video.width = 8, video.height = 2, video.fourCC = ndi::kFourCC_P216, video.data = pixels.data();
+    video.lineStride = 16;
+    std::vector<float> samples(2 * 4, 0.5f);
+    ndi::AudioFrame audio;
+    audio.channels = 2, audio.samples = 4, audio.data = samples.data(), audio.channelStride = 16;
+    Bytes stream = NdiLoopbackCodec::encodeVideo(video);
+    for (const Bytes& m : {NdiLoopbackCodec::encodeAudio(audio), NdiLoopbackCodec::encodeTally({true, false}),
+                           NdiLoopbackCodec::encodeMetadata("<ndi_product/>")})
+        stream.insert(stream.end(), m.begin(), m.end());
+    seeds.write("video-audio-tally-metadata", pieces(stream));
+}
+
 Bytes section(std::uint8_t type, const Bytes& body)
 {
     const std::size_t n = body.size();
@@ -309,6 +339,7 @@ int main(int argc, char** argv)
     writeArtNet(root);
     writeMIDI(root);
     writeNetworkLink(root);
+    writeNdiLoopback(root);
     writeHap(root);
     return 0;
 }

@@ -24,6 +24,7 @@
 #include "Log.h"
 #include "NotificationCenter.h"
 #include "QVTOSCMessage.h"
+#include "StrevalDirectory.h"
 #include "UserDefaults.h"
 
 #include <QAction>
@@ -288,7 +289,7 @@ void KavioVideoItemManager::initManager()
         outputs->initManager();
     if (const auto inspector = o.itemPreferencesController.lock())
         inspector->loadPreferenceItems();
-    // TODO(ndi): obtain the NDI framework's shared source directory here so discovery begins.
+    StrevalDirectory::sharedDirectory();  // discovery of NDI sources begins
 
     for (KavioButtonInterface* toggle : {o.defaultToggleAudio, o.defaultToggleFadeIn, o.defaultToggleFadeOut,
                                          o.defaultToggleTransition, o.defaultTogglePauseAtBeginning,

@@ -127,6 +127,8 @@ KavioOutputSetupControls::KavioOutputSetupControls(QWidget* parent)
         const int cells = mode * 8 + 1;
         warpTypePopup->addItemWithTitle(QStringLiteral("%1 x %1").arg(cells), mode);
     }
+    outputFormatPopup = popUp(QStringLiteral("Format"));
+    outputKeyerPopup = popUp(QStringLiteral("Keyer"));
     spanModeButton = check(QStringLiteral("Span"));
     edgeBlendEnableButton = check(QStringLiteral("Edge blending"));
     testCardButton = check(QStringLiteral("Test card"));

@@ -56,6 +56,9 @@ public:
     KavioOutputPopUp* currentScreenPopup;
     KavioOutputPopUp* orientationPopup;
     KavioOutputPopUp* warpTypePopup;
+    // The video format of an NDI or DeckLink destination, and a DeckLink card's keyer.
+    KavioOutputPopUp* outputFormatPopup;
+    KavioOutputPopUp* outputKeyerPopup;
     QCheckBox* spanModeButton;
     QCheckBox* edgeBlendEnableButton;
     QCheckBox* testCardButton;

@@ -168,7 +168,7 @@ KavioVideoOutputManager::OutputPtr KavioVideoOutputManager::createFullscreenObje
     outputObjects_.insert(outputObjects_.begin() + std::ptrdiff_t(at), output);
     if (!restoreData.isEmpty()) {
         output->loadWithData(restoreData);
-        // TODO(NDI and DeckLink outputs): NDI and DeckLink outputs apply their named format here.
+        restoreFormatOfOutput(output);
     } else {
         const auto displays = displays_->displays();
         if (!displays.empty()) {

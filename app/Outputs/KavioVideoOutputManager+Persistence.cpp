@@ -69,6 +69,7 @@ void KavioVideoOutputManager::loadWithData(const QVariantMap& data)
             OutputPtr output = outputObjects_[std::size_t(i - 1)];
             output->loadWithData(records.value(QString::number(i)).toMap());
             output->setIndex(std::uint64_t(i));
+            restoreFormatOfOutput(output);
             bool matched = false;
             for (int item = 0; item < controls_->currentScreenPopup->count() && !matched; ++item)
                 matched = itemMatchesOutput(item, *output);

@@ -2,6 +2,8 @@
 // display a stored destination means, and following displays as they come and go.
 #include "Outputs/KavioVideoOutputManager.h"
 
+#include "Outputs/KavioDeckLinkBrowser.h"
+
 #include "Outputs/KavioOutputSetupControls.h"
 
 #include "Log.h"
@@ -49,8 +51,13 @@ std::vector<KavioNameAndInfo> KavioVideoOutputManager::screenNamesAndInfo() cons
 
 std::vector<KavioNameAndInfo> KavioVideoOutputManager::textureTypeOutputNames() const
 {
-    // TODO(NDI and DeckLink outputs): the DeckLink devices that can play back come first.
-    return {{QStringLiteral("NDI™"), {}}, {QStringLiteral("Syphon"), {}}};
+    std::vector<KavioNameAndInfo> names;
+    for (const auto& device : deckLinkBrowser().connectedDevices())
+        if (device->playbackSupported())
+            names.push_back({QString::fromStdString(device->displayName()), {}});
+    names.push_back({QStringLiteral("NDI™"), {}});
+    names.push_back({QStringLiteral("Syphon"), {}});
+    return names;
 }
 
 void KavioVideoOutputManager::fillScreenPopup()
@@ -235,8 +242,12 @@ void KavioVideoOutputManager::applyScreenNameAndInfo(const KavioNameAndInfo& pai
         output->setVideoOutputType(KavioVideoOutputTypeSyphon);
         output->changeFrameIfNeeded(QRectF(QPointF(0, 0), resolution));
     } else if (pair.title == QStringLiteral("NDI™")) {
-        // TODO(NDI and DeckLink outputs): fill the format pop-up and apply the chosen format.
         output->setVideoOutputType(KavioVideoOutputTypeNDI);
+        bindNDIDestination(output);
+    } else if (auto device = deckLinkBrowser().deviceWithName(pair.title);
+               device && device->playbackSupported()) {
+        output->setVideoOutputType(KavioVideoOutputTypeDeckLink);
+        bindDecklinkDestination(output, device);
     } else {
         output->setVideoOutputType(KavioVideoOutputTypeScreen);
         KLOG_INFO("screennameandinfo: {}", pairText(pair));

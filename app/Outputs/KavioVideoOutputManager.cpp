@@ -59,6 +59,8 @@ void KavioVideoOutputManager::connectControls()
     onChoice(c.resolutionPopup, [this] { changeOutputResolution(); });
     onChoice(c.orientationPopup, [this] { undoChangeOrientation(controls_->orientationPopup->titleOfSelectedItem(), selectedoutput_); });
     onChoice(c.warpTypePopup, [this] { undoChangeWarpType(controls_->warpTypePopup->titleOfSelectedItem(), selectedoutput_); });
+    onChoice(c.outputFormatPopup, [this] { changeOutputFormat(); });
+    onChoice(c.outputKeyerPopup, [this] { changeOutputKeyer(); });
     onChoice(c.currentScreenPopup, [this] {
         const QVariant pair = controls_->currentScreenPopup->representedObjectAt(controls_->currentScreenPopup->currentIndex());
         if (pair.canConvert<KavioNameAndInfo>())
@@ -447,10 +449,8 @@ void KavioVideoOutputManager::checkOutputsForBestRenderMethod()
             const auto kind = output->videoOutputType();
             if (kind != KavioVideoOutputTypeNDI && kind != KavioVideoOutputTypeDeckLink)
                 continue;
-            const GpuTime rate = output->framerate();
-            // TODO(NDI and DeckLink outputs): without a rate, the output's named format row of
-            // the NDI or DeckLink table gives it.
-            if (rate.timeValue == 0)
+            GpuTime rate = output->framerate();
+            if (rate.timeValue == 0 && !rateOfFormatRow(*output, rate))
                 continue;
             if (clock) {
                 if (clock->isRenderingForScreens())

@@ -32,6 +32,10 @@
 #include <vector>
 
 class KavioAudioStreamersManagerInterface;
+class KavioDeckLinkBrowser;
+namespace decklink {
+class DeckLinkDevice;
+}
 class KavioOutputSetupControls;
 class QCheckBox;
 class KavioRenderClock;
@@ -66,6 +70,9 @@ public:
     ~KavioVideoOutputManager() override;
 
     void setVideoManager(std::weak_ptr<KavioVideoItemManagerInterface> manager) { videoManager_ = std::move(manager); }
+    // The DeckLink device list the destinations come from: the process's own unless a test
+    // gives one (not owned; it outlives the manager).
+    void setDeckLinkBrowser(KavioDeckLinkBrowser* browser) { decklinkBrowser_ = browser; }
     KavioOutputSetupControls& controls() const { return *controls_; }
     UndoManager& undoManager() const { return *undoManager_; }
 
@@ -170,6 +177,34 @@ public:
     static QString disconnectedNameForScreenName(const QString& name) { return name + " - DISCONNECTED"; }
     const std::set<KavioNameAndInfo>& disconnectedScreens() const { return disconnectedScreens_; }
 
+    // --- NDI and DeckLink formats and keyer (KavioVideoOutputManager+Formats.cpp) ---
+    // Rows are dictionaries looked up by "displayName", built anew on each call. NDI rows:
+    // "displayName", "timeValue", "timeScale", "format" ("yuv", "rgba", "p216"): the 16 YUV and
+    // RGBA rows, or with high bit depth rendering the 8 P216 rows. DeckLink rows: "displayName",
+    // "bmdDisplayMode", "timeValue", "timeScale", "fields", "renderWidth", "renderHeight": the
+    // 54 display modes.
+    QVariantList ndiOutputFormats() const;
+    static QVariantList decklinkOutputFormats();
+    // Selects "YUV - 30fps" (high bit depth: "P216 - 30fps") in the format pop-up.
+    void fallbackToDefaultNDIOutputFormat();
+    // Set the output at the 1-based index up for the named row (rate, YUV choice, size, name;
+    // DeckLink: the card's display mode). An unknown name is logged and changes nothing.
+    void applyNDIOutputFormatByName(const QString& name, unsigned long screenIndex);
+    void applyDecklinkOutputFormatByName(const QString& name, unsigned long screenIndex);
+    // The rows the device plays in 'BGRA', '2vuy' or 32-bit ARGB, one per playback format in the
+    // device's order (a mode in two of these formats is listed twice).
+    struct FormatItem {
+        QString title;
+        QVariantMap row;
+    };
+    std::vector<FormatItem> supportedDecklinkFormatForDevice(const decklink::DeckLinkDevice& device) const;
+    // The pop-ups' actions, and their undoable changes ("Change Output Format", "Change Keyer").
+    void changeOutputFormat();
+    void undoChangeOutputFormat(const QString& name, unsigned long screenIndex);
+    void changeOutputKeyer();
+    void undoChangeOutputKeyer(const QString& keyer, unsigned long screenIndex);
+    bool hasBlackmagicOrNDIOutput() const { return hasndiorblackmagicoutput_; }
+
     // --- Render method ---
     // Paces the render clock: the rate of the first NDI or DeckLink output that yields one,
     // else a display link on the first online output's display or the main screen.
@@ -194,12 +229,22 @@ private:
     bool itemMatchesOutput(int position, const KavioVideoOutputObject& output) const;
     std::shared_ptr<KavioRenderClock> renderClock() const;
     void observeNotifications();
+    // The rate of the output's named format row; false when its kind has no such row.
+    bool rateOfFormatRow(const KavioVideoOutputObject& output, GpuTime& rate) const;
+    // Fills the format (and for a card the keyer) pop-up for a destination and, unless a project
+    // is loading, applies the chosen row.
+    void bindNDIDestination(const OutputPtr& output);
+    void bindDecklinkDestination(const OutputPtr& output, const std::shared_ptr<decklink::DeckLinkDevice>& device);
+    // After a record restored an NDI or DeckLink output: its card, format and keyer again.
+    void restoreFormatOfOutput(const OutputPtr& output);
 
     QVTMetalManager& gpu_;
     UserDefaults& defaults_;
     std::shared_ptr<KavioAudioStreamersManagerInterface> streamers_;
     std::shared_ptr<KavioDisplayListInterface> displays_;
     std::weak_ptr<KavioVideoItemManagerInterface> videoManager_;
+    KavioDeckLinkBrowser* decklinkBrowser_ = nullptr;
+    KavioDeckLinkBrowser& deckLinkBrowser() const;
     std::unique_ptr<KavioOutputSetupControls> controls_;
     std::unique_ptr<UndoManager> undoManager_;
 

@@ -1,5 +1,7 @@
 #include "Outputs/KavioVideoOutputObject.h"
 
+#include "Outputs/KavioDecklinkOutput.h"
+
 #include "Audio/KavioAudioStreamersManagerInterface.h"
 #include "Rendering/KavioRenderingSupport.h"
 #include "Rendering/QVTMetalManager.h"
@@ -10,6 +12,8 @@
 #include "GpuCommandBuffer.h"
 #include "Log.h"
 #include "NotificationCenter.h"
+#include "QVTAudioStreamer.h"
+#include "QVTNDISender.h"
 #include "SyphonServer.h"
 #include "UserDefaults.h"
 
@@ -191,9 +195,8 @@ KavioVideoOutputObject::KavioVideoOutputObject(const QRectF& frame, bool highBit
         streamers_->createAudioStreamerWithUUID(uuid_);
         audiostreamer_ = streamers_->streamerWithUUID(uuid_);
     }
-    NotificationCenter::defaultCenter().addObserver(this, "KavioAudioChannelsChanged", nullptr, [this](const Notification&) {
-        audiochannels_.store(std::int32_t(UserDefaults::standardUserDefaults().integerForKey("audioChannels")));
-    });
+    NotificationCenter::defaultCenter().addObserver(this, "KavioAudioChannelsChanged", nullptr,
+                                                    [this](const Notification&) { audioChannelsChanged(); });
 }
 
 KavioVideoOutputObject::~KavioVideoOutputObject()
@@ -216,6 +219,9 @@ void KavioVideoOutputObject::removeResources()
     showCursorIfHidden();
     if (auto server = syphonserver_.exchange(nullptr))
         server->stop();
+    if (auto sender = ndisender_.exchange(nullptr))
+        sender->removeResources();
+    decklinkoutput_.store(nullptr);
 }
 
 void KavioVideoOutputObject::setVideoOutputType(std::int32_t type)
@@ -235,8 +241,24 @@ void KavioVideoOutputObject::setVideoOutputType(std::int32_t type)
         if (auto server = syphonserver_.exchange(nullptr))
             server->stop();
     }
-    // TODO(NDI and DeckLink outputs): kinds 30 and 40 make their sender or card output here and
-    // every other kind drops them.
+    if (!isKnownKind(type))
+        return;
+    if (type == KavioVideoOutputTypeNDI) {
+        if (!ndisender_.load()) {
+            auto sender = QVTNDISender::initWithName(
+                QString::asprintf("Kavio NDI #%llu", (unsigned long long)index()), highbitdepth_);
+            queue->sync([&] { sender->setAudioSource(audiostreamer_); });
+            ndisender_.store(sender);
+        }
+    } else if (auto sender = ndisender_.exchange(nullptr)) {
+        sender->removeResources();
+    }
+    if (type == KavioVideoOutputTypeDeckLink) {
+        if (!decklinkoutput_.load())
+            decklinkoutput_.store(std::make_shared<KavioDecklinkOutput>(highbitdepth_));
+    } else {
+        decklinkoutput_.store(nullptr);
+    }
 }
 
 // --- Showing ---------------------------------------------------------------------------------
@@ -269,6 +291,8 @@ void KavioVideoOutputObject::orderFront()
         }
     }
     elapsedtime_.store(0);
+    framecounter_.store(0);
+    ndiAudioFrames_.store(0);
     isFullscreen_.store(true);
 }
 
@@ -427,23 +451,68 @@ void KavioVideoOutputObject::handOver(const std::shared_ptr<GpuTexture>& drawn, 
         auto output = weak.lock();
         if (!output || !output->isFullscreen())
             return;
-        if (output->videoOutputType() == KavioVideoOutputTypeSyphon) {
+        const auto kind = output->videoOutputType();
+        if (kind == KavioVideoOutputTypeSyphon) {
             output->publishToSyphon();
             output->handleAudioOutput();
+        } else if (kind == KavioVideoOutputTypeNDI || kind == KavioVideoOutputTypeDeckLink) {
+            output->handleAudioOutput();
+            // Nobody watching an NDI output: its tally is still polled, nothing is read back.
+            if (auto sender = output->ndiSender(); sender && !sender->hasReceivers()) {
+                sender->checkTally();
+                return;
+            }
+            QSize size;
+            if (output->readBackOutputTexture(size))
+                output->sendReadbackToSink(size);
         }
-        // TODO(NDI and DeckLink outputs): kinds 30 and 40 send their audio, then the output
-        // texture, to their sender or card here.
     });
     copy->commit();
+}
+
+bool KavioVideoOutputObject::readBackOutputTexture(QSize& size)
+{
+    auto texture = outputTexture();
+    if (!texture)
+        return false;
+    size = QSize(int(texture->width()), int(texture->height()));
+    const std::size_t row = std::size_t(size.width()) * 4;
+    const std::size_t pixels = std::size_t(size.width()) * std::size_t(size.height());
+    readback_.resize(row * std::size_t(size.height()));
+    const GpuRegion whole{0, 0, texture->width(), texture->height()};
+    if (texture->pixelFormat() == GpuPixelFormat::BGRA8Unorm)
+        return texture->getBytes(readback_.data(), row, whole);
+    // High bit depth: half-float RGBA read back, then narrowed to BGRA.
+    readbackHalves_.resize(pixels * 4);
+    if (!texture->getBytes(readbackHalves_.data(), row * 2, whole))
+        return false;
+    const auto& narrow = halfToByteTable();
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint16_t* rgba = &readbackHalves_[i * 4];
+        std::uint8_t* bgra = &readback_[i * 4];
+        bgra[0] = narrow[rgba[2]], bgra[1] = narrow[rgba[1]], bgra[2] = narrow[rgba[0]], bgra[3] = narrow[rgba[3]];
+    }
+    return true;
+}
+
+void KavioVideoOutputObject::sendReadbackToSink(QSize size)
+{
+    const int row = size.width() * 4;
+    if (auto sender = ndiSender()) {
+        const GpuTime rate = framerate();
+        sender->sendMetalTexture(readback_.data(), row, QSizeF(size), convertToYUV(),
+                                 {rate.timeValue, rate.timeScale, rate.flags});
+    } else if (auto sink = decklinkOutput()) {
+        sink->sendTexture(readback_.data(), row, QSizeF(size), convertToYUV());
+    }
 }
 
 void KavioVideoOutputObject::publishToSyphon()
 {
     auto server = syphonserver_.load();
-    auto texture = outputTexture();
-    if (!server || !texture)
+    QSize size;
+    if (!server || !readBackOutputTexture(size))
         return;
-    const QSize size(int(texture->width()), int(texture->height()));
     if (server->size() != size) {
         // The source follows the output's size: a new stream of the same name.
         const QString name = server->name();
@@ -454,40 +523,31 @@ void KavioVideoOutputObject::publishToSyphon()
         if (!expected || !syphonserver_.compare_exchange_strong(expected, server))
             return;  // the kind changed meanwhile
     }
-    const std::size_t row = std::size_t(size.width()) * 4;
-    const std::size_t pixels = std::size_t(size.width()) * std::size_t(size.height());
-    readback_.resize(row * std::size_t(size.height()));
-    const GpuRegion whole{0, 0, texture->width(), texture->height()};
-    if (texture->pixelFormat() == GpuPixelFormat::BGRA8Unorm) {
-        if (!texture->getBytes(readback_.data(), row, whole))
-            return;
-    } else {
-        // High bit depth: half-float RGBA read back, then narrowed to the source's BGRA.
-        readbackHalves_.resize(pixels * 4);
-        if (!texture->getBytes(readbackHalves_.data(), row * 2, whole))
-            return;
-        const auto& narrow = halfToByteTable();
-        for (std::size_t i = 0; i < pixels; ++i) {
-            const std::uint16_t* rgba = &readbackHalves_[i * 4];
-            std::uint8_t* bgra = &readback_[i * 4];
-            bgra[0] = narrow[rgba[2]], bgra[1] = narrow[rgba[1]], bgra[2] = narrow[rgba[0]], bgra[3] = narrow[rgba[3]];
-        }
-    }
-    server->publishFrame(readback_.data(), row, size);
-}
-
-void KavioVideoOutputObject::handleAudioOutput()
-{
-    // TODO(output audio): pull one frame's worth from the streamer and send or discard it.
-    audioOutputCount_.fetch_add(1, std::memory_order_relaxed);
+    server->publishFrame(readback_.data(), std::size_t(size.width()) * 4, size);
 }
 
 void KavioVideoOutputObject::handleClearOutputIfNeeded()
 {
     if (!shouldclearoutputs_.exchange(false))
         return;
-    // TODO(NDI and DeckLink outputs): send gpu_.clearTextureWithSize(renderSize) to the sender
-    // or card once a fresh command buffer completes; screens and frame sharing send nothing.
+    const auto kind = videoOutputType();
+    auto queue = gpu_.commandQueue();
+    if ((kind != KavioVideoOutputTypeNDI && kind != KavioVideoOutputTypeDeckLink) || !queue)
+        return;
+    // One black frame of the render size, sent from the completion thread like every frame, so
+    // it never overlaps a hand-over.
+    const QSize size = renderSize().toSize();
+    auto buffer = queue->commandBuffer();
+    buffer->addCompletedHandler([weak = weak_from_this(), size] {
+        auto output = weak.lock();
+        if (!output || size.isEmpty())
+            return;
+        output->readback_.assign(std::size_t(size.width()) * std::size_t(size.height()) * 4, 0);
+        for (std::size_t i = 3; i < output->readback_.size(); i += 4)
+            output->readback_[i] = 255;
+        output->sendReadbackToSink(size);
+    });
+    buffer->commit();
 }
 
 // --- Records ---------------------------------------------------------------------------------

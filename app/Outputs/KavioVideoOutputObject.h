@@ -32,7 +32,12 @@
 class DispatchQueue;
 class GpuTexture;
 class KavioAudioStreamersManagerInterface;
+class KavioDecklinkOutput;
 class QVTAudioStreamer;
+class QVTNDISender;
+namespace decklink {
+class DeckLinkDevice;
+}
 class QVTMetalManager;
 class QWindow;
 class SyphonServer;
@@ -100,7 +105,12 @@ public:
     std::int32_t videoOutputType() const { return videoOutputType_.load(); }
     // Stores the kind and builds its sink, tearing the others down; a sink that exists stays
     // (its name keeps the index it was made with). Unknown kinds change only the stored kind.
+    // NDI: a sender "Kavio NDI #<index>" pulling from the output's streamer; DeckLink: a card
+    // output without a device until setDecklinkOutputDevice.
     void setVideoOutputType(std::int32_t type);
+    // The sinks of kinds 30 and 40, or nullptr. Any thread.
+    std::shared_ptr<QVTNDISender> ndiSender() const { return ndisender_.load(); }
+    std::shared_ptr<KavioDecklinkOutput> decklinkOutput() const { return decklinkoutput_.load(); }
     std::uint64_t index() const { return index_.load(); }
     void setIndex(std::uint64_t index) { index_.store(index); }
     const QString& uuid() const { return uuid_; }
@@ -152,6 +162,23 @@ public:
     void setConvertToYUV(bool on) { convertToYUV_.store(on); }
     QString decklinkKeyer() const { return decklinkkeyer_.load(); }
 
+    // --- DeckLink settings (main thread; each does nothing without a DeckLink output) ---
+    // The card that plays this output.
+    void setDecklinkOutputDevice(std::shared_ptr<decklink::DeckLinkDevice> device);
+    // Activates every playback format of the device with that display mode ("video format set
+    // to: ..."), then the audio format; a refusal is logged ("error ..., could not set Decklink
+    // format to ...").
+    void setDecklinkFormat(std::uint32_t displayMode);
+    // The first playback audio format with at least the program's channels, else the last; its
+    // channel count becomes outputChannels() once the device accepts it. Restarts the cadence.
+    void setProperDecklinkAudioFormat();
+    // "Internal" or "External" key with alpha 1.0 and send RGBA once the device accepts; anything
+    // else keys off and sends YUV, even when the device refuses. A refusal keeps the keyer.
+    void setDecklinkKeyer(const QString& keyer);
+    // "audioChannels" changed: the program's channel count, then the card's audio format.
+    void audioChannelsChanged();
+    std::int32_t audioChannels() const { return audiochannels_.load(); }
+    std::int32_t outputChannels() const { return outputchannels_.load(); }
     // --- Showing (main thread) ---
     // Online: the window takes `frame` (a screen window comes to the front). Always: active.
     void orderFront();
@@ -183,10 +210,17 @@ public:
     std::shared_ptr<GpuTexture> testCardTexture() const { return testCardTexture_; }
     // The card as a picture (premultiplied ARGB, top row first). Pure but for the icon's file.
     static QImage drawTestCard(QSizeF size, std::uint64_t paddingX, std::uint64_t paddingY, std::uint64_t index);
-    // One frame's worth of audio from the streamer to the sink, or discarded.
+    // One frame's worth of 48 kHz audio from the streamer to the sink, or discarded. NDI: the
+    // exact share of the frame rate, its fraction carried to the next frame; DeckLink: the
+    // card's cadence at x/1001 rates (1601 nine times then 1607 at 29.97); screens and frame
+    // sharing: the real time since the last pull (one frame's worth after orderFront). At most
+    // 153600 frames.
     void handleAudioOutput();
-    // How often handleAudioOutput ran (tests, benchmarks).
+    // A not-a-number elapsed time becomes one frame duration (logged).
+    void checkElapsedTimeForNaN();
+    // How often handleAudioOutput ran, and the frames it took last time (tests, benchmarks).
     std::uint64_t audioOutputCount() const { return audioOutputCount_.load(); }
+    std::uint32_t lastAudioFrames() const { return lastAudioFrames_.load(); }
     // Sends one blank frame to the sink when orderOut armed one.
     void handleClearOutputIfNeeded();
     // Size of the view at the last pass; the output texture's size.
@@ -214,6 +248,10 @@ public:
 private:
     void handOver(const std::shared_ptr<GpuTexture>& drawn, QSizeF size);
     void publishToSyphon();
+    // The output texture as 8-bit BGRA rows in readback_; false when there is none to read.
+    bool readBackOutputTexture(QSize& size);
+    void sendReadbackToSink(QSize size);
+    std::uint32_t audioFramesForThisFrame(std::int32_t kind, const GpuTime& rate);
     void showCursorIfHidden();
 
     QVTMetalManager& gpu_;
@@ -224,6 +262,8 @@ private:
     std::unique_ptr<KavioVideoOutputMTKView> mtkView_;
     std::shared_ptr<QVTAudioStreamer> audiostreamer_;  // touched on `queue`
     std::atomic<std::shared_ptr<SyphonServer>> syphonserver_;
+    std::atomic<std::shared_ptr<QVTNDISender>> ndisender_;
+    std::atomic<std::shared_ptr<KavioDecklinkOutput>> decklinkoutput_;
     std::vector<std::uint8_t> readback_;  // the GPU thread's copy for the sink
     std::vector<std::uint16_t> readbackHalves_;  // the same at high bit depth, before narrowing
     const bool highbitdepth_;
@@ -253,8 +293,12 @@ private:
     std::atomic<bool> convertToYUV_{true};
     std::atomic<bool> shouldclearoutputs_{false};
     std::atomic<std::int32_t> audiochannels_{2};
+    std::atomic<std::int32_t> outputchannels_{2};
+    std::atomic<std::uint32_t> framecounter_{0};  // the DeckLink cadence's place, 0-9
+    std::atomic<std::uint64_t> ndiAudioFrames_{0};  // video frames since orderFront, for NDI's share
     std::atomic<double> elapsedtime_{0};
     std::atomic<std::uint64_t> audioOutputCount_{0};
+    std::atomic<std::uint32_t> lastAudioFrames_{0};
     bool cursorhidden_ = false;
 
     // Rendering thread.

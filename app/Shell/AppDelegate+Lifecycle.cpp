@@ -6,6 +6,7 @@
 #include "DispatchQueue.h"
 #include "Log.h"
 #include "NotificationCenter.h"
+#include "Outputs/KavioDeckLinkBrowser.h"
 #include "Outputs/KavioVideoOutputManager.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Shell/KavioCrashReports.h"
@@ -116,7 +117,8 @@ void AppDelegate::applicationWillFinishLaunching()
         KavioCrashReports::installHandlers(QString::fromStdString(logs), versionInformationString());
     projectURL_.clear();
     lastInterfaces_ = {};
-    // TODO(NDI and DeckLink outputs): create the DeckLink device list and log its API version.
+    KavioDeckLinkBrowser::sharedBrowser();  // the device list runs from launch
+    KLOG_INFO("DeckLinkInformation: API version {}", decklink::apiVersion());
     appStarted_ = false;
     hasUnsavedChanges_.store(false);
 

@@ -1,0 +1,45 @@
+#pragma once
+// The process's list of connected DeckLink devices. It runs the DeckLink backend's browser from
+// its first use and turns arrivals and removals into "DeckLinkDeviceWasConnectedNotification"
+// and "DeckLinkDeviceWasDisconnectedNotification" on the default centre (object: the device's
+// DeckLinkDevice*), posted synchronously on the backend's thread: observers that touch the
+// interface move to the main thread themselves. Without a backend it lists nothing and posts
+// nothing. Any thread.
+
+#include "DeckLinkDevice.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class KavioDeckLinkBrowser : public decklink::DeckLinkDeviceBrowserDelegate {
+public:
+    static constexpr const char* kDeviceConnectedNotification = "DeckLinkDeviceWasConnectedNotification";
+    static constexpr const char* kDeviceDisconnectedNotification = "DeckLinkDeviceWasDisconnectedNotification";
+
+    // Made on first use; lives for the process.
+    static KavioDeckLinkBrowser& sharedBrowser();
+
+    // Takes `browser` (may be nullptr), starts it and becomes its delegate. Tests make their own.
+    explicit KavioDeckLinkBrowser(std::unique_ptr<decklink::DeckLinkDeviceBrowser> browser);
+    ~KavioDeckLinkBrowser() override;
+    KavioDeckLinkBrowser(const KavioDeckLinkBrowser&) = delete;
+    KavioDeckLinkBrowser& operator=(const KavioDeckLinkBrowser&) = delete;
+
+    std::vector<std::shared_ptr<decklink::DeckLinkDevice>> connectedDevices() const;
+    // The first device whose persistent ID (when above 0), else whose topological ID (when above
+    // 0), equals the text's number; nullptr for none or an empty text.
+    std::shared_ptr<decklink::DeckLinkDevice> deviceWithUID(const QString& uid) const;
+    // The first device of exactly that name, or nullptr.
+    std::shared_ptr<decklink::DeckLinkDevice> deviceWithName(const QString& name) const;
+    decklink::DeckLinkDeviceBrowser* deviceBrowser() const { return deviceBrowser_.get(); }
+
+    void didAddDevice(decklink::DeckLinkDeviceBrowser& browser,
+                      const std::shared_ptr<decklink::DeckLinkDevice>& device) override;
+    void didRemoveDevice(decklink::DeckLinkDeviceBrowser& browser,
+                         const std::shared_ptr<decklink::DeckLinkDevice>& device) override;
+
+private:
+    std::unique_ptr<decklink::DeckLinkDeviceBrowser> deviceBrowser_;
+};

@@ -1,0 +1,264 @@
+// The NDI and DeckLink format tables, applying a row to an output, the rows a card plays, and
+// the undoable format and keyer changes.
+#include "Outputs/KavioDeckLinkBrowser.h"
+#include "Outputs/KavioDecklinkOutput.h"
+#include "Outputs/KavioOutputSetupControls.h"
+#include "Outputs/KavioVideoOutputManager.h"
+
+#include "Log.h"
+#include "NotificationCenter.h"
+#include "UndoManager.h"
+#include "UserDefaults.h"
+
+namespace {
+
+const QString kDisplayName = QStringLiteral("displayName");
+const QString kTimeValue = QStringLiteral("timeValue");
+const QString kTimeScale = QStringLiteral("timeScale");
+const QString kFormat = QStringLiteral("format");
+const QString kDisplayMode = QStringLiteral("bmdDisplayMode");
+const QString kRenderWidth = QStringLiteral("renderWidth");
+const QString kRenderHeight = QStringLiteral("renderHeight");
+const QString kLastUsedNDI = QStringLiteral("lastUsedFormat_NDI");
+const QString kLastUsedBMD = QStringLiteral("lastUsedFormat_BMD");
+
+QVariantMap rowNamed(const QVariantList& rows, const QString& name)
+{
+    for (const QVariant& row : rows)
+        if (row.toMap().value(kDisplayName).toString() == name)
+            return row.toMap();
+    return {};
+}
+
+// Sets the rate when the row has both halves of it.
+void applyRate(KavioVideoOutputObject& output, const QVariantMap& row)
+{
+    if (row.contains(kTimeValue) && row.contains(kTimeScale))
+        output.setFramerate({row.value(kTimeValue).toLongLong(), row.value(kTimeScale).toInt(), 0});
+}
+
+QString keyerTitle(decklink::KeyingMode mode)
+{
+    switch (mode) {
+    case decklink::KeyingMode::Internal: return QStringLiteral("Internal");
+    case decklink::KeyingMode::External: return QStringLiteral("External");
+    case decklink::KeyingMode::None: break;
+    }
+    return QStringLiteral("None");
+}
+
+}  // namespace
+
+KavioDeckLinkBrowser& KavioVideoOutputManager::deckLinkBrowser() const
+{
+    return decklinkBrowser_ ? *decklinkBrowser_ : KavioDeckLinkBrowser::sharedBrowser();
+}
+
+QVariantList KavioVideoOutputManager::ndiOutputFormats() const
+{
+    static const struct {
+        const char* rate;
+        int timeValue, timeScale;
+    } rates[] = {{"23.98", 24000, 1001}, {"24", 24000, 1000}, {"25", 25000, 1000}, {"29.97", 30000, 1001},
+                 {"30", 30000, 1000},    {"50", 50000, 1000}, {"59.94", 60000, 1001}, {"60", 60000, 1000}};
+    QVariantList rows;
+    const auto family = [&](const char* prefix, const char* format) {
+        for (const auto& r : rates)
+            rows.append(QVariantMap{{kDisplayName, QStringLiteral("%1 - %2fps").arg(prefix, r.rate)},
+                                    {kTimeValue, r.timeValue},
+                                    {kTimeScale, r.timeScale},
+                                    {kFormat, QString::fromLatin1(format)}});
+    };
+    if (useHighBitDepthRendering_) {
+        family("P216", "p216");
+    } else {
+        family("YUV", "yuv");
+        family("RGBA", "rgba");
+    }
+    return rows;
+}
+
+QVariantList KavioVideoOutputManager::decklinkOutputFormats()
+{
+    QVariantList rows;
+    for (const decklink::DisplayMode& mode : decklink::displayModes())
+        rows.append(QVariantMap{{kDisplayName, QString::fromLatin1(mode.name)},
+                                {kDisplayMode, QVariant::fromValue<uint>(mode.code)},
+                                {kTimeValue, qlonglong(mode.timeValue)},
+                                {kTimeScale, mode.timeScale},
+                                {QStringLiteral("fields"), mode.fields},
+                                {kRenderWidth, mode.width},
+                                {kRenderHeight, mode.height}});
+    return rows;
+}
+
+void KavioVideoOutputManager::fallbackToDefaultNDIOutputFormat()
+{
+    controls_->outputFormatPopup->selectItemWithTitle(useHighBitDepthRendering_ ? QStringLiteral("P216 - 30fps")
+                                                                                 : QStringLiteral("YUV - 30fps"));
+}
+
+void KavioVideoOutputManager::applyNDIOutputFormatByName(const QString& name, unsigned long screenIndex)
+{
+    const OutputPtr output = outputAtIndex(screenIndex);
+    const QVariantMap row = rowNamed(ndiOutputFormats(), name);
+    if (!output || row.isEmpty()) {
+        KLOG_ERROR(":: error, there is no selected NDI output format!");
+        return;
+    }
+    applyRate(*output, row);
+    const QString format = row.value(kFormat).toString();
+    if (format == "yuv" || format == "p216")
+        output->setConvertToYUV(true);
+    else if (format == "rgba")
+        output->setConvertToYUV(false);
+    output->setVideoOutputFormatString(name);
+    // An NDI output always sends pictures of the render size.
+    output->changeFrameIfNeeded(QRectF(QPointF(0, 0), renderResolution()));
+}
+
+void KavioVideoOutputManager::applyDecklinkOutputFormatByName(const QString& name, unsigned long screenIndex)
+{
+    const OutputPtr output = outputAtIndex(screenIndex);
+    const QVariantMap row = rowNamed(decklinkOutputFormats(), name);
+    if (!output || row.isEmpty()) {
+        KLOG_ERROR(":: error, there is no selected Decklink output format!");
+        return;
+    }
+    // A card sends pictures of its mode's size.
+    output->changeFrameIfNeeded(QRectF(0, 0, row.value(kRenderWidth).toDouble(), row.value(kRenderHeight).toDouble()));
+    applyRate(*output, row);
+    output->setVideoOutputFormatString(name);
+    output->setDecklinkFormat(row.value(kDisplayMode).toUInt());
+}
+
+std::vector<KavioVideoOutputManager::FormatItem>
+KavioVideoOutputManager::supportedDecklinkFormatForDevice(const decklink::DeckLinkDevice& device) const
+{
+    const QVariantList rows = decklinkOutputFormats();
+    std::vector<FormatItem> items;
+    for (const auto& format : device.playbackVideoFormatDescriptions()) {
+        if (format.pixelFormat != decklink::kPixelFormatBGRA && format.pixelFormat != decklink::kPixelFormat2vuy
+            && format.pixelFormat != decklink::kPixelFormatARGB32)
+            continue;
+        for (const QVariant& row : rows) {
+            const QVariantMap map = row.toMap();
+            if (map.value(kDisplayMode).toUInt() == format.displayMode) {
+                items.push_back({map.value(kDisplayName).toString(), map});
+                break;
+            }
+        }
+    }
+    return items;
+}
+
+void KavioVideoOutputManager::changeOutputFormat()
+{
+    undoChangeOutputFormat(controls_->outputFormatPopup->titleOfSelectedItem(), selectedoutput_);
+}
+
+void KavioVideoOutputManager::undoChangeOutputFormat(const QString& name, unsigned long screenIndex)
+{
+    postUnsavedChanges();
+    const OutputPtr output = outputAtIndex(screenIndex);
+    if (!output)
+        return;
+    const QString old = output->videoOutputFormatString();
+    output->setVideoOutputFormatString(name);
+    const auto kind = output->videoOutputType();
+    if (kind == KavioVideoOutputTypeNDI) {
+        applyNDIOutputFormatByName(name, screenIndex);
+        defaults_.setString(name, kLastUsedNDI);
+        defaults_.synchronize();
+    } else if (kind == KavioVideoOutputTypeDeckLink) {
+        applyDecklinkOutputFormatByName(name, screenIndex);
+        defaults_.setString(name, kLastUsedBMD);
+        defaults_.synchronize();
+    }
+    controls_->outputFormatPopup->selectItemWithTitle(name);
+    checkOutputsForBestRenderMethod();
+    undoManager_->registerUndo(this, [this, old, screenIndex] { undoChangeOutputFormat(old, screenIndex); });
+    undoManager_->setActionName("Change Output Format");
+}
+
+void KavioVideoOutputManager::changeOutputKeyer()
+{
+    undoChangeOutputKeyer(controls_->outputKeyerPopup->titleOfSelectedItem(), selectedoutput_);
+}
+
+void KavioVideoOutputManager::undoChangeOutputKeyer(const QString& keyer, unsigned long screenIndex)
+{
+    postUnsavedChanges();
+    const OutputPtr output = outputAtIndex(screenIndex);
+    KavioOutputPopUp* popup = controls_->outputKeyerPopup;
+    const QString old = popup->oldItemTitle();
+    popup->selectItemWithTitle(keyer);
+    popup->cacheToOldValue();
+    if (output)
+        output->setDecklinkKeyer(keyer);
+    undoManager_->registerUndo(this, [this, old, screenIndex] { undoChangeOutputKeyer(old, screenIndex); });
+    undoManager_->setActionName("Change Keyer");
+}
+
+bool KavioVideoOutputManager::rateOfFormatRow(const KavioVideoOutputObject& output, GpuTime& rate) const
+{
+    const auto kind = output.videoOutputType();
+    const QVariantList rows = kind == KavioVideoOutputTypeNDI        ? ndiOutputFormats()
+                              : kind == KavioVideoOutputTypeDeckLink ? decklinkOutputFormats()
+                                                                     : QVariantList{};
+    const QVariantMap row = rowNamed(rows, output.videoOutputFormatString());
+    if (!row.contains(kTimeValue) || !row.contains(kTimeScale))
+        return false;
+    rate = {row.value(kTimeValue).toLongLong(), row.value(kTimeScale).toInt(), 0};
+    return rate.timeValue > 0;
+}
+
+void KavioVideoOutputManager::bindNDIDestination(const OutputPtr& output)
+{
+    KavioOutputPopUp* popup = controls_->outputFormatPopup;
+    popup->clear();
+    for (const QVariant& row : ndiOutputFormats())
+        popup->addItemWithTitle(row.toMap().value(kDisplayName).toString(), 0, row);
+    const QString last = defaults_.stringForKey(kLastUsedNDI);
+    if (last.isEmpty() || !popup->selectItemWithTitle(last))
+        fallbackToDefaultNDIOutputFormat();
+    controls_->outputKeyerPopup->clear();
+    if (!isLoadingProject_)
+        applyNDIOutputFormatByName(popup->titleOfSelectedItem(), output->index());
+}
+
+void KavioVideoOutputManager::bindDecklinkDestination(const OutputPtr& output,
+                                                      const std::shared_ptr<decklink::DeckLinkDevice>& device)
+{
+    output->setDecklinkOutputDevice(device);
+    KavioOutputPopUp* popup = controls_->outputFormatPopup;
+    popup->clear();
+    for (const FormatItem& item : supportedDecklinkFormatForDevice(*device))
+        popup->addItemWithTitle(item.title, 0, item.row);
+    const QString last = defaults_.stringForKey(kLastUsedBMD);
+    if (!last.isEmpty())
+        popup->selectItemWithTitle(last);
+    KavioOutputPopUp* keyer = controls_->outputKeyerPopup;
+    keyer->clear();
+    for (decklink::KeyingMode mode : device->playbackKeyingModes())
+        keyer->addItemWithTitle(keyerTitle(mode));
+    keyer->selectItemWithTitle(output->decklinkKeyer());
+    keyer->cacheToOldValue();
+    if (!isLoadingProject_ && popup->count() > 0)
+        applyDecklinkOutputFormatByName(popup->titleOfSelectedItem(), output->index());
+}
+
+void KavioVideoOutputManager::restoreFormatOfOutput(const OutputPtr& output)
+{
+    const QString format = output->videoOutputFormatString();
+    if (output->videoOutputType() == KavioVideoOutputTypeNDI) {
+        if (!format.isEmpty())
+            applyNDIOutputFormatByName(format, output->index());
+    } else if (output->videoOutputType() == KavioVideoOutputTypeDeckLink) {
+        if (auto device = deckLinkBrowser().deviceWithName(output->screenName()))
+            output->setDecklinkOutputDevice(device);
+        if (!format.isEmpty())
+            applyDecklinkOutputFormatByName(format, output->index());
+        output->setDecklinkKeyer(output->decklinkKeyer());
+    }
+}
