@@ -48,6 +48,24 @@ void sendName(QVTOSCMessage& message, const QString& address, const QString& val
     send(message);
 }
 
+// The next or previous cue's feedback: its prefix mirrored under the role, its values and
+// name; without one the role's toggles zeroed and the name "-".
+void sendNeighbourFeedback(QVTOSCMessage& name, const std::shared_ptr<KavioVideoItem>& neighbour,
+                           void (QVTOSCSenderNode::*setSource)(const QString&), const QString& roleAddress,
+                           const QString& nameAddress)
+{
+    QVTOSCSenderNode& node = QVTOSCManager::sharedManager().defaultSenderNode();
+    if (neighbour) {
+        (node.*setSource)(indexPrefix(*neighbour));
+        neighbour->sendOSCFeedback();
+        sendName(name, nameAddress, neighbour->cueName());
+    } else {
+        (node.*setSource)({});
+        sendZeroedToggles(roleAddress);
+        sendName(name, nameAddress, QStringLiteral("-"));
+    }
+}
+
 }  // namespace
 
 void KavioVideoItemManager::sendCurrentCueOSCFeedback()
@@ -74,24 +92,10 @@ void KavioVideoItemManager::sendCurrentCueOSCFeedback()
     sendCurrentCueTRTOSCFeedback();
     sendName(name, QStringLiteral("/kavio/currentCueID"), current->cueIDForOSC());
 
-    if (const auto next = current->nextItemToPlay()) {
-        node.setSourceForNextAddress(indexPrefix(*next));
-        next->sendOSCFeedback();
-        sendName(name, QStringLiteral("/kavio/nextCueName"), next->cueName());
-    } else {
-        node.setSourceForNextAddress({});
-        sendZeroedToggles(kQVTOSCNextAddress);
-        sendName(name, QStringLiteral("/kavio/nextCueName"), QStringLiteral("-"));
-    }
-    if (const auto previous = current->prevItem()) {
-        node.setSourceForPreviousAddress(indexPrefix(*previous));
-        previous->sendOSCFeedback();
-        sendName(name, QStringLiteral("/kavio/previousCueName"), previous->cueName());
-    } else {
-        node.setSourceForPreviousAddress({});
-        sendZeroedToggles(kQVTOSCPreviousAddress);
-        sendName(name, QStringLiteral("/kavio/previousCueName"), QStringLiteral("-"));
-    }
+    sendNeighbourFeedback(name, current->nextItemToPlay(), &QVTOSCSenderNode::setSourceForNextAddress,
+                          kQVTOSCNextAddress, QStringLiteral("/kavio/nextCueName"));
+    sendNeighbourFeedback(name, current->prevItem(), &QVTOSCSenderNode::setSourceForPreviousAddress,
+                          kQVTOSCPreviousAddress, QStringLiteral("/kavio/previousCueName"));
 }
 
 void KavioVideoItemManager::sendCurrentCueTRTOSCFeedback()
