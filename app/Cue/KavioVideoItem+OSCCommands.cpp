@@ -415,11 +415,20 @@ bool KavioVideoItem::canHandleOSCAddress(const QString& address, const QString& 
 
 void KavioVideoItem::receivedOSC(const Notification& notification)
 {
+    // "/kavio/<cue ID or index>/<command>": every cue sees every message, so the identifier is
+    // compared before anything is made of the rest.
     const QString& address = notification.name;
-    // "/kavio/<cue ID or index>/<command>": the identifier and the command.
-    const QString identifier = address.section(QLatin1Char('/'), 2, 2);
-    const QString command = address.section(QLatin1Char('/'), 3);
-    if (identifier.isEmpty() || command.isEmpty() || !canHandleOSCAddress(address, command))
+    constexpr qsizetype rootLength = 7;  // "/kavio/"
+    const qsizetype slash = address.indexOf(QLatin1Char('/'), rootLength);
+    if (!address.startsWith(QLatin1String("/kavio/")) || slash < 0)
+        return;
+    const QStringView identifier = QStringView(address).mid(rootLength, slash - rootLength);
+    bool isIndex = false;
+    const qulonglong index = identifier.toULongLong(&isIndex);
+    const bool mine = (isIndex && index == index_.load() && identifier == QString::number(index)) ||
+                      (!identifier.isEmpty() && identifier == oscCueID_.load());
+    const QString command = address.mid(slash + 1);
+    if (!mine || command.isEmpty())
         return;
     const KavioOSCArgument argument(notification.userInfo);
     if (const auto other = otherCommands().constFind(command); other != otherCommands().cend()) {

@@ -35,3 +35,12 @@ QStringList kavioRewrittenCueAddresses(const QString& address, const KavioOSCCue
         return {replaced(address, role, current - 1)};
     return {address};
 }
+
+bool kavioAddressHasCueRole(const QString& address)
+{
+    const QStringView role = QStringView(address).split(QLatin1Char('/')).value(2);
+    for (const char* word : {"current", "next", "previous", "all", "selected"})
+        if (role == QLatin1String(word))
+            return true;
+    return false;
+}

@@ -24,3 +24,7 @@ struct KavioOSCCueListState {
 // - "selected": one for each selected index, in order (none without a selection);
 // - anything else, or a role without a current cue: the address unchanged.
 QStringList kavioRewrittenCueAddresses(const QString& address, const KavioOSCCueListState& state);
+
+// Whether the third part of `address` is one of the role words: only then does the list state
+// matter (the common direct form "/kavio/<index>/…" skips reading it).
+bool kavioAddressHasCueRole(const QString& address);

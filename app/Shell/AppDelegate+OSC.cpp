@@ -351,6 +351,10 @@ void AppDelegate::receivedOSC(const QVariantMap& userInfo)
         return;
     }
     NotificationCenter& center = QVTOSCManager::sharedManager().oscKitNotificationCenter();
+    if (!kavioAddressHasCueRole(address)) {
+        center.post(address, nullptr, userInfo);
+        return;
+    }
     for (const QString& cueAddress : kavioRewrittenCueAddresses(address, cueListState(*controller)))
         center.post(cueAddress, nullptr, userInfo);
 }

@@ -247,6 +247,10 @@ TEST(KavioOSCRemote, RolePrefixesReachTheCuesTheyName)
     f.flush(*f.cues[4]);
     EXPECT_EQ(f.cues[4]->hue(), 0.0f);
     EXPECT_EQ(f.cues[0]->opacity(), 1.0f);
+    EXPECT_TRUE(f.cues[4]->canHandleOSCAddress(QStringLiteral("/kavio/A1/hue"), QStringLiteral("hue")));
+    EXPECT_TRUE(f.cues[4]->canHandleOSCAddress(QStringLiteral("/kavio/5/hue"), QStringLiteral("hue")));
+    EXPECT_FALSE(f.cues[4]->canHandleOSCAddress(QStringLiteral("/kavio/a1/hue"), QStringLiteral("hue")));
+    EXPECT_FALSE(f.cues[4]->canHandleOSCAddress(QStringLiteral("/kavio/05/hue"), QStringLiteral("hue")));
 }
 
 TEST(KavioOSCRemote, CueValuesConvertFromTheirNetworkForms)
