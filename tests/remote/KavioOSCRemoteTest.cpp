@@ -374,6 +374,23 @@ TEST(KavioOSCRemote, GlobalCommandsTestTheirGateAndButtons)
     EXPECT_TRUE(f.waitUntil([&] { return f.transition.state() == 0; }));
 }
 
+TEST(KavioOSCRemote, FollowingTimecodeRefusesCueCommandsButNotTheRest)
+{
+    RemoteFixture f(2);
+    for (const bool mtc : {true, false}) {
+        f.controller->masterClock()->setIsMTCSlave(mtc);
+        f.controller->masterClock()->setIsLTCSlave(!mtc);
+        const int rewinds = f.recording->rewinds;
+        f.sendNothing("/kavio/goto10");
+        f.sendNothing("/kavio/rewind");
+        ASSERT_TRUE(f.waitUntil([&] { return f.recording->rewinds == rewinds + 1; }));
+        EXPECT_EQ(f.recording->goto10, 0);
+    }
+    f.controller->masterClock()->setIsLTCSlave(false);
+    f.sendNothing("/kavio/goto10");
+    EXPECT_TRUE(f.waitUntil([&] { return f.recording->goto10 == 1; }));
+}
+
 TEST(KavioOSCRemote, FeedbackReachesTheCustomTarget)
 {
     RemoteFixture f(3);
