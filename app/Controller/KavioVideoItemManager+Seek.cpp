@@ -183,26 +183,26 @@ void KavioVideoItemManager::handleInTimeResetOnItem(const std::shared_ptr<KavioV
 {
     if (!item || item != currentItem())
         return;
-    // TODO(remote): the current cue's running-time feedback (sendCurrentCueTRTOSCFeedback).
     item->handleInTimeChange();
     handleInOutChangeOnItem(item);
+    sendCurrentCueTRTOSCFeedback();
 }
 
 void KavioVideoItemManager::handleOutTimeResetOnItem(const std::shared_ptr<KavioVideoItem>& item)
 {
     if (!item || item != currentItem())
         return;
-    // TODO(remote): the current cue's running-time feedback (sendCurrentCueTRTOSCFeedback).
     handleInOutChangeOnItem(item);
+    sendCurrentCueTRTOSCFeedback();
 }
 
 void KavioVideoItemManager::handleInOutTimeResetOnItem(const std::shared_ptr<KavioVideoItem>& item)
 {
     if (!item || item != currentItem())
         return;
-    // TODO(remote): the current cue's running-time feedback (sendCurrentCueTRTOSCFeedback).
     rewindCurrentItem();
     handleInOutChangeOnItem(item);
+    sendCurrentCueTRTOSCFeedback();
 }
 
 // --- Locating the show --------------------------------------------------------------------------------

@@ -425,9 +425,5 @@ KavioVideoItemPreferencesControllerInterface* KavioVideoItemManager::itemPrefere
 
 // --- Handlers the owning concerns fill ----------------------------------------------------------
 
-// TODO(remote): carry out the network link's backup commands; cue feedback.
+// TODO(remote): carry out the network link's backup commands.
 void KavioVideoItemManager::handleNMCBackupCommand(const Notification&) {}
-void KavioVideoItemManager::handleOSCFeedbackOnCueChanges(const Notification&) {}
-void KavioVideoItemManager::sendCurrentCueOSCFeedback() {}
-// TODO(remote): fill both prepared messages from the selection and send them.
-void KavioVideoItemManager::sendSelectedCueOSCFeedback() {}

@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class DispatchQueue;
@@ -244,6 +245,10 @@ public:
     void cueToggleChangedOnSelectedItems(int code, bool state) override;
     // The master fader's value; 1 without a fader. Any thread.
     float masterSliderValue() const override;
+    // The query server the cues publish their OSC addresses in; nullptr (the default) publishes
+    // nothing. The application controller hands it the shared one at launch. Any thread.
+    void setOSCQueryServer(QVTOSCQueryServer* server) { oscQueryServer_.store(server); }
+    QVTOSCQueryServer* oscQueryServer() const override { return oscQueryServer_.load(); }
     void handleItemLoopsAfterProjectLoadOrItemsUpdated();
     // The end of every edit: rebuild (renumbering and relinking), refresh the list view with the
     // scroll option (see refreshItemsViewWithScrollOption), realign the clock, mark the project
@@ -363,12 +368,26 @@ public:
     virtual void jumpToItemByClock(const Notification& notification);
     // A backup command of the network link; runs on the main thread.
     virtual void handleNMCBackupCommand(const Notification& notification);
-    // "KavioCueOSCAddressSpaceChanged": resend the current or selected cue's feedback.
+    // --- Cue feedback over OSC (KavioVideoItemManager+OSCFeedback.cpp). Any thread; the runs
+    // are serialised, as they share the prepared messages. ------------------------------------
+    // "KavioCueOSCAddressSpaceChanged" (object: the cue): nothing while a project loads; the
+    // current cue's feedback when it is the current cue, then the selected-cue feedback when it
+    // is selected.
     virtual void handleOSCFeedbackOnCueChanges(const Notification& notification);
+    // With a current cue C: the sender node's current prefix "/kavio/<C>/", C's values,
+    // "/kavio/currentCueName", the running time, "/kavio/currentCueID" (cueIDForOSC), then
+    // "/kavio/nextCueName" for nextItemToPlay() and "/kavio/previousCueName" for prevItem(); a
+    // missing neighbour clears its prefix, zeroes its eight toggles under "/kavio/next/" or
+    // "/kavio/previous/" and names "-". Without a current cue: the three prefixes cleared, the
+    // three names "-", the toggles zeroed under previous, next, then current.
     virtual void sendCurrentCueOSCFeedback();
+    // "/kavio/currentCueTRT" with the current cue's running time (SMPTE); nothing without one.
+    void sendCurrentCueTRTOSCFeedback();
     // "/kavio/selectedCueName" and "/kavio/selectedCueID": the one selected cue's name and
     // cueIDForOSC, "-" for none or several. The inspector's refresh sends them. Main thread.
     virtual void sendSelectedCueOSCFeedback();
+    // "/kavio/pong" 1.
+    void sendPongOSCFeedback();
     virtual void validateTransport();
     virtual void setClockAndItemStartTimeAfterJump();
     virtual void loadPlaylistDefaults();
@@ -564,7 +583,7 @@ public:
 
     // --- Jumps and transport the clock handlers call (filled by those concerns) -----------------
     // Makes the cue current (a cut or a crossover). Any thread.
-    virtual void jumpToItem(const std::shared_ptr<KavioVideoItem>& item, bool isRewind = false);
+    void jumpToItem(const std::shared_ptr<KavioVideoItem>& item, bool isRewind = false) override;
     // Locates the show to a time on the line. Main thread.
     virtual void seekToSMPTETime(const QString& smpte);
     // The transport's rewind action. Main thread.
@@ -598,7 +617,7 @@ public:
     // GO on a cue: another cue is jumped to and played; the current cue stopped at its end (or
     // the last cue at its very end) restarts from its in point; the current cue stopped
     // elsewhere resumes; the current cue playing is left alone. Main queue.
-    void jumpToAndPlayItem(const std::shared_ptr<KavioVideoItem>& item);
+    void jumpToAndPlayItem(const std::shared_ptr<KavioVideoItem>& item) override;
     // A crossover from the current cue to `item` over the item's transition length; dropped for
     // no cue or while one runs. Any thread.
     void startTransitionToItem(const std::shared_ptr<KavioVideoItem>& item);
@@ -620,7 +639,7 @@ public:
     // A new speed in percent for the cue; the current cue changes it inside a temporary stop.
     // `completed` (may be empty) runs at the end, at once when the speed is the same.
     void handleChangeOfPlaybackSpeedOnItem(const std::shared_ptr<KavioVideoItem>& item, std::int64_t speed,
-                                           std::function<void()> completed);
+                                           std::function<void()> completed) override;
     // The bracket of an edit: playback stops (the handler runs once stopped) and at the end
     // resumes when it played at the start (the handler, may be empty, runs once resumed).
     void handleTemporaryPlaybackStopWithCompletedHandler(std::function<void()> handler);
@@ -906,6 +925,9 @@ private:
     std::unique_ptr<DispatchQueue> itemsQeue_;
     std::unique_ptr<DispatchQueue> pixelbufferrenderingqueue_;
     std::unique_ptr<QVTOSCMessage> trtmsg_, selectedcuenamemsg_, selectedcueidmsg_, pongmsg_;
+    std::atomic<QVTOSCQueryServer*> oscQueryServer_{nullptr};
+    // The prepared messages are shared: one feedback run at a time.
+    std::recursive_mutex feedbackMutex_;
     KavioSnapshotCell<QString> defaultBrowserSourceURL_;
 
     // The current cue: written by setCurrentItem on any thread, read anywhere. The anchor: main thread.

@@ -159,10 +159,18 @@ public:
     virtual void cueToggleChangedOnSelectedItems(int /*code*/, bool /*state*/) {}
     // Makes `item` the only selected cue. Main thread.
     virtual void selectItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
+    // --- Remote control of one cue (any thread: the controller moves its own work) -------------
+    // Loads `item` as the current cue; jumpToAndPlayItem also plays it.
+    virtual void jumpToItem(const std::shared_ptr<KavioVideoItem>& /*item*/, bool /*isRewind*/ = false) {}
+    virtual void jumpToAndPlayItem(const std::shared_ptr<KavioVideoItem>& /*item*/) {}
+    // Gives `item` the playback speed in percent; `completed` (may be empty) runs once applied.
+    virtual void handleChangeOfPlaybackSpeedOnItem(const std::shared_ptr<KavioVideoItem>& /*item*/,
+                                                   std::int64_t /*speed*/, std::function<void()> /*completed*/)
+    {
+    }
     // The master fader's value, multiplied into every layer's opacity. Any thread.
     virtual float masterSliderValue() const { return 1.0f; }
     // The OSC-query server the cues advertise their addresses on; nullptr for none. Any thread.
-    // TODO(remote control): the controller hands out the program's shared query server.
     virtual QVTOSCQueryServer* oscQueryServer() const { return nullptr; }
     // --- Cue audio (the defaults answer as a controller without audio output) ------------------
     // The audio output manager, or nullptr. Any thread.

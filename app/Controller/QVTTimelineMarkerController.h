@@ -85,7 +85,7 @@ public:
     void markerDragged();
     // v of the in-out range (0..1; outside clamped, not a number refused) becomes the playhead,
     // inside the controller's drag bracket. Dropped (logged) while the previous one is applied.
-    void setMarkerTimeByOSC(float v);
+    void setMarkerTimeByOSC(float v) override;
     // Sends the playhead's place in the in-out range; 0 when the range is empty.
     void processOSCFeedback();
     void refreshMarker();

@@ -37,6 +37,8 @@ public:
     virtual bool throttlerLeftSideSelected() const = 0;
     virtual bool throttlerRightSideSelected() const = 0;
     virtual bool throttlerSelected() const = 0;
+    // The remote playhead: a fraction 0..1 of the current cue's in-out range. Any thread.
+    virtual void setMarkerTimeByOSC(float /*fraction*/) {}
 };
 
 // What the marker controller asks of the cue list controller while the operator drags the

@@ -36,6 +36,8 @@ KavioVideoItem::~KavioVideoItem()
     KLOG_VERBOSE("KavioVideoItem dealloc");
     // Source-list and path-change registrations hold this cue as their owner tag.
     NotificationCenter::defaultCenter().removeObserver(this);
+    if (oscObserver_)
+        QVTOSCManager::sharedManager().oscKitNotificationCenter().removeObserver(oscObserver_);
 }
 
 void KavioVideoItem::generalInit()

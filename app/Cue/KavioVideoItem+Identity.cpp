@@ -16,6 +16,7 @@ void KavioVideoItem::setIndex(std::uint64_t index)
 void KavioVideoItem::setCueID(const QString& cueID)
 {
     cueID_ = cueID.toUpper();
+    oscCueID_.store(cueID_);
     buildOSCAddressSpaceForID(cueIDForOSC());
 }
 
@@ -86,15 +87,3 @@ QString KavioVideoItem::resolvedPathForPath(const QString& path)
     return target;
 }
 
-void KavioVideoItem::buildOSCAddressSpaceForID(const QString& identifier)
-{
-    if (!oscAddressIdentifier_.isEmpty() && oscAddressIdentifier_ != identifier)
-        removeOSCAddressSpaceForID(oscAddressIdentifier_);
-    oscAddressIdentifier_ = identifier;
-}
-
-void KavioVideoItem::removeOSCAddressSpaceForID(const QString& identifier)
-{
-    if (identifier == oscAddressIdentifier_)
-        oscAddressIdentifier_.clear();
-}

@@ -162,6 +162,8 @@ struct KavioRowButton {
     QString title;
     QString imageName;
     QString toolTip;
+    // The OSC address the toggle reports its state on; empty until the cue has an address space.
+    QString oscAddress;
 };
 
 // The row's eight playback toggles, by the codes the controller's
@@ -369,14 +371,34 @@ public:
     std::shared_ptr<KavioVideoItem> prevItem() const { return prevItem_.load().lock(); }
     void setPrevItem(const std::shared_ptr<KavioVideoItem>& item) { prevItem_.store(item); }
 
-    // --- OSC address space (main thread) -------------------------------------------------------
-    // Makes `identifier` (cueIDForOSC()) the cue's identifier in OSC input addresses, leaving the
-    // previous identifier's addresses. Called on every identifier change.
+    // --- OSC address space (main thread; KavioVideoItem+OSCAddressSpace.cpp) --------------------
+    // Makes `identifier` (cueIDForOSC()) the cue's identifier in OSC input addresses: the 63
+    // addresses "/kavio/<identifier>/<command>" are registered in the controller's query server
+    // (with their types, ranges, help texts; the pixel ranges from the render size now), the
+    // row's toggles take theirs, and the cue listens on the OSC kit's centre. The previous
+    // identifier's space goes first; the same identifier again does nothing.
+    //
+    // The cue answers its index form "/kavio/<index>/…" too, also while it has a cue ID: the role
+    // prefixes ("current", "all" …) and all feedback use the index form. The query server lists
+    // only the identifier's form.
     virtual void buildOSCAddressSpaceForID(const QString& identifier);
-    // Leaves the addresses under `identifier`; nothing when the cue does not use it.
+    // Removes the space's root "/kavio/<identifier>" from the query server and stops listening;
+    // the identifier is kept (the caller replaces or clears it).
     virtual void removeOSCAddressSpaceForID(const QString& identifier);
     // The identifier the address space was last built for; empty before the first build.
     QString oscAddressIdentifier() const { return oscAddressIdentifier_; }
+
+    // --- OSC commands (KavioVideoItem+OSCCommands.cpp) ------------------------------------------
+    // Whether `address` is "/kavio/<cue ID>/<command>" (with a cue ID) or
+    // "/kavio/<index>/<command>"; exact comparison. Any thread.
+    bool canHandleOSCAddress(const QString& address, const QString& command) const;
+    // One message addressed to the cue (notification name: the address; user info as the kit
+    // delivers it), on the kit's receiving thread. Value, scale and crop commands apply at once
+    // through the setters (opacity and brightness without echo), mark the project changed and
+    // have the inspector follow on the main queue; toggles, goto, selection and speed run as one
+    // main-queue step each, in order. Missing or unreadable arguments, unknown commands, a
+    // volume without audio player and pixel values without a render size change nothing.
+    void receivedOSC(const Notification& notification);
 
     // --- Media facts ---------------------------------------------------------------------------
     bool hasAlpha() const { return hasAlpha_.load(); }
@@ -1566,6 +1588,8 @@ private:
     KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> nextItem_;
     KavioSnapshotCell<std::weak_ptr<KavioVideoItem>> prevItem_;
     QString oscAddressIdentifier_;
+    KavioSnapshotCell<QString> oscCueID_;  // cueID_ for the kit's receiving thread
+    std::uint64_t oscObserver_ = 0;        // on the OSC kit's centre while a space is built
 
     // Media facts
     std::atomic<bool> hasAlpha_{false}, isFullRange_{false}, isProRes_{false}, isInterlaced_{false};
@@ -1639,9 +1663,9 @@ private:
     // The row's toggles and sources
     KavioRowButton soundButton_, fadeInButton_, fadeOutButton_, transitionButton_, loopButton_;
     KavioRowButton pauseAtBeginningButton_, pauseAtEndButton_;
-    KavioRowButton gotoButton_{0, false, false, {}, {}, {}};
-    KavioRowButton gotoTargetButton_{0, false, true, {}, {}, {}};
-    KavioRowButton colorTagButton_{0, true, true, {}, {}, {}};
+    KavioRowButton gotoButton_{0, false, false, {}, {}, {}, {}};
+    KavioRowButton gotoTargetButton_{0, false, true, {}, {}, {}, {}};
+    KavioRowButton colorTagButton_{0, true, true, {}, {}, {}, {}};
     QSizeF togglesBoxSize_;
     KavioSnapshotCell<std::shared_ptr<KavioCueAudioPlayer>> audioPlayer_;
     std::shared_ptr<KavioRecordedSource> browserSource_, windowSource_;
@@ -1673,7 +1697,7 @@ private:
     std::optional<KavioLayerRendererSettings> layerRendererSettings_;
     std::uint32_t videoPixelFormat_ = 0;
     bool avplayeritemstatusreadytoplayposted_ = false;
-    KavioRowButton errorButton_{0, true, true, {}, {}, {}};
+    KavioRowButton errorButton_{0, true, true, {}, {}, {}, {}};
     std::optional<KavioColor> errorButtonDrawColor_;
     bool audioMeterHidden_ = false;
     KavioRowTimes rowTimes_;

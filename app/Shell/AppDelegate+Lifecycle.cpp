@@ -8,6 +8,8 @@
 #include "NotificationCenter.h"
 #include "Outputs/KavioDeckLinkBrowser.h"
 #include "Outputs/KavioVideoOutputManager.h"
+#include "QVTOSCManager.h"
+#include "Remote/KavioOSCQueryServer.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Shell/KavioCrashReports.h"
 #include "Shell/KavioNetworkWatch.h"
@@ -77,6 +79,7 @@ AppDelegate::AppDelegate(UserDefaults& defaults, UndoManager& undoManager)
 AppDelegate::~AppDelegate()
 {
     NotificationCenter::defaultCenter().removeObserver(this);
+    QVTOSCManager::sharedManager().oscKitNotificationCenter().removeObserver(this);
     // Both live on the application object and call back into this delegate.
     delete keyMonitor_;
     delete uiupdatetimer_;
@@ -176,7 +179,16 @@ void AppDelegate::applicationDidFinishLaunching()
     appStarted_ = true;
     if (controller)
         controller->appLaunched();
-    // TODO(OSC): oscSettingsChanged, the transport buttons' addresses and the feedback messages.
+    // Remote control: the cues publish their addresses in the program's query server.
+    if (controller)
+        controller->setOSCQueryServer(&KavioOSCQueryServer::sharedServer());
+    oscqueryserver_ = nullptr;
+    oscSettingsChanged();
+    for (const auto& [button, address] : {std::pair{outlets_.playButton, "/kavio/togglePlay"},
+                                          {outlets_.loopButton, "/kavio/toggleLoop"},
+                                          {outlets_.globalTransitionButton, "/kavio/toggleGlobalTransition"}})
+        if (button)
+            button->setOSCAddress(QLatin1String(address));
 
     const QString showStartup = QStringLiteral("showStartupWindow");
     if (!defaults_.hasKey(showStartup) || defaults_.boolForKey(showStartup)) {

@@ -288,9 +288,10 @@ void AppDelegate::loadRemoteControlSettings(const QVariantMap& record)
     selectTitle(o.dmxUniversePopup, value("dmxUniversePopup"));
     restoreSource(o.dmxSourcePopup, value("dmxSourcePopup"), last.dmx);
 
-    // TODO(OSC): oscSettingsChanged after the switch, oscFeedbackTargetSelected after the target.
-    if (const QVariant v = value("oscEnableButton"); o.oscEnableButton && isKind(v, QMetaType::Double))
+    if (const QVariant v = value("oscEnableButton"); o.oscEnableButton && isKind(v, QMetaType::Double)) {
         o.oscEnableButton->setState(v.toBool() ? 1 : 0);
+        oscSettingsChanged();
+    }
     KavioPopUpButtonInterface* target = o.oscFeedbackTargetPopup;
     if (const QVariant v = value("oscFeedbackTargetPopup"); target && isKind(v, QMetaType::QString)) {
         // A target that is not offered now (a client no longer seen) comes back as its address.
@@ -299,11 +300,16 @@ void AppDelegate::loadRemoteControlSettings(const QVariantMap& record)
         if (!offered)
             target->selectItemWithTitle(custom);
         if (target->titleOfSelectedItem() == custom) {
-            for (const auto& [key, field] : {std::pair{"oscFeedbackTargetIP", o.oscFeedbackTargetIP},
-                                             {"oscFeedbackTargetPort", o.oscFeedbackTargetPort}})
-                if (const QVariant text = value(key); field && isKind(text, QMetaType::QString))
-                    field->setStringValue(text.toString());
+            const QVariant host = value("oscFeedbackTargetIP");
+            const QVariant port = value("oscFeedbackTargetPort");
+            // A stored "Custom" takes its host only together with its port.
+            const bool hostApplies = !offered || isKind(port, QMetaType::QString);
+            if (o.oscFeedbackTargetIP && hostApplies && isKind(host, QMetaType::QString))
+                o.oscFeedbackTargetIP->setStringValue(host.toString());
+            if (o.oscFeedbackTargetPort && isKind(port, QMetaType::QString))
+                o.oscFeedbackTargetPort->setStringValue(port.toString());
         }
+        oscFeedbackTargetSelected();
     }
 }
 

@@ -20,6 +20,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -47,6 +48,7 @@ class QObject;
 class QTabWidget;
 class QTimer;
 class QVTMTKView;
+class QVTOSCQueryServer;
 class QWidget;
 class UserDefaults;
 
@@ -377,6 +379,39 @@ public:
     // stretching, right pinned to the right edge, all stretching in height).
     void masterViewResized(QSize oldSize, QSize newSize);
 
+    // --- OSC remote control (AppDelegate+OSC.cpp) --------------------------------------------
+    // Rebuilds the OSC input "Kavio" on UDP 51000, its observation and the global addresses in
+    // the query server from the enable button: off leaves no input and the query server stopped.
+    // The feedback output is removed here and rebuilt only from the target. Main thread.
+    void oscSettingsChanged();
+    // The enable button's action: the settings rebuilt, and switched on, the feedback output too.
+    void oscEnableButtonChanged();
+    // One received message ("QVTOSC-RECEIVED" user info), on the kit's receiving thread. Dropped
+    // while a project loads. Addresses of up to three parts are the global commands, carried out
+    // in one main-queue step per message, in arrival order; longer ones are handed to the cues
+    // on the kit's centre (the role prefixes rewritten, see KavioOSCCueAddressing.h),
+    // synchronously, with the user info unchanged.
+    void receivedOSC(const QVariantMap& userInfo);
+    // The target pop-up's client items follow the kit's detected clients (this program's own
+    // input left out; the last record of a display name wins); the selected title stays when it
+    // is still there, else "Custom". Main thread.
+    void oscClientsDetected();
+    // The target pop-up's action: the host and port fields from the choice, then the output.
+    void oscFeedbackTargetSelected();
+    // Recreates the feedback output "Kavio" from the host and port fields (51000 to one of this
+    // computer's own addresses becomes 51001); an unusable target leaves none and beeps, except
+    // for "Disabled". On success every feedback source resends ("processOSCFeedback").
+    // `sender`, when given, is a field whose editing ends.
+    void oscFeedbackTargetSettingsChanged(KavioTextFieldInterface* sender = nullptr);
+    // "processOSCFeedback", the current cue's feedback, then the time feedback. Any thread.
+    void resendAllOSCFeedback();
+    // Registers the global addresses in the shared query server the first time, restarts it
+    // afterwards; removeDefaultOSCAddresses only stops it.
+    void addDefaultOSCAddresses();
+    void removeDefaultOSCAddresses();
+    // The query server once the global addresses were registered; nullptr before.
+    QVTOSCQueryServer* oscQueryServer() const { return oscqueryserver_; }
+
     // Tests: the save and open panels answer with these instead of a dialog; an empty answer is
     // Cancel.
     using PanelAnswerer = std::function<QString()>;
@@ -436,6 +471,10 @@ private:
     std::atomic<bool> hasUnsavedChanges_{false};
     std::atomic<bool> shouldForceDisplay_{false};
     QPointer<QAbstractAnimation> panelAnimation_;
+    // OSC remote control. Main thread.
+    void runGlobalOSCCommand(const QString& address, const QVariantMap& userInfo);
+    QVTOSCQueryServer* oscqueryserver_ = nullptr;
+    std::map<QString, QVariantList> oscClients_;  // client item title → the kit's record
     // Sends the time feedback that displayTimeIfNeeded asks for from the clock thread. Last, so
     // its thread ends before the rest of the delegate.
     static std::shared_ptr<KavioTimeFeedbackSender> makeTimeFeedbackSender(AppDelegate* app);

@@ -367,13 +367,32 @@ void KavioMainInterface::buildPreferencesWindow()
 
     auto* osc = new QWidget;
     auto* oscForm = new QFormLayout(osc);
-    outlets.oscEnableButton = addToggle(oscForm, QStringLiteral("OSC input"));
-    outlets.oscFeedbackTargetPopup = addRow<KavioPopUpButton>(oscForm, QStringLiteral("Feedback target"));
-    // TODO(OSC): the detected clients join these two.
-    outlets.oscFeedbackTargetPopup->addItem(QStringLiteral("Disabled"), 0);
-    outlets.oscFeedbackTargetPopup->addItem(QStringLiteral("Custom"), 1);
-    outlets.oscFeedbackTargetIP = addRow<KavioTextField>(oscForm, QStringLiteral("Feedback IP"));
-    outlets.oscFeedbackTargetPort = addRow<KavioTextField>(oscForm, QStringLiteral("Feedback port"));
+    auto* oscEnable = addToggle(oscForm, QStringLiteral("OSC input"));
+    outlets.oscEnableButton = oscEnable;
+    auto* oscTarget = addRow<KavioPopUpButton>(oscForm, QStringLiteral("Feedback target"));
+    outlets.oscFeedbackTargetPopup = oscTarget;
+    // Three fixed entries; the OSC clients found on the network follow them.
+    oscTarget->addItem(QStringLiteral("Disabled"), 0);
+    oscTarget->addItem(QStringLiteral("Custom"), 1);
+    oscTarget->insertSeparatorItem(2);
+    auto* oscIP = addRow<KavioTextField>(oscForm, QStringLiteral("Feedback IP"));
+    auto* oscPort = addRow<KavioTextField>(oscForm, QStringLiteral("Feedback port"));
+    outlets.oscFeedbackTargetIP = oscIP;
+    outlets.oscFeedbackTargetPort = oscPort;
+    {
+        const std::weak_ptr<AppDelegate> app = appDelegate_;
+        const auto run = [app](auto call) {
+            return [app, call] {
+                if (const auto self = app.lock())
+                    call(*self);
+            };
+        };
+        oscEnable->setAction(run([](AppDelegate& a) { a.oscEnableButtonChanged(); }));
+        oscTarget->setAction(run([](AppDelegate& a) { a.oscFeedbackTargetSelected(); }));
+        for (KavioTextField* field : {oscIP, oscPort})
+            QObject::connect(field, &QLineEdit::editingFinished, field,
+                             run([field](AppDelegate& a) { a.oscFeedbackTargetSettingsChanged(field); }));
+    }
     preferencesTabs_->addTab(osc, QStringLiteral("OSC"));
     appDelegate_->setOutlets(outlets);
 

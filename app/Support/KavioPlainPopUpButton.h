@@ -12,6 +12,7 @@ public:
 
     void addItem(const QString& title, long tag) override;
     int numberOfItems() const override { return count(); }
+    void removeItemAtIndex(int index) override { removeItem(index); }
     bool selectItemWithTag(long tag) override;
     bool selectItemWithTitle(const QString& title) override;
     long selectedTag() const override;

@@ -10,6 +10,8 @@ public:
 
     virtual void addItem(const QString& title, long tag) = 0;
     virtual int numberOfItems() const = 0;
+    // Nothing for an index out of range; removing the selected entry leaves none selected.
+    virtual void removeItemAtIndex(int index) = 0;
     // Select the first entry with that tag or title; answer false (selection kept) when none has it.
     virtual bool selectItemWithTag(long tag) = 0;
     virtual bool selectItemWithTitle(const QString& title) = 0;

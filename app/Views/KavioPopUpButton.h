@@ -50,7 +50,7 @@ public:
     void addItemWithTitle(const QString& title) { addItem(title, 0); }
     void insertItem(const QString& title, int index, long tag = 0);
     void insertSeparatorItem(int index);
-    void removeItemAtIndex(int index);
+    void removeItemAtIndex(int index) override;
     void removeItemWithTitle(const QString& title);
     void removeAllItems();
     // -1 when nothing is selected.

@@ -362,8 +362,10 @@ using FakeNDIManager = FakeStartedManager<kNdiName, KavioNDIManagerInterface>;
 // cue's timing does: start frame S, end S + D − 1.
 class FixedLengthCue : public KavioVideoItem {
 public:
-    FixedLengthCue(std::shared_ptr<QVTClock> clock, std::int64_t frames, QString uid)
-        : KavioVideoItem([](const QVTOSCMessage&) {}), clock_(std::move(clock)), frames_(frames)
+    // Its feedback goes nowhere unless `sender` says where.
+    FixedLengthCue(std::shared_ptr<QVTClock> clock, std::int64_t frames, QString uid,
+                   KavioOSCFeedbackSender sender = [](const QVTOSCMessage&) {})
+        : KavioVideoItem(std::move(sender)), clock_(std::move(clock)), frames_(frames)
     {
         setUid(uid);
     }
