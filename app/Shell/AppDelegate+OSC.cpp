@@ -322,6 +322,9 @@ void AppDelegate::oscSettingsChanged()
             "Kavio was not able to open UDP port 51000 for listening OSC messages. \r\nProbably an other "
             "application already using that port, or your firewall might blocking it.");
         KavioAlert::runModal(alert);
+    } else {
+        // OSC-query clients send to the port the server names, which is the input's.
+        KavioOSCQueryServer::sharedServer().setOSCPort(kit.portOfInputWithName(kKavioOSCName));
     }
     addDefaultOSCAddresses();
 }

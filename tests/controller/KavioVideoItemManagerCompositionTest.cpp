@@ -145,6 +145,7 @@ struct TestPopUp : KavioPopUpButtonInterface {
     QString titleOfSelectedItem() const override { return title; }
     bool isEnabled() const override { return true; }
     void setEnabled(bool) override {}
+    void removeItemAtIndex(int) override {}
 };
 
 class CompositionTest : public RenderingTest {

@@ -80,7 +80,7 @@ TEST(KavioVideoItemGoto, LoopSettingsDecideWhetherGotoIsAllowed)
         GotoFixture f;
         f.cue->loopButton().state = c.loopState;
         f.cue->setLoopCount(c.loopCount);
-        f.cue->gotoButton() = {1, false, true, {}, {}, {}};
+        f.cue->gotoButton() = {1, false, true, {}, {}, {}, {}};
         f.cue->gotoTargetButton().state = 1;
         f.cue->setGotoItemUID("uid-3");
         SCOPED_TRACE(testing::Message() << c.loopState << " " << c.loopCount);

@@ -510,6 +510,9 @@ TEST(KavioOSCRemote, TheQueryTreeListsGlobalAndCueAddresses)
         registered += node.contains("TYPE") && name.find_first_not_of("0123456789") != std::string::npos ? 1 : 0;
     EXPECT_EQ(registered, 36);
     EXPECT_EQ(nlohmann::json::parse(get("/kavio/mainFader?RANGE").second)["RANGE"][0]["MAX"], 1.0);
+    // Clients are told the OSC input's port.
+    EXPECT_EQ(nlohmann::json::parse(get("/?HOST_INFO").second)["OSC_PORT"],
+              QVTOSCManager::sharedManager().portOfInputWithName(QStringLiteral("Kavio")));
 
     const auto range = [&](const std::string& path) {
         const auto node = nlohmann::json::parse(get(path + "?RANGE").second);
