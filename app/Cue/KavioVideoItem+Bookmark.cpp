@@ -1,5 +1,6 @@
 #include "Cue/KavioVideoItem.h"
 
+#include "ImportedClasses/QVTPathChangeWatcher.h"
 #include "Inspector/KavioVideoItemPreferencesControllerInterface.h"
 
 #include "DispatchQueue.h"
@@ -96,7 +97,6 @@ void KavioVideoItem::startWatchForPatchChange()
     NotificationCenter& center = NotificationCenter::defaultCenter();
     if (pathChangeToken_)
         center.removeObserver(pathChangeToken_);
-    // TODO(path watcher): ask the shared path watcher to watch mediaPath() and its folders.
     pathChangeToken_ = center.addObserver(
         this, kKavioWatchedFilepathChangedNotification, nullptr,
         [weak = weak_from_this()](const Notification& notification) {
@@ -111,6 +111,8 @@ void KavioVideoItem::startWatchForPatchChange()
                     alive->handleFileRemoved();
             });
         });
+    // Watched once the cue listens, so no change falls between the two.
+    QVTPathChangeWatcher::sharedWatcher().watchPathForChange(mediaPath());
 }
 
 void KavioVideoItem::handleFileRemoved()

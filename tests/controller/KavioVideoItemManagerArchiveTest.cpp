@@ -572,13 +572,18 @@ TEST(KavioVideoItemManagerCreation, ReplacingThePlayingCurrentCueReloadsItFromIt
 class RecordingTranscoder : public QVTTranscoderInterface, public std::enable_shared_from_this<RecordingTranscoder> {
 public:
     explicit RecordingTranscoder(QVTTranscoderRequest r) : request(std::move(r)) {}
-    int transcoderType() const override { return 10; }
+    int transcoderType() const override { return type; }
     QString sourcePath() const override { return request.source; }
     QString destinationPath() const override { return request.destination; }
     QVTTranscoderCodec codec() const override { return request.codec; }
     double progress() const override { return progressValue; }
     bool isCancelled() const override { return cancelled; }
     void startTranscode() override { ++starts; }
+    void transcodeAudio(const QString& source, const QString& destination) override
+    {
+        type = 1;
+        audioStarts << source + " -> " + destination;
+    }
     void cancelTranscode() override { cancelled = true; }
     std::shared_ptr<KavioVideoItem> videoItem() const override { return request.item.lock(); }
     // Reports the end from a thread of its own, as a transcoder's queue would; a job that was
@@ -598,7 +603,9 @@ public:
     QVTTranscoderRequest request;
     std::atomic<double> progressValue{0.0};
     std::atomic<bool> cancelled{false};
+    std::atomic<int> type{10};
     int starts = 0;
+    QStringList audioStarts;
 };
 
 struct ConversionFixture : ArchiveFixture {
