@@ -106,8 +106,10 @@ void KavioVideoItem::startWatchForPatchChange()
                 return;
             KLOG_VERBOSE("file path changed: {}", changed.toStdString());
             // The path watcher posts from its own thread; the cue's players live on the main one.
-            DispatchQueue::main().async([weak] {
-                if (const auto alive = weak.lock())
+            // A file and its folders may all fire for one change: once the first report has
+            // moved the cue on, the others no longer concern it.
+            DispatchQueue::main().async([weak, changed] {
+                if (const auto alive = weak.lock(); alive && isPathOrFolderOf(changed, alive->mediaPath()))
                     alive->handleFileRemoved();
             });
         });
