@@ -130,17 +130,19 @@ QString QVTTranscoder::destinationPath() const
     return destinationURL_;
 }
 
+std::shared_ptr<QVTTranscoderDelegate> QVTTranscoder::currentDelegate() const
+{
+    std::lock_guard lock(mutex_);
+    return delegate_.lock();
+}
+
 bool QVTTranscoder::isPolling() const { return pollTimer_ && pollTimer_->isRunning(); }
 
 void QVTTranscoder::report()
 {
     if (reported_.exchange(true))
         return;
-    std::shared_ptr<QVTTranscoderDelegate> delegate;
-    {
-        std::lock_guard lock(mutex_);
-        delegate = delegate_.lock();
-    }
+    const auto delegate = currentDelegate();
     if (delegate)
         delegate->transcodingFinished(shared_from_this());
 }
@@ -157,12 +159,7 @@ void QVTTranscoder::transcodeAudio(const QString& source, const QString& destina
             const auto self = weak.lock();
             if (!self)
                 return;
-            std::shared_ptr<QVTTranscoderDelegate> delegate;
-            {
-                std::lock_guard lock(self->mutex_);
-                delegate = self->delegate_.lock();
-            }
-            if (delegate)
+            if (const auto delegate = self->currentDelegate())
                 delegate->updateConversionProgress();
         });
     pollTimer_->start();
@@ -291,11 +288,7 @@ void QVTTranscoder::pump()
             return;
         }
         if (sample.kind == MediaTrackKind::Video && sample.time.isNumeric()) {
-            std::shared_ptr<QVTTranscoderDelegate> delegate;
-            {
-                std::lock_guard lock(mutex_);
-                delegate = delegate_.lock();
-            }
+            const auto delegate = currentDelegate();
             const float fraction = float(sample.time.seconds() / duration_);
             if (delegate && std::isfinite(fraction)) {
                 progress_ = fraction;

@@ -69,6 +69,7 @@ private:
     void endWriting(bool cancelled);
     void fail(const MediaError& error);
     void report();
+    std::shared_ptr<QVTTranscoderDelegate> currentDelegate() const;
 
     DispatchQueue queue_{"com.dalvek.transcoder"};
     std::unique_ptr<DispatchQueue> pollQueue_;  // the audio job's progress poll

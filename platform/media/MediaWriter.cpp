@@ -91,6 +91,8 @@ MediaWriterRole mediaWriterRoleOf(const MediaTrack& track) {
     return MediaWriterRole::Copy;
 }
 
+namespace {
+
 // One output stream and what feeds it.
 struct Stream {
     AVStream* source = nullptr;
@@ -109,6 +111,8 @@ struct Stream {
     int64_t shift = 0;  // added to the packets' times (a priming trim the source did not have)
     int64_t read = 0;   // samples read, against the index's count
 };
+
+}  // namespace
 
 struct MediaWriter::State {
     std::string source, destination;
