@@ -44,8 +44,7 @@ struct QVTPathChangeWatcher::State {
     {
         const int wd = inotifyFd < 0 ? -1 : inotify_add_watch(inotifyFd, path.toLocal8Bit().constData(), kWatchedEvents);
         if (wd < 0)
-            KLOG_VERBOSE("startMonitoringDirectoryWithGCD unable to open the directory: {} ({})", path.toStdString(),
-                         std::strerror(errno));
+            KLOG_VERBOSE("startMonitoringDirectoryWithGCD unable to open the directory: {}", path.toStdString());
         return wd;
     }
 

@@ -31,11 +31,16 @@ MediaWriterCodec writerCodec(QVTTranscoderCodec codec)
     return MediaWriterCodec::ProRes422;
 }
 
-// The destination's folder exists, and no old file is in the way. False with *error set.
-bool prepareDestination(const QString& path, bool replace, MediaError* error)
+// The destination's folder exists, and no old file is in the way. False with *error set; the
+// source itself is never deleted to make room for its own conversion.
+bool prepareDestination(const QString& source, const QString& path, MediaError* error)
 {
     const QFileInfo file(path);
-    if (replace && file.exists() && !QFile::remove(path)) {
+    if (file.exists() && file.canonicalFilePath() == QFileInfo(source).canonicalFilePath()) {
+        *error = {MediaErrorCode::WriteFailed, "\"" + path.toStdString() + "\" is the source itself"};
+        return false;
+    }
+    if (file.exists() && !QFile::remove(path)) {
         *error = {MediaErrorCode::WriteFailed, "cannot delete \"" + path.toStdString() + "\""};
         return false;
     }
@@ -49,7 +54,7 @@ bool prepareDestination(const QString& path, bool replace, MediaError* error)
 bool exportAudio(const QString& source, const QString& destination, const std::atomic<bool>& cancelled,
                  std::atomic<float>& progress, MediaError* error)
 {
-    return prepareDestination(destination, true, error) &&
+    return prepareDestination(source, destination, error) &&
            exportAudioToM4A(source.toStdString(), destination.toStdString(), cancelled, progress, error);
 }
 
@@ -240,7 +245,7 @@ void QVTTranscoder::runVideoJob(const QString& source)
     for (const MediaTrack& track : asset->tracks())
         if (track.kind == MediaTrackKind::Video)
             KLOG_VERBOSE("found video track!");
-    if (!prepareDestination(output_, true, &error) || !setupAssetReaderAndAssetWriter(&error)) {
+    if (!prepareDestination(source, output_, &error) || !setupAssetReaderAndAssetWriter(&error)) {
         fail(error);
         return;
     }

@@ -307,6 +307,24 @@ TEST(QVTTranscoder, BadSourcesEndCancelledWithOneReportAndNoFile)
     }
 }
 
+TEST(QVTTranscoder, TheSourceIsNeverDeletedAsItsOwnDestination)
+{
+    QTemporaryDir folder;
+    const QString source = folder.path() + "/clip.mp4";
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(MediaFixtures::path("counter25.mp4")), source));
+    const qint64 size = QFileInfo(source).size();
+    Job video(source.toStdString(), folder.path() + "//clip.mp4");
+    video.job->startTranscode();
+    ASSERT_TRUE(video.waitForReport());
+    EXPECT_TRUE(video.job->isCancelled());
+    Job audio(source.toStdString(), source);
+    audio.job->transcodeAudio(source, source);
+    ASSERT_TRUE(audio.waitForReport());
+    EXPECT_EQ(audio.job->destinationPath(), source);
+    EXPECT_EQ(QFileInfo(source).size(), size);
+    EXPECT_TRUE(MediaAsset::open(source.toStdString()));
+}
+
 TEST(QVTTranscoder, AFullDiskFailsTheJobAndLeavesNoFile)
 {
     QTemporaryDir folder;
