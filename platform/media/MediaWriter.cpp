@@ -109,7 +109,8 @@ struct Stream {
     // Copied packets.
     bool sawFirst = false;
     int64_t shift = 0;  // added to the packets' times (a priming trim the source did not have)
-    int64_t read = 0;   // samples read, against the index's count
+    int64_t read = 0;     // samples read: packets copied, pictures decoded
+    int64_t packets = 0;  // packets read, against the index's count
 };
 
 }  // namespace
@@ -336,6 +337,7 @@ MediaWriter::Step MediaWriter::readSample(Sample& sample, MediaError* error) {
             continue;
         }
         Stream& stream = s.streams[std::size_t(index)];
+        ++stream.packets;
         if (stream.decoder) {
             const int sent = avcodec_send_packet(stream.decoder.get(), s.packet.get());
             av_packet_unref(s.packet.get());
@@ -365,9 +367,9 @@ bool MediaWriter::State::endedEarly(MediaError* error) const {
     // An index that promises more than the file holds: the file was cut short.
     for (const Stream& stream : streams) {
         const bool counted = stream.kind == MediaTrackKind::Video || stream.kind == MediaTrackKind::Audio;
-        if (counted && stream.source->nb_frames > 0 && stream.read < stream.source->nb_frames) {
+        if (counted && stream.source->nb_frames > 0 && stream.packets < stream.source->nb_frames) {
             setError(error, MediaErrorCode::DecodeFailed,
-                     "\"" + source + "\" ends early: " + std::to_string(stream.read) + " of " +
+                     "\"" + source + "\" ends early: " + std::to_string(stream.packets) + " of " +
                          std::to_string(stream.source->nb_frames) + " samples of a track");
             return true;
         }
