@@ -235,6 +235,29 @@ TEST(QVTTranscoder, AACPrimingIsKeptOrDeclared)
         << "the output starts 2080 samples into the source";
 }
 
+bool makeRawStream(const std::string& name)
+{
+    return MediaFixtures::ffmpeg("-f lavfi -i testsrc2=size=128x96:rate=25:duration=1 -c:v libx264 -preset ultrafast "
+                                 "-f h264 " +
+                                 name);
+}
+
+TEST(QVTTranscoder, ASourceOfUnknownLengthConvertsWithoutProgressReports)
+{
+    const std::string raw = MediaFixtures::madePath("transcoder_raw.h264", makeRawStream);
+    const auto rawAsset = MediaAsset::open(raw);
+    ASSERT_TRUE(rawAsset);
+    ASSERT_FALSE(rawAsset->duration().isNumeric()) << "the stream does not tell its length";
+    QTemporaryDir folder;
+    const QString destination = folder.path() + "/raw.mov";
+    Job run(raw, destination);
+    run.job->startTranscode();
+    ASSERT_TRUE(run.waitForReport());
+    ASSERT_FALSE(run.job->isCancelled());
+    EXPECT_EQ(run.delegate->progressCalls.load(), 0);
+    EXPECT_EQ(packetsOf(destination.toStdString(), "video").size(), 25u);
+}
+
 TEST(QVTTranscoder, CancelHalfWayReportsOnceAndLeavesNoFile)
 {
     QTemporaryDir folder;
