@@ -2,7 +2,7 @@
 
 #include "Cue/KavioVideoItem.h"
 #include "DispatchQueue.h"
-#include "Log.h"
+#include "Media/QVTTranscoder.h"
 
 #include <QDesktopServices>
 #include <QDialog>
@@ -22,6 +22,7 @@ namespace {
 
 constexpr int kProResCode = 10;
 constexpr int kHapCode = 20;
+constexpr int kAudioJob = 1;
 const QString kPathColumn = QStringLiteral("path");
 
 // The job for `cue` converted to `code`, or none when it is in that codec already.
@@ -48,13 +49,14 @@ std::optional<QVTTranscoderRequest> requestFor(const std::shared_ptr<KavioVideoI
 
 }  // namespace
 
+std::shared_ptr<QVTTranscoderInterface> KavioVideoItemManager::makeTranscodeJob(QVTTranscoderRequest request)
+{
+    request.delegate = std::static_pointer_cast<QVTTranscoderDelegate>(shared_from_this());
+    return transcoderFactory_ ? transcoderFactory_(request) : QVTTranscoder::jobForRequest(request);
+}
+
 void KavioVideoItemManager::transcodeSelectedCuesToCodec(int codec)
 {
-    if (!transcoderFactory_) {
-        // TODO(transcoder): the transcoder's job factory is installed here once it exists.
-        KLOG_WARN("no media conversion available: cues not converted");
-        return;
-    }
     std::vector<std::shared_ptr<QVTTranscoderInterface>> jobs;
     for (const auto& cue : *items()) {
         if (!cue->isSelected() || cue->mediaType() != KavioMediaTypeMovie)
@@ -62,10 +64,37 @@ void KavioVideoItemManager::transcodeSelectedCuesToCodec(int codec)
         std::optional<QVTTranscoderRequest> request = requestFor(cue, codec);
         if (!request)
             continue;
-        request->delegate = std::static_pointer_cast<QVTTranscoderDelegate>(shared_from_this());
-        if (auto job = transcoderFactory_(*request))
+        if (auto job = makeTranscodeJob(std::move(*request)))
             jobs.push_back(std::move(job));
     }
+    runConversionJobs(jobs, [](QVTTranscoderInterface& job) { job.startTranscode(); });
+}
+
+void KavioVideoItemManager::transcodeAudioOfItem(const std::shared_ptr<KavioVideoItem>& item, const QString& path)
+{
+    if (!item)
+        return;
+    QVTTranscoderRequest request;
+    request.source = item->resolvedMediaPath();
+    request.destination = path;
+    request.item = item;
+    auto job = makeTranscodeJob(std::move(request));
+    if (!job)
+        return;
+    runConversionJobs({job}, [](QVTTranscoderInterface& started) {
+        started.transcodeAudio(started.sourcePath(), started.destinationPath());
+    });
+}
+
+void KavioVideoItemManager::normalizeAudioOnSelectedItems()
+{
+    for (const auto& cue : selectedItems())
+        cue->normalizeAudioVolume();
+}
+
+void KavioVideoItemManager::runConversionJobs(const std::vector<std::shared_ptr<QVTTranscoderInterface>>& jobs,
+                                              const std::function<void(QVTTranscoderInterface&)>& start)
+{
     if (jobs.empty())
         return;
     transcodeData_.insert(transcodeData_.end(), jobs.begin(), jobs.end());
@@ -104,7 +133,7 @@ void KavioVideoItemManager::transcodeSelectedCuesToCodec(int codec)
     convertCancelButton_->setEnabled(true);
     reloadConversionTable();
     for (const auto& job : jobs)
-        job->startTranscode();
+        start(*job);
 }
 
 QDialog* KavioVideoItemManager::convertWindow() const { return convertWindow_.data(); }
@@ -154,8 +183,12 @@ void KavioVideoItemManager::transcodingFinished(const std::shared_ptr<QVTTransco
             return;
         self->transcodeData_.erase(found);
         const auto cue = job->videoItem();
-        if (!job->isCancelled() && cue)
-            self->replaceItemWithMovieAtPath(cue, job->destinationPath(), true);
+        if (!job->isCancelled() && cue) {
+            if (job->transcoderType() == kAudioJob)
+                cue->replaceAudioWithFileURL(job->destinationPath());
+            else
+                self->replaceItemWithMovieAtPath(cue, job->destinationPath(), true);
+        }
         self->reloadConversionTable();
         if (!self->transcodeData_.empty())
             return;

@@ -482,7 +482,8 @@ public:
                                     bool keepTiming = false);
 
     // --- Conversion (KavioVideoItemManager+Conversion.cpp; main thread) --------------------------
-    // Where the jobs come from; without a factory nothing is converted (logged).
+    // Where the jobs come from; without a factory of its own the controller runs the
+    // transcoder's jobs (QVTTranscoder).
     void setTranscoderFactory(QVTTranscoderFactory factory) { transcoderFactory_ = std::move(factory); }
     // One job per selected movie cue, in list order, that is not in the target codec yet: code 10
     // makes "<name>_ProRes.mov" (ProRes 4444 with alpha, else 422), code 20 "<name>_HAP.mov" (Hap
@@ -494,6 +495,12 @@ public:
     // and out points; the last job's end closes the sheet and clears isTranscoding.
     void updateConversionProgress() override;
     void transcodingFinished(const std::shared_ptr<QVTTranscoderInterface>& job) override;
+    // One audio job: `item`'s media exported as M4A to `path`, shown in the same sheet; when it
+    // ends (not cancelled) the cue's audio is replaced by the job's result, which is the source
+    // itself when the export failed.
+    void transcodeAudioOfItem(const std::shared_ptr<KavioVideoItem>& item, const QString& path) override;
+    // Every selected cue normalises its volume (normalizeAudioVolume).
+    void normalizeAudioOnSelectedItems() override;
     // The sheet's Cancel: every job is cancelled (each still reports its end).
     void cancelConversion();
     // Opens the folder of converted media in the desktop's file manager.
@@ -977,6 +984,10 @@ private:
     QTableWidget* convertTableView_ = nullptr;   // inside convertWindow_
     QPushButton* convertCancelButton_ = nullptr;  // inside convertWindow_
     void reloadConversionTable();
+    std::shared_ptr<QVTTranscoderInterface> makeTranscodeJob(QVTTranscoderRequest request);
+    // Lists the jobs, shows the sheet and starts each job with `start`.
+    void runConversionJobs(const std::vector<std::shared_ptr<QVTTranscoderInterface>>& jobs,
+                           const std::function<void(QVTTranscoderInterface&)>& start);
     QStringList runOpenPanel(bool multiple) const;
     std::uint64_t replacewaiting_ = 0;
     std::uint64_t replaceObserver_ = 0;

@@ -179,8 +179,8 @@ public:
     virtual DispatchQueue* waveformQueue() const { return nullptr; }
     // The playlist's default sound toggle is on: a cue's sound starts switched on. Main thread.
     virtual bool defaultToggleAudioIsOn() const { return false; }
-    // TODO(cue list audio): transcodes `item`'s audio to the file at `path`, then calls its
-    // replaceAudioWithFileURL; normalises every selected cue (normalizeAudioVolume).
+    // Transcodes `item`'s audio to the file at `path`, then calls its replaceAudioWithFileURL;
+    // normalises every selected cue (normalizeAudioVolume).
     virtual void transcodeAudioOfItem(const std::shared_ptr<KavioVideoItem>& /*item*/, const QString& /*path*/) {}
     virtual void normalizeAudioOnSelectedItems() {}
 };

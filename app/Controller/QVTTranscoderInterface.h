@@ -36,8 +36,11 @@ public:
     virtual double progress() const = 0;
     // Cancelled jobs still report their end; their output is not used. Any thread.
     virtual bool isCancelled() const = 0;
-    // Starts the job and returns at once; it runs on the transcoder's own queues.
+    // Starts the video job and returns at once; it runs on the transcoder's own queues.
     virtual void startTranscode() = 0;
+    // Starts an audio job instead: the first audio track of `source` as AAC in an M4A file at
+    // `destination`; returns at once. Failed or cancelled, the job's destination becomes `source`.
+    virtual void transcodeAudio(const QString& source, const QString& destination) = 0;
     virtual void cancelTranscode() = 0;
     // The cue the converted file goes into (nullptr once it is gone).
     virtual std::shared_ptr<KavioVideoItem> videoItem() const = 0;

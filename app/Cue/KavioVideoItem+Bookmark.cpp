@@ -1,5 +1,6 @@
 #include "Cue/KavioVideoItem.h"
 
+#include "ImportedClasses/QVTPathChangeWatcher.h"
 #include "Inspector/KavioVideoItemPreferencesControllerInterface.h"
 
 #include "DispatchQueue.h"
@@ -96,7 +97,6 @@ void KavioVideoItem::startWatchForPatchChange()
     NotificationCenter& center = NotificationCenter::defaultCenter();
     if (pathChangeToken_)
         center.removeObserver(pathChangeToken_);
-    // TODO(path watcher): ask the shared path watcher to watch mediaPath() and its folders.
     pathChangeToken_ = center.addObserver(
         this, kKavioWatchedFilepathChangedNotification, nullptr,
         [weak = weak_from_this()](const Notification& notification) {
@@ -106,11 +106,15 @@ void KavioVideoItem::startWatchForPatchChange()
                 return;
             KLOG_VERBOSE("file path changed: {}", changed.toStdString());
             // The path watcher posts from its own thread; the cue's players live on the main one.
-            DispatchQueue::main().async([weak] {
-                if (const auto alive = weak.lock())
+            // A file and its folders may all fire for one change: once the first report has
+            // moved the cue on, the others no longer concern it.
+            DispatchQueue::main().async([weak, changed] {
+                if (const auto alive = weak.lock(); alive && isPathOrFolderOf(changed, alive->mediaPath()))
                     alive->handleFileRemoved();
             });
         });
+    // Watched once the cue listens, so no change falls between the two.
+    QVTPathChangeWatcher::sharedWatcher().watchPathForChange(mediaPath());
 }
 
 void KavioVideoItem::handleFileRemoved()

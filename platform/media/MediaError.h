@@ -12,6 +12,8 @@ enum class MediaErrorCode {
     NoSuchTrack,   // the file has no track of the requested kind
     NoDecoder,     // the track's codec cannot be decoded here
     DecodeFailed,  // the decoder or demuxer failed for good
+    WriteFailed,   // the destination cannot be made or written, or the encoder refuses the input
+    Cancelled,     // the work was cancelled before it ended
 };
 
 struct MediaError {

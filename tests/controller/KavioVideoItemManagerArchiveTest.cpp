@@ -572,13 +572,18 @@ TEST(KavioVideoItemManagerCreation, ReplacingThePlayingCurrentCueReloadsItFromIt
 class RecordingTranscoder : public QVTTranscoderInterface, public std::enable_shared_from_this<RecordingTranscoder> {
 public:
     explicit RecordingTranscoder(QVTTranscoderRequest r) : request(std::move(r)) {}
-    int transcoderType() const override { return 10; }
+    int transcoderType() const override { return type; }
     QString sourcePath() const override { return request.source; }
     QString destinationPath() const override { return request.destination; }
     QVTTranscoderCodec codec() const override { return request.codec; }
     double progress() const override { return progressValue; }
     bool isCancelled() const override { return cancelled; }
     void startTranscode() override { ++starts; }
+    void transcodeAudio(const QString& source, const QString& destination) override
+    {
+        type = 1;
+        audioStarts << source + " -> " + destination;
+    }
     void cancelTranscode() override { cancelled = true; }
     std::shared_ptr<KavioVideoItem> videoItem() const override { return request.item.lock(); }
     // Reports the end from a thread of its own, as a transcoder's queue would; a job that was
@@ -598,7 +603,9 @@ public:
     QVTTranscoderRequest request;
     std::atomic<double> progressValue{0.0};
     std::atomic<bool> cancelled{false};
+    std::atomic<int> type{10};
     int starts = 0;
+    QStringList audioStarts;
 };
 
 struct ConversionFixture : ArchiveFixture {
@@ -722,6 +729,48 @@ public:
 public slots:
     void open(const QUrl& url) { opened << url; }
 };
+
+TEST(KavioVideoItemManagerConversion, AudioJobsRunInTheSameSheetAndEndWithIt)
+{
+    ConversionFixture f;
+    const auto cue = f.controller->items()->at(0);
+    const QString target = KavioVideoItemManager::transcodedVideosDir() + "/counter25-audio.m4a";
+    f.controller->transcodeAudioOfItem(cue, target);
+    ASSERT_EQ(f.jobs.size(), 1u);
+    EXPECT_EQ(f.jobs[0]->audioStarts, QStringList{cue->resolvedMediaPath() + " -> " + target});
+    EXPECT_EQ(f.jobs[0]->starts, 0) << "an audio job, not a video one";
+    EXPECT_EQ(f.jobs[0]->videoItem(), cue);
+    EXPECT_TRUE(f.controller->isTranscoding());
+    ASSERT_NE(f.controller->convertWindow(), nullptr);
+    EXPECT_EQ(f.controller->conversionTableValue("path", 0), "counter25.mp4");
+    const QStringList before = f.mediaNames();
+    f.jobs[0]->finish();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !f.controller->isTranscoding(); }, 30));
+    EXPECT_EQ(f.controller->convertWindow(), nullptr);
+    EXPECT_EQ(f.mediaNames(), before) << "the audio goes into the cue; its media stays";
+    EXPECT_EQ(f.controller->items()->at(0), cue);
+}
+
+// The program's own transcoder, through the controller, on a real movie cue.
+TEST(KavioVideoItemManagerConversion, ARealConversionPutsTheHapMovieIntoTheCueKeepingItsTiming)
+{
+    ConversionFixture f;
+    f.controller->setTranscoderFactory({});
+    for (const auto& cue : *f.controller->items())
+        cue->setIsSelected(cue->mediaPath().endsWith("counter25.mp4"));
+    const auto cue = f.controller->items()->at(0);
+    ASSERT_TRUE(cue->mediaPath().endsWith("counter25.mp4"));
+    cue->setInTime(MediaTime::make(240, MediaTime::kCueTimescale));
+    f.controller->transcodeSelectedCuesToCodec(20);
+    EXPECT_TRUE(f.controller->isTranscoding());
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !f.controller->isTranscoding(); }, 240));
+    const auto converted = f.controller->items()->at(0);
+    EXPECT_EQ(converted->mediaPath(), KavioVideoItemManager::transcodedVideosDir() + "/counter25_HAP.mov");
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return converted->isReady(); }, 60));
+    EXPECT_TRUE(converted->isHAP());
+    EXPECT_FALSE(converted->isMissing());
+    EXPECT_EQ(converted->inTime(), MediaTime::make(240, MediaTime::kCueTimescale));
+}
 
 TEST(KavioVideoItemManagerConversion, TheConvertedFilesFolderOpensOnTheDesktop)
 {
