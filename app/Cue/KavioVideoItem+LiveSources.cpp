@@ -39,7 +39,8 @@ void KavioVideoItem::liveSourcesChanged(const Notification& notification)
         cameraSourcesChanged();
     else if (notification.name == kKavioWindowSourcesChangedNotification)
         windowSourcesChanged();
-    // TODO(live sources): the other kinds follow as their sources are built.
+    // TODO(live sources): frame-sharing announce and retire follow the client (syphonSourcesChanged).
+    // TODO(NDI and DeckLink): "kQVTNDISourcesChangedNotification" follows the NDI directory.
 }
 
 // The program's GPU device for source textures; none without the GUI application (the GPU

@@ -119,14 +119,16 @@ TEST_F(CameraManagerTest, MissingFollowsTheDevices)
     EXPECT_FALSE(manager->deviceIsAvailable("Red", QString()));
     EXPECT_GT(manager->fpsOfDevice("Red", QString()), -1.0f);
 
+    // Every camera manager of the process posts; the shared one may exist too.
     int changes = 0;
     NotificationCenter::defaultCenter().addObserver(this, kKavioCameraSourcesChangedNotification, nullptr,
                                                     [&](const Notification&) { ++changes; });
+    const int managers = KavioCameraManagerInterface::sharedManager() ? 2 : 1;
     TestPatternCaptureBackend* patterns = CaptureService::shared().testPatterns();
     ASSERT_NE(patterns, nullptr);
     patterns->addDevice("Gone", "color=c=lime:s=32x32:r=25");
     EXPECT_FALSE(manager->deviceIsAvailable("Gone", "lavfi:Gone"));
-    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(changes, managers);
     manager->setCurrentDevice("Gone", "lavfi:Gone");
     const VideoFrameRef green = waitForPrimary();
     ASSERT_NE(green, nullptr);
@@ -137,7 +139,7 @@ TEST_F(CameraManagerTest, MissingFollowsTheDevices)
 
     patterns->removeDevice("Gone");
     EXPECT_TRUE(manager->deviceIsAvailable("Gone", "lavfi:Gone"));
-    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(changes, 2 * managers);
     NotificationCenter::defaultCenter().removeObserver(this);
 }
 
@@ -298,10 +300,14 @@ TEST(KavioCameraCue, ShowsItsDeviceAndFollowsIt)
     EXPECT_EQ(cue->mediaPath(), "Blue");
     cue->markAsCurrent(true);
     std::shared_ptr<const VideoFrame> frame;
-    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return (frame = cue->pixelBufferCopy()) != nullptr; }, kTimeout));
-    EXPECT_TRUE(isNear(colorOf2vuy(frame->data()), Qt::blue));
+    // The slot may still hold another device's last frame until this one delivers.
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] {
+        frame = cue->pixelBufferCopy();
+        return frame && isNear(colorOf2vuy(frame->data()), Qt::blue);
+    }, kTimeout));
     EXPECT_EQ(cue->sourceSize(), QSizeF(64, 48));
-    EXPECT_EQ(cue->codecString(), "2vuy");
+    // The format is known once the device has opened.
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return cue->codecString() == "2vuy"; }, kTimeout));
     EXPECT_FLOAT_EQ(cue->videoFPS(), 25.0f);
 
     // The device goes: missing, and the inspector showing the cue refreshes; back: present.
