@@ -1,9 +1,8 @@
 #pragma once
 // One connection to one capture device: a camera or capture card of the system (through
 // platform/capture) or a DeckLink input (through the DeckLink browser). Created and owned by
-// KavioCameraManager; its fields are read and written on the manager's queue, except while it
-// connects (creation and device events, on the caller's thread, before or outside any frame of
-// it is used).
+// KavioCameraManager; its fields are read and written on the manager's queue (it connects there
+// too), except when the manager releases it at its own end.
 
 #include "Sources/KavioDeckLinkCaptureInterface.h"
 

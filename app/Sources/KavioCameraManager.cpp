@@ -130,14 +130,12 @@ KavioCamera* KavioCameraManager::findCameraWithUID(const QString& uid, const QSt
 void KavioCameraManager::startCaptureWithDevice(const QString& name, const std::shared_ptr<KavioVideoItem>& item,
                                                 const QString& deviceUID)
 {
-    std::shared_ptr<KavioCamera> camera;
-    queue_->sync([&] { camera = findOnQueue(deviceUID, name); });
-    if (!camera) {
-        // Connecting runs here, off the queue: opening a device may take a while.
-        camera = std::make_shared<KavioCamera>(name, deviceUID, this, item && item->isDeckLinkDevice());
-        queue_->sync([&] { devices_.push_back(camera); });
-    }
     queue_->sync([&] {
+        auto camera = findOnQueue(deviceUID, name);
+        if (!camera) {
+            camera = std::make_shared<KavioCamera>(name, deviceUID, this, item && item->isDeckLinkDevice());
+            devices_.push_back(camera);
+        }
         auto& clients = camera->connectedClients();
         const bool known = std::any_of(clients.begin(), clients.end(), [&](const auto& c) { return c.lock() == item; });
         if (!known && item)
@@ -147,7 +145,6 @@ void KavioCameraManager::startCaptureWithDevice(const QString& name, const std::
 
 void KavioCameraManager::removeItem(const KavioVideoItem* item, const QString& name, const QString& deviceUID)
 {
-    std::shared_ptr<KavioCamera> released;
     queue_->sync([&] {
         const auto camera = findOnQueue(deviceUID, name);
         if (!camera)
@@ -158,11 +155,9 @@ void KavioCameraManager::removeItem(const KavioVideoItem* item, const QString& n
         });
         if (camera->connectedClients().empty()) {
             std::erase(devices_, camera);
-            released = camera;
+            camera->removeResources();
         }
     });
-    if (released)
-        released->removeResources();
 }
 
 void KavioCameraManager::fillSlot(Slot& slot, const QString& name, const QString& deviceUID)
@@ -397,23 +392,20 @@ void KavioCameraManager::cameraSourcesChanged(const Notification& notification)
         name = notification.userInfo.value(CaptureService::kDeviceNameKey).toString();
         uid = notification.userInfo.value(CaptureService::kDeviceUIDKey).toString();
     }
-    std::shared_ptr<KavioCamera> camera;
-    queue_->sync([&] { camera = findOnQueue(uid, name); });
-    if (camera) {
-        // Reconnecting runs here, off the queue; the slots then follow the new connection.
-        queue_->sync([&] {
-            camera->setDeviceName(name);
-            camera->setDeviceUID(uid);
-        });
+    queue_->sync([&] {
+        const auto camera = findOnQueue(uid, name);
+        if (!camera)
+            return;
+        camera->setDeviceName(name);
+        camera->setDeviceUID(uid);
         camera->connectWithManager();
-        queue_->sync([&] {
-            for (Slot* slot : {&primary_, &secondary_})
-                if (slot->device == camera) {
-                    slot->currentVideoOutput = camera->isDeckLinkDevice() ? 0 : camera->captureVideoOutput();
-                    slot->currentDecklinkDevice = camera->isDeckLinkDevice() ? camera->decklinkInput() : nullptr;
-                }
-        });
-    }
+        // The slots follow the new connection.
+        for (Slot* slot : {&primary_, &secondary_})
+            if (slot->device == camera) {
+                slot->currentVideoOutput = camera->isDeckLinkDevice() ? 0 : camera->captureVideoOutput();
+                slot->currentDecklinkDevice = camera->isDeckLinkDevice() ? camera->decklinkInput() : nullptr;
+            }
+    });
     std::vector<std::pair<std::shared_ptr<KavioVideoItem>, std::pair<QString, QString>>> renames;
     queue_->sync([&] {
         for (const auto& each : devices_) {

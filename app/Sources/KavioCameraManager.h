@@ -9,9 +9,10 @@
 // Threads: every field, the slots and the client sets live on the queue
 // "com.dalvek.kaviocameramanager"; each public operation runs its work synchronously there (inline
 // when already on it, so a capture callback may call them). Frames, DeckLink audio and format
-// changes are delivered there. Connecting a camera (creation, device events) runs on the caller's
-// thread. Device events arrive, and "KavioCameraSourcesChanged" is posted, on the thread that
-// posted the device's notification.
+// changes are delivered there. Connecting a camera (creation, device events) runs on the queue
+// too: a device opens on its stream's own thread, so connecting is quick, and no frame or slot
+// ever sees a camera half connected. Device events arrive, and "KavioCameraSourcesChanged" is
+// posted, on the thread that posted the device's notification.
 
 #include "Cue/KavioLiveSourceInterfaces.h"
 #include "Sources/KavioDeckLinkCaptureInterface.h"
