@@ -285,7 +285,8 @@ void KavioVideoItemManager::handleThingsAfterProjectDataLoaded()
         cue->validateTransition();
     for (const auto& cue : *list)
         cue->setupTransition();
-    // TODO(live sources): every browser cue reloads its page (handleBrowserSourceAfterLoading).
+    for (const auto& cue : *list)
+        cue->handleBrowserSourceAfterLoading();
     updateGotoItemUIDs();
     sendCurrentCueOSCFeedback();
     NotificationCenter::defaultCenter().post(QStringLiteral("processOSCFeedback"));

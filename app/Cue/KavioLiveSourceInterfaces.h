@@ -25,8 +25,8 @@ public:
     virtual VideoFrameRef videoSampleBufferCopy() = 0;
     virtual VideoFrameRef videoSampleBufferSecondary() = 0;
 
-    // The process's camera manager; nullptr while there is none. Any thread.
-    // TODO(live sources): the camera manager installs itself when it starts.
+    // The process's camera manager; nullptr while there is none (KavioCameraManager's
+    // sharedManager() installs itself on first use). Any thread.
     static std::shared_ptr<KavioCameraManagerInterface> sharedManager();
     // At start, or in tests.
     static void setSharedManager(std::shared_ptr<KavioCameraManagerInterface> manager);

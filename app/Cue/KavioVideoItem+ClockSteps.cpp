@@ -7,6 +7,8 @@ void KavioVideoItem::markAsCurrent(bool current)
 {
     if (isCurrent_.exchange(current) == current)
         return;
+    if (current)
+        liveSourceMarkedCurrent();
     if (DispatchQueue::isMainThread())
         refreshTitle();
     else

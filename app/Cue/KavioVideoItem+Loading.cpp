@@ -1,5 +1,8 @@
 #include "Cue/KavioVideoItem.h"
 
+#include "Sources/KavioCameraManager.h"
+#include "Sources/KavioWindowSourceManager.h"
+
 #include "Support/KavioAlert.h"
 
 #include "DispatchQueue.h"
@@ -106,8 +109,10 @@ void KavioVideoItem::initLiveCue(KavioMediaType type, const QString& source,
     }
     setManager(manager);
     observeRenderingNotifications();
-    // TODO(live sources): under high-bit-depth rendering a capture cue makes its real-time
-    // pixel transfer session and switches the camera manager to high bit depth.
+    // Under high-bit-depth rendering cameras connect for 10-bit formats (the cue's transfer
+    // session is made with its first frame).
+    if (type == KavioMediaTypeCamera && manager && manager->useHighBitDepthRendering())
+        KavioCameraManager::sharedManager()->setIsHighBitDepth(true);
     if (!loadNib())
         return;
 
@@ -148,8 +153,8 @@ void KavioVideoItem::initLiveCue(KavioMediaType type, const QString& source,
         observed << QStringLiteral("kQVTNDISourcesChangedNotification");
     else if (type == KavioMediaTypeWindow)
         observed << QStringLiteral("KavioWindowSourcesChangedNotification");
-    // TODO(live sources): a window cue also counts itself as a listener of the window source
-    // manager.
+    if (type == KavioMediaTypeWindow)
+        KavioWindowSourceManager::sharedManager().increaseNumberOfListeners();
     for (const QString& name : observed) {
         NotificationCenter::defaultCenter().addObserver(
             this, name, nullptr, [weak = weak_from_this()](const Notification& notification) {
@@ -559,42 +564,4 @@ KavioLayerRendererSettings KavioVideoItem::makeRendererSettings(bool deinterlace
     settings.shouldFlip = preferedTransform() == 10;
     settings.deinterlace = deinterlace;
     return settings;
-}
-
-// --- Steps other concerns fill ------------------------------------------------------------------
-
-void KavioVideoItem::startCameraWithName(const QString& name, const QString& deviceUID)
-{
-    // TODO(live sources): the capture device through the camera manager.
-    setMediaPath(name);
-    setDeviceUID(deviceUID);
-}
-
-void KavioVideoItem::startSyphonWithName(const QString& name)
-{
-    // TODO(live sources): the frame-sharing client.
-    setMediaPath(name);
-}
-
-void KavioVideoItem::startNDIWithName(const QString& name)
-{
-    // TODO(live sources): the NDI receiver on the cue's NDI queue.
-    setMediaPath(name);
-}
-
-void KavioVideoItem::startBrowserWithURL(const QString& url)
-{
-    // TODO(live sources): the off-screen web page source.
-    setMediaPath(url);
-}
-
-void KavioVideoItem::startWindowSourceWithName(const QString& name)
-{
-    // TODO(live sources): the window capture source; no name takes the first listed window.
-    setMediaPath(name);
-}
-
-void KavioVideoItem::liveSourcesChanged(const Notification&)
-{
-    // TODO(live sources): follow sources that disappear and come back.
 }

@@ -1,5 +1,7 @@
 #include "Cue/KavioVideoItem.h"
 
+#include "Sources/KavioCameraManager.h"
+
 #include "Clock/QVTClock.h"
 
 #include "Log.h"
@@ -87,7 +89,8 @@ float KavioVideoItem::videoFPS() const
 {
     if (isMissing())
         return 0.0f;
-    // TODO(live sources): a capture device's rate from the camera manager.
+    if (mediaType() == KavioMediaTypeCamera)
+        return KavioCameraManager::sharedManager()->fpsOfDevice(mediaPath(), deviceUID());
     if (mediaType() != KavioMediaTypeMovie || !asset_)
         return 0.0f;
     return asset_->nominalFrameRate();
@@ -176,8 +179,13 @@ QString KavioVideoItem::codecString() const
     if (isMissing())
         return QStringLiteral("-");
     QString video, audio;
-    // TODO(live sources): a capture device's format from the camera manager.
-    if (mediaType() == KavioMediaTypeMovie && asset_) {
+    if (mediaType() == KavioMediaTypeCamera) {
+        if (const auto format = KavioCameraManager::sharedManager()->formatDescriptionOfDevice(mediaPath(), deviceUID())) {
+            MediaTrack track;
+            track.codecType = format->pixelFormat;
+            video = codecWithFormatDescription(&track);
+        }
+    } else if (mediaType() == KavioMediaTypeMovie && asset_) {
         if (const MediaTrack* track = lastTrackOfKind(*asset_, MediaTrackKind::Video))
             video = codecWithFormatDescription(track);
         if (const MediaTrack* track = lastTrackOfKind(*asset_, MediaTrackKind::Audio))

@@ -120,11 +120,7 @@ void KavioVideoItem::removeResources()
     setIsReady(false);
     setIsSelected(false);
 
-    browserSource_.reset();
-    windowSource_.reset();
-    syphonClient_.store(nullptr);
-    if (DispatchQueue* queue = ndiQueue_.load(); queue && ndiReceiver_)
-        queue->sync([this] { ndiReceiver_.reset(); });
+    releaseLiveSources();
 
     if (normalVideoPlayer_) {
         normalVideoPlayer_->cancelPendingPrerolls();

@@ -1068,8 +1068,29 @@ public:
     // was not playing changes no player. From another thread it runs synchronously on the main
     // queue (the caller waits).
     virtual void pausePlayersWithPreroll(bool preroll);
-    // The live sources' starts and their source-list handlers.
+    // The live sources' starts, switches and source-list handlers (KavioVideoItem+LiveSources).
+    // A start never fails: a source that cannot be found leaves the cue missing. A switch makes
+    // the cue not ready until it ends, missing or not. Main thread.
     virtual void startCameraWithName(const QString& name, const QString& deviceUID);
+    // Capture cues only: leaves the old device and starts the new one.
+    void switchCameraTo(const QString& name, const QString& deviceUID);
+    // Observer of "KavioCameraSourcesChanged": the missing flag follows the camera manager.
+    void cameraSourcesChanged();
+    // A capture cue made current makes its device the camera manager's current device.
+    void liveSourceMarkedCurrent();
+    // Leaves the camera manager and drops the cue's source objects (removeResources).
+    void releaseLiveSources();
+    // Window cues: the window titled `name` ("%@ / %@" of owner and window name) gets a new
+    // source that keeps the old one's cursor setting and renders at once.
+    void switchWindowSourceTo(const QString& name);
+    // Observer of "KavioWindowSourcesChangedNotification": a renamed window is followed by its
+    // id; a window gone makes the cue missing and drops its source; one back restarts it.
+    void windowSourcesChanged();
+    // The window source's cursor setting; false without a source.
+    void setWindowSourceShowCursor(bool showCursor);
+    bool windowSourceShowCursor() const;
+    // Web-page cues: mediaPath takes the URL and the existing source loads it.
+    void switchBrowserTo(const QString& url);
     virtual void startSyphonWithName(const QString& name);
     virtual void startNDIWithName(const QString& name);
     virtual void startBrowserWithURL(const QString& url);
@@ -1207,7 +1228,7 @@ public:
 
     // --- Live sources and the render size -------------------------------------------------------
     // The NDI receiver, replaced on the cue's NDI queue "com.dalvek.kavio.ndisource" (made on
-    // first use). TODO(live sources): startNDIWithName makes the receiver.
+    // first use). TODO(NDI and DeckLink): startNDIWithName makes the receiver.
     void setNDIReceiver(std::shared_ptr<KavioNDIReceiverInterface> receiver);
     // The frame-sharing client. TODO(live sources): startSyphonWithName makes it.
     void setSyphonClient(std::shared_ptr<KavioTextureSourceInterface> client) { syphonClient_.store(std::move(client)); }
@@ -1382,9 +1403,9 @@ public:
     // thread (following timecode).
     // Marks the cue current or not; the row's title follows on the main queue.
     void markAsCurrent(bool current);
-    // The camera cue that plays next is marked secondary.
-    // TODO(live sources): register the device as the camera manager's secondary device.
-    void setIsSecondaryCamera(bool secondary) { isSecondaryCamera_.store(secondary); }
+    // The camera cue that plays next is marked secondary; its device becomes the camera
+    // manager's secondary device.
+    void setIsSecondaryCamera(bool secondary);
     // Where on the line the transition of the current pass starts; "" without a transition.
     virtual QString transitionStartSMPTETime() const;
     // The current audio player's channel mapping; empty without a player.
@@ -1737,6 +1758,10 @@ private:
     std::shared_ptr<QVTMetalLayerRendererInterface> layerRendererForFrame();
     QVTLayerSettings layerSettings() const;
     std::shared_ptr<KavioBrowserSourceInterface> browserSourceInterface() const;
+    std::shared_ptr<class KavioWindowSource> windowCaptureSource() const;
+    // A new window source for the window titled `name` (empty: the first listed); mediaPath
+    // takes the title.
+    void makeWindowSource(const QString& name);
     // Registers renderSizeChanged, deinterlaceModeChanged, changeDefaultTransitionDuration and
     // changeDefaultFadeDuration.
     void observeRenderingNotifications();
