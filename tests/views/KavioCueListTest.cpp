@@ -461,6 +461,36 @@ TEST(KavioCueList, NewRowsTakeTheListDefaults)
     }
 }
 
+struct RecordingSource : KavioRecordedSource {
+    QList<bool> renders;
+    QVariantMap saveData() const override { return {}; }
+    void loadWithData(const QVariantMap&) override {}
+    void setShouldRender(bool shouldRender) override { renders << shouldRender; }
+};
+
+// A web-page or window source renders only while its cue is current, also when the clock
+// thread marks it; a capture cue that becomes current is no longer the secondary one.
+TEST(KavioCueList, LiveSourcesRenderOnlyWhileTheirCueIsCurrent)
+{
+    CueListFixture f(2);
+    const auto browser = std::make_shared<RecordingSource>();
+    const auto window = std::make_shared<RecordingSource>();
+    f.cues[0]->setBrowserSource(browser);
+    f.cues[1]->setWindowSource(window);
+    f.cues[0]->markAsCurrent(true);
+    f.cues[0]->markAsCurrent(true);
+    std::thread([&] { f.cues[0]->markAsCurrent(false); }).join();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return browser->renders.size() == 2; }, 30.0));
+    EXPECT_EQ(browser->renders, (QList<bool>{true, false}));
+    f.cues[1]->markAsCurrent(true);
+    EXPECT_EQ(window->renders, QList<bool>{true});
+
+    f.cues[1]->setMediaType(KavioMediaTypeCamera);
+    f.cues[1]->setIsSecondaryCamera(true);
+    f.cues[1]->markAsCurrent(true);
+    EXPECT_FALSE(f.cues[1]->isSecondaryCamera());
+}
+
 struct RecordingMeter : KavioAudioMeterInterface {
     QMap<int, float> levels;
     void initWithChannels(int) override {}
