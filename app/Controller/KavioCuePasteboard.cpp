@@ -7,12 +7,39 @@
 
 namespace KavioCuePasteboard {
 
+namespace {
+
+// Holds the snapshot taken at the copy and archives a type only when a reader asks for it
+// (a paste here, or another program through the display's clipboard).
+class PromisedCues : public QMimeData {
+public:
+    PromisedCues(const QVariantList& records, const QVariantList& summaries)
+        : records_(records), summaries_(summaries)
+    {
+    }
+    QStringList formats() const override { return {kCuesType, kSummariesType}; }
+    bool hasFormat(const QString& type) const override { return type == kCuesType || type == kSummariesType; }
+
+protected:
+    QVariant retrieveData(const QString& type, QMetaType) const override
+    {
+        if (type == kCuesType)
+            return KeyedArchive::archive(records_);
+        if (type == kSummariesType)
+            return KeyedArchive::archive(summaries_);
+        return {};
+    }
+
+private:
+    const QVariantList records_;
+    const QVariantList summaries_;
+};
+
+}  // namespace
+
 std::unique_ptr<QMimeData> mimeDataForRecords(const QVariantList& records, const QVariantList& summaries)
 {
-    auto data = std::make_unique<QMimeData>();
-    data->setData(kCuesType, KeyedArchive::archive(records));
-    data->setData(kSummariesType, KeyedArchive::archive(summaries));
-    return data;
+    return std::make_unique<PromisedCues>(records, summaries);
 }
 
 std::optional<QVariantList> recordsFromMimeData(const QMimeData* data)

@@ -18,7 +18,7 @@ inline const QString kCuesType = QStringLiteral("com.kavio.cuespasteboard");
 inline const QString kSummariesType = QStringLiteral("com.dalvek.standardcuedata");
 
 // The clipboard contents for `records` (cue records) and `summaries` (KavioVideoItem's
-// sharedCueData()).
+// sharedCueData()), as taken now; each type is archived only when a reader asks for it.
 std::unique_ptr<QMimeData> mimeDataForRecords(const QVariantList& records, const QVariantList& summaries);
 // The records held by `data`: nullopt unless it carries the cues type as an archive of a
 // non-empty array whose every element is a dictionary.

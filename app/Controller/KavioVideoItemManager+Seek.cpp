@@ -5,11 +5,13 @@
 #include "Clock/QVTClock.h"
 #include "Cue/KavioVideoItem.h"
 #include "Inspector/KavioVideoItemPreferencesControllerInterface.h"
+#include "Views/KavioItemsViewInterface.h"
 #include "Remote/KavioNMCManager.h"
 #include "Shell/AppDelegateInterface.h"
 #include "DispatchQueue.h"
 #include "Log.h"
 
+#include <QScopeGuard>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -222,6 +224,11 @@ void KavioVideoItemManager::seekToSMPTETime(const QString& smpte)
     const double s = masterClock_->secondsForSMPTEString(smpte);
     const auto list = items();
     const auto displayItemStart = [this] { displayAndSetCurrentItemStartTime(); };
+    // Every way out hands the keys back to the list, so the arrows and Space act on it again.
+    const auto refocusList = qScopeGuard([this] {
+        if (const auto view = outlets_.itemsView.lock())
+            view->becomeFirstResponder(true);
+    });
 
     if (list->empty()) {
         if (const auto app = delegate())
@@ -290,7 +297,6 @@ void KavioVideoItemManager::seekToSMPTETime(const QString& smpte)
                                   cue->inTimeAtCurrentPlaybackSpeed().seconds()));
         displayItemStart();
     }
-    // TODO(cue list view): the list view becomes the main window's first responder again.
 }
 
 void KavioVideoItemManager::seekToSMPTETimeOnCurrentItem(const QString& smpte)

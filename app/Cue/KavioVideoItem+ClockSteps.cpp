@@ -5,14 +5,23 @@
 
 void KavioVideoItem::markAsCurrent(bool current)
 {
+    if (current && mediaType() == KavioMediaTypeCamera)
+        setIsSecondaryCamera(false);
     if (isCurrent_.exchange(current) == current)
         return;
     if (current)
         liveSourceMarkedCurrent();
+    const auto present = [current](KavioVideoItem& cue) {
+        // The web-page and window sources render only while their cue is current.
+        for (const auto& source : {cue.browserSource_, cue.windowSource_})
+            if (source)
+                source->setShouldRender(current);
+        cue.refreshTitle();
+    };
     if (DispatchQueue::isMainThread())
-        refreshTitle();
+        present(*this);
     else
-        queueOnMain([](KavioVideoItem& cue) { cue.refreshTitle(); });
+        queueOnMain(present);
 }
 
 QList<int> KavioVideoItem::channelMapping() const

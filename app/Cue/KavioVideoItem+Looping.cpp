@@ -1,6 +1,8 @@
 #include "Cue/KavioVideoItem.h"
 
 #include "Cue/KavioPlayerItemVideoOutput.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioVideoItemView.h"
 #include "DispatchQueue.h"
 #include "Log.h"
 #include "MediaPlayer.h"
@@ -168,9 +170,26 @@ void KavioVideoItem::setCurrentTimeOnAudioPlayers(double seconds)
 
 // --- The row around start and stop ------------------------------------------------------------------
 
+namespace {
+
+// The open-file button alone: presenting every toggle would resend their OSC feedback at each
+// start and stop.
+void presentOpenButton(const KavioVideoItem& cue)
+{
+    if (KavioVideoItemView* row = cue.view()) {
+        row->openButton->setEnabled(cue.openButton().enabled);
+        row->update();
+    }
+}
+
+}  // namespace
+
 void KavioVideoItem::setUIStateAfterPlayback()
 {
-    queueOnMain([](KavioVideoItem& cue) { cue.openButton_.enabled = false; });
+    queueOnMain([](KavioVideoItem& cue) {
+        cue.openButton_.enabled = false;
+        presentOpenButton(cue);
+    });
 }
 
 void KavioVideoItem::setUIStateAfterStop()
@@ -184,5 +203,5 @@ void KavioVideoItem::setUIStateAfterStop()
         return;
     }
     openButton_.enabled = true;
-    // TODO(cue row): redraw the row view's visible rectangle.
+    presentOpenButton(*this);
 }

@@ -4,6 +4,8 @@
 #include "Cue/KavioLiveSourceInterfaces.h"
 #include "Cue/KavioPlayerItemVideoOutput.h"
 #include "Rendering/KavioMetalTransitionRendererInterface.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioVideoItemView.h"
 #include "Rendering/QVTMetalLayerRendererInterface.h"
 #include "DispatchQueue.h"
 #include "FileWatch.h"
@@ -116,7 +118,14 @@ void KavioVideoItem::removeResources()
             r->removeResources();
             renderer->store(nullptr);
         }
-    // TODO(cue row): the row buttons release their OSC addresses and observers.
+    // The row outlives the release while the cue waits on the undo stack: its buttons must not
+    // answer feedback requests for a cue that left the list.
+    if (KavioVideoItemView* row = view())
+        for (KavioButton* button : {row->openButton, row->fadeInButton, row->fadeOutButton, row->soundButton,
+                                    row->errorButton, row->loopButton, row->gotoButton, row->pauseAtEndButton,
+                                    row->pauseAtBeginningButton, row->transitionButton, row->collapseExpandButton})
+            if (button)
+                button->removeResources();
     setIsReady(false);
     setIsSelected(false);
 

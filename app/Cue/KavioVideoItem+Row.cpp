@@ -7,7 +7,9 @@
 #include "DispatchQueue.h"
 #include "Log.h"
 #include "NotificationCenter.h"
+#include "Support/KavioButtonInterface.h"
 #include "Support/KavioFonts.h"
+#include "Support/KavioPopUpButtonInterface.h"
 #include "UserDefaults.h"
 #include "Views/KavioAudioMeterInterface.h"
 #include "Views/KavioBoxView.h"
@@ -52,6 +54,61 @@ void setTextColor(QLabel* label, const QColor& color)
     QPalette p = label->palette();
     p.setColor(QPalette::WindowText, color);
     label->setPalette(p);
+}
+
+bool isOn(const KavioButtonInterface* checkbox)
+{
+    return checkbox && checkbox->state() == 1;
+}
+
+void setToggle(KavioRowButton& button, bool on, bool enabled)
+{
+    button.state = on ? 1 : 0;
+    button.enabled = enabled;
+}
+
+// A new cue takes the list's default toggles. The pauses exclude the loop (and a pause at the
+// end the transition too); a loop or transition excludes the pauses.
+void applyDefaultToggles(KavioVideoItem& cue, const KavioVideoItemManagerOutlets& defaults)
+{
+    if (isOn(defaults.defaultToggleFadeIn))
+        cue.fadeInButton().state = 1;
+    if (isOn(defaults.defaultToggleFadeOut))
+        cue.fadeOutButton().state = 1;
+    if (isOn(defaults.defaultTogglePauseAtBeginning)) {
+        cue.pauseAtBeginningButton().state = 1;
+        cue.setShouldStopAtBeginning(true);
+    }
+    if (isOn(defaults.defaultTogglePauseAtEnd)) {
+        cue.pauseAtEndButton().state = 1;
+        cue.setShouldStopAtEnd(true);
+    }
+    if (cue.shouldStopAtBeginning() || cue.shouldStopAtEnd()) {
+        setToggle(cue.loopButton(), false, false);
+        if (cue.shouldStopAtEnd())
+            setToggle(cue.transitionButton(), false, false);
+        return;
+    }
+    const bool transition = isOn(defaults.defaultToggleTransition);
+    if (isOn(defaults.defaultToggleLoop)) {
+        setToggle(cue.loopButton(), true, true);
+        cue.setIsLooping(true);
+        cue.setupLoopHelper();
+        setToggle(cue.transitionButton(), false, false);
+    }
+    if (transition) {
+        setToggle(cue.loopButton(), false, false);
+        cue.setHasTransition(true);
+        cue.transitionButton().state = 1;
+    }
+    if (cue.loopButton().state == 1 || transition) {
+        if (cue.loopButton().state == 1) {
+            setToggle(cue.pauseAtBeginningButton(), false, false);
+            cue.setShouldStopAtBeginning(false);
+        }
+        setToggle(cue.pauseAtEndButton(), false, false);
+        cue.setShouldStopAtEnd(false);
+    }
 }
 
 }  // namespace
@@ -184,8 +241,23 @@ bool KavioVideoItem::loadNib()
     if (!UserDefaults::standardUserDefaults().boolForKey(QStringLiteral("toggleShowCueTypes")))
         toggleCueTypes();
 
+    if (mediaType() != KavioMediaTypeMovie)
+        setItemDuration(durationOfNonMovies());
     const auto controller = manager();
     const bool loading = controller && controller->isLoadingProject();
+    if (const auto* list = dynamic_cast<const KavioVideoItemManager*>(controller.get())) {
+        const KavioVideoItemManagerOutlets& defaults = list->outlets();
+        // A duration popup's title read as seconds; a title that is not a number gives 0.
+        if (defaults.defaultFadeDurationPopup)
+            setFadetime(defaults.defaultFadeDurationPopup->titleOfSelectedItem().toFloat());
+        if (defaults.defaultTransitionDurationPopup)
+            setTransitionTime(defaults.defaultTransitionDurationPopup->titleOfSelectedItem().toFloat());
+        if (!loading)
+            applyDefaultToggles(*this, defaults);
+    }
+    // A loaded cue keeps the volume its record gives.
+    if (loading)
+        shouldsetvolumetorms_.store(false);
     if (mediaType() != KavioMediaTypeMovie && !loading && !isPDF())
         generateThumbnailAsync();
 
@@ -283,6 +355,7 @@ void KavioVideoItem::refreshRowButtons()
     row->colorTagButton->setHidden(colorTagButton_.hidden);
     row->colorTagButton->setColorTag(colorTag());
     row->errorButton->setHidden(!isMissing());
+    row->openButton->setEnabled(openButton_.enabled);
     row->update();
 }
 

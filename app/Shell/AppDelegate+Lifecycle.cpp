@@ -20,6 +20,7 @@
 #include "Support/KavioButtonInterface.h"
 #include "UndoManager.h"
 #include "UserDefaults.h"
+#include "Views/KavioItemsViewInterface.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -227,8 +228,19 @@ void AppDelegate::applicationDidFinishLaunching()
     // No update channel: automatic checks are recorded as off and nothing is checked.
     defaults_.setBool(false, QStringLiteral("checkForUpdates"));
     reportIfCrash();
-    if (KavioWindow* window = outlets_.window)
-        window->setFocus();
+    if (const auto list = cueListView())
+        list->becomeFirstResponder(false);
+}
+
+std::shared_ptr<KavioItemsViewInterface> AppDelegate::cueListView() const
+{
+    return outlets_.controller ? outlets_.controller->outlets().itemsView.lock() : nullptr;
+}
+
+bool AppDelegate::isCueListFirstResponder() const
+{
+    const auto list = cueListView();
+    return list && list->isFirstResponder();
 }
 
 void AppDelegate::updateUI()

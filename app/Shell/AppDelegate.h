@@ -27,6 +27,7 @@
 #include <vector>
 
 class KavioAudioOutputManager;
+class KavioItemsViewInterface;
 class KavioHidingView;
 class KavioRecentProjectsView;
 class KavioRecentProjectsViewDelegate;
@@ -335,8 +336,8 @@ public:
     void endPreferencesEditing() override;
     // Shows the preferences window in front with the row of the "playlist" tab selected.
     void showPlaylistPreferences() override;
-    // TODO(cue list view): isCueListFirstResponder once the list view takes the keyboard focus;
-    // until then the previous/next-cue and frame-step menu items stay disabled.
+    // The cue list view is the main window's focus widget (whether or not the window is active).
+    bool isCueListFirstResponder() const override;
 
     // --- Transport and main-window shell (AppDelegate+Transport.cpp, +Panels.cpp) ---------------
     // The play button's action. Any thread: off the main thread it moves itself to the main queue.
@@ -419,6 +420,8 @@ public:
 
 private:
     void installKeyMonitors();
+    // The cue list controller's list view; nullptr before the main window is built.
+    std::shared_ptr<KavioItemsViewInterface> cueListView() const;
     // The record's sources, trigger messages and OSC settings.
     void loadRemoteControlSettings(const QVariantMap& record);
     void noteRecentProject(const QString& path);

@@ -123,6 +123,14 @@ void KavioButton::processOSCFeedback()
     QVTOSCManager::sharedManager().sendOSCMessage(*oscFeedbackMessage_);
 }
 
+void KavioButton::removeResources()
+{
+    NotificationCenter::defaultCenter().removeObserver(this);
+    oscAddress_.store(QString());
+    std::lock_guard lock(feedbackMutex_);
+    oscFeedbackMessage_.reset();
+}
+
 QSize KavioButton::sizeHint() const
 {
     if (!cell_->image().isNull())

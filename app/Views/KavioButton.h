@@ -67,6 +67,9 @@ public:
     void toggleStateByOSC();
     // Sends the state to the OSC address (nothing without one). Any thread.
     void processOSCFeedback();
+    // Stops answering "processOSCFeedback" and drops the OSC address and its message: the
+    // button of a released cue sends nothing more. Any thread.
+    void removeResources();
     void setNeedsDisplayInRect(const QRect& rect);
     void setAlternateImageName(const QString& name);
 

@@ -274,6 +274,20 @@ void KavioItemsView::setDrawsDraggingLocation(const std::shared_ptr<KavioVideoIt
         row->setDrawsDraggingLocation(draws);
 }
 
+void KavioItemsView::becomeFirstResponder(bool onlyInActiveWindow)
+{
+    if (repostToMain([onlyInActiveWindow](KavioItemsView& view) { view.becomeFirstResponder(onlyInActiveWindow); }))
+        return;
+    if (!onlyInActiveWindow || window()->isActiveWindow())
+        setFocus(Qt::OtherFocusReason);
+}
+
+bool KavioItemsView::isFirstResponder() const
+{
+    // The window's focus widget, whether or not the window is active now.
+    return window()->focusWidget() == this;
+}
+
 void KavioItemsView::autoscrollAt(const QPoint& point)
 {
     if (!outlets_.scrollArea)

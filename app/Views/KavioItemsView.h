@@ -58,6 +58,8 @@ public:
     void moveStateViewToOrigin(const std::shared_ptr<KavioVideoItem>& item) override;
     void setStateViewHidden(const std::shared_ptr<KavioVideoItem>& item, bool hidden) override;
     void setDrawsDraggingLocation(const std::shared_ptr<KavioVideoItem>& item, bool draws) override;
+    void becomeFirstResponder(bool onlyInActiveWindow) override;
+    bool isFirstResponder() const override;
 
     // --- Drops --------------------------------------------------------------------------------
     // The lower-cased extension (" alias" removed) is a movie, image or audio format.

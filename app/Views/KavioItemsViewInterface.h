@@ -35,4 +35,10 @@ public:
     virtual void setStateViewHidden(const std::shared_ptr<KavioVideoItem>& item, bool hidden) = 0;
     // Shows or hides the drop-position marker of the cue's row.
     virtual void setDrawsDraggingLocation(const std::shared_ptr<KavioVideoItem>& item, bool draws) = 0;
+    // The list takes its window's keyboard focus (at once when the window is active, else when
+    // it next becomes active); with `onlyInActiveWindow`, only when its window is the active
+    // one. Any thread: the change happens on the main thread.
+    virtual void becomeFirstResponder(bool onlyInActiveWindow) = 0;
+    // The list is its window's focus widget. Main thread.
+    virtual bool isFirstResponder() const = 0;
 };

@@ -298,6 +298,11 @@ struct FakeItemsView : KavioItemsViewInterface {
     bool isItemVisible(const std::shared_ptr<KavioVideoItem>& item) const override { return visible.contains(item.get()); }
     void refreshItem(const std::shared_ptr<KavioVideoItem>&) override {}
     void updateHeight() override { log.add(QStringLiteral("view.updateHeight")); }
+    void becomeFirstResponder(bool onlyInActiveWindow) override
+    {
+        log.add(QStringLiteral("view.becomeFirstResponder(%1)").arg(onlyInActiveWindow));
+    }
+    bool isFirstResponder() const override { return false; }
     bool itemRowContainsPoint(const std::shared_ptr<KavioVideoItem>& item, const QPointF& point) const override
     {
         const double top = double(item->index() - 1) * 20.0;

@@ -329,7 +329,10 @@ TEST(KavioVideoItemFrames, TheWebPageSourcesSettingsPassThrough)
     c.cue->handleBrowserSourceAfterLoading();
     EXPECT_EQ(browser->calls.last(), "render 0");
     browser->calls.clear();
+    // Becoming current starts the page rendering; after a load a current cue's page is left so.
     c.cue->markAsCurrent(true);
+    EXPECT_EQ(browser->calls, QStringList{"render 1"});
+    browser->calls.clear();
     c.cue->handleBrowserSourceAfterLoading();
     EXPECT_TRUE(browser->calls.isEmpty());
 }

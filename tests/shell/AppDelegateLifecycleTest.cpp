@@ -1,6 +1,7 @@
 #include "ShellTestSupport.h"
 
 #include "Controller/KavioVideoItemManager.h"
+#include "DispatchQueue.h"
 #include "Cue/KavioVideoItem.h"
 #include "NotificationCenter.h"
 #include "Shell/KavioWindow.h"
@@ -10,9 +11,11 @@
 #include "UserDefaults.h"
 
 #include "Views/KavioButton.h"
+#include "Views/KavioItemsViewInterface.h"
 #include "Views/KavioPopUpButton.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
@@ -317,6 +320,48 @@ TEST(AppDelegateRunning, CloseUndoAndRedoAreDisabledWhenTheyMustNotRun)
     window.enableUndo();
     QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(moved, 0);
+}
+
+// The list holds the keys after launch, a seek gives them back to it while the main window is
+// the active one, and the focus answer follows the real focus widget.
+TEST(AppDelegateRunning, TheCueListTakesTheKeysBackAfterASeek)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    AppDelegate& app = program.app();
+    const auto controller = program.ui->controller();
+    addCue(controller);
+    auto* list = dynamic_cast<QWidget*>(controller->outlets().itemsView.lock().get());
+    ASSERT_TRUE(list);
+    KavioWindow& window = program.ui->window();
+    // Another control of the main window that takes the keys.
+    auto* field = new QLineEdit(window.centralWidget());
+    field->show();
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return QApplication::focusWidget() == list; }, 30.0));
+    EXPECT_TRUE(app.isCueListFirstResponder());
+
+    field->setFocus();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return QApplication::focusWidget() == field; }, 30.0));
+    EXPECT_FALSE(app.isCueListFirstResponder());
+    controller->seekToSMPTETime("00:00:00:10");
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return QApplication::focusWidget() == list; }, 30.0));
+    EXPECT_TRUE(app.isCueListFirstResponder());
+
+    // Another window active: the main window's focus stays where it is.
+    field->setFocus();
+    QWidget& preferences = program.ui->preferencesWindow();
+    preferences.show();
+    preferences.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&preferences));
+    controller->seekToSMPTETime("00:00:00:05");
+    // On the main thread the seek hands the focus on (or not) before it returns.
+    EXPECT_EQ(window.focusWidget(), field);
+    EXPECT_FALSE(app.isCueListFirstResponder());
+    preferences.close();
 }
 
 TEST(AppDelegateRunning, ClosingThePreferencesDropsTheControllersUndoStepsOnly)

@@ -5,7 +5,11 @@
 #include "ViewsTestSupport.h"
 
 #include "Controller/KavioCuePasteboard.h"
+#include "KeyedArchive.h"
+#include "Support/KavioPlainButton.h"
+#include "Support/KavioPlainPopUpButton.h"
 #include "Views/KavioAudioMeterInterface.h"
+#include "Views/KavioButton.h"
 #include "Views/KavioImageView.h"
 #include "Views/KavioItemsView.h"
 #include "Views/KavioThumbnailView.h"
@@ -19,12 +23,15 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QProcess>
 #include <QScrollArea>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace {
 
@@ -289,6 +296,199 @@ TEST(KavioCueList, CopyAndPasteThroughTheClipboard)
     QApplication::clipboard()->setMimeData(
         KavioCuePasteboard::mimeDataForRecords(QVariantList{}, QVariantList{}).release());
     EXPECT_FALSE(f.list->canPaste());
+}
+
+// Cut is offered only while the transport stands; it copies, then removes in one undo step.
+TEST(KavioCueList, CutOnlyWhileStopped)
+{
+    CueListFixture f(4);
+    QAction cut, copy, paste, selectAll, duplicate;
+    f.list->setEditActions({&copy, &cut, &paste, &selectAll, &duplicate});
+    f.click(2);
+    f.click(3, Qt::ShiftModifier);
+    f.controller->setIsPlaying(true);
+    f.list->validateEditActions();
+    EXPECT_FALSE(cut.isEnabled());
+    EXPECT_TRUE(copy.isEnabled());
+    f.controller->setIsPlaying(false);
+    f.list->validateEditActions();
+    ASSERT_TRUE(cut.isEnabled());
+
+    f.list->cut();
+    const auto records = KavioCuePasteboard::recordsFromMimeData(QApplication::clipboard()->mimeData());
+    ASSERT_TRUE(records.has_value());
+    EXPECT_EQ(records->size(), 2);
+    // The removal steps through the cues behind its sheet, then closes its undo group.
+    const QStringList left{"c1", "c4"};
+    const auto removed = [&] { return f.uidsInOrder() == left && f.app->undo.groupingLevel() == 0; };
+    ASSERT_TRUE(DispatchQueue::runMainUntil(removed, 30.0)) << f.uidsInOrder().join(", ").toStdString();
+    // Both cues come back with one undo (the restore itself is the controller's).
+    EXPECT_EQ(f.app->undo.undoMenuItemTitle(), QStringLiteral("Undo Remove Cue"));
+}
+
+// Another program on the display reads both types of a copy, as they were at the copy.
+TEST(KavioCueList, CopiedCuesAreReadByAnotherProgram)
+{
+    CueListFixture f(4);
+    f.cues[0]->setHasCustomTitle(true);
+    f.cues[0]->setDisplayTitle(QStringLiteral("Overture"));
+    f.click(1);
+    f.click(2, Qt::ControlModifier);
+    f.click(4, Qt::ControlModifier);
+    f.list->copy();
+    // Taken at the copy: a later rename is not what the reader gets.
+    f.cues[0]->setDisplayTitle(QStringLiteral("Renamed"));
+
+    const auto read = [](const QString& type) {
+        QProcess peer;
+        peer.start(QStringLiteral(KAVIO_CLIPBOARD_PEER), {type});
+        // The list's process answers the peer's request from its own event loop.
+        EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return peer.state() == QProcess::NotRunning; }, 60.0));
+        EXPECT_EQ(peer.exitCode(), 0) << peer.readAllStandardError().toStdString();
+        const auto root = KeyedArchive::unarchive(peer.readAllStandardOutput());
+        return root ? root->toList() : QVariantList();
+    };
+    const QVariantList records = read(KavioCuePasteboard::kCuesType);
+    ASSERT_EQ(records.size(), 3);
+    QList<int> indexes;
+    for (const QVariant& record : records)
+        indexes << record.toMap().value(QStringLiteral("index")).toInt();
+    std::sort(indexes.begin(), indexes.end());
+    EXPECT_EQ(indexes, (QList<int>{1, 2, 4}));
+    const QVariantList summaries = read(KavioCuePasteboard::kSummariesType);
+    ASSERT_EQ(summaries.size(), 3);
+    QStringList names;
+    for (const QVariant& summary : summaries)
+        names << summary.toMap().value(QStringLiteral("name")).toString();
+    EXPECT_TRUE(names.contains(QStringLiteral("Overture"))) << names.join(", ").toStdString();
+    EXPECT_FALSE(names.contains(QStringLiteral("Renamed")));
+}
+
+// The open-file button follows the transport from any thread; a released cue's row buttons keep
+// no OSC address (the row lives on while the cue waits on the undo stack).
+TEST(KavioCueList, RowFollowsTheTransportAndItsButtonsLetGoOnRelease)
+{
+    CueListFixture f(1);
+    const auto& cue = f.cues[0];
+    KavioVideoItemView* row = f.row(1);
+    for (const bool offMain : {false, true}) {
+        SCOPED_TRACE(offMain ? "from another thread" : "on the main thread");
+        cue->setUIStateAfterPlayback();
+        ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !row->openButton->isEnabled(); }, 30.0));
+        if (offMain)
+            std::thread([&] { cue->setUIStateAfterStop(); }).join();
+        else
+            cue->setUIStateAfterStop();
+        ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return row->openButton->isEnabled(); }, 30.0));
+    }
+
+    const QList<KavioButton*> buttons{row->openButton, row->fadeInButton, row->fadeOutButton, row->soundButton,
+                                      row->errorButton, row->loopButton, row->gotoButton, row->pauseAtEndButton,
+                                      row->pauseAtBeginningButton, row->transitionButton, row->collapseExpandButton};
+    for (KavioButton* button : buttons)
+        button->setOSCAddress(QStringLiteral("/kavio/1/button"));
+    cue->removeResources();
+    for (KavioButton* button : buttons)
+        EXPECT_TRUE(button->oscAddress().isEmpty());
+}
+
+// A new row takes the list's default lengths and toggles; a project being loaded keeps its own
+// toggles. Each toggle reads as its state, with "x" when disabled.
+TEST(KavioCueList, NewRowsTakeTheListDefaults)
+{
+    const struct {
+        const char* name;
+        QList<int> defaults;  // fade in, fade out, pause at beginning, pause at end, loop, transition
+        bool loading;
+        QString toggles;      // the same order
+        QString flags;        // stop at beginning, stop at end, looping, transition
+    } cases[] = {
+        {"none", {0, 0, 0, 0, 0, 0}, false, "0 0 0 0 0 0", "0000"},
+        {"fades", {1, 1, 0, 0, 0, 0}, false, "1 1 0 0 0 0", "0000"},
+        {"pause at beginning", {0, 0, 1, 0, 1, 0}, false, "0 0 1 0 0x 0", "1000"},
+        {"pause at end", {0, 0, 0, 1, 0, 1}, false, "0 0 0 1 0x 0x", "0100"},
+        {"loop", {0, 0, 0, 0, 1, 0}, false, "0 0 0x 0x 1 0x", "0010"},
+        {"transition", {0, 0, 0, 0, 0, 1}, false, "0 0 0 0x 0x 1", "0001"},
+        {"loading a project", {1, 1, 0, 1, 0, 0}, true, "0 0 0 0 0 0", "0000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ControllerFixture f;
+        KavioPlainButton toggles[6];
+        KavioPlainPopUpButton fade, transition;
+        fade.addItem(QStringLiteral("1.5"), 0);
+        fade.selectItemWithTitle(QStringLiteral("1.5"));
+        transition.addItem(QStringLiteral("0.5"), 0);
+        transition.selectItemWithTitle(QStringLiteral("0.5"));
+        for (int i = 0; i < 6; ++i) {
+            toggles[i].setButtonType(KavioButtonType::OnOff);
+            toggles[i].setState(c.defaults[i]);
+        }
+        f.connected();
+        KavioVideoItemManagerOutlets o = f.controller->outlets();
+        o.defaultToggleFadeIn = &toggles[0];
+        o.defaultToggleFadeOut = &toggles[1];
+        o.defaultTogglePauseAtBeginning = &toggles[2];
+        o.defaultTogglePauseAtEnd = &toggles[3];
+        o.defaultToggleLoop = &toggles[4];
+        o.defaultToggleTransition = &toggles[5];
+        o.defaultFadeDurationPopup = &fade;
+        o.defaultTransitionDurationPopup = &transition;
+        f.controller->setOutlets(o);
+        f.controller->setIsLoadingProject(c.loading);
+        const auto cue = std::make_shared<FixedLengthCue>(f.controller->masterClock(), 250, QStringLiteral("c1"));
+        cue->setManager(f.controller);
+        cue->setMediaType(KavioMediaTypeStill);
+        cue->setDurationOfNonMovies(4.0f);
+        ASSERT_TRUE(cue->loadNib());
+        f.controller->setIsLoadingProject(false);
+
+        QStringList states;
+        for (const KavioRowButton* b : {&cue->fadeInButton(), &cue->fadeOutButton(), &cue->pauseAtBeginningButton(),
+                                        &cue->pauseAtEndButton(), &cue->loopButton(), &cue->transitionButton()})
+            states << QString::number(int(b->state)) + (b->enabled ? "" : "x");
+        EXPECT_EQ(states.join(' '), c.toggles);
+        EXPECT_EQ(QStringLiteral("%1%2%3%4")
+                      .arg(int(cue->shouldStopAtBeginning()))
+                      .arg(int(cue->shouldStopAtEnd()))
+                      .arg(int(cue->isLooping()))
+                      .arg(int(cue->hasTransition())),
+                  c.flags);
+        EXPECT_EQ(cue->loopHelperSetups, cue->isLooping() ? 1 : 0);
+        EXPECT_FLOAT_EQ(cue->itemDuration(), 4.0f);
+        EXPECT_FLOAT_EQ(cue->fadetime(), 1.5f);
+        EXPECT_DOUBLE_EQ(cue->transitionTime(), 0.5);
+    }
+}
+
+struct RecordingSource : KavioRecordedSource {
+    QList<bool> renders;
+    QVariantMap saveData() const override { return {}; }
+    void loadWithData(const QVariantMap&) override {}
+    void setShouldRender(bool shouldRender) override { renders << shouldRender; }
+};
+
+// A web-page or window source renders only while its cue is current, also when the clock
+// thread marks it; a capture cue that becomes current is no longer the secondary one.
+TEST(KavioCueList, LiveSourcesRenderOnlyWhileTheirCueIsCurrent)
+{
+    CueListFixture f(2);
+    const auto browser = std::make_shared<RecordingSource>();
+    const auto window = std::make_shared<RecordingSource>();
+    f.cues[0]->setBrowserSource(browser);
+    f.cues[1]->setWindowSource(window);
+    f.cues[0]->markAsCurrent(true);
+    f.cues[0]->markAsCurrent(true);
+    std::thread([&] { f.cues[0]->markAsCurrent(false); }).join();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return browser->renders.size() == 2; }, 30.0));
+    EXPECT_EQ(browser->renders, (QList<bool>{true, false}));
+    f.cues[1]->markAsCurrent(true);
+    EXPECT_EQ(window->renders, QList<bool>{true});
+
+    f.cues[1]->setMediaType(KavioMediaTypeCamera);
+    f.cues[1]->setIsSecondaryCamera(true);
+    f.cues[1]->markAsCurrent(true);
+    EXPECT_FALSE(f.cues[1]->isSecondaryCamera());
 }
 
 struct RecordingMeter : KavioAudioMeterInterface {
