@@ -3,6 +3,7 @@
 
 #include "Cue/KavioVideoItem.h"
 
+#include "Audio/QVTAudioMeteringView.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "DispatchQueue.h"
 #include "Log.h"
@@ -31,6 +32,9 @@ namespace {
 constexpr int kColorTagColumn = 21;
 constexpr int kTypeColumn = 25;
 constexpr int kToggleSize = 20;
+// The meter's bars end 64 points from its left edge for every channel count but 9 and 10.
+constexpr int kMeterWidth = 64;
+constexpr int kMeterMargin = 4;
 
 QColor currentBlue() { return QColor::fromRgbF(0.0f, 0.656f, 0.929f); }
 QColor idleGrey() { return QColor::fromRgbF(0.65f, 0.65f, 0.65f); }
@@ -154,6 +158,16 @@ bool KavioVideoItem::loadNib()
         if (const auto self = weakSelf.lock())
             self->toggleCollapse();
     });
+    auto* meter = new QVTAudioMeteringView(row);
+    meter->setAttribute(Qt::WA_TransparentForMouseEvents);  // its empty left part lies over the row
+    row->audioMeterView = meter;
+    row->audioMeterWidget = meter;
+    setAudioMeter(meter);
+    KavioAudioMeterInterface* const meterInterface = meter;
+    QObject::connect(meter, &QObject::destroyed, [weakSelf, meterInterface] {
+        if (const auto self = weakSelf.lock(); self && self->audioMeter_ == meterInterface)
+            self->audioMeter_ = nullptr;
+    });
     KLOG_VERBOSE("KavioVideoItemUI loaded");
 
     isCollapsed_.store(false);
@@ -199,6 +213,8 @@ bool KavioVideoItem::loadNib()
     // Marked open, then closed: every row starts with the column closed.
     colortagshown_ = true;
     toggleColorTagsToState(false);
+    audioMeterHidden_ = true;
+    meter->hide();
 
     // The row owns these observations: they end with it.
     auto& center = NotificationCenter::defaultCenter();
@@ -210,6 +226,11 @@ bool KavioVideoItem::loadNib()
         if (const auto self = weakSelf.lock())
             self->toggleColorTagsToState(n.userInfo.value(kKavioColorTagsToggleDesiredStateKey).toBool());
     }, &DispatchQueue::main());
+    // The meter's levels: the tick is posted on the main thread, where the meter is written.
+    center.addObserver(row, QStringLiteral("KavioUpdateUI"), nullptr, [weakSelf](const Notification&) {
+        if (const auto self = weakSelf.lock())
+            self->updateAudioMeter();
+    });
     QObject::connect(row, &QObject::destroyed, row, [row] { NotificationCenter::defaultCenter().removeObserver(row); });
 
     refreshTitle();
@@ -225,7 +246,20 @@ void KavioVideoItem::layoutRow()
     KavioVideoItemView* row = view();
     if (!row)
         return;
-    const int w = row->width();
+    // A shown meter takes a column at the right edge as wide as its bars; the top line's
+    // buttons, the name and the end time keep left of it.
+    auto* meter = qobject_cast<QVTAudioMeteringView*>(row->audioMeterWidget);
+    int meterWidth = kMeterWidth;
+    int meterColumn = 0;
+    if (meter) {
+        const QVTAudioMeteringView::Layout bars = QVTAudioMeteringView::layoutForChannels(meter->channels());
+        const int barsEnd = bars.leftOffset + meter->channels() * (bars.barWidth + bars.gap) - bars.gap;
+        meterWidth = std::max(kMeterWidth, barsEnd);
+        if (!meter->isHidden() && meter->channels() > 0)
+            meterColumn = barsEnd - bars.leftOffset + kMeterMargin;
+    }
+    const int fullWidth = row->width();
+    const int w = fullWidth - meterColumn;
     const int tagShift = colortagshown_ ? kColorTagColumn : 0;
     const int typeShift = showsCueTypes_ ? kTypeColumn : 0;
     row->stateView->setGeometry(0, 0, 4, row->height());
@@ -251,8 +285,9 @@ void KavioVideoItem::layoutRow()
     row->endTimeField->setGeometry(226, 58, std::max(0, w - 226 - 18), 14);
     row->loopCountField->setGeometry(114, 72, 120, 14);
     if (row->audioMeterWidget) {
-        const QRectF meter = isCollapsed() ? QRectF(w - 12, 4, 6, 22) : QRectF(w - 12, 10, 6, 72);
-        row->audioMeterWidget->setGeometry(KavioFlippedGeometry::rect(meter, row->height()).toRect());
+        const double x = fullWidth - kMeterMargin - meterWidth;
+        const QRectF frame = isCollapsed() ? QRectF(x, 4, meterWidth, 22) : QRectF(x, 10, meterWidth, 72);
+        row->audioMeterWidget->setGeometry(KavioFlippedGeometry::rect(frame, row->height()).toRect());
     }
 }
 
@@ -432,6 +467,17 @@ void KavioVideoItem::updateTransitionIcon()
         transitionButton_.toolTip = QStringLiteral("No next Cue! - Transition to Next Cue");
     }
     refreshRowButtons();
+}
+
+void KavioVideoItem::rebuildAudioMeter()
+{
+    if (audioMeter_)
+        audioMeter_->initWithChannels(audioMeterChannels_);
+    KavioVideoItemView* row = view();
+    if (row && row->audioMeterWidget) {
+        row->audioMeterWidget->setHidden(audioMeterHidden_);
+        layoutRow();
+    }
 }
 
 void KavioVideoItem::updateAudioMeter()
