@@ -205,8 +205,7 @@ void AppDelegate::loadWithData(const QVariantMap& record)
 
     if (const QVariant v = value("smpteFormat"); controller && isKind(v, QMetaType::Double)) {
         controller->masterClock()->setSmpteFormat(v.toInt());
-        if (c->frameratePopup)
-            c->frameratePopup->selectItemWithTag(v.toInt());
+        controller->refreshStartTimeAndFPS();
     }
     if (const QVariant v = value("startTime"); c && c->startTimeField && isKind(v, QMetaType::QString)) {
         c->startTimeField->setStringValue(v.toString());

@@ -82,6 +82,9 @@ TEST(AppDelegatePreferences, EveryControlOffItsDefaultRoundTrips)
         for (KavioButtonInterface* button :
              {c.defaultToggleAudio, c.defaultToggleFadeIn, c.defaultToggleFadeOut, c.defaultToggleLoop})
             button->setState(1);
+        for (KavioButtonInterface* button :
+             {c.defaultToggleTransition, c.defaultTogglePauseAtBeginning, c.defaultTogglePauseAtEnd})
+            button->setState(0);
         program.app().outlets().loopButton->setState(1);
         program.app().outlets().globalTransitionButton->setState(1);
         controller->setDefaultNonMovieCueDuration(7.5);
