@@ -14,6 +14,7 @@
 #include "Views/KavioBoxView.h"
 #include "Views/KavioButton.h"
 #include "Views/KavioColorTagButton.h"
+#include "Views/KavioControlStyle.h"
 #include "Views/KavioFlippedGeometry.h"
 #include "Views/KavioGotoTextButton.h"
 #include "Views/KavioImageView.h"
@@ -23,7 +24,6 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QPainter>
 
 #include <cmath>
 
@@ -60,30 +60,22 @@ void setTextColor(QLabel* label, const QColor& color)
 
 }  // namespace
 
-// The media-type icons, drawn as letters in a rounded frame until the image set exists.
+// The media-type icons: white templates the icon column tints.
 QImage KavioVideoItem::mediaTypeIconImage(int mediaType)
 {
-    QString letter;
+    QString name;
     switch (mediaType) {
-    case KavioMediaTypeMovie: letter = QStringLiteral("M"); break;
-    case KavioMediaTypeCamera: letter = QStringLiteral("C"); break;
-    case KavioMediaTypeSyphon: letter = QStringLiteral("S"); break;
-    case KavioMediaTypeNDI: letter = QStringLiteral("N"); break;
-    case KavioMediaTypeStill: letter = QStringLiteral("I"); break;
-    case KavioMediaTypeBrowser: letter = QStringLiteral("W"); break;
-    case KavioMediaTypeWindow: letter = QStringLiteral("D"); break;
-    case KavioMediaTypeAudio: letter = QStringLiteral("A"); break;
+    case KavioMediaTypeMovie: name = QStringLiteral("kavio_movie"); break;
+    case KavioMediaTypeCamera: name = QStringLiteral("kavio_camera"); break;
+    case KavioMediaTypeSyphon: name = QStringLiteral("kavio_syphon"); break;
+    case KavioMediaTypeNDI: name = QStringLiteral("kavio_ndi"); break;
+    case KavioMediaTypeStill: name = QStringLiteral("kavio_still"); break;
+    case KavioMediaTypeBrowser: name = QStringLiteral("kavio_browser"); break;
+    case KavioMediaTypeWindow: name = QStringLiteral("kavio_window"); break;
+    case KavioMediaTypeAudio: name = QStringLiteral("kavio_audio"); break;
     default: return {};
     }
-    QImage icon(40, 40, QImage::Format_ARGB32_Premultiplied);
-    icon.fill(Qt::transparent);
-    QPainter painter(&icon);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Qt::white, 3));
-    painter.drawRoundedRect(QRectF(3, 3, 34, 34), 6, 6);
-    painter.setFont(KavioFonts::font(QStringLiteral("Helvetica Bold"), 22));
-    painter.drawText(icon.rect(), Qt::AlignCenter, letter);
-    return icon;
+    return KavioControlStyle::templateImage(name);
 }
 
 KavioRowHandle::~KavioRowHandle()
