@@ -9,7 +9,7 @@
 #include "Shell/KavioMasterView.h"
 #include "Shell/KavioWindow.h"
 #include "Views/KavioButton.h"
-#include "Support/KavioPlainTimecodeField.h"
+#include "Views/KavioTimecodeTextField.h"
 #include "Views/KavioHidingView.h"
 
 #include <QAction>
@@ -108,7 +108,7 @@ KavioHidingView* KavioMainInterface::buildShell(QBoxLayout* column, QBoxLayout* 
     outlets.rightView = addPanel<KavioHidingView>(background, {w - kRightPanelWidth, 0, kRightPanelWidth, h}, 0.15);
     outlets.rightView->setMaxWidth(kRightPanelWidth);
 
-    auto* field = new KavioPlainTimecodeField;
+    auto* field = new KavioTimecodeTextField;
     field->setStringValue(QStringLiteral("00:00:00:00"));
     field->setEditable(false);
     field->setMaximumWidth(140);
