@@ -293,14 +293,7 @@ TEST(QVTAudioMeteringLiveTest, ARealCuesRowShowsItsPlayersLevelsOnTheTick) {
         "meter-leftonly.wav", "-f lavfi -i \"aevalsrc=0.5*sin(2*PI*440*t)|0:s=48000\" -t 30 -c:a pcm_s16le");
     auto controller = std::make_shared<AudioController>();
     controller->output->mapping = {1, 2};
-    auto cue = std::make_shared<KavioVideoItem>();
-    cue->setManager(controller);
-    cue->setMediaType(KavioMediaTypeAudio);
-    cue->setMediaPath(QString::fromStdString(path));
-    cue->setIsUsingDefaultAudioChannels(true);
-    cue->setVolume(1.0f);
-    cue->setFadeOpacity(1.0f);
-    cue->setAudioFade(1.0f);
+    auto cue = makeAudioFileCue(controller, path);
     ASSERT_TRUE(cue->loadNib());
     KavioVideoItemView* row = cue->view();
     ASSERT_TRUE(row);
