@@ -484,9 +484,16 @@ void KavioAudioPlayer::updateMeters() {
     for (size_t c = 0; c < levels.size(); ++c) channelmeters_[c].store(levels[c]);
 }
 
-std::vector<double> KavioAudioPlayer::channelMeters() const {
+std::vector<double> KavioAudioPlayer::meterLevels() const {
     std::vector<double> meters;
     for (const auto& meter : channelmeters_) meters.push_back(meter.load());
+    return meters;
+}
+
+QList<float> KavioAudioPlayer::channelMeters() {
+    updateMeters();
+    QList<float> meters;
+    for (const auto& meter : channelmeters_) meters.append(float(meter.load()));
     return meters;
 }
 

@@ -100,8 +100,12 @@ public:
     // the live format; the cue's players then get the default routing again.
     void scheduleBuffer(const std::shared_ptr<const PcmBuffer>& buffer) override;
 
+    // Reads the bus's levels into the meters. Main thread (the interface tick).
     void updateMeters();
-    std::vector<double> channelMeters() const;
+    // The levels updateMeters last read, in dB, one per meter channel.
+    std::vector<double> meterLevels() const;
+    // KavioCueAudioPlayer: updateMeters, then the levels read.
+    QList<float> channelMeters() override;
     // Mutes the engine's device output for kind 10 or disabled output, else unmutes it.
     void checkForAudioKindChanged() override;
     // Stops, leaves the mixer and drops the reader and the cue. The player is not used again.

@@ -619,3 +619,15 @@ void KavioVideoItemManager::showInFinderAllSelected()
     for (const auto& item : selectedItems())
         item->showInFinder();
 }
+
+void KavioVideoItemManager::toggleCollapseExpandCues()
+{
+    const KavioVideoItemList selected = selectedItems();
+    toggleSelectedItemsWithItem(selected.empty() ? nullptr : selected.front());
+}
+
+void KavioVideoItemManager::setThumbnailTime()
+{
+    if (const auto current = currentItem())
+        current->setAndGenerateThumbnailAtCurrentTime();
+}

@@ -44,6 +44,8 @@ void KavioVideoItemManager::registerPreferencesUndo(std::function<void(KavioVide
 
 void KavioVideoItemManager::editPlaylistSettings()
 {
+    // The clock may have changed since the pane last showed it (a project, a followed source).
+    refreshStartTimeAndFPS();
     if (const auto app = delegate())
         app->showPlaylistPreferences();
 }

@@ -282,6 +282,11 @@ public:
     KavioVideoItemList selectedItems() const override;
     // The context menu's "Show In File Manager...": each selected file-based cue's media.
     void showInFinderAllSelected() override;
+    // The menu's collapse and expand: toggleSelectedItemsWithItem with one selected cue (none
+    // selected: nullptr).
+    void toggleCollapseExpandCues();
+    // The current cue, if any, takes its thumbnail at its current time.
+    void setThumbnailTime();
     KavioVideoItemList notSelectedItems() const;
     // Smallest / largest index among the selected cues; -1 when none is selected. Any thread.
     long indexOfFirstSelectedItem() const;
@@ -798,7 +803,8 @@ public:
     KavioMenuState menuState() const;
 
     // --- Playlist settings (KavioVideoItemManager+Settings.cpp; main thread) --------------------
-    // The preferences window in front on its playlist pane.
+    // The preferences window in front on its playlist pane, showing the clock's format and
+    // offset (refreshStartTimeAndFPS).
     void editPlaylistSettings();
     // The frame-rate popup and the start-time field show the clock's format and offset.
     void refreshStartTimeAndFPS();

@@ -165,6 +165,7 @@ void KavioVideoItem::setupAudioWithFileURL(const QString& path)
         hasAudioChannels_ = false;
         hasaudioerror_ = true;
         audioMeterHidden_ = true;
+        queueOnMain([](KavioVideoItem& cue) { cue.rebuildAudioMeter(); });
         KLOG_ERROR("skip audio player creation, file is missing or protected...");
         return;
     }
@@ -179,6 +180,7 @@ void KavioVideoItem::setupAudioWithFileURL(const QString& path)
     if (isLooping())
         setupLoopHelper();
     audioMeterHidden_ = false;
+    queueOnMain([](KavioVideoItem& cue) { cue.rebuildAudioMeter(); });
     if (!isLiveAudioType(type))
         generateAudioWaveform();
 }

@@ -91,8 +91,10 @@ void KavioVideoItem::audioChannelsChanged(const QVariantMap& userInfo)
     volumeChanged();
     pullInspectorIfCurrent();
     queueOnMain([](KavioVideoItem& cue) {
-        if (const auto current = cue.audioPlayer())
+        if (const auto current = cue.audioPlayer()) {
             cue.audioMeterChannels_ = current->deviceChannels();
+            cue.rebuildAudioMeter();
+        }
     });
     const bool downMix = output ? output->shouldUseStereoDownMix() : oldDownMix;
     if (player->deviceChannels() != oldChannels || downMix != oldDownMix) {

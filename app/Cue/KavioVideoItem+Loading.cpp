@@ -520,6 +520,7 @@ void KavioVideoItem::applyMissingToRow(bool missing)
         return;
     }
     audioMeterHidden_ = true;
+    rebuildAudioMeter();
     audioWaveform_.store(nullptr);
     if (isCurrentItemOf(*this, manager()))
         NotificationCenter::defaultCenter().post(kKavioRefreshWaveformViewNotification);

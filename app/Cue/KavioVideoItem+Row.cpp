@@ -3,6 +3,7 @@
 
 #include "Cue/KavioVideoItem.h"
 
+#include "Audio/QVTAudioMeteringView.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "DispatchQueue.h"
 #include "Log.h"
@@ -15,6 +16,7 @@
 #include "Views/KavioBoxView.h"
 #include "Views/KavioButton.h"
 #include "Views/KavioColorTagButton.h"
+#include "Views/KavioControlStyle.h"
 #include "Views/KavioFlippedGeometry.h"
 #include "Views/KavioGotoTextButton.h"
 #include "Views/KavioImageView.h"
@@ -24,7 +26,6 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QPainter>
 
 #include <cmath>
 
@@ -33,6 +34,9 @@ namespace {
 constexpr int kColorTagColumn = 21;
 constexpr int kTypeColumn = 25;
 constexpr int kToggleSize = 20;
+// The meter's bars end 64 points from its left edge for every channel count but 9 and 10.
+constexpr int kMeterWidth = 64;
+constexpr int kMeterMargin = 4;
 
 QColor currentBlue() { return QColor::fromRgbF(0.0f, 0.656f, 0.929f); }
 QColor idleGrey() { return QColor::fromRgbF(0.65f, 0.65f, 0.65f); }
@@ -113,30 +117,22 @@ void applyDefaultToggles(KavioVideoItem& cue, const KavioVideoItemManagerOutlets
 
 }  // namespace
 
-// The media-type icons, drawn as letters in a rounded frame until the image set exists.
+// The media-type icons: white templates the icon column tints.
 QImage KavioVideoItem::mediaTypeIconImage(int mediaType)
 {
-    QString letter;
+    QString name;
     switch (mediaType) {
-    case KavioMediaTypeMovie: letter = QStringLiteral("M"); break;
-    case KavioMediaTypeCamera: letter = QStringLiteral("C"); break;
-    case KavioMediaTypeSyphon: letter = QStringLiteral("S"); break;
-    case KavioMediaTypeNDI: letter = QStringLiteral("N"); break;
-    case KavioMediaTypeStill: letter = QStringLiteral("I"); break;
-    case KavioMediaTypeBrowser: letter = QStringLiteral("W"); break;
-    case KavioMediaTypeWindow: letter = QStringLiteral("D"); break;
-    case KavioMediaTypeAudio: letter = QStringLiteral("A"); break;
+    case KavioMediaTypeMovie: name = QStringLiteral("kavio_movie"); break;
+    case KavioMediaTypeCamera: name = QStringLiteral("kavio_camera"); break;
+    case KavioMediaTypeSyphon: name = QStringLiteral("kavio_syphon"); break;
+    case KavioMediaTypeNDI: name = QStringLiteral("kavio_ndi"); break;
+    case KavioMediaTypeStill: name = QStringLiteral("kavio_still"); break;
+    case KavioMediaTypeBrowser: name = QStringLiteral("kavio_browser"); break;
+    case KavioMediaTypeWindow: name = QStringLiteral("kavio_window"); break;
+    case KavioMediaTypeAudio: name = QStringLiteral("kavio_audio"); break;
     default: return {};
     }
-    QImage icon(40, 40, QImage::Format_ARGB32_Premultiplied);
-    icon.fill(Qt::transparent);
-    QPainter painter(&icon);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Qt::white, 3));
-    painter.drawRoundedRect(QRectF(3, 3, 34, 34), 6, 6);
-    painter.setFont(KavioFonts::font(QStringLiteral("Helvetica Bold"), 22));
-    painter.drawText(icon.rect(), Qt::AlignCenter, letter);
-    return icon;
+    return KavioControlStyle::templateImage(name);
 }
 
 KavioRowHandle::~KavioRowHandle()
@@ -211,6 +207,16 @@ bool KavioVideoItem::loadNib()
         if (const auto self = weakSelf.lock())
             self->toggleCollapse();
     });
+    auto* meter = new QVTAudioMeteringView(row);
+    meter->setAttribute(Qt::WA_TransparentForMouseEvents);  // its empty left part lies over the row
+    row->audioMeterView = meter;
+    row->audioMeterWidget = meter;
+    setAudioMeter(meter);
+    KavioAudioMeterInterface* const meterInterface = meter;
+    QObject::connect(meter, &QObject::destroyed, [weakSelf, meterInterface] {
+        if (const auto self = weakSelf.lock(); self && self->audioMeter_ == meterInterface)
+            self->audioMeter_ = nullptr;
+    });
     KLOG_VERBOSE("KavioVideoItemUI loaded");
 
     isCollapsed_.store(false);
@@ -271,6 +277,8 @@ bool KavioVideoItem::loadNib()
     // Marked open, then closed: every row starts with the column closed.
     colortagshown_ = true;
     toggleColorTagsToState(false);
+    audioMeterHidden_ = true;
+    meter->hide();
 
     // The row owns these observations: they end with it.
     auto& center = NotificationCenter::defaultCenter();
@@ -282,6 +290,11 @@ bool KavioVideoItem::loadNib()
         if (const auto self = weakSelf.lock())
             self->toggleColorTagsToState(n.userInfo.value(kKavioColorTagsToggleDesiredStateKey).toBool());
     }, &DispatchQueue::main());
+    // The meter's levels: the tick is posted on the main thread, where the meter is written.
+    center.addObserver(row, QStringLiteral("KavioUpdateUI"), nullptr, [weakSelf](const Notification&) {
+        if (const auto self = weakSelf.lock())
+            self->updateAudioMeter();
+    });
     QObject::connect(row, &QObject::destroyed, row, [row] { NotificationCenter::defaultCenter().removeObserver(row); });
 
     refreshTitle();
@@ -297,7 +310,20 @@ void KavioVideoItem::layoutRow()
     KavioVideoItemView* row = view();
     if (!row)
         return;
-    const int w = row->width();
+    // A shown meter takes a column at the right edge as wide as its bars; the top line's
+    // buttons, the name and the end time keep left of it.
+    auto* meter = qobject_cast<QVTAudioMeteringView*>(row->audioMeterWidget);
+    int meterWidth = kMeterWidth;
+    int meterColumn = 0;
+    if (meter) {
+        const QVTAudioMeteringView::Layout bars = QVTAudioMeteringView::layoutForChannels(meter->channels());
+        const int barsEnd = bars.leftOffset + meter->channels() * (bars.barWidth + bars.gap) - bars.gap;
+        meterWidth = std::max(kMeterWidth, barsEnd);
+        if (!meter->isHidden() && meter->channels() > 0)
+            meterColumn = barsEnd - bars.leftOffset + kMeterMargin;
+    }
+    const int fullWidth = row->width();
+    const int w = fullWidth - meterColumn;
     const int tagShift = colortagshown_ ? kColorTagColumn : 0;
     const int typeShift = showsCueTypes_ ? kTypeColumn : 0;
     row->stateView->setGeometry(0, 0, 4, row->height());
@@ -323,8 +349,9 @@ void KavioVideoItem::layoutRow()
     row->endTimeField->setGeometry(226, 58, std::max(0, w - 226 - 18), 14);
     row->loopCountField->setGeometry(114, 72, 120, 14);
     if (row->audioMeterWidget) {
-        const QRectF meter = isCollapsed() ? QRectF(w - 12, 4, 6, 22) : QRectF(w - 12, 10, 6, 72);
-        row->audioMeterWidget->setGeometry(KavioFlippedGeometry::rect(meter, row->height()).toRect());
+        const double x = fullWidth - kMeterMargin - meterWidth;
+        const QRectF frame = isCollapsed() ? QRectF(x, 4, meterWidth, 22) : QRectF(x, 10, meterWidth, 72);
+        row->audioMeterWidget->setGeometry(KavioFlippedGeometry::rect(frame, row->height()).toRect());
     }
 }
 
@@ -505,6 +532,17 @@ void KavioVideoItem::updateTransitionIcon()
         transitionButton_.toolTip = QStringLiteral("No next Cue! - Transition to Next Cue");
     }
     refreshRowButtons();
+}
+
+void KavioVideoItem::rebuildAudioMeter()
+{
+    if (audioMeter_)
+        audioMeter_->initWithChannels(audioMeterChannels_);
+    KavioVideoItemView* row = view();
+    if (row && row->audioMeterWidget) {
+        row->audioMeterWidget->setHidden(audioMeterHidden_);
+        layoutRow();
+    }
 }
 
 void KavioVideoItem::updateAudioMeter()

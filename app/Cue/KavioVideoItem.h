@@ -1525,9 +1525,13 @@ public:
     void hideIndexNumberBecauseOfDrag();
     void restoreIndexNumberAfterDrag();
     // The row's level meter; the cue builds it for its channels and writes levels in dB.
-    // TODO(level meters): the program makes the real meter view; until then rows have none.
+    // loadNib gives the row a QVTAudioMeteringView, hidden until the audio is set up; the cue
+    // writes its levels on every "KavioUpdateUI" while the row lives. Not owned.
     void setAudioMeter(KavioAudioMeterInterface* meter) { audioMeter_ = meter; }
     KavioAudioMeterInterface* audioMeter() const { return audioMeter_; }
+    // Re-makes the meter for audioMeterChannels() and shows it unless isAudioMeterHidden().
+    // Main thread.
+    void rebuildAudioMeter();
     // The row's time fields show rowTimes().
     void refreshRowTimes();
     // Places the row's subviews for its width and the open columns.

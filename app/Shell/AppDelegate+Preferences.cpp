@@ -205,8 +205,7 @@ void AppDelegate::loadWithData(const QVariantMap& record)
 
     if (const QVariant v = value("smpteFormat"); controller && isKind(v, QMetaType::Double)) {
         controller->masterClock()->setSmpteFormat(v.toInt());
-        if (c->frameratePopup)
-            c->frameratePopup->selectItemWithTag(v.toInt());
+        controller->refreshStartTimeAndFPS();
     }
     if (const QVariant v = value("startTime"); c && c->startTimeField && isKind(v, QMetaType::QString)) {
         c->startTimeField->setStringValue(v.toString());
@@ -248,6 +247,9 @@ void AppDelegate::loadWithData(const QVariantMap& record)
         for (const auto& [key, button] : defaultCueToggles(*c))
             if (button)
                 button->setState(isKind(value(key), QMetaType::Double) && value(key).toBool() ? 1 : 0);
+        // A record may hold a combination the checkboxes would not allow (hand-edited, or saved
+        // by an older version): the coupling rules make it consistent.
+        controller->handleDefaultCueToggleStates();
         if (const QVariant v = value("defaultNonMovieCueDuration"); isKind(v, QMetaType::Double))
             controller->setDefaultNonMovieCueDuration(v.toDouble());
         if (const QVariant v = value("jumpBehaviour"); isKind(v, QMetaType::Double))

@@ -9,7 +9,7 @@
 #include "Shell/KavioMasterView.h"
 #include "Shell/KavioWindow.h"
 #include "Views/KavioButton.h"
-#include "Support/KavioPlainTimecodeField.h"
+#include "Views/KavioTimecodeTextField.h"
 #include "Views/KavioHidingView.h"
 
 #include <QAction>
@@ -107,7 +107,7 @@ KavioHidingView* KavioMainInterface::buildShell(QBoxLayout* column, QBoxLayout* 
     outlets.rightView = addPanel<KavioHidingView>(background, {w - kRightPanelWidth, 0, kRightPanelWidth, h}, 0.15);
     outlets.rightView->setMaxWidth(kRightPanelWidth);
 
-    auto* field = new KavioPlainTimecodeField;
+    auto* field = new KavioTimecodeTextField;
     field->setStringValue(QStringLiteral("00:00:00:00"));
     field->setEditable(false);
     field->setMaximumWidth(140);
@@ -160,25 +160,52 @@ QList<QMenu*> KavioMainInterface::buildShellMenus(QAction* newProject, QAction* 
     outlets.mtcSource = source(QStringLiteral("Follow MIDI Time Code"), false);
     outlets.ltcSource = source(QStringLiteral("Follow LTC"), false);
 
-    // New cues; each item is named after its action for the menu validation to find.
-    QMenu* cue = window.menuBar()->addMenu(QStringLiteral("Cue"));
+    // The controller's items: each is named after its action and carries the action the
+    // controller validates it by ("kavioMenuAction"), enabled and titled before its menu shows.
     const std::weak_ptr<KavioVideoItemManager> controller = outlets.controller;
     using M = KavioVideoItemManager;
-    const struct {
+    using A = KavioMenuAction;
+    struct ControllerItem {
         const char* title;
         const char* name;
         void (M::*action)();
-    } creates[] = {
-        {"Add Media Cue…", "createVideoCue", &M::createVideoCue},
-        {"Add Camera Cue", "createCameraCue", &M::createCameraCue},
-        {"Add Frame-Sharing Cue", "createSyphonCue", &M::createSyphonCue},
-        {"Add NDI Cue", "createNDICue", &M::createNDICue},
-        {"Add Web Page Cue", "createBrowserCue", &M::createBrowserCue},
-        {"Add Window Cue", "createWindowSourceCue", &M::createWindowSourceCue},
+        KavioMenuAction validatedAs;
     };
-    for (const auto& create : creates)
-        cue->addAction(QString::fromUtf8(create.title), controllerStep(controller, create.action))
-            ->setObjectName(QLatin1String(create.name));
+    const auto addControllerItems = [&controller](QMenu* menu, std::initializer_list<ControllerItem> items) {
+        for (const ControllerItem& entry : items) {
+            QAction* item = menu->addAction(QString::fromUtf8(entry.title), controllerStep(controller, entry.action));
+            item->setObjectName(QLatin1String(entry.name));
+            item->setProperty("kavioMenuAction", int(entry.validatedAs));
+        }
+    };
+    playback->addSeparator();
+    addControllerItems(playback, {{"Rewind Current Cue", "rewindCurrentItem", &M::rewindCurrentItem, A::RewindCurrentItem},
+                                  {"Step to Next Frame", "stepToNextFrame", &M::stepToNextFrame, A::StepToNextFrame},
+                                  {"Step to Previous Frame", "stepToPrevFrame", &M::stepToPrevFrame, A::StepToPrevFrame},
+                                  {"Jump to Selected Cue", "jumpToSelectedItem", &M::jumpToSelectedItem,
+                                   A::JumpToSelectedItem},
+                                  {"Jump to and Play Selected Cue", "jumpToAndPlaySelectedItem",
+                                   &M::jumpToAndPlaySelectedItem, A::JumpToAndPlaySelectedItem},
+                                  {"Panic", "doPanic", &M::doPanic, A::DoPanic}});
+
+    QMenu* cue = window.menuBar()->addMenu(QStringLiteral("Cue"));
+    addControllerItems(cue, {{"Add Media Cue…", "createVideoCue", &M::createVideoCue, A::CreateVideoCue},
+                             {"Add Camera Cue", "createCameraCue", &M::createCameraCue, A::CreateCameraCue},
+                             {"Add Frame-Sharing Cue", "createSyphonCue", &M::createSyphonCue, A::CreateSyphonCue},
+                             {"Add NDI Cue", "createNDICue", &M::createNDICue, A::CreateNDICue},
+                             {"Add Web Page Cue", "createBrowserCue", &M::createBrowserCue, A::Other},
+                             {"Add Window Cue", "createWindowSourceCue", &M::createWindowSourceCue,
+                              A::CreateWindowSourceCue}});
+    cue->addSeparator();
+    addControllerItems(cue, {{"Select Previous Cue", "selectPreviousCue", &M::selectPreviousCue, A::SelectPreviousCue},
+                             {"Select Next Cue", "selectNextCue", &M::selectNextCue, A::SelectNextCue},
+                             {"Set Goto on Current Cue to Selected", "setGotoOnCurrentToSelected",
+                              &M::setGotoOnCurrentToSelected, A::SetGotoOnCurrentToSelected},
+                             {"Reset In and Out Points", "resetInOutTime", &M::resetInOutTime, A::ResetInOutTime},
+                             {"Set Thumbnail to Current Frame", "setThumbnailTime", &M::setThumbnailTime,
+                              A::SetThumbnailTime},
+                             {"Collapse or Expand Selected Cues", "toggleCollapseExpandCues",
+                              &M::toggleCollapseExpandCues, A::ToggleCollapseExpandCues}});
 
     QMenu* help = window.menuBar()->addMenu(QStringLiteral("Help"));
     help->addAction(QStringLiteral("Kavio Manual"), [app] { app->showOnlineDocumentation(); });

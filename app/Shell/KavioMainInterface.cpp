@@ -16,7 +16,7 @@
 #include "Shell/KavioRecentProjectsView.h"
 #include "Shell/KavioPlaylistSettingsItems.h"
 #include "Shell/KavioWindow.h"
-#include "Support/KavioPlainTimecodeField.h"
+#include "Support/KavioTimecodeTextFieldInterface.h"
 #include "Views/KavioHidingView.h"
 #include "UndoManager.h"
 #include "Views/KavioButton.h"

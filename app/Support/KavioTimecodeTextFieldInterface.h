@@ -1,8 +1,7 @@
 #pragma once
 // The main time display and entry: what a timecode field adds to a text field. Besides the
 // text the operator edits (main thread) it holds a thread-safe text that the clock thread writes
-// every frame and the field shows at its next refresh. The custom timecode field and
-// KavioPlainTimecodeField implement it.
+// every frame and the field shows at its next refresh. KavioTimecodeTextField implements it.
 
 #include <QString>
 

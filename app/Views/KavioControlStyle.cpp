@@ -2,6 +2,7 @@
 
 #include "DispatchQueue.h"
 #include "Support/KavioFonts.h"
+#include "Views/KavioIcons.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -37,7 +38,8 @@ QImage templateImage(const QString& name)
 {
     if (name.isEmpty())
         return {};
-    return QImage(QStringLiteral(":/") + name + QStringLiteral(".png"));
+    const QImage resource(QStringLiteral(":/") + name + QStringLiteral(".png"));
+    return resource.isNull() ? KavioIcons::image(name) : resource;
 }
 
 QFont lightFont(double pixelSize) { return KavioFonts::font(QStringLiteral("Helvetica-Light"), pixelSize); }

@@ -37,8 +37,8 @@ inline QColor errorRestingColor() { return QColor::fromRgbF(0.98f, 0.822f, 0.0f,
 // other code without a colour of its own draws tag 10's colour, as stored projects may hold one.
 QColor colorTagColor(std::int32_t tag, bool highlighted = false);
 
-// The single-colour template images of the program's resources ("kavio_close", "kavio_check",
-// "kavio_error"); a null image for an unknown name.
+// The single-colour template images: the program's resources ("kavio_close", "kavio_check",
+// "kavio_error"), else the vector icons (KavioIcons); a null image for an unknown name.
 QImage templateImage(const QString& name);
 
 // The "Helvetica-Light" text of the controls at a pixel size.

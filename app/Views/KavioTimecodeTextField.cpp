@@ -1,19 +1,15 @@
 #include "Views/KavioTimecodeTextField.h"
 
-#include "DispatchQueue.h"
 #include "NotificationCenter.h"
 #include "Views/KavioControlStyle.h"
 
 #include <QPainter>
-#include <QPointer>
 
 using namespace KavioControlStyle;
 
-KavioTimecodeTextField::KavioTimecodeTextField(QWidget* parent)
-    : QLineEdit(parent),
-      queue_(std::make_unique<DispatchQueue>(kKavioTimecodeTextFieldQueueLabel.toStdString())),
-      threadsafetimecode_(QStringLiteral("00:00:00:00"))
+KavioTimecodeTextField::KavioTimecodeTextField(QWidget* parent) : QLineEdit(parent)
 {
+    threadsafetimecode_.store(QStringLiteral("00:00:00:00"));
     setFrame(false);
     setReadOnly(true);
     setAttribute(Qt::WA_Hover);
@@ -27,35 +23,25 @@ KavioTimecodeTextField::KavioTimecodeTextField(QWidget* parent)
                                                     [this](const Notification&) { updateUI(); });
 }
 
-KavioTimecodeTextField::~KavioTimecodeTextField()
-{
-    NotificationCenter::defaultCenter().removeObserver(this);
-    queue_->sync([] {});  // no store left running on the queue
-}
+KavioTimecodeTextField::~KavioTimecodeTextField() { NotificationCenter::defaultCenter().removeObserver(this); }
 
 void KavioTimecodeTextField::setThreadsafeTimecode(const QString& timecode)
 {
-    const QString copy(timecode.data(), timecode.size());
-    queue_->async([this, copy] { threadsafetimecode_ = copy; });
-    DispatchQueue::main().async([guard = QPointer<KavioTimecodeTextField>(this)] {
-        if (guard)
-            guard->setNeedsDisplay();
-    });
-}
-
-QString KavioTimecodeTextField::threadsafeTimecode() const
-{
-    QString copy;
-    queue_->sync([&] { copy = threadsafetimecode_; });
-    return copy;
+    threadsafetimecode_.store(timecode);
+    timecodeChanged_.store(true, std::memory_order_release);
 }
 
 void KavioTimecodeTextField::updateUI()
 {
+    if (timecodeChanged_.exchange(false, std::memory_order_acquire))
+        setNeedsDisplay();
     if (cachedinvalidatedrect.isNull())
         return;
     const QRect area = cachedinvalidatedrect;
     cachedinvalidatedrect = QRect();
+    // The operator's typing stands until the edit ends.
+    if (hasFocus() && !isReadOnly())
+        return;
     const QString timecode = threadsafeTimecode();
     if (timecode != text())
         setText(timecode);

@@ -3,23 +3,24 @@
 // thread sets the running time at every frame, yet the field redraws at most once per
 // interface tick ("KavioUpdateUI", 15 a second), on the main thread, with the latest text.
 //
-// setThreadsafeTimecode() stores the text on the field's own serial queue
-// ("com.dalvek.kavio.timecodetextfield") and marks the field for the next tick; the redraw
-// requests (setNeedsDisplay...) only collect the area the next tick redraws. Main thread apart
-// from setThreadsafeTimecode() and threadsafeTimecode().
+// setThreadsafeTimecode() writes the text into a lock-free buffer and marks the field for the
+// next tick; it neither blocks nor allocates, as the clock thread calls it every frame. The
+// redraw requests (setNeedsDisplay...) only collect the area the next tick redraws. While the
+// operator types in an editable field the tick leaves the text alone. Main thread apart from
+// setThreadsafeTimecode(), threadsafeTimecode() and threadsafeTimecodeEquals().
 
 #include "Support/KavioTextFieldInterface.h"
+#include "Support/KavioThreadsafeText.h"
+#include "Support/KavioTimecodeTextFieldInterface.h"
 #include "Views/KavioTimecodeTextFieldCell.h"
 
 #include <QLineEdit>
 
-#include <memory>
+#include <atomic>
 
-class DispatchQueue;
-
-inline const QString kKavioTimecodeTextFieldQueueLabel = QStringLiteral("com.dalvek.kavio.timecodetextfield");
-
-class KavioTimecodeTextField : public QLineEdit, public KavioTextFieldInterface {
+class KavioTimecodeTextField : public QLineEdit,
+                               public KavioTextFieldInterface,
+                               public KavioTimecodeTextFieldInterface {
     Q_OBJECT
 public:
     explicit KavioTimecodeTextField(QWidget* parent = nullptr);
@@ -27,17 +28,21 @@ public:
 
     KavioTimecodeTextFieldCell& cell() { return cell_; }
 
-    // Any thread.
-    void setThreadsafeTimecode(const QString& timecode);
-    QString threadsafeTimecode() const;
+    // --- KavioTimecodeTextFieldInterface
+    void setThreadsafeTimecode(const QString& timecode) override;
+    QString threadsafeTimecode() const override { return threadsafetimecode_.load(); }
+    bool threadsafeTimecodeEquals(const QString& timecode) const override
+    {
+        return threadsafetimecode_.equals(timecode);
+    }
 
     void setNeedsDisplay() { setNeedsDisplayInRect(rect()); }
     void setNeedsDisplayInRect(const QRect& rect) { cachedinvalidatedrect = cachedinvalidatedrect.united(rect); }
     // The interface tick: shows the latest timecode when a redraw waits.
     void updateUI();
 
-    bool isEditable() const { return !isReadOnly(); }
-    void setEditable(bool editable);
+    bool isEditable() const override { return !isReadOnly(); }
+    void setEditable(bool editable) override;
 
     // --- KavioTextFieldInterface
     QString stringValue() const override { return text(); }
@@ -54,8 +59,8 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    std::unique_ptr<DispatchQueue> queue_;
-    QString threadsafetimecode_;  // guarded by queue_
+    KavioThreadsafeText threadsafetimecode_;
+    std::atomic<bool> timecodeChanged_{false};  // set by any thread, taken by the tick
     QRect cachedinvalidatedrect;
     KavioTimecodeTextFieldCell cell_;
 };

@@ -15,16 +15,12 @@
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
 #include "../KavioBenchSupport.h"
+#include "BareDecoder.h"
 #include "DispatchQueue.h"
 #include "MediaPlayer.h"
 #include "UserDefaults.h"
 
 #include <QTemporaryDir>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
 
 #include <algorithm>
 #include <atomic>
@@ -58,81 +54,6 @@ Figures figuresOf(std::vector<double> samples)
     const std::size_t p99 = std::min(samples.size() - 1, (samples.size() * 99 + 99) / 100 - 1);
     return {samples[samples.size() / 2], samples[p99], samples.back()};
 }
-
-// The bare reference: seek to the key frame before the target, decode up to the target.
-class BareDecoder {
-public:
-    explicit BareDecoder(const std::string& path)
-    {
-        if (avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0 ||
-            avformat_find_stream_info(format_, nullptr) < 0)
-            return;
-        const AVCodec* codec = nullptr;
-        stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-        if (stream_ < 0 || !codec)
-            return;
-        context_ = avcodec_alloc_context3(codec);
-        avcodec_parameters_to_context(context_, format_->streams[stream_]->codecpar);
-        context_->thread_count = 0;  // one per core, as the player's decoders
-        if (avcodec_open2(context_, codec, nullptr) < 0)
-            return;
-        packet_ = av_packet_alloc();
-        frame_ = av_frame_alloc();
-        ok_ = true;
-    }
-    ~BareDecoder()
-    {
-        av_frame_free(&frame_);
-        av_packet_free(&packet_);
-        avcodec_free_context(&context_);
-        avformat_close_input(&format_);
-    }
-    bool ok() const { return ok_; }
-
-    // Decodes frame `number`; answers whether it came.
-    bool decodeFrame(int number)
-    {
-        const AVStream* stream = format_->streams[stream_];
-        const std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-        const std::int64_t target = start + av_rescale_q(number, AVRational{1, kRate}, stream->time_base);
-        const std::int64_t halfFrame = av_rescale_q(1, AVRational{1, 2 * kRate}, stream->time_base);
-        if (av_seek_frame(format_, stream_, target, AVSEEK_FLAG_BACKWARD) < 0)
-            return false;
-        avcodec_flush_buffers(context_);
-        // Frame threads hold frames back: at the end of the file the decoder gives out the rest.
-        for (bool more = true; more;) {
-            more = av_read_frame(format_, packet_) >= 0;
-            if (more && packet_->stream_index != stream_) {
-                av_packet_unref(packet_);
-                continue;
-            }
-            avcodec_send_packet(context_, more ? packet_ : nullptr);
-            av_packet_unref(packet_);
-            if (reachedTarget(target - halfFrame))
-                return true;
-        }
-        return false;
-    }
-
-private:
-    bool reachedTarget(std::int64_t earliest)
-    {
-        while (avcodec_receive_frame(context_, frame_) == 0) {
-            const bool reached = frame_->best_effort_timestamp >= earliest;
-            av_frame_unref(frame_);
-            if (reached)
-                return true;
-        }
-        return false;
-    }
-
-    AVFormatContext* format_ = nullptr;
-    AVCodecContext* context_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    AVFrame* frame_ = nullptr;
-    int stream_ = -1;
-    bool ok_ = false;
-};
 
 MediaTime frameTime(int number)
 {
@@ -227,7 +148,7 @@ int main(int argc, char** argv)
         const std::string command = "ffmpeg -nostdin -v error -y " + source + clip.encode + " '" + path + "'";
         check(std::system(command.c_str()) == 0, "making the clip with ffmpeg");
 
-        BareDecoder bare(path);
+        BareDecoder bare(path, kRate);
         check(bare.ok(), "opening the clip with FFmpeg");
         std::vector<double> bareTimes;
         for (const int number : targets) {

@@ -1,9 +1,11 @@
 // Loop-point latency: from handleLooping() on a worker thread (the clock thread's place) until
 // the next pass's first frame is available from the cue's frame source, over 1000 loops, beside
-// a bare main-queue round trip timed the same way in the same run (the swap runs on the main
-// queue, so that round trip is its floor).
+// the same work done with bare FFmpeg, timed the same way in the same run: a libavformat seek to
+// the loop point and libavcodec decoding up to its frame. Each frame the cue hands over is
+// checked to be the loop point's; a wrong one fails the run.
 
 #include "Controller/KavioVideoItemManagerInterface.h"
+#include "BareDecoder.h"
 #include "Cue/KavioVideoItem.h"
 #include "DispatchQueue.h"
 #include "MediaPlayer.h"
@@ -15,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +28,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kLoops = 1000;
+constexpr int kRate = 25;
 
 struct BenchController : KavioVideoItemManagerInterface {
     bool isLoadingProject() const override { return false; }
@@ -74,7 +78,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     const QString movie = dir.filePath("loop.mp4");
-    const std::string command = "ffmpeg -loglevel error -f lavfi -i testsrc=size=320x240:rate=25:duration=4 "
+    const std::string command = "ffmpeg -loglevel error -f lavfi -i testsrc=size=320x240:rate=" + std::to_string(kRate) + ":duration=4 "
                                 "-c:v libx264 -g 12 -bf 2 " + movie.toStdString();
     if (std::system(command.c_str()) != 0) {
         std::fprintf(stderr, "ffmpeg failed\n");
@@ -91,13 +95,21 @@ int main(int argc, char** argv)
     }
     cue->setLoopCount(KavioLoopCountEndless);
     cue->startPlayers();
+    BareDecoder bare(movie.toStdString(), kRate);
+    if (!bare.ok()) {
+        std::fprintf(stderr, "FFmpeg cannot open the movie\n");
+        return 1;
+    }
+    const double inPoint = cue->inTime().seconds();
+    const int inFrame = int(std::lround(inPoint * kRate));
 
     const auto idleParked = [&] {
         MediaPlayer* idle = cue->videoPlayer() == cue->normalVideoPlayer() ? cue->loopHelperVideoPlayer()
                                                                             : cue->normalVideoPlayer();
         return idle && idle->currentTime() == cue->inTime() && !cue->isSeeking();
     };
-    std::vector<double> loop, roundTrip;
+    std::vector<double> loop, reference;
+    int wrongFrames = 0, bareMisses = 0;
     for (int i = 0; i < kLoops; ++i) {
         // Untimed: the idle set parks at the in point, as during a pass.
         DispatchQueue::runMainUntil(idleParked, 30.0);
@@ -109,14 +121,22 @@ int main(int argc, char** argv)
             while (!frame)
                 cue->pixelBufferQueue().sync([&] { frame = cue->pixelBufferCopy(); });
             loop.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-            const auto bare = Clock::now();
-            DispatchQueue::main().sync([] {});
-            roundTrip.push_back(std::chrono::duration<double, std::micro>(Clock::now() - bare).count());
+            // The next pass starts on the in point's frame, not on one read ahead of the swap.
+            wrongFrames += std::abs(frame->presentationTime().seconds() - inPoint) >= 0.5 / kRate;
+            const auto bareStart = Clock::now();
+            bareMisses += !bare.decodeFrame(inFrame);
+            reference.push_back(std::chrono::duration<double, std::micro>(Clock::now() - bareStart).count());
         });
     }
     cue->pausePlayersWithPreroll(false);
     report("handleLooping to frame", loop);
-    report("bare main.sync round trip", roundTrip);
-    std::printf("ratio (median)              %.1f\n", loop[loop.size() / 2] / roundTrip[roundTrip.size() / 2]);
+    report("bare FFmpeg seek+decode", reference);
+    std::printf("ratio (median)              %.1f\n", loop[loop.size() / 2] / reference[reference.size() / 2]);
+    std::printf("wrong frames handed over    %d of %d\n", wrongFrames, kLoops);
+    if (wrongFrames || bareMisses) {
+        std::fprintf(stderr, "FAILED: %d wrong frames at the loop point, %d bare decodes missed it\n", wrongFrames,
+                     bareMisses);
+        return 1;
+    }
     return 0;
 }

@@ -48,14 +48,7 @@ protected:
     }
     std::shared_ptr<KavioVideoItem> cueFor(const std::string& path)
     {
-        auto cue = std::make_shared<KavioVideoItem>();
-        cue->setManager(controller);
-        cue->setMediaType(KavioMediaTypeAudio);
-        cue->setMediaPath(QString::fromStdString(path));
-        cue->setIsUsingDefaultAudioChannels(true);
-        cue->setVolume(1.0f);
-        cue->setFadeOpacity(1.0f);
-        cue->setAudioFade(1.0f);
+        auto cue = makeAudioFileCue(controller, path);
         cue->setupAudioWithFileURL(QString::fromStdString(path));
         cues.push_back(cue);
         EXPECT_TRUE(cue->audioPlayer());

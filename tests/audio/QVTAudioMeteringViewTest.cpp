@@ -8,9 +8,13 @@
 #include "Audio/QVTAudioMeteringView.h"
 #include "AudioPlayerFakes.h"
 #include "AudioTestSupport.h"
+#include "CueAudioFakes.h"
+#include "DispatchQueue.h"
+#include "LavfiFiles.h"
 #include "NotificationCenter.h"
 #include "NullAudioBackend.h"
 #include "ViewsTestSupport.h"
+#include "Views/KavioVideoItemView.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -216,15 +220,15 @@ public:
 };
 const auto* environment = testing::AddGlobalTestEnvironment(new NullEngineEnvironment);
 
-// What the cue row does at each tick: the player's meters while it plays, the floor otherwise.
-// TODO(cue audio): the cue's own updateAudioMeter takes this place once the row has its meter.
+// The engine's levels to the bars the way a row feeds them at each tick: the player's meters
+// while it plays, the floor otherwise (a real cue's row follows below).
 class RowFeed {
 public:
     RowFeed(KavioAudioPlayer& player, KavioAudioMeterInterface& meter, int channels)
         : player_(player), meter_(meter), channels_(channels) {
         NotificationCenter::defaultCenter().addObserver(this, kTick, nullptr, [this](const Notification&) {
             player_.updateMeters();
-            const std::vector<double> levels = player_.channelMeters();
+            const std::vector<double> levels = player_.meterLevels();
             for (int c = 0; c < channels_; ++c)
                 meter_.setLevelForChannel(player_.isPlaying() ? float(levels[size_t(c)]) : -120.0f, c);
         });
@@ -274,6 +278,83 @@ TEST(QVTAudioMeteringLiveTest, TheTickCarriesTheEnginesLevelsToTheBars) {
     EXPECT_EQ(meter.bars()[0]->channelLevel(), -120.0f);
     EXPECT_EQ(meter.bars()[1]->channelLevel(), -120.0f);
     player->removeResources();
+}
+
+// A movie-less audio cue as the program makes it: its row gets the meter, hidden until the
+// audio is set up, then built for the player's channels; the tick writes the playing player's
+// levels into it, the floor once stopped. The null backend renders on demand, so the test pumps
+// it until the level arrives.
+TEST(QVTAudioMeteringLiveTest, ARealCuesRowShowsItsPlayersLevelsOnTheTick) {
+    KavioAudioEngine& engine = KavioAudioEngine::sharedEngine();
+    engine.setupProcessingFormatWithChannels(2, false);
+    engine.startEngine();
+    ASSERT_TRUE(engine.isRunning());
+    const std::string path = LavfiFiles::made(
+        "meter-leftonly.wav", "-f lavfi -i \"aevalsrc=0.5*sin(2*PI*440*t)|0:s=48000\" -t 30 -c:a pcm_s16le");
+    auto controller = std::make_shared<AudioController>();
+    controller->output->mapping = {1, 2};
+    auto cue = makeAudioFileCue(controller, path);
+    ASSERT_TRUE(cue->loadNib());
+    KavioVideoItemView* row = cue->view();
+    ASSERT_TRUE(row);
+    auto* meter = qobject_cast<QVTAudioMeteringView*>(row->audioMeterWidget);
+    ASSERT_TRUE(meter);
+    EXPECT_EQ(cue->audioMeter(), meter);
+    EXPECT_TRUE(meter->isHidden()) << "no audio yet";
+    ViewsTest::darkPanel(*row);
+    row->resize(420, KavioVideoItemView::kExpandedHeight);
+    cue->layoutRow();
+    row->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(row));
+    const QRect nameBefore = row->nameField->geometry();
+
+    cue->setupAudioWithFileURL(QString::fromStdString(path));
+    const auto player = std::dynamic_pointer_cast<KavioAudioPlayer>(cue->audioPlayer());
+    ASSERT_TRUE(player);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return meter->isVisible() && meter->channels() == 2; }, 30.0));
+    // The bars end 4 points inside the row's right edge, the meter spans the row's height less
+    // its margins, and the name makes room for the bars.
+    EXPECT_EQ(meter->geometry(), QRect(420 - 4 - 64, 8, 64, 72));
+    EXPECT_EQ(meter->mapTo(row, meter->bars()[1]->geometry().topRight()).x(), 420 - 4 - 1);
+    EXPECT_FALSE(meter->bars()[0]->isMinimized());
+    EXPECT_LT(row->nameField->geometry().right(), meter->mapTo(row, meter->bars()[0]->pos()).x());
+    EXPECT_LT(row->nameField->width(), nameBefore.width());
+
+    player->play();
+    cue->setIsPlaying(true);
+    std::vector<std::vector<float>> planes;
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] {
+        nullBackend->renderCycle(4800, planes);
+        tick();
+        return meter->bars()[0]->channelLevel() > -20.0f;
+    }, 30.0)) << "the tone's level reached the row";
+    EXPECT_NEAR(meter->bars()[0]->channelLevel(), 10 * std::log10(0.125), 1.0) << "a sine's mean power at half scale";
+    EXPECT_EQ(meter->bars()[1]->channelLevel(), -120.0f) << "the silent channel";
+    settleEvents();
+    ViewsTest::saveScreenshot(*row, QStringLiteral("cue-row-meter"));
+
+    cue->collapse();
+    EXPECT_TRUE(meter->bars()[0]->isMinimized());
+    EXPECT_EQ(meter->height(), 22);
+    cue->expand();
+    EXPECT_FALSE(meter->bars()[0]->isMinimized());
+
+    player->stop();
+    cue->setIsPlaying(false);
+    tick();
+    EXPECT_EQ(meter->bars()[0]->channelLevel(), -120.0f);
+    EXPECT_EQ(meter->bars()[1]->channelLevel(), -120.0f);
+
+    // Missing media hides the meter and gives the name its width back.
+    cue->setIsMissing(true);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return meter->isHidden(); }, 30.0));
+    EXPECT_EQ(row->nameField->width(), nameBefore.width());
+
+    player->removeResources();
+    cue->setAudioPlayer(nullptr);
+    delete row;
+    EXPECT_EQ(cue->audioMeter(), nullptr) << "the cue lets go of a meter its row took with it";
+    cue->updateAudioMeter();
 }
 
 // --- Screenshots --------------------------------------------------------------------------------

@@ -108,3 +108,19 @@ public:
 private:
     std::atomic<int> starts_{0}, ends_{0};
 };
+
+// An audio-file cue of `controller` at full volume on the default routing; its audio is not set
+// up yet.
+inline std::shared_ptr<KavioVideoItem> makeAudioFileCue(const std::shared_ptr<KavioVideoItemManagerInterface>& controller,
+                                                       const std::string& path)
+{
+    auto cue = std::make_shared<KavioVideoItem>();
+    cue->setManager(controller);
+    cue->setMediaType(KavioMediaTypeAudio);
+    cue->setMediaPath(QString::fromStdString(path));
+    cue->setIsUsingDefaultAudioChannels(true);
+    cue->setVolume(1.0f);
+    cue->setFadeOpacity(1.0f);
+    cue->setAudioFade(1.0f);
+    return cue;
+}

@@ -78,10 +78,13 @@ TEST(AppDelegatePreferences, EveryControlOffItsDefaultRoundTrips)
         o.oscFeedbackTargetPort->setStringValue("9000");
         c.startTimeField->setStringValue("01:00:00:00");
         c.masterSlider->setDoubleValue(0.5);
-        for (KavioButtonInterface* button : {c.defaultToggleAudio, c.defaultToggleFadeIn, c.defaultToggleFadeOut,
-                                             c.defaultToggleTransition, c.defaultTogglePauseAtBeginning,
-                                             c.defaultTogglePauseAtEnd, c.defaultToggleLoop})
+        // A combination the coupling rules keep (loop excludes the pauses and the transition).
+        for (KavioButtonInterface* button :
+             {c.defaultToggleAudio, c.defaultToggleFadeIn, c.defaultToggleFadeOut, c.defaultToggleLoop})
             button->setState(1);
+        for (KavioButtonInterface* button :
+             {c.defaultToggleTransition, c.defaultTogglePauseAtBeginning, c.defaultTogglePauseAtEnd})
+            button->setState(0);
         program.app().outlets().loopButton->setState(1);
         program.app().outlets().globalTransitionButton->setState(1);
         controller->setDefaultNonMovieCueDuration(7.5);
@@ -115,6 +118,26 @@ TEST(AppDelegatePreferences, EveryControlOffItsDefaultRoundTrips)
     EXPECT_EQ(saved.value("defaultTransitionDurationPopup"), "0.5");
     EXPECT_EQ(saved.value("jumpBehaviour"), 0);
     EXPECT_EQ(c.jumpBehaviourPopup->selectedTag(), 0);
+    EXPECT_EQ(c.defaultToggleTransition->isEnabled(), false) << "the rules ran on the restored toggles";
+
+    // A record with every default toggle on comes back as the rules allow it: the transition
+    // wins over the loop, and the loop had already switched both pauses off.
+    QVariantMap conflicting = saved;
+    for (const char* key : {"defaultToggleAudio", "defaultToggleFadeIn", "defaultToggleFadeOut", "defaultToggleTransition",
+                            "defaultTogglePauseAtBeginning", "defaultTogglePauseAtEnd", "defaultToggleLoop"})
+        conflicting.insert(QString::fromLatin1(key), true);
+    program.app().loadWithData(conflicting);
+    const QVariantMap restored = program.app().saveData();
+    for (const auto& [key, on] : std::vector<std::pair<const char*, bool>>{{"defaultToggleAudio", true},
+                                                                          {"defaultToggleFadeIn", true},
+                                                                          {"defaultToggleFadeOut", true},
+                                                                          {"defaultToggleTransition", true},
+                                                                          {"defaultTogglePauseAtBeginning", false},
+                                                                          {"defaultTogglePauseAtEnd", false},
+                                                                          {"defaultToggleLoop", false}})
+        EXPECT_EQ(restored.value(QString::fromLatin1(key)), on) << key;
+    EXPECT_FALSE(c.defaultToggleLoop->isEnabled());
+    EXPECT_FALSE(c.defaultTogglePauseAtEnd->isEnabled());
 }
 
 TEST(AppDelegatePreferences, SourcesComeBackMarkedWhileMissingAndPlainOnceBack)

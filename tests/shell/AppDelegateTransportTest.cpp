@@ -9,7 +9,7 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioPlainPopUpButton.h"
-#include "Support/KavioPlainTimecodeField.h"
+#include "Views/KavioTimecodeTextField.h"
 #include "../osc/OSCTestReceiver.h"
 
 #include <QAction>
@@ -42,7 +42,7 @@ struct TransportFixture : ControllerFixture {
     UndoManager undo;
     KavioWindow window{undo};
     KavioPlainButton play, loop, transition, next, previous, rewind, forward;
-    KavioPlainTimecodeField field;
+    KavioTimecodeTextField field;
     KavioPlainPopUpButton framerate;
     QAction standalone{QStringLiteral("Standalone")}, mtc{QStringLiteral("MTC")}, ltc{QStringLiteral("LTC")};
     std::shared_ptr<AppDelegate> shell;

@@ -1,5 +1,6 @@
 #include "ViewsTestSupport.h"
 
+#include "Support/KavioAddons.h"
 #include "Views/KavioBackgroundView.h"
 #include "Views/KavioBoxView.h"
 #include "Views/KavioCircularProgressIndicator.h"
@@ -129,4 +130,51 @@ TEST(KavioPanelViewsTest, Screenshot)
     panel.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
     ViewsTest::saveScreenshot(panel, QStringLiteral("panels"));
+}
+
+// Every icon the rows, buttons and inspector name is there: a white shape on a clear ground, each
+// unlike the others, and each media type of a row has its own.
+TEST(KavioIcons, EveryNamedIconIsDrawnAndDistinct)
+{
+    const QStringList names = {"kavio_movie", "kavio_camera", "kavio_syphon", "kavio_ndi", "kavio_still",
+                               "kavio_browser", "kavio_window", "kavio_audio", "kavio_expand2", "kavio_collapse2",
+                               "kavio_fadein", "kavio_fadeout", "kavio_cut_in", "kavio_cut_out", "kavio_transition",
+                               "kavio_transition_broken", "kavio_goto_up", "kavio_goto_down", "kavio_play",
+                               "kavio_wait", "kavio_timecode", "kavio_timecode_lost", "kavio_close", "kavio_check",
+                               "kavio_error"};
+    QList<QImage> seen;
+    for (const QString& name : names) {
+        const QImage icon = templateImage(name).convertToFormat(QImage::Format_ARGB32);
+        ASSERT_FALSE(icon.isNull()) << name.toStdString();
+        EXPECT_EQ(icon.size(), QSize(32, 32)) << name.toStdString();
+        int opaque = 0;
+        bool oneColour = true;
+        QRgb colour = 0;
+        for (int y = 0; y < icon.height(); ++y)
+            for (int x = 0; x < icon.width(); ++x)
+                if (const QRgb c = icon.pixel(x, y); qAlpha(c) == 255) {
+                    colour = opaque++ ? colour : c;
+                    oneColour = oneColour && c == colour;
+                }
+        EXPECT_GT(opaque, 20) << name.toStdString();
+        EXPECT_TRUE(oneColour) << name.toStdString() << " is a single-colour template to tint";
+        EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0) << name.toStdString();
+        EXPECT_FALSE(seen.contains(icon)) << name.toStdString() << " looks like another icon";
+        seen.append(icon);
+    }
+    EXPECT_TRUE(templateImage(QStringLiteral("kavio_nonesuch")).isNull());
+
+    // A sheet of them as the rows tint them, for a look.
+    QWidget panel;
+    ViewsTest::darkPanel(panel);
+    auto* grid = new QGridLayout(&panel);
+    for (int i = 0; i < names.size(); ++i) {
+        auto* view = new KavioIconImageView;
+        view->setImage(KavioAddons::tintImageWithColor(templateImage(names[i]), QColor::fromRgbF(0.65f, 0.65f, 0.65f)));
+        view->setFixedSize(32, 32);
+        grid->addWidget(view, i / 8, i % 8);
+    }
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    ViewsTest::saveScreenshot(panel, QStringLiteral("icons"));
 }

@@ -107,6 +107,7 @@ TEST(KavioTimecodeTextFieldTest, HundredSetsFromAnotherThreadDrawOnceWithTheLast
     EXPECT_EQ(field->threadsafeTimecode(), QStringLiteral("00:00:01:2499"));
 
     NotificationCenter::defaultCenter().post(QStringLiteral("KavioUpdateUI"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 30000));
     QTest::qWait(50);
     EXPECT_EQ(counter.paints, 1);
     EXPECT_EQ(field->text(), QStringLiteral("00:00:01:2499"));

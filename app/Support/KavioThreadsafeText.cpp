@@ -1,46 +1,36 @@
-#include "Support/KavioPlainTimecodeField.h"
-
-#include <QTimer>
+#include "Support/KavioThreadsafeText.h"
 
 #include <algorithm>
 
-KavioPlainTimecodeField::KavioPlainTimecodeField(QWidget* parent) : KavioPlainTextField(parent)
+void KavioThreadsafeText::store(const QString& text)
 {
-    auto* timer = new QTimer(this);
-    timer->setInterval(40);
-    connect(timer, &QTimer::timeout, this, [this] { refresh(); });
-    timer->start();
-}
-
-void KavioPlainTimecodeField::setThreadsafeTimecode(const QString& timecode)
-{
-    // Another writer at work: its text stands; the next tick writes again. Nobody waits.
+    // Another writer at work: its text stands; the next frame writes again. Nobody waits.
     if (writing_.test_and_set(std::memory_order_acquire))
         return;
-    const int length = int(std::min<qsizetype>(timecode.size(), kMaxLength));
+    const int length = int(std::min<qsizetype>(text.size(), kMaxLength));
     sequence_.fetch_add(1, std::memory_order_acq_rel);
     for (int i = 0; i < length; ++i)
-        units_[i].store(timecode.at(i).unicode(), std::memory_order_relaxed);
+        units_[i].store(text.at(i).unicode(), std::memory_order_relaxed);
     length_.store(length, std::memory_order_relaxed);
     sequence_.fetch_add(1, std::memory_order_release);
     writing_.clear(std::memory_order_release);
 }
 
-bool KavioPlainTimecodeField::threadsafeTimecodeEquals(const QString& timecode) const
+bool KavioThreadsafeText::equals(const QString& text) const
 {
     // One look: a write under way answers "not equal" rather than waiting for the writer.
-    const qsizetype wanted = std::min<qsizetype>(timecode.size(), kMaxLength);
+    const qsizetype wanted = std::min<qsizetype>(text.size(), kMaxLength);
     const unsigned before = sequence_.load(std::memory_order_acquire);
     if (before & 1u)
         return false;
     bool equal = length_.load(std::memory_order_relaxed) == wanted;
     for (qsizetype i = 0; equal && i < wanted; ++i)
-        equal = units_[i].load(std::memory_order_relaxed) == timecode.at(i).unicode();
+        equal = units_[i].load(std::memory_order_relaxed) == text.at(i).unicode();
     std::atomic_thread_fence(std::memory_order_acquire);
     return equal && sequence_.load(std::memory_order_relaxed) == before;
 }
 
-QString KavioPlainTimecodeField::threadsafeTimecode() const
+QString KavioThreadsafeText::load() const
 {
     std::array<char16_t, kMaxLength> copy{};
     for (;;) {
@@ -54,13 +44,4 @@ QString KavioPlainTimecodeField::threadsafeTimecode() const
         if (sequence_.load(std::memory_order_relaxed) == before)
             return QString(reinterpret_cast<const QChar*>(copy.data()), length);
     }
-}
-
-void KavioPlainTimecodeField::refresh()
-{
-    if (hasFocus() && !isReadOnly())
-        return;
-    const QString shown = threadsafeTimecode();
-    if (!shown.isEmpty() && shown != text())
-        setText(shown);
 }
