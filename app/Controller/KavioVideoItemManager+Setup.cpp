@@ -424,7 +424,6 @@ KavioVideoItemPreferencesControllerInterface* KavioVideoItemManager::itemPrefere
 
 // --- Handlers the owning concerns fill ----------------------------------------------------------
 
-// TODO(remote): carry out the network link's backup commands; cue feedback.
-void KavioVideoItemManager::handleNMCBackupCommand(const Notification&) {}
+// TODO(remote): cue feedback.
 void KavioVideoItemManager::handleOSCFeedbackOnCueChanges(const Notification&) {}
 void KavioVideoItemManager::sendCurrentCueOSCFeedback() {}

@@ -76,7 +76,7 @@ KavioNMCManager& KavioNMCManager::sharedManager()
     return *manager;
 }
 
-KavioNMCManager::KavioNMCManager() : KavioNMCManager(Zeroconf::system(), nmc::kDefaultPort, &NetworkInterfaces::ipv4Snapshot)
+KavioNMCManager::KavioNMCManager() : KavioNMCManager(Zeroconf::system(), nmclink::kDefaultPort, &NetworkInterfaces::ipv4Snapshot)
 {
 }
 
@@ -155,7 +155,7 @@ void KavioNMCManager::startManager()
     buildServersList();
     if (!started_ && zeroconf_) {
         started_ = true;
-        zeroconf_->browse(QString::fromLatin1(nmc::kServiceType),
+        zeroconf_->browse(QString::fromLatin1(nmclink::kServiceType),
                           [this, alive = std::weak_ptr<bool>(alive_)](const std::vector<Zeroconf::Service>& services) {
                               // The manager outlives discovery in the program; a test's goes
                               // with its zeroconf.

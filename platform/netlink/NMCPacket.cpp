@@ -63,7 +63,7 @@ std::optional<NMC_Packet> NMC_Packet::fromTimeText(uint8_t command, std::string_
 std::array<uint8_t, NMC_Packet::kSize> NMC_Packet::toBytes() const
 {
     std::array<uint8_t, kSize> bytes{};
-    std::copy(nmc::kMagic.begin(), nmc::kMagic.end(), bytes.begin());
+    std::copy(nmclink::kMagic.begin(), nmclink::kMagic.end(), bytes.begin());
     bytes[4] = command;
     bytes[5] = smptetime.hours;
     bytes[6] = smptetime.minutes;

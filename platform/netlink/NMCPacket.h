@@ -23,7 +23,7 @@
 #include <string>
 #include <string_view>
 
-namespace nmc {
+namespace nmclink {
 
 inline constexpr std::array<uint8_t, 4> kMagic{'K', 'N', 'L', 1};
 inline constexpr std::array<uint8_t, 4> kSubscribe{'K', 'N', 'S', 1};
@@ -33,7 +33,7 @@ inline constexpr std::chrono::seconds kSubscriptionExpiry{5};
 inline constexpr size_t kMaxSubscribers = 64;
 inline constexpr const char* kServiceType = "_nmc._udp.";
 
-}  // namespace nmc
+}  // namespace nmclink
 
 struct NMC_Packet {
     static constexpr size_t kSize = 12;

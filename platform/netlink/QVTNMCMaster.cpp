@@ -39,22 +39,22 @@ struct QVTNMCMaster::State {
 
     void dropExpired(Clock::time_point now)
     {
-        std::erase_if(subscribers, [now](const auto& s) { return now - s.second > nmc::kSubscriptionExpiry; });
+        std::erase_if(subscribers, [now](const auto& s) { return now - s.second > nmclink::kSubscriptionExpiry; });
     }
 
     void subscribe(std::span<const uint8_t> datagram, const sockaddr_in& from)
     {
-        if (datagram.size() != nmc::kSubscribe.size() ||
-            !std::equal(nmc::kSubscribe.begin(), nmc::kSubscribe.end(), datagram.begin())) {
+        if (datagram.size() != nmclink::kSubscribe.size() ||
+            !std::equal(nmclink::kSubscribe.begin(), nmclink::kSubscribe.end(), datagram.begin())) {
             return;
         }
         const auto now = Clock::now();
         std::lock_guard lock(mutex);
         dropExpired(now);
         const Key key{from.sin_addr.s_addr, from.sin_port};
-        if (subscribers.size() >= nmc::kMaxSubscribers && !subscribers.contains(key)) {
+        if (subscribers.size() >= nmclink::kMaxSubscribers && !subscribers.contains(key)) {
             if (refused++ % 100 == 0) {
-                KLOG_WARN("network link: more than {} slaves, a subscription is refused", nmc::kMaxSubscribers);
+                KLOG_WARN("network link: more than {} slaves, a subscription is refused", nmclink::kMaxSubscribers);
             }
             return;
         }
@@ -78,7 +78,7 @@ QVTNMCMaster::QVTNMCMaster(std::string_view name, uint16_t port, std::shared_ptr
     if (zeroconf) {
         state_->zeroconf = std::move(zeroconf);
         state_->published = state_->zeroconf->publish(QString::fromStdString(state_->serviceName),
-                                                      QString::fromLatin1(nmc::kServiceType), state_->socket.port());
+                                                      QString::fromLatin1(nmclink::kServiceType), state_->socket.port());
     }
 }
 

@@ -12,11 +12,11 @@ class Zeroconf;
 
 class QVTNMCMaster {
 public:
-    // Listens for subscriptions on `port` (nmc::kDefaultPort; 0 for a free port, in tests) and
-    // publishes the service "<name> : <host name>" of type nmc::kServiceType on `zeroconf`
+    // Listens for subscriptions on `port` (nmclink::kDefaultPort; 0 for a free port, in tests) and
+    // publishes the service "<name> : <host name>" of type nmclink::kServiceType on `zeroconf`
     // (none: not published). A port that cannot be bound is logged; the master then sends
     // nothing.
-    explicit QVTNMCMaster(std::string_view name, uint16_t port = nmc::kDefaultPort,
+    explicit QVTNMCMaster(std::string_view name, uint16_t port = nmclink::kDefaultPort,
                           std::shared_ptr<Zeroconf> zeroconf = nullptr);
     ~QVTNMCMaster();
     QVTNMCMaster(const QVTNMCMaster&) = delete;

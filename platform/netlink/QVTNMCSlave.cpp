@@ -18,7 +18,7 @@ struct QVTNMCSlave::State {
     QVTNMCSlaveDelegate* delegate = nullptr;
     uint64_t dropped = 0;
 
-    void subscribe() { socket.sendTo(nmc::kSubscribe, master); }
+    void subscribe() { socket.sendTo(nmclink::kSubscribe, master); }
 
     void receive(std::span<const uint8_t> datagram, const sockaddr_in& from)
     {
@@ -27,7 +27,7 @@ struct QVTNMCSlave::State {
             why = "not from the followed master";
         } else if (datagram.size() < NMC_Packet::kSize) {
             why = "shorter than a packet";
-        } else if (!std::equal(nmc::kMagic.begin(), nmc::kMagic.end(), datagram.begin())) {
+        } else if (!std::equal(nmclink::kMagic.begin(), nmclink::kMagic.end(), datagram.begin())) {
             why = "another magic";
         }
         if (why) {
@@ -62,7 +62,7 @@ QVTNMCSlave::QVTNMCSlave(const std::string& host, uint16_t port) : state_(std::m
     state_->open = true;
     State* state = state_.get();
     state_->socket.start([state](std::span<const uint8_t> d, const sockaddr_in& from) { state->receive(d, from); },
-                         nmc::kSubscribeInterval, [state] { state->subscribe(); });
+                         nmclink::kSubscribeInterval, [state] { state->subscribe(); });
 }
 
 QVTNMCSlave::~QVTNMCSlave()

@@ -20,7 +20,7 @@ class QVTNMCSlave {
 public:
     // `host`: the master's IPv4 address as dotted text; `port`: the master's port. A host that
     // is no IPv4 address is logged and nothing is received.
-    explicit QVTNMCSlave(const std::string& host, uint16_t port = nmc::kDefaultPort);
+    explicit QVTNMCSlave(const std::string& host, uint16_t port = nmclink::kDefaultPort);
     ~QVTNMCSlave();
     QVTNMCSlave(const QVTNMCSlave&) = delete;
     QVTNMCSlave& operator=(const QVTNMCSlave&) = delete;

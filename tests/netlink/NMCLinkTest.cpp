@@ -177,8 +177,8 @@ TEST(NMCLink, ASlaveSubscribesAndDropsShortAndForeignDatagramsOfItsMaster)
     sockaddr_in from{};
     length = sizeof from;
     const ssize_t n = ::recvfrom(master, subscribe, sizeof subscribe, 0, reinterpret_cast<sockaddr*>(&from), &length);
-    ASSERT_EQ(n, ssize_t(nmc::kSubscribe.size()));
-    EXPECT_TRUE(std::equal(nmc::kSubscribe.begin(), nmc::kSubscribe.end(), subscribe));
+    ASSERT_EQ(n, ssize_t(nmclink::kSubscribe.size()));
+    EXPECT_TRUE(std::equal(nmclink::kSubscribe.begin(), nmclink::kSubscribe.end(), subscribe));
     EXPECT_EQ(ntohs(from.sin_port), slave.localPort());
 
     const Bytes valid = commandBytes(1, "00:00:20:00", 30, 0);
