@@ -249,8 +249,6 @@ private:
                 avahi_free(value);
             }
         }
-        // Avahi keeps the list in reverse order of the announcement.
-        std::reverse(records.begin(), records.end());
         return records;
     }
 

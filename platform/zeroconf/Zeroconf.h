@@ -19,7 +19,7 @@ public:
         QString text;     // numeric text
         bool operator==(const Address&) const = default;
     };
-    using TxtRecords = std::vector<std::pair<QString, QString>>;  // key, value; in record order
+    using TxtRecords = std::vector<std::pair<QString, QString>>;  // key, value
     struct Service {
         QString name;  // the service instance name, unique per type on the network
         QString host;  // the first IPv4 address as text; empty when it resolved to IPv6 only
