@@ -286,12 +286,22 @@ void KavioNMCManager::servicesChanged(const std::vector<Zeroconf::Service>& serv
             }
         }
         services_ = services;
-        detectedServers_.clear();
-        for (const Zeroconf::Service& s : services) {
-            const auto entries = entriesOfService(s);
-            detectedServers_.insert(detectedServers_.end(), entries.begin(), entries.end());
-        }
+        resolveServices();
     }
+    rebuildMenuLater();
+}
+
+void KavioNMCManager::resolveServices()
+{
+    detectedServers_.clear();
+    for (const Zeroconf::Service& s : services_) {
+        const auto entries = entriesOfService(s);
+        detectedServers_.insert(detectedServers_.end(), entries.begin(), entries.end());
+    }
+}
+
+void KavioNMCManager::rebuildMenuLater()
+{
     DispatchQueue::main().async([this, alive = std::weak_ptr<bool>(alive_)] {
         if (!alive.expired()) {
             buildServersList();
@@ -310,17 +320,9 @@ void KavioNMCManager::validateNetwork()
         interfaces_ = snapshot;
         // Discovery keeps following the services by itself; what it last reported is resolved
         // again against the new configuration.
-        detectedServers_.clear();
-        for (const Zeroconf::Service& s : services_) {
-            const auto entries = entriesOfService(s);
-            detectedServers_.insert(detectedServers_.end(), entries.begin(), entries.end());
-        }
+        resolveServices();
     }
-    DispatchQueue::main().async([this, alive = std::weak_ptr<bool>(alive_)] {
-        if (!alive.expired()) {
-            buildServersList();
-        }
-    });
+    rebuildMenuLater();
 }
 
 QVariantMap KavioNMCManager::saveData() const

@@ -185,6 +185,8 @@ private:
     void send(uint8_t command, const QString& smpteTime, uint8_t fps, uint8_t cue);
     void sendCueCommand(KavioNMCCueCommand command);
     void menuChanged();
+    void resolveServices();  // detectedServers_ from services_; under serversMutex_
+    void rebuildMenuLater();  // buildServersList on the main queue
     bool menuHas(const QString& title) const;
     void select(const QString& title);
 
