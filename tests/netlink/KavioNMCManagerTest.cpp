@@ -3,6 +3,7 @@
 #include "Remote/KavioNMCManager.h"
 
 #include "DispatchQueue.h"
+#include "NotificationCenter.h"
 
 #include <sys/socket.h>
 
@@ -189,6 +190,35 @@ TEST(KavioNMCManager, TheMasterSwitchDisablesTheMenuAndIsRecorded)
     EXPECT_EQ(peer.manager.masterPort(), 0);
     EXPECT_TRUE(peer.zeroconf->published().empty());
     EXPECT_TRUE(peer.manager.menu().enabled);
+}
+
+TEST(KavioNMCManager, ANetworkChangeResolvesTheMastersAgainAndAnEqualSnapshotChangesNothing)
+{
+    QVariantMap interfaces{{"eth0", QVariantMap{{"Addresses", QStringList{"10.0.0.5"}}}}};
+    auto zeroconf = std::make_shared<FakeZeroconf>();
+    KavioNMCManager manager(zeroconf, 9, [&interfaces] { return interfaces; });
+    manager.startManager();
+    int menus = 0;
+    manager.setMenuHandler([&menus](const KavioNMCManager::Menu&) { ++menus; });
+    zeroconf->announce({kKavioService});
+    settle();
+    ASSERT_EQ(manager.menu().selected, kKavio);
+
+    const auto networkChanged = [&] {
+        menus = 0;
+        NotificationCenter::defaultCenter().post("KavioNetworkConfigurationDidChangeNotification");
+        settle();
+    };
+    networkChanged();  // the first snapshot differs from none
+    EXPECT_GT(menus, 0);
+    networkChanged();
+    EXPECT_EQ(menus, 0);
+    interfaces["eth0"] = QVariantMap{{"Addresses", QStringList{"10.0.0.6"}}};
+    networkChanged();
+    EXPECT_GT(menus, 0);
+    EXPECT_EQ(manager.menu().titles, menuOf({kKavio}));
+    EXPECT_EQ(manager.menu().selected, kKavio);
+    EXPECT_TRUE(manager.isFollowing());
 }
 
 // Two copies in one process on 127.0.0.1: a master and its followers, each with its own clock.
