@@ -76,8 +76,18 @@ KavioNMCManager& KavioNMCManager::sharedManager()
     return *manager;
 }
 
-KavioNMCManager::KavioNMCManager() : KavioNMCManager(Zeroconf::system(), nmclink::kDefaultPort, &NetworkInterfaces::ipv4Snapshot)
+// The system's zeroconf is taken when the link is used, not when a send first reaches the
+// manager: a process that never starts the link never talks to the daemon.
+KavioNMCManager::KavioNMCManager() : KavioNMCManager(nullptr, nmclink::kDefaultPort, &NetworkInterfaces::ipv4Snapshot)
 {
+    usesSystemZeroconf_ = true;
+}
+
+std::shared_ptr<Zeroconf> KavioNMCManager::zeroconf()
+{
+    if (!zeroconf_ && usesSystemZeroconf_)
+        zeroconf_ = Zeroconf::system();
+    return zeroconf_;
 }
 
 KavioNMCManager::KavioNMCManager(std::shared_ptr<Zeroconf> zeroconf, uint16_t port, SnapshotProvider snapshot)
@@ -153,9 +163,9 @@ void KavioNMCManager::startManager()
     NotificationCenter::defaultCenter().addObserver(this, kNetworkConfigurationDidChange, nullptr,
                                                     [this](const Notification&) { validateNetwork(); });
     buildServersList();
-    if (!started_ && zeroconf_) {
+    if (!started_ && zeroconf()) {
         started_ = true;
-        zeroconf_->browse(QString::fromLatin1(nmclink::kServiceType),
+        zeroconf()->browse(QString::fromLatin1(nmclink::kServiceType),
                           [this, alive = std::weak_ptr<bool>(alive_)](const std::vector<Zeroconf::Service>& services) {
                               // The manager outlives discovery in the program; a test's goes
                               // with its zeroconf.
@@ -178,7 +188,7 @@ void KavioNMCManager::toggleNMCOutput()
     if (menu_.masterSwitch) {
         std::lock_guard lock(masterMutex_);
         if (!master_) {
-            master_ = std::make_shared<QVTNMCMaster>(kAppName.toStdString(), port_, zeroconf_);
+            master_ = std::make_shared<QVTNMCMaster>(kAppName.toStdString(), port_, zeroconf());
         }
         menu_.enabled = false;
     } else {

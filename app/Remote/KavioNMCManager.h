@@ -190,7 +190,9 @@ private:
     bool menuHas(const QString& title) const;
     void select(const QString& title);
 
-    const std::shared_ptr<Zeroconf> zeroconf_;
+    std::shared_ptr<Zeroconf> zeroconf();  // main thread; the system's is taken on first use
+    std::shared_ptr<Zeroconf> zeroconf_;
+    bool usesSystemZeroconf_ = false;
     const uint16_t port_;
     const SnapshotProvider snapshot_;
 
