@@ -391,7 +391,7 @@ void QVTClock::startClock()
     clockStateGuard.leave();
     delete cancelled;
 
-    KavioNMCManager::sharedManager().sendPlayOnLocation(s, uint8_t(framerate()), 0);
+    networkLink().sendPlayOnLocation(s, uint8_t(framerate()), 0);
     post(QVTClockNotification::Started,
          {{QString::fromLatin1(QVTClockNotification::Started), QString::fromLatin1(QVTClockNotification::Started)}});
     if (!isMTCSlave_.load() && !isLTCSlave_.load()) {
@@ -407,7 +407,7 @@ void QVTClock::stopClockWithCompletedHandler(Callback handler)
             KLOG_VERBOSE("!!! no self in clock, this is a problem!");
             return;
         }
-        KavioNMCManager::sharedManager().sendStopOnLocation(self->clockSMPTETime(), uint8_t(self->framerate()), 0);
+        self->networkLink().sendStopOnLocation(self->clockSMPTETime(), uint8_t(self->framerate()), 0);
         self->post(QVTClockNotification::Stopped, {{QString::fromLatin1(QVTClockNotification::Stopped),
                                                     QString::fromLatin1(QVTClockNotification::Stopped)}});
         if (handler) {
@@ -487,7 +487,7 @@ void QVTClock::setClockStartTime(double seconds, bool useOffset)
     lasttime = timeSource_->monotonicNanoseconds();
     clockTime_.store(useOffset ? seconds + clockOffset_.load() : seconds);
     clockStateGuard.leave();
-    KavioNMCManager::sharedManager().sendLocateOnLocation(clockSMPTETime(), uint8_t(framerate()), 0);
+    networkLink().sendLocateOnLocation(clockSMPTETime(), uint8_t(framerate()), 0);
 }
 
 void QVTClock::setClockStartTime(double seconds)
@@ -1085,18 +1085,29 @@ void QVTClock::handleLTCData(const float* samples)
     }
 }
 
+KavioNMCManager& QVTClock::networkLink() const
+{
+    KavioNMCManager* link = networkLink_.load();
+    return link ? *link : KavioNMCManager::sharedManager();
+}
+
+void QVTClock::setNetworkLink(KavioNMCManager* link)
+{
+    networkLink_.store(link);
+}
+
 void QVTClock::receivedNMCMessage(std::span<const uint8_t> bytes)
 {
     if (followsTimecode()) {
         return;
     }
-    QString error;
+    std::string error;
     const std::optional<NMC_Packet> packet = NMC_Packet::fromBytes(bytes, &error);
     if (!packet) {
-        KLOG_WARN("network-link packet dropped: {}", error.toStdString());
+        KLOG_WARN("network-link packet dropped: {}", error);
         return;
     }
-    if (KavioNMCManager::sharedManager().isKavioBackup()) {
+    if (networkLink().isKavioBackup()) {
         KLOG_VERBOSE("BACKUP packet.command: {}", int(packet->command));
         if (packet->command >= KavioNetworkLinkCommandSeek) {
             handleKavioBackupCommand(*packet);
@@ -1137,7 +1148,7 @@ int32_t formatOfFramerate(uint8_t fps)
 
 void QVTClock::handleNMCLocate(const NMC_Packet& packet)
 {
-    if (KavioNMCManager::sharedManager().isKavioBackup()) {
+    if (networkLink().isKavioBackup()) {
         return;
     }
     if (packet.fps != framerate()) {
@@ -1165,7 +1176,7 @@ void QVTClock::handleKavioBackupCommand(const NMC_Packet& packet)
     };
     switch (packet.command) {
     case KavioNetworkLinkCommandSeek:
-        postValue(QVTClockNotification::SeekNMCCommand, QVariantList{cue, packet.timeString()});
+        postValue(QVTClockNotification::SeekNMCCommand, QVariantList{cue, QString::fromStdString(packet.timeString())});
         break;
     case KavioNetworkLinkCommandRewindCue:
         postValue(QVTClockNotification::RewindNMCCommand, cue);
@@ -1180,10 +1191,10 @@ void QVTClock::handleKavioBackupCommand(const NMC_Packet& packet)
         postValue(QVTClockNotification::JumpAndPlayNMCCommand, cue);
         break;
     case KavioNetworkLinkCommandBackupStop:
-        postValue(QVTClockNotification::StopNMCCommand, QVariantList{cue, packet.timeString()});
+        postValue(QVTClockNotification::StopNMCCommand, QVariantList{cue, QString::fromStdString(packet.timeString())});
         break;
     case KavioNetworkLinkCommandBackupPlay:
-        postValue(QVTClockNotification::PlayNMCCommand, QVariantList{cue, packet.timeString()});
+        postValue(QVTClockNotification::PlayNMCCommand, QVariantList{cue, QString::fromStdString(packet.timeString())});
         break;
     case KavioNetworkLinkCommandPanic:
         postValue(QVTClockNotification::PanicNMCCommand, cue);

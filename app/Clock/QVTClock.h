@@ -277,6 +277,11 @@ public:
     // locate; a rate that differs from the clock's replaces it and posts
     // "QVTCLOCK_MTC_FRAMERATE_CHANGED").
     void receivedNMCMessage(std::span<const uint8_t> packet);
+    // The network link this clock and its cue list send through and whose backup mode it
+    // reads: the shared manager unless a test gives another (one process then holds a master
+    // and a backup). Any thread.
+    KavioNMCManager& networkLink() const;
+    void setNetworkLink(KavioNMCManager* link);
 
 private:
     // Serialises the timing fields (lasttime, clockTime_, freewheeltimer, shouldstop, the pending
@@ -360,6 +365,7 @@ private:
     QString maxClockSMPTETime_ = QStringLiteral("00:00:00:00");
 
     std::atomic<bool> isRunning_{false};
+    std::atomic<KavioNMCManager*> networkLink_{nullptr};
     std::atomic<bool> isMTCSlave_{false};
     std::atomic<bool> isLTCSlave_{false};
     std::atomic<bool> isConnectedToSlave_{false};

@@ -85,7 +85,7 @@ void KavioVideoItemManager::jumpToItem(const std::shared_ptr<KavioVideoItem>& it
 
     // Plain jumps and rewinds reach a backup only with the panic behaviours that mirror them;
     // otherwise the backup applies its own behaviour to the panic it receives.
-    KavioNMCManager& link = KavioNMCManager::sharedManager();
+    KavioNMCManager& link = masterClock_->networkLink();
     const std::uint8_t fps = linkFPS(*masterClock_);
     const auto current = currentItem();
     if (shouldStartWhenTransitionStarts() || shouldStartPlaybackAfterStartTimeHasBeenSet()) {
@@ -289,7 +289,7 @@ void KavioVideoItemManager::jumpToAndPlayItem(const std::shared_ptr<KavioVideoIt
         const auto self = weakSelf.lock();
         const auto cue = weakItem.lock();
         if (self && cue)
-            KavioNMCManager::sharedManager().sendKavioPlayCue(cue->index(), linkFPS(*self->masterClock()));
+            self->masterClock()->networkLink().sendKavioPlayCue(cue->index(), linkFPS(*self->masterClock()));
     });
 }
 

@@ -63,8 +63,8 @@ void KavioVideoItemManager::performGotoToFromEnd(double seconds)
         if (!self)
             return;
         if (const auto item = weakItem.lock())
-            KavioNMCManager::sharedManager().sendKavioGoto(QString::asprintf("00:00:%d:00", int(seconds)),
-                                                           linkFPS(*self->masterClock()), item->index());
+            self->masterClock()->networkLink().sendKavioGoto(QString::asprintf("00:00:%d:00", int(seconds)),
+                                                             linkFPS(*self->masterClock()), item->index());
         self->setSeekPerformedByGoto(false);
     });
 }
@@ -116,7 +116,7 @@ void KavioVideoItemManager::handleMarkerMouseUpWithCompletedHandler(std::functio
         return;
     }
     const double position = (current->inTimeAtCurrentPlaybackSpeed() + current->currentCMTime()).seconds();
-    KavioNMCManager::sharedManager().sendKavioSeek(masterClock_->smpteRepresentationOfTime(position),
+    masterClock_->networkLink().sendKavioSeek(masterClock_->smpteRepresentationOfTime(position),
                                                    linkFPS(*masterClock_), current->index());
     current->fillVideoAndAudioBuffersAtCurrentTimeWithCompletedHandler(finish);
 }

@@ -62,7 +62,7 @@ void KavioVideoItemManager::processTick(const QString& tickTime)
     if (shouldRestartClockByLoop()) {
         setShouldRestartClockByLoop(false);
         // The followers are not sent this jump back.
-        KavioNMCManager::sharedManager().setShouldSkipSendingNextLocate(true);
+        masterClock_->networkLink().setShouldSkipSendingNextLocate(true);
         const auto first = list->empty() ? nullptr : list->front();
         // The transition from the last cue has started the first one: the clock joins it where
         // it stands on the line (its place, which the clock offset may move off zero).

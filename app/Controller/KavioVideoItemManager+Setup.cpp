@@ -425,5 +425,3 @@ KavioVideoItemPreferencesControllerInterface* KavioVideoItemManager::itemPrefere
 
 // --- Handlers the owning concerns fill ----------------------------------------------------------
 
-// TODO(remote): carry out the network link's backup commands.
-void KavioVideoItemManager::handleNMCBackupCommand(const Notification&) {}

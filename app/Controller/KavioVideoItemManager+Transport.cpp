@@ -119,7 +119,7 @@ void KavioVideoItemManager::finishFrameStep(const std::shared_ptr<KavioVideoItem
     });
     const double frame = masterClock_->frameTimeOfCurrentSMPTEFormat();
     const double t = (item->inTimeAtCurrentPlaybackSpeed() + item->currentCMTime()).seconds() + (step > 0 ? frame : -frame);
-    KavioNMCManager::sharedManager().sendKavioSeek(masterClock_->smpteRepresentationOfTime(t), linkFPS(*masterClock_),
+    masterClock_->networkLink().sendKavioSeek(masterClock_->smpteRepresentationOfTime(t), linkFPS(*masterClock_),
                                                    item->index());
 }
 
@@ -344,7 +344,7 @@ void KavioVideoItemManager::doPanic()
     setShouldFadeIn(false);
     setShouldPanic(true);
     setShouldFadeOut(true);
-    KavioNMCManager::sharedManager().sendKavioPanic();
+    masterClock_->networkLink().sendKavioPanic();
 }
 
 void KavioVideoItemManager::endPanic()

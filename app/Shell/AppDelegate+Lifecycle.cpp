@@ -10,6 +10,7 @@
 #include "Outputs/KavioVideoOutputManager.h"
 #include "QVTOSCManager.h"
 #include "Remote/KavioOSCQueryServer.h"
+#include "Remote/KavioNMCManager.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Shell/KavioCrashReports.h"
 #include "Shell/KavioNetworkWatch.h"
@@ -174,7 +175,13 @@ void AppDelegate::applicationDidFinishLaunching()
         controller->setDelegate(weak_from_this());
     }
     // TODO(triggers and sync sources): observe "KavioAudioSetupChanged" with buildLTCSourcesList.
-    // TODO(network link): hand the network-link controls to the manager and start it.
+    if (controller) {
+        // TODO(network link controls): the main window's master switch and masters menu, shown
+        // from the manager's menu handler and calling setMasterSwitch and selectServer.
+        KavioNMCManager& link = KavioNMCManager::sharedManager();
+        link.setDelegate(controller->masterClock());
+        link.startManager();
+    }
     // TODO(triggers and sync sources): start the MIDI manager and observe its set-up changes.
     // TODO(OSC): Art-Net port name and DMX observation; refreshNetworkInterfaceList.
     appStarted_ = true;

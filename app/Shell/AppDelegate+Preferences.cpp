@@ -4,6 +4,7 @@
 #include "Audio/KavioAudioOutputPanel.h"
 #include "Clock/QVTClock.h"
 #include "Controller/KavioVideoItemManager.h"
+#include "Remote/KavioNMCManager.h"
 #include "Shell/KavioWindow.h"
 #include "Support/KavioButtonInterface.h"
 #include "Support/KavioPopUpButtonInterface.h"
@@ -150,7 +151,7 @@ QVariantMap AppDelegate::saveData() const
     title("mmcSource", o.mmcSourcePopup);
     title("mscSource", o.mscSourcePopup);
     title("midiSource", o.midiSourcePopup);
-    // TODO(network link): "nmcManager".
+    record.insert(QStringLiteral("nmcManager"), KavioNMCManager::sharedManager().saveData());
     title("ltcSource", o.ltcSourcePopup);
     title("ltcSourceChannel", o.ltcSourceChannelPopup);
     title("freewheel", o.freeWheelTimePopup);
@@ -274,7 +275,8 @@ void AppDelegate::loadRemoteControlSettings(const QVariantMap& record)
     selectTitle(o.ltcSourceChannelPopup, value("ltcSourceChannel"));
     restoreSource(o.mscSourcePopup, value("mscSource"), last.msc);
     restoreSource(o.mmcSourcePopup, value("mmcSource"), last.mmc);
-    // TODO(network link): "nmcManager" to the network-link manager's loadData.
+    if (const QVariant v = value("nmcManager"); isKind(v, QMetaType::QVariantMap))
+        KavioNMCManager::sharedManager().loadData(v.toMap());
     selectTitle(o.freeWheelTimePopup, value("freewheel"));
     restoreSource(o.midiSourcePopup, value("midiSource"), last.midi);
 

@@ -26,13 +26,13 @@ namespace {
 struct LinkArguments {
     QString elapsed;
     uint8_t fps = 0;
-    uint8_t cue = 0;
+    uint64_t cue = 0;  // the whole index: the link refuses one its byte cannot carry
 };
 
 LinkArguments linkArguments(const KavioVideoItemManager& controller, const KavioVideoItem& current)
 {
     return {current.currentTimeSMPTE(), uint8_t(controller.masterClock()->framerate() & 0xff),
-            uint8_t(current.index() & 0xff)};
+            current.index()};
 }
 
 void sendTimeMessage(const QString& address, const QString& time)
@@ -83,7 +83,7 @@ void AppDelegate::performTogglePlayWithCompletedHandler(std::function<void()> ha
         return;
     }
     const std::shared_ptr<QVTClock> clock = controller->masterClock();
-    KavioNMCManager& link = KavioNMCManager::sharedManager();
+    KavioNMCManager& link = clock->networkLink();
 
     // A click has already flipped the button: its state is what the operator asks for.
     if (play->state() == 1) {
@@ -111,7 +111,7 @@ void AppDelegate::performTogglePlayWithCompletedHandler(std::function<void()> ha
     controller->stopClockWithCompletedHandler([weakController, handler = std::move(handler), finish, panic] {
         // The clock's thread, once stopped.
         if (const auto c = weakController.lock()) {
-            KavioNMCManager& nmc = KavioNMCManager::sharedManager();
+            KavioNMCManager& nmc = c->masterClock()->networkLink();
             const auto item = c->currentItem();
             if (item && !nmc.isKavioBackup() && !panic && !c->shouldProcessPanicBehaviour()) {
                 const LinkArguments a = linkArguments(*c, *item);

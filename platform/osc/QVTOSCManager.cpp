@@ -161,6 +161,8 @@ QVTOSCManager::QVTOSCManager(std::shared_ptr<Zeroconf> zeroconf)
             return;
         QVariantList list;
         for (const auto& s : services) {
+            if (s.host.isEmpty())
+                continue;  // reachable over IPv6 only; the kit sends over IPv4
             list.append(QVariant(QVariantList{s.name, s.name + ':' + QString::number(s.port),
                                               s.host, s.port}));
         }

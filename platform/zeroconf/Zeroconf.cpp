@@ -11,7 +11,10 @@
 #include <avahi-common/malloc.h>
 #include <avahi-common/thread-watch.h>
 
+#include <algorithm>
 #include <map>
+#include <sys/socket.h>
+#include <tuple>
 #include <string>
 
 namespace {
@@ -47,12 +50,12 @@ public:
         if (!poll_)
             return;
         avahi_threaded_poll_stop(poll_);
-        published_.clear();  // entry groups and the browser go with the client
+        published_.clear();  // entry groups and the browsers go with the client
         avahi_client_free(client_);
         avahi_threaded_poll_free(poll_);
     }
 
-    Token publish(const QString& name, const QString& type, int port) override
+    Token publish(const QString& name, const QString& type, int port, const TxtRecords& txt = {}) override
     {
         if (!client_)
             return 0;
@@ -61,6 +64,9 @@ public:
         entry->name = name.toStdString();
         entry->type = type.toStdString();
         entry->port = port;
+        for (const auto& [key, value] : txt)
+            entry->txt = avahi_string_list_add_pair(entry->txt, key.toUtf8().constData(),
+                                                    value.toUtf8().constData());
         entry->group = avahi_entry_group_new(client_, &AvahiZeroconf::groupCallback, entry.get());
         // While the daemon is still registering the host, the service is added once the
         // client runs (clientCallback).
@@ -88,17 +94,22 @@ public:
 
     void browse(const QString& type, BrowseHandler handler) override
     {
-        if (!client_ || browser_)
+        if (!client_)
             return;
         avahi_threaded_poll_lock(poll_);
-        handler_ = std::move(handler);
-        browser_ = avahi_service_browser_new(client_, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET,
-                                             type.toStdString().c_str(), nullptr,
-                                             AvahiLookupFlags(0), &AvahiZeroconf::browseCallback,
-                                             this);
-        if (!browser_)
-            KLOG_WARN("cannot browse {}: {}", type.toStdString(),
-                      avahi_strerror(avahi_client_errno(client_)));
+        const std::string key = type.toStdString();
+        if (!browses_.contains(key)) {
+            auto b = std::make_unique<Browse>();
+            b->owner = this;
+            b->handler = std::move(handler);
+            b->browser = avahi_service_browser_new(client_, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
+                                                   key.c_str(), nullptr, AvahiLookupFlags(0),
+                                                   &AvahiZeroconf::browseCallback, b.get());
+            if (b->browser)
+                browses_[key] = std::move(b);
+            else
+                KLOG_WARN("cannot browse {}: {}", key, avahi_strerror(avahi_client_errno(client_)));
+        }
         avahi_threaded_poll_unlock(poll_);
     }
 
@@ -108,10 +119,12 @@ private:
         std::string name;
         std::string type;
         int port = 0;
+        AvahiStringList* txt = nullptr;
         ~Published()
         {
             if (group)
                 avahi_entry_group_free(group);
+            avahi_string_list_free(txt);
         }
     };
 
@@ -119,10 +132,10 @@ private:
     static bool registerService(Published& p)
     {
         for (int attempt = 0; attempt < 16; ++attempt) {
-            int r = avahi_entry_group_add_service(p.group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
-                                                  AvahiPublishFlags(0), p.name.c_str(),
-                                                  p.type.c_str(), nullptr, nullptr,
-                                                  uint16_t(p.port), nullptr);
+            int r = avahi_entry_group_add_service_strlst(p.group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
+                                                         AvahiPublishFlags(0), p.name.c_str(),
+                                                         p.type.c_str(), nullptr, nullptr,
+                                                         uint16_t(p.port), p.txt);
             if (r == AVAHI_ERR_COLLISION) {
                 renameService(p);
                 continue;
@@ -171,22 +184,31 @@ private:
         }
     }
 
+    // One followed service type: its browser, handler and resolved services.
+    struct Browse {
+        AvahiZeroconf* owner = nullptr;
+        AvahiServiceBrowser* browser = nullptr;
+        BrowseHandler handler;
+        std::map<std::tuple<std::string, int, int>, Service> found;  // name, interface, protocol
+    };
+
     static void browseCallback(AvahiServiceBrowser* browser, AvahiIfIndex interface,
                                AvahiProtocol protocol, AvahiBrowserEvent event, const char* name,
                                const char* type, const char* domain, AvahiLookupResultFlags,
                                void* userdata)
     {
-        auto* self = static_cast<AvahiZeroconf*>(userdata);
+        auto* self = static_cast<Browse*>(userdata);
         if (event == AVAHI_BROWSER_NEW) {
             AvahiClient* client = avahi_service_browser_get_client(browser);
+            // Each protocol's announcement resolves to an address of that family.
             if (!avahi_service_resolver_new(client, interface, protocol, name, type, domain,
-                                            AVAHI_PROTO_INET, AvahiLookupFlags(0),
+                                            protocol, AvahiLookupFlags(0),
                                             &AvahiZeroconf::resolveCallback, self))
                 KLOG_DEBUG("cannot resolve {}: {}", name,
                            avahi_strerror(avahi_client_errno(client)));
         } else if (event == AVAHI_BROWSER_REMOVE) {
-            if (self->found_.erase({name, interface}) > 0)
-                self->reportServices();
+            if (self->found.erase({name, interface, protocol}) > 0)
+                self->owner->reportServices(*self);
         } else if (event == AVAHI_BROWSER_FAILURE) {
             AvahiClient* client = avahi_service_browser_get_client(browser);
             KLOG_WARN("zeroconf browsing failed: {}", avahi_strerror(avahi_client_errno(client)));
@@ -194,34 +216,63 @@ private:
     }
 
     static void resolveCallback(AvahiServiceResolver* resolver, AvahiIfIndex interface,
-                                AvahiProtocol, AvahiResolverEvent event, const char* name,
+                                AvahiProtocol protocol, AvahiResolverEvent event, const char* name,
                                 const char*, const char*, const char*, const AvahiAddress* address,
-                                uint16_t port, AvahiStringList*, AvahiLookupResultFlags,
+                                uint16_t port, AvahiStringList* txt, AvahiLookupResultFlags,
                                 void* userdata)
     {
-        auto* self = static_cast<AvahiZeroconf*>(userdata);
+        auto* self = static_cast<Browse*>(userdata);
         if (event == AVAHI_RESOLVER_FOUND && address) {
             char text[AVAHI_ADDRESS_STR_MAX];
             avahi_address_snprint(text, sizeof text, address);
-            self->found_[{name, interface}] = Service{QString::fromUtf8(name),
-                                                      QString::fromUtf8(text), int(port)};
-            self->reportServices();
+            Service service{QString::fromUtf8(name), {}, int(port)};
+            const int family = address->proto == AVAHI_PROTO_INET6 ? AF_INET6 : AF_INET;
+            service.addresses.push_back({family, QString::fromUtf8(text)});
+            if (family == AF_INET)
+                service.host = QString::fromUtf8(text);
+            service.txt = txtRecords(txt);
+            self->found[{name, interface, protocol}] = std::move(service);
+            self->owner->reportServices(*self);
         }
         avahi_service_resolver_free(resolver);
     }
 
-    // One entry per service name, even when it is seen on several interfaces.
-    void reportServices()
+    static TxtRecords txtRecords(AvahiStringList* list)
     {
-        std::vector<Service> list;
-        std::map<QString, bool> seen;
-        for (const auto& [key, service] : found_) {
-            if (!seen[service.name]) {
-                seen[service.name] = true;
-                list.push_back(service);
+        TxtRecords records;
+        for (AvahiStringList* item = list; item; item = avahi_string_list_get_next(item)) {
+            char* key = nullptr;
+            char* value = nullptr;
+            if (avahi_string_list_get_pair(item, &key, &value, nullptr) == 0) {
+                records.emplace_back(QString::fromUtf8(key), value ? QString::fromUtf8(value) : QString());
+                avahi_free(key);
+                avahi_free(value);
             }
         }
-        queue_.async([handler = handler_, list] { handler(list); });
+        return records;
+    }
+
+    // One entry per service name, even when it is seen on several interfaces and protocols:
+    // its addresses gathered without repeats, the host the first IPv4 one.
+    void reportServices(const Browse& browse)
+    {
+        std::vector<Service> list;
+        std::map<QString, size_t> index;
+        for (const auto& [key, service] : browse.found) {
+            const auto [it, added] = index.try_emplace(service.name, list.size());
+            if (added) {
+                list.push_back(service);
+                continue;
+            }
+            Service& merged = list[it->second];
+            for (const Address& a : service.addresses) {
+                if (std::find(merged.addresses.begin(), merged.addresses.end(), a) == merged.addresses.end())
+                    merged.addresses.push_back(a);
+            }
+            if (merged.host.isEmpty())
+                merged.host = service.host;
+        }
+        queue_.async([handler = browse.handler, list] { handler(list); });
     }
 
     DispatchQueue queue_;
@@ -229,9 +280,7 @@ private:
     AvahiClient* client_ = nullptr;
     std::map<Token, std::unique_ptr<Published>> published_;
     Token nextToken_ = 1;
-    AvahiServiceBrowser* browser_ = nullptr;
-    BrowseHandler handler_;
-    std::map<std::pair<std::string, int>, Service> found_;
+    std::map<std::string, std::unique_ptr<Browse>> browses_;  // by service type
 };
 
 }  // namespace

@@ -361,9 +361,9 @@ TEST(NMCPacket, ReadsTheTwelveByteLayout)
         nmc(10, 0, 0, 0, 24, 24),
     };
     for (const Bytes& b : refused) {
-        QString error;
+        std::string error;
         EXPECT_FALSE(NMC_Packet::fromBytes(b, &error));
-        EXPECT_FALSE(error.isEmpty());
+        EXPECT_FALSE(error.empty());
     }
 }
 

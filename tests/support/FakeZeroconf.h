@@ -11,16 +11,18 @@ class FakeZeroconf : public Zeroconf {
 public:
     using Entry = std::tuple<QString, QString, int>;  // name, type, port
 
-    Token publish(const QString& name, const QString& type, int port) override
+    Token publish(const QString& name, const QString& type, int port, const TxtRecords& txt = {}) override
     {
         std::lock_guard lock(mutex_);
         published_[next_] = {name, type, port};
+        txt_[next_] = txt;
         return next_++;
     }
     void withdraw(Token token) override
     {
         std::lock_guard lock(mutex_);
         published_.erase(token);
+        txt_.erase(token);
     }
     void browse(const QString& type, BrowseHandler handler) override
     {
@@ -35,6 +37,15 @@ public:
         std::vector<Entry> out;
         for (const auto& [token, entry] : published_)
             out.push_back(entry);
+        return out;
+    }
+    // The TXT records of the published services, in publishing order.
+    std::vector<TxtRecords> publishedTxt() const
+    {
+        std::lock_guard lock(mutex_);
+        std::vector<TxtRecords> out;
+        for (const auto& [token, txt] : txt_)
+            out.push_back(txt);
         return out;
     }
     QString browsedType() const
@@ -56,6 +67,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::map<Token, Entry> published_;
+    std::map<Token, TxtRecords> txt_;
     Token next_ = 1;
     QString browsedType_;
     BrowseHandler handler_;
