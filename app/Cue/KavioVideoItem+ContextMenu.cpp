@@ -13,14 +13,20 @@
 namespace {
 
 // A toggle entry of the menu: its singular and plural titles, the row button it mirrors and
-// the cue's action it runs (nullptr: none yet).
+// the cue's action it runs.
 struct ToggleEntry {
     const char* title;
     const char* pluralTitle;  // nullptr: no plural form
     KavioRowButton& button;
     bool showsState;
-    void (KavioVideoItem::*action)(KavioToggleSender);
+    std::function<void(KavioVideoItem&)> action;
 };
+
+// A toggle's action as the menu item runs it.
+std::function<void(KavioVideoItem&)> fromMenu(void (KavioVideoItem::*action)(KavioToggleSender))
+{
+    return [action](KavioVideoItem& cue) { (cue.*action)(KavioToggleSender::MenuItem); };
+}
 
 }  // namespace
 
@@ -66,31 +72,30 @@ std::unique_ptr<QMenu> KavioVideoItem::rightClickMenu()
 
     using K = KavioVideoItem;
     const ToggleEntry toggles[] = {
-        {"Enable Audio", "Enable Audio on Selected Cues", soundButton_, true, &K::changeAudioOnSelectedItemsFromUI},
-        // TODO(cue audio): the entry runs normalizeAudioOnSelectedItemsFromUI once the cue has it.
-        {"Normalize Audio", "Normalize Audio on Selected Cues", soundButton_, false, nullptr},
-        {"Enable Fade-In", "Enable Fade-In on Selected Cues", fadeInButton_, true, &K::changeFadeInOnSelectedItemsFromUI},
+        {"Enable Audio", "Enable Audio on Selected Cues", soundButton_, true, fromMenu(&K::changeAudioOnSelectedItemsFromUI)},
+        {"Normalize Audio", "Normalize Audio on Selected Cues", soundButton_, false,
+         [](KavioVideoItem& cue) { cue.normalizeAudioOnSelectedItemsFromUI(); }},
+        {"Enable Fade-In", "Enable Fade-In on Selected Cues", fadeInButton_, true,
+         fromMenu(&K::changeFadeInOnSelectedItemsFromUI)},
         {"Enable Fade-Out", "Enable Fade-Out on Selected Cues", fadeOutButton_, true,
-         &K::changeFadeOutOnSelectedItemsFromUI},
+         fromMenu(&K::changeFadeOutOnSelectedItemsFromUI)},
         {"Enable Pause At Beginning", "Enable Pause At Beginning on Selected Cues", pauseAtBeginningButton_, true,
-         &K::changePauseAtBeginningOnSelectedItemsFromUI},
+         fromMenu(&K::changePauseAtBeginningOnSelectedItemsFromUI)},
         {"Enable Pause At End", "Enable Pause at End on Selected Cues", pauseAtEndButton_, true,
-         &K::changePauseAtEndOnSelectedItemsFromUI},
+         fromMenu(&K::changePauseAtEndOnSelectedItemsFromUI)},
         {"Enable Cue Looping", "Enable Cue Looping on Selected Cues", loopButton_, true,
-         &K::changeLoopOnSelectedItemsFromUI},
+         fromMenu(&K::changeLoopOnSelectedItemsFromUI)},
         {"Enable Transition to Next Cue", "Enable Transition to Next Cue on Selected Cues", transitionButton_, true,
-         &K::changeTransitionOnSelectedItemsFromUI},
-        {"Enable Goto", nullptr, gotoButton_, true, &K::changeGotoOnSelectedItemsFromUI},
+         fromMenu(&K::changeTransitionOnSelectedItemsFromUI)},
+        {"Enable Goto", nullptr, gotoButton_, true, fromMenu(&K::changeGotoOnSelectedItemsFromUI)},
     };
     for (size_t i = 0; i < std::size(toggles); ++i) {
         const ToggleEntry& toggle = toggles[i];
         const char* title = selected >= 2 && toggle.pluralTitle ? toggle.pluralTitle : toggle.title;
-        std::function<void()> run;
-        if (const auto action = toggle.action)
-            run = [weakSelf, action] {
-                if (const auto self = weakSelf.lock())
-                    ((*self).*action)(KavioToggleSender::MenuItem);
-            };
+        std::function<void()> run = [weakSelf, action = toggle.action] {
+            if (const auto self = weakSelf.lock())
+                action(*self);
+        };
         QAction* item = add(QString::fromLatin1(title), bool(toggle.button.enabled), std::move(run));
         if (toggle.showsState) {
             item->setCheckable(true);

@@ -63,7 +63,9 @@ std::shared_ptr<KavioCameraManager> KavioCameraManager::sharedManager()
     static const std::shared_ptr<KavioCameraManager> manager = [] {
         auto made = std::make_shared<KavioCameraManager>(CaptureService::shared(),
                                                          KavioDeckLinkCaptureBrowserInterface::sharedBrowser());
-        KavioCameraManagerInterface::setSharedManager(made);
+        // A manager installed before (tests stand one in) keeps serving the frames.
+        if (!KavioCameraManagerInterface::sharedManager())
+            KavioCameraManagerInterface::setSharedManager(made);
         return made;
     }();
     return manager;

@@ -291,7 +291,9 @@ TEST_F(QVTClockSlaving, MachineAndShowControlCommands)
         {"MMC locate where a running MTC slave stands", MTC, true, mmcLocate(0x7F, 0, 0, 0, 0),
          {kStopped, kExtStartTimeSet + "=00:00:00:00", kStarted}, true},
         {"MSC GO cue 2, running", Internal, true, msc(0x01, {'2'}), {kStopped, "jumpToItem=2", kStarted}, true},
-        {"MSC GO cue 12.5, stopped", Internal, false, msc(0x01, {'1', '2', '.', '5'}), {"jumpToItem=12", kStarted}, true},
+        {"MSC GO cue 12, stopped", Internal, false, msc(0x01, {'1', '2'}), {"jumpToItem=12", kStarted}, true},
+        // Cue 12.5 is not cue 12: the command is refused.
+        {"MSC GO cue 12.5, stopped", Internal, false, msc(0x01, {'1', '2', '.', '5'}), {}, false},
         {"MSC GO without cue, stopped", Internal, false, msc(0x01), {kStarted}, true},
         {"MSC GO without cue, running", Internal, true, msc(0x01), {}, true},
         {"MSC GO following MTC", MTC, false, msc(0x01, {'2'}), {}, false},

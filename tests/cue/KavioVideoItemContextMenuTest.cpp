@@ -29,6 +29,7 @@ public:
     bool transcoding = false;
     std::vector<int> transcodes;
     int showInFileManagerCalls = 0;
+    int normalizeCalls = 0;
 
     KavioVideoItemListSnapshot items() const override
     {
@@ -39,6 +40,7 @@ public:
     bool isTranscoding() const override { return transcoding; }
     void transcodeSelectedCuesToCodec(int codec) override { transcodes.push_back(codec); }
     void showInFinderAllSelected() override { ++showInFileManagerCalls; }
+    void normalizeAudioOnSelectedItems() override { ++normalizeCalls; }
 };
 
 struct Entry {
@@ -161,7 +163,9 @@ TEST(KavioVideoItemContextMenu, TogglesMirrorTheRowAndEntriesReachTheirOperation
     entry(*menu, QStringLiteral("Transcode to HAP..."))->trigger();
     entry(*menu, QStringLiteral("Transcode to ProRes..."))->trigger();
     entry(*menu, QStringLiteral("Select & Show Goto Target"))->trigger();
+    entry(*menu, QStringLiteral("Normalize Audio"))->trigger();
     EXPECT_EQ(f.controller->showInFileManagerCalls, 1);
+    EXPECT_EQ(f.controller->normalizeCalls, 1);
     EXPECT_EQ(f.controller->transcodes, (std::vector<int>{20, 10}));
     EXPECT_EQ(f.controller->selectedCueIDs, QStringList{QStringLiteral("7")});
 
