@@ -19,7 +19,8 @@ AVPixelFormat inputFormat(MediaPixelFormat format)
     case MediaPixelFormat::BGRA: return AV_PIX_FMT_BGRA;
     case MediaPixelFormat::YUV422_8: return AV_PIX_FMT_UYVY422;
     case MediaPixelFormat::RGBAHalf:
-    case MediaPixelFormat::YUV422_10: break;
+    case MediaPixelFormat::YUV422_10:
+    case MediaPixelFormat::Native: break;  // planes of their own: not a packed row to scale
     }
     return AV_PIX_FMT_NONE;
 }
@@ -32,6 +33,7 @@ long minimumRowBytes(MediaPixelFormat format, int width)
     case MediaPixelFormat::YUV422_8: return long(width + 1) / 2 * 4;
     case MediaPixelFormat::RGBAHalf: return long(width) * 8;
     case MediaPixelFormat::YUV422_10: return long(width + 5) / 6 * 16;
+    case MediaPixelFormat::Native: break;
     }
     return 0;
 }
