@@ -69,6 +69,16 @@ protected:
             player->setCurrentTime(1.0);
             player->setCurrentTime(0.0);
             cue->volumeChanged();  // as the cue's own seek does: a seek leaves a stopped node silent
+            // What the outputs still held of the last playback drains first: it was sent at the
+            // volume and routing of then.
+            for (int wait = 0; wait < 50; ++wait) {
+                PulseRecorder quiet("multi", kOutputs);
+                EXPECT_TRUE(quiet.start());
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                const std::vector<float> tail = quiet.stop();
+                if (std::all_of(tail.begin(), tail.end(), [](float v) { return std::abs(v) < 1e-4f; }))
+                    break;
+            }
             PulseRecorder recorder("multi", kOutputs);
             EXPECT_TRUE(recorder.start());
             player->startPlayback();
