@@ -3,9 +3,9 @@
 #include "FFmpegCaptureStream.h"
 #include "Log.h"
 
-TestPatternCaptureBackend::TestPatternCaptureBackend(const QString& specification)
+TestPatternCaptureBackend::TestPatternCaptureBackend(const QString& deviceList)
 {
-    for (const QString& entry : specification.split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
+    for (const QString& entry : deviceList.split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
         const qsizetype split = entry.indexOf(QLatin1Char('='));
         const QString name = entry.left(split).trimmed();
         const QString graph = split < 0 ? QString() : entry.mid(split + 1).trimmed();

@@ -14,7 +14,7 @@ class TestPatternCaptureBackend : public CaptureBackend {
 public:
     // Parses a KAVIO_VIRTUAL_CAPTURE value; entries without "=" or with an empty name or graph
     // are skipped (logged).
-    explicit TestPatternCaptureBackend(const QString& specification = QString());
+    explicit TestPatternCaptureBackend(const QString& deviceList = QString());
 
     QList<CaptureDeviceInfo> devices() override;
     std::unique_ptr<CaptureStream> start(const QString& uid, bool highBitDepth, FrameHandler onFrame) override;
