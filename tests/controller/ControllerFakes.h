@@ -182,6 +182,12 @@ struct FakeHyperDeckServer : KavioHyperDeckServerInterface {
     CallLog& log;
     explicit FakeHyperDeckServer(CallLog& l) : log(l) {}
     void refreshPlaylist() override { log.add(QStringLiteral("hyperdeck.refreshPlaylist")); }
+    bool start() override
+    {
+        log.add(QStringLiteral("hyperdeck.start"));
+        return true;
+    }
+    void stop() override { log.add(QStringLiteral("hyperdeck.stop")); }
 };
 
 struct FakeWaveformManager : KavioWaveformManagerInterface {
