@@ -11,6 +11,8 @@
 #include "NotificationCenter.h"
 #include "QVTOSCQueryServer.h"
 
+#include <cmath>
+
 namespace {
 
 KavioSnapshotCell<std::shared_ptr<KavioCameraManagerInterface>> sharedCameraManager;
@@ -19,9 +21,27 @@ KavioSnapshotCell<std::shared_ptr<KavioCameraManagerInterface>> sharedCameraMana
 constexpr double kMaxRenderSide = 16384.0;
 const QSizeF kNoFrameSize(1, 1);
 
-MediaTime currentTimeOf(const MediaPlayer* player)
+// The player's time as the frame sources read it: never past the out point. The clock loops or
+// follows on one tick after the player reaches the out point; until then the last frame holds.
+// `earlyBy` is how early a source may hand out a frame (the ring takes one up to a frame early),
+// so its time stops that much sooner; one tick of the cue's timescale covers the rounding.
+MediaTime shownTimeOf(const MediaPlayer* player, const MediaTime& outTime, double earlyBy = 0.0)
 {
-    return player ? player->currentTime() : MediaTime::zero();
+    if (!player)
+        return MediaTime::zero();
+    const MediaTime now = player->currentTime();
+    const MediaTime duration = player->duration();
+    if (!duration.isNumeric() || !outTime.isNumeric() || !std::isfinite(earlyBy))
+        return now;
+    const MediaTime margin = MediaTime::add(MediaTime::makeWithSeconds(earlyBy, MediaTime::kCueTimescale),
+                                            MediaTime::make(1, MediaTime::kCueTimescale));
+    const MediaTime last = MediaTime::subtract(MediaTime::subtract(duration, outTime), margin);
+    return last > MediaTime::zero() ? MediaTime::minimum(now, last) : now;
+}
+
+double frameSpanOf(float fps)
+{
+    return fps > 0.0f ? 1.0 / double(fps) : 0.0;
 }
 
 }  // namespace
@@ -141,20 +161,20 @@ std::shared_ptr<const VideoFrame> KavioVideoItem::moviePixelBufferCopy()
         const bool normalPlays = playerSet_.load().player == normalVideoPlayer_;
         KavioPlayerItemVideoOutput* output = normalPlays ? loopHelperVideoOutput_.get() : normalVideoOutput_.get();
         const MediaPlayer* player = normalPlays ? loopHelperVideoPlayer_.get() : normalVideoPlayer_.get();
-        return output ? output->copyBufferedPixelBufferForCurrentTime(currentTimeOf(player)) : nullptr;
+        return output ? output->copyBufferedPixelBufferForCurrentTime(shownTimeOf(player, outTime(), frameSpanOf(videoFPS())))
+                      : nullptr;
     }
     // One copy of the set per frame: the player and its own frame source, alive until the end.
     const PlayerSet set = playerSet_.load();
     KavioPlayerItemVideoOutput* output = set.output.get();
     if (!output)
         return nullptr;
-    const MediaTime time = currentTimeOf(set.player.get());
     // The ring holds frames in playing order: only for normal speed on the own clock, unscrubbed.
     const auto controller = manager();
     const bool ordered = !controller || (!controller->isPlayheadMarkerDragging() && controller->playbackMode() == 0);
     if (output->canUseTripleBuffering() && ordered && playbackRateAsPercent() == 100)
-        return output->copyBufferedPixelBufferForCurrentTime(time);
-    return output->copyPixelBufferForItemTime(time);
+        return output->copyBufferedPixelBufferForCurrentTime(shownTimeOf(set.player.get(), outTime(), frameSpanOf(videoFPS())));
+    return output->copyPixelBufferForItemTime(shownTimeOf(set.player.get(), outTime()));
 }
 
 std::shared_ptr<const VideoFrame> KavioVideoItem::cameraPixelBufferCopy()
@@ -227,7 +247,7 @@ std::shared_ptr<GpuTexture> KavioVideoItem::hapTexture()
     onPixelBufferQueue([&] {
         const PlayerSet set = playerSet_.load();
         if (set.output)
-            texture = set.output->hapTextureAtTime(currentTimeOf(set.player.get()));
+            texture = set.output->hapTextureAtTime(shownTimeOf(set.player.get(), outTime()));
     });
     return texture;
 }

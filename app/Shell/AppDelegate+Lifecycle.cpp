@@ -81,7 +81,7 @@ AppDelegate::AppDelegate(UserDefaults& defaults, UndoManager& undoManager)
 AppDelegate::~AppDelegate()
 {
     NotificationCenter::defaultCenter().removeObserver(this);
-    QVTOSCManager::sharedManager().oscKitNotificationCenter().removeObserver(this);
+    oscKit().oscKitNotificationCenter().removeObserver(this);
     // Both live on the application object and call back into this delegate.
     delete keyMonitor_;
     delete uiupdatetimer_;

@@ -292,9 +292,14 @@ KavioOSCCueListState cueListState(const KavioVideoItemManager& controller)
 
 }  // namespace
 
+QVTOSCManager& AppDelegate::oscKit() const
+{
+    return outlets_.oscKit ? *outlets_.oscKit : QVTOSCManager::sharedManager();
+}
+
 void AppDelegate::oscSettingsChanged()
 {
-    QVTOSCManager& kit = QVTOSCManager::sharedManager();
+    QVTOSCManager& kit = oscKit();
     NotificationCenter& center = kit.oscKitNotificationCenter();
     const std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
     center.removeObserver(this);
@@ -353,7 +358,7 @@ void AppDelegate::receivedOSC(const QVariantMap& userInfo)
         });
         return;
     }
-    NotificationCenter& center = QVTOSCManager::sharedManager().oscKitNotificationCenter();
+    NotificationCenter& center = oscKit().oscKitNotificationCenter();
     if (!kavioAddressHasCueRole(address)) {
         center.post(address, nullptr, userInfo);
         return;
@@ -393,7 +398,7 @@ void AppDelegate::oscClientsDetected()
     while (popup->numberOfItems() > kFixedTargetItems)
         popup->removeItemAtIndex(popup->numberOfItems() - 1);
     oscClients_.clear();
-    for (const QVariant& entry : QVTOSCManager::sharedManager().listOfDetectedOSCClients()) {
+    for (const QVariant& entry : oscKit().listOfDetectedOSCClients()) {
         const QVariantList record = entry.toList();
         if (record.size() < 4)
             continue;
@@ -443,7 +448,7 @@ void AppDelegate::oscFeedbackTargetSelected()
 
 void AppDelegate::oscFeedbackTargetSettingsChanged(KavioTextFieldInterface* sender)
 {
-    QVTOSCManager& kit = QVTOSCManager::sharedManager();
+    QVTOSCManager& kit = oscKit();
     kit.removeOutputWithName(kKavioOSCName);
     const AppDelegateOutlets& o = outlets_;
     const QString host = o.oscFeedbackTargetIP ? o.oscFeedbackTargetIP->stringValue() : QString();

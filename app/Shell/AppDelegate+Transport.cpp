@@ -35,11 +35,11 @@ LinkArguments linkArguments(const KavioVideoItemManager& controller, const Kavio
             current.index()};
 }
 
-void sendTimeMessage(const QString& address, const QString& time)
+void sendTimeMessage(QVTOSCManager& kit, const QString& address, const QString& time)
 {
     QVTOSCMessage message(address);
     message.addOSCValue(std::make_shared<QVTOSCValue>(QVTOSCValueTypeString, time));
-    QVTOSCManager::sharedManager().sendOSCMessage(message);
+    kit.sendOSCMessage(message);
 }
 
 void setButton(KavioButtonInterface* button, int state)
@@ -279,10 +279,10 @@ void AppDelegate::sendTimeRelatedOSCFeedback()
     const auto controller = outlets_.controller;
     if (!controller)
         return;
-    sendTimeMessage(QStringLiteral("/kavio/time"), controller->masterClock()->clockSMPTETime());
+    sendTimeMessage(oscKit(), QStringLiteral("/kavio/time"), controller->masterClock()->clockSMPTETime());
     // While a follow-on is armed, the time left is the next cue's.
-    sendTimeMessage(QStringLiteral("/kavio/cueTimeLeft"), controller->smpteTimeLeftOnCurrentItem());
-    sendTimeMessage(QStringLiteral("/kavio/cueTimeElapsed"), controller->smpteTimeElapsedOnCurrentItem());
+    sendTimeMessage(oscKit(), QStringLiteral("/kavio/cueTimeLeft"), controller->smpteTimeLeftOnCurrentItem());
+    sendTimeMessage(oscKit(), QStringLiteral("/kavio/cueTimeElapsed"), controller->smpteTimeElapsedOnCurrentItem());
 }
 
 void AppDelegate::toggleSourceMode(std::int64_t playbackMode)

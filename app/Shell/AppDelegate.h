@@ -46,6 +46,7 @@ class QAction;
 class QLabel;
 class QListWidget;
 class QObject;
+class QVTOSCManager;
 class QTabWidget;
 class QTimer;
 class QVTMTKView;
@@ -147,6 +148,8 @@ struct AppDelegateOutlets {
     KavioPopUpButtonInterface* oscFeedbackTargetPopup = nullptr;
     KavioTextFieldInterface* oscFeedbackTargetPort = nullptr;
     KavioTextFieldInterface* oscFeedbackTargetIP = nullptr;
+    // The OSC kit; the process-wide one when null (tests give one on a stand-in zeroconf).
+    QVTOSCManager* oscKit = nullptr;
 };
 
 // The source each kind of input had last, as the preferences record gave it (a missing source
@@ -385,6 +388,8 @@ public:
     // the query server from the enable button: off leaves no input and the query server stopped.
     // The feedback output is removed here and rebuilt only from the target. Main thread.
     void oscSettingsChanged();
+    // The kit of the outlets, else the process-wide one.
+    QVTOSCManager& oscKit() const;
     // The enable button's action: the settings rebuilt, and switched on, the feedback output too.
     void oscEnableButtonChanged();
     // One received message ("QVTOSC-RECEIVED" user info), on the kit's receiving thread. Dropped

@@ -320,6 +320,64 @@ TEST_F(CueFramesCompositionTest, MoviesFollowingOnShowEveryFrameOfTheRightCueWit
     }
 }
 
+// A looping movie on the running clock: its stretch from the in point (frame 10) to the out point
+// (frame 39) three times through both player sets, then the next movie follows on.
+TEST_F(CueFramesCompositionTest, ALoopingMoviePlaysItsStretchThreeTimesThenTheNextCueFollows)
+{
+    connectToTheRunningClock();
+    const auto cues = countingMovies([](const auto& movies) {
+        const auto& a = movies[0];
+        a->setInTime(MediaTime::makeWithSeconds(0.4, MediaTime::kCueTimescale));
+        a->setOutTime(MediaTime::makeWithSeconds(0.4, MediaTime::kCueTimescale));
+        a->setLoopCount(3);
+        a->changeLoopToState(true);
+        seek(*a, 0.4);
+    });
+    const auto& a = cues[0];
+    const auto& b = cues[1];
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return a->canLoop(); }, 60.0));
+    ASSERT_EQ(shownOnce(10), 10);
+    const auto clock = controller->masterClock();
+
+    startRendering();
+    controller->startClock();
+    const bool reachedB = DispatchQueue::runMainUntil(
+        [&] { return controller->currentItem() == b && lastShown.load() >= 60; }, 120.0);
+    stopRendering();
+    controller->stopClockWithCompletedHandler({});
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return !clock->isRunning() && !controller->isPlaying(); }, 30.0));
+    ASSERT_TRUE(reachedB);
+
+    // The passes over A: where the picture goes back, a loop point. Each stretch holds only A's
+    // frames from the in point to the out point, and reaches both ends within what a loaded
+    // machine may skip; then B's frames follow without a black picture.
+    constexpr int kSlack = 8;  // frames
+    std::vector<std::vector<int>> stretches(1);
+    for (const Pass& pass : passes) {
+        ASSERT_GE(pass.shown, 0) << "a black or unreadable picture at clock " << pass.clockBefore;
+        if (!stretches.back().empty() && pass.shown < stretches.back().back())
+            stretches.emplace_back();
+        stretches.back().push_back(pass.shown);
+    }
+    ASSERT_EQ(stretches.size(), 3u);
+    for (std::size_t i = 0; i < stretches.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "pass " << i + 1 << ": " << testing::PrintToString(stretches[i]));
+        const auto& stretch = stretches[i];
+        std::vector<int> ofA, ofB;
+        for (const int shown : stretch)
+            (shown < 50 ? ofA : ofB).push_back(shown);
+        ASSERT_FALSE(ofA.empty());
+        EXPECT_GE(ofA.front(), 10);
+        if (i > 0)
+            EXPECT_LE(ofA.front(), 10 + kSlack) << "a loop point that does not return to the in point";
+        EXPECT_LE(ofA.back(), 39) << "A played past its out point";
+        EXPECT_GE(ofA.back(), 39 - kSlack);
+        EXPECT_EQ(ofB.empty(), i + 1 < stretches.size());
+        if (!ofB.empty())
+            EXPECT_LE(ofB.front(), 50 + kSlack);
+    }
+}
+
 // The transport on the counting movies, each step's composed picture read back: a locate, next
 // and previous while stopped, GO while stopped (the show plays from the cue's first frame) and a
 // GO cut while playing.

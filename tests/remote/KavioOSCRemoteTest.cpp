@@ -3,6 +3,7 @@
 // tree over HTTP on TCP 51000. The cue list controller is real; its neighbours are fakes.
 
 #include "../controller/ControllerFakes.h"
+#include "../support/FakeZeroconf.h"
 
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
@@ -138,7 +139,7 @@ struct RemoteFixture : ControllerFixture {
     lo_address to = lo_address_new("127.0.0.1", "51000");
     QStringList alerts;
 
-    explicit RemoteFixture(int cueCount = 3, bool enable = true)
+    explicit RemoteFixture(int cueCount = 3, bool enable = true, QVTOSCManager* kit = nullptr)
     {
         recording = KavioVideoItemManager::init<RecordingController>(*defaults);
         controller = recording;
@@ -157,6 +158,7 @@ struct RemoteFixture : ControllerFixture {
         s.oscFeedbackTargetPopup = &target;
         s.oscFeedbackTargetIP = &host;
         s.oscFeedbackTargetPort = &port;
+        s.oscKit = kit;
         shell->setOutlets(s);
         controller->setDelegate(shell);
         for (KavioPlainButton* button : {&play, &loop, &transition, &oscEnable})
@@ -374,6 +376,48 @@ TEST(KavioOSCRemote, GlobalCommandsTestTheirGateAndButtons)
     EXPECT_TRUE(f.waitUntil([&] { return f.transition.state() == 0; }));
 }
 
+// The transport commands act only where they ask for a change; a cue by index plays only for a
+// whole number naming a cue, through the jump and its completion.
+TEST(KavioOSCRemote, TransportCommandsChangeOnlyWhatTheyAskFor)
+{
+    RemoteFixture f(3);
+    f.makeCurrent(f.cues[0]);
+    const auto clock = f.controller->masterClock();
+    clock->runClockRenderer();  // the clock's own thread, which carries out starts and stops
+    // Jumps open once set-up has ended; the end of a temporary stop opens them the same way.
+    f.controller->handleEndOfTemporaryPlaybackStopWithCompletedHandler({});
+    f.sendNothing("/kavio/stop");
+    f.flush(*f.cues[0]);
+    EXPECT_EQ(f.play.state(), 0);
+    EXPECT_FALSE(clock->isRunning());
+
+    f.sendNothing("/kavio/play");
+    ASSERT_TRUE(f.waitUntil([&] { return clock->isRunning(); }));
+    EXPECT_EQ(f.play.state(), 1);
+    f.sendNothing("/kavio/play");
+    f.sendInt("/kavio/togglePlay", 1);
+    f.flush(*f.cues[0]);
+    EXPECT_TRUE(clock->isRunning());
+    EXPECT_EQ(f.play.state(), 1);
+
+    // Without an argument the toggle flips even a disabled button.
+    f.play.setEnabled(false);
+    f.sendNothing("/kavio/togglePlay");
+    ASSERT_TRUE(f.waitUntil([&] { return !clock->isRunning(); }));
+    EXPECT_EQ(f.play.state(), 0);
+    f.play.setEnabled(true);
+
+    f.sendInt("/kavio/playCueAtIndex", 0);
+    f.sendFloat("/kavio/playCueAtIndex", 3.0f);
+    f.sendString("/kavio/playCueAtIndex", "3");
+    f.flush(*f.cues[0]);
+    EXPECT_EQ(f.controller->currentItem(), f.cues[0]);
+    EXPECT_FALSE(clock->isRunning());
+    f.sendInt("/kavio/playCueAtIndex", 3);
+    ASSERT_TRUE(f.waitUntil([&] { return f.controller->currentItem() == f.cues[2] && clock->isRunning(); }));
+    EXPECT_EQ(f.play.state(), 1);
+}
+
 TEST(KavioOSCRemote, FollowingTimecodeRefusesCueCommandsButNotTheRest)
 {
     RemoteFixture f(2);
@@ -469,6 +513,42 @@ TEST(KavioOSCRemote, TargetChoiceFillsTheFieldsAndAvoidsTheOwnInput)
     f.shell->oscFeedbackTargetSelected();
     EXPECT_EQ(f.host.stringValue(), QStringLiteral("-"));
     EXPECT_FALSE(f.host.isEnabled());
+}
+
+// Clients found by zeroconf become target items: this program's own input left out, a name
+// once with its last record, a client reachable over IPv6 only left out.
+TEST(KavioOSCRemote, DetectedClientsBecomeTargetsOnceEachWithoutThisProgram)
+{
+    const auto zeroconf = std::make_shared<FakeZeroconf>();
+    QVTOSCManager kit(zeroconf);
+    RemoteFixture f(0, false, &kit);
+    f.shell->oscSettingsChanged();  // at launch: the client list is followed even with OSC off
+    const auto titles = [&] {
+        QStringList list;
+        for (int i = 0; i < f.target.numberOfItems(); ++i)
+            list << f.target.itemText(i);
+        return list;
+    };
+    zeroconf->announce({{QStringLiteral("Kavio"), QStringLiteral("127.0.0.1"), 51000},
+                        {QStringLiteral("Pad"), QStringLiteral("192.168.1.5"), 9000},
+                        {QStringLiteral("Pad"), QStringLiteral("192.168.1.6"), 9000},
+                        {QStringLiteral("Desk"), QString(), 8000}});
+    ASSERT_TRUE(f.waitUntil([&] { return f.target.numberOfItems() == 4; })) << titles().join(", ").toStdString();
+    f.settle();
+    EXPECT_EQ(titles(), (QStringList{"Disabled", "Custom", "-", "Pad:9000"}));
+
+    f.target.selectItemWithTitle(QStringLiteral("Pad:9000"));
+    f.shell->oscFeedbackTargetSelected();
+    EXPECT_EQ(f.host.stringValue(), QStringLiteral("192.168.1.6"));
+    EXPECT_EQ(f.port.stringValue(), QStringLiteral("9000"));
+    EXPECT_FALSE(f.host.isEnabled());
+
+    // The chosen client goes away: the menu falls back to "Custom".
+    zeroconf->announce({{QStringLiteral("Desk"), QStringLiteral("192.168.1.7"), 8000}});
+    ASSERT_TRUE(f.waitUntil([&] { return titles().contains(QStringLiteral("Desk:8000")); }));
+    f.settle();
+    EXPECT_EQ(titles(), (QStringList{"Disabled", "Custom", "-", "Desk:8000"}));
+    EXPECT_EQ(f.target.titleOfSelectedItem(), QStringLiteral("Custom"));
 }
 
 TEST(KavioOSCRemote, ATakenPortShowsTheInputAlert)
