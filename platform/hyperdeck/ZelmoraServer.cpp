@@ -291,7 +291,14 @@ struct ZelmoraServer::Loop {
 
 ZelmoraServer& ZelmoraServer::sharedServer()
 {
-    static ZelmoraServer server;
+    static ZelmoraServer server([] {
+        Options options;
+        bool ok = false;
+        const int port = qEnvironmentVariableIntValue("KAVIO_HYPERDECK_PORT", &ok);
+        if (ok && port >= 0 && port <= 65535)
+            options.port = std::uint16_t(port);
+        return options;
+    }());
     return server;
 }
 

@@ -47,7 +47,8 @@ public:
         QString model = QStringLiteral("Kavio");     // the banner's and device info's model
     };
 
-    // The process-wide server on the default options, made on first use.
+    // The process-wide server, made on first use: the default options, but the port from
+    // KAVIO_HYPERDECK_PORT when set (0: a free one; the program's tests run it so).
     static ZelmoraServer& sharedServer();
 
     ZelmoraServer();
