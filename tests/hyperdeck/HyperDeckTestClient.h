@@ -16,9 +16,12 @@ class HyperDeckTestClient {
 public:
     static constexpr double kTimeoutSeconds = 30.0;
 
-    explicit HyperDeckTestClient(std::uint16_t port)
+    // `receiveBuffer` (bytes, 0: the system's) caps what the kernel holds unread for the client.
+    explicit HyperDeckTestClient(std::uint16_t port, int receiveBuffer = 0)
     {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);

@@ -271,3 +271,23 @@ TEST(ZelmoraServer, QuitClosesAndStopClosesThePort)
     ASSERT_TRUE(f.server.start());
     EXPECT_EQ(f.client()->command("ping"), "200 ok\r\n");
 }
+
+TEST(ZelmoraServer, AClientThatNeverReadsIsClosed)
+{
+    auto options = testOptions();
+    options.maxPendingOutput = 64 * 1024;
+    ServerFixture f(options);
+    // A small receive window, so the kernel cannot take every reply off the server's hands.
+    HyperDeckTestClient greedy(f.server.port(), 16 * 1024);
+    const auto other = f.client();
+    // Far more replies (some 11 MB) than the socket buffers hold, none of them read.
+    std::string commands;
+    for (int i = 0; i < 100000; ++i)
+        commands += "clips get\r\n";
+    // Cut short when the server gives up on it first.
+    greedy.send(commands);
+    // Read nothing before that (reading would keep its replies flowing).
+    EXPECT_TRUE(f.waitForConnections(1));
+    EXPECT_TRUE(greedy.closedByServer());
+    EXPECT_EQ(other->command("ping"), "200 ok\r\n");
+}
