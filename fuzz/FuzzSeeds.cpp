@@ -297,6 +297,26 @@ Bytes snappyOf(const Bytes& data)
     return Bytes(out.begin(), out.end());
 }
 
+void writeHyperDeck(const QString& root)
+{
+    const SeedDirectory seeds(root, "hyperdeck_command_fuzzer");
+    // Received only (the server writes replies, never commands): [n][n bytes] pieces of what
+    // controllers send, split mid-line as slow clients do.
+    const auto pieces = [](const std::vector<std::string>& parts) {
+        QByteArray out;
+        for (const auto& part : parts) {
+            out += char(part.size());
+            out += QByteArray::fromStdString(part);
+        }
+        return out;
+    };
+    seeds.write("transport", pieces({"transport info\r\nclips co", "unt\r\nclips get: clip id: 1 count: 2\r\n"}));
+    seeds.write("play-goto", pieces({"play: single clip: true loop: false speed: 100\r\n",
+                                     "goto: timecode: -00:00:30:00\r\ngoto: clip id: 2\r\nstop\r\n"}));
+    seeds.write("block-notify", pieces({"notify:\r\ntransport: true\r\n\r\n", "ping\nquit\n"}));
+    seeds.write("refused", pieces({"record\r\n" + std::string(80, 'x') + "\r\n", "pi\xffng\r\n"}));
+}
+
 void writeHap(const QString& root)
 {
     const SeedDirectory seeds(root, "hap_frame_fuzzer");
@@ -341,5 +361,6 @@ int main(int argc, char** argv)
     writeNetworkLink(root);
     writeNdiLoopback(root);
     writeHap(root);
+    writeHyperDeck(root);
     return 0;
 }

@@ -25,6 +25,7 @@
 #include "Controller/QVTTimelineMarkerControllerInterface.h"
 #include "Controller/QVTTranscoderInterface.h"
 #include "Support/KavioSnapshotCell.h"
+#include "ZelmoraDelegate.h"
 
 #include <QPointF>
 #include <QPointer>
@@ -152,6 +153,7 @@ private:                                                                        
 class KavioVideoItemManager : public KavioVideoItemManagerInterface,
                               public QVTTimelineMarkerControllerDelegate,
                               public QVTTranscoderDelegate,
+                              public ZelmoraDelegate,
                               public std::enable_shared_from_this<KavioVideoItemManager> {
 public:
     // --- Set-up (main thread) -------------------------------------------------------------------
@@ -701,6 +703,48 @@ public:
     void handleInOutTimeResetOnItem(const std::shared_ptr<KavioVideoItem>& item);
     // Neither MIDI timecode nor LTC is followed, nothing transcodes and one cue is selected.
     bool isJumpToSelectedItemEnabled() const;
+
+    // --- HyperDeck-protocol answers (KavioVideoItemManager+HyperDeck.cpp; ZelmoraDelegate) ------
+    // Called on the server's thread. The answers read the list, the current cue, the clock and the
+    // Play and Loop buttons where they are asked; the clip lines are built on the items queue
+    // (so never from it). The actions go to the main queue in the order asked and return at once.
+    QString hyperdeck_playbackStatus() override;
+    std::int32_t hyperdeck_playbackSpeed() override;
+    std::int32_t hyperdeck_slotID() override { return 1; }
+    // The current cue's index; "none" without one.
+    QString hyperdeck_clipID() override;
+    QString hyperdeck_displayTimecode() override;
+    // "true" when the current cue pauses at its end.
+    QString hyperdeck_isSingleClip() override;
+    // "true" while the Loop button is on.
+    QString hyperdeck_isLooping() override;
+    QString hyperdeck_videoFormat() override { return QStringLiteral("1080p30"); }
+    std::int32_t hyperdeck_clipCount() override;
+    // "<index>: <name> <unshifted start> <running time>" per cue; CR and LF in a name become spaces.
+    QStringList hyperdeck_clipsInfo() override;
+    // Start while the Play button is off and enabled; stop while it is on (state 1) and enabled.
+    void hyperdeck_startPlayback() override;
+    void hyperdeck_stopPlayback() override;
+    // jumpToItem of the cue with that index (none: nothing).
+    void hyperdeck_gotoClip(std::uint64_t clipID) override;
+    // "+t" / "-t": t after / before the current cue's start time (itemStartSMPTETime, where the
+    // stopped cue stands; nothing without a current cue; see hyperdeckGotoOffset), sought with the
+    // goto flag set. No sign: show time t (seekToSMPTETime).
+    void hyperdeck_gotoWithTimecode(const QString& timecode) override;
+    // Every cue: loop off and pause at end on / pause at end off; each then validates its toggles.
+    void hyperdeck_makePauseAtEndOnAllItems() override;
+    void hyperdeck_makePauseAtEndOffAllItems() override;
+    // The current cue: pause at end off and loop on / loop off and pause at end on.
+    void hyperdeck_makeLoopOnCurrentItem() override;
+    void hyperdeck_makeLoopOffCurrentItem() override;
+    // The Loop button on / off, then shouldLoop.
+    void hyperdeck_makeLoopOnPlaylist() override;
+    void hyperdeck_makeLoopOffPlaylist() override;
+    // Where a signed goto lands, in seconds from the current cue's start time `start` (its running
+    // time `runTime`, one frame `frame`, all seconds). Minus: back by `offset`, but no
+    // earlier than 0.001 s of show time when the offset passes the cue start. Plus: forward by
+    // `offset`, but no later than the cue's last frame (runTime − frame − 0.001 s, not below 0).
+    static double hyperdeckGotoOffset(bool minus, double offset, double start, double runTime, double frame);
 
     // --- Frame composition (KavioVideoItemManager+Composition.cpp) ---------------------------------
     // One composition pass at the render clock's time, inside the frame's command buffer: the

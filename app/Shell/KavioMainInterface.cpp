@@ -8,6 +8,7 @@
 #include "Inspector/KavioVideoItemPreferencesController.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
+#include "Remote/KavioHyperDeckServer.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Rendering/QVTMTKView.h"
 #include "Rendering/QVTMetalManager.h"
@@ -99,6 +100,7 @@ KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
       startupWindow_(std::make_unique<QWidget>()),
       // The process-wide streamers manager, held without owning it so outlets can point at it.
       audioStreamersManager_(&KavioAudioStreamersManager::sharedManager(), [](KavioAudioStreamersManagerInterface*) {}),
+      hyperDeckServer_(std::make_shared<KavioHyperDeckServer>()),
       videoOutputManager_(std::make_shared<KavioVideoOutputManager>(QVTMetalManager::sharedManager(),
                                                                     audioStreamersManager_, nullptr, &defaults)),
       controller_(KavioVideoItemManager::init(defaults)),
@@ -108,6 +110,8 @@ KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
       inspector_(KavioVideoItemPreferencesController::create(defaults, controller_))
 {
     audioOutputManager_->setController(controller_);
+    // TODO(switcher): the switcher manager attaches the cue list when it starts.
+    hyperDeckServer_->setDelegate(controller_);
     waveformManager_->awakeFromNib();
     videoOutputManager_->setVideoManager(controller_);
     buildMainWindow();
@@ -183,6 +187,7 @@ void KavioMainInterface::buildMainWindow()
     controls.audioOutputManager = audioOutputManager_;
     controls.videoOutputManager = videoOutputManager_;
     controls.audioStreamersManager = audioStreamersManager_;
+    controls.hyperDeckServer = hyperDeckServer_;
     controls.waveformManager = waveformManager_;
     // TODO(ATEM): the ATEM manager. TODO(ndi): the NDI manager.
     controls.masterSlider = masterSlider;

@@ -23,6 +23,7 @@ class KavioAudioOutputManager;
 class KavioWaveformManager;
 class KavioWaveformStripOutlet;
 class KavioAudioStreamersManagerInterface;
+class KavioHyperDeckServer;
 class KavioVideoOutputManager;
 class KavioVideoItemManager;
 struct KavioVideoItemManagerOutlets;
@@ -89,6 +90,8 @@ private:
     std::shared_ptr<QVTTimelineMarkerController> markerController_;
     QTabWidget* preferencesTabs_ = nullptr;
     std::shared_ptr<KavioAudioStreamersManagerInterface> audioStreamersManager_;
+    // The process-wide HyperDeck-protocol server; the cue list answers it.
+    std::shared_ptr<KavioHyperDeckServer> hyperDeckServer_;
     std::shared_ptr<KavioVideoOutputManager> videoOutputManager_;
     std::shared_ptr<KavioVideoItemManager> controller_;
     std::shared_ptr<KavioAudioOutputManager> audioOutputManager_;

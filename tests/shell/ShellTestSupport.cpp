@@ -18,6 +18,8 @@ ShellTestEnvironment::ShellTestEnvironment()
     setenv("XDG_RUNTIME_DIR", qPrintable(dir.filePath("run")), 1);
     setenv("XDG_STATE_HOME", qPrintable(dir.filePath("state")), 1);
     setenv("KAVIO_AUDIO_BACKEND", "null", 1);
+    // The program's HyperDeck server listens on a free port, so suites never contend for 9993.
+    setenv("KAVIO_HYPERDECK_PORT", "0", 1);
     QDir().mkpath(dir.filePath("run"));
     QFile::setPermissions(dir.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     KavioAlert::setAnswerer([this](const KavioAlertSpec& spec) {
