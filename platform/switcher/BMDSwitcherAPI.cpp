@@ -1,5 +1,7 @@
 #include "BMDSwitcherAPI.h"
 
+#include "BMDRefCounted.h"
+
 #include "SwitcherSession.h"
 
 #include <algorithm>
@@ -12,33 +14,7 @@
 
 namespace {
 
-// The reference count every object here shares; the object ends with its last reference.
-template <class Interface>
-class RefCounted : public Interface {
-public:
-    HRESULT QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        *out = nullptr;
-        if (!(iid == IID_IUnknown))
-            return E_NOINTERFACE;
-        AddRef();
-        *out = static_cast<IUnknown*>(this);
-        return S_OK;
-    }
-    uint32_t AddRef() override { return ++count_; }
-    uint32_t Release() override
-    {
-        const uint32_t left = --count_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-private:
-    std::atomic<uint32_t> count_{1};
-};
+std::atomic<uint16_t> controlPort{switcherwire::kDefaultPort};
 
 // A reference held while it is used.
 template <class T>
@@ -129,7 +105,7 @@ private:
     std::map<uint16_t, std::vector<IBMDSwitcherInputCallback*>> inputCallbacks_;
 };
 
-class Input final : public RefCounted<IBMDSwitcherInput> {
+class Input final : public BMDRefCounted<IBMDSwitcherInput> {
 public:
     Input(std::shared_ptr<Hub> hub, uint16_t id) : hub_(std::move(hub)), id_(id) {}
 
@@ -182,7 +158,7 @@ private:
     uint16_t id_;
 };
 
-class MixEffectBlock final : public RefCounted<IBMDSwitcherMixEffectBlock> {
+class MixEffectBlock final : public BMDRefCounted<IBMDSwitcherMixEffectBlock> {
 public:
     explicit MixEffectBlock(std::shared_ptr<Hub> hub) : hub_(std::move(hub)) {}
 
@@ -218,7 +194,7 @@ private:
     std::shared_ptr<Hub> hub_;
 };
 
-class InputIterator final : public RefCounted<IBMDSwitcherInputIterator> {
+class InputIterator final : public BMDRefCounted<IBMDSwitcherInputIterator> {
 public:
     explicit InputIterator(std::shared_ptr<Hub> hub) : hub_(std::move(hub)), inputs_(hub_->session->inputs()) {}
 
@@ -239,7 +215,7 @@ private:
     size_t next_ = 0;
 };
 
-class MixEffectBlockIterator final : public RefCounted<IBMDSwitcherMixEffectBlockIterator> {
+class MixEffectBlockIterator final : public BMDRefCounted<IBMDSwitcherMixEffectBlockIterator> {
 public:
     // Mix-effect block 0 is the one we drive; a switcher without blocks gives none.
     explicit MixEffectBlockIterator(std::shared_ptr<Hub> hub) : hub_(std::move(hub)), left_(hub_->session->mixEffectBlocks() > 0) {}
@@ -261,7 +237,7 @@ private:
     bool left_;
 };
 
-class Switcher final : public RefCounted<IBMDSwitcher> {
+class Switcher final : public BMDRefCounted<IBMDSwitcher> {
 public:
     explicit Switcher(std::shared_ptr<SwitcherSession> session) : hub_(std::make_shared<Hub>(std::move(session)))
     {
@@ -310,7 +286,7 @@ private:
     std::shared_ptr<Hub> hub_;
 };
 
-class Discovery final : public RefCounted<IBMDSwitcherDiscovery> {
+class Discovery final : public BMDRefCounted<IBMDSwitcherDiscovery> {
 public:
     HRESULT ConnectTo(const std::string& address, IBMDSwitcher** switcher, BMDSwitcherConnectToFailure* failure) override
     {
@@ -318,7 +294,7 @@ public:
             return E_POINTER;
         *switcher = nullptr;
         std::string host = address;
-        uint16_t port = switcherwire::kDefaultPort;
+        uint16_t port = BMDSwitcherControlPort();
         if (const size_t colon = address.find(':'); colon != std::string::npos) {
             host = address.substr(0, colon);
             const char* first = address.data() + colon + 1;
@@ -342,4 +318,14 @@ public:
 extern "C" IBMDSwitcherDiscovery* GetBMDSwitcherDiscoveryInstance_0009()
 {
     return new Discovery;
+}
+
+extern "C" void BMDSwitcherSetControlPort(uint16_t port)
+{
+    controlPort = port;
+}
+
+extern "C" uint16_t BMDSwitcherControlPort()
+{
+    return controlPort;
 }

@@ -8,7 +8,7 @@
 // tally), the preview input of mix-effect block 0, and set-preview, cut and auto there. Events:
 // 'sedi' on the switcher when it falls silent, 'ipgt' on an input whose program tally changed;
 // both arrive on the session's own thread. An address is IPv4 text, optionally with ":port"
-// (default 9910). The empty address means a switcher on USB, which has no transport here: it
+// (default BMDSwitcherControlPort()). The empty address means a switcher on USB, which has no transport here: it
 // fails as 'cfnr'.
 
 #include <array>
@@ -126,3 +126,6 @@ public:
 
 // A new discovery object (one reference).
 extern "C" IBMDSwitcherDiscovery* GetBMDSwitcherDiscoveryInstance_0009();
+// The UDP port of addresses given without one: 9910 unless a test chose another. Any thread.
+extern "C" void BMDSwitcherSetControlPort(uint16_t port);
+extern "C" uint16_t BMDSwitcherControlPort();
