@@ -8,6 +8,8 @@
 #include "Inspector/KavioVideoItemPreferencesController.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
+#include "Remote/KavioATEMManager.h"
+#include "Remote/KavioATEMPreferencesPane.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Rendering/QVTMTKView.h"
 #include "Rendering/QVTMetalManager.h"
@@ -104,6 +106,7 @@ KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
       controller_(KavioVideoItemManager::init(defaults)),
       audioOutputManager_(std::make_shared<KavioAudioOutputManager>()),
       waveformManager_(std::make_shared<KavioWaveformManager>()),
+      atemManager_(std::make_shared<KavioATEMManager>(defaults)),
       appDelegate_(std::make_shared<AppDelegate>(defaults, *undoManager_)),
       inspector_(KavioVideoItemPreferencesController::create(defaults, controller_))
 {
@@ -154,6 +157,7 @@ void KavioMainInterface::buildMainWindow()
     outlets.controller = controller_;
     outlets.audioOutputManager = audioOutputManager_;
     outlets.videoOutputManager = videoOutputManager_;
+    outlets.atemManager = atemManager_;
     outlets.rewindButton = makeButton(QStringLiteral("Rewind"), transport);
     outlets.prevItemButton = makeButton(QStringLiteral("Previous"), transport);
     outlets.playButton = makeButton(QStringLiteral("Play"), transport);
@@ -184,7 +188,8 @@ void KavioMainInterface::buildMainWindow()
     controls.videoOutputManager = videoOutputManager_;
     controls.audioStreamersManager = audioStreamersManager_;
     controls.waveformManager = waveformManager_;
-    // TODO(ATEM): the ATEM manager. TODO(ndi): the NDI manager.
+    controls.atemManager = atemManager_;
+    // TODO(ndi): the NDI manager.
     controls.masterSlider = masterSlider;
     controls.window = &window;
     controls.itemPreferencesController = inspector_;
@@ -395,6 +400,12 @@ void KavioMainInterface::buildPreferencesWindow()
     }
     preferencesTabs_->addTab(osc, QStringLiteral("OSC"));
     appDelegate_->setOutlets(outlets);
+
+    KavioATEMManagerOutlets atem;
+    preferencesTabs_->addTab(buildATEMPreferencesPane(atem, &window), QStringLiteral("ATEM"));
+    atemManager_->setOutlets(atem);
+    // TODO(hyperdeck): atemManager_->setHyperDeckServer() with the shell's HyperDeck server, so
+    // that the pane's switch starts and stops it.
 
     if (KavioAudioOutputPanel* audio = audioOutputManager_->panel())
         preferencesTabs_->addTab(audio, QStringLiteral("Audio"));
