@@ -6,12 +6,14 @@
 #include "VistrelCallbacks.h"
 
 #include "DispatchQueue.h"
+#include "NotificationCenter.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
 
 #include <chrono>
+#include <future>
 #include <mutex>
 
 namespace {
@@ -101,6 +103,17 @@ std::shared_ptr<QVTAtemInput> inputWithId(const std::shared_ptr<QVTAtemDeviceInf
     }
     return nullptr;
 }
+
+// A discovery whose every attempt fails at once with "no answer".
+class UnansweredDiscovery final : public BMDRefCounted<IBMDSwitcherDiscovery> {
+public:
+    HRESULT ConnectTo(const std::string&, IBMDSwitcher** switcher, BMDSwitcherConnectToFailure* failure) override
+    {
+        *switcher = nullptr;
+        *failure = bmdSwitcherConnectToFailureNoResponse;
+        return E_FAIL;
+    }
+};
 
 const QString kNoAnswer = QStringLiteral("Couldn't connect to the Blackmagic ATEM device: The switcher did not respond.  I'll keep trying…");
 
@@ -290,4 +303,49 @@ TEST(Vistrel, CallbacksAnswerOnlyIUnknownAndCountTheirReferences)
     EXPECT_EQ(inputCallback->Notify(bmdSwitcherInputEventTypeIsProgramTalliedChanged), S_OK);
     EXPECT_EQ(callback->Release(), 0u);
     EXPECT_EQ(inputCallback->Release(), 0u);
+}
+
+TEST(Vistrel, AttemptsQueuedBeforeRemovalDoNothing)
+{
+    SimulatedSwitcher simulator;
+    const auto delegate = std::make_shared<RecordingDelegate>();
+    // The queue is held until the listener exists, so its first attempt waits behind the removal.
+    std::promise<std::shared_ptr<Vistrel>> made;
+    Vistrel::queue().async([future = made.get_future().share()] { future.get()->removeResources(); });
+    const auto listener = Vistrel::initNetworkListenerWithDelegateIP(delegate, QString::fromStdString(simulator.address()));
+    made.set_value(listener);
+    Vistrel::queue().sync([] {});
+    EXPECT_EQ(simulator.sessions(), 0);
+    EXPECT_EQ(listener->deviceInfo(), nullptr);
+    EXPECT_EQ(delegate->connections(), 0u);
+}
+
+TEST(Vistrel, FailuresFromSeveralTriggersShareOneRetryTimer)
+{
+    VistrelSetDiscoveryLoader([]() -> IBMDSwitcherDiscovery* { return new UnansweredDiscovery; });
+    const auto delegate = std::make_shared<RecordingDelegate>();
+    const auto listener = Vistrel::initUSBListenerWithDelegate(delegate);
+    for (int i = 0; i < 4; ++i)
+        NotificationCenter::defaultCenter().post(VistrelNetworkDevicesChangedNotification);
+    // Five attempts fail at once; one retry follows, and the next one a full interval later.
+    ASSERT_TRUE(waitFor([&] { return delegate->failuresWith(kNoAnswer).size() >= 7; }));
+    const auto failures = delegate->failuresWith(kNoAnswer);
+    EXPECT_GE(failures[6].at - failures[5].at, std::chrono::milliseconds(3900));
+    listener->removeResources();
+    VistrelSetDiscoveryLoader(nullptr);
+}
+
+TEST(Vistrel, WithoutAMixEffectBlockTransitionsDoNothing)
+{
+    SimulatedSwitcher simulator;
+    simulator.setFault(SimulatedSwitcher::Fault::NoMixEffectBlock);
+    const auto delegate = std::make_shared<RecordingDelegate>();
+    const auto listener = Vistrel::initNetworkListenerWithDelegateIP(delegate, QString::fromStdString(simulator.address()));
+    ASSERT_TRUE(waitFor([&] { return delegate->connections() == 1; }));
+    EXPECT_EQ(listener->getPreviewInput(), -1);
+    listener->performCutToInput(inputWithId(delegate->lastDevice(), 3));
+    listener->performAutoToInput(inputWithId(delegate->lastDevice(), 3));
+    Vistrel::queue().sync([] {});
+    EXPECT_TRUE(simulator.commands().empty());
+    listener->removeResources();
 }
