@@ -1,7 +1,7 @@
 // The switcher integration with its preferences pane, the simulated switcher on 127.0.0.1 and a
 // real cue list controller.
 
-#include "../controller/ControllerFakes.h"
+#include "../controller/SteppedShow.h"
 #include "FakeZeroconf.h"
 #include "SimulatedSwitcher.h"
 
@@ -36,32 +36,39 @@ void drainSwitcherQueue()
     DispatchQueue::runMainUntil([] { return DispatchQueue::drainMain() == 0; }, 10.0);
 }
 
-struct ManagerFixture : ControllerFixture {
+// The manager with its pane, on a cue list controller fixture: `Base` gives the controller (a
+// plain one with two cues when it has none yet); the controller reports pause-at-end to the manager.
+template <class Base>
+struct ManagerOn : Base {
     QWidget preferences;
     KavioATEMManagerOutlets o;
     std::unique_ptr<QWidget> pane;
     std::shared_ptr<KavioATEMManager> manager;
-    std::vector<std::shared_ptr<FixedLengthCue>> cues;
 
-    ManagerFixture()
+    template <class... Args>
+    explicit ManagerOn(Args&&... args) : Base(std::forward<Args>(args)...)
     {
-        connected();
-        cues = addCues({25, 25});
-        controller->setCurrentItem(cues[0]);
+        if (!this->controller) {
+            this->connected();
+            this->controller->setCurrentItem(this->addCues({25, 25})[0]);
+        }
         pane.reset(buildATEMPreferencesPane(o, &preferences));
-        manager = std::make_shared<KavioATEMManager>(*defaults);
+        manager = std::make_shared<KavioATEMManager>(*this->defaults);
         manager->setOutlets(o);
-        manager->setDelegate(controller);
-        manager->setHyperDeckServer(hyperdeck);
+        manager->setDelegate(this->controller);
+        manager->setHyperDeckServer(this->hyperdeck);
+        KavioVideoItemManagerOutlets outlets = this->outlets();
+        outlets.atemManager = manager;
+        this->controller->setOutlets(outlets);
     }
-    ~ManagerFixture() { manager->resetIntegration(); }
+    ~ManagerOn() { manager->resetIntegration(); }
 
     // Starts with the simulator saved as the manual switcher and waits for the connection.
     bool startConnectedTo(const SimulatedSwitcher& simulator)
     {
         const QString address = QString::fromStdString(simulator.address());
-        defaults->setString(address, QStringLiteral("ATEMManualIP"));
-        defaults->setString(QStringLiteral("Manual IP: ") + address, QStringLiteral("selectedATEMTitle"));
+        this->defaults->setString(address, QStringLiteral("ATEMManualIP"));
+        this->defaults->setString(QStringLiteral("Manual IP: ") + address, QStringLiteral("selectedATEMTitle"));
         manager->startManager();
         return waitFor([&] { return o.atemSwitchersStatusField->text() == QStringLiteral("Connected."); });
     }
@@ -82,11 +89,10 @@ struct ManagerFixture : ControllerFixture {
         }
         return false;
     }
-    bool logged(const QString& call)
-    {
-        return log.calls.contains(call);
-    }
+    bool logged(const QString& call) { return this->log.calls.contains(call); }
 };
+
+using ManagerFixture = ManagerOn<ControllerFixture>;
 
 }  // namespace
 
@@ -337,4 +343,20 @@ TEST(KavioATEMManager, WithoutTheSwitcherInterfaceTheMenuIsOffAndTheButtonShows)
     f.manager->startManager();
     EXPECT_TRUE(f.o.noDriverErrorButton->isHidden());
     EXPECT_TRUE(f.o.atemSwitchersPopup->isEnabled());
+}
+
+TEST(KavioATEMManager, ACueStoppingAtItsEndCutsTheSwitcherToItsPreview)
+{
+    SimulatedSwitcher simulator;
+    ManagerOn<SteppedShowFixture<>> f(std::vector<std::int64_t>{20, 20});
+    ASSERT_TRUE(f.startConnectedTo(simulator));
+    ManagerFixture::choose(f.o.atemSwitchersOnPauseAtEndBehaviour, QStringLiteral("CUT to Preview"));
+    simulator.takeToProgram(4);  // program 4, preview 1
+    ASSERT_TRUE(waitFor([&] { return f.manager->listener()->getPreviewInput() == 1; }));
+    f.cues[0]->setShouldStopAtEnd(true);
+    f.go();
+    f.runUntilStopped();
+    ASSERT_TRUE(waitFor([&] { return simulator.commands().size() == 2; }));
+    EXPECT_EQ(simulator.commands(), (std::vector<std::string>{"CPvI 1", "DCut"}));
+    EXPECT_TRUE(waitFor([&] { return simulator.program() == 1; }));
 }
