@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -120,4 +122,32 @@ TEST(VistrelStrings, FourCCAndUnterminatedData)
     EXPECT_EQ(stringWithUnterminatedData(nullptr), QStringLiteral(""));
     const QByteArray invalid("\xC3\x28", 2);
     EXPECT_EQ(stringWithUnterminatedData(&invalid), std::nullopt);
+}
+
+TEST(VistrelDeviceBrowser, FindsASwitcherPublishedThroughTheZeroconfDaemon)
+{
+    const auto zeroconf = Zeroconf::system();
+    const QString id = QStringLiteral("kavio-test-%1").arg(::getpid());
+    const auto token = zeroconf->publish(id, QStringLiteral("_switcher_ctrl._udp"), 45997,
+                                         {{"unique id", id}, {"class", "AtemSwitcher"}, {"name", "Test Switcher"}});
+    if (token == 0)
+        GTEST_SKIP() << "no zeroconf daemon";
+    DispatchQueue queue("VistrelAvahiTest");
+    VistrelDeviceBrowser browser(zeroconf, queue);
+    const auto mine = [&] {
+        const auto devices = browser.devices();
+        return std::count_if(devices.begin(), devices.end(), [&](const auto& device) { return device->deviceID() == id; });
+    };
+    const bool found = DispatchQueue::runMainUntil([&] { return mine() > 0; }, 30.0);
+    zeroconf->withdraw(token);
+    if (!found)
+        GTEST_SKIP() << "the daemon publishes on no IPv4 interface this process can resolve";
+    for (const auto& device : browser.devices()) {
+        if (device->deviceID() == id) {
+            EXPECT_EQ(device->customName(), id);
+            EXPECT_EQ(device->productName(), QStringLiteral("Test Switcher"));
+            EXPECT_FALSE(device->ip().contains(QLatin1Char(':')));
+        }
+    }
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return mine() == 0; }, 30.0));
 }
