@@ -172,7 +172,8 @@ void SimulatedSwitcher::handle(std::span<const uint8_t> bytes, const sockaddr_in
         ++sessions_;
         std::vector<Command> head;
         head.push_back(versionCommand({uint16_t(fault_ == Fault::WrongVersion ? 1 : kProtocolMajor), 30}));
-        head.push_back(productNameCommand("Simulated Switcher 4K"));
+        if (fault_ != Fault::NoProductName)
+            head.push_back(productNameCommand("Simulated Switcher 4K"));
         head.push_back(mixEffectCountCommand(fault_ == Fault::NoMixEffectBlock ? 0 : 1));
         sendReliable(head);
         std::vector<Command> properties;

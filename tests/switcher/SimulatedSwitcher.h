@@ -3,7 +3,7 @@
 // handshake and the state dump (product name, six inputs with a media player, program 1,
 // preview 2, tally), set-preview, cut and auto (program and preview swap, new tally), and the
 // faults the client must survive: loss of every n-th datagram each way, silence, another
-// protocol version, a dump that never ends, malformed state.
+// protocol version, a dump that never ends, malformed state, a dump without the product name.
 
 #include "SwitcherProtocol.h"
 
@@ -19,7 +19,7 @@
 
 class SimulatedSwitcher {
 public:
-    enum class Fault { None, WrongVersion, IncompleteDump, CorruptData, NoMixEffectBlock };
+    enum class Fault { None, WrongVersion, IncompleteDump, CorruptData, NoMixEffectBlock, NoProductName };
 
     SimulatedSwitcher();
     ~SimulatedSwitcher();

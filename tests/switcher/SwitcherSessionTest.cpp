@@ -230,7 +230,8 @@ TEST(SwitcherSession, FailedAttemptsNameTheirReason)
                           Case{"USB has no transport", SimulatedSwitcher::Fault::None, false, true, fourCC("cfnr")},
                           Case{"another version", SimulatedSwitcher::Fault::WrongVersion, false, false, fourCC("cfif")},
                           Case{"dump never ends", SimulatedSwitcher::Fault::IncompleteDump, false, false, fourCC("cfst")},
-                          Case{"malformed state", SimulatedSwitcher::Fault::CorruptData, false, false, fourCC("cfcd")}}) {
+                          Case{"malformed state", SimulatedSwitcher::Fault::CorruptData, false, false, fourCC("cfcd")},
+                          Case{"state incomplete", SimulatedSwitcher::Fault::NoProductName, false, false, fourCC("cfss")}}) {
         SCOPED_TRACE(c.what);
         SimulatedSwitcher simulator;
         simulator.setSilent(c.silent);
