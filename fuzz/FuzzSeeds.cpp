@@ -14,6 +14,7 @@
 #include "MediaAsset.h"
 #include "MediaTime.h"
 #include "NdiLoopbackCodec.h"
+#include "SwitcherProtocol.h"
 
 #include <lo/lo.h>
 #include <snappy.h>
@@ -237,6 +238,25 @@ void writeNetworkLink(const QString& root)
     seeds.write("backup-goto", Bytes{'N', 'M', 'C', '1', 110, 0, 0, 10, 0, 30, 7, 0});
 }
 
+void writeSwitcher(const QString& root)
+{
+    using namespace switcherwire;
+    const SeedDirectory seeds(root, "switcher_datagram_fuzzer");
+    // As the session and the tests' simulated switcher write them.
+    seeds.write("hello", encodeHello(Header{0, 0x1234, 0, 0, 0}, kHelloConnect));
+    seeds.write("ack-and-resend-request", encode(Header{kAck | kRequestResend, 0x8001, 5, 7, 0}));
+    const std::vector<Command> dump = {versionCommand({kProtocolMajor, 30}), productNameCommand("Switcher"),
+                                       mixEffectCountCommand(1),
+                                       inputPropertiesCommand({3010, "Media Player 1", "MP1", uint8_t(PortType::MediaPlayerFill)}),
+                                       emptyCommand(switcherwire::fourCC("InCm"))};
+    seeds.write("state-dump", encode(Header{kReliable, 0x8001, 0, 0, 1}, dump));
+    const std::vector<Tally> tally = {{1, true, false}, {2, false, true}};
+    const std::vector<Command> change = {sourceOnBlockCommand(switcherwire::fourCC("PrgI"), {0, 1}),
+                                         sourceOnBlockCommand(switcherwire::fourCC("PrvI"), {0, 2}), tallyCommand(tally),
+                                         blockCommand(switcherwire::fourCC("DCut"), 0)};
+    seeds.write("tally-change", encode(Header{kReliable | kAck, 0x8001, 3, 0, 9}, change));
+}
+
 void writeNdiLoopback(const QString& root)
 {
     const SeedDirectory seeds(root, "ndi_loopback_fuzzer");
@@ -360,6 +380,7 @@ int main(int argc, char** argv)
     writeMIDI(root);
     writeNetworkLink(root);
     writeNdiLoopback(root);
+    writeSwitcher(root);
     writeHap(root);
     writeHyperDeck(root);
     return 0;

@@ -188,10 +188,6 @@ void AppDelegate::applicationDidFinishLaunching()
     appStarted_ = true;
     if (controller)
         controller->appLaunched();
-    // TODO(switcher): the switcher manager's HyperDeck switch (on by default) turns the server on
-    // and off; until it lands the server listens from launch.
-    if (const auto hyperDeck = controller ? controller->outlets().hyperDeckServer.lock() : nullptr)
-        hyperDeck->start();
     // Remote control: the cues publish their addresses in the program's query server.
     if (controller)
         controller->setOSCQueryServer(&KavioOSCQueryServer::sharedServer());

@@ -7,6 +7,7 @@
 #include "KeyedArchive.h"
 #include "Log.h"
 #include "Outputs/KavioVideoOutputManager.h"
+#include "Remote/KavioATEMManager.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Rendering/QVTMTKView.h"
 #include "Shell/KavioProjectLock.h"
@@ -108,8 +109,8 @@ bool AppDelegate::processSaveWithURL(const QString& path)
     root.insert(QStringLiteral("preferences"), saveData());
     const auto outputs = outlets_.videoOutputManager.lock();
     root.insert(QStringLiteral("videoOutputSettings"), outputs ? outputs->saveData() : QVariantMap());
-    // TODO(ATEM): the ATEM manager's saveData.
-    root.insert(QStringLiteral("atemIntegrationSettings"), QVariantMap());
+    const auto atem = outlets_.atemManager.lock();
+    root.insert(QStringLiteral("atemIntegrationSettings"), atem ? atem->saveData() : QVariantMap());
     // TODO(ndi): the NDI manager's saveData.
     root.insert(QStringLiteral("ndiIntegrationSettings"), QVariantMap());
 
@@ -244,7 +245,8 @@ void AppDelegate::loadProjectWithURL(const QString& url)
         const auto outputs = outlets_.videoOutputManager.lock();
         if (outputs)
             outputs->loadWithData(part("videoOutputSettings"));
-        // TODO(ATEM): the ATEM manager's loadWithData with part("atemIntegrationSettings").
+        if (const auto atem = outlets_.atemManager.lock())
+            atem->loadWithData(part("atemIntegrationSettings"));
         // TODO(ndi): the NDI manager's loadWithData with part("ndiIntegrationSettings").
         const std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
         auto finish = [weakSelf, outputs] {

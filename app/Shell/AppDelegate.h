@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+class KavioATEMManager;
 class KavioAudioOutputManager;
 class KavioItemsViewInterface;
 class KavioHidingView;
@@ -74,6 +75,7 @@ struct AppDelegateOutlets {
     std::shared_ptr<KavioVideoItemManager> controller;
     std::shared_ptr<KavioAudioOutputManager> audioOutputManager;
     std::weak_ptr<KavioVideoOutputManager> videoOutputManager;
+    std::weak_ptr<KavioATEMManager> atemManager;
     QVTMTKView* preview = nullptr;
 
     KavioButtonInterface* playButton = nullptr;

@@ -8,6 +8,8 @@
 #include "Inspector/KavioVideoItemPreferencesController.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
+#include "Remote/KavioATEMManager.h"
+#include "Remote/KavioATEMPreferencesPane.h"
 #include "Remote/KavioHyperDeckServer.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Rendering/QVTMTKView.h"
@@ -106,11 +108,13 @@ KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
       controller_(KavioVideoItemManager::init(defaults)),
       audioOutputManager_(std::make_shared<KavioAudioOutputManager>()),
       waveformManager_(std::make_shared<KavioWaveformManager>()),
+      atemManager_(std::make_shared<KavioATEMManager>(defaults)),
       appDelegate_(std::make_shared<AppDelegate>(defaults, *undoManager_)),
       inspector_(KavioVideoItemPreferencesController::create(defaults, controller_))
 {
     audioOutputManager_->setController(controller_);
-    // TODO(switcher): the switcher manager attaches the cue list when it starts.
+    // The cue list answers the HyperDeck server's questions; the switcher manager's switch
+    // turns the server on and off.
     hyperDeckServer_->setDelegate(controller_);
     waveformManager_->awakeFromNib();
     videoOutputManager_->setVideoManager(controller_);
@@ -158,6 +162,7 @@ void KavioMainInterface::buildMainWindow()
     outlets.controller = controller_;
     outlets.audioOutputManager = audioOutputManager_;
     outlets.videoOutputManager = videoOutputManager_;
+    outlets.atemManager = atemManager_;
     outlets.rewindButton = makeButton(QStringLiteral("Rewind"), transport);
     outlets.prevItemButton = makeButton(QStringLiteral("Previous"), transport);
     outlets.playButton = makeButton(QStringLiteral("Play"), transport);
@@ -189,7 +194,8 @@ void KavioMainInterface::buildMainWindow()
     controls.audioStreamersManager = audioStreamersManager_;
     controls.hyperDeckServer = hyperDeckServer_;
     controls.waveformManager = waveformManager_;
-    // TODO(ATEM): the ATEM manager. TODO(ndi): the NDI manager.
+    controls.atemManager = atemManager_;
+    // TODO(ndi): the NDI manager.
     controls.masterSlider = masterSlider;
     controls.window = &window;
     controls.itemPreferencesController = inspector_;
@@ -400,6 +406,11 @@ void KavioMainInterface::buildPreferencesWindow()
     }
     preferencesTabs_->addTab(osc, QStringLiteral("OSC"));
     appDelegate_->setOutlets(outlets);
+
+    KavioATEMManagerOutlets atem;
+    preferencesTabs_->addTab(buildATEMPreferencesPane(atem, &window), QStringLiteral("ATEM"));
+    atemManager_->setOutlets(atem);
+    atemManager_->setHyperDeckServer(hyperDeckServer_);
 
     if (KavioAudioOutputPanel* audio = audioOutputManager_->panel())
         preferencesTabs_->addTab(audio, QStringLiteral("Audio"));

@@ -19,6 +19,7 @@ class QVTTimelineMarkerView;
 class QAction;
 class QBoxLayout;
 class QMenu;
+class KavioATEMManager;
 class KavioAudioOutputManager;
 class KavioWaveformManager;
 class KavioWaveformStripOutlet;
@@ -48,6 +49,7 @@ public:
     QWidget& startupWindow() const { return *startupWindow_; }
     const std::shared_ptr<KavioVideoItemManager>& controller() const { return controller_; }
     const std::shared_ptr<KavioVideoOutputManager>& videoOutputManager() const { return videoOutputManager_; }
+    const std::shared_ptr<KavioATEMManager>& atemManager() const { return atemManager_; }
 
 private:
     void buildMenus();
@@ -96,6 +98,7 @@ private:
     std::shared_ptr<KavioVideoItemManager> controller_;
     std::shared_ptr<KavioAudioOutputManager> audioOutputManager_;
     std::shared_ptr<KavioWaveformManager> waveformManager_;
+    std::shared_ptr<KavioATEMManager> atemManager_;
     std::shared_ptr<AppDelegate> appDelegate_;
     // The cue inspector in the right panel; ends first, while its widgets still exist.
     std::shared_ptr<KavioVideoItemPreferencesController> inspector_;

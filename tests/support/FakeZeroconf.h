@@ -28,7 +28,7 @@ public:
     {
         std::lock_guard lock(mutex_);
         browsedType_ = type;
-        handler_ = std::move(handler);
+        handlers_[type] = std::move(handler);
     }
 
     std::vector<Entry> published() const
@@ -48,17 +48,21 @@ public:
             out.push_back(txt);
         return out;
     }
+    // The type browsed last.
     QString browsedType() const
     {
         std::lock_guard lock(mutex_);
         return browsedType_;
     }
-    void announce(const std::vector<Service>& services)
+    // The current list of the type browsed last, or of `type`.
+    void announce(const std::vector<Service>& services) { announce(browsedType(), services); }
+    void announce(const QString& type, const std::vector<Service>& services)
     {
         BrowseHandler handler;
         {
             std::lock_guard lock(mutex_);
-            handler = handler_;
+            if (const auto it = handlers_.find(type); it != handlers_.end())
+                handler = it->second;
         }
         if (handler)
             handler(services);
@@ -70,5 +74,5 @@ private:
     std::map<Token, TxtRecords> txt_;
     Token next_ = 1;
     QString browsedType_;
-    BrowseHandler handler_;
+    std::map<QString, BrowseHandler> handlers_;
 };
