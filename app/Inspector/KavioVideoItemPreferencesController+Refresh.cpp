@@ -263,6 +263,8 @@ void KavioVideoItemPreferencesController::refreshSingleItem(const std::shared_pt
         o.audioChannelsPopup->selectItemWithTitle(kProjectDefault);
         o.audioChannelsPopup->setEnabled(false);
         o.audioVolumeField->setEnabled(false);
+        // Greyed, but the cue's own value, not what the previous selection left.
+        handleVolumeField();
         o.audioChannelsView->rebuildChannelsViewWithCount(0);
         o.audioChannelsView->disableEditing();
     } else {
@@ -378,37 +380,7 @@ void KavioVideoItemPreferencesController::handlePlayheadChangedRelatedOptions()
 }
 
 // --- The other sections' handlers ----------------------------------------------------------------
-// TODO(inspector part 2): captions, PDF page and fade time; geometry; colour controls; source,
-// browser and window; transition and audio output. The refresh already calls each in its place.
+// TODO(inspector part 2): the source and window popups (source menu, DeckLink formats, browser
+// and window edits, the interaction window). The refresh already calls each in its place.
 void KavioVideoItemPreferencesController::handleSourcePopup() {}
-void KavioVideoItemPreferencesController::handlePDFPageField() {}
 void KavioVideoItemPreferencesController::handleWindowSourcePopup() {}
-void KavioVideoItemPreferencesController::handleSubtitlesPopup() {}
-void KavioVideoItemPreferencesController::handleFadeTimePopup() {}
-void KavioVideoItemPreferencesController::handleTransitionPopup() {}
-void KavioVideoItemPreferencesController::handleTransitionDurationTimeFieldAndPopup() {}
-void KavioVideoItemPreferencesController::handleHueField() {}
-void KavioVideoItemPreferencesController::handleSaturationField() {}
-void KavioVideoItemPreferencesController::handleVibranceField() {}
-void KavioVideoItemPreferencesController::handleOpacityField() {}
-void KavioVideoItemPreferencesController::handleBrightnessField() {}
-void KavioVideoItemPreferencesController::handleContrastField() {}
-void KavioVideoItemPreferencesController::handleGeometryScaleMode() {}
-void KavioVideoItemPreferencesController::handleGeometryOrigin() {}
-void KavioVideoItemPreferencesController::handleGeometryScaleLink() {}
-void KavioVideoItemPreferencesController::handleGeometryScaleHField() {}
-void KavioVideoItemPreferencesController::handleGeometryScaleVField() {}
-void KavioVideoItemPreferencesController::handleGeometryPosXField() {}
-void KavioVideoItemPreferencesController::handleGeometryPosYField() {}
-void KavioVideoItemPreferencesController::handleGeometryRotateField() {}
-void KavioVideoItemPreferencesController::handleGeometryCropLeftField() {}
-void KavioVideoItemPreferencesController::handleGeometryCropRightField() {}
-void KavioVideoItemPreferencesController::handleGeometryCropTopField() {}
-void KavioVideoItemPreferencesController::handleGeometryCropBottomField() {}
-void KavioVideoItemPreferencesController::handleVolumeField() {}
-void KavioVideoItemPreferencesController::handleGeometryFieldsNumberFormatters() {}
-void KavioVideoItemPreferencesController::channelRoutingChanged() {}
-void KavioVideoItemPreferencesController::renderSizeChanged() {}
-void KavioVideoItemPreferencesController::popupGeometryOptions() {}
-void KavioVideoItemPreferencesController::changeGeometryScaleLink() {}
-void KavioVideoItemPreferencesController::popupColorControlsOptions() {}
