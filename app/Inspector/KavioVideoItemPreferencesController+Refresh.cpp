@@ -7,6 +7,7 @@
 
 #include "Audio/KavioAudioChannelsView.h"
 #include "Audio/KavioAudioOutputManagerInterface.h"
+#include "Caption/QVTCaptionReader.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
 #include "Inspector/KavioColorChangingTextFieldCell.h"
@@ -168,8 +169,13 @@ void KavioVideoItemPreferencesController::refreshSingleItem(const std::shared_pt
             o.subtitlesPopup->removeItemAtIndex(o.subtitlesPopup->numberOfItems() - 1);
         const QStringList captions = item->availableCaptions();
         if (!captions.isEmpty()) {
-            for (const QString& caption : captions)
-                o.subtitlesPopup->addItemWithTitle(caption);
+            for (const QString& caption : captions) {
+                // Entries are found by position (track + 2): two tracks may not share a title.
+                QString title = QVTCaptionReader::displayNameForCaptionTrack(caption);
+                if (o.subtitlesPopup->indexOfItemWithTitle(title) >= 0)
+                    title = QStringLiteral("%1 (%2)").arg(title, caption);
+                o.subtitlesPopup->addItemWithTitle(title);
+            }
             handleSubtitlesPopup();
         }
     } else if (mediaType == KavioMediaTypeAudio) {
