@@ -323,6 +323,7 @@ void KavioVideoItemPreferencesController::connectActions()
     connectField(o.playbackSpeedField, &KavioVideoItemPreferencesController::changePlaybackSpeed);
     connectField(o.subtitleStartTimeField, &KavioVideoItemPreferencesController::changeSubtitleStartTimeField);
     connectField(o.pdfPageField, &KavioVideoItemPreferencesController::changePDFPage);
+    connectField(o.browserURLField, &KavioVideoItemPreferencesController::changeBrowserURL);
 
     const std::weak_ptr<KavioVideoItemPreferencesController> weakSelf = weak_from_this();
     o.gotoPopup->setAction(runAction(&KavioVideoItemPreferencesController::changeGotoItem));
@@ -334,6 +335,7 @@ void KavioVideoItemPreferencesController::connectActions()
     o.subtitleStartTimeFromPlayheadButton->setAction(
         runAction(&KavioVideoItemPreferencesController::changeSubtitleStartTimeToPlayhead));
     o.fadeTimePopup->setAction(runAction(&KavioVideoItemPreferencesController::changeFadeTime));
+    o.browserReloadURLButton->setAction(runAction(&KavioVideoItemPreferencesController::browserReloadURL));
 
     // A slider and its field run one edit, told apart by the sender.
     using Change = std::function<void(KavioVideoItemPreferencesController&, const QObject* sender)>;

@@ -386,7 +386,8 @@ void KavioVideoItemPreferencesController::handlePlayheadChangedRelatedOptions()
 }
 
 // --- The other sections' handlers ----------------------------------------------------------------
-// TODO(inspector part 2): the source and window popups (source menu, DeckLink formats, browser
-// and window edits, the interaction window). The refresh already calls each in its place.
+// TODO(inspector part 2): the source and window popups (source menu, DeckLink formats, the
+// browser's style sheet, unload and render size edits, the window edits, the interaction
+// window). The refresh already calls each in its place.
 void KavioVideoItemPreferencesController::handleSourcePopup() {}
 void KavioVideoItemPreferencesController::handleWindowSourcePopup() {}

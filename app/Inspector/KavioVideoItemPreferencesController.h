@@ -318,6 +318,15 @@ public:
     void changeAudioVolume(const QObject* sender);
     void undoChangeAudioVolume(float volume, const QString& uid);
 
+    // --- Source, browser and window (+Sources) -------------------------------------------------------
+    // The address a typed text stands for: text without "://" gets "http://" in front (an empty
+    // text becomes "http://"); anything else is used as typed.
+    static QString browserURLForTypedText(const QString& text);
+    void changeBrowserURL();
+    void undoChangeBrowserURL(const QString& url, const QString& uid);
+    // The current cue loads its page again; not undoable.
+    void browserReloadURL();
+
     // --- The other sections' handlers, which the refresh calls ---------------------------------
     void handleSourcePopup();
     void handleWindowSourcePopup();
