@@ -336,6 +336,7 @@ void KavioVideoItemPreferencesController::connectActions()
         runAction(&KavioVideoItemPreferencesController::changeSubtitleStartTimeToPlayhead));
     o.fadeTimePopup->setAction(runAction(&KavioVideoItemPreferencesController::changeFadeTime));
     o.browserReloadURLButton->setAction(runAction(&KavioVideoItemPreferencesController::browserReloadURL));
+    o.windowSourceShouldShowCursor->setAction(runAction(&KavioVideoItemPreferencesController::changeShowCursor));
 
     // A slider and its field run one edit, told apart by the sender.
     using Change = std::function<void(KavioVideoItemPreferencesController&, const QObject* sender)>;

@@ -118,7 +118,7 @@ void KavioVideoItemPreferencesController::pullCurrentItemData()
             o.geometryScaleModePopup->setEnabled(false);
             setSectionHidden(kWindow, false);
             handleWindowSourcePopup();
-            // TODO(inspector part 2): the cursor option of the cue's window source.
+            o.windowSourceShouldShowCursor->setState(item->windowSourceShowCursor() ? 1 : 0);
         } else {
             setSectionHidden(kWindow, true);
         }
@@ -387,7 +387,7 @@ void KavioVideoItemPreferencesController::handlePlayheadChangedRelatedOptions()
 
 // --- The other sections' handlers ----------------------------------------------------------------
 // TODO(inspector part 2): the source and window popups (source menu, DeckLink formats, the
-// browser's style sheet, unload and render size edits, the window edits, the interaction
+// browser's style sheet, unload and render size edits, the window choice, the interaction
 // window). The refresh already calls each in its place.
 void KavioVideoItemPreferencesController::handleSourcePopup() {}
 void KavioVideoItemPreferencesController::handleWindowSourcePopup() {}

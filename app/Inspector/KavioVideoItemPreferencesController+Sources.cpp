@@ -1,8 +1,10 @@
-// The Browser section's page address: typed for every selected web-page cue, or loaded again.
+// The Browser section's page address, typed for every selected web-page cue or loaded again, and
+// the Window section's cursor capture.
 
 #include "Inspector/KavioVideoItemPreferencesController.h"
 
 #include "Cue/KavioVideoItem.h"
+#include "Views/KavioButton.h"
 #include "Views/KavioTextField.h"
 
 QString KavioVideoItemPreferencesController::browserURLForTypedText(const QString& text)
@@ -41,4 +43,26 @@ void KavioVideoItemPreferencesController::browserReloadURL()
         return;
     item->switchBrowserTo(item->mediaPath());
     o_.browserURLField->setStringValue(item->mediaPath());
+}
+
+void KavioVideoItemPreferencesController::changeShowCursor()
+{
+    const bool showCursor = o_.windowSourceShouldShowCursor->state() == 1;
+    applyToSelectedItems(QStringLiteral("Change Window Source Show Cursor"),
+                         [this, showCursor](const QString& uid) { undoChangeShowCursor(showCursor, uid); });
+}
+
+void KavioVideoItemPreferencesController::undoChangeShowCursor(bool showCursor, const QString& uid)
+{
+    const auto item = itemWithUID(uid);
+    if (!item || item->mediaType() != KavioMediaTypeWindow)
+        return;
+    markUnsaved();
+    const bool old = item->windowSourceShowCursor();
+    item->setWindowSourceShowCursor(showCursor);
+    if (item == currentItem())
+        o_.windowSourceShouldShowCursor->setState(item->windowSourceShowCursor() ? 1 : 0);
+    giveKeyboardToCueList();
+    registerInverse(QStringLiteral("Change Window Source Show Cursor"),
+                    [old, uid](KavioVideoItemPreferencesController& self) { self.undoChangeShowCursor(old, uid); });
 }

@@ -326,6 +326,9 @@ public:
     void undoChangeBrowserURL(const QString& url, const QString& uid);
     // The current cue loads its page again; not undoable.
     void browserReloadURL();
+    // The window source's cursor capture for every selected window cue.
+    void changeShowCursor();
+    void undoChangeShowCursor(bool showCursor, const QString& uid);
 
     // --- The other sections' handlers, which the refresh calls ---------------------------------
     void handleSourcePopup();

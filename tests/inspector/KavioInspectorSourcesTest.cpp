@@ -1,9 +1,14 @@
 // The Browser section's page address: the rule that completes a typed address, and the edit
-// of two web-page cues undone to each one's own page.
+// of two web-page cues undone to each one's own page; the Window section's cursor capture.
 
 #include "InspectorTestSupport.h"
 
+#include "Sources/KavioWindowSource.h"
+#include "Views/KavioButton.h"
+
 #include "UndoManager.h"
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -11,17 +16,22 @@ using InspectorTest::Fixture;
 
 namespace {
 
-// A web-page cue as the list holds it, without a page renderer behind it.
-std::shared_ptr<KavioVideoItem> addPageCue(Fixture& f, const QString& uid, const QString& url)
+// A live cue as the list holds it, with no source behind it.
+std::shared_ptr<KavioVideoItem> addLiveCue(Fixture& f, int type, const QString& uid, const QString& path)
 {
     auto cue = std::make_shared<KavioVideoItem>();
-    cue->setMediaType(KavioMediaTypeBrowser);
-    cue->setMediaPath(url);
+    cue->setMediaType(type);
+    cue->setMediaPath(path);
     cue->setManager(f.controller);
     cue->setUid(uid);
     f.controller->insertItem(cue, f.controller->items()->size() + 1);
     f.controller->buildItemQueue();
     return cue;
+}
+
+std::shared_ptr<KavioVideoItem> addPageCue(Fixture& f, const QString& uid, const QString& url)
+{
+    return addLiveCue(f, KavioMediaTypeBrowser, uid, url);
 }
 
 TEST(KavioInspectorSources, ATypedAddressWithoutASchemeGetsHttp)
@@ -71,6 +81,33 @@ TEST(KavioInspectorSources, AnAddressTypedForTwoPagesIsOneStepAndUndoGivesEachIt
     f.panel->undoChangeBrowserURL(QStringLiteral("http://x"), still->uid());
     EXPECT_EQ(still->mediaPath(), path);
     EXPECT_EQ(f.undo().undoCount(), 0);
+}
+
+TEST(KavioInspectorSources, TheCursorOptionShowsTheCurrentCuesAndAClickSetsEveryWindowCue)
+{
+    Fixture f;
+    const auto one = addLiveCue(f, KavioMediaTypeWindow, QStringLiteral("w1"), QStringLiteral("Editor / Notes"));
+    const auto two = addLiveCue(f, KavioMediaTypeWindow, QStringLiteral("w2"), QStringLiteral("Player / Clip - 1"));
+    for (const auto& cue : {one, two})
+        cue->setWindowSource(std::make_shared<KavioWindowSource>(QSizeF(1280, 720), 25, 0, false, nullptr));
+    two->setWindowSourceShowCursor(true);
+    KavioButton* cursor = f.o().windowSourceShouldShowCursor;
+    f.select({two});
+    EXPECT_FALSE(f.sectionHidden(QStringLiteral("Window")));
+    EXPECT_EQ(cursor->state(), 1);
+    f.select({one, two});
+    EXPECT_EQ(cursor->state(), 0);
+    f.undo().removeAllActions();
+    QTest::mouseClick(cursor, Qt::LeftButton);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return one->windowSourceShowCursor(); }, 30.0));
+    EXPECT_TRUE(two->windowSourceShowCursor());
+    EXPECT_EQ(f.undo().undoCount(), 1);
+    EXPECT_EQ(f.undo().undoActionName(), QStringLiteral("Change Window Source Show Cursor"));
+    ASSERT_TRUE(f.undo().undo());
+    EXPECT_FALSE(one->windowSourceShowCursor());
+    EXPECT_TRUE(two->windowSourceShowCursor());
+    ASSERT_TRUE(f.undo().redo());
+    EXPECT_TRUE(one->windowSourceShowCursor());
 }
 
 }  // namespace
