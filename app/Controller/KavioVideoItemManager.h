@@ -206,6 +206,8 @@ public:
     QString defaultBrowserSourceURL() const { return defaultBrowserSourceURL_.load(); }
     void setDefaultBrowserSourceURL(const QString& url) { defaultBrowserSourceURL_.store(url); }
     std::shared_ptr<KavioRenderClock> renderClock() const { return renderClock_.load(); }
+    // The set-up makes the clock; tests put one in that they step themselves.
+    void setRenderClock(std::shared_ptr<KavioRenderClock> clock) { renderClock_.store(std::move(clock)); }
     DispatchQueue& itemsQueue() const { return *itemsQeue_; }
     DispatchQueue& pixelBufferRenderingQueue() const { return *pixelbufferrenderingqueue_; }
     // The four prepared feedback messages (current cue's running time, selected cue's name and

@@ -6,6 +6,7 @@
 
 #include "Audio/KavioAudioChannelsView.h"
 #include "Inspector/KavioColorChangingTextFieldCell.h"
+#include "Inspector/KavioInspectorNumberFormatter.h"
 #include "Inspector/KavioInspectorThumbnailView.h"
 #include "Inspector/KavioPoint2DPlaceholderView.h"
 #include "Support/KavioFonts.h"
@@ -20,7 +21,9 @@
 #include <QLabel>
 #include <QRegularExpressionValidator>
 
+#include <cmath>
 #include <initializer_list>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -273,7 +276,9 @@ void KavioVideoItemPreferencesController::buildInterface()
     o.transitionDurationPopup = popup(o.transitionView, {kFieldX, 38, 150, kRow}, {{"Project's Default", 0}, {"Custom", 1}});
     o.transitionDurationField = field(o.transitionView, {kFieldX + 156, 38, 80, kRow});
     label(o.transitionView, QStringLiteral("Fade"), {10, 70, 75, kRow});
-    o.fadeTimePopup = popup(o.transitionView, {kFieldX, 70, 150, kRow}, {{"Project's Default", 0}, {"Custom", 1}});
+    o.fadeTimePopup = popup(o.transitionView, {kFieldX, 70, 150, kRow},
+                            {{"Project's Default", 0}, {"0 (cut)", 0}, {"0.5", 0}, {"1", 0}, {"2", 0}, {"3", 0}, {"4", 0},
+                             {"5", 0}, {"10", 0}});
 
     // What the operator may type: the loop count digits (an empty field is endless), the speed
     // whole percent, the timecodes digits and colons (checked when committed).
@@ -282,8 +287,27 @@ void KavioVideoItemPreferencesController::buildInterface()
     };
     o.loopCountField->setValidator(digits(QStringLiteral("-?[0-9]{0,9}"), o.loopCountField));
     o.playbackSpeedField->setValidator(digits(QStringLiteral("[0-9]{0,4}"), o.playbackSpeedField));
-    for (KavioTextField* timecode : {o.inTimecodeField, o.outTimecodeField, o.videoDurationField})
+    for (KavioTextField* timecode : {o.inTimecodeField, o.outTimecodeField, o.videoDurationField, o.subtitleStartTimeField})
         timecode->setValidator(digits(QStringLiteral("[0-9:]{0,11}"), timecode));
+    // Number fields: what they refuse as typed, and the bounds a committed value must keep.
+    o.pdfPageField->setValidator(new KavioInspectorNumberFormatter(1, 1, false, o.pdfPageField));
+    const auto bounded = [](KavioTextField* field, double minimum, double maximum, bool fractions) {
+        field->setValidator(new KavioInspectorNumberFormatter(minimum, maximum, fractions, field));
+    };
+    bounded(o.geometryScaleHField, 0, 200, false);
+    bounded(o.geometryScaleVField, 0, 200, false);
+    bounded(o.geometryRotateField, -180, 180, true);
+    // Position and crop follow the render size (handleGeometryFieldsNumberFormatters).
+    for (KavioTextField* pixels : {o.geometryPosXField, o.geometryPosYField, o.cropLeftField, o.cropRightField,
+                                   o.cropTopField, o.cropBottomField})
+        bounded(pixels, 0, 0, false);
+    for (KavioTextField* percent : {o.videoBrightnessField, o.videoContrastField, o.videoSaturationField, o.videoVibranceField})
+        bounded(percent, -100, 100, true);
+    bounded(o.videoHueField, -180, 180, true);
+    bounded(o.videoOpacityField, 0, 100, true);
+    // Up to a gain of 2; no lower bound, as a gain of 0 is minus infinity.
+    bounded(o.audioVolumeField, -std::numeric_limits<double>::max(), 20.0 * std::log10(2.0), true);
+    bounded(o.transitionDurationField, 0, 600, true);
 }
 
 void KavioVideoItemPreferencesController::connectActions()
@@ -297,12 +321,72 @@ void KavioVideoItemPreferencesController::connectActions()
     connectField(o.outTimecodeField, &KavioVideoItemPreferencesController::changeOutTimeSMPTE);
     connectField(o.videoDurationField, &KavioVideoItemPreferencesController::changeVideoDuration);
     connectField(o.playbackSpeedField, &KavioVideoItemPreferencesController::changePlaybackSpeed);
+    connectField(o.subtitleStartTimeField, &KavioVideoItemPreferencesController::changeSubtitleStartTimeField);
+    connectField(o.pdfPageField, &KavioVideoItemPreferencesController::changePDFPage);
+    connectField(o.browserURLField, &KavioVideoItemPreferencesController::changeBrowserURL);
 
     const std::weak_ptr<KavioVideoItemPreferencesController> weakSelf = weak_from_this();
     o.gotoPopup->setAction(runAction(&KavioVideoItemPreferencesController::changeGotoItem));
     o.autoAlignToDurationPopup->setAction(runAction(&KavioVideoItemPreferencesController::changeAutoAlignToDuration));
     o.inTimeFromPlayheadButton->setAction(runAction(&KavioVideoItemPreferencesController::setInTimeOnCurrentCue));
     o.outTimeFromPlayheadButton->setAction(runAction(&KavioVideoItemPreferencesController::setOutTimeOnCurrentCue));
+    o.subtitlesPopup->setAction(runAction(&KavioVideoItemPreferencesController::changeSelectedCaptionTrack));
+    o.refreshListOfCaptionsButton->setAction(runAction(&KavioVideoItemPreferencesController::refreshListOfCaptions));
+    o.subtitleStartTimeFromPlayheadButton->setAction(
+        runAction(&KavioVideoItemPreferencesController::changeSubtitleStartTimeToPlayhead));
+    o.fadeTimePopup->setAction(runAction(&KavioVideoItemPreferencesController::changeFadeTime));
+    o.browserReloadURLButton->setAction(runAction(&KavioVideoItemPreferencesController::browserReloadURL));
+    o.windowSourceShouldShowCursor->setAction(runAction(&KavioVideoItemPreferencesController::changeShowCursor));
+
+    // A slider and its field run one edit, told apart by the sender.
+    using Change = std::function<void(KavioVideoItemPreferencesController&, const QObject* sender)>;
+    const auto connectPair = [this, weakSelf](KavioSlider* slider, KavioTextField* field, const Change& change) {
+        slider->setAction([weakSelf, slider, change] {
+            if (const auto self = weakSelf.lock())
+                change(*self, slider);
+        });
+        connectField(field, [field, change](KavioVideoItemPreferencesController& self) { change(self, field); });
+    };
+
+    // Geometry
+    o.geometryScaleModePopup->setAction(runAction(&KavioVideoItemPreferencesController::changeGeometryScaleMode));
+    o.geometryOriginPopup->setAction(runAction(&KavioVideoItemPreferencesController::changeGeometryOrigin));
+    const std::pair<KavioGeometryParameter, std::pair<KavioSlider*, KavioTextField*>> geometry[] = {
+        {KavioGeometryParameter::ScaleH, {o.geometryScaleHSlider, o.geometryScaleHField}},
+        {KavioGeometryParameter::ScaleV, {o.geometryScaleVSlider, o.geometryScaleVField}},
+        {KavioGeometryParameter::Rotate, {o.geometryRotateSlider, o.geometryRotateField}},
+        {KavioGeometryParameter::PosX, {o.geometryPosXSlider, o.geometryPosXField}},
+        {KavioGeometryParameter::PosY, {o.geometryPosYSlider, o.geometryPosYField}},
+    };
+    for (const auto& [parameter, controls] : geometry)
+        connectPair(controls.first, controls.second, [parameter = parameter](KavioVideoItemPreferencesController& self, const QObject* sender) {
+            self.changeGeometryValue(parameter, sender);
+        });
+    for (const auto& [slider, field] : {std::pair{o.cropLeftSlider, o.cropLeftField}, std::pair{o.cropRightSlider, o.cropRightField},
+                                        std::pair{o.cropTopSlider, o.cropTopField}, std::pair{o.cropBottomSlider, o.cropBottomField}})
+        connectPair(slider, field, [](KavioVideoItemPreferencesController& self, const QObject* sender) { self.changeCrop(sender); });
+
+    // Colour
+    const std::pair<KavioColorAdjustment, std::pair<KavioSlider*, KavioTextField*>> colors[] = {
+        {KavioColorAdjustment::Brightness, {o.videoBrightness, o.videoBrightnessField}},
+        {KavioColorAdjustment::Contrast, {o.videoContrast, o.videoContrastField}},
+        {KavioColorAdjustment::Hue, {o.videoHue, o.videoHueField}},
+        {KavioColorAdjustment::Saturation, {o.videoSaturation, o.videoSaturationField}},
+        {KavioColorAdjustment::Vibrance, {o.videoVibrance, o.videoVibranceField}},
+        {KavioColorAdjustment::Opacity, {o.videoOpacity, o.videoOpacityField}},
+    };
+    for (const auto& [adjustment, controls] : colors)
+        connectPair(controls.first, controls.second, [adjustment = adjustment](KavioVideoItemPreferencesController& self, const QObject* sender) {
+            self.changeVideoAdjustment(adjustment, sender);
+        });
+
+    // Transition and audio
+    o.transitionPopup->setAction(runAction(&KavioVideoItemPreferencesController::selectTransition));
+    o.transitionDurationPopup->setAction(runAction(&KavioVideoItemPreferencesController::changeTransitionTime));
+    connectField(o.transitionDurationField, &KavioVideoItemPreferencesController::changeTransitionTime);
+    o.audioChannelsPopup->setAction(runAction(&KavioVideoItemPreferencesController::changeAudioChannels));
+    connectPair(o.audioVolumeSlider, o.audioVolumeField,
+                [](KavioVideoItemPreferencesController& self, const QObject* sender) { self.changeAudioVolume(sender); });
     o.colorTagView->setTarget([weakSelf](KavioColorTagIndicator& indicator) {
         if (const auto self = weakSelf.lock())
             self->switchColorTags(indicator);
@@ -312,13 +396,19 @@ void KavioVideoItemPreferencesController::connectActions()
 void KavioVideoItemPreferencesController::connectField(KavioTextField* field,
                                                        void (KavioVideoItemPreferencesController::*action)())
 {
+    connectField(field, [action](KavioVideoItemPreferencesController& self) { (self.*action)(); });
+}
+
+void KavioVideoItemPreferencesController::connectField(KavioTextField* field,
+                                                       std::function<void(KavioVideoItemPreferencesController&)> action)
+{
     const std::weak_ptr<KavioVideoItemPreferencesController> weakSelf = weak_from_this();
-    QObject::connect(field, &QLineEdit::editingFinished, field, [weakSelf, field, action] {
+    QObject::connect(field, &QLineEdit::editingFinished, field, [weakSelf, field, action = std::move(action)] {
         const auto self = weakSelf.lock();
         // Only typed text commits, once; a refresh moving the keyboard away drops it.
         if (!self || self->refreshing_ || field->text() == field->oldTitle())
             return;
-        (self.get()->*action)();
+        action(*self);
         // What the action left in the field counts as set, so losing the keyboard later does not
         // commit it again.
         if (field->text() != field->oldTitle())

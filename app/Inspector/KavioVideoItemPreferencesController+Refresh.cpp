@@ -7,6 +7,7 @@
 
 #include "Audio/KavioAudioChannelsView.h"
 #include "Audio/KavioAudioOutputManagerInterface.h"
+#include "Caption/QVTCaptionReader.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
 #include "Inspector/KavioColorChangingTextFieldCell.h"
@@ -117,7 +118,7 @@ void KavioVideoItemPreferencesController::pullCurrentItemData()
             o.geometryScaleModePopup->setEnabled(false);
             setSectionHidden(kWindow, false);
             handleWindowSourcePopup();
-            // TODO(inspector part 2): the cursor option of the cue's window source.
+            o.windowSourceShouldShowCursor->setState(item->windowSourceShowCursor() ? 1 : 0);
         } else {
             setSectionHidden(kWindow, true);
         }
@@ -168,8 +169,13 @@ void KavioVideoItemPreferencesController::refreshSingleItem(const std::shared_pt
             o.subtitlesPopup->removeItemAtIndex(o.subtitlesPopup->numberOfItems() - 1);
         const QStringList captions = item->availableCaptions();
         if (!captions.isEmpty()) {
-            for (const QString& caption : captions)
-                o.subtitlesPopup->addItemWithTitle(caption);
+            for (const QString& caption : captions) {
+                // Entries are found by position (track + 2): two tracks may not share a title.
+                QString title = QVTCaptionReader::displayNameForCaptionTrack(caption);
+                if (o.subtitlesPopup->indexOfItemWithTitle(title) >= 0)
+                    title = QStringLiteral("%1 (%2)").arg(title, caption);
+                o.subtitlesPopup->addItemWithTitle(title);
+            }
             handleSubtitlesPopup();
         }
     } else if (mediaType == KavioMediaTypeAudio) {
@@ -263,6 +269,8 @@ void KavioVideoItemPreferencesController::refreshSingleItem(const std::shared_pt
         o.audioChannelsPopup->selectItemWithTitle(kProjectDefault);
         o.audioChannelsPopup->setEnabled(false);
         o.audioVolumeField->setEnabled(false);
+        // Greyed, but the cue's own value, not what the previous selection left.
+        handleVolumeField();
         o.audioChannelsView->rebuildChannelsViewWithCount(0);
         o.audioChannelsView->disableEditing();
     } else {
@@ -378,37 +386,8 @@ void KavioVideoItemPreferencesController::handlePlayheadChangedRelatedOptions()
 }
 
 // --- The other sections' handlers ----------------------------------------------------------------
-// TODO(inspector part 2): captions, PDF page and fade time; geometry; colour controls; source,
-// browser and window; transition and audio output. The refresh already calls each in its place.
+// TODO(inspector part 2): the source and window popups (source menu, DeckLink formats, the
+// browser's style sheet, unload and render size edits, the window choice, the interaction
+// window). The refresh already calls each in its place.
 void KavioVideoItemPreferencesController::handleSourcePopup() {}
-void KavioVideoItemPreferencesController::handlePDFPageField() {}
 void KavioVideoItemPreferencesController::handleWindowSourcePopup() {}
-void KavioVideoItemPreferencesController::handleSubtitlesPopup() {}
-void KavioVideoItemPreferencesController::handleFadeTimePopup() {}
-void KavioVideoItemPreferencesController::handleTransitionPopup() {}
-void KavioVideoItemPreferencesController::handleTransitionDurationTimeFieldAndPopup() {}
-void KavioVideoItemPreferencesController::handleHueField() {}
-void KavioVideoItemPreferencesController::handleSaturationField() {}
-void KavioVideoItemPreferencesController::handleVibranceField() {}
-void KavioVideoItemPreferencesController::handleOpacityField() {}
-void KavioVideoItemPreferencesController::handleBrightnessField() {}
-void KavioVideoItemPreferencesController::handleContrastField() {}
-void KavioVideoItemPreferencesController::handleGeometryScaleMode() {}
-void KavioVideoItemPreferencesController::handleGeometryOrigin() {}
-void KavioVideoItemPreferencesController::handleGeometryScaleLink() {}
-void KavioVideoItemPreferencesController::handleGeometryScaleHField() {}
-void KavioVideoItemPreferencesController::handleGeometryScaleVField() {}
-void KavioVideoItemPreferencesController::handleGeometryPosXField() {}
-void KavioVideoItemPreferencesController::handleGeometryPosYField() {}
-void KavioVideoItemPreferencesController::handleGeometryRotateField() {}
-void KavioVideoItemPreferencesController::handleGeometryCropLeftField() {}
-void KavioVideoItemPreferencesController::handleGeometryCropRightField() {}
-void KavioVideoItemPreferencesController::handleGeometryCropTopField() {}
-void KavioVideoItemPreferencesController::handleGeometryCropBottomField() {}
-void KavioVideoItemPreferencesController::handleVolumeField() {}
-void KavioVideoItemPreferencesController::handleGeometryFieldsNumberFormatters() {}
-void KavioVideoItemPreferencesController::channelRoutingChanged() {}
-void KavioVideoItemPreferencesController::renderSizeChanged() {}
-void KavioVideoItemPreferencesController::popupGeometryOptions() {}
-void KavioVideoItemPreferencesController::changeGeometryScaleLink() {}
-void KavioVideoItemPreferencesController::popupColorControlsOptions() {}

@@ -6,6 +6,7 @@
 #include "Audio/KavioAudioChannelsView.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
+#include "Inspector/KavioInspectorNumberFormatter.h"
 #include "Inspector/KavioInspectorThumbnailView.h"
 #include "Inspector/KavioVideoItemPreferencesViewItem.h"
 #include "Shell/AppDelegateInterface.h"
@@ -431,4 +432,18 @@ void KavioVideoItemPreferencesController::showInField(KavioTextField* field, con
     field->setStringValue(text);
     const KavioPlaceholderStyle& look = style ? *style : placeholderattributes_;
     field->setPlaceholder(placeholder, look.font, look.color, look.alignment);
+}
+
+KavioInspectorNumberFormatter* KavioVideoItemPreferencesController::numberFormatter(KavioTextField* field)
+{
+    return dynamic_cast<KavioInspectorNumberFormatter*>(const_cast<QValidator*>(field->validator()));
+}
+
+std::optional<double> KavioVideoItemPreferencesController::typedNumber(KavioTextField* field) const
+{
+    const KavioInspectorNumberFormatter* formatter = numberFormatter(field);
+    const auto value = formatter ? formatter->valueOf(field->stringValue()) : std::nullopt;
+    if (!value)
+        field->setStringValue(field->oldTitle());
+    return value;
 }

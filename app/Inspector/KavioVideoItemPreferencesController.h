@@ -44,6 +44,7 @@ class KavioCharLengthFormatter;
 class KavioColorChangingTextFieldCell;
 class KavioColorTagIndicator;
 class KavioColorTagView;
+class KavioInspectorNumberFormatter;
 class KavioInspectorThumbnailView;
 class KavioPopUpButton;
 class KavioScrollView;
@@ -52,6 +53,7 @@ class KavioTextField;
 class KavioVideoItemManager;
 class KavioVideoItemPreferencesViewItem;
 class QLabel;
+class QObject;
 class QWidget;
 class UndoManager;
 class UserDefaults;
@@ -138,6 +140,10 @@ struct KavioPlaceholderStyle {
     QColor color;
     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
 };
+
+// The geometry values that are one float each, and the colour adjustments.
+enum class KavioGeometryParameter { ScaleH, ScaleV, Rotate, PosX, PosY };
+enum class KavioColorAdjustment { Brightness, Contrast, Hue, Saturation, Vibrance, Opacity };
 
 // The menu commands the inspector validates.
 enum class KavioInspectorMenuAction { SetInTimeOnCurrentCue, SetOutTimeOnCurrentCue, Other };
@@ -250,12 +256,83 @@ public:
     // else. Any thread.
     static bool secondsForTypedTimecode(const QString& text, int fps, double* seconds);
 
-    // --- The other sections' handlers, which the refresh calls ---------------------------------
-    void handleSourcePopup();
-    void handlePDFPageField();
-    void handleWindowSourcePopup();
+    // --- Captions, PDF page, fade time (+Captions) -------------------------------------------------
     void handleSubtitlesPopup();
     void handleFadeTimePopup();
+    void handlePDFPageField();
+    // Searches every selected cue's media for caption tracks again; not undoable.
+    void refreshListOfCaptions();
+    void changeSelectedCaptionTrack();
+    void undoChangeSelectedCaptionTrack(std::int32_t track, const QString& uid);
+    // The typed start time (empty: no delay) for every selected cue, read once.
+    void changeSubtitleStartTimeField();
+    // `smpte` is the caption start time wanted; empty removes the delay.
+    void undoChangeSubtitleStartTime(const QString& smpte, const QString& uid);
+    // The current cue alone.
+    void changeSubtitleStartTimeToPlayhead();
+    // "Project's Default", "0 (cut)", "0.5" or whole seconds ("%.0f").
+    static QString titleForFadeTimeOnItem(const KavioVideoItem& item);
+    void changeFadeTime();
+    void undoChangeFadeTime(const QString& title, const QString& uid);
+    void changePDFPage();
+    // The page is kept within 1 to the cue's page count; a cue without pages: nothing.
+    void undoChangePDFPage(const QString& page, const QString& uid);
+
+    // --- Geometry (+Geometry) ---------------------------------------------------------------------
+    // A field sender first moves its slider to the typed value (position and crop to the exact
+    // pixel); any other sender, or none, reads the slider as it stands.
+    void changeGeometryScaleMode();
+    void undoChangeGeometryScaleMode(std::int32_t mode, const QString& uid);
+    void changeGeometryOrigin();
+    void undoChangeGeometryOrigin(std::int32_t origin, const QString& uid);
+    void undoChangeGeometryScaleLink(bool linked, const QString& uid);
+    void changeGeometryValue(KavioGeometryParameter parameter, const QObject* sender);
+    void undoChangeGeometryValue(KavioGeometryParameter parameter, float value, const QString& uid);
+    void changeCrop(const QObject* sender);
+    // `crop` is the crop's 16 raw bytes (top, right, bottom, left).
+    void undoChangeGeometryCrop(const QByteArray& crop, const QString& uid);
+    void resetGeometryScale();
+    void resetGeometryPosition();
+    void resetGeometryRotate();
+    void resetGeometryCrop();
+    void resetGeometryAll();
+
+    // --- Colour (+Color) ---------------------------------------------------------------------------
+    void handleColorField(KavioColorAdjustment adjustment);
+    void changeVideoAdjustment(KavioColorAdjustment adjustment, const QObject* sender);
+    void undoChangeVideoAdjustment(KavioColorAdjustment adjustment, float value, const QString& uid);
+    void resetColorControlsHSV();
+    void resetColorControlsBrightnessContrast();
+    void resetColorControlsOpacity();
+    void resetColorControlsAll();
+
+    // --- Transition and audio output (+TransitionAudio) ----------------------------------------------
+    void selectTransition();
+    void undoChangeTransitionTo(std::int32_t type, const QString& uid);
+    void changeTransitionTime();
+    // `useDefault` follows the project's default length; else `seconds` ("%g") is the cue's own.
+    void undoChangeTransitionTime(bool useDefault, const QString& seconds, const QString& uid);
+    // The current cue alone, no group.
+    void changeAudioChannels();
+    void undoChangeAudioChannels(const QString& title, const QString& uid);
+    void changeAudioVolume(const QObject* sender);
+    void undoChangeAudioVolume(float volume, const QString& uid);
+
+    // --- Source, browser and window (+Sources) -------------------------------------------------------
+    // The address a typed text stands for: text without "://" gets "http://" in front (an empty
+    // text becomes "http://"); anything else is used as typed.
+    static QString browserURLForTypedText(const QString& text);
+    void changeBrowserURL();
+    void undoChangeBrowserURL(const QString& url, const QString& uid);
+    // The current cue loads its page again; not undoable.
+    void browserReloadURL();
+    // The window source's cursor capture for every selected window cue.
+    void changeShowCursor();
+    void undoChangeShowCursor(bool showCursor, const QString& uid);
+
+    // --- The other sections' handlers, which the refresh calls ---------------------------------
+    void handleSourcePopup();
+    void handleWindowSourcePopup();
     void handleTransitionPopup();
     void handleTransitionDurationTimeFieldAndPopup();
     void handleHueField();
@@ -302,6 +379,7 @@ private:
                      const KavioPlaceholderStyle* style = nullptr) const;
     // Runs a field's action unless a refresh is re-targeting the controls or nothing was typed.
     void connectField(KavioTextField* field, void (KavioVideoItemPreferencesController::*action)());
+    void connectField(KavioTextField* field, std::function<void(KavioVideoItemPreferencesController&)> action);
     // Places a box with its bottom at y inside its parent (y growing upwards).
     static void placeBox(QWidget* box, double y);
     void setSectionHidden(const QString& title, bool hidden);
@@ -323,6 +401,10 @@ private:
     std::function<void()> runAction(void (KavioVideoItemPreferencesController::*action)());
     void refreshMultipleItems(const KavioVideoItemList& selected);
     QString smpteOfFrames(std::int64_t frames) const;
+    // The number typed into a field with a number formatter, within its bounds; anything else
+    // puts back what the field showed and answers nothing.
+    std::optional<double> typedNumber(KavioTextField* field) const;
+    static KavioInspectorNumberFormatter* numberFormatter(KavioTextField* field);
     // The seconds of the timecode typed into the field; text that is none puts `shownBefore` back
     // and answers nothing.
     std::optional<double> typedTimecodeSeconds(KavioTextField* field, const QString& shownBefore) const;

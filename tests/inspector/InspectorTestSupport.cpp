@@ -5,10 +5,19 @@
 #include "Inspector/KavioVideoItemPreferencesViewItem.h"
 #include "Views/KavioScrollView.h"
 
+#include "NotificationCenter.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QMenu>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTest>
+
+#include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -43,7 +52,11 @@ Fixture::Fixture(bool load)
 {
     recording = KavioVideoItemManager::init<RecordingManager>(*defaults);
     controller = recording;
-    controller->setOutlets(outlets());
+    KavioVideoItemManagerOutlets first = outlets();
+    first.videoOutputManager = sizedOutputs;
+    controller->setOutlets(first);
+    renderClock->setDelegate(passCounter);
+    controller->setRenderClock(renderClock);
     controller->setDelegate(app);
     controller->masterClock()->setSmpteFormat(QVTClockSMPTEFormat25);
     window.resize(700, 800);
@@ -75,6 +88,10 @@ Fixture::Fixture(bool load)
 
 Fixture::~Fixture()
 {
+    KavioVideoItemManagerOutlets outlets = controller->outlets();
+    outlets.defaultFadeDurationPopup = nullptr;
+    outlets.defaultTransitionDurationPopup = nullptr;
+    controller->setOutlets(outlets);
     controller->setCurrentItem(nullptr);
     DispatchQueue::runMainUntil([] { return false; }, 0.05);
     panel.reset();
@@ -131,6 +148,43 @@ QString Fixture::pdf(const QString& name, int pages)
     return path;
 }
 
+QString Fixture::captionedMovie()
+{
+    const QString path = media.filePath(QStringLiteral("show.mp4"));
+    EXPECT_TRUE(QFile::copy(movie30(), path));
+    const auto write = [this](const char* name, const char* firstStart) {
+        std::ofstream(media.filePath(QString::fromUtf8(name)).toStdString())
+            << "1\n" << firstStart << " --> 00:00:06,000\nFirst\n\n2\n00:00:08,000 --> 00:00:09,000\nSecond\n";
+    };
+    write("show.srt", "00:00:02,000");
+    write("show.zz.srt", "00:00:04,000");
+    return path;
+}
+
+void Fixture::renderPass()
+{
+    std::thread rendering([this] { renderClock->handleDisplayLinkRendering(double(passCounter->passes.load()) / 25.0); });
+    rendering.join();
+}
+
+void Fixture::showProjectDefault(KavioPopUpButtonInterface* KavioVideoItemManagerOutlets::*popup, const QString& title)
+{
+    if (!projectDefaults)
+        projectDefaults = std::make_unique<KavioPopUpButton>();
+    projectDefaults->removeAllItems();
+    projectDefaults->addItem(title, 0);
+    projectDefaults->selectItemAtIndex(0);
+    KavioVideoItemManagerOutlets outlets = controller->outlets();
+    outlets.*popup = projectDefaults.get();
+    controller->setOutlets(outlets);
+}
+
+void Fixture::setRenderSize(const QSizeF& size)
+{
+    sizedOutputs->size = size;
+    NotificationCenter::defaultCenter().post(kKavioRenderSizeChangedNotification);
+}
+
 void Fixture::select(const KavioVideoItemList& items)
 {
     // A new selection, as a click (or a click on the empty list) makes it.
@@ -148,6 +202,27 @@ void Fixture::type(KavioTextField* field, const QString& text)
     else
         QTest::keyClicks(field, text);
     QTest::keyClick(field, Qt::Key_Return);
+}
+
+QStringList Fixture::chooseFromOptionsMenu(QWidget* button, const QString& title)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+    QMenu* menu = nullptr;
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }, 30.0));
+    QStringList titles;
+    if (!menu)
+        return titles;
+    QAction* chosen = nullptr;
+    for (QAction* action : menu->actions()) {
+        titles << action->text();
+        if (action->text() == title)
+            chosen = action;
+    }
+    EXPECT_NE(chosen, nullptr) << title.toStdString();
+    if (chosen)
+        chosen->trigger();
+    menu->close();
+    return titles;
 }
 
 bool Fixture::sectionHidden(const QString& title) const

@@ -6,7 +6,9 @@
 #include "../controller/ControllerFakes.h"
 
 #include "Inspector/KavioVideoItemPreferencesController.h"
+#include "Rendering/KavioRenderClock.h"
 #include "Views/KavioItemsView.h"
+#include "Views/KavioPopUpButton.h"
 #include "Views/KavioTextField.h"
 
 #include <QScrollArea>
@@ -20,12 +22,32 @@ namespace InspectorTest {
 QString movie30();
 QString wav();
 
-// A cue whose playhead the test sets (the rest is the real cue).
+// A cue whose playhead and transition state the test sets (the rest is the real cue).
 class PlayheadCue : public KavioVideoItem {
 public:
     PlayheadCue() : KavioVideoItem([](const QVTOSCMessage&) {}) {}
     MediaTime currentCMTime() const override { return playhead; }
+    bool isProcessingTransition() const override { return inTransition; }
+    bool isProcessingTransitionToNextCueAtCurrentTime() const override { return inTransition; }
     MediaTime playhead = MediaTime::zero();
+    std::atomic<bool> inTransition{false};
+};
+
+// The outputs' render size, as the test sets it.
+struct SizedOutputs : FakeVideoOutputManager {
+    using FakeVideoOutputManager::FakeVideoOutputManager;
+    QSizeF renderSize() const override { return size; }
+    QSizeF size{1280, 720};
+};
+
+// Counts the render passes the test runs.
+struct PassCounter : KavioRenderClockDelegate {
+    bool renderIfCanAtTime(double) override
+    {
+        ++passes;
+        return true;
+    }
+    std::atomic<int> passes{0};
 };
 
 // Counts the selected-cue feedback the refresh asks for.
@@ -43,6 +65,11 @@ struct Fixture : ControllerFixture {
     QScrollArea* listArea = nullptr;
     std::shared_ptr<KavioItemsView> list;
     std::shared_ptr<KavioVideoItemPreferencesController> panel;
+    std::shared_ptr<SizedOutputs> sizedOutputs = std::make_shared<SizedOutputs>(log);
+    // A real render clock, idle: the test runs each pass itself (renderPass).
+    std::shared_ptr<PassCounter> passCounter = std::make_shared<PassCounter>();
+    std::shared_ptr<KavioRenderClock> renderClock = std::make_shared<KavioRenderClock>();
+    std::unique_ptr<KavioPopUpButton> projectDefaults;
 
     // `load` false leaves loadPreferenceItems to the test.
     explicit Fixture(bool load = true);
@@ -56,12 +83,36 @@ struct Fixture : ControllerFixture {
     std::shared_ptr<PlayheadCue> addMovieWithPlayhead();
     QString still(const QString& name);
     QString pdf(const QString& name, int pages);
+    // The 30 s movie as "show.mp4" with two caption files beside it: "show.srt" (track 0, first
+    // caption at 2 s) and "show.zz.srt" (track 1, at 4 s).
+    QString captionedMovie();
+
+    // One render pass on a thread of the test's own, as the rendering thread runs it: the
+    // delegate's step, then the handlers queued for the end of the pass.
+    void renderPass();
+    // The project's default length popup of that outlet, showing `title`.
+    void showProjectDefault(KavioPopUpButtonInterface* KavioVideoItemManagerOutlets::*popup, const QString& title);
+    // A new render size, announced as the outputs announce it.
+    void setRenderSize(const QSizeF& size);
 
     void select(const KavioVideoItemList& items);
     // Types into the field as an operator does: focus, select all, the keys, Return.
     static void type(KavioTextField* field, const QString& text);
     bool sectionHidden(const QString& title) const;
+    // Clicks an options button and chooses the entry of that title from the menu it pops up;
+    // answers the menu's titles, separators as empty strings.
+    static QStringList chooseFromOptionsMenu(QWidget* button, const QString& title);
     static QString placeholder(KavioTextField* field);
+};
+
+// Two still cues, "a.png" and "b.png".
+struct TwoStills : Fixture {
+    std::shared_ptr<KavioVideoItem> a, b;
+    TwoStills()
+    {
+        a = add(still(QStringLiteral("a.png")));
+        b = add(still(QStringLiteral("b.png")));
+    }
 };
 
 }  // namespace InspectorTest

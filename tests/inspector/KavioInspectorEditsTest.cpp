@@ -17,17 +17,9 @@
 #include <gtest/gtest.h>
 
 using InspectorTest::Fixture;
+using InspectorTest::TwoStills;
 
 namespace {
-
-struct TwoStills : Fixture {
-    std::shared_ptr<KavioVideoItem> a, b;
-    TwoStills()
-    {
-        a = add(still(QStringLiteral("a.png")));
-        b = add(still(QStringLiteral("b.png")));
-    }
-};
 
 TEST(KavioInspectorEdits, ATitleTypedForTwoCuesIsOneStepAndUndoGivesEachItsOwnBack)
 {
