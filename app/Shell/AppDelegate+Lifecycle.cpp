@@ -172,6 +172,7 @@ void AppDelegate::applicationDidFinishLaunching()
     selectedLTCSyncSource_ = QStringLiteral("Disabled");
     ltcInput_.reset();
     refreshMenuForSelectedLTCSource();
+    validateLTCSyncSource();
 
     if (KavioWindow* window = outlets_.window)
         window->setMinimumSize(layOutPanelsAtLaunch(), 210);

@@ -135,6 +135,7 @@ void KavioMainInterface::buildNetworkLinkControls(QBoxLayout* transport, AppDele
     auto* servers = new KavioPopUpButton;
     servers->addItem(KavioNMCMenu::kDisabled, 0);
     servers->setToolTip(QStringLiteral("Follow a network master"));
+    servers->setMinimumWidth(220);  // "<name> : <address>" titles
     servers->setAction([servers] { KavioNMCManager::sharedManager().selectServer(servers->titleOfSelectedItem()); });
     // The manager's state is what the controls show; the handler outlives nothing it shows.
     KavioNMCManager::sharedManager().setMenuHandler(
