@@ -45,7 +45,12 @@ std::vector<std::pair<QString, QString>> ltcDevices(const std::vector<AudioDevic
         if (device.inputChannels > 0 && !name.isEmpty() && name != uid)
             out.emplace_back(name, uid);
     }
-    return out;
+    // Titles choose the device: devices of one name (two null sinks' monitors) carry their UID.
+    std::vector<std::pair<QString, QString>> titled = out;
+    for (auto& [name, uid] : titled)
+        if (std::count_if(out.begin(), out.end(), [&](const auto& d) { return d.first == name; }) > 1)
+            name += QStringLiteral(" (") + uid + QLatin1Char(')');
+    return titled;
 }
 
 int32_t ltcChannelForTitle(const QString& title, uint64_t channelCount)

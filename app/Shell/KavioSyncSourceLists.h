@@ -35,8 +35,9 @@ QString rememberedTitle(QStringList& titles, const QString& remembered);
 // and a null selection stays null.
 QString fallbackSelection(const QStringList& titles, const QString& selected);
 
-// The LTC pop-up's devices, in the server's order: (name, UID) of each device with input
-// channels whose name differs from its UID (an unnamed or UID-named device is left out).
+// The LTC pop-up's devices, in the server's order: (title, UID) of each device with input
+// channels whose name differs from its UID (an unnamed or UID-named device is left out). The
+// title is the name; devices that share a name add " (<UID>)" to it.
 std::vector<std::pair<QString, QString>> ltcDevices(const std::vector<AudioDeviceInfo>& devices);
 // The 0-based input channel a channel title stands for; a title outside 1..channelCount (a
 // saved "None", a device with fewer channels) stands for the first channel.

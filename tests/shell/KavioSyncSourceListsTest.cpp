@@ -47,6 +47,12 @@ TEST(KavioSyncSourceLists, LTCDevicesChannelsAndFreeWheel)
     devices[3] = {4, "null.monitor", "Monitor of Null Output", 2, 0, 48000};
     EXPECT_EQ(ltcDevices(devices), (std::vector<std::pair<QString, QString>>{
                                        {"USB Audio", "alsa_input.usb"}, {"Monitor of Null Output", "null.monitor"}}));
+    // Two of one name stay apart.
+    devices.push_back({5, "other.monitor", "Monitor of Null Output", 8, 0, 48000});
+    EXPECT_EQ(ltcDevices(devices), (std::vector<std::pair<QString, QString>>{
+                                       {"USB Audio", "alsa_input.usb"},
+                                       {"Monitor of Null Output (null.monitor)", "null.monitor"},
+                                       {"Monitor of Null Output (other.monitor)", "other.monitor"}}));
 
     const struct {
         QString title;
