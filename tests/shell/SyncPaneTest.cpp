@@ -8,6 +8,7 @@
 #include "Clock/QVTClock.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "DispatchQueue.h"
+#include "NotificationCenter.h"
 #include "QVTLightingManager.h"
 #include "Remote/KavioNMCManager.h"
 #include "Shell/KavioWindow.h"
@@ -131,6 +132,30 @@ TEST(SyncPane, TheOperatorChoosesTheInterfaceLearnsAndClears)
     EXPECT_EQ(o.ltcSourceChannelPopup->titleOfSelectedItem(), QStringLiteral("None"));
     EXPECT_FALSE(o.ltcSourceChannelPopup->isEnabled());
     EXPECT_FALSE(o.ltcSource->isEnabled());
+
+    // A network change that leaves the interface as it was keeps its receiver (and its channel
+    // values) and marks nothing changed.
+    const QString loopback = QStringLiteral("(Loopback Interface)");
+    QVariantMap configuration{{loopback, QStringLiteral("127.0.0.1")}, {QStringLiteral("eth9"), QStringLiteral("1")}};
+    app.setNetworkInterfacesProvider([&configuration] { return configuration; });
+    const auto receiver = lighting.receiverNode();
+    app.setHasUnsavedChanges(false);
+    configuration.insert(QStringLiteral("eth9"), QStringLiteral("192.168.7.7"));
+    NotificationCenter::defaultCenter().post(kKavioNetworkConfigurationDidChangeNotification);
+    EXPECT_TRUE(dynamic_cast<KavioPopUpButton*>(o.dmxSourcePopup)->indexOfItemWithTitle("eth9 - 192.168.7.7") >= 0);
+    EXPECT_EQ(o.dmxSourcePopup->titleOfSelectedItem(), QStringLiteral("(Loopback Interface) - 127.0.0.1"));
+    EXPECT_EQ(lighting.receiverNode(), receiver);
+    EXPECT_FALSE(app.hasUnsavedChanges());
+    // Its address changed: the remembered title shows disconnected and reception stops.
+    configuration.insert(loopback, QStringLiteral("127.0.0.2"));
+    app.refreshNetworkInterfaceList();
+    EXPECT_EQ(o.dmxSourcePopup->titleOfSelectedItem(), QStringLiteral("(Loopback Interface) - 127.0.0.1 - DISCONNECTED"));
+    EXPECT_FALSE(lighting.receiverNode());
+    EXPECT_FALSE(learn->isEnabled());
+    configuration.insert(loopback, QStringLiteral("127.0.0.1"));
+    app.refreshNetworkInterfaceList();
+    EXPECT_EQ(o.dmxSourcePopup->titleOfSelectedItem(), QStringLiteral("(Loopback Interface) - 127.0.0.1"));
+    EXPECT_TRUE(lighting.receiverNode());
 
     // "Disable" stops reception and learning.
     QTest::mouseClick(learn, Qt::LeftButton);
