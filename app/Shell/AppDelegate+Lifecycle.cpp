@@ -8,6 +8,8 @@
 #include "NotificationCenter.h"
 #include "Outputs/KavioDeckLinkBrowser.h"
 #include "Outputs/KavioVideoOutputManager.h"
+#include "QVTLightingManager.h"
+#include "QVTMIDIManager.h"
 #include "QVTOSCManager.h"
 #include "Remote/KavioHyperDeckServerInterface.h"
 #include "Remote/KavioOSCQueryServer.h"
@@ -83,6 +85,9 @@ AppDelegate::~AppDelegate()
 {
     NotificationCenter::defaultCenter().removeObserver(this);
     oscKit().oscKitNotificationCenter().removeObserver(this);
+    QVTLightingManager::sharedManager().lightingKitNotificationCenter().removeObserver(this);
+    if (midiManager_)
+        midiManager_->midiKitNotificationCenter()->removeObserver(this);
     // Both live on the application object and call back into this delegate.
     delete keyMonitor_;
     delete uiupdatetimer_;
@@ -99,7 +104,8 @@ void AppDelegate::awakeFromNib()
     if (networkWatch_->start([this] {
             NotificationCenter::defaultCenter().post(kKavioNetworkConfigurationDidChangeNotification, this);
         })) {
-        // TODO(network link): observe the notification with refreshNetworkInterfaceList.
+        NotificationCenter::defaultCenter().addObserver(this, kKavioNetworkConfigurationDidChangeNotification, nullptr,
+                                                        [this](const Notification&) { refreshNetworkInterfaceList(); });
     } else {
         networkWatch_.reset();
     }
@@ -163,7 +169,11 @@ void AppDelegate::applicationDidFinishLaunching()
         sleepWatch_->beginActivity();
     if (KavioWindow* window = outlets_.window)
         window->setCloseButtonHandler([this] { return quitByCloseButton(); });
-    // TODO(triggers and sync sources): reset the MTC, LTC, MMC, MSC and MIDI sources.
+    selectedMTCSyncSource_ = selectedMMCSource_ = selectedMSCSource_ = selectedMIDISource_ = QString();
+    selectedLTCSyncSource_ = QStringLiteral("Disabled");
+    ltcInput_.reset();
+    refreshMenuForSelectedLTCSource();
+    validateLTCSyncSource();
 
     if (KavioWindow* window = outlets_.window)
         window->setMinimumSize(layOutPanelsAtLaunch(), 210);
@@ -175,16 +185,33 @@ void AppDelegate::applicationDidFinishLaunching()
         controller->initManager();
         controller->setDelegate(weak_from_this());
     }
-    // TODO(triggers and sync sources): observe "KavioAudioSetupChanged" with buildLTCSourcesList.
+    NotificationCenter::defaultCenter().addObserver(
+        this, KavioAudioNotification::SetupChanged, nullptr, [weakSelf = weak_from_this()](const Notification&) {
+            DispatchQueue::main().async([weakSelf] {
+                if (const auto self = weakSelf.lock())
+                    self->buildLTCSourcesList();
+            });
+        });
+    buildLTCSourcesList();
     if (controller) {
-        // TODO(network link controls): the main window's master switch and masters menu, shown
-        // from the manager's menu handler and calling setMasterSwitch and selectServer.
+        // The main window's master switch and masters menu show the manager's menu (the main
+        // interface gave it their handler) and call setMasterSwitch and selectServer.
         KavioNMCManager& link = KavioNMCManager::sharedManager();
         link.setDelegate(controller->masterClock());
         link.startManager();
     }
-    // TODO(triggers and sync sources): start the MIDI manager and observe its set-up changes.
-    // TODO(OSC): Art-Net port name and DMX observation; refreshNetworkInterfaceList.
+    if (QVTMIDIManager* midi = QVTMIDIManager::sharedManager()) {
+        setMIDIManager(midi);
+        midi->startManagerWithName(QStringLiteral("Kavio"));
+    }
+    QVTLightingManager& lighting = QVTLightingManager::sharedManager();
+    lighting.setPortName(QStringLiteral("Kavio"));
+    lighting.lightingKitNotificationCenter().addObserver(
+        this, QVTLightingReceivedDMXNotification, &lighting, [weakSelf = weak_from_this()](const Notification& n) {
+            if (const auto self = weakSelf.lock())
+                self->receivedDMX(n.userInfo);
+        });
+    refreshNetworkInterfaceList();
     appStarted_ = true;
     if (controller)
         controller->appLaunched();
@@ -286,7 +313,7 @@ void AppDelegate::stopClockByManagerIfNeeded()
 
 void AppDelegate::preferencesWindowWillClose()
 {
-    // TODO(triggers and sync sources): disableLearns ends every MIDI and DMX learn.
+    disableLearns();
     if (outlets_.preferencesUndoManager && outlets_.controller)
         outlets_.preferencesUndoManager->removeAllActionsWithTarget(outlets_.controller.get());
 }

@@ -267,18 +267,27 @@ void AppDelegate::loadRemoteControlSettings(const QVariantMap& record)
     const auto value = [&record](const char* key) { return record.value(QLatin1String(key)); };
     const AppDelegateOutlets& o = outlets_;
     AppDelegateLastInterfaces& last = lastInterfaces_;
-    // TODO(triggers and sync sources): each restored source's handler (mtcSourceSelected,
-    // ltcSourceSelected, ltcSourceChannelSelected, mscSourceSelected, mmcSourceSelected,
-    // changeFreeWheelTime, midiSourceSelected) applies it; dmxSourceSelected runs in every case.
-    restoreSource(o.mtcSourcePopup, value("mtcSource"), last.mtc);
-    restoreSource(o.ltcSourcePopup, value("ltcSource"), last.ltc);
-    selectTitle(o.ltcSourceChannelPopup, value("ltcSourceChannel"));
-    restoreSource(o.mscSourcePopup, value("mscSource"), last.msc);
-    restoreSource(o.mmcSourcePopup, value("mmcSource"), last.mmc);
+    // Each restored choice is applied by its pop-up's own action.
+    if (restoreSource(o.mtcSourcePopup, value("mtcSource"), last.mtc))
+        mtcSourceSelected();
+    if (restoreSource(o.ltcSourcePopup, value("ltcSource"), last.ltc))
+        ltcSourceSelected();
+    if (const QVariant v = value("ltcSourceChannel"); isKind(v, QMetaType::QString)) {
+        selectTitle(o.ltcSourceChannelPopup, v);
+        ltcSourceChannelSelected();
+    }
+    if (restoreSource(o.mscSourcePopup, value("mscSource"), last.msc))
+        mscSourceSelected();
+    if (restoreSource(o.mmcSourcePopup, value("mmcSource"), last.mmc))
+        mmcSourceSelected();
     if (const QVariant v = value("nmcManager"); isKind(v, QMetaType::QVariantMap))
         KavioNMCManager::sharedManager().loadData(v.toMap());
-    selectTitle(o.freeWheelTimePopup, value("freewheel"));
-    restoreSource(o.midiSourcePopup, value("midiSource"), last.midi);
+    if (const QVariant v = value("freewheel"); isKind(v, QMetaType::QString)) {
+        selectTitle(o.freeWheelTimePopup, v);
+        changeFreeWheelTime();
+    }
+    if (restoreSource(o.midiSourcePopup, value("midiSource"), last.midi))
+        midiTriggerSourceSelected();
 
     // An older record's one start-and-stop message fills both fields; newer keys override it.
     if (const QVariant v = value("midiStartStopField"); isKind(v, QMetaType::QString))
@@ -288,9 +297,11 @@ void AppDelegate::loadRemoteControlSettings(const QVariantMap& record)
     for (const auto& [key, field] : triggerFields(o))
         if (const QVariant v = value(key); field && isKind(v, QMetaType::QString))
             field->setStringValue(v.toString());
+    triggerFieldsChanged();
     selectTitle(o.dmxSubNetPopup, value("dmxSubNetPopup"));
     selectTitle(o.dmxUniversePopup, value("dmxUniversePopup"));
     restoreSource(o.dmxSourcePopup, value("dmxSourcePopup"), last.dmx);
+    dmxSourceSelected();
 
     if (const QVariant v = value("oscEnableButton"); o.oscEnableButton && isKind(v, QMetaType::Double)) {
         o.oscEnableButton->setState(v.toBool() ? 1 : 0);

@@ -322,7 +322,7 @@ QString AppDelegate::tableViewObjectValueForRow(int row) const
 
 void AppDelegate::tableViewSelectionDidChange()
 {
-    // TODO(triggers and sync sources): disableLearns, so no learn button stays armed on a hidden tab.
+    disableLearns();  // no learn button stays armed on a hidden tab
     if (outlets_.preferencesTabView && outlets_.preferencesTableView)
         outlets_.preferencesTabView->setCurrentIndex(outlets_.preferencesTableView->currentRow());
 }

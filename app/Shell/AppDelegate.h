@@ -9,6 +9,7 @@
 // Threads: main thread, except where an operation says otherwise.
 
 #include "Shell/AppDelegateInterface.h"
+#include "Shell/KavioTriggerMatching.h"
 
 #include <QByteArray>
 #include <QPointer>
@@ -22,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -42,6 +44,9 @@ class KavioTextFieldInterface;
 class KavioVideoItemManager;
 class KavioVideoOutputManager;
 class KavioWindow;
+class QVTAudioInput;
+class QVTMIDIManager;
+class QVTMIDIReceiverNode;
 class QAbstractAnimation;
 class QAction;
 class QLabel;
@@ -64,6 +69,17 @@ inline const QString kKavioNetworkConfigurationDidChangeNotification =
 inline const QString kKavioProjectHasUnsavedChangesNotification = QStringLiteral("ProjectHasUnsavedChanges");
 // Posted on the default centre, no object, after "toggleShowCueTypes" flipped.
 inline const QString kKavioCueTypesToggledNotification = QStringLiteral("KavioCueTypesToggled");
+
+// The trigger fields, in the preferences record's order; they index the Learn and Clear buttons.
+enum class KavioTriggerField {
+    MidiStart, MidiStop, MidiPrevious, MidiNext, MidiMainFader,
+    DmxStartStop, DmxPrevious, DmxNext, DmxMainFader,
+};
+inline constexpr int kKavioTriggerFieldCount = 9;
+inline constexpr int kKavioFirstDmxTriggerField = int(KavioTriggerField::DmxStartStop);
+
+// The four functions a MIDI source is chosen for.
+enum class KavioMIDISourceKind { MTC, MMC, MSC, MIDI };
 
 // What the main interface connects before launch. Main thread.
 struct AppDelegateOutlets {
@@ -150,6 +166,15 @@ struct AppDelegateOutlets {
     KavioPopUpButtonInterface* oscFeedbackTargetPopup = nullptr;
     KavioTextFieldInterface* oscFeedbackTargetPort = nullptr;
     KavioTextFieldInterface* oscFeedbackTargetIP = nullptr;
+    // Beside each trigger field (indexed by KavioTriggerField): its Learn toggle and its Clear
+    // button.
+    std::array<KavioButtonInterface*, kKavioTriggerFieldCount> learnTriggerButtons{};
+    std::array<KavioButtonInterface*, kKavioTriggerFieldCount> clearTriggerButtons{};
+
+    // The main window's network link controls: the master switch and the masters menu.
+    KavioButtonInterface* nmcEnableButton = nullptr;
+    KavioPopUpButtonInterface* nmcServersPopup = nullptr;
+
     // The OSC kit; the process-wide one when null (tests give one on a stand-in zeroconf).
     QVTOSCManager* oscKit = nullptr;
 };
@@ -420,6 +445,86 @@ public:
     // The query server once the global addresses were registered; nullptr before.
     QVTOSCQueryServer* oscQueryServer() const { return oscqueryserver_; }
 
+    // --- MIDI and DMX triggers (AppDelegate+Triggers.cpp) --------------------------------------
+    // The MIDI manager the sources and triggers come from: the process's shared one from launch
+    // on; a test gives one of its own. Observes its set-up changes and runs midiSetupChanged.
+    void setMIDIManager(QVTMIDIManager* manager);
+    QVTMIDIManager* midiManager() const { return midiManager_; }
+    // Attaches the triggers to the source node chosen for them (currentMIDISource): only its
+    // notes and control changes reach receivedMIDINoteOrCC; the MIDI Learn buttons are enabled
+    // exactly while it exists.
+    void setupMIDIListener();
+    // A note or control change ("CH", "NOTE" or "CC", "VAL", "TYPE"), and a DMX channel change
+    // ("updatedChannel": [channel, value]), on the delivering thread. The bindings are matched
+    // there (over the copy triggerFieldsChanged made); the effect (the learned text, the Play
+    // button's target, a click on Previous or Next, the master fader) runs on the main thread, one
+    // main-queue step per event in arrival order. Events without their keys are ignored.
+    void receivedMIDINoteOrCC(const QVariantMap& userInfo);
+    void receivedDMX(const QVariantMap& userInfo);
+    // The Learn toggles' action: ends any learning, then, when `sender` was switched on, learns
+    // into its field (each event overwrites the text until learning ends).
+    void learnTrigger(KavioTriggerField field);
+    // The Clear buttons' action: empties the field and marks the project changed.
+    void clearTrigger(KavioTriggerField field);
+    // Switches every Learn toggle off; nothing is learned afterwards.
+    void disableLearns();
+    // A trigger field's text changed (edited, learned, cleared, loaded): the receive threads
+    // match against the new texts from now on.
+    void triggerFieldsChanged();
+    // The field learning now, if any.
+    std::optional<KavioTriggerField> learnDestination() const;
+
+    // --- Sync sources and interfaces (AppDelegate+SyncSources.cpp) --------------------------
+    // The MIDI set-up changed: the four MIDI pop-ups list the sources there are (after their
+    // two fixed entries), a remembered missing source stays shown with " - DISCONNECTED", and
+    // every MIDI listener is attached again. Main thread (called elsewhere it moves there).
+    void midiSetupChanged();
+    // A MIDI pop-up's action (the user's choice, or the loader's).
+    void midiSourceSelected(KavioMIDISourceKind kind);
+    void mtcSourceSelected() { midiSourceSelected(KavioMIDISourceKind::MTC); }
+    void mmcSourceSelected() { midiSourceSelected(KavioMIDISourceKind::MMC); }
+    void mscSourceSelected() { midiSourceSelected(KavioMIDISourceKind::MSC); }
+    void midiTriggerSourceSelected() { midiSourceSelected(KavioMIDISourceKind::MIDI); }
+    // The pop-up shows the selection, or the selection falls back to the first source.
+    void refreshMenuForSelectedSource(KavioMIDISourceKind kind);
+    // The chosen source name of a kind (null: none chosen yet) and its node (null when no source
+    // has that name: "Disabled" or a disconnected entry).
+    QString selectedSource(KavioMIDISourceKind kind) const;
+    std::shared_ptr<QVTMIDIReceiverNode> currentSource(KavioMIDISourceKind kind) const;
+    std::shared_ptr<QVTMIDIReceiverNode> currentMIDISource() const { return currentSource(KavioMIDISourceKind::MIDI); }
+    // Stores the MTC source and hands its node to the clock; the "Follow MIDI Time Code" item is
+    // enabled exactly while that node exists.
+    void setSelectedMTCSyncSource(const QString& name);
+    void setupMMCListener();
+    void setupMSCListener();
+
+    // The audio inputs there are (input channels, a name other than the UID) after the LTC
+    // pop-up's two fixed entries, the default input selected, a remembered one kept.
+    void buildLTCSourcesList();
+    // The LTC pop-up's action: a device opens (or moves) the LTC input and hands it to the clock;
+    // "Disabled" forgets the device; a disconnected entry keeps it remembered, without input.
+    void ltcSourceSelected();
+    // The channel pop-up lists 1..N of the input's channels ("None", disabled, without input).
+    void refreshMenuForSelectedLTCSource();
+    void ltcSourceChannelSelected();
+    void changeFreeWheelTime();
+    QString selectedLTCSyncSource() const { return selectedLTCSyncSource_; }
+    std::shared_ptr<QVTAudioInput> ltcInput() const { return ltcInput_; }
+
+    // A new network interface snapshot; when it differs from the last, the DMX pop-up is rebuilt.
+    void refreshNetworkInterfaceList();
+    // The snapshot is read through this (tests give their own interfaces).
+    using NetworkInterfacesProvider = std::function<QVariantMap()>;
+    void setNetworkInterfacesProvider(NetworkInterfacesProvider provider);
+    QVariantMap currentNetworkConfiguration() const { return currentNetworkConfiguration_; }
+    void rebuildNetworkInterfacesMenu();
+    // The DMX pop-up's action, and the sub-net's and universe's: a real interface receives
+    // Art-Net there (OEM code 5112, Net 0, the Sub-Uni the two titles add up to) and enables the
+    // DMX Learn buttons; "Disable" and a disconnected entry stop reception and learning. An
+    // interface already received on keeps its receiver (its channel values), so a rebuild does
+    // not fire every bound trigger again. `markChanged`: the project counts as changed.
+    void dmxSourceSelected(bool markChanged = true);
+
     // Tests: the save and open panels answer with these instead of a dialog; an empty answer is
     // Cancel.
     using PanelAnswerer = std::function<QString()>;
@@ -485,6 +590,38 @@ private:
     void runGlobalOSCCommand(const QString& address, const QVariantMap& userInfo);
     QVTOSCQueryServer* oscqueryserver_ = nullptr;
     std::map<QString, QVariantList> oscClients_;  // client item title → the kit's record
+    // MIDI and DMX triggers. The bindings and the learn destination are read by the receive
+    // threads, so they are copied here under the lock; the widgets are read on the main thread.
+    std::pair<KavioTriggerBindings, std::optional<KavioTriggerField>> triggerState() const;
+    bool followsTimecode() const;  // the clock follows MTC or LTC; any thread
+    KavioTextFieldInterface* triggerField(KavioTriggerField field) const;
+    void applyTriggerEffect(const KavioTriggerEffect& effect);
+    void learned(KavioTriggerField field, const QString& key);
+    void setLearnButtonsEnabled(bool dmx, bool enabled);
+    mutable std::mutex triggersMutex_;
+    KavioTriggerBindings bindings_;
+    std::optional<KavioTriggerField> learnDestination_;
+    QVTMIDIManager* midiManager_ = nullptr;
+    std::shared_ptr<QVTMIDIReceiverNode> midiTriggerSource_;  // observed for the triggers
+
+    // Sync sources and interfaces. Main thread.
+    struct MIDISourceChoice {
+        KavioPopUpButtonInterface* popup = nullptr;
+        QString* selected = nullptr;
+        QString* lastInterface = nullptr;
+    };
+    MIDISourceChoice midiSourceChoice(KavioMIDISourceKind kind);
+    void validateMIDISyncSource();
+    void validateLTCSyncSource();
+    QString selectedMTCSyncSource_, selectedMMCSource_, selectedMSCSource_, selectedMIDISource_;
+    QString selectedLTCSyncSource_;
+    std::vector<std::pair<QString, QString>> ltcDevices_;  // the LTC pop-up's (name, UID)
+    std::shared_ptr<QVTAudioInput> ltcInput_;
+    QVariantMap currentNetworkConfiguration_;
+    bool hasNetworkConfiguration_ = false;
+    QStringList dmxTitles_, dmxAddresses_;  // the DMX pop-up's entries and their addresses
+    NetworkInterfacesProvider networkInterfaces_;
+
     // Sends the time feedback that displayTimeIfNeeded asks for from the clock thread. Last, so
     // its thread ends before the rest of the delegate.
     static std::shared_ptr<KavioTimeFeedbackSender> makeTimeFeedbackSender(AppDelegate* app);

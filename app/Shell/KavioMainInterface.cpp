@@ -174,6 +174,7 @@ void KavioMainInterface::buildMainWindow()
     column->addLayout(transport);
 
     KavioHidingView* middleView = buildShell(column, transport, outlets);
+    buildNetworkLinkControls(transport, outlets);
     auto* middle = new QHBoxLayout(middleView);
     // The preview is a GL window of its own inside the main window.
     auto* preview = new QVTMTKView(controller_);
@@ -344,38 +345,7 @@ void KavioMainInterface::buildPreferencesWindow()
     generalForm->addRow(QString(), resetWarnings);
     preferencesTabs_->addTab(general, QStringLiteral("General"));
 
-    // TODO(triggers and sync sources): the source pop-ups list the MIDI ports, audio inputs,
-    // LTC channels, free-wheel times and network interfaces there are.
-    auto* sync = new QWidget;
-    auto* syncForm = new QFormLayout(sync);
-    outlets.mtcSourcePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("MTC source"));
-    outlets.ltcSourcePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("LTC source"));
-    outlets.ltcSourceChannelPopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("LTC channel"));
-    outlets.freeWheelTimePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("Free wheel"));
-    outlets.mmcSourcePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("MMC source"));
-    outlets.mscSourcePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("MSC source"));
-    outlets.midiSourcePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("MIDI source"));
-    outlets.midiStartField = addRow<KavioTextField>(syncForm, QStringLiteral("MIDI start"));
-    outlets.midiStopField = addRow<KavioTextField>(syncForm, QStringLiteral("MIDI stop"));
-    outlets.midiPreviousField = addRow<KavioTextField>(syncForm, QStringLiteral("MIDI previous"));
-    outlets.midiNextField = addRow<KavioTextField>(syncForm, QStringLiteral("MIDI next"));
-    outlets.midiMainFaderField = addRow<KavioTextField>(syncForm, QStringLiteral("MIDI main fader"));
-    outlets.dmxSourcePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("Art-Net interface"));
-    outlets.dmxSubNetPopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("Art-Net sub-net"));
-    outlets.dmxUniversePopup = addRow<KavioPopUpButton>(syncForm, QStringLiteral("Art-Net universe"));
-    // Art-Net addresses a sub-net and a universe each in four bits.
-    for (int n = 0; n < 16; ++n) {
-        outlets.dmxSubNetPopup->addItem(QString::number(n), n);
-        outlets.dmxUniversePopup->addItem(QString::number(n), n);
-    }
-    outlets.dmxSubNetPopup->selectItemWithTag(0);
-    outlets.dmxUniversePopup->selectItemWithTag(0);
-    outlets.dmxStartStopField = addRow<KavioTextField>(syncForm, QStringLiteral("DMX start / stop"));
-    outlets.dmxPreviousField = addRow<KavioTextField>(syncForm, QStringLiteral("DMX previous"));
-    outlets.dmxNextField = addRow<KavioTextField>(syncForm, QStringLiteral("DMX next"));
-    outlets.dmxMainFaderField = addRow<KavioTextField>(syncForm, QStringLiteral("DMX main fader"));
-    preferencesTabs_->addTab(sync, QStringLiteral("Sync & Triggers"));
-
+    buildSyncPane(outlets);
     auto* osc = new QWidget;
     auto* oscForm = new QFormLayout(osc);
     auto* oscEnable = addToggle(oscForm, QStringLiteral("OSC input"));

@@ -68,6 +68,13 @@ private:
     // The list beside the preferences tabs that chooses among them.
     void buildPreferencesTabList(QBoxLayout* layout);
     void buildStartupWindow();
+    // --- The preferences' sync, trigger and interface pane (KavioMainInterface+Sync.cpp) -----
+    // The source pop-ups with their fixed entries, the trigger fields with their Learn and Clear
+    // buttons, the Art-Net interface, sub-net and universe, each running the delegate's action.
+    void buildSyncPane(AppDelegateOutlets& outlets);
+    // The main window's network link controls: the master switch and the masters menu, shown
+    // from the link manager's menu state.
+    void buildNetworkLinkControls(QBoxLayout* transport, AppDelegateOutlets& outlets);
     // --- The cue list (KavioMainInterface+CueList.cpp) ---------------------------------------
     // The list view in the left panel's scroll area, connected to the controller.
     void buildCueList(KavioHidingView* leftView, QWidget* mainTimecodeField);

@@ -39,6 +39,9 @@ public:
     virtual void setOSCAddress(const QString& address) = 0;
     // What a click runs (the target and action of the interface file).
     virtual void setAction(std::function<void()> action) = 0;
+    // A click made by the program: an on/off button flips its state, then the action runs, as
+    // for a click of the mouse.
+    virtual void performClick() = 0;
     // Shows the button's alternate image (the master fade button: the fade has cut to black).
     virtual void setShouldShowAlternateImage(bool /*alternate*/) {}
 };

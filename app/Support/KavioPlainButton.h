@@ -29,6 +29,7 @@ public:
     QString oscAddress() const override { return oscAddress_; }
     void setOSCAddress(const QString& address) override { oscAddress_ = address; }
     void setAction(std::function<void()> action) override { action_ = std::move(action); }
+    void performClick() override { click(); }
 
 private:
     long tag_ = 0;

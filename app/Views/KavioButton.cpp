@@ -186,6 +186,20 @@ void KavioButton::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton || !cell_->isHighlighted())
         return;
     cell_->setHighlighted(false);
+    completeClick();
+}
+
+void KavioButton::performClick()
+{
+    if (cell_->buttonType() == KavioButtonCell::MomentaryChange) {
+        sendAction();
+        return;
+    }
+    completeClick();
+}
+
+void KavioButton::completeClick()
+{
     switch (cell_->buttonType()) {
     case KavioButtonCell::PushOnPushOff:
     case KavioButtonCell::Toggle:

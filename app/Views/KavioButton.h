@@ -58,6 +58,7 @@ public:
     QString oscAddress() const override { return oscAddress_.load(); }
     void setOSCAddress(const QString& address) override { oscAddress_.store(address); }
     void setAction(std::function<void()> action) override { action_ = std::move(action); }
+    void performClick() override;
 
     // The platform type code (KavioButtonCell::ButtonType) for types the interface has no name for.
     void setButtonTypeCode(unsigned type);
@@ -94,6 +95,8 @@ protected:
 
     // Runs what a click runs.
     void sendAction();
+    // The end of a click: the state by the button's type, the action, the feedback.
+    void completeClick();
 
 private:
     // Runs `task` now on the main thread, else queues it there for as long as the button lives.

@@ -23,4 +23,5 @@ struct TestSwitch : KavioButtonInterface {
     QString oscAddress() const override { return {}; }
     void setOSCAddress(const QString&) override {}
     void setAction(std::function<void()>) override {}
+    void performClick() override { value = value ? 0 : 1; }
 };
