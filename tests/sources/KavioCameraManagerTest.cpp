@@ -211,10 +211,11 @@ TEST_F(CameraManagerTest, DeckLinkInputsThroughTheBrowser)
 
     // A device that disconnects leaves its camera missing; back, present again.
     deckLink->devices = {second};
-    NotificationCenter::defaultCenter().post(kDeckLinkDeviceWasDisconnectedNotification, first.get());
+    const QVariantMap firstInfo{{kDeckLinkDeviceNameKey, first->displayName()}, {kDeckLinkDeviceUIDKey, first->uid()}};
+    NotificationCenter::defaultCenter().post(kDeckLinkDeviceWasDisconnectedNotification, nullptr, firstInfo);
     EXPECT_TRUE(manager->deviceIsAvailable("DeckLink Mini", "7"));
     deckLink->devices = {first, second};
-    NotificationCenter::defaultCenter().post(kDeckLinkDeviceWasConnectedNotification, first.get());
+    NotificationCenter::defaultCenter().post(kDeckLinkDeviceWasConnectedNotification, nullptr, firstInfo);
     EXPECT_FALSE(manager->deviceIsAvailable("DeckLink Mini", "7"));
     manager->removeItem(deckLinkCue.get(), "DeckLink Mini", "7");
     EXPECT_GE(first->stops, 1);
