@@ -2,6 +2,7 @@
 // session of tests/support, NDI senders of the loopback backend (TCP on 127.0.0.1). Pictures are
 // read back from the cue's GPU texture or frames.
 #include "SourcesTestSupport.h"
+#include "SourcesPictureSupport.h"
 
 #include "../cue/CueTestSupport.h"
 #include "../ndi/NdiTestSupport.h"
@@ -31,22 +32,6 @@ const bool kLoopbackNDI = [] {
     setenv("KAVIO_NDI_BACKEND", "loopback", 1);
     return true;
 }();
-
-QImage readBack(const std::shared_ptr<GpuTexture>& texture)
-{
-    QImage image(int(texture->width()), int(texture->height()), QImage::Format_ARGB32);
-    GpuRegion region;
-    region.width = texture->width();
-    region.height = texture->height();
-    texture->getBytes(image.bits(), std::size_t(image.bytesPerLine()), region);
-    return image;
-}
-
-void saveForTheDeveloper(const QImage& image, const QString& name)
-{
-    QDir().mkpath(QStringLiteral(KAVIO_SCREENSHOT_DIR));
-    image.save(QStringLiteral(KAVIO_SCREENSHOT_DIR "/%1.png").arg(name));
-}
 
 // --- Frame sharing --------------------------------------------------------------------------------
 
