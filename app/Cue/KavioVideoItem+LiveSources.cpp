@@ -5,13 +5,17 @@
 #include "Rendering/QVTMetalManager.h"
 #include "Sources/KavioBrowserSource.h"
 #include "Sources/KavioCameraManager.h"
+#include "Cue/KavioNDIReceiverSource.h"
 #include "Sources/KavioDeckLinkCaptureInterface.h"
+#include "Sources/KavioSyphonSource.h"
 #include "Sources/KavioWindowSource.h"
 #include "Sources/KavioWindowSourceManager.h"
 #include "CaptureDevice.h"
 #include "DispatchQueue.h"
 #include "Log.h"
 #include "NotificationCenter.h"
+#include "StrevalDirectory.h"
+#include "SyphonDirectory.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -19,6 +23,9 @@
 namespace {
 
 const QString kEmptyCameraCue = QStringLiteral("Empty Camera Cue");
+const QString kEmptySyphonCue = QStringLiteral("Empty Syphon Cue");
+const QString kEmptyNDICue = QStringLiteral("Empty NDI Cue");
+const QString kSyphonNameSeparator = QStringLiteral(" - ");
 
 }  // namespace
 
@@ -39,8 +46,11 @@ void KavioVideoItem::liveSourcesChanged(const Notification& notification)
         cameraSourcesChanged();
     else if (notification.name == kKavioWindowSourcesChangedNotification)
         windowSourcesChanged();
-    // TODO(live sources): frame-sharing announce and retire follow the client (syphonSourcesChanged).
-    // TODO(NDI and DeckLink): "kQVTNDISourcesChangedNotification" follows the NDI directory.
+    else if (notification.name == QLatin1String(SyphonDirectory::kAnnounceNotification) ||
+             notification.name == QLatin1String(SyphonDirectory::kRetireNotification))
+        syphonSourcesChanged(notification);
+    else if (notification.name == QLatin1String(StrevalDirectory::kSourcesChangedNotification))
+        ndiSourcesChanged(notification);
 }
 
 // The program's GPU device for source textures; none without the GUI application (the GPU
@@ -289,22 +299,147 @@ void KavioVideoItem::switchBrowserTo(const QString& url)
         source->loadURL(QUrl::fromUserInput(url));
 }
 
-// --- Not built yet --------------------------------------------------------------------------------
+// --- Frame sharing ------------------------------------------------------------------------------
 
 void KavioVideoItem::startSyphonWithName(const QString& name)
 {
-    // TODO(live sources): the frame-sharing client.
+    if (!name.isEmpty()) {
+        connectSyphonServer(name);
+    } else {
+        // Without a name, only when there is more than one server to choose from.
+        const QVariantList servers = SyphonDirectory::sharedDirectory().servers();
+        if (servers.size() >= 2)
+            for (const QVariant& server : servers) {
+                const QVariantMap description = server.toMap();
+                if (description.value(SyphonDirectory::kNameKey).toString() == QLatin1String("Kavio"))
+                    continue;
+                setSyphonClient(std::make_shared<KavioSyphonSource>(description, sourceDevice()));
+                setMediaPath(SyphonDirectory::displayName(description));
+                break;
+            }
+    }
+    if (mediaPath().isEmpty())
+        setMediaPath(kEmptySyphonCue);
+    setIsMissing(!syphonClient_.load());
+}
+
+void KavioVideoItem::connectSyphonServer(const QString& name)
+{
+    syphonClient_.store(nullptr);
+    // "<application> - <server>", split at the first separator: server names may contain it.
+    const qsizetype separator = name.indexOf(kSyphonNameSeparator);
+    const QString appName = separator < 0 ? name : name.left(separator);
+    const QString serverName = separator < 0 ? QString() : name.mid(separator + kSyphonNameSeparator.size());
+    const QVariantList matches = SyphonDirectory::sharedDirectory().serversMatchingName(serverName, appName);
+    if (!matches.isEmpty()) {
+        setSyphonClient(std::make_shared<KavioSyphonSource>(matches.first().toMap(), sourceDevice()));
+        KLOG_INFO("switched to new Syphon source: {}", name.toStdString());
+        setIsMissing(false);
+    } else {
+        setIsMissing(true);
+    }
     setMediaPath(name);
+}
+
+void KavioVideoItem::switchSyphonTo(const QString& name)
+{
+    setIsReady(false);
+    connectSyphonServer(name);
+    setIsReady(true);
+    refreshTitle();
+}
+
+void KavioVideoItem::syphonSourcesChanged(const Notification& notification)
+{
+    const bool sameName = SyphonDirectory::displayName(notification.userInfo) == mediaPath();
+    if (notification.name == QLatin1String(SyphonDirectory::kAnnounceNotification)) {
+        if (sameName && isMissing())
+            switchSyphonTo(mediaPath());
+    } else if (sameName) {
+        // A retired server sends nothing more: the cue shows nothing until it is announced again.
+        setIsMissing(true);
+        syphonClient_.store(nullptr);
+        refreshTitle();
+    }
+    refreshInspectorIfShowing(*this);
+}
+
+// --- NDI ------------------------------------------------------------------------------------------
+
+bool KavioVideoItem::replaceNDIReceiver(const QVariantMap& source)
+{
+    // The receiver in use goes first (its connection ends on the queue, never under a capture).
+    setNDIReceiver(nullptr);
+    if (source.isEmpty())
+        return false;
+    const auto controller = manager();
+    const bool highBitDepth = controller && controller->useHighBitDepthRendering();
+    bool made = false;
+    ndiQueue_.load()->sync([&] {
+        if (auto receiver = QVTNDIReceiver::initWithSource(source, highBitDepth)) {
+            ndiReceiver_ = std::make_shared<KavioNDIReceiverSource>(std::move(receiver));
+            made = true;
+        }
+    });
+    return made;
 }
 
 void KavioVideoItem::startNDIWithName(const QString& name)
 {
-    // Makes the cue's NDI queue.
-    setNDIReceiver(nullptr);
-    // TODO(NDI and DeckLink): a name switches to it (switchNDITo); without one, the NDI
-    // directory's first source gets a receiver made on the NDI queue and names the cue. Until
-    // then no source is found: a cue made without a name stays "Empty NDI Cue".
-    setMediaPath(name.isEmpty() ? QStringLiteral("Empty NDI Cue") : name);
-    setIsMissing(true);
+    if (!name.isEmpty()) {
+        connectNDISource(name);
+        return;
+    }
+    // Without a name, the first source there is now; a cue that finds none stays empty.
+    const QVariantList sources = StrevalDirectory::sharedDirectory().listOfSources();
+    const QVariantMap first = sources.isEmpty() ? QVariantMap() : sources.first().toMap();
+    const bool connected = replaceNDIReceiver(first);
+    if (connected)
+        setMediaPath(first.value(StrevalDirectory::kSourceName).toString());
+    if (mediaPath().isEmpty())
+        setMediaPath(kEmptyNDICue);
+    setIsMissing(!connected);
 }
 
+void KavioVideoItem::connectNDISource(const QString& name)
+{
+    KLOG_INFO("switching to new NDI source: {}", name.toStdString());
+    const QVariantList matches = StrevalDirectory::sharedDirectory().serversMatchingName(name);
+    const bool connected = replaceNDIReceiver(matches.isEmpty() ? QVariantMap() : matches.first().toMap());
+    if (connected)
+        KLOG_INFO("switched to new NDI source: {}", name.toStdString());
+    setIsMissing(!connected);
+    setMediaPath(name);
+}
+
+void KavioVideoItem::switchNDITo(const QString& name)
+{
+    setIsReady(false);
+    // The live audio player belongs to the old source.
+    if (const auto audio = normalAudioPlayer_.load()) {
+        normalAudioPlayer_.store(nullptr);
+        audio->stop();
+        audio->removeResources();
+    }
+    setAudioPlayer(nullptr);
+    connectNDISource(name);
+    if (!isMissing()) {
+        setupAudioWithFileURL(QString());
+        if (const auto audio = audioPlayer(); audio && isPlaying())
+            audio->play();
+    }
+    setIsReady(true);
+    refreshTitle();
+}
+
+void KavioVideoItem::ndiSourcesChanged(const Notification& notification)
+{
+    const QVariantList sources = notification.userInfo.value(StrevalDirectory::kSourcesKey).toList();
+    const bool listed = std::any_of(sources.begin(), sources.end(), [&](const QVariant& source) {
+        return source.toMap().value(StrevalDirectory::kSourceName).toString() == mediaPath();
+    });
+    // A missing cue connects when its source is back; a connected one lets go when it is gone.
+    if (listed == isMissing())
+        switchNDITo(mediaPath());
+    refreshInspectorIfShowing(*this);
+}

@@ -1091,6 +1091,18 @@ public:
     bool windowSourceShowCursor() const;
     // Web-page cues: mediaPath takes the URL and the existing source loads it.
     void switchBrowserTo(const QString& url);
+    // Frame-sharing cues: `name` is "<application> - <server>" (split at the first " - "); the
+    // first server of the directory that matches gets a new client, else the cue is missing.
+    void switchSyphonTo(const QString& name);
+    // Observer of the directory's announce and retire: a missing cue whose server is announced
+    // connects again; one whose server retires is missing and drops its client.
+    void syphonSourcesChanged(const Notification& notification);
+    // NDI cues: the live audio player and the receiver are remade for the source of that exact
+    // name; without one the cue is missing.
+    void switchNDITo(const QString& name);
+    // Observer of "kQVTNDISourcesChangedNotification": a missing cue whose source is listed
+    // connects; a connected cue whose source is no longer listed becomes missing.
+    void ndiSourcesChanged(const Notification& notification);
     virtual void startSyphonWithName(const QString& name);
     virtual void startNDIWithName(const QString& name);
     virtual void startBrowserWithURL(const QString& url);
@@ -1228,9 +1240,10 @@ public:
 
     // --- Live sources and the render size -------------------------------------------------------
     // The NDI receiver, replaced on the cue's NDI queue "com.dalvek.kavio.ndisource" (made on
-    // first use). TODO(NDI and DeckLink): startNDIWithName makes the receiver.
+    // first use); startNDIWithName and switchNDITo make it from the NDI directory.
     void setNDIReceiver(std::shared_ptr<KavioNDIReceiverInterface> receiver);
-    // The frame-sharing client. TODO(live sources): startSyphonWithName makes it.
+    // The frame-sharing client; startSyphonWithName and switchSyphonTo make it from the
+    // frame-sharing directory.
     void setSyphonClient(std::shared_ptr<KavioTextureSourceInterface> client) { syphonClient_.store(std::move(client)); }
     // Observer of "KavioRenderSizeChanged": the web-page source and both layer renderers take the
     // controller's render size and the cue's pixel-valued OSC addresses ("/kavio/<cue ID or
@@ -1756,6 +1769,14 @@ private:
     std::shared_ptr<const VideoFrame> moviePixelBufferCopy();
     std::shared_ptr<const VideoFrame> cameraPixelBufferCopy();
     std::shared_ptr<const VideoFrame> ndiPixelBufferCopy();
+    // A new frame-sharing client for the first server matching `name`; missing without one.
+    // mediaPath takes the name.
+    void connectSyphonServer(const QString& name);
+    // Drops the NDI receiver and, for a source dictionary, makes one for it on the NDI queue;
+    // true when one was made.
+    bool replaceNDIReceiver(const QVariantMap& source);
+    // The receiver of the source named `name`; missing without one. mediaPath takes the name.
+    void connectNDISource(const QString& name);
     KavioPlayerItemVideoOutput* videoOutputOfPlayer(const MediaPlayer* player) const;
     std::shared_ptr<QVTMetalLayerRendererInterface> makeLayerRenderer() const;
     // The renderer this frame draws with (rebuilt first when needed) and the cue's settings.

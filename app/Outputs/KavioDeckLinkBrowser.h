@@ -2,13 +2,21 @@
 // The process's list of connected DeckLink devices. It runs the DeckLink backend's browser from
 // its first use and turns arrivals and removals into "DeckLinkDeviceWasConnectedNotification"
 // and "DeckLinkDeviceWasDisconnectedNotification" on the default centre (object: the device's
-// DeckLinkDevice*), posted synchronously on the backend's thread: observers that touch the
+// DeckLinkDevice*; user info: its name and UID text under kDeckLinkDeviceNameKey and
+// kDeckLinkDeviceUIDKey), posted synchronously on the backend's thread: observers that touch the
 // interface move to the main thread themselves. Without a backend it lists nothing and posts
 // nothing. Any thread.
+//
+// Its inputs face, captureBrowser(), lists the same devices as the camera manager uses them
+// (KavioDeckLinkCaptureBrowserInterface): one input object per device while it is connected,
+// capture formats described by the display modes' sizes and rates, deliveries handed to the
+// capture delegate's queue. sharedBrowser() installs it as the process's capture browser.
 
 #include "DeckLinkDevice.h"
 
 #include <QString>
+
+class KavioDeckLinkCaptureBrowserInterface;
 
 #include <memory>
 #include <vector>
@@ -34,12 +42,16 @@ public:
     // The first device of exactly that name, or nullptr.
     std::shared_ptr<decklink::DeckLinkDevice> deviceWithName(const QString& name) const;
     decklink::DeckLinkDeviceBrowser* deviceBrowser() const { return deviceBrowser_.get(); }
+    std::shared_ptr<KavioDeckLinkCaptureBrowserInterface> captureBrowser() const;
 
     void didAddDevice(decklink::DeckLinkDeviceBrowser& browser,
                       const std::shared_ptr<decklink::DeckLinkDevice>& device) override;
     void didRemoveDevice(decklink::DeckLinkDeviceBrowser& browser,
                          const std::shared_ptr<decklink::DeckLinkDevice>& device) override;
 
+    class Inputs;
+
 private:
+    std::shared_ptr<Inputs> inputs_;
     std::unique_ptr<decklink::DeckLinkDeviceBrowser> deviceBrowser_;
 };

@@ -154,11 +154,13 @@ KavioVideoFormatRef KavioCamera::activeFormat() const
 std::vector<std::shared_ptr<KavioVideoItem>> KavioCamera::liveClients()
 {
     std::vector<std::shared_ptr<KavioVideoItem>> live;
+    // Only the cues that are gone leave the list.
     std::erase_if(connectedClients_, [&](const std::weak_ptr<KavioVideoItem>& weak) {
         auto cue = weak.lock();
-        if (cue)
-            live.push_back(std::move(cue));
-        return !cue;
+        if (!cue)
+            return true;
+        live.push_back(std::move(cue));
+        return false;
     });
     return live;
 }

@@ -386,10 +386,8 @@ void KavioCameraManager::cameraSourcesChanged(const Notification& notification)
     QString name, uid;
     if (notification.name == kDeckLinkDeviceWasConnectedNotification ||
         notification.name == kDeckLinkDeviceWasDisconnectedNotification) {
-        if (const auto* device = static_cast<const KavioDeckLinkCaptureDevice*>(notification.object)) {
-            name = device->displayName();
-            uid = device->uid();
-        }
+        name = notification.userInfo.value(kDeckLinkDeviceNameKey).toString();
+        uid = notification.userInfo.value(kDeckLinkDeviceUIDKey).toString();
     } else {
         name = notification.userInfo.value(CaptureService::kDeviceNameKey).toString();
         uid = notification.userInfo.value(CaptureService::kDeviceUIDKey).toString();

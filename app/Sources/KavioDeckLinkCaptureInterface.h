@@ -4,8 +4,8 @@
 // browser of the outputs implements it; until then the shared browser lists no device, and
 // tests give recording fakes.
 //
-// TODO(NDI and DeckLink): KavioDeckLinkBrowser implements KavioDeckLinkCaptureBrowserInterface,
-// installs itself with setSharedBrowser and posts the two device notifications below.
+// KavioDeckLinkBrowser's inputs face implements the browser and installs itself with
+// setSharedBrowser; the browser posts the two device notifications below.
 
 #include "VideoFrame.h"
 
@@ -102,6 +102,9 @@ public:
     static void setSharedBrowser(std::shared_ptr<KavioDeckLinkCaptureBrowserInterface> browser);
 };
 
-// Posted on the default centre with the device (KavioDeckLinkCaptureDevice*) as object.
+// Posted on the default centre with the device's name and UID text (see uid()) as user info; the
+// object is the backend's device and means nothing here.
+inline const QString kDeckLinkDeviceNameKey = QStringLiteral("KavioDeckLinkDeviceName");
+inline const QString kDeckLinkDeviceUIDKey = QStringLiteral("KavioDeckLinkDeviceUID");
 inline const QString kDeckLinkDeviceWasConnectedNotification = QStringLiteral("DeckLinkDeviceWasConnectedNotification");
 inline const QString kDeckLinkDeviceWasDisconnectedNotification = QStringLiteral("DeckLinkDeviceWasDisconnectedNotification");

@@ -67,6 +67,33 @@ struct PixelBuffer {
 // Empty on success, else what went wrong.
 using Completion = std::function<void(const std::string& error)>;
 
+// A captured picture, top row first; its bytes are shared, not copied, by whoever keeps it.
+struct CapturedFrame {
+    uint32_t pixelFormat = 0;
+    int width = 0, height = 0, bytesPerRow = 0;
+    std::shared_ptr<const std::vector<uint8_t>> bytes;
+};
+
+// Captured audio: `frames` frames of `channels` interleaved signed 16-bit samples.
+struct CapturedAudio {
+    int channels = 2;
+    int sampleRate = 48000;
+    uint32_t frames = 0;
+    std::shared_ptr<const std::vector<int16_t>> samples;
+};
+
+class DeckLinkDevice;
+
+// Receives an input's deliveries on the backend's thread.
+class CaptureDelegate {
+public:
+    virtual ~CaptureDelegate() = default;
+    virtual void didCaptureFrame(DeckLinkDevice& device, const CapturedFrame& frame) = 0;
+    virtual void didCaptureAudio(DeckLinkDevice& device, const CapturedAudio& audio) = 0;
+    // The signal's format changed (the input follows it).
+    virtual void didChangeCaptureFormat(DeckLinkDevice& device, const VideoFormatDescription& format) = 0;
+};
+
 class DeckLinkDevice {
 public:
     virtual ~DeckLinkDevice() = default;
@@ -91,6 +118,20 @@ public:
     // Plays interleaved 16-bit audio: `samples` frames of the active format's channels. The
     // device owns the block from here and releases it with free() once played; `done` follows.
     virtual void playback16bitAudioBuffer(int16_t* block, uint32_t samples, std::function<void()> done) = 0;
+
+    // Capture, for devices with captureSupported(); the others capture nothing and refuse.
+    virtual std::vector<VideoFormatDescription> captureVideoFormatDescriptions() const { return {}; }
+    virtual std::vector<AudioFormatDescription> captureAudioFormatDescriptions() const { return {}; }
+    virtual std::optional<VideoFormatDescription> captureActiveVideoFormatDescription() const { return std::nullopt; }
+    // Empty on success, else what went wrong.
+    virtual std::string setCaptureActiveVideoFormatDescription(const VideoFormatDescription&) { return kNoCapture; }
+    virtual std::string setCaptureActiveAudioFormatDescription(const AudioFormatDescription&) { return kNoCapture; }
+    // Not owned; nullptr stops the deliveries (a delivery running on the backend's thread ends first).
+    virtual void setCaptureDelegate(CaptureDelegate*) {}
+    virtual std::string startCapture() { return kNoCapture; }
+    virtual void stopCapture() {}
+
+    static constexpr const char* kNoCapture = "the device has no input";
 };
 
 class DeckLinkDeviceBrowser;

@@ -3,13 +3,16 @@
 #include "DispatchQueue.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace decklink {
 
-VirtualDeckLinkDevice::VirtualDeckLinkDevice(std::string name, int64_t persistentID, int64_t topologicalID)
+VirtualDeckLinkDevice::VirtualDeckLinkDevice(std::string name, int64_t persistentID, int64_t topologicalID,
+                                             bool hasInput)
     : name_(std::move(name)),
       persistentID_(persistentID),
       topologicalID_(topologicalID),
+      hasInput_(hasInput),
       callbacks_(std::make_unique<DispatchQueue>("virtual decklink"))
 {
     for (const DisplayMode& mode : displayModes())
@@ -71,6 +74,102 @@ void VirtualDeckLinkDevice::setPlaybackActiveAudioFormatDescription(const AudioF
 void VirtualDeckLinkDevice::setPlaybackActiveKeyingMode(KeyingMode mode, double, Completion done)
 {
     activate([this, mode] { keying_ = mode; }, std::move(done));
+}
+
+std::vector<VideoFormatDescription> VirtualDeckLinkDevice::captureVideoFormatDescriptions() const
+{
+    if (!hasInput_)
+        return {};
+    std::vector<VideoFormatDescription> formats;
+    for (const DisplayMode& mode : displayModes())
+        for (uint32_t pixels : {kPixelFormat2vuy, kPixelFormatV210})
+            formats.push_back({mode.code, pixels});
+    return formats;
+}
+
+std::vector<AudioFormatDescription> VirtualDeckLinkDevice::captureAudioFormatDescriptions() const
+{
+    return hasInput_ ? std::vector<AudioFormatDescription>{{2, 48000, 16}} : std::vector<AudioFormatDescription>{};
+}
+
+std::optional<VideoFormatDescription> VirtualDeckLinkDevice::captureActiveVideoFormatDescription() const
+{
+    std::lock_guard lock(mutex_);
+    return captureFormat_;
+}
+
+std::string VirtualDeckLinkDevice::setCaptureActiveVideoFormatDescription(const VideoFormatDescription& format)
+{
+    if (!hasInput_)
+        return DeckLinkDevice::setCaptureActiveVideoFormatDescription(format);
+    std::lock_guard lock(mutex_);
+    if (std::exchange(failNext_, false))
+        return "the virtual device refused the change";
+    captureFormat_ = format;
+    return {};
+}
+
+std::string VirtualDeckLinkDevice::setCaptureActiveAudioFormatDescription(const AudioFormatDescription& format)
+{
+    if (!hasInput_ || format.bitsPerSample != 16)
+        return DeckLinkDevice::setCaptureActiveAudioFormatDescription(format);
+    return {};
+}
+
+void VirtualDeckLinkDevice::setCaptureDelegate(CaptureDelegate* delegate)
+{
+    // On the device's thread, so a delivery running there ends before the delegate goes.
+    callbacks_->sync([this, delegate] { captureDelegate_ = delegate; });
+}
+
+std::string VirtualDeckLinkDevice::startCapture()
+{
+    if (!hasInput_)
+        return DeckLinkDevice::startCapture();
+    std::lock_guard lock(mutex_);
+    capturing_ = true;
+    return {};
+}
+
+void VirtualDeckLinkDevice::stopCapture()
+{
+    std::lock_guard lock(mutex_);
+    capturing_ = false;
+}
+
+bool VirtualDeckLinkDevice::isCapturing() const
+{
+    std::lock_guard lock(mutex_);
+    return capturing_;
+}
+
+void VirtualDeckLinkDevice::deliver(std::function<void(CaptureDelegate&)> deliver)
+{
+    if (!isCapturing())
+        return;
+    callbacks_->async([this, deliver = std::move(deliver)] {
+        if (captureDelegate_ && isCapturing())
+            deliver(*captureDelegate_);
+    });
+}
+
+void VirtualDeckLinkDevice::feedFrame(CapturedFrame frame)
+{
+    deliver([this, frame = std::move(frame)](CaptureDelegate& delegate) { delegate.didCaptureFrame(*this, frame); });
+}
+
+void VirtualDeckLinkDevice::feedAudio(CapturedAudio audio)
+{
+    deliver([this, audio = std::move(audio)](CaptureDelegate& delegate) { delegate.didCaptureAudio(*this, audio); });
+}
+
+void VirtualDeckLinkDevice::feedFormatChange(VideoFormatDescription format)
+{
+    {
+        std::lock_guard lock(mutex_);
+        captureFormat_ = format;
+    }
+    deliver([this, format](CaptureDelegate& delegate) { delegate.didChangeCaptureFormat(*this, format); });
 }
 
 void VirtualDeckLinkDevice::playbackPixelBuffer(std::shared_ptr<const PixelBuffer> buffer, bool)

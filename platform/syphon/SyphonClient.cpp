@@ -22,6 +22,7 @@ struct SyphonClient::Impl {
     QImage newest;
     int width = 0, height = 0;  // loop thread
     std::atomic<std::uint64_t> frames{0};
+    FrameHandler handler;  // set before the stream exists
 };
 
 namespace {
@@ -68,12 +69,14 @@ void onProcess(void* data)
     if (d.data && w > 0 && h > 0 && d.chunk->size >= std::uint32_t(stride * (h - 1) + w * 4)) {
         QImage frame(static_cast<const uchar*>(d.data) + d.chunk->offset, w, h, stride,
                      QImage::Format_ARGB32_Premultiplied);
-        QImage copy = frame.copy();
+        const QImage copy = frame.copy();
         {
             std::lock_guard lock(impl->frameLock);
-            impl->newest = std::move(copy);
+            impl->newest = copy;
         }
         impl->frames.fetch_add(1);
+        if (impl->handler)
+            impl->handler(copy);
     }
     pw_stream_queue_buffer(impl->stream, buffer);
 }
@@ -136,6 +139,11 @@ QStringList SyphonClient::serverNames()
     const QStringList names = c.sources;
     pw_thread_loop_unlock(c.connection.loop);
     return names;
+}
+
+void SyphonClient::setFrameHandler(FrameHandler handler)
+{
+    impl_->handler = std::move(handler);
 }
 
 bool SyphonClient::connectToServer(const QString& nodeName)

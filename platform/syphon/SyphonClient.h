@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class SyphonClient {
@@ -22,6 +23,10 @@ public:
     bool isConnected() const;
     // node.name of every video source in the graph now (waits for the daemon's answer).
     QStringList serverNames();
+    // Called on the client's PipeWire thread with each frame as it arrives (the same picture
+    // newestFrame() answers next). Set before connectToServer.
+    using FrameHandler = std::function<void(const QImage& frame)>;
+    void setFrameHandler(FrameHandler handler);
     // Starts receiving the source of that node name; false without a daemon.
     bool connectToServer(const QString& nodeName);
     // The newest frame received (premultiplied ARGB32, top row first), or a null image.

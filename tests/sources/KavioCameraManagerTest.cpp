@@ -24,23 +24,6 @@ std::uint32_t code(const char (&c)[5])
            std::uint32_t(std::uint8_t(c[2])) << 8 | std::uint32_t(std::uint8_t(c[3]));
 }
 
-// A cue that keeps the DeckLink audio it is given.
-class AudioCue : public KavioVideoItem {
-public:
-    std::mutex mutex;
-    std::vector<std::shared_ptr<const PcmBuffer>> buffers;
-    void receivedAudioPCMBuffer(const std::shared_ptr<const PcmBuffer>& buffer) override
-    {
-        std::lock_guard lock(mutex);
-        buffers.push_back(buffer);
-    }
-    std::size_t count()
-    {
-        std::lock_guard lock(mutex);
-        return buffers.size();
-    }
-};
-
 struct CameraManagerTest : ::testing::Test {
     std::shared_ptr<FakeDeckLinkBrowser> deckLink = std::make_shared<FakeDeckLinkBrowser>();
     std::shared_ptr<KavioCameraManager> manager =
@@ -211,10 +194,11 @@ TEST_F(CameraManagerTest, DeckLinkInputsThroughTheBrowser)
 
     // A device that disconnects leaves its camera missing; back, present again.
     deckLink->devices = {second};
-    NotificationCenter::defaultCenter().post(kDeckLinkDeviceWasDisconnectedNotification, first.get());
+    const QVariantMap firstInfo{{kDeckLinkDeviceNameKey, first->displayName()}, {kDeckLinkDeviceUIDKey, first->uid()}};
+    NotificationCenter::defaultCenter().post(kDeckLinkDeviceWasDisconnectedNotification, nullptr, firstInfo);
     EXPECT_TRUE(manager->deviceIsAvailable("DeckLink Mini", "7"));
     deckLink->devices = {first, second};
-    NotificationCenter::defaultCenter().post(kDeckLinkDeviceWasConnectedNotification, first.get());
+    NotificationCenter::defaultCenter().post(kDeckLinkDeviceWasConnectedNotification, nullptr, firstInfo);
     EXPECT_FALSE(manager->deviceIsAvailable("DeckLink Mini", "7"));
     manager->removeItem(deckLinkCue.get(), "DeckLink Mini", "7");
     EXPECT_GE(first->stops, 1);

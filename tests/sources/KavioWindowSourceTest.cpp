@@ -1,4 +1,5 @@
 #include "SourcesTestSupport.h"
+#include "SourcesPictureSupport.h"
 
 #include "../cue/CueTestSupport.h"
 #include "GpuTestDevice.h"
@@ -56,22 +57,6 @@ QStringList ownTitles(const QList<QVariantList>& list)
         if (entry.first().toString().startsWith(kOwner))
             titles << entry.first().toString();
     return titles;
-}
-
-QImage readBack(const std::shared_ptr<GpuTexture>& texture)
-{
-    QImage image(int(texture->width()), int(texture->height()), QImage::Format_ARGB32);
-    GpuRegion region;
-    region.width = texture->width();
-    region.height = texture->height();
-    texture->getBytes(image.bits(), std::size_t(image.bytesPerLine()), region);
-    return image;
-}
-
-void saveForTheDeveloper(const QImage& image, const QString& name)
-{
-    QDir().mkpath(QStringLiteral(KAVIO_SCREENSHOT_DIR));
-    image.save(QStringLiteral(KAVIO_SCREENSHOT_DIR "/%1.png").arg(name));
 }
 
 TEST(KavioWindowSourceManager, ListsNamedNormalWindowsSorted)

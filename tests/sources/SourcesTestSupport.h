@@ -2,7 +2,9 @@
 // Shared pieces of the live-source tests: the test-pattern devices every suite starts with (set
 // before the capture service is first made), a recording DeckLink browser, and pixel helpers.
 
+#include "Cue/KavioVideoItem.h"
 #include "Sources/KavioDeckLinkCaptureInterface.h"
+#include "PcmBuffer.h"
 #include "DispatchQueue.h"
 
 #include <QColor>
@@ -12,6 +14,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <vector>
 
 // "Red" and "Blue" colour devices, 64 x 48 at 25 frames per second.
 inline const bool kSourcesTestPatternsSet = [] {
@@ -87,3 +90,20 @@ inline bool isNear(const QColor& a, const QColor& b, int tolerance = 40)
     return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
            std::abs(a.blue() - b.blue()) <= tolerance;
 }
+
+// A cue that keeps the DeckLink audio it is given.
+class AudioCue : public KavioVideoItem {
+public:
+    std::mutex mutex;
+    std::vector<std::shared_ptr<const PcmBuffer>> buffers;
+    void receivedAudioPCMBuffer(const std::shared_ptr<const PcmBuffer>& buffer) override
+    {
+        std::lock_guard lock(mutex);
+        buffers.push_back(buffer);
+    }
+    std::size_t count()
+    {
+        std::lock_guard lock(mutex);
+        return buffers.size();
+    }
+};
