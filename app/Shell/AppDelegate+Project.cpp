@@ -6,6 +6,7 @@
 #include "DispatchQueue.h"
 #include "KeyedArchive.h"
 #include "Log.h"
+#include "Outputs/KavioNDIManager.h"
 #include "Outputs/KavioVideoOutputManager.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Rendering/QVTMTKView.h"
@@ -110,8 +111,8 @@ bool AppDelegate::processSaveWithURL(const QString& path)
     root.insert(QStringLiteral("videoOutputSettings"), outputs ? outputs->saveData() : QVariantMap());
     // TODO(ATEM): the ATEM manager's saveData.
     root.insert(QStringLiteral("atemIntegrationSettings"), QVariantMap());
-    // TODO(ndi): the NDI manager's saveData.
-    root.insert(QStringLiteral("ndiIntegrationSettings"), QVariantMap());
+    const auto ndi = outlets_.ndiManager.lock();
+    root.insert(QStringLiteral("ndiIntegrationSettings"), ndi ? ndi->saveData() : QVariantMap());
 
     QString error;
     const QByteArray archive = KeyedArchive::archive(root, &error);
@@ -245,7 +246,8 @@ void AppDelegate::loadProjectWithURL(const QString& url)
         if (outputs)
             outputs->loadWithData(part("videoOutputSettings"));
         // TODO(ATEM): the ATEM manager's loadWithData with part("atemIntegrationSettings").
-        // TODO(ndi): the NDI manager's loadWithData with part("ndiIntegrationSettings").
+        if (const auto ndi = outlets_.ndiManager.lock())
+            ndi->loadWithData(part("ndiIntegrationSettings"));
         const std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
         auto finish = [weakSelf, outputs] {
             const auto self = weakSelf.lock();

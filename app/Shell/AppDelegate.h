@@ -40,6 +40,7 @@ class KavioSleepWatch;
 class KavioTextFieldInterface;
 class KavioVideoItemManager;
 class KavioVideoOutputManager;
+class KavioNDIManager;
 class KavioWindow;
 class QAbstractAnimation;
 class QAction;
@@ -73,6 +74,7 @@ struct AppDelegateOutlets {
     std::shared_ptr<KavioVideoItemManager> controller;
     std::shared_ptr<KavioAudioOutputManager> audioOutputManager;
     std::weak_ptr<KavioVideoOutputManager> videoOutputManager;
+    std::weak_ptr<KavioNDIManager> ndiManager;  // its record travels in the project
     QVTMTKView* preview = nullptr;
 
     KavioButtonInterface* playButton = nullptr;
