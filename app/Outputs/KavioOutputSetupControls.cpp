@@ -1,11 +1,15 @@
 #include "Outputs/KavioOutputSetupControls.h"
 
+#include "Outputs/KavioVideoOutputsView.h"
+#include "Views/KavioScrollView.h"
+
 #include <QAction>
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace {
 constexpr int kTagRole = Qt::UserRole + 1;
@@ -86,7 +90,15 @@ KavioOutputSetupControls::KavioOutputSetupControls(QWidget* parent)
     : QWidget(parent, Qt::Window)
 {
     setWindowTitle(QStringLiteral("Video Outputs"));
-    auto* form = new QFormLayout(this);
+    auto* column = new QVBoxLayout(this);
+    outputsViewScrollView = new KavioScrollView(this);
+    outputsViewScrollView->setFixedHeight(135);
+    outputsView = new KavioVideoOutputsView;
+    outputsView->resize(448, 125);
+    outputsViewScrollView->setWidget(outputsView);
+    column->addWidget(outputsViewScrollView);
+    auto* form = new QFormLayout;
+    column->addLayout(form);
     auto popUp = [&](const QString& label) {
         auto* p = new KavioOutputPopUp(this);
         form->addRow(label, p);

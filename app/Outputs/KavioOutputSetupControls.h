@@ -15,6 +15,8 @@ class QAction;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
+class KavioScrollView;
+class KavioVideoOutputsView;
 
 // A pop-up whose items carry a tag and a represented object. Items may share a title: every item
 // is added with an empty title and then titled, so none replaces another.
@@ -75,6 +77,9 @@ public:
     QPushButton* fullscreenErrorButton;
     QPushButton* restartNeededAlertButton;
     QAction* fullscreenMenuItem;  // checkable
+    // The outputs grid on top of the window, in its scroll view; the manager places the tiles.
+    KavioScrollView* outputsViewScrollView;
+    KavioVideoOutputsView* outputsView;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

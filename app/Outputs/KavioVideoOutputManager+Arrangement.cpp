@@ -3,6 +3,8 @@
 #include "Outputs/KavioVideoOutputManager.h"
 
 #include "Outputs/KavioOutputSetupControls.h"
+#include "Outputs/KavioVideoOutputView.h"
+#include "Outputs/KavioVideoOutputsView.h"
 #include "Rendering/QVTMetalManager.h"
 
 #include "Log.h"
@@ -155,7 +157,67 @@ void KavioVideoOutputManager::reArrangeOutputViewsAndSelectCurrent()
             ++row;
         }
     }
-    // TODO(outputs grid): place and redraw the tiles, marking the selected one.
+    placeOutputViews();
+}
+
+KavioVideoOutputView* KavioVideoOutputManager::outputViewWithObject(const OutputPtr& output) const
+{
+    if (!output)
+        return nullptr;
+    for (KavioVideoOutputView* tile : controls_->outputsView->findChildren<KavioVideoOutputView*>(Qt::FindDirectChildrenOnly))
+        if (tile->object() == output)
+            return tile;
+    return nullptr;
+}
+
+void KavioVideoOutputManager::placeOutputViews()
+{
+    KavioVideoOutputsView* grid = controls_->outputsView;
+    for (KavioVideoOutputView* tile : grid->findChildren<KavioVideoOutputView*>(Qt::FindDirectChildrenOnly)) {
+        const OutputPtr output = tile->object();
+        if (!output || std::find(outputObjects_.begin(), outputObjects_.end(), output) == outputObjects_.end()) {
+            tile->removeResources();
+            delete tile;
+        }
+    }
+    const KavioScreenSpan span = screenspan_.load();
+    grid->resize(std::max(448, 5 + 133 * span.cols), std::max(125, 5 + 77 * span.rows));
+    for (const auto& output : outputObjects_) {
+        KavioVideoOutputView* tile = outputViewWithObject(output);
+        if (!tile) {
+            tile = new KavioVideoOutputView(grid);
+            tile->setObject(output);
+        }
+        const KavioScreenLocation at = output->screenLocation();
+        tile->setGeometry(5 + 133 * at.col, 5 + 77 * at.row, 128, 72);
+        tile->setIsSelected(output->index() == selectedoutput_);
+        tile->show();
+    }
+    validateOutputs();
+    grid->update();
+}
+
+void KavioVideoOutputManager::validateOutputs()
+{
+    const QSizeF resolution = renderResolution();
+    const QVariantList formats = decklinkOutputFormats();
+    for (const auto& output : outputObjects_) {
+        KavioVideoOutputView* tile = outputViewWithObject(output);
+        if (!tile)
+            continue;
+        bool error = false;
+        if (output->videoOutputType() == KavioVideoOutputTypeDeckLink) {
+            for (const QVariant& row : formats) {
+                const QVariantMap format = row.toMap();
+                if (format.value("displayName").toString() != output->videoOutputFormatString())
+                    continue;
+                error = QSizeF(format.value("renderWidth").toDouble(), format.value("renderHeight").toDouble())
+                        != resolution;
+                break;
+            }
+        }
+        tile->setHasError(error);
+    }
 }
 
 KavioVideoOutputManager::OutputPtr KavioVideoOutputManager::createFullscreenObjectWithFrame(const QRectF& frame,
@@ -275,8 +337,12 @@ void KavioVideoOutputManager::outputViewDidSelected(const OutputPtr& output)
     OutputPtr chosen = output ? output : (outputObjects_.empty() ? nullptr : outputObjects_.front());
     if (!chosen)
         return;
+    controls_->outputsView->setFocus(Qt::OtherFocusReason);
+    if (chosen->index() != selectedoutput_)
+        if (KavioVideoOutputView* previous = outputViewWithObject(outputAtIndex(selectedoutput_)))
+            previous->setIsSelected(false);
     selectedoutput_ = chosen->index();
-    // TODO(output editors): unmark the previous tile and hand the output to the geometry editor.
+    // TODO(output editors): hand the output to the geometry editor.
     updateUIAfterScreenSelected();
 }
 
@@ -284,7 +350,11 @@ void KavioVideoOutputManager::selectScreenAtIndex(unsigned long index)
 {
     if (index == selectedoutput_ || !outputAtIndex(index))
         return;
+    if (KavioVideoOutputView* previous = outputViewWithObject(outputAtIndex(selectedoutput_)))
+        previous->setIsSelected(false);
     selectedoutput_ = index;
+    if (KavioVideoOutputView* tile = outputViewWithObject(outputAtIndex(index)))
+        tile->setIsSelected(true);
     updateUIAfterScreenSelected();
 }
 

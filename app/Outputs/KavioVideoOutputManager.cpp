@@ -410,9 +410,8 @@ void KavioVideoOutputManager::renderSizeChanged()
     const QSizeF canvas = renderSize();
     controls_->setWindowTitle(
         QString::asprintf("Video Outputs - Canvas is %d x %d", int(canvas.width()), int(canvas.height())));
+    validateOutputs();
     KavioOverlayFontManager::sharedManager().setOutputRenderHeight(canvas.height());
-    // TODO(output editors): validateOutputs marks DeckLink tiles whose format differs from the
-    // resolution.
 }
 
 void KavioVideoOutputManager::orderFrontVideoOutputSetupWindow()

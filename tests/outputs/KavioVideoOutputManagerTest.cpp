@@ -3,6 +3,8 @@
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
+#include "Outputs/KavioVideoOutputView.h"
+#include "Outputs/KavioVideoOutputsView.h"
 #include "Rendering/KavioRenderClock.h"
 
 #include "DispatchQueue.h"
@@ -516,3 +518,29 @@ TEST_F(KavioRenderMethodTest, WithoutARateADisplayLinkRunsAndIsOnlyMovedAfterwar
 }
 
 }  // namespace
+
+TEST_F(KavioVideoOutputManagerTest, TilesFollowTheOutputsAndAClickSelectsThroughTheGrid)
+{
+    grid(2, 2);
+    auto tiles = [&] {
+        std::vector<KavioVideoOutputView*> list;
+        for (const auto& o : outputs->outputObjects())
+            list.push_back(outputs->outputViewWithObject(o));
+        return list;
+    };
+    std::vector<KavioVideoOutputView*> placed = tiles();
+    ASSERT_EQ(placed.size(), 4u);
+    EXPECT_EQ(placed[3]->geometry(), QRect(138, 82, 128, 72));
+    EXPECT_TRUE(placed[0]->isSelected());
+    EXPECT_EQ(ui().outputsView->size(), QSize(448, 159));
+
+    QTest::mouseClick(placed[3], Qt::LeftButton, {}, {60, 30});
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return outputs->selectedOutput() == 4; }, 30.0));
+    EXPECT_FALSE(placed[0]->isSelected());
+    outputs->selectPrevOutput();
+    EXPECT_TRUE(placed[2]->isSelected());
+    EXPECT_FALSE(placed[3]->isSelected());
+
+    grid(1, 2);
+    EXPECT_EQ(ui().outputsView->findChildren<KavioVideoOutputView*>().size(), 2);
+}
