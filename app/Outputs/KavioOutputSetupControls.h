@@ -17,6 +17,11 @@ class QLineEdit;
 class QPushButton;
 class KavioScrollView;
 class KavioVideoOutputsView;
+class KavioVideoOutputSetupView;
+class KavioControllableTextField;
+class KavioPopUpButton;
+class KavioButton;
+class QVTMetalManager;
 
 // A pop-up whose items carry a tag and a represented object. Items may share a title: every item
 // is added with an empty title and then titled, so none replaces another.
@@ -48,7 +53,7 @@ private:
 
 class KavioOutputSetupControls : public QWidget {
 public:
-    explicit KavioOutputSetupControls(QWidget* parent = nullptr);
+    explicit KavioOutputSetupControls(QVTMetalManager& gpu, QWidget* parent = nullptr);
     // Called when the window closes.
     void setWillClose(std::function<void()> willClose) { willClose_ = std::move(willClose); }
 
@@ -80,6 +85,17 @@ public:
     // The outputs grid on top of the window, in its scroll view; the manager places the tiles.
     KavioScrollView* outputsViewScrollView;
     KavioVideoOutputsView* outputsView;
+    // The geometry editor in its scroll view, with its zoom, corner and edge-blend controls.
+    KavioScrollView* warpViewScrollView;
+    KavioVideoOutputSetupView* outputSetupView;
+    KavioPopUpButton* zoomPopup;
+    KavioButton* resetCornersButton;
+    KavioControllableTextField* currentCornerX;
+    KavioControllableTextField* currentCornerY;
+    // Left, right, top, bottom.
+    KavioControllableTextField* edgeBlendWidths[4];
+    KavioControllableTextField* edgeBlendPowers[4];
+    KavioButton* edgeBlendResetButton;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -3,7 +3,10 @@
 #include "Outputs/KavioVideoOutputManager.h"
 
 #include "Outputs/KavioOutputSetupControls.h"
+#include "Outputs/KavioVideoOutputSetupView.h"
 #include "Outputs/KavioVideoOutputView.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioControllableTextField.h"
 #include "Outputs/KavioVideoOutputsView.h"
 #include "Rendering/QVTMetalManager.h"
 
@@ -342,19 +345,21 @@ void KavioVideoOutputManager::outputViewDidSelected(const OutputPtr& output)
         if (KavioVideoOutputView* previous = outputViewWithObject(outputAtIndex(selectedoutput_)))
             previous->setIsSelected(false);
     selectedoutput_ = chosen->index();
-    // TODO(output editors): hand the output to the geometry editor.
+    controls_->outputSetupView->setOutputObj(chosen);
     updateUIAfterScreenSelected();
 }
 
 void KavioVideoOutputManager::selectScreenAtIndex(unsigned long index)
 {
-    if (index == selectedoutput_ || !outputAtIndex(index))
+    const OutputPtr shown = controls_->outputSetupView->outputObj();
+    if ((shown && shown->index() == index) || !outputAtIndex(index))
         return;
     if (KavioVideoOutputView* previous = outputViewWithObject(outputAtIndex(selectedoutput_)))
         previous->setIsSelected(false);
     selectedoutput_ = index;
     if (KavioVideoOutputView* tile = outputViewWithObject(outputAtIndex(index)))
         tile->setIsSelected(true);
+    controls_->outputSetupView->setOutputObj(outputAtIndex(index));
     updateUIAfterScreenSelected();
 }
 
@@ -401,8 +406,10 @@ void KavioVideoOutputManager::updateUIAfterScreenSelected()
     controls_->enableMatteColorButton->setChecked(output->colorMatteEnabled());
     controls_->enableTimeOverlaysButton->setChecked(output->timeOverlayEnabled());
     controls_->enableSubtitlesButton->setChecked(output->subtitlesEnabled());
-    // TODO(output editors): the format and keyer pop-ups, the grid, the geometry editor and its
-    // edge-blend controls follow the selected output.
+    // TODO(output formats): the format and keyer pop-ups follow the selected output.
+    controls_->outputsView->update();
+    controls_->outputSetupView->update();
+    validateEdgeBlendingControls();
 }
 
 // --- Settings --------------------------------------------------------------------------------
@@ -449,7 +456,7 @@ void KavioVideoOutputManager::undoChangeWarpType(const QString& title, unsigned 
     }
     undoManager_->registerUndo(this, [this, old, screenIndex] { undoChangeWarpType(old, screenIndex); });
     undoManager_->setActionName("Change Warp Type");
-    // TODO(output editors): the geometry editor redraws with the new mesh.
+    controls_->outputSetupView->redrawWithNewSettings();
 }
 
 void KavioVideoOutputManager::undoChangeEdgeBlendToState(bool on)
@@ -459,6 +466,10 @@ void KavioVideoOutputManager::undoChangeEdgeBlendToState(bool on)
     for (const auto& output : outputObjects_)
         output->setEdgeBlendEnabled(on);
     controls_->edgeBlendEnableButton->setChecked(on);
+    controls_->outputSetupView->edgeBlendToggled(on);
+    if (on)
+        validateEdgeBlendingControls();
+    controls_->outputsView->update();
     undoManager_->registerUndo(this, [this, old] { undoChangeEdgeBlendToState(old); });
     undoManager_->setActionName("Toggle Edge Blending");
 }
@@ -554,6 +565,24 @@ void KavioVideoOutputManager::edgeBlendChangedWithObject(const OutputPtr& output
     share(outputOnBottomSideWithObject(output), [&](KavioEdgeBlendSettings& s) {
         s.topEdgeWidth = mine.bottomEdgeWidth, s.topEdgePower = mine.bottomEdgePower;
     });
+}
+
+void KavioVideoOutputManager::validateEdgeBlendingControls()
+{
+    KavioOutputSetupControls& c = *controls_;
+    const OutputPtr shown = c.outputSetupView->outputObj();
+    const bool on = c.edgeBlendEnableButton->isChecked();
+    const bool sides[] = {
+        shown && outputOnLeftSideWithObject(shown),
+        shown && outputOnRightSideWithObject(shown),
+        shown && outputOnTopSideWithObject(shown),
+        shown && outputOnBottomSideWithObject(shown),
+    };
+    for (int i = 0; i < 4; ++i) {
+        c.edgeBlendWidths[i]->setEnabled(on && sides[i]);
+        c.edgeBlendPowers[i]->setEnabled(on && sides[i]);
+    }
+    c.edgeBlendResetButton->setEnabled(on);
 }
 
 // --- Outputs on and off ----------------------------------------------------------------------

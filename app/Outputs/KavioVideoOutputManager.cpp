@@ -2,6 +2,9 @@
 
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "Outputs/KavioOutputSetupControls.h"
+#include "Outputs/KavioVideoOutputSetupView.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioControllableTextField.h"
 #include "Rendering/KavioOverlayFontManager.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Rendering/KavioRenderingSupport.h"
@@ -35,7 +38,7 @@ KavioVideoOutputManager::KavioVideoOutputManager(QVTMetalManager& gpu,
     , defaults_(defaults ? *defaults : UserDefaults::standardUserDefaults())
     , streamers_(std::move(streamers))
     , displays_(displays ? std::move(displays) : std::make_shared<KavioSystemDisplayList>())
-    , controls_(std::make_unique<KavioOutputSetupControls>())
+    , controls_(std::make_unique<KavioOutputSetupControls>(gpu))
     , undoManager_(std::make_unique<UndoManager>())
     , renderedOutputs_(std::make_shared<const OutputList>())
 {
@@ -45,6 +48,24 @@ KavioVideoOutputManager::KavioVideoOutputManager(QVTMetalManager& gpu,
     QObject::connect(controls_->spanModeButton, &QCheckBox::toggled, [this](bool on) { spanMode_.store(on); });
     QObject::connect(controls_->testCardButton, &QCheckBox::toggled, [this](bool on) { testCard_.store(on); });
     connectControls();
+    KavioOutputSetupControls& c = *controls_;
+    KavioVideoOutputSetupView::Outlets editor;
+    editor.currentCornerX = c.currentCornerX;
+    editor.currentCornerY = c.currentCornerY;
+    editor.zoomPopup = c.zoomPopup;
+    editor.edgeBlendWidthLeft = c.edgeBlendWidths[0];
+    editor.edgeBlendWidthRight = c.edgeBlendWidths[1];
+    editor.edgeBlendWidthTop = c.edgeBlendWidths[2];
+    editor.edgeBlendWidthBottom = c.edgeBlendWidths[3];
+    editor.edgeBlendPowerLeft = c.edgeBlendPowers[0];
+    editor.edgeBlendPowerRight = c.edgeBlendPowers[1];
+    editor.edgeBlendPowerTop = c.edgeBlendPowers[2];
+    editor.edgeBlendPowerBottom = c.edgeBlendPowers[3];
+    editor.edgeBlendResetButton = c.edgeBlendResetButton;
+    editor.warpViewScrollView = c.warpViewScrollView;
+    c.outputSetupView->awakeFromNib(editor, this, undoManager_.get());
+    c.resetCornersButton->setAction([this] { controls_->outputSetupView->resetHandles(); });
+    validateEdgeBlendingControls();
 }
 
 void KavioVideoOutputManager::connectControls()

@@ -152,6 +152,9 @@ public:
 
     // Edge blending between neighbours.
     void edgeBlendChangedWithObject(const OutputPtr& output);
+    // With blending on, enables the geometry editor's width and power fields of the sides where
+    // its output has a neighbour; with it off, none.
+    void validateEdgeBlendingControls();
     OutputPtr outputOnLeftSideWithObject(const OutputPtr& output) const;
     OutputPtr outputOnRightSideWithObject(const OutputPtr& output) const;
     OutputPtr outputOnTopSideWithObject(const OutputPtr& output) const;

@@ -1,4 +1,5 @@
 #include "OutputsTestSupport.h"
+#include "OutputManagerFakes.h"
 
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "Outputs/KavioOutputSetupControls.h"
@@ -18,39 +19,6 @@
 #include <QTest>
 
 namespace {
-
-// Displays as a test arranges them.
-class FakeDisplayList : public KavioDisplayListInterface {
-public:
-    std::vector<KavioDisplay> list;
-    std::vector<KavioDisplay> displays() const override { return list; }
-};
-
-KavioDisplay display(const QString& name, QRectF frame, bool isMain, KavioScreenInfo info)
-{
-    return {name, frame, isMain, info, nullptr};
-}
-
-class FakeVideoManager : public KavioVideoItemManagerInterface {
-public:
-    std::shared_ptr<KavioRenderClock> clock;
-    bool isLoadingProject() const override { return false; }
-    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
-    void setHasUnsavedChanges(bool) override {}
-    QSizeF renderSize() const override { return {}; }
-    std::shared_ptr<KavioVideoItem> itemWithUID(const QString&) const override { return nullptr; }
-    double secondsForSMPTEString(const QString&) const override { return 0; }
-    void selectAndScrollToItemAtCueID(const QString&) override {}
-    std::shared_ptr<QVTClock> masterClock() const override { return nullptr; }
-    double defaultNonMovieCueDuration() const override { return 0; }
-    bool useHighBitDepthRendering() const override { return false; }
-    long deinterlaceMode() const override { return 0; }
-    std::shared_ptr<KavioVideoItem> currentItem() const override { return nullptr; }
-    void stopPlaybackWithCompletedHandler(std::function<void()>) override {}
-    KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return nullptr; }
-    void replaceItem(const std::shared_ptr<KavioVideoItem>&) override {}
-    std::shared_ptr<KavioRenderClock> renderClock() const override { return clock; }
-};
 
 class KavioVideoOutputManagerTest : public OutputsTest {
 protected:
