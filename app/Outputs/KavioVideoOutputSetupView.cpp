@@ -584,7 +584,10 @@ QImage KavioVideoOutputSetupView::createBackgroundWithSource(const QImage& sourc
         KLOG_ERROR("Error: cannot create Metal texture: {}", "no source image");
         return {};
     }
-    const QImage bgra = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // The mesh's first row samples the texture's row 0 at the output's bottom edge, while the
+    // GPU layer keeps row 0 at the top: the source goes up reflected, so the picture reads back
+    // upright, top row first.
+    const QImage bgra = source.convertToFormat(QImage::Format_ARGB32_Premultiplied).mirrored(false, true);
     const auto w = std::uint32_t(bgra.width()), h = std::uint32_t(bgra.height());
     const auto texture = device->newTexture({GpuPixelFormat::BGRA8Unorm, w, h});
     const auto target = device->newTexture({GpuPixelFormat::BGRA8Unorm, w, h});

@@ -254,6 +254,111 @@ TEST_F(KavioVideoOutputSetupViewTest, AZeroSizeOutputKeepsItsStoredCorners)
     EXPECT_TRUE(sameCorners(output()->cornerCoords(), stored));
 }
 
+// Lengths of the runs of filled and empty cells up the preview's middle column, bottom first.
+std::vector<int> runsUpTheMiddle(const QImage& image)
+{
+    std::vector<int> runs;
+    const int x = image.width() / 2;
+    bool filled = false;
+    for (int y = image.height() - 1; y >= 0; --y) {
+        const bool here = qAlpha(image.pixel(x, y)) > 128;
+        if (runs.empty() || here != filled)
+            runs.push_back(0);
+        filled = here;
+        ++runs.back();
+    }
+    return runs;
+}
+
+TEST_F(KavioVideoOutputSetupViewTest, PreviewOfTheDefaultProjectionIsTheCheckerboardItself)
+{
+    canvas().redrawWithNewSettings();
+    const QImage& board = canvas().sourceBackGround();
+    const QImage& preview = canvas().perspectiveCorrectBackground();
+    ASSERT_EQ(board.size(), QSize(364, 189));
+    ASSERT_EQ(preview.size(), board.size());
+    EXPECT_GT(qAlpha(board.pixel(2, board.height() - 2)), 200) << "the bottom-left cell is filled";
+    EXPECT_EQ(qAlpha(board.pixel(board.width() / 8 + 2, board.height() - 2)), 0);
+    int differing = 0;
+    for (int y = 0; y < board.height(); ++y)
+        for (int x = 0; x < board.width(); ++x) {
+            const QRgb a = board.pixel(x, y), b = preview.pixel(x, y);
+            if (std::abs(qAlpha(a) - qAlpha(b)) > 2 || std::abs(qGreen(a) - qGreen(b)) > 2)
+                ++differing;
+        }
+    EXPECT_EQ(differing, 0);
+}
+
+TEST_F(KavioVideoOutputSetupViewTest, PreviewShowsPerspectiveForAConvexQuadAndBilinearCellsForABowTie)
+{
+    KavioCornerCoords pulled;
+    pulled.topLeft = {-0.5f, 1.0f};
+    pulled.topRight = {0.5f, 1.0f};
+    output()->setCornerCoords(pulled);
+    canvas().redrawWithNewSettings();
+    const std::vector<int> perspective = runsUpTheMiddle(canvas().perspectiveCorrectBackground());
+    ASSERT_EQ(perspective.size(), 8u);
+    EXPECT_GT(perspective.front(), perspective.back() * 1.3) << "rows shorten towards the narrow top";
+    const QImage& warped = canvas().perspectiveCorrectBackground();
+    EXPECT_EQ(qAlpha(warped.pixel(2, 2)), 0) << "outside the pulled-in top corner";
+
+    KavioCornerCoords bowTie;
+    bowTie.topLeft = {1.0f, 1.0f};
+    bowTie.topRight = {-1.0f, 1.0f};
+    output()->setCornerCoords(bowTie);
+    output()->setWarpMode(1);  // subdivided: the cells follow the bilinear grid
+    canvas().redrawWithNewSettings();
+    // Near the unchanged bottom edge the columns keep their even widths: no perspective weight.
+    const QImage& crossed = canvas().perspectiveCorrectBackground();
+    std::vector<int> columns;
+    bool filled = false;
+    for (int x = 0; x < crossed.width(); ++x) {
+        const bool here = qAlpha(crossed.pixel(x, crossed.height() - 2)) > 128;
+        if (columns.empty() || here != filled)
+            columns.push_back(0);
+        filled = here;
+        ++columns.back();
+    }
+    // A sliver at either end where the slanted sides cross the scanline is no cell.
+    if (columns.back() < 4)
+        columns.pop_back();
+    if (columns.front() < 4)
+        columns.erase(columns.begin());
+    ASSERT_EQ(columns.size(), 8u);
+    for (int run : columns)
+        EXPECT_NEAR(run, 364 / 8.0, 3.0);
+}
+
+TEST_F(KavioVideoOutputSetupViewTest, PreviewDarkensALeftBlendInARamp)
+{
+    canvas().redrawWithNewSettings();
+    const QImage plain = canvas().perspectiveCorrectBackground();
+    output()->setEdgeBlendEnabled(true);
+    KavioEdgeBlendSettings blend;
+    blend.leftEdgeWidth = 480;  // a quarter of the picture
+    output()->setEdgeBlendSettings(blend);
+    canvas().redrawWithNewSettings();
+    const QImage blended = canvas().perspectiveCorrectBackground();
+    ASSERT_FALSE(blended.isNull());
+    const int y = blended.height() - 5;  // along the bottom row of cells, whose first cell is filled
+    const int quarter = blended.width() / 4;
+    EXPECT_LT(qGreen(blended.pixel(2, y)), qGreen(plain.pixel(2, y)) / 2);
+    EXPECT_LT(qGreen(blended.pixel(2, y)), qGreen(blended.pixel(30, y)));
+    EXPECT_EQ(qGreen(blended.pixel(quarter + 80, y)), qGreen(plain.pixel(quarter + 80, y)));
+}
+
+TEST_F(KavioVideoOutputSetupViewTest, AnEmptyInnerAreaGivesNoPreviewAndTheCanvasStillDraws)
+{
+    canvas().resize(30, 30);
+    canvas().handleChangeZoomToLevel("1");  // 19 x 10: no inner area
+    EXPECT_EQ(canvas().size(), QSize(19, 10));
+    canvas().redrawWithNewSettings();
+    EXPECT_TRUE(canvas().sourceBackGround().isNull());
+    EXPECT_TRUE(canvas().perspectiveCorrectBackground().isNull());
+    EXPECT_FALSE(canvas().grab().isNull());
+    EXPECT_TRUE(sameCorners(output()->cornerCoords(), KavioCornerCoords{}));
+}
+
 TEST_F(KavioVideoOutputSetupViewTest, ScreenshotOfTheSetUpWindow)
 {
     grid(1, 2);
