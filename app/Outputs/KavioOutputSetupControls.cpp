@@ -204,9 +204,13 @@ KavioOutputSetupControls::KavioOutputSetupControls(QVTMetalManager& gpu, QWidget
     enableSubtitlesButton = check(QStringLiteral("Subtitles / CC"));
     disableDisplayMirroringButton = check(QStringLiteral("Disable display mirroring"));
     disableMouseCursorHideButton = check(QStringLiteral("Hide the cursor over outputs"));
-    fullscreenButton = new QPushButton(QStringLiteral("Outputs"), this);
-    fullscreenButton->setCheckable(true);
-    fullscreenErrorButton = new QPushButton(QStringLiteral("Outputs"), this);
+    fullscreenButton = new KavioButton(this);
+    fullscreenButton->setTitle(QStringLiteral("Outputs"));
+    fullscreenButton->setButtonType(KavioButtonType::OnOff);
+    fullscreenButton->setOSCAddress(QStringLiteral("/kavio/toggleVideoOutputs"));
+    fullscreenErrorButton = new KavioButton(this);
+    fullscreenErrorButton->setTitle(QStringLiteral("Outputs"));
+    fullscreenErrorButton->setDrawsErrorColor(true);
     restartNeededAlertButton = new QPushButton(QStringLiteral("Restart needed"), this);
     form->addRow(fullscreenButton);
     form->addRow(fullscreenErrorButton);

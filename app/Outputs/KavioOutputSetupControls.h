@@ -78,8 +78,10 @@ public:
     QLineEdit* screenColsField;
     QLineEdit* resolutionWidthField;
     QLineEdit* resolutionHeightField;
-    QPushButton* fullscreenButton;
-    QPushButton* fullscreenErrorButton;
+    // The outputs switch ("/kavio/toggleVideoOutputs"), and its error-coloured stand-in shown
+    // while a destination is missing.
+    KavioButton* fullscreenButton;
+    KavioButton* fullscreenErrorButton;
     QPushButton* restartNeededAlertButton;
     QAction* fullscreenMenuItem;  // checkable
     // The outputs grid on top of the window, in its scroll view; the manager places the tiles.

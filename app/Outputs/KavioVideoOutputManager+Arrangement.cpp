@@ -591,7 +591,7 @@ void KavioVideoOutputManager::toggleFullscreen()
 {
     const bool on = !controls_->fullscreenMenuItem->isChecked();
     controls_->fullscreenMenuItem->setChecked(on);
-    controls_->fullscreenButton->setChecked(on);
+    controls_->fullscreenButton->setState(on ? 1 : 0);
     for (const auto& output : outputObjects_)
         on ? output->orderFront() : output->orderOut();
     shouldOutput_.store(on);

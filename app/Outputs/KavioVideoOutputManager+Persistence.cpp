@@ -2,6 +2,7 @@
 #include "Outputs/KavioVideoOutputManager.h"
 
 #include "Outputs/KavioOutputSetupControls.h"
+#include "Views/KavioButton.h"
 
 #include "Log.h"
 #include "UndoManager.h"
@@ -95,7 +96,7 @@ void KavioVideoOutputManager::loadWithData(const QVariantMap& data)
     KLOG_INFO("finished loading project...");
     checkOutputsForBestRenderMethod();
     undoManager_->enableUndoRegistration();
-    if (defaults_.boolForKey("autoFullscreen") || controls_->fullscreenButton->isChecked()) {
+    if (defaults_.boolForKey("autoFullscreen") || controls_->fullscreenButton->state() != 0) {
         KLOG_INFO("autoFullscreen");
         controls_->fullscreenMenuItem->setChecked(false);
         toggleFullscreen();

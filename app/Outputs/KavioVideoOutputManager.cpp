@@ -111,8 +111,8 @@ void KavioVideoOutputManager::connectControls()
     onClick(c.disableDisplayMirroringButton, [this](bool) { changeDisableDisplayMirroring(); });
     onClick(c.disableMouseCursorHideButton, [this](bool) { changedisableMouseCursorHide(); });
     // The error variant stands in for the outputs button while a destination is missing.
-    onClick(c.fullscreenButton, [this](bool) { toggleFullscreen(); });
-    onClick(c.fullscreenErrorButton, [this](bool) { toggleFullscreen(); });
+    c.fullscreenButton->setAction([this] { toggleFullscreen(); });
+    c.fullscreenErrorButton->setAction([this] { toggleFullscreen(); });
     onClick(c.restartNeededAlertButton, [this](bool) { showRestartNeededAlert(); });
     // A checkable item flips its own mark before it triggers; toggleFullscreen reads and sets it.
     QObject::connect(c.fullscreenMenuItem, &QAction::triggered, context, [this](bool checked) {

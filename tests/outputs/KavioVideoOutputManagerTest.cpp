@@ -6,6 +6,7 @@
 #include "Outputs/KavioVideoOutputManager.h"
 #include "Outputs/KavioVideoOutputView.h"
 #include "Outputs/KavioVideoOutputsView.h"
+#include "Views/KavioButton.h"
 #include "Rendering/KavioRenderClock.h"
 
 #include "DispatchQueue.h"
@@ -24,17 +25,11 @@ class KavioVideoOutputManagerTest : public OutputsTest {
 protected:
     void SetUpWithDevice() override
     {
-        auto& defaults = UserDefaults::standardUserDefaults();
-        for (const char* key : {"useHighBitDepthRendering", "disableDisplayMirroring", "disableMouseCursorHide",
-                                "videoOutputSetup", "autoFullscreen"})
-            defaults.removeObjectForKey(key);
         displays = std::make_shared<FakeDisplayList>();
         displays->list = {display("DELL U2720Q", {0, 0, 1920, 1080}, true, {11, 0x10ac, 0xa0c4, 101}),
                           display("Beamer", {1920, 0, 1280, 720}, false, {22, 0x4c2d, 0x0f00, 202})};
         videoManager = std::make_shared<FakeVideoManager>();
-        outputs = std::make_unique<KavioVideoOutputManager>(*manager, nullptr, displays);
-        outputs->setVideoManager(videoManager);
-        outputs->initManager();
+        outputs = startOutputManager(*manager, displays, videoManager);
     }
     void TearDown() override { outputs.reset(); }
 
@@ -323,12 +318,14 @@ TEST_F(KavioVideoOutputManagerTest, TheSetUpWindowsControlsRunTheirActions)
         ui().fullscreenMenuItem->trigger();
         EXPECT_EQ(outputs->shouldOutput(), on);
         EXPECT_EQ(ui().fullscreenMenuItem->isChecked(), on);
-        EXPECT_EQ(ui().fullscreenButton->isChecked(), on);
+        EXPECT_EQ(ui().fullscreenButton->state() != 0, on);
     }
-    ui().fullscreenButton->click();
+    ui().show();
+    QTest::mouseClick(ui().fullscreenButton, Qt::LeftButton);
     EXPECT_TRUE(outputs->shouldOutput());
     EXPECT_TRUE(ui().fullscreenMenuItem->isChecked());
-    ui().fullscreenButton->click();
+    EXPECT_EQ(ui().fullscreenButton->oscAddress(), "/kavio/toggleVideoOutputs");
+    QTest::mouseClick(ui().fullscreenButton, Qt::LeftButton);
     EXPECT_FALSE(outputs->shouldOutput());
 }
 

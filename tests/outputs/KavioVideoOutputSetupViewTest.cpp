@@ -25,16 +25,10 @@ class KavioVideoOutputSetupViewTest : public OutputsTest {
 protected:
     void SetUpWithDevice() override
     {
-        auto& defaults = UserDefaults::standardUserDefaults();
-        for (const char* key : {"useHighBitDepthRendering", "disableDisplayMirroring", "disableMouseCursorHide",
-                                "videoOutputSetup", "autoFullscreen"})
-            defaults.removeObjectForKey(key);
         displays = std::make_shared<FakeDisplayList>();
         displays->list = {display("Studio 27", {0, 0, 1920, 1080}, true, {11, 0x10ac, 0xa0c4, 101})};
         videoManager = std::make_shared<FakeVideoManager>();
-        outputs = std::make_unique<KavioVideoOutputManager>(*manager, nullptr, displays);
-        outputs->setVideoManager(videoManager);
-        outputs->initManager();
+        outputs = startOutputManager(*manager, displays, videoManager);
         ui().warpViewScrollView->setFixedSize(402, 245);
         ui().show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&ui()));

@@ -6,6 +6,8 @@
 #include "Outputs/KavioVideoOutputManager.h"
 #include "Rendering/KavioRenderClock.h"
 
+#include "UserDefaults.h"
+
 // Displays as a test arranges them.
 class FakeDisplayList : public KavioDisplayListInterface {
 public:
@@ -39,3 +41,18 @@ public:
     std::shared_ptr<KavioRenderClock> renderClock() const override { return clock; }
 };
 
+
+// A manager started on `displays` as at a first launch: the output defaults are removed first.
+inline std::unique_ptr<KavioVideoOutputManager> startOutputManager(QVTMetalManager& gpu,
+                                                                   std::shared_ptr<FakeDisplayList> displays,
+                                                                   std::shared_ptr<FakeVideoManager> videoManager)
+{
+    auto& defaults = UserDefaults::standardUserDefaults();
+    for (const char* key : {"useHighBitDepthRendering", "disableDisplayMirroring", "disableMouseCursorHide",
+                            "videoOutputSetup", "autoFullscreen"})
+        defaults.removeObjectForKey(key);
+    auto outputs = std::make_unique<KavioVideoOutputManager>(gpu, nullptr, std::move(displays));
+    outputs->setVideoManager(std::move(videoManager));
+    outputs->initManager();
+    return outputs;
+}
