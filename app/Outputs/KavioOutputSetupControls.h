@@ -1,7 +1,9 @@
 #pragma once
-// The output set-up window's controls, as the output manager reads and sets them.
-// TODO(control interfaces): these are plain Qt widgets; the control library's buttons, pop-ups
-// and fields take their place behind the same members.
+// The output set-up window's controls, as the output manager reads and sets them: the outputs
+// grid on top, the geometry editor with its fields below it, the settings beside it.
+// TODO(control interfaces): the settings' pop-ups, switches and fields are still plain Qt
+// widgets; the control library's take their place behind the same members, and the basic and
+// advanced settings are swapped in their placeholder.
 //
 // Main thread only.
 

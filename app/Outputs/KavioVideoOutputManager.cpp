@@ -441,6 +441,8 @@ void KavioVideoOutputManager::orderFrontVideoOutputSetupWindow()
     controls_->show();
     controls_->raise();
     controls_->activateWindow();
+    // The canvas fits the scroll view the window has now laid out.
+    controls_->outputSetupView->handleChangeZoomToLevel({});
     undoManager_->enableUndoRegistration();
 }
 
