@@ -6,12 +6,13 @@
 #include "Views/KavioControllableTextField.h"
 #include "Views/KavioPopUpButton.h"
 #include "Views/KavioScrollView.h"
+#include "Views/KavioStylishButtonCell.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QFormLayout>
 #include <QIntValidator>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -97,6 +98,12 @@ KavioOutputSetupControls::KavioOutputSetupControls(QVTMetalManager& gpu, QWidget
     : QWidget(parent, Qt::Window)
 {
     setWindowTitle(QStringLiteral("Video Outputs"));
+    // The program's dark window grey, under controls drawn for it.
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, QColor::fromRgbF(0.18f, 0.18f, 0.18f));
+    dark.setColor(QPalette::WindowText, QColor::fromRgbF(0.75f, 0.75f, 0.75f));
+    setPalette(dark);
+    setAutoFillBackground(true);
     auto* column = new QVBoxLayout(this);
     outputsViewScrollView = new KavioScrollView(this);
     outputsViewScrollView->setFixedHeight(135);
@@ -160,7 +167,9 @@ KavioOutputSetupControls::KavioOutputSetupControls(QVTMetalManager& gpu, QWidget
         return p;
     };
     auto check = [&](const QString& label) {
-        auto* c = new QCheckBox(label, this);
+        auto* c = new KavioButton(this, std::make_unique<KavioStylishButtonCell>());
+        c->setTitle(label);
+        c->setButtonType(KavioButtonType::OnOff);
         form->addRow(c);
         return c;
     };

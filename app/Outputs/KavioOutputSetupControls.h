@@ -1,7 +1,7 @@
 #pragma once
 // The output set-up window's controls, as the output manager reads and sets them: the outputs
 // grid on top, the geometry editor with its fields below it, the settings beside it.
-// TODO(control interfaces): the settings' pop-ups, switches and fields are still plain Qt
+// TODO(control interfaces): the settings' pop-ups and fields are still plain Qt
 // widgets; the control library's take their place behind the same members, and the basic and
 // advanced settings are swapped in their placeholder.
 //
@@ -14,7 +14,6 @@
 #include <functional>
 
 class QAction;
-class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class KavioScrollView;
@@ -68,14 +67,14 @@ public:
     // The video format of an NDI or DeckLink destination, and a DeckLink card's keyer.
     KavioOutputPopUp* outputFormatPopup;
     KavioOutputPopUp* outputKeyerPopup;
-    QCheckBox* spanModeButton;
-    QCheckBox* edgeBlendEnableButton;
-    QCheckBox* testCardButton;
-    QCheckBox* enableMatteColorButton;
-    QCheckBox* enableTimeOverlaysButton;
-    QCheckBox* enableSubtitlesButton;
-    QCheckBox* disableDisplayMirroringButton;
-    QCheckBox* disableMouseCursorHideButton;
+    KavioButton* spanModeButton;
+    KavioButton* edgeBlendEnableButton;
+    KavioButton* testCardButton;
+    KavioButton* enableMatteColorButton;
+    KavioButton* enableTimeOverlaysButton;
+    KavioButton* enableSubtitlesButton;
+    KavioButton* disableDisplayMirroringButton;
+    KavioButton* disableMouseCursorHideButton;
     QLineEdit* screenRowsField;
     QLineEdit* screenColsField;
     QLineEdit* resolutionWidthField;

@@ -16,7 +16,6 @@
 #include "UserDefaults.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -88,14 +87,14 @@ void KavioVideoOutputManager::undoChangeNumberOfScreensWithTitle(const QString& 
         const QString oldTitle = popup->oldItemTitle();
         popup->selectItemWithTitle(title);
         popup->cacheToOldValue();
-        const bool oldSpan = controls_->spanModeButton->isChecked();
-        const bool oldEdge = controls_->edgeBlendEnableButton->isChecked();
+        const bool oldSpan = (controls_->spanModeButton->state() != 0);
+        const bool oldEdge = (controls_->edgeBlendEnableButton->state() != 0);
         const bool several = popup->selectedTag() > 0;
         controls_->spanModeButton->setEnabled(several);
         controls_->edgeBlendEnableButton->setEnabled(several);
         if (!several) {
-            controls_->spanModeButton->setChecked(false);
-            controls_->edgeBlendEnableButton->setChecked(false);
+            controls_->spanModeButton->setState((false) ? 1 : 0);
+            controls_->edgeBlendEnableButton->setState((false) ? 1 : 0);
         }
         calculateScreenSpan();
         const KavioScreenSpan span = screenspan_.load();
@@ -122,10 +121,10 @@ void KavioVideoOutputManager::undoChangeNumberOfScreensWithTitle(const QString& 
                 output->orderFront();
         }
         if (!restoreData.isEmpty()) {
-            controls_->spanModeButton->setChecked(restoreData.value("oldSpanState").toBool());
-            controls_->edgeBlendEnableButton->setChecked(restoreData.value("oldEdgeBlendState").toBool());
+            controls_->spanModeButton->setState((restoreData.value("oldSpanState").toBool()) ? 1 : 0);
+            controls_->edgeBlendEnableButton->setState((restoreData.value("oldEdgeBlendState").toBool()) ? 1 : 0);
         }
-        const bool spanOn = controls_->spanModeButton->isChecked();
+        const bool spanOn = (controls_->spanModeButton->state() != 0);
         for (const auto& output : outputObjects_) {
             output->setEnableSpanMode(spanOn);
             output->setScreenSpan(span);
@@ -240,8 +239,8 @@ KavioVideoOutputManager::OutputPtr KavioVideoOutputManager::createFullscreenObje
             output->setScreenName(screenNameForDisplay(displays.back()));
             output->setScreenInfo(displays.back().info);
         }
-        output->setEnableSpanMode(controls_->spanModeButton->isChecked());
-        output->setEdgeBlendEnabled(controls_->edgeBlendEnableButton->isChecked());
+        output->setEnableSpanMode((controls_->spanModeButton->state() != 0));
+        output->setEdgeBlendEnabled((controls_->edgeBlendEnableButton->state() != 0));
         output->setOrientation(std::uint64_t(controls_->orientationPopup->selectedTag()));
         output->setWarpMode(controls_->warpTypePopup->selectedTag());
         output->setVideoOutputType(KavioVideoOutputTypeScreen);
@@ -283,8 +282,8 @@ void KavioVideoOutputManager::deleteOutputAtIndex(unsigned long index)
         controls_->spanModeButton->setEnabled(several);
         controls_->edgeBlendEnableButton->setEnabled(several);
         if (!several) {
-            controls_->spanModeButton->setChecked(false);
-            controls_->edgeBlendEnableButton->setChecked(false);
+            controls_->spanModeButton->setState((false) ? 1 : 0);
+            controls_->edgeBlendEnableButton->setState((false) ? 1 : 0);
         }
         handleScreensPopupAfterDeleteOrInsert(-1);
         reArrangeOutputViewsAndSelectCurrent();
@@ -403,9 +402,9 @@ void KavioVideoOutputManager::updateUIAfterScreenSelected()
         destinations->selectItemWithTitle(pair.title);
     controls_->orientationPopup->selectItemWithTag(long(output->orientation()));
     controls_->warpTypePopup->selectItemWithTag(output->warpMode());
-    controls_->enableMatteColorButton->setChecked(output->colorMatteEnabled());
-    controls_->enableTimeOverlaysButton->setChecked(output->timeOverlayEnabled());
-    controls_->enableSubtitlesButton->setChecked(output->subtitlesEnabled());
+    controls_->enableMatteColorButton->setState((output->colorMatteEnabled()) ? 1 : 0);
+    controls_->enableTimeOverlaysButton->setState((output->timeOverlayEnabled()) ? 1 : 0);
+    controls_->enableSubtitlesButton->setState((output->subtitlesEnabled()) ? 1 : 0);
     // TODO(output formats): the format and keyer pop-ups follow the selected output.
     controls_->outputsView->update();
     controls_->outputSetupView->update();
@@ -417,10 +416,10 @@ void KavioVideoOutputManager::updateUIAfterScreenSelected()
 void KavioVideoOutputManager::undoChangeDisplayModeToState(bool on)
 {
     postUnsavedChanges();
-    const bool old = controls_->spanModeButton->isChecked();
+    const bool old = (controls_->spanModeButton->state() != 0);
     for (const auto& output : outputObjects_)
         output->setEnableSpanMode(on);
-    controls_->spanModeButton->setChecked(on);
+    controls_->spanModeButton->setState((on) ? 1 : 0);
     undoManager_->registerUndo(this, [this, old] { undoChangeDisplayModeToState(old); });
     undoManager_->setActionName("Toggle Span Mode");
     NotificationCenter::defaultCenter().post("KavioRenderSizeChanged");
@@ -462,10 +461,10 @@ void KavioVideoOutputManager::undoChangeWarpType(const QString& title, unsigned 
 void KavioVideoOutputManager::undoChangeEdgeBlendToState(bool on)
 {
     postUnsavedChanges();
-    const bool old = controls_->edgeBlendEnableButton->isChecked();
+    const bool old = (controls_->edgeBlendEnableButton->state() != 0);
     for (const auto& output : outputObjects_)
         output->setEdgeBlendEnabled(on);
-    controls_->edgeBlendEnableButton->setChecked(on);
+    controls_->edgeBlendEnableButton->setState((on) ? 1 : 0);
     controls_->outputSetupView->edgeBlendToggled(on);
     if (on)
         validateEdgeBlendingControls();
@@ -474,7 +473,7 @@ void KavioVideoOutputManager::undoChangeEdgeBlendToState(bool on)
     undoManager_->setActionName("Toggle Edge Blending");
 }
 
-void KavioVideoOutputManager::undoToggleOutputSwitch(bool on, unsigned long screenIndex, QCheckBox* control,
+void KavioVideoOutputManager::undoToggleOutputSwitch(bool on, unsigned long screenIndex, KavioButton* control,
                                                      const char* actionName,
                                                      void (KavioVideoOutputObject::*setter)(bool),
                                                      void (KavioVideoOutputManager::*again)(bool, unsigned long))
@@ -482,7 +481,7 @@ void KavioVideoOutputManager::undoToggleOutputSwitch(bool on, unsigned long scre
     postUnsavedChanges();
     if (auto output = outputAtIndex(screenIndex))
         ((*output).*setter)(on);
-    control->setChecked(on);
+    control->setState(on ? 1 : 0);
     undoManager_->registerUndo(this, [this, again, on, screenIndex] { (this->*again)(!on, screenIndex); });
     undoManager_->setActionName(actionName);
 }
@@ -571,7 +570,7 @@ void KavioVideoOutputManager::validateEdgeBlendingControls()
 {
     KavioOutputSetupControls& c = *controls_;
     const OutputPtr shown = c.outputSetupView->outputObj();
-    const bool on = c.edgeBlendEnableButton->isChecked();
+    const bool on = (c.edgeBlendEnableButton->state() != 0);
     const bool sides[] = {
         shown && outputOnLeftSideWithObject(shown),
         shown && outputOnRightSideWithObject(shown),
@@ -616,13 +615,13 @@ void KavioVideoOutputManager::disableDisplayMirroring()
 
 void KavioVideoOutputManager::changeDisableDisplayMirroring()
 {
-    defaults_.setBool(controls_->disableDisplayMirroringButton->isChecked(), "disableDisplayMirroring");
+    defaults_.setBool((controls_->disableDisplayMirroringButton->state() != 0), "disableDisplayMirroring");
     defaults_.synchronize();
     showRestartNeededAlert();
 }
 
 void KavioVideoOutputManager::changedisableMouseCursorHide()
 {
-    defaults_.setBool(controls_->disableMouseCursorHideButton->isChecked(), "disableMouseCursorHide");
+    defaults_.setBool((controls_->disableMouseCursorHideButton->state() != 0), "disableMouseCursorHide");
     defaults_.synchronize();
 }

@@ -9,16 +9,15 @@
 #include "UserDefaults.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 
 QVariantMap KavioVideoOutputManager::saveData() const
 {
     QVariantMap data;
-    data.insert("spanModeButton", controls_->spanModeButton->isChecked());
-    data.insert("edgeBlendEnableButton", controls_->edgeBlendEnableButton->isChecked());
-    data.insert("testCardButton", controls_->testCardButton->isChecked());
+    data.insert("spanModeButton", (controls_->spanModeButton->state() != 0));
+    data.insert("edgeBlendEnableButton", (controls_->edgeBlendEnableButton->state() != 0));
+    data.insert("testCardButton", (controls_->testCardButton->state() != 0));
     data.insert("screensRows", qlonglong(controls_->screenRowsField->text().toInt()));
     data.insert("screensCols", qlonglong(controls_->screenColsField->text().toInt()));
     const QSizeF resolution = renderResolution();
@@ -41,9 +40,9 @@ void KavioVideoOutputManager::loadWithData(const QVariantMap& data)
         outputObjects_.clear();
         publishOutputs();
 
-        controls_->spanModeButton->setChecked(data.value("spanModeButton").toBool());
-        controls_->edgeBlendEnableButton->setChecked(data.value("edgeBlendEnableButton").toBool());
-        controls_->testCardButton->setChecked(data.value("testCardButton").toBool());
+        controls_->spanModeButton->setState((data.value("spanModeButton").toBool()) ? 1 : 0);
+        controls_->edgeBlendEnableButton->setState((data.value("edgeBlendEnableButton").toBool()) ? 1 : 0);
+        controls_->testCardButton->setState((data.value("testCardButton").toBool()) ? 1 : 0);
         auto side = [&](const char* key) {
             const long value = data.contains(key) ? long(data.value(key).toLongLong()) : 1;
             if (value < 1 || value > 16) {
@@ -88,7 +87,7 @@ void KavioVideoOutputManager::loadWithData(const QVariantMap& data)
             }
         }
         publishOutputs();
-        undoChangeEdgeBlendToState(controls_->edgeBlendEnableButton->isChecked());
+        undoChangeEdgeBlendToState((controls_->edgeBlendEnableButton->state() != 0));
         outputViewDidSelected(nullptr);
         handleHasDisconnectedSreens(anyDisconnected);
     }

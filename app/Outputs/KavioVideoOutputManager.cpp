@@ -17,7 +17,6 @@
 #include "UserDefaults.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QLineEdit>
@@ -45,8 +44,9 @@ KavioVideoOutputManager::KavioVideoOutputManager(QVTMetalManager& gpu,
     renderresolution_.store(KavioRenderingSupport::packSize(QSizeF(1920, 1080)));
     controls_->setWillClose([this] { windowWillClose(); });
     // The rendering thread reads these two switches every frame.
-    QObject::connect(controls_->spanModeButton, &QCheckBox::toggled, [this](bool on) { spanMode_.store(on); });
-    QObject::connect(controls_->testCardButton, &QCheckBox::toggled, [this](bool on) { testCard_.store(on); });
+    // Every state the manager sets arrives here; a click stores its own before the action runs.
+    QObject::connect(controls_->spanModeButton, &KavioButton::stateChanged, [this](int on) { spanMode_.store(on != 0); });
+    QObject::connect(controls_->testCardButton, &KavioButton::stateChanged, [this](int on) { testCard_.store(on != 0); });
     connectControls();
     KavioOutputSetupControls& c = *controls_;
     KavioVideoOutputSetupView::Outlets editor;
@@ -103,13 +103,21 @@ void KavioVideoOutputManager::connectControls()
     const auto onClick = [context](QAbstractButton* button, std::function<void(bool)> action) {
         QObject::connect(button, &QAbstractButton::clicked, context, std::move(action));
     };
-    onClick(c.spanModeButton, [this](bool on) { undoChangeDisplayModeToState(on); });
-    onClick(c.edgeBlendEnableButton, [this](bool on) { undoChangeEdgeBlendToState(on); });
-    onClick(c.enableMatteColorButton, [this](bool on) { undoToggleEnableMatteColorButton(on, selectedoutput_); });
-    onClick(c.enableTimeOverlaysButton, [this](bool on) { undoToggleEnableTimeOverlayButton(on, selectedoutput_); });
-    onClick(c.enableSubtitlesButton, [this](bool on) { undoToggleEnableSubtitlesButton(on, selectedoutput_); });
-    onClick(c.disableDisplayMirroringButton, [this](bool) { changeDisableDisplayMirroring(); });
-    onClick(c.disableMouseCursorHideButton, [this](bool) { changedisableMouseCursorHide(); });
+    // A switch's click has flipped its state when its action runs.
+    const auto onSwitch = [](KavioButton* button, std::function<void(bool)> action) {
+        button->setAction([button, action = std::move(action)] { action(button->state() != 0); });
+    };
+    onSwitch(c.spanModeButton, [this](bool on) {
+        spanMode_.store(on);
+        undoChangeDisplayModeToState(on);
+    });
+    onSwitch(c.testCardButton, [this](bool on) { testCard_.store(on); });
+    onSwitch(c.edgeBlendEnableButton, [this](bool on) { undoChangeEdgeBlendToState(on); });
+    onSwitch(c.enableMatteColorButton, [this](bool on) { undoToggleEnableMatteColorButton(on, selectedoutput_); });
+    onSwitch(c.enableTimeOverlaysButton, [this](bool on) { undoToggleEnableTimeOverlayButton(on, selectedoutput_); });
+    onSwitch(c.enableSubtitlesButton, [this](bool on) { undoToggleEnableSubtitlesButton(on, selectedoutput_); });
+    onSwitch(c.disableDisplayMirroringButton, [this](bool) { changeDisableDisplayMirroring(); });
+    onSwitch(c.disableMouseCursorHideButton, [this](bool) { changedisableMouseCursorHide(); });
     // The error variant stands in for the outputs button while a destination is missing.
     c.fullscreenButton->setAction([this] { toggleFullscreen(); });
     c.fullscreenErrorButton->setAction([this] { toggleFullscreen(); });
@@ -143,10 +151,10 @@ void KavioVideoOutputManager::initManager()
     const bool mirroringOff = defaults_.boolForKey("disableDisplayMirroring");
     if (mirroringOff)
         disableDisplayMirroring();
-    controls_->disableDisplayMirroringButton->setChecked(mirroringOff);
+    controls_->disableDisplayMirroringButton->setState((mirroringOff) ? 1 : 0);
     if (!defaults_.hasKey("disableMouseCursorHide"))
         defaults_.setBool(true, "disableMouseCursorHide");
-    controls_->disableMouseCursorHideButton->setChecked(defaults_.boolForKey("disableMouseCursorHide"));
+    controls_->disableMouseCursorHideButton->setState((defaults_.boolForKey("disableMouseCursorHide")) ? 1 : 0);
     defaults_.synchronize();
 
     renderallowed_.store(true);

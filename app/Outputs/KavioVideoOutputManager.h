@@ -37,7 +37,7 @@ namespace decklink {
 class DeckLinkDevice;
 }
 class KavioOutputSetupControls;
-class QCheckBox;
+class KavioButton;
 class KavioVideoOutputView;
 class KavioRenderClock;
 class KavioVideoItemManagerInterface;
@@ -227,7 +227,7 @@ private:
     // One tile per output at its grid place, the others removed; the grid sized to hold them.
     void placeOutputViews();
     // The per-output switches: apply, set the control, register the opposite under the name.
-    void undoToggleOutputSwitch(bool on, unsigned long screenIndex, QCheckBox* control, const char* actionName,
+    void undoToggleOutputSwitch(bool on, unsigned long screenIndex, KavioButton* control, const char* actionName,
                                 void (KavioVideoOutputObject::*setter)(bool),
                                 void (KavioVideoOutputManager::*again)(bool, unsigned long));
     OutputPtr outputAtIndex(unsigned long index) const;

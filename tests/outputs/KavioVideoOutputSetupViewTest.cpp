@@ -13,7 +13,6 @@
 #include "UndoManager.h"
 #include "UserDefaults.h"
 
-#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QMouseEvent>
