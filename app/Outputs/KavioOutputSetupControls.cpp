@@ -1,11 +1,23 @@
 #include "Outputs/KavioOutputSetupControls.h"
 
+#include "Outputs/KavioVideoOutputSetupView.h"
+#include "Outputs/KavioVideoOutputsView.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioControllableTextField.h"
+#include "Views/KavioPopUpButton.h"
+#include "Views/KavioScrollView.h"
+#include "Views/KavioStylishButtonCell.h"
+
 #include <QAction>
-#include <QCheckBox>
 #include <QFormLayout>
 #include <QIntValidator>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
 
 namespace {
 constexpr int kTagRole = Qt::UserRole + 1;
@@ -82,18 +94,82 @@ bool KavioOutputPopUp::selectItemWithTag(long tag)
     return position >= 0;
 }
 
-KavioOutputSetupControls::KavioOutputSetupControls(QWidget* parent)
+KavioOutputSetupControls::KavioOutputSetupControls(QVTMetalManager& gpu, QWidget* parent)
     : QWidget(parent, Qt::Window)
 {
     setWindowTitle(QStringLiteral("Video Outputs"));
-    auto* form = new QFormLayout(this);
+    // The program's dark window grey, under controls drawn for it.
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, QColor::fromRgbF(0.18f, 0.18f, 0.18f));
+    dark.setColor(QPalette::WindowText, QColor::fromRgbF(0.75f, 0.75f, 0.75f));
+    setPalette(dark);
+    setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(this);
+    outputsViewScrollView = new KavioScrollView(this);
+    outputsViewScrollView->setFixedHeight(135);
+    outputsView = new KavioVideoOutputsView;
+    outputsView->resize(448, 125);
+    outputsViewScrollView->setWidget(outputsView);
+    column->addWidget(outputsViewScrollView);
+
+    // The geometry editor beside the settings.
+    auto* middle = new QHBoxLayout;
+    column->addLayout(middle);
+    auto* editor = new QVBoxLayout;
+    middle->addLayout(editor, 1);
+    warpViewScrollView = new KavioScrollView(this);
+    warpViewScrollView->setMinimumSize(402, 245);
+    outputSetupView = new KavioVideoOutputSetupView(gpu);
+    outputSetupView->resize(400, 243);
+    warpViewScrollView->setWidget(outputSetupView);
+    editor->addWidget(warpViewScrollView, 1);
+    auto* geometry = new QGridLayout;
+    editor->addLayout(geometry);
+    auto numberField = [this](bool floats, double maximum) {
+        auto* f = new KavioControllableTextField(this);
+        f->setAllowsFloats(floats);
+        f->setBounds(0, maximum);
+        f->setFixedWidth(70);
+        return f;
+    };
+    zoomPopup = new KavioPopUpButton(this);
+    for (const char* level : {"Fit", "25%", "50%", "75%", "100%", "150%", "200%"})
+        zoomPopup->addItemWithTitle(QString::fromLatin1(level));
+    zoomPopup->selectItemWithTitle(QStringLiteral("Fit"));
+    resetCornersButton = new KavioButton(this);
+    resetCornersButton->setTitle(QStringLiteral("Reset Corners"));
+    currentCornerX = numberField(false, 16384);
+    currentCornerY = numberField(false, 16384);
+    geometry->addWidget(new QLabel(QStringLiteral("Zoom"), this), 0, 0);
+    geometry->addWidget(zoomPopup, 0, 1);
+    geometry->addWidget(new QLabel(QStringLiteral("Corner X"), this), 0, 2);
+    geometry->addWidget(currentCornerX, 0, 3);
+    geometry->addWidget(new QLabel(QStringLiteral("Y"), this), 0, 4);
+    geometry->addWidget(currentCornerY, 0, 5);
+    geometry->addWidget(resetCornersButton, 0, 6);
+    const char* sides[] = {"Left", "Right", "Top", "Bottom"};
+    for (int i = 0; i < 4; ++i) {
+        edgeBlendWidths[i] = numberField(false, 8192);
+        edgeBlendPowers[i] = numberField(true, 10);
+        geometry->addWidget(new QLabel(QString::fromLatin1(sides[i]), this), 1 + i / 2, (i % 2) * 3);
+        geometry->addWidget(edgeBlendWidths[i], 1 + i / 2, (i % 2) * 3 + 1);
+        geometry->addWidget(edgeBlendPowers[i], 1 + i / 2, (i % 2) * 3 + 2);
+    }
+    edgeBlendResetButton = new KavioButton(this);
+    edgeBlendResetButton->setTitle(QStringLiteral("Reset Edge Blending"));
+    geometry->addWidget(edgeBlendResetButton, 1, 6);
+
+    auto* form = new QFormLayout;
+    middle->addLayout(form);
     auto popUp = [&](const QString& label) {
         auto* p = new KavioOutputPopUp(this);
         form->addRow(label, p);
         return p;
     };
     auto check = [&](const QString& label) {
-        auto* c = new QCheckBox(label, this);
+        auto* c = new KavioButton(this, std::make_unique<KavioStylishButtonCell>());
+        c->setTitle(label);
+        c->setButtonType(KavioButtonType::OnOff);
         form->addRow(c);
         return c;
     };
@@ -137,9 +213,13 @@ KavioOutputSetupControls::KavioOutputSetupControls(QWidget* parent)
     enableSubtitlesButton = check(QStringLiteral("Subtitles / CC"));
     disableDisplayMirroringButton = check(QStringLiteral("Disable display mirroring"));
     disableMouseCursorHideButton = check(QStringLiteral("Hide the cursor over outputs"));
-    fullscreenButton = new QPushButton(QStringLiteral("Outputs"), this);
-    fullscreenButton->setCheckable(true);
-    fullscreenErrorButton = new QPushButton(QStringLiteral("Outputs"), this);
+    fullscreenButton = new KavioButton(this);
+    fullscreenButton->setTitle(QStringLiteral("Outputs"));
+    fullscreenButton->setButtonType(KavioButtonType::OnOff);
+    fullscreenButton->setOSCAddress(QStringLiteral("/kavio/toggleVideoOutputs"));
+    fullscreenErrorButton = new KavioButton(this);
+    fullscreenErrorButton->setTitle(QStringLiteral("Outputs"));
+    fullscreenErrorButton->setDrawsErrorColor(true);
     restartNeededAlertButton = new QPushButton(QStringLiteral("Restart needed"), this);
     form->addRow(fullscreenButton);
     form->addRow(fullscreenErrorButton);

@@ -1,7 +1,9 @@
 #pragma once
-// The output set-up window's controls, as the output manager reads and sets them.
-// TODO(control interfaces): these are plain Qt widgets; the control library's buttons, pop-ups
-// and fields take their place behind the same members.
+// The output set-up window's controls, as the output manager reads and sets them: the outputs
+// grid on top, the geometry editor with its fields below it, the settings beside it.
+// TODO(control interfaces): the settings' pop-ups and fields are still plain Qt
+// widgets; the control library's take their place behind the same members, and the basic and
+// advanced settings are swapped in their placeholder.
 //
 // Main thread only.
 
@@ -12,9 +14,15 @@
 #include <functional>
 
 class QAction;
-class QCheckBox;
 class QLineEdit;
 class QPushButton;
+class KavioScrollView;
+class KavioVideoOutputsView;
+class KavioVideoOutputSetupView;
+class KavioControllableTextField;
+class KavioPopUpButton;
+class KavioButton;
+class QVTMetalManager;
 
 // A pop-up whose items carry a tag and a represented object. Items may share a title: every item
 // is added with an empty title and then titled, so none replaces another.
@@ -46,7 +54,7 @@ private:
 
 class KavioOutputSetupControls : public QWidget {
 public:
-    explicit KavioOutputSetupControls(QWidget* parent = nullptr);
+    explicit KavioOutputSetupControls(QVTMetalManager& gpu, QWidget* parent = nullptr);
     // Called when the window closes.
     void setWillClose(std::function<void()> willClose) { willClose_ = std::move(willClose); }
 
@@ -59,22 +67,38 @@ public:
     // The video format of an NDI or DeckLink destination, and a DeckLink card's keyer.
     KavioOutputPopUp* outputFormatPopup;
     KavioOutputPopUp* outputKeyerPopup;
-    QCheckBox* spanModeButton;
-    QCheckBox* edgeBlendEnableButton;
-    QCheckBox* testCardButton;
-    QCheckBox* enableMatteColorButton;
-    QCheckBox* enableTimeOverlaysButton;
-    QCheckBox* enableSubtitlesButton;
-    QCheckBox* disableDisplayMirroringButton;
-    QCheckBox* disableMouseCursorHideButton;
+    KavioButton* spanModeButton;
+    KavioButton* edgeBlendEnableButton;
+    KavioButton* testCardButton;
+    KavioButton* enableMatteColorButton;
+    KavioButton* enableTimeOverlaysButton;
+    KavioButton* enableSubtitlesButton;
+    KavioButton* disableDisplayMirroringButton;
+    KavioButton* disableMouseCursorHideButton;
     QLineEdit* screenRowsField;
     QLineEdit* screenColsField;
     QLineEdit* resolutionWidthField;
     QLineEdit* resolutionHeightField;
-    QPushButton* fullscreenButton;
-    QPushButton* fullscreenErrorButton;
+    // The outputs switch ("/kavio/toggleVideoOutputs"), and its error-coloured stand-in shown
+    // while a destination is missing.
+    KavioButton* fullscreenButton;
+    KavioButton* fullscreenErrorButton;
     QPushButton* restartNeededAlertButton;
     QAction* fullscreenMenuItem;  // checkable
+    // The outputs grid on top of the window, in its scroll view; the manager places the tiles.
+    KavioScrollView* outputsViewScrollView;
+    KavioVideoOutputsView* outputsView;
+    // The geometry editor in its scroll view, with its zoom, corner and edge-blend controls.
+    KavioScrollView* warpViewScrollView;
+    KavioVideoOutputSetupView* outputSetupView;
+    KavioPopUpButton* zoomPopup;
+    KavioButton* resetCornersButton;
+    KavioControllableTextField* currentCornerX;
+    KavioControllableTextField* currentCornerY;
+    // Left, right, top, bottom.
+    KavioControllableTextField* edgeBlendWidths[4];
+    KavioControllableTextField* edgeBlendPowers[4];
+    KavioButton* edgeBlendResetButton;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -3,6 +3,11 @@
 #include "Outputs/KavioVideoOutputManager.h"
 
 #include "Outputs/KavioOutputSetupControls.h"
+#include "Outputs/KavioVideoOutputSetupView.h"
+#include "Outputs/KavioVideoOutputView.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioControllableTextField.h"
+#include "Outputs/KavioVideoOutputsView.h"
 #include "Rendering/QVTMetalManager.h"
 
 #include "Log.h"
@@ -11,7 +16,6 @@
 #include "UserDefaults.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -83,14 +87,14 @@ void KavioVideoOutputManager::undoChangeNumberOfScreensWithTitle(const QString& 
         const QString oldTitle = popup->oldItemTitle();
         popup->selectItemWithTitle(title);
         popup->cacheToOldValue();
-        const bool oldSpan = controls_->spanModeButton->isChecked();
-        const bool oldEdge = controls_->edgeBlendEnableButton->isChecked();
+        const bool oldSpan = (controls_->spanModeButton->state() != 0);
+        const bool oldEdge = (controls_->edgeBlendEnableButton->state() != 0);
         const bool several = popup->selectedTag() > 0;
         controls_->spanModeButton->setEnabled(several);
         controls_->edgeBlendEnableButton->setEnabled(several);
         if (!several) {
-            controls_->spanModeButton->setChecked(false);
-            controls_->edgeBlendEnableButton->setChecked(false);
+            controls_->spanModeButton->setState((false) ? 1 : 0);
+            controls_->edgeBlendEnableButton->setState((false) ? 1 : 0);
         }
         calculateScreenSpan();
         const KavioScreenSpan span = screenspan_.load();
@@ -117,10 +121,10 @@ void KavioVideoOutputManager::undoChangeNumberOfScreensWithTitle(const QString& 
                 output->orderFront();
         }
         if (!restoreData.isEmpty()) {
-            controls_->spanModeButton->setChecked(restoreData.value("oldSpanState").toBool());
-            controls_->edgeBlendEnableButton->setChecked(restoreData.value("oldEdgeBlendState").toBool());
+            controls_->spanModeButton->setState((restoreData.value("oldSpanState").toBool()) ? 1 : 0);
+            controls_->edgeBlendEnableButton->setState((restoreData.value("oldEdgeBlendState").toBool()) ? 1 : 0);
         }
-        const bool spanOn = controls_->spanModeButton->isChecked();
+        const bool spanOn = (controls_->spanModeButton->state() != 0);
         for (const auto& output : outputObjects_) {
             output->setEnableSpanMode(spanOn);
             output->setScreenSpan(span);
@@ -155,7 +159,67 @@ void KavioVideoOutputManager::reArrangeOutputViewsAndSelectCurrent()
             ++row;
         }
     }
-    // TODO(outputs grid): place and redraw the tiles, marking the selected one.
+    placeOutputViews();
+}
+
+KavioVideoOutputView* KavioVideoOutputManager::outputViewWithObject(const OutputPtr& output) const
+{
+    if (!output)
+        return nullptr;
+    for (KavioVideoOutputView* tile : controls_->outputsView->findChildren<KavioVideoOutputView*>(Qt::FindDirectChildrenOnly))
+        if (tile->object() == output)
+            return tile;
+    return nullptr;
+}
+
+void KavioVideoOutputManager::placeOutputViews()
+{
+    KavioVideoOutputsView* grid = controls_->outputsView;
+    for (KavioVideoOutputView* tile : grid->findChildren<KavioVideoOutputView*>(Qt::FindDirectChildrenOnly)) {
+        const OutputPtr output = tile->object();
+        if (!output || std::find(outputObjects_.begin(), outputObjects_.end(), output) == outputObjects_.end()) {
+            tile->removeResources();
+            delete tile;
+        }
+    }
+    const KavioScreenSpan span = screenspan_.load();
+    grid->resize(std::max(448, 5 + 133 * span.cols), std::max(125, 5 + 77 * span.rows));
+    for (const auto& output : outputObjects_) {
+        KavioVideoOutputView* tile = outputViewWithObject(output);
+        if (!tile) {
+            tile = new KavioVideoOutputView(grid);
+            tile->setObject(output);
+        }
+        const KavioScreenLocation at = output->screenLocation();
+        tile->setGeometry(5 + 133 * at.col, 5 + 77 * at.row, 128, 72);
+        tile->setIsSelected(output->index() == selectedoutput_);
+        tile->show();
+    }
+    validateOutputs();
+    grid->update();
+}
+
+void KavioVideoOutputManager::validateOutputs()
+{
+    const QSizeF resolution = renderResolution();
+    const QVariantList formats = decklinkOutputFormats();
+    for (const auto& output : outputObjects_) {
+        KavioVideoOutputView* tile = outputViewWithObject(output);
+        if (!tile)
+            continue;
+        bool error = false;
+        if (output->videoOutputType() == KavioVideoOutputTypeDeckLink) {
+            for (const QVariant& row : formats) {
+                const QVariantMap format = row.toMap();
+                if (format.value("displayName").toString() != output->videoOutputFormatString())
+                    continue;
+                error = QSizeF(format.value("renderWidth").toDouble(), format.value("renderHeight").toDouble())
+                        != resolution;
+                break;
+            }
+        }
+        tile->setHasError(error);
+    }
 }
 
 KavioVideoOutputManager::OutputPtr KavioVideoOutputManager::createFullscreenObjectWithFrame(const QRectF& frame,
@@ -175,8 +239,8 @@ KavioVideoOutputManager::OutputPtr KavioVideoOutputManager::createFullscreenObje
             output->setScreenName(screenNameForDisplay(displays.back()));
             output->setScreenInfo(displays.back().info);
         }
-        output->setEnableSpanMode(controls_->spanModeButton->isChecked());
-        output->setEdgeBlendEnabled(controls_->edgeBlendEnableButton->isChecked());
+        output->setEnableSpanMode((controls_->spanModeButton->state() != 0));
+        output->setEdgeBlendEnabled((controls_->edgeBlendEnableButton->state() != 0));
         output->setOrientation(std::uint64_t(controls_->orientationPopup->selectedTag()));
         output->setWarpMode(controls_->warpTypePopup->selectedTag());
         output->setVideoOutputType(KavioVideoOutputTypeScreen);
@@ -218,8 +282,8 @@ void KavioVideoOutputManager::deleteOutputAtIndex(unsigned long index)
         controls_->spanModeButton->setEnabled(several);
         controls_->edgeBlendEnableButton->setEnabled(several);
         if (!several) {
-            controls_->spanModeButton->setChecked(false);
-            controls_->edgeBlendEnableButton->setChecked(false);
+            controls_->spanModeButton->setState((false) ? 1 : 0);
+            controls_->edgeBlendEnableButton->setState((false) ? 1 : 0);
         }
         handleScreensPopupAfterDeleteOrInsert(-1);
         reArrangeOutputViewsAndSelectCurrent();
@@ -275,16 +339,26 @@ void KavioVideoOutputManager::outputViewDidSelected(const OutputPtr& output)
     OutputPtr chosen = output ? output : (outputObjects_.empty() ? nullptr : outputObjects_.front());
     if (!chosen)
         return;
+    controls_->outputsView->setFocus(Qt::OtherFocusReason);
+    if (chosen->index() != selectedoutput_)
+        if (KavioVideoOutputView* previous = outputViewWithObject(outputAtIndex(selectedoutput_)))
+            previous->setIsSelected(false);
     selectedoutput_ = chosen->index();
-    // TODO(output editors): unmark the previous tile and hand the output to the geometry editor.
+    controls_->outputSetupView->setOutputObj(chosen);
     updateUIAfterScreenSelected();
 }
 
 void KavioVideoOutputManager::selectScreenAtIndex(unsigned long index)
 {
-    if (index == selectedoutput_ || !outputAtIndex(index))
+    const OutputPtr shown = controls_->outputSetupView->outputObj();
+    if ((shown && shown->index() == index) || !outputAtIndex(index))
         return;
+    if (KavioVideoOutputView* previous = outputViewWithObject(outputAtIndex(selectedoutput_)))
+        previous->setIsSelected(false);
     selectedoutput_ = index;
+    if (KavioVideoOutputView* tile = outputViewWithObject(outputAtIndex(index)))
+        tile->setIsSelected(true);
+    controls_->outputSetupView->setOutputObj(outputAtIndex(index));
     updateUIAfterScreenSelected();
 }
 
@@ -328,11 +402,13 @@ void KavioVideoOutputManager::updateUIAfterScreenSelected()
         destinations->selectItemWithTitle(pair.title);
     controls_->orientationPopup->selectItemWithTag(long(output->orientation()));
     controls_->warpTypePopup->selectItemWithTag(output->warpMode());
-    controls_->enableMatteColorButton->setChecked(output->colorMatteEnabled());
-    controls_->enableTimeOverlaysButton->setChecked(output->timeOverlayEnabled());
-    controls_->enableSubtitlesButton->setChecked(output->subtitlesEnabled());
-    // TODO(output editors): the format and keyer pop-ups, the grid, the geometry editor and its
-    // edge-blend controls follow the selected output.
+    controls_->enableMatteColorButton->setState((output->colorMatteEnabled()) ? 1 : 0);
+    controls_->enableTimeOverlaysButton->setState((output->timeOverlayEnabled()) ? 1 : 0);
+    controls_->enableSubtitlesButton->setState((output->subtitlesEnabled()) ? 1 : 0);
+    // TODO(output formats): the format and keyer pop-ups follow the selected output.
+    controls_->outputsView->update();
+    controls_->outputSetupView->update();
+    validateEdgeBlendingControls();
 }
 
 // --- Settings --------------------------------------------------------------------------------
@@ -340,10 +416,10 @@ void KavioVideoOutputManager::updateUIAfterScreenSelected()
 void KavioVideoOutputManager::undoChangeDisplayModeToState(bool on)
 {
     postUnsavedChanges();
-    const bool old = controls_->spanModeButton->isChecked();
+    const bool old = (controls_->spanModeButton->state() != 0);
     for (const auto& output : outputObjects_)
         output->setEnableSpanMode(on);
-    controls_->spanModeButton->setChecked(on);
+    controls_->spanModeButton->setState((on) ? 1 : 0);
     undoManager_->registerUndo(this, [this, old] { undoChangeDisplayModeToState(old); });
     undoManager_->setActionName("Toggle Span Mode");
     NotificationCenter::defaultCenter().post("KavioRenderSizeChanged");
@@ -379,21 +455,25 @@ void KavioVideoOutputManager::undoChangeWarpType(const QString& title, unsigned 
     }
     undoManager_->registerUndo(this, [this, old, screenIndex] { undoChangeWarpType(old, screenIndex); });
     undoManager_->setActionName("Change Warp Type");
-    // TODO(output editors): the geometry editor redraws with the new mesh.
+    controls_->outputSetupView->redrawWithNewSettings();
 }
 
 void KavioVideoOutputManager::undoChangeEdgeBlendToState(bool on)
 {
     postUnsavedChanges();
-    const bool old = controls_->edgeBlendEnableButton->isChecked();
+    const bool old = (controls_->edgeBlendEnableButton->state() != 0);
     for (const auto& output : outputObjects_)
         output->setEdgeBlendEnabled(on);
-    controls_->edgeBlendEnableButton->setChecked(on);
+    controls_->edgeBlendEnableButton->setState((on) ? 1 : 0);
+    controls_->outputSetupView->edgeBlendToggled(on);
+    if (on)
+        validateEdgeBlendingControls();
+    controls_->outputsView->update();
     undoManager_->registerUndo(this, [this, old] { undoChangeEdgeBlendToState(old); });
     undoManager_->setActionName("Toggle Edge Blending");
 }
 
-void KavioVideoOutputManager::undoToggleOutputSwitch(bool on, unsigned long screenIndex, QCheckBox* control,
+void KavioVideoOutputManager::undoToggleOutputSwitch(bool on, unsigned long screenIndex, KavioButton* control,
                                                      const char* actionName,
                                                      void (KavioVideoOutputObject::*setter)(bool),
                                                      void (KavioVideoOutputManager::*again)(bool, unsigned long))
@@ -401,7 +481,7 @@ void KavioVideoOutputManager::undoToggleOutputSwitch(bool on, unsigned long scre
     postUnsavedChanges();
     if (auto output = outputAtIndex(screenIndex))
         ((*output).*setter)(on);
-    control->setChecked(on);
+    control->setState(on ? 1 : 0);
     undoManager_->registerUndo(this, [this, again, on, screenIndex] { (this->*again)(!on, screenIndex); });
     undoManager_->setActionName(actionName);
 }
@@ -486,13 +566,31 @@ void KavioVideoOutputManager::edgeBlendChangedWithObject(const OutputPtr& output
     });
 }
 
+void KavioVideoOutputManager::validateEdgeBlendingControls()
+{
+    KavioOutputSetupControls& c = *controls_;
+    const OutputPtr shown = c.outputSetupView->outputObj();
+    const bool on = (c.edgeBlendEnableButton->state() != 0);
+    const bool sides[] = {
+        shown && outputOnLeftSideWithObject(shown),
+        shown && outputOnRightSideWithObject(shown),
+        shown && outputOnTopSideWithObject(shown),
+        shown && outputOnBottomSideWithObject(shown),
+    };
+    for (int i = 0; i < 4; ++i) {
+        c.edgeBlendWidths[i]->setEnabled(on && sides[i]);
+        c.edgeBlendPowers[i]->setEnabled(on && sides[i]);
+    }
+    c.edgeBlendResetButton->setEnabled(on);
+}
+
 // --- Outputs on and off ----------------------------------------------------------------------
 
 void KavioVideoOutputManager::toggleFullscreen()
 {
     const bool on = !controls_->fullscreenMenuItem->isChecked();
     controls_->fullscreenMenuItem->setChecked(on);
-    controls_->fullscreenButton->setChecked(on);
+    controls_->fullscreenButton->setState(on ? 1 : 0);
     for (const auto& output : outputObjects_)
         on ? output->orderFront() : output->orderOut();
     shouldOutput_.store(on);
@@ -517,13 +615,13 @@ void KavioVideoOutputManager::disableDisplayMirroring()
 
 void KavioVideoOutputManager::changeDisableDisplayMirroring()
 {
-    defaults_.setBool(controls_->disableDisplayMirroringButton->isChecked(), "disableDisplayMirroring");
+    defaults_.setBool((controls_->disableDisplayMirroringButton->state() != 0), "disableDisplayMirroring");
     defaults_.synchronize();
     showRestartNeededAlert();
 }
 
 void KavioVideoOutputManager::changedisableMouseCursorHide()
 {
-    defaults_.setBool(controls_->disableMouseCursorHideButton->isChecked(), "disableMouseCursorHide");
+    defaults_.setBool((controls_->disableMouseCursorHideButton->state() != 0), "disableMouseCursorHide");
     defaults_.synchronize();
 }

@@ -2,22 +2,22 @@
 #include "Outputs/KavioVideoOutputManager.h"
 
 #include "Outputs/KavioOutputSetupControls.h"
+#include "Views/KavioButton.h"
 
 #include "Log.h"
 #include "UndoManager.h"
 #include "UserDefaults.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 
 QVariantMap KavioVideoOutputManager::saveData() const
 {
     QVariantMap data;
-    data.insert("spanModeButton", controls_->spanModeButton->isChecked());
-    data.insert("edgeBlendEnableButton", controls_->edgeBlendEnableButton->isChecked());
-    data.insert("testCardButton", controls_->testCardButton->isChecked());
+    data.insert("spanModeButton", (controls_->spanModeButton->state() != 0));
+    data.insert("edgeBlendEnableButton", (controls_->edgeBlendEnableButton->state() != 0));
+    data.insert("testCardButton", (controls_->testCardButton->state() != 0));
     data.insert("screensRows", qlonglong(controls_->screenRowsField->text().toInt()));
     data.insert("screensCols", qlonglong(controls_->screenColsField->text().toInt()));
     const QSizeF resolution = renderResolution();
@@ -40,9 +40,9 @@ void KavioVideoOutputManager::loadWithData(const QVariantMap& data)
         outputObjects_.clear();
         publishOutputs();
 
-        controls_->spanModeButton->setChecked(data.value("spanModeButton").toBool());
-        controls_->edgeBlendEnableButton->setChecked(data.value("edgeBlendEnableButton").toBool());
-        controls_->testCardButton->setChecked(data.value("testCardButton").toBool());
+        controls_->spanModeButton->setState((data.value("spanModeButton").toBool()) ? 1 : 0);
+        controls_->edgeBlendEnableButton->setState((data.value("edgeBlendEnableButton").toBool()) ? 1 : 0);
+        controls_->testCardButton->setState((data.value("testCardButton").toBool()) ? 1 : 0);
         auto side = [&](const char* key) {
             const long value = data.contains(key) ? long(data.value(key).toLongLong()) : 1;
             if (value < 1 || value > 16) {
@@ -87,7 +87,7 @@ void KavioVideoOutputManager::loadWithData(const QVariantMap& data)
             }
         }
         publishOutputs();
-        undoChangeEdgeBlendToState(controls_->edgeBlendEnableButton->isChecked());
+        undoChangeEdgeBlendToState((controls_->edgeBlendEnableButton->state() != 0));
         outputViewDidSelected(nullptr);
         handleHasDisconnectedSreens(anyDisconnected);
     }
@@ -95,7 +95,7 @@ void KavioVideoOutputManager::loadWithData(const QVariantMap& data)
     KLOG_INFO("finished loading project...");
     checkOutputsForBestRenderMethod();
     undoManager_->enableUndoRegistration();
-    if (defaults_.boolForKey("autoFullscreen") || controls_->fullscreenButton->isChecked()) {
+    if (defaults_.boolForKey("autoFullscreen") || controls_->fullscreenButton->state() != 0) {
         KLOG_INFO("autoFullscreen");
         controls_->fullscreenMenuItem->setChecked(false);
         toggleFullscreen();

@@ -5,6 +5,7 @@
 #include "Outputs/KavioDeckLinkBrowser.h"
 
 #include "Outputs/KavioOutputSetupControls.h"
+#include "Views/KavioButton.h"
 
 #include "Log.h"
 #include "NotificationCenter.h"

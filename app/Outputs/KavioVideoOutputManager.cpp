@@ -2,6 +2,9 @@
 
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "Outputs/KavioOutputSetupControls.h"
+#include "Outputs/KavioVideoOutputSetupView.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioControllableTextField.h"
 #include "Rendering/KavioOverlayFontManager.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Rendering/KavioRenderingSupport.h"
@@ -14,7 +17,6 @@
 #include "UserDefaults.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QLineEdit>
@@ -35,16 +37,35 @@ KavioVideoOutputManager::KavioVideoOutputManager(QVTMetalManager& gpu,
     , defaults_(defaults ? *defaults : UserDefaults::standardUserDefaults())
     , streamers_(std::move(streamers))
     , displays_(displays ? std::move(displays) : std::make_shared<KavioSystemDisplayList>())
-    , controls_(std::make_unique<KavioOutputSetupControls>())
+    , controls_(std::make_unique<KavioOutputSetupControls>(gpu))
     , undoManager_(std::make_unique<UndoManager>())
     , renderedOutputs_(std::make_shared<const OutputList>())
 {
     renderresolution_.store(KavioRenderingSupport::packSize(QSizeF(1920, 1080)));
     controls_->setWillClose([this] { windowWillClose(); });
     // The rendering thread reads these two switches every frame.
-    QObject::connect(controls_->spanModeButton, &QCheckBox::toggled, [this](bool on) { spanMode_.store(on); });
-    QObject::connect(controls_->testCardButton, &QCheckBox::toggled, [this](bool on) { testCard_.store(on); });
+    // Every state the manager sets arrives here; a click stores its own before the action runs.
+    QObject::connect(controls_->spanModeButton, &KavioButton::stateChanged, [this](int on) { spanMode_.store(on != 0); });
+    QObject::connect(controls_->testCardButton, &KavioButton::stateChanged, [this](int on) { testCard_.store(on != 0); });
     connectControls();
+    KavioOutputSetupControls& c = *controls_;
+    KavioVideoOutputSetupView::Outlets editor;
+    editor.currentCornerX = c.currentCornerX;
+    editor.currentCornerY = c.currentCornerY;
+    editor.zoomPopup = c.zoomPopup;
+    editor.edgeBlendWidthLeft = c.edgeBlendWidths[0];
+    editor.edgeBlendWidthRight = c.edgeBlendWidths[1];
+    editor.edgeBlendWidthTop = c.edgeBlendWidths[2];
+    editor.edgeBlendWidthBottom = c.edgeBlendWidths[3];
+    editor.edgeBlendPowerLeft = c.edgeBlendPowers[0];
+    editor.edgeBlendPowerRight = c.edgeBlendPowers[1];
+    editor.edgeBlendPowerTop = c.edgeBlendPowers[2];
+    editor.edgeBlendPowerBottom = c.edgeBlendPowers[3];
+    editor.edgeBlendResetButton = c.edgeBlendResetButton;
+    editor.warpViewScrollView = c.warpViewScrollView;
+    c.outputSetupView->awakeFromNib(editor, this, undoManager_.get());
+    c.resetCornersButton->setAction([this] { controls_->outputSetupView->resetHandles(); });
+    validateEdgeBlendingControls();
 }
 
 void KavioVideoOutputManager::connectControls()
@@ -82,16 +103,24 @@ void KavioVideoOutputManager::connectControls()
     const auto onClick = [context](QAbstractButton* button, std::function<void(bool)> action) {
         QObject::connect(button, &QAbstractButton::clicked, context, std::move(action));
     };
-    onClick(c.spanModeButton, [this](bool on) { undoChangeDisplayModeToState(on); });
-    onClick(c.edgeBlendEnableButton, [this](bool on) { undoChangeEdgeBlendToState(on); });
-    onClick(c.enableMatteColorButton, [this](bool on) { undoToggleEnableMatteColorButton(on, selectedoutput_); });
-    onClick(c.enableTimeOverlaysButton, [this](bool on) { undoToggleEnableTimeOverlayButton(on, selectedoutput_); });
-    onClick(c.enableSubtitlesButton, [this](bool on) { undoToggleEnableSubtitlesButton(on, selectedoutput_); });
-    onClick(c.disableDisplayMirroringButton, [this](bool) { changeDisableDisplayMirroring(); });
-    onClick(c.disableMouseCursorHideButton, [this](bool) { changedisableMouseCursorHide(); });
+    // A switch's click has flipped its state when its action runs.
+    const auto onSwitch = [](KavioButton* button, std::function<void(bool)> action) {
+        button->setAction([button, action = std::move(action)] { action(button->state() != 0); });
+    };
+    onSwitch(c.spanModeButton, [this](bool on) {
+        spanMode_.store(on);
+        undoChangeDisplayModeToState(on);
+    });
+    onSwitch(c.testCardButton, [this](bool on) { testCard_.store(on); });
+    onSwitch(c.edgeBlendEnableButton, [this](bool on) { undoChangeEdgeBlendToState(on); });
+    onSwitch(c.enableMatteColorButton, [this](bool on) { undoToggleEnableMatteColorButton(on, selectedoutput_); });
+    onSwitch(c.enableTimeOverlaysButton, [this](bool on) { undoToggleEnableTimeOverlayButton(on, selectedoutput_); });
+    onSwitch(c.enableSubtitlesButton, [this](bool on) { undoToggleEnableSubtitlesButton(on, selectedoutput_); });
+    onSwitch(c.disableDisplayMirroringButton, [this](bool) { changeDisableDisplayMirroring(); });
+    onSwitch(c.disableMouseCursorHideButton, [this](bool) { changedisableMouseCursorHide(); });
     // The error variant stands in for the outputs button while a destination is missing.
-    onClick(c.fullscreenButton, [this](bool) { toggleFullscreen(); });
-    onClick(c.fullscreenErrorButton, [this](bool) { toggleFullscreen(); });
+    c.fullscreenButton->setAction([this] { toggleFullscreen(); });
+    c.fullscreenErrorButton->setAction([this] { toggleFullscreen(); });
     onClick(c.restartNeededAlertButton, [this](bool) { showRestartNeededAlert(); });
     // A checkable item flips its own mark before it triggers; toggleFullscreen reads and sets it.
     QObject::connect(c.fullscreenMenuItem, &QAction::triggered, context, [this](bool checked) {
@@ -122,10 +151,10 @@ void KavioVideoOutputManager::initManager()
     const bool mirroringOff = defaults_.boolForKey("disableDisplayMirroring");
     if (mirroringOff)
         disableDisplayMirroring();
-    controls_->disableDisplayMirroringButton->setChecked(mirroringOff);
+    controls_->disableDisplayMirroringButton->setState((mirroringOff) ? 1 : 0);
     if (!defaults_.hasKey("disableMouseCursorHide"))
         defaults_.setBool(true, "disableMouseCursorHide");
-    controls_->disableMouseCursorHideButton->setChecked(defaults_.boolForKey("disableMouseCursorHide"));
+    controls_->disableMouseCursorHideButton->setState((defaults_.boolForKey("disableMouseCursorHide")) ? 1 : 0);
     defaults_.synchronize();
 
     renderallowed_.store(true);
@@ -410,9 +439,8 @@ void KavioVideoOutputManager::renderSizeChanged()
     const QSizeF canvas = renderSize();
     controls_->setWindowTitle(
         QString::asprintf("Video Outputs - Canvas is %d x %d", int(canvas.width()), int(canvas.height())));
+    validateOutputs();
     KavioOverlayFontManager::sharedManager().setOutputRenderHeight(canvas.height());
-    // TODO(output editors): validateOutputs marks DeckLink tiles whose format differs from the
-    // resolution.
 }
 
 void KavioVideoOutputManager::orderFrontVideoOutputSetupWindow()
@@ -421,6 +449,8 @@ void KavioVideoOutputManager::orderFrontVideoOutputSetupWindow()
     controls_->show();
     controls_->raise();
     controls_->activateWindow();
+    // The canvas fits the scroll view the window has now laid out.
+    controls_->outputSetupView->handleChangeZoomToLevel({});
     undoManager_->enableUndoRegistration();
 }
 

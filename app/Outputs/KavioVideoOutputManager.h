@@ -37,7 +37,8 @@ namespace decklink {
 class DeckLinkDevice;
 }
 class KavioOutputSetupControls;
-class QCheckBox;
+class KavioButton;
+class KavioVideoOutputView;
 class KavioRenderClock;
 class KavioVideoItemManagerInterface;
 class QVTMetalManager;
@@ -135,6 +136,10 @@ public:
     void selectBelowOutput();
     void selectScreenAtIndex(unsigned long index);
     void updateUIAfterScreenSelected();
+    // The grid's tile of that output, or nullptr.
+    KavioVideoOutputView* outputViewWithObject(const OutputPtr& output) const;
+    // Marks the tiles of DeckLink outputs whose format's size is not the render resolution.
+    void validateOutputs();
 
     // Settings of the set-up window: each applies, sets its control and registers its undo step.
     void undoChangeDisplayModeToState(bool on);
@@ -147,6 +152,9 @@ public:
 
     // Edge blending between neighbours.
     void edgeBlendChangedWithObject(const OutputPtr& output);
+    // With blending on, enables the geometry editor's width and power fields of the sides where
+    // its output has a neighbour; with it off, none.
+    void validateEdgeBlendingControls();
     OutputPtr outputOnLeftSideWithObject(const OutputPtr& output) const;
     OutputPtr outputOnRightSideWithObject(const OutputPtr& output) const;
     OutputPtr outputOnTopSideWithObject(const OutputPtr& output) const;
@@ -216,8 +224,10 @@ private:
     // The set-up window's controls call their actions when the operator uses them.
     void connectControls();
     void publishOutputs();
+    // One tile per output at its grid place, the others removed; the grid sized to hold them.
+    void placeOutputViews();
     // The per-output switches: apply, set the control, register the opposite under the name.
-    void undoToggleOutputSwitch(bool on, unsigned long screenIndex, QCheckBox* control, const char* actionName,
+    void undoToggleOutputSwitch(bool on, unsigned long screenIndex, KavioButton* control, const char* actionName,
                                 void (KavioVideoOutputObject::*setter)(bool),
                                 void (KavioVideoOutputManager::*again)(bool, unsigned long));
     OutputPtr outputAtIndex(unsigned long index) const;

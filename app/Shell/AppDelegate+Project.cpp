@@ -6,6 +6,7 @@
 #include "DispatchQueue.h"
 #include "KeyedArchive.h"
 #include "Log.h"
+#include "Outputs/KavioNDIManager.h"
 #include "Outputs/KavioVideoOutputManager.h"
 #include "Remote/KavioATEMManager.h"
 #include "Rendering/KavioRenderClock.h"
@@ -111,8 +112,8 @@ bool AppDelegate::processSaveWithURL(const QString& path)
     root.insert(QStringLiteral("videoOutputSettings"), outputs ? outputs->saveData() : QVariantMap());
     const auto atem = outlets_.atemManager.lock();
     root.insert(QStringLiteral("atemIntegrationSettings"), atem ? atem->saveData() : QVariantMap());
-    // TODO(ndi): the NDI manager's saveData.
-    root.insert(QStringLiteral("ndiIntegrationSettings"), QVariantMap());
+    const auto ndi = outlets_.ndiManager.lock();
+    root.insert(QStringLiteral("ndiIntegrationSettings"), ndi ? ndi->saveData() : QVariantMap());
 
     QString error;
     const QByteArray archive = KeyedArchive::archive(root, &error);
@@ -247,7 +248,8 @@ void AppDelegate::loadProjectWithURL(const QString& url)
             outputs->loadWithData(part("videoOutputSettings"));
         if (const auto atem = outlets_.atemManager.lock())
             atem->loadWithData(part("atemIntegrationSettings"));
-        // TODO(ndi): the NDI manager's loadWithData with part("ndiIntegrationSettings").
+        if (const auto ndi = outlets_.ndiManager.lock())
+            ndi->loadWithData(part("ndiIntegrationSettings"));
         const std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
         auto finish = [weakSelf, outputs] {
             const auto self = weakSelf.lock();

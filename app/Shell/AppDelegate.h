@@ -43,6 +43,7 @@ class KavioSleepWatch;
 class KavioTextFieldInterface;
 class KavioVideoItemManager;
 class KavioVideoOutputManager;
+class KavioNDIManager;
 class KavioWindow;
 class QVTAudioInput;
 class QVTMIDIManager;
@@ -92,6 +93,7 @@ struct AppDelegateOutlets {
     std::shared_ptr<KavioAudioOutputManager> audioOutputManager;
     std::weak_ptr<KavioVideoOutputManager> videoOutputManager;
     std::weak_ptr<KavioATEMManager> atemManager;
+    std::weak_ptr<KavioNDIManager> ndiManager;  // its record travels in the project
     QVTMTKView* preview = nullptr;
 
     KavioButtonInterface* playButton = nullptr;

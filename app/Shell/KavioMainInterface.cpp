@@ -2,6 +2,7 @@
 
 #include "Audio/KavioAudioOutputManager.h"
 #include "Audio/KavioAudioOutputPanel.h"
+#include "Outputs/KavioNDIManager.h"
 #include "Audio/KavioAudioStreamersManager.h"
 #include "Audio/KavioWaveformManager.h"
 #include "Controller/KavioVideoItemManager.h"
@@ -110,6 +111,7 @@ KavioMainInterface::KavioMainInterface(UserDefaults& defaults)
       waveformManager_(std::make_shared<KavioWaveformManager>()),
       atemManager_(std::make_shared<KavioATEMManager>(defaults)),
       appDelegate_(std::make_shared<AppDelegate>(defaults, *undoManager_)),
+      ndiManager_(std::make_shared<KavioNDIManager>(&defaults)),
       inspector_(KavioVideoItemPreferencesController::create(defaults, controller_))
 {
     audioOutputManager_->setController(controller_);
@@ -163,6 +165,7 @@ void KavioMainInterface::buildMainWindow()
     outlets.audioOutputManager = audioOutputManager_;
     outlets.videoOutputManager = videoOutputManager_;
     outlets.atemManager = atemManager_;
+    outlets.ndiManager = ndiManager_;
     outlets.rewindButton = makeButton(QStringLiteral("Rewind"), transport);
     outlets.prevItemButton = makeButton(QStringLiteral("Previous"), transport);
     outlets.playButton = makeButton(QStringLiteral("Play"), transport);
@@ -196,7 +199,7 @@ void KavioMainInterface::buildMainWindow()
     controls.hyperDeckServer = hyperDeckServer_;
     controls.waveformManager = waveformManager_;
     controls.atemManager = atemManager_;
-    // TODO(ndi): the NDI manager.
+    controls.ndiManager = ndiManager_;
     controls.masterSlider = masterSlider;
     controls.window = &window;
     controls.itemPreferencesController = inspector_;
@@ -344,6 +347,22 @@ void KavioMainInterface::buildPreferencesWindow()
     resetWarnings->setAction([app] { app->resetWarnings(); });
     generalForm->addRow(QString(), resetWarnings);
     preferencesTabs_->addTab(general, QStringLiteral("General"));
+
+    auto* ndi = new QWidget;
+    auto* ndiForm = new QFormLayout(ndi);
+    KavioButton* ndiSwitch = addToggle(ndiForm, QStringLiteral("NDI tally starts and stops the show"));
+    auto* ndiBehaviour = addRow<KavioPopUpButton>(ndiForm, QStringLiteral("Going off program"));
+    ndiBehaviour->addItem(QStringLiteral("Keeps playing"), KavioNDIOnSwitchBehaviourNothing);
+    ndiBehaviour->addItem(QStringLiteral("Stops"), 5);
+    ndiBehaviour->addItem(QStringLiteral("Stops and loads the next cue"), KavioNDIOnSwitchBehaviourLoadNextCue);
+    ndiBehaviour->addItem(QStringLiteral("Stops and rewinds the cue"), KavioNDIOnSwitchBehaviourRewindCue);
+    ndiBehaviour->selectItemWithTag(KavioNDIOnSwitchBehaviourLoadNextCue);
+    ndiManager_->setNdiIntegrationEnabledButton(ndiSwitch);
+    ndiManager_->setNdiOnSwitchBehaviour(ndiBehaviour);
+    KavioNDIManager* ndiManager = ndiManager_.get();
+    ndiSwitch->setAction([ndiManager] { ndiManager->ndiIntegrationEnabledChanged(); });
+    ndiBehaviour->setAction([ndiManager] { ndiManager->ndiOnSwitchBehaviourChanged(); });
+    preferencesTabs_->addTab(ndi, QStringLiteral("NDI"));
 
     buildSyncPane(outlets);
     auto* osc = new QWidget;

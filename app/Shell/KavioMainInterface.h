@@ -29,6 +29,7 @@ class KavioVideoOutputManager;
 class KavioVideoItemManager;
 struct KavioVideoItemManagerOutlets;
 class KavioWindow;
+class KavioNDIManager;
 class QTabWidget;
 class QWidget;
 class UndoManager;
@@ -107,6 +108,8 @@ private:
     std::shared_ptr<KavioWaveformManager> waveformManager_;
     std::shared_ptr<KavioATEMManager> atemManager_;
     std::shared_ptr<AppDelegate> appDelegate_;
+    // NDI tally's integration; its switch and pop-up sit in the preferences' NDI pane.
+    std::shared_ptr<KavioNDIManager> ndiManager_;
     // The cue inspector in the right panel; ends first, while its widgets still exist.
     std::shared_ptr<KavioVideoItemPreferencesController> inspector_;
 };

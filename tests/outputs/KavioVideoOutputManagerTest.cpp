@@ -1,8 +1,12 @@
 #include "OutputsTestSupport.h"
+#include "OutputManagerFakes.h"
 
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
+#include "Outputs/KavioVideoOutputView.h"
+#include "Outputs/KavioVideoOutputsView.h"
+#include "Views/KavioButton.h"
 #include "Rendering/KavioRenderClock.h"
 
 #include "DispatchQueue.h"
@@ -10,61 +14,21 @@
 #include "UserDefaults.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
 namespace {
 
-// Displays as a test arranges them.
-class FakeDisplayList : public KavioDisplayListInterface {
-public:
-    std::vector<KavioDisplay> list;
-    std::vector<KavioDisplay> displays() const override { return list; }
-};
-
-KavioDisplay display(const QString& name, QRectF frame, bool isMain, KavioScreenInfo info)
-{
-    return {name, frame, isMain, info, nullptr};
-}
-
-class FakeVideoManager : public KavioVideoItemManagerInterface {
-public:
-    std::shared_ptr<KavioRenderClock> clock;
-    bool isLoadingProject() const override { return false; }
-    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
-    void setHasUnsavedChanges(bool) override {}
-    QSizeF renderSize() const override { return {}; }
-    std::shared_ptr<KavioVideoItem> itemWithUID(const QString&) const override { return nullptr; }
-    double secondsForSMPTEString(const QString&) const override { return 0; }
-    void selectAndScrollToItemAtCueID(const QString&) override {}
-    std::shared_ptr<QVTClock> masterClock() const override { return nullptr; }
-    double defaultNonMovieCueDuration() const override { return 0; }
-    bool useHighBitDepthRendering() const override { return false; }
-    long deinterlaceMode() const override { return 0; }
-    std::shared_ptr<KavioVideoItem> currentItem() const override { return nullptr; }
-    void stopPlaybackWithCompletedHandler(std::function<void()>) override {}
-    KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return nullptr; }
-    void replaceItem(const std::shared_ptr<KavioVideoItem>&) override {}
-    std::shared_ptr<KavioRenderClock> renderClock() const override { return clock; }
-};
-
 class KavioVideoOutputManagerTest : public OutputsTest {
 protected:
     void SetUpWithDevice() override
     {
-        auto& defaults = UserDefaults::standardUserDefaults();
-        for (const char* key : {"useHighBitDepthRendering", "disableDisplayMirroring", "disableMouseCursorHide",
-                                "videoOutputSetup", "autoFullscreen"})
-            defaults.removeObjectForKey(key);
         displays = std::make_shared<FakeDisplayList>();
         displays->list = {display("DELL U2720Q", {0, 0, 1920, 1080}, true, {11, 0x10ac, 0xa0c4, 101}),
                           display("Beamer", {1920, 0, 1280, 720}, false, {22, 0x4c2d, 0x0f00, 202})};
         videoManager = std::make_shared<FakeVideoManager>();
-        outputs = std::make_unique<KavioVideoOutputManager>(*manager, nullptr, displays);
-        outputs->setVideoManager(videoManager);
-        outputs->initManager();
+        outputs = startOutputManager(*manager, displays, videoManager);
     }
     void TearDown() override { outputs.reset(); }
 
@@ -289,7 +253,7 @@ TEST_F(KavioVideoOutputManagerTest, PerOutputSwitchesUndoWithTheirNames)
 {
     outputs->undoToggleEnableMatteColorButton(true, 1);
     EXPECT_TRUE(outputs->outputObjects()[0]->colorMatteEnabled());
-    EXPECT_TRUE(ui().enableMatteColorButton->isChecked());
+    EXPECT_TRUE((ui().enableMatteColorButton->state() != 0));
     EXPECT_EQ(outputs->undoManager().undoActionName(), "Toggle Enable Color Matte");
     outputs->undoManager().undo();
     EXPECT_FALSE(outputs->outputObjects()[0]->colorMatteEnabled());
@@ -337,7 +301,8 @@ TEST_F(KavioVideoOutputManagerTest, TheSetUpWindowsControlsRunTheirActions)
     QTest::keyClick(cols, Qt::Key_Return);
     EXPECT_FALSE(outputs->undoManager().canUndo());
 
-    ui().spanModeButton->click();
+    ui().show();
+    QTest::mouseClick(ui().spanModeButton, Qt::LeftButton);
     EXPECT_EQ(outputs->renderSize(), QSizeF(3840, 1080));
     EXPECT_EQ(outputs->undoManager().undoActionName(), "Toggle Span Mode");
 
@@ -353,12 +318,14 @@ TEST_F(KavioVideoOutputManagerTest, TheSetUpWindowsControlsRunTheirActions)
         ui().fullscreenMenuItem->trigger();
         EXPECT_EQ(outputs->shouldOutput(), on);
         EXPECT_EQ(ui().fullscreenMenuItem->isChecked(), on);
-        EXPECT_EQ(ui().fullscreenButton->isChecked(), on);
+        EXPECT_EQ(ui().fullscreenButton->state() != 0, on);
     }
-    ui().fullscreenButton->click();
+    ui().show();
+    QTest::mouseClick(ui().fullscreenButton, Qt::LeftButton);
     EXPECT_TRUE(outputs->shouldOutput());
     EXPECT_TRUE(ui().fullscreenMenuItem->isChecked());
-    ui().fullscreenButton->click();
+    EXPECT_EQ(ui().fullscreenButton->oscAddress(), "/kavio/toggleVideoOutputs");
+    QTest::mouseClick(ui().fullscreenButton, Qt::LeftButton);
     EXPECT_FALSE(outputs->shouldOutput());
 }
 
@@ -516,3 +483,29 @@ TEST_F(KavioRenderMethodTest, WithoutARateADisplayLinkRunsAndIsOnlyMovedAfterwar
 }
 
 }  // namespace
+
+TEST_F(KavioVideoOutputManagerTest, TilesFollowTheOutputsAndAClickSelectsThroughTheGrid)
+{
+    grid(2, 2);
+    auto tiles = [&] {
+        std::vector<KavioVideoOutputView*> list;
+        for (const auto& o : outputs->outputObjects())
+            list.push_back(outputs->outputViewWithObject(o));
+        return list;
+    };
+    std::vector<KavioVideoOutputView*> placed = tiles();
+    ASSERT_EQ(placed.size(), 4u);
+    EXPECT_EQ(placed[3]->geometry(), QRect(138, 82, 128, 72));
+    EXPECT_TRUE(placed[0]->isSelected());
+    EXPECT_EQ(ui().outputsView->size(), QSize(448, 159));
+
+    QTest::mouseClick(placed[3], Qt::LeftButton, {}, {60, 30});
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return outputs->selectedOutput() == 4; }, 30.0));
+    EXPECT_FALSE(placed[0]->isSelected());
+    outputs->selectPrevOutput();
+    EXPECT_TRUE(placed[2]->isSelected());
+    EXPECT_FALSE(placed[3]->isSelected());
+
+    grid(1, 2);
+    EXPECT_EQ(ui().outputsView->findChildren<KavioVideoOutputView*>().size(), 2);
+}

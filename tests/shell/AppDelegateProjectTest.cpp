@@ -453,3 +453,26 @@ TEST(AppDelegateProject, BundlingCopiesEachFileOnceAndNamesWhatItCouldNotCopy)
     EXPECT_EQ(env.alertDetails.constFirst(),
               QFileInfo(other).canonicalFilePath().prepend("clip.mov (") + "): another file of this name is in the bundle");
 }
+
+TEST(AppDelegateProject, ProjectCarriesTheNDIIntegrationRecord)
+{
+    ShellTestEnvironment env;
+    ShellTestProgram program(env);
+    program.launch();
+    // The first start stored the pop-up's tag and the switch's NO; saving carries both.
+    const QString path = env.dir.filePath("Show.kavio2");
+    ASSERT_TRUE(program.app().processSaveWithURL(path));
+    const auto saved = KeyedArchive::unarchiveDictionary(readAll(path));
+    ASSERT_TRUE(saved);
+    const QVariantMap ndi = saved->value("ndiIntegrationSettings").toMap();
+    EXPECT_EQ(ndi.size(), 2);
+    EXPECT_EQ(ndi.value("NDIOnSwitchBehaviour").toLongLong(), program.defaults->integerForKey("NDIOnSwitchBehaviour"));
+    EXPECT_FALSE(ndi.value("NDIIntegrationEnabledButton").toBool());
+
+    const QString other = env.dir.filePath("Tally.kavio2");
+    writeProjectFile(other, {{"ndiIntegrationSettings",
+                              QVariantMap{{"NDIOnSwitchBehaviour", qlonglong(30)}, {"NDIIntegrationEnabledButton", true}}}});
+    program.load(other);
+    EXPECT_EQ(program.defaults->integerForKey("NDIOnSwitchBehaviour"), 30);
+    EXPECT_TRUE(program.defaults->boolForKey("NDIIntegrationEnabledButton"));
+}
