@@ -10,6 +10,7 @@
 #include "Support/KavioPlainPopUpButton.h"
 #include "Views/KavioAudioMeterInterface.h"
 #include "Views/KavioButton.h"
+#include "Views/KavioColorTagButton.h"
 #include "Views/KavioImageView.h"
 #include "Views/KavioItemsView.h"
 #include "Views/KavioThumbnailView.h"
@@ -27,6 +28,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -112,6 +114,37 @@ TEST(KavioCueList, RowsStackInListOrderAndTheListGrowsButNeverShrinks)
     f.controller->rearrangeItemsWithAnimation(false);
     EXPECT_EQ(f.row(4)->parentWidget(), f.list.get());
     EXPECT_TRUE(f.row(4)->isVisible());
+}
+
+// A long list fills and shows only the rows near its visible part; a row filled late shows its
+// cue as it is by then, and rows left far behind are hidden but keep what they show.
+TEST(KavioCueList, RowsAreFilledAsTheyComeNearTheVisiblePart)
+{
+    CueListFixture f(30);
+    const auto filled = [&](int i) { return f.row(i)->hasSubviews() && f.row(i)->isVisible(); };
+    EXPECT_TRUE(filled(1));
+    EXPECT_FALSE(f.row(30)->hasSubviews());
+    EXPECT_TRUE(f.row(30)->isHidden());
+    EXPECT_EQ(f.row(30)->geometry(), QRect(0, 29 * 90, f.list->width(), 90));
+
+    const auto& last = f.cues[29];
+    last->setCueID(QStringLiteral("Z9"));
+    last->setColorTag(10);
+    last->collapse();
+    f.controller->rearrangeItemsWithAnimation(false);
+    QScrollBar* bar = f.area.verticalScrollBar();
+    bar->setValue(bar->maximum());
+    ASSERT_TRUE(filled(30));
+    EXPECT_EQ(f.row(30)->indexField->text(), QStringLiteral("Z9"));
+    EXPECT_FALSE(f.row(30)->colorTagButton->isHidden());
+    EXPECT_EQ(f.row(30)->height(), KavioVideoItemView::kCollapsedHeight);
+    EXPECT_EQ(f.row(30)->stateView->height(), KavioVideoItemView::kCollapsedHeight);
+    EXPECT_TRUE(f.row(1)->isHidden());
+    EXPECT_TRUE(f.row(1)->hasSubviews());
+
+    bar->setValue(0);
+    EXPECT_TRUE(filled(1));
+    EXPECT_EQ(f.row(1)->indexField->text(), QStringLiteral("1"));
 }
 
 TEST(KavioCueList, ClicksSelectPlainShiftRangeAndCtrlToggle)
