@@ -15,6 +15,8 @@
 #include "UndoManager.h"
 #include "UserDefaults.h"
 
+#include <QHash>
+
 #include <algorithm>
 
 namespace {
@@ -401,10 +403,15 @@ void KavioVideoItemManager::reorderItems(const QStringList& order)
         before << item->uid();
     if (before == order)
         return;
+    // One pass over the list: a lookup per uid would cost the square of a long list.
+    QHash<QString, std::uint64_t> positions;
+    positions.reserve(order.size());
+    for (qsizetype i = 0; i < order.size(); ++i)
+        positions.insert(order[i], std::uint64_t(i) + 1);
     onItemsQueue([&] {
-        for (qsizetype i = 0; i < order.size(); ++i)
-            if (const auto item = itemWithUID(order[i]))
-                item->setIndex(std::uint64_t(i) + 1);
+        for (const auto& item : *items_.load())
+            if (const auto position = positions.constFind(item->uid()); position != positions.constEnd())
+                item->setIndex(*position);
     });
     buildItemQueue();
     rearrangeItemsWithAnimation(true);

@@ -97,7 +97,12 @@ void KavioVideoItemManager::buildItemQueueWithChangingItems(bool changing)
             if (i + 1 == list.size())
                 break;
             if (changing) {
-                item->setNextItem(list[i + 1]);
+                // A cue keeping its next cue keeps its transition icon: only a transition is made
+                // again (the times may have moved), so a long list does not redraw every row.
+                if (item->nextItem() != list[i + 1])
+                    item->setNextItem(list[i + 1]);
+                else if (item->hasTransition())
+                    item->setupTransition();
                 list[i + 1]->setPrevItem(item);
             }
             const std::int64_t start = nextStartFrameAfter(*item);

@@ -176,7 +176,7 @@ namespace {
 // start and stop.
 void presentOpenButton(const KavioVideoItem& cue)
 {
-    if (KavioVideoItemView* row = cue.view()) {
+    if (KavioVideoItemView* row = cue.filledRow()) {
         row->openButton->setEnabled(cue.openButton().enabled);
         row->update();
     }

@@ -20,6 +20,7 @@
 #include "Views/KavioFlippedGeometry.h"
 #include "Views/KavioGotoTextButton.h"
 #include "Views/KavioImageView.h"
+#include "Views/KavioItemsView.h"
 #include "Views/KavioThumbnailView.h"
 #include "Views/KavioVideoItemStateView.h"
 #include "Views/KavioVideoItemView.h"
@@ -155,7 +156,77 @@ bool KavioVideoItem::loadNib()
     auto* row = new KavioVideoItemView;
     row->setVideoItem(shared_from_this());
     row_.view = row;
+    KLOG_VERBOSE("KavioVideoItemUI loaded");
 
+    isCollapsed_.store(false);
+    row->resize(row->width(), KavioVideoItemView::kExpandedHeight);
+    setShouldStopAtEnd(false);
+    setShouldStopAtBeginning(false);
+    rowTimes_.loop.clear();
+    soundButton_.enabled = false;
+
+    showsCueTypes_ = UserDefaults::standardUserDefaults().boolForKey(QStringLiteral("toggleShowCueTypes"));
+
+    if (mediaType() != KavioMediaTypeMovie)
+        setItemDuration(durationOfNonMovies());
+    const auto controller = manager();
+    const bool loading = controller && controller->isLoadingProject();
+    const auto* list = dynamic_cast<const KavioVideoItemManager*>(controller.get());
+    if (list) {
+        const KavioVideoItemManagerOutlets& defaults = list->outlets();
+        // A duration popup's title read as seconds; a title that is not a number gives 0.
+        if (defaults.defaultFadeDurationPopup)
+            setFadetime(defaults.defaultFadeDurationPopup->titleOfSelectedItem().toFloat());
+        if (defaults.defaultTransitionDurationPopup)
+            setTransitionTime(defaults.defaultTransitionDurationPopup->titleOfSelectedItem().toFloat());
+        if (!loading)
+            applyDefaultToggles(*this, defaults);
+    }
+    // A loaded cue keeps the volume its record gives.
+    if (loading)
+        shouldsetvolumetorms_.store(false);
+    if (mediaType() != KavioMediaTypeMovie && !loading && !isPDF())
+        generateThumbnailAsync();
+
+    colorTag_.store(0);
+    colorTagButton_.hidden = true;
+    // Every row starts with the colour-tag column closed.
+    colortagshown_ = false;
+    audioMeterHidden_ = true;
+
+    // The row owns these observations: they end with it.
+    const std::weak_ptr<KavioVideoItem> weakSelf = weak_from_this();
+    auto& center = NotificationCenter::defaultCenter();
+    center.addObserver(row, QStringLiteral("KavioCueTypesToggled"), nullptr, [weakSelf](const Notification&) {
+        if (const auto self = weakSelf.lock())
+            self->toggleCueTypes();
+    }, &DispatchQueue::main());
+    center.addObserver(row, kKavioColorTagsShouldToggleNotification, nullptr, [weakSelf](const Notification& n) {
+        if (const auto self = weakSelf.lock())
+            self->toggleColorTagsToState(n.userInfo.value(kKavioColorTagsToggleDesiredStateKey).toBool());
+    }, &DispatchQueue::main());
+    // The meter's levels: the tick is posted on the main thread, where the meter is written.
+    center.addObserver(row, QStringLiteral("KavioUpdateUI"), nullptr, [weakSelf](const Notification&) {
+        if (const auto self = weakSelf.lock())
+            self->updateAudioMeter();
+    });
+    QObject::connect(row, &QObject::destroyed, row, [row] { NotificationCenter::defaultCenter().removeObserver(row); });
+
+    // A row of the cue list is filled in when it comes near the list's visible part (a long list
+    // would otherwise build thousands of subviews no one sees); any other row at once.
+    const bool listFillsRow = list && dynamic_cast<KavioItemsView*>(list->outlets().itemsView.lock().get());
+    if (listFillsRow)
+        refreshTitle();
+    else
+        buildRowSubviews();
+    return true;
+}
+
+void KavioVideoItem::buildRowSubviews()
+{
+    KavioVideoItemView* row = view();
+    if (!row || row->hasSubviews())
+        return;
     row->stateView = new KavioVideoItemStateView(row);
     row->thumbnailView = new KavioThumbnailView(row);
     row->nameField = makeLabel(row, 14);
@@ -207,6 +278,8 @@ bool KavioVideoItem::loadNib()
         if (const auto self = weakSelf.lock())
             self->toggleCollapse();
     });
+    if (isCollapsed())
+        row->collapseExpandButton->setImageName(QStringLiteral("kavio_expand2"));
     auto* meter = new QVTAudioMeteringView(row);
     meter->setAttribute(Qt::WA_TransparentForMouseEvents);  // its empty left part lies over the row
     row->audioMeterView = meter;
@@ -217,10 +290,10 @@ bool KavioVideoItem::loadNib()
         if (const auto self = weakSelf.lock(); self && self->audioMeter_ == meterInterface)
             self->audioMeter_ = nullptr;
     });
-    KLOG_VERBOSE("KavioVideoItemUI loaded");
+    if (audioMeterChannels_ > 0)
+        meter->initWithChannels(audioMeterChannels_);
+    meter->setHidden(audioMeterHidden_);
 
-    isCollapsed_.store(false);
-    row->resize(row->width(), KavioVideoItemView::kExpandedHeight);
     row->openButton->setButtonType(KavioButtonType::MomentaryPushIn);
     row->openButton->setTitle(QStringLiteral("…"));
     row->openButton->setAction([weakSelf] {
@@ -234,80 +307,28 @@ bool KavioVideoItem::loadNib()
         if (const auto self = weakSelf.lock())
             self->replaceMedia();
     });
-    row->errorButton->setHidden(!isMissing());
-
-    setMediaTypeIcon();
-    setShouldStopAtEnd(false);
-    setShouldStopAtBeginning(false);
-    row->mediaTypeIconField->setDrawColor(idleGrey());
-    rowTimes_.loop.clear();
-    soundButton_.enabled = false;
-
-    showsCueTypes_ = true;
-    if (!UserDefaults::standardUserDefaults().boolForKey(QStringLiteral("toggleShowCueTypes")))
-        toggleCueTypes();
-
-    if (mediaType() != KavioMediaTypeMovie)
-        setItemDuration(durationOfNonMovies());
-    const auto controller = manager();
-    const bool loading = controller && controller->isLoadingProject();
-    if (const auto* list = dynamic_cast<const KavioVideoItemManager*>(controller.get())) {
-        const KavioVideoItemManagerOutlets& defaults = list->outlets();
-        // A duration popup's title read as seconds; a title that is not a number gives 0.
-        if (defaults.defaultFadeDurationPopup)
-            setFadetime(defaults.defaultFadeDurationPopup->titleOfSelectedItem().toFloat());
-        if (defaults.defaultTransitionDurationPopup)
-            setTransitionTime(defaults.defaultTransitionDurationPopup->titleOfSelectedItem().toFloat());
-        if (!loading)
-            applyDefaultToggles(*this, defaults);
-    }
-    // A loaded cue keeps the volume its record gives.
-    if (loading)
-        shouldsetvolumetorms_.store(false);
-    if (mediaType() != KavioMediaTypeMovie && !loading && !isPDF())
-        generateThumbnailAsync();
-
-    colorTag_.store(0);
-    colorTagButton_.hidden = true;
     row->colorTagButton->setAction([weakSelf] {
         const auto self = weakSelf.lock();
         if (const auto controller = self ? std::dynamic_pointer_cast<KavioVideoItemManager>(self->manager()) : nullptr)
             controller->selectItemsByColorTag(self->colorTag());
     });
-    // Marked open, then closed: every row starts with the column closed.
-    colortagshown_ = true;
-    toggleColorTagsToState(false);
-    audioMeterHidden_ = true;
-    meter->hide();
 
-    // The row owns these observations: they end with it.
-    auto& center = NotificationCenter::defaultCenter();
-    center.addObserver(row, QStringLiteral("KavioCueTypesToggled"), nullptr, [weakSelf](const Notification&) {
-        if (const auto self = weakSelf.lock())
-            self->toggleCueTypes();
-    }, &DispatchQueue::main());
-    center.addObserver(row, kKavioColorTagsShouldToggleNotification, nullptr, [weakSelf](const Notification& n) {
-        if (const auto self = weakSelf.lock())
-            self->toggleColorTagsToState(n.userInfo.value(kKavioColorTagsToggleDesiredStateKey).toBool());
-    }, &DispatchQueue::main());
-    // The meter's levels: the tick is posted on the main thread, where the meter is written.
-    center.addObserver(row, QStringLiteral("KavioUpdateUI"), nullptr, [weakSelf](const Notification&) {
-        if (const auto self = weakSelf.lock())
-            self->updateAudioMeter();
-    });
-    QObject::connect(row, &QObject::destroyed, row, [row] { NotificationCenter::defaultCenter().removeObserver(row); });
-
+    setMediaTypeIcon();
+    row->showPendingThumbnail();
     refreshTitle();
     refreshRowButtons();
     refreshRowTimes();
-    handleStateDisplay();
-    layoutRow();
-    return true;
+}
+
+KavioVideoItemView* KavioVideoItem::filledRow() const
+{
+    KavioVideoItemView* row = view();
+    return row && row->hasSubviews() ? row : nullptr;
 }
 
 void KavioVideoItem::layoutRow()
 {
-    KavioVideoItemView* row = view();
+    KavioVideoItemView* row = filledRow();
     if (!row)
         return;
     // A shown meter takes a column at the right edge as wide as its bars; the top line's
@@ -357,7 +378,7 @@ void KavioVideoItem::layoutRow()
 
 void KavioVideoItem::refreshRowButtons()
 {
-    KavioVideoItemView* row = view();
+    KavioVideoItemView* row = filledRow();
     if (!row)
         return;
     const auto present = [](KavioButton* button, const KavioRowButton& model) {
@@ -392,7 +413,7 @@ void KavioVideoItem::refreshRowTimes()
         queueOnMain([](KavioVideoItem& cue) { cue.refreshRowTimes(); });
         return;
     }
-    KavioVideoItemView* row = view();
+    KavioVideoItemView* row = filledRow();
     if (!row)
         return;
     row->startTimeField->setText(rowTimes_.start);
@@ -409,7 +430,7 @@ void KavioVideoItem::refreshTitle()
         return;
     }
     setCueName(title());
-    KavioVideoItemView* row = view();
+    KavioVideoItemView* row = filledRow();
     if (!row)
         return;
     const bool current = isCurrent();
@@ -434,7 +455,7 @@ void KavioVideoItem::handleStateDisplay()
         queueOnMain([](KavioVideoItem& cue) { cue.handleStateDisplay(); });
         return;
     }
-    KavioVideoItemView* row = view();
+    KavioVideoItemView* row = filledRow();
     if (!row)
         return;
     if (isCurrent()) {
@@ -449,15 +470,17 @@ void KavioVideoItem::handleStateDisplay()
 
 void KavioVideoItem::setMediaTypeIcon()
 {
-    KavioVideoItemView* row = view();
+    KavioVideoItemView* row = filledRow();
+    if (!row)
+        return;
     const QImage icon = mediaTypeIconImage(mediaType());
-    if (row && !icon.isNull())
+    if (!icon.isNull())
         row->mediaTypeIconField->setImage(icon);
 }
 
 void KavioVideoItem::hideIndexNumberBecauseOfDrag()
 {
-    if (KavioVideoItemView* row = view())
+    if (KavioVideoItemView* row = filledRow())
         row->indexField->hide();
 }
 
@@ -485,7 +508,9 @@ void KavioVideoItem::setRowCollapsed(bool collapsed)
     if (!row)
         return;
     row->resize(row->width(), collapsed ? KavioVideoItemView::kCollapsedHeight : KavioVideoItemView::kExpandedHeight);
-    row->collapseExpandButton->setImageName(collapsed ? QStringLiteral("kavio_expand2") : QStringLiteral("kavio_collapse2"));
+    if (row->hasSubviews())
+        row->collapseExpandButton->setImageName(collapsed ? QStringLiteral("kavio_expand2")
+                                                          : QStringLiteral("kavio_collapse2"));
     layoutRow();
 }
 
@@ -498,7 +523,7 @@ void KavioVideoItem::toggleCollapse()
 void KavioVideoItem::toggleCueTypes()
 {
     showsCueTypes_ = !showsCueTypes_;
-    if (KavioVideoItemView* row = view())
+    if (KavioVideoItemView* row = filledRow())
         row->mediaTypeIconField->setVisible(showsCueTypes_);
     layoutRow();
 }
@@ -538,7 +563,7 @@ void KavioVideoItem::rebuildAudioMeter()
 {
     if (audioMeter_)
         audioMeter_->initWithChannels(audioMeterChannels_);
-    KavioVideoItemView* row = view();
+    KavioVideoItemView* row = filledRow();
     if (row && row->audioMeterWidget) {
         row->audioMeterWidget->setHidden(audioMeterHidden_);
         layoutRow();
@@ -569,7 +594,7 @@ void KavioVideoItem::updateAudioMeter()
 void KavioVideoItem::animateCurrentStateOnFromDirection(int direction, float progress)
 {
     queueOnMain([direction, progress](KavioVideoItem& cue) {
-        KavioVideoItemView* row = cue.view();
+        KavioVideoItemView* row = cue.filledRow();
         if (!row)
             return;
         if (row->stateView->drawColor() != currentBlue())
@@ -585,7 +610,7 @@ void KavioVideoItem::animateCurrentStateOnFromDirection(int direction, float pro
 void KavioVideoItem::animateCurrentStateOffFromDirection(int direction, float progress)
 {
     queueOnMain([direction, progress](KavioVideoItem& cue) {
-        KavioVideoItemView* row = cue.view();
+        KavioVideoItemView* row = cue.filledRow();
         if (!row)
             return;
         const double h = row->height();

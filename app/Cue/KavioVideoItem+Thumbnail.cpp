@@ -138,13 +138,8 @@ void KavioVideoItem::applyThumbnail(const Thumbnail& made)
     const std::weak_ptr<KavioVideoItem> weakSelf = weak_from_this();
     DispatchQueue::main().async([weakSelf, shown = made.shown, isPage = made.isPage] {
         const auto self = weakSelf.lock();
-        KavioVideoItemView* row = self ? self->view() : nullptr;
-        if (!row || !row->thumbnailView)
-            return;
-        if (isPage)
-            row->thumbnailView->setThumbnailFromPDFPage(shown);
-        else
-            row->thumbnailView->setThumbnailFromImage(shown);
+        if (KavioVideoItemView* row = self ? self->view() : nullptr)
+            row->showThumbnail(shown, isPage);
     });
     if (isCurrent())
         NotificationCenter::defaultCenter().post(QStringLiteral("KavioCurrentItemThumbnailChanged"), this);

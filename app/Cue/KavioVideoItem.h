@@ -1516,7 +1516,13 @@ public:
 
     // --- The cue's row (KavioVideoItem+Row.cpp; main thread unless said) ----------------------
     // The row view; nullptr before loadNib() or without a widget application (headless runs).
+    // A row in the cue list gets its subviews only when it comes near the list's visible part;
+    // other rows get them in loadNib().
     KavioVideoItemView* view() const;
+    // The row once its subviews are made; nullptr before.
+    KavioVideoItemView* filledRow() const;
+    // Makes the row's subviews showing the cue as it is now; nothing when made already.
+    void buildRowSubviews();
     // Presents the toggles' KavioRowButton states on the row's buttons; the cue calls it after
     // each change.
     void refreshRowButtons();

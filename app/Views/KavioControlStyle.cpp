@@ -6,11 +6,13 @@
 
 #include <QFont>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QPainter>
 #include <QPointer>
 #include <QWidget>
 
 #include <cmath>
+#include <mutex>
 
 namespace KavioControlStyle {
 
@@ -38,8 +40,20 @@ QImage templateImage(const QString& name)
 {
     if (name.isEmpty())
         return {};
+    // Loaded or drawn once per name: every row of a long cue list asks for the same few icons.
+    static std::mutex mutex;
+    static QHash<QString, QImage> images;
+    {
+        std::lock_guard lock(mutex);
+        const auto known = images.constFind(name);
+        if (known != images.constEnd())
+            return *known;
+    }
     const QImage resource(QStringLiteral(":/") + name + QStringLiteral(".png"));
-    return resource.isNull() ? KavioIcons::image(name) : resource;
+    const QImage image = resource.isNull() ? KavioIcons::image(name) : resource;
+    std::lock_guard lock(mutex);
+    images.insert(name, image);
+    return image;
 }
 
 QFont lightFont(double pixelSize) { return KavioFonts::font(QStringLiteral("Helvetica-Light"), pixelSize); }

@@ -87,9 +87,13 @@ void KavioItemsView::setOutlets(const Outlets& outlets)
 {
     if (outlets_.scrollArea)
         outlets_.scrollArea->viewport()->removeEventFilter(this);
+    disconnect(scrolled_);
     outlets_ = outlets;
-    if (outlets_.scrollArea)
+    if (outlets_.scrollArea) {
         outlets_.scrollArea->viewport()->installEventFilter(this);
+        scrolled_ = connect(outlets_.scrollArea->verticalScrollBar(), &QScrollBar::valueChanged, this,
+                            [this] { fillRowsNearView(); });
+    }
 }
 
 bool KavioItemsView::repostToMain(std::function<void(KavioItemsView&)> task)
@@ -147,10 +151,8 @@ QPointF KavioItemsView::rearrangeItemsWithAnimation(bool animate)
         KavioVideoItemView* row = rowOf(item);
         if (!row)
             continue;
-        if (row->parentWidget() != this) {
-            row->setParent(this);
-            row->show();
-        }
+        if (row->parentWidget() != this)
+            row->setParent(this);  // shown when near the visible part
         const QRect frame(0, y, width(), row->height());
         frames.insert(item.get(), frame);
         y += frame.height();
@@ -180,8 +182,35 @@ QPointF KavioItemsView::rearrangeItemsWithAnimation(bool animate)
         rowFrames_ = std::move(frames);
     }
     updateHeight();
+    fillRowsNearView();
     update();
     return QPointF(0, y);
+}
+
+void KavioItemsView::fillRowsNearView()
+{
+    const auto c = manager();
+    if (!c)
+        return;
+    QRect near = rect();
+    if (outlets_.scrollArea) {
+        // A screenful above and below the visible part: a wheel step or an autoscroll finds its
+        // rows made.
+        const int h = outlets_.scrollArea->viewport()->height();
+        near = QRect(0, outlets_.scrollArea->verticalScrollBar()->value() - h, width(), 3 * h);
+    }
+    for (const auto& item : *c->items()) {
+        KavioVideoItemView* row = rowOf(item);
+        if (!row || row->parentWidget() != this)
+            continue;
+        // Rows far from view are hidden as well: Qt then skips them when the list moves its
+        // rows or paints (a row being dragged stays as it is).
+        const bool isNear = row->geometry().intersects(near);
+        if (isNear && !row->hasSubviews())
+            item->buildRowSubviews();
+        if (row->isHidden() == isNear && row->draggingItems().empty())
+            row->setVisible(isNear);
+    }
 }
 
 void KavioItemsView::updateHeight()
@@ -267,11 +296,24 @@ void KavioItemsView::setStateViewHidden(const std::shared_ptr<KavioVideoItem>& i
 
 void KavioItemsView::setDrawsDraggingLocation(const std::shared_ptr<KavioVideoItem>& item, bool draws)
 {
-    // The controller marks rows from its items queue; the rows change on the main thread.
-    if (repostToMain([item, draws](KavioItemsView& view) { view.setDrawsDraggingLocation(item, draws); }))
+    if (!item)
         return;
-    if (KavioVideoItemView* row = rowOf(item))
-        row->setDrawsDraggingLocation(draws);
+    {
+        // Clearing a mark the list never set changes nothing: a rebuilt queue clears every row,
+        // and a long list would otherwise post a task per row.
+        std::lock_guard lock(framesMutex_);
+        if (draws)
+            markedRows_.insert(item.get());
+        else if (!markedRows_.remove(item.get()))
+            return;
+    }
+    // The controller marks rows from its items queue; the rows change on the main thread.
+    const auto mark = [item, draws](KavioItemsView& view) {
+        if (KavioVideoItemView* row = view.rowOf(item))
+            row->setDrawsDraggingLocation(draws);
+    };
+    if (!repostToMain(mark))
+        mark(*this);
 }
 
 void KavioItemsView::becomeFirstResponder(bool onlyInActiveWindow)

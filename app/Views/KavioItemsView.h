@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QPointer>
 #include <QRect>
+#include <QSet>
 #include <QStringList>
 #include <QWidget>
 
@@ -112,6 +113,9 @@ private:
     QStringList playableEntriesOfFolder(const QString& folder) const;
     void cueNumberTyped(const QString& character);
     KavioVideoItemView* rowOf(const std::shared_ptr<KavioVideoItem>& item) const;
+    // Rows get their subviews only near the visible part of the list (all of them without a
+    // scroll area); scrolling and layout fill the rows that come near.
+    void fillRowsNearView();
     // Runs `task` on the main queue when called elsewhere; answers whether it was re-posted.
     bool repostToMain(std::function<void(KavioItemsView&)> task);
 
@@ -122,6 +126,8 @@ private:
     QTimer* cuenumTimer_ = nullptr;
     std::uint64_t deselectToken_ = 0;
     std::uint64_t resizeToken_ = 0;
+    QMetaObject::Connection scrolled_;
     mutable std::mutex framesMutex_;
     QHash<const KavioVideoItem*, QRect> rowFrames_;
+    QSet<const KavioVideoItem*> markedRows_;  // drop marks the list set, under framesMutex_
 };

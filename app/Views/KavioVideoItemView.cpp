@@ -9,6 +9,7 @@
 #include "UndoManager.h"
 #include "Views/KavioFlippedGeometry.h"
 #include "Views/KavioItemsView.h"
+#include "Views/KavioThumbnailView.h"
 
 #include <QApplication>
 #include <QDrag>
@@ -79,6 +80,27 @@ void KavioVideoItemView::removeResources()
     viewSelectedToken_ = 0;
     setAcceptDrops(false);
     videoItem_.reset();
+}
+
+void KavioVideoItemView::showThumbnail(const QImage& image, bool isPage)
+{
+    if (!thumbnailView) {
+        pendingThumbnail_ = image;
+        pendingThumbnailIsPage_ = isPage;
+        return;
+    }
+    if (isPage)
+        thumbnailView->setThumbnailFromPDFPage(image);
+    else
+        thumbnailView->setThumbnailFromImage(image);
+}
+
+void KavioVideoItemView::showPendingThumbnail()
+{
+    if (!thumbnailView || pendingThumbnail_.isNull())
+        return;
+    showThumbnail(pendingThumbnail_, pendingThumbnailIsPage_);
+    pendingThumbnail_ = QImage();
 }
 
 std::shared_ptr<KavioVideoItemManager> KavioVideoItemView::controller() const

@@ -9,6 +9,7 @@
 // The subviews are the cue's outlets: the cue builds them (KavioVideoItem::loadNib) and keeps
 // them up to date; the row only holds them. Main thread.
 
+#include <QImage>
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
@@ -57,6 +58,13 @@ public:
     const std::vector<std::shared_ptr<KavioVideoItem>>& draggingItems() const { return draggingItems_; }
     // Called by the owning cue when it is torn down.
     void removeResources();
+
+    // Whether the cue has made the subviews below (KavioVideoItem::buildRowSubviews).
+    bool hasSubviews() const { return thumbnailView != nullptr; }
+    // Shows a thumbnail (a PDF page letterboxed), or keeps it until the subviews are made.
+    void showThumbnail(const QImage& image, bool isPage);
+    // Shows the thumbnail kept while there was no thumbnail view.
+    void showPendingThumbnail();
 
     // --- Outlets the cue fills ----------------------------------------------------------------
     KavioThumbnailView* thumbnailView = nullptr;
@@ -115,4 +123,6 @@ private:
     QTimer* mouseheldTimer_ = nullptr;
     std::vector<std::shared_ptr<KavioVideoItem>> draggingItems_;
     std::uint64_t viewSelectedToken_ = 0;
+    QImage pendingThumbnail_;
+    bool pendingThumbnailIsPage_ = false;
 };

@@ -31,7 +31,7 @@ struct CurrentQueueScope {
 
 }  // namespace
 
-struct DispatchQueue::Impl {
+struct DispatchQueue::Impl : std::enable_shared_from_this<DispatchQueue::Impl> {
     std::string label;
     DispatchQueue* owner = nullptr;
     bool isMain = false;
@@ -40,8 +40,8 @@ struct DispatchQueue::Impl {
     std::condition_variable wake;
     std::deque<Task> ready;
     bool stopping = false;
+    // Started by the first task: many queues (one per cue) never get one.
     std::thread thread;
-    std::thread::id threadId;
     std::unordered_map<const void*, void*> specifics;
 
     // Only for the main queue: whether a Qt event that drains the queue is already posted.
@@ -135,6 +135,10 @@ void DispatchQueue::Impl::enqueue(Task task)
         // Woken under the lock: once it is released the queue may run this task, finish and
         // be destroyed before a later notify could reach it.
         if (!isMain) {
+            // The thread shares ownership, so a queue destroyed by its own task stays valid
+            // until the thread ends.
+            if (!thread.joinable() && !stopping)
+                thread = std::thread([impl = shared_from_this()] { impl->run(); });
             wake.notify_one();
             return;
         }
@@ -180,10 +184,6 @@ DispatchQueue::DispatchQueue(std::string label) : impl_(std::make_shared<Impl>()
 {
     impl_->label = std::move(label);
     impl_->owner = this;
-    // The thread shares ownership, so a queue destroyed by its own task stays valid until the
-    // thread ends.
-    impl_->thread = std::thread([impl = impl_] { impl->run(); });
-    impl_->threadId = impl_->thread.get_id();
 }
 
 DispatchQueue::DispatchQueue(MainTag) : impl_(std::make_shared<Impl>())
@@ -198,16 +198,20 @@ DispatchQueue::~DispatchQueue()
     if (impl_->isMain) {
         return;
     }
+    std::thread thread;
     {
         std::lock_guard lock(impl_->mutex);
         impl_->stopping = true;
+        thread.swap(impl_->thread);
     }
     impl_->wake.notify_one();
-    if (std::this_thread::get_id() == impl_->threadId) {
+    if (!thread.joinable())
+        return;
+    if (std::this_thread::get_id() == thread.get_id()) {
         // Destroyed by its own task: the thread ends after that task.
-        impl_->thread.detach();
+        thread.detach();
     } else {
-        impl_->thread.join();
+        thread.join();
     }
 }
 

@@ -20,9 +20,11 @@ public:
     // A new frame holding `picture` converted, stamped with `time`; nullptr when the picture
     // cannot be converted (unknown layout, no memory). The picture is not changed.
     VideoFrameRef convert(const AVFrame* picture, MediaTime time);
+    // For Native: a frame holding the picture's own planes when the GPU takes them as they
+    // are; nullptr otherwise (convert() then). Keeps no state, so any thread may call it.
+    VideoFrameRef wrap(const AVFrame* picture, MediaTime time) const;
 
 private:
-    VideoFrameRef wrap(const AVFrame* picture, MediaTime time) const;
     bool prepare(const AVFrame* picture);
     bool preparePool(const AVFrame* picture);
     bool packsDirectly(const AVFrame* picture) const;

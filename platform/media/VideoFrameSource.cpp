@@ -49,6 +49,9 @@ struct VideoFrameSource::State : FrameQueue<VideoFrameRef> {
     void convertLoop();
     FramePtr decodeNext();
     VideoFrameRef convert(VideoFrameConverter& with, const AVFrame* frame);
+    MediaTime itemTimeOf(const AVFrame* frame) const {
+        return toMediaTime(frame->best_effort_timestamp - track.offset, track.stream->time_base);
+    }
     int64_t ticks(const MediaTime& time) const {
         return fromMediaTime(time, track.stream->time_base) + track.offset;
     }
@@ -197,8 +200,18 @@ void VideoFrameSource::State::performSeek(Seek seek, uint64_t gen) {
 
 void VideoFrameSource::State::readAhead(uint64_t gen) {
     FramePtr picture = decodeNext();
+    // Native pictures the GPU takes as they are need no conversion: the worker queues them
+    // itself, sparing each frame the hop to the converting thread and back.
+    VideoFrameRef wrapped;
+    if (picture && options.pixelFormat == MediaPixelFormat::Native)
+        wrapped = seekConverter->wrap(picture.get(), itemTimeOf(picture.get()));
     std::lock_guard lock(mutex);
     if (generation != gen || !positioned) return;
+    if (wrapped && raw.empty() && !converting) {  // else behind the pictures still converting
+        appendInOrder(picture->best_effort_timestamp, std::move(wrapped));
+        frameReady.notify_all();
+        return;
+    }
     if (picture) {
         raw.push_back({std::move(picture), gen});
         converterWake.notify_one();
@@ -247,6 +260,5 @@ FramePtr VideoFrameSource::State::decodeNext() {
 }
 
 VideoFrameRef VideoFrameSource::State::convert(VideoFrameConverter& with, const AVFrame* frame) {
-    return with.convert(
-        frame, toMediaTime(frame->best_effort_timestamp - track.offset, track.stream->time_base));
+    return with.convert(frame, itemTimeOf(frame));
 }

@@ -10,6 +10,7 @@
 #include "Support/KavioPlainPopUpButton.h"
 #include "Views/KavioAudioMeterInterface.h"
 #include "Views/KavioButton.h"
+#include "Views/KavioColorTagButton.h"
 #include "Views/KavioImageView.h"
 #include "Views/KavioItemsView.h"
 #include "Views/KavioThumbnailView.h"
@@ -20,11 +21,15 @@
 #include <QClipboard>
 #include <QDrag>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QProcess>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -109,6 +114,37 @@ TEST(KavioCueList, RowsStackInListOrderAndTheListGrowsButNeverShrinks)
     f.controller->rearrangeItemsWithAnimation(false);
     EXPECT_EQ(f.row(4)->parentWidget(), f.list.get());
     EXPECT_TRUE(f.row(4)->isVisible());
+}
+
+// A long list fills and shows only the rows near its visible part; a row filled late shows its
+// cue as it is by then, and rows left far behind are hidden but keep what they show.
+TEST(KavioCueList, RowsAreFilledAsTheyComeNearTheVisiblePart)
+{
+    CueListFixture f(30);
+    const auto filled = [&](int i) { return f.row(i)->hasSubviews() && f.row(i)->isVisible(); };
+    EXPECT_TRUE(filled(1));
+    EXPECT_FALSE(f.row(30)->hasSubviews());
+    EXPECT_TRUE(f.row(30)->isHidden());
+    EXPECT_EQ(f.row(30)->geometry(), QRect(0, 29 * 90, f.list->width(), 90));
+
+    const auto& last = f.cues[29];
+    last->setCueID(QStringLiteral("Z9"));
+    last->setColorTag(10);
+    last->collapse();
+    f.controller->rearrangeItemsWithAnimation(false);
+    QScrollBar* bar = f.area.verticalScrollBar();
+    bar->setValue(bar->maximum());
+    ASSERT_TRUE(filled(30));
+    EXPECT_EQ(f.row(30)->indexField->text(), QStringLiteral("Z9"));
+    EXPECT_FALSE(f.row(30)->colorTagButton->isHidden());
+    EXPECT_EQ(f.row(30)->height(), KavioVideoItemView::kCollapsedHeight);
+    EXPECT_EQ(f.row(30)->stateView->height(), KavioVideoItemView::kCollapsedHeight);
+    EXPECT_TRUE(f.row(1)->isHidden());
+    EXPECT_TRUE(f.row(1)->hasSubviews());
+
+    bar->setValue(0);
+    EXPECT_TRUE(filled(1));
+    EXPECT_EQ(f.row(1)->indexField->text(), QStringLiteral("1"));
 }
 
 TEST(KavioCueList, ClicksSelectPlainShiftRangeAndCtrlToggle)
@@ -362,6 +398,98 @@ TEST(KavioCueList, CopiedCuesAreReadByAnotherProgram)
         names << summary.toMap().value(QStringLiteral("name")).toString();
     EXPECT_TRUE(names.contains(QStringLiteral("Overture"))) << names.join(", ").toStdString();
     EXPECT_FALSE(names.contains(QStringLiteral("Renamed")));
+}
+
+// Still pictures for cues that a cut or paste can make again from their records.
+struct PictureFiles {
+    QTemporaryDir dir;
+    QString operator()(const QString& name) const
+    {
+        QImage image(64, 36, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        const QString path = dir.filePath(name);
+        image.save(path);
+        return path;
+    }
+};
+
+// The list in order: each cue's file name, or its uid when it has no file.
+QStringList mediaOrder(const CueListFixture& f)
+{
+    QStringList order;
+    for (const auto& cue : *f.controller->items())
+        order << (cue->mediaPath().isEmpty() ? cue->uid() : QFileInfo(cue->mediaPath()).fileName());
+    return order;
+}
+
+// Cues another program put on the clipboard paste in "index" order before the selected cue,
+// whatever order the records come in.
+TEST(KavioCueList, CuesFromAnotherProgramPasteInIndexOrder)
+{
+    CueListFixture f(3);
+    const PictureFiles picture;
+    const QVariantList records{
+        QVariantMap{{"mediaPath", picture("third.png")}, {"index", 3}, {"uid", "X3"}},
+        QVariantMap{{"mediaPath", picture("first.png")}, {"index", 1}, {"uid", "X1"}},
+        QVariantMap{{"mediaPath", picture("second.png")}, {"index", 2}, {"uid", "X2"}},
+    };
+    QFile bytes(picture.dir.filePath(QStringLiteral("cues.bin")));
+    ASSERT_TRUE(bytes.open(QIODevice::WriteOnly));
+    bytes.write(KavioCuePasteboard::mimeDataForRecords(records, {})->data(KavioCuePasteboard::kCuesType));
+    bytes.close();
+
+    QProcess peer;
+    peer.start(QStringLiteral(KAVIO_CLIPBOARD_PEER), {QStringLiteral("--put"), KavioCuePasteboard::kCuesType, bytes.fileName()});
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return peer.canReadLine() || peer.state() == QProcess::NotRunning; }, 60.0));
+    ASSERT_EQ(peer.readLine().trimmed(), QByteArray("ready")) << peer.readAllStandardError().toStdString();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return f.list->canPaste(); }, 30.0));
+
+    f.click(2);
+    f.list->paste();
+    const QStringList pasted{"c1", "first.png", "second.png", "third.png", "c2", "c3"};
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return mediaOrder(f) == pasted; }, 30.0))
+        << mediaOrder(f).join(", ").toStdString();
+    for (const auto& cue : *f.controller->items())
+        EXPECT_FALSE(cue->uid().startsWith(QLatin1Char('X'))) << "a pasted cue gets a uid of its own";
+    peer.closeWriteChannel();
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return peer.state() == QProcess::NotRunning; }, 60.0));
+}
+
+// A cut leaves as one undo step and comes back with one redo, the order kept each time.
+TEST(KavioCueList, CutUndoesAndRedoesAsOneStep)
+{
+    CueListFixture f(0);
+    const PictureFiles picture;
+    const QStringList all{"a.png", "b.png", "c.png", "d.png", "e.png"};
+    for (const QString& name : all)
+        ASSERT_TRUE(f.controller->createItemWithPath(picture(name)));
+    f.controller->rearrangeItemsWithAnimation(false);
+    ASSERT_EQ(mediaOrder(f), all);
+    f.controller->selectItem(f.controller->itemWithIndex(2));
+    f.controller->itemWithIndex(4)->setIsSelected(true);
+    f.app->undo.removeAllActions();
+
+    f.list->cut();
+    const QStringList left{"a.png", "c.png", "e.png"};
+    const auto settled = [&](const QStringList& expected) {
+        return DispatchQueue::runMainUntil(
+            [&] { return mediaOrder(f) == expected && f.app->undo.groupingLevel() == 0; }, 30.0);
+    };
+    ASSERT_TRUE(settled(left)) << mediaOrder(f).join(", ").toStdString();
+    const auto records = KavioCuePasteboard::recordsFromMimeData(QApplication::clipboard()->mimeData());
+    ASSERT_TRUE(records.has_value());
+    EXPECT_EQ(records->size(), 2);
+
+    ASSERT_TRUE(f.app->undo.canUndo());
+    f.app->undo.undo();
+    ASSERT_TRUE(settled(all)) << mediaOrder(f).join(", ").toStdString();
+    EXPECT_FALSE(f.app->undo.canUndo());
+    ASSERT_TRUE(f.app->undo.canRedo());
+
+    f.app->undo.redo();
+    ASSERT_TRUE(settled(left)) << mediaOrder(f).join(", ").toStdString();
+    EXPECT_FALSE(f.app->undo.canRedo());
+    EXPECT_TRUE(f.app->undo.canUndo());
 }
 
 // The open-file button follows the transport from any thread; a released cue's row buttons keep
