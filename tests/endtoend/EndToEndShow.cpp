@@ -396,6 +396,13 @@ void EndToEndRun::launch(const QString& project)
     ASSERT_TRUE(waitFor([this] { return output->count() > 5; })) << "the output shows nothing";
 }
 
+void EndToEndRun::terminate()
+{
+    output.reset();
+    app().applicationWillTerminate();
+    program_.reset();
+}
+
 KavioVideoItemManager& EndToEndRun::controller()
 {
     return *program_->ui->controller();

@@ -34,7 +34,7 @@ struct EndToEndMedia {
     bool make();
 };
 
-// The four cue records of the show; `mediaB` replaces B's path (a file moved away).
+// The four cue records of the show.
 QVariantMap showPlaylist(const EndToEndMedia& media);
 // The whole project file's root: the playlist, OSC on, no loop, outputs at 1920 x 1080.
 QVariantMap showProject(const EndToEndMedia& media);
@@ -100,6 +100,8 @@ public:
     // Launches the program on `project` (already written) and waits until it is loaded, its
     // cues ready or missing, its outputs on and rendering, and OSC listening.
     void launch(const QString& project);
+    // Ends the program as a quit does (the questions answered before), and drops it.
+    void terminate();
     AppDelegate& app() { return program_->app(); }
     ShellTestProgram& program() { return *program_; }
     KavioVideoItemManager& controller();
