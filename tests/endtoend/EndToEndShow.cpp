@@ -153,6 +153,27 @@ bool ShownFrame::isBlack() const
     return body[0] < 0.02f && body[1] < 0.02f && body[2] < 0.02f;
 }
 
+double paceSpread(const std::vector<ShownFrame>& frames, int first)
+{
+    int start = -1;
+    double earliest = 0, latest = 0;
+    std::int64_t origin = 0;
+    for (const ShownFrame& frame : frames) {
+        const int code = frame.code() - first;
+        if (code < 0 || code >= 49)
+            continue;
+        if (start < 0)
+            start = code, origin = frame.hostNs;
+        if (code == start)
+            continue;
+        const double lag = code - 25.0 * double(frame.hostNs - origin) * 1e-9;
+        if (earliest == 0 && latest == 0)
+            earliest = latest = lag;
+        earliest = std::min(earliest, lag), latest = std::max(latest, lag);
+    }
+    return latest - earliest;
+}
+
 class OutputRecorder::Tap : public KavioRenderClockDelegate, public std::enable_shared_from_this<OutputRecorder::Tap> {
 public:
     Tap(OutputRecorder& owner, std::shared_ptr<KavioRenderClockDelegate> inner,

@@ -50,6 +50,11 @@ struct ShownFrame {
     bool isBlack() const;
 };
 
+// How far a movie's pictures strayed from the clock's pace of 25 frames a second, in frames:
+// the spread of (frame shown - 25 x time) over the frames showing the bar codes first ..
+// first + 49 cleanly, from the movie's first move to its last frame.
+double paceSpread(const std::vector<ShownFrame>& frames, int first);
+
 // Every frame the output shows, read back from the output window's drawable right after the
 // render step that presented it: the bar-code row and the picture row below it as the
 // projection put them on the screen. Installs itself as the render clock's delegate, in front
