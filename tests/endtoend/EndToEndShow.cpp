@@ -397,6 +397,8 @@ void EndToEndRun::launch(const QString& project)
 {
     program_ = std::make_unique<ShellTestProgram>(env);
     program_->launch({project});
+    // Long lists take longer than the launch waits.
+    ASSERT_TRUE(waitFor([this] { return !app().isLoadingProject(); }, 120));
     ASSERT_EQ(app().projectURL(), project);
     ASSERT_TRUE(waitFor([this] {
         const auto items = controller().items();
