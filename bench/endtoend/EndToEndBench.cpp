@@ -157,11 +157,10 @@ int runGo(int gos)
         const std::int64_t sent = nowNs();
         run.osc.send("/kavio/togglePlay");
         const std::int64_t shown = firstShown(*run.output, from, first, sent, 10);
-        if (!shown) {
-            std::fprintf(stderr, "GO %d: cue %d never showed\n", i, index);
-            return 1;
-        }
-        go.values.push_back(double(shown - sent) * 1e-6);
+        if (shown)
+            go.values.push_back(double(shown - sent) * 1e-6);
+        else
+            std::fprintf(stderr, "GO %d: cue %d never showed (playing: %d)\n", i, index, int(controller.isPlaying()));
         run.osc.send("/kavio/stop");
         waitFor([&] { return !controller.isPlaying(); }, 10);
         if (index == 50)
@@ -183,8 +182,9 @@ int runGo(int gos)
         }
         bare.values.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
-    std::printf("GO over OSC to the first output frame of the new cue, %d GOs on 50 cues (output period %.2f ms):\n",
-                gos, period * 1e3);
+    std::printf("GO over OSC to the first output frame of the new cue, %d GOs on 50 cues, %zu shown within 10 s "
+                "(output period %.2f ms):\n",
+                gos, go.values.size(), period * 1e3);
     std::printf("  GO      mean %7.2f ms  median %7.2f ms  p95 %7.2f ms  max %7.2f ms  = median %.2f periods\n",
                 go.mean(), go.percentile(0.5), go.percentile(0.95), go.percentile(1.0), go.percentile(0.5) / (period * 1e3));
     std::printf("  bare libav open + first frame: mean %7.2f ms  median %7.2f ms  p95 %7.2f ms\n", bare.mean(),

@@ -17,14 +17,6 @@
 
 namespace {
 
-void putPadded(std::vector<char>& b, const std::string& s)
-{
-    b.insert(b.end(), s.begin(), s.end());
-    b.push_back(0);
-    while (b.size() % 4)
-        b.push_back(0);
-}
-
 std::string word(std::mt19937& random, int length)
 {
     std::string w;
@@ -44,15 +36,15 @@ std::vector<char> malformed(std::mt19937& random)
             c = char(random());
         break;
     case 1:
-        putPadded(b, "/kavio/2/opacity");
-        putPadded(b, ",f");
+        putOSCString(b, "/kavio/2/opacity");
+        putOSCString(b, ",f");
         b.push_back(0x3f);  // three bytes of the float missing
         break;
     default:
-        putPadded(b, "#bundle");
+        putOSCString(b, "#bundle");
         b.insert(b.end(), 8, 0);
         b.insert(b.end(), {0x7f, 0, 0, 0});  // an element far longer than the packet
-        putPadded(b, "/kavio/stop");
+        putOSCString(b, "/kavio/stop");
         break;
     }
     return b;
@@ -65,29 +57,21 @@ std::vector<char> unknown(std::mt19937& random)
     std::vector<char> b;
     const int kind = int(random() % 3);
     if (kind == 0)
-        putPadded(b, "/kavio/" + word(random, 10));
+        putOSCString(b, "/kavio/" + word(random, 10));
     else if (kind == 1)
-        putPadded(b, "/kavio/" + std::to_string(1 + random() % 4) + "/" + word(random, 10));
+        putOSCString(b, "/kavio/" + std::to_string(1 + random() % 4) + "/" + word(random, 10));
     else
-        putPadded(b, "/kavio/" + std::to_string(1 + random() % 4) + "/opacity");
+        putOSCString(b, "/kavio/" + std::to_string(1 + random() % 4) + "/opacity");
     if (kind == 2 || random() % 2) {
-        putPadded(b, ",s");
-        putPadded(b, word(random, 5));
+        putOSCString(b, ",s");
+        putOSCString(b, word(random, 5));
     } else {
-        putPadded(b, ",i");
+        putOSCString(b, ",i");
         const std::uint32_t value = random();
         for (int shift = 24; shift >= 0; shift -= 8)
             b.push_back(char((value >> shift) & 0xff));
     }
     return b;
-}
-
-std::map<QString, QVariantMap> cueRecords(KavioVideoItemManager& controller)
-{
-    std::map<QString, QVariantMap> records;
-    for (const auto& cue : *controller.items())
-        records[cue->uid()] = cue->saveData();
-    return records;
 }
 
 }  // namespace
@@ -97,8 +81,9 @@ TEST(ShowBadInput, OSCBurstsAndADamagedProjectLeaveThePlayingShowAsItIs)
     EndToEndRun run;
     if (!run.available())
         GTEST_SKIP() << run.reason();
-    const QString project = run.env.dir.filePath("Show.kavio2");
-    writeProjectFile(project, showProject(run.media));
+    const QString project = run.launchShow();
+    if (HasFatalFailure())
+        return;
     // The same show cut off after 60 % of its bytes.
     const QString damaged = run.env.dir.filePath("Damaged.kavio2");
     {
@@ -107,15 +92,12 @@ TEST(ShowBadInput, OSCBurstsAndADamagedProjectLeaveThePlayingShowAsItIs)
         const QByteArray bytes = in.readAll();
         out.write(bytes.left(bytes.size() * 6 / 10));
     }
-    run.launch(project);
-    if (HasFatalFailure())
-        return;
     KavioVideoItemManager& controller = run.controller();
     const std::map<QString, QVariantMap> before = cueRecords(controller);
 
-    const std::size_t beforeGo = run.output->count();
-    run.osc.send("/kavio/togglePlay");
-    ASSERT_TRUE(waitFor([&] { return controller.isPlaying(); }, 10)) << "GO over OSC did not start the show";
+    const std::size_t beforeGo = run.go();
+    if (HasFatalFailure())
+        return;
 
     // 10,000 broken datagrams and 10,000 unknown messages from another thread, while the
     // program's own threads run the show.

@@ -153,10 +153,10 @@ bool ShownFrame::isBlack() const
     return body[0] < 0.02f && body[1] < 0.02f && body[2] < 0.02f;
 }
 
-double paceSpread(const std::vector<ShownFrame>& frames, int first)
+double paceSpread(const std::vector<ShownFrame>& frames, int first, std::int64_t* frameZeroNs)
 {
-    int start = -1;
-    double earliest = 0, latest = 0;
+    int start = -1, count = 0;
+    double earliest = 0, latest = 0, sum = 0;
     std::int64_t origin = 0;
     for (const ShownFrame& frame : frames) {
         const int code = frame.code() - first;
@@ -170,7 +170,10 @@ double paceSpread(const std::vector<ShownFrame>& frames, int first)
         if (earliest == 0 && latest == 0)
             earliest = latest = lag;
         earliest = std::min(earliest, lag), latest = std::max(latest, lag);
+        sum += lag, ++count;
     }
+    if (frameZeroNs && count)
+        *frameZeroNs = origin - std::int64_t(sum / count / 25.0 * 1e9);
     return latest - earliest;
 }
 
@@ -343,29 +346,27 @@ void OSCSender::send(const std::vector<char>& datagram)
     ::sendto(socket_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
-namespace {
-void putPadded(std::vector<char>& b, const std::string& s)
+void putOSCString(std::vector<char>& datagram, const std::string& text)
 {
-    b.insert(b.end(), s.begin(), s.end());
-    b.push_back(0);
-    while (b.size() % 4)
-        b.push_back(0);
+    datagram.insert(datagram.end(), text.begin(), text.end());
+    datagram.push_back(0);
+    while (datagram.size() % 4)
+        datagram.push_back(0);
 }
-}  // namespace
 
 void OSCSender::send(const std::string& address)
 {
     std::vector<char> b;
-    putPadded(b, address);
-    putPadded(b, ",");
+    putOSCString(b, address);
+    putOSCString(b, ",");
     send(b);
 }
 
 void OSCSender::send(const std::string& address, float value)
 {
     std::vector<char> b;
-    putPadded(b, address);
-    putPadded(b, ",f");
+    putOSCString(b, address);
+    putOSCString(b, ",f");
     std::uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     for (int shift = 24; shift >= 0; shift -= 8)
@@ -424,6 +425,32 @@ void EndToEndRun::terminate()
     output.reset();
     app().applicationWillTerminate();
     program_.reset();
+}
+
+QString EndToEndRun::launchShow()
+{
+    const QString project = env.dir.filePath("Show.kavio2");
+    writeProjectFile(project, showProject(media));
+    launch(project);
+    return project;
+}
+
+std::size_t EndToEndRun::go()
+{
+    sound = std::make_unique<PulseRecorder>("stereo", 2);
+    EXPECT_TRUE(sound->start()) << "the sink cannot be recorded";
+    const std::size_t before = output->count();
+    osc.send("/kavio/togglePlay");
+    EXPECT_TRUE(waitFor([this] { return controller().isPlaying(); }, 10)) << "GO over OSC did not start the show";
+    return before;
+}
+
+std::map<QString, QVariantMap> cueRecords(KavioVideoItemManager& controller)
+{
+    std::map<QString, QVariantMap> records;
+    for (const auto& cue : *controller.items())
+        records[cue->uid()] = cue->saveData();
+    return records;
 }
 
 KavioVideoItemManager& EndToEndRun::controller()

@@ -19,6 +19,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,8 +54,9 @@ struct ShownFrame {
 
 // How far a movie's pictures strayed from the clock's pace of 25 frames a second, in frames:
 // the spread of (frame shown - 25 x time) over the frames showing the bar codes first ..
-// first + 49 cleanly, from the movie's first move to its last frame.
-double paceSpread(const std::vector<ShownFrame>& frames, int first);
+// first + 49 cleanly, from the movie's first move to its last frame. `frameZeroNs` gets when
+// the movie's frame 0 was due by those frames (CLOCK_MONOTONIC).
+double paceSpread(const std::vector<ShownFrame>& frames, int first, std::int64_t* frameZeroNs = nullptr);
 
 // Every frame the output shows, read back from the output window's drawable right after the
 // render step that presented it: the bar-code row and the picture row below it as the
@@ -105,6 +108,11 @@ public:
     // Launches the program on `project` (already written) and waits until it is loaded, its
     // cues ready or missing, its outputs on and rendering, and OSC listening.
     void launch(const QString& project);
+    // Writes the show as "Show.kavio2" in the test's folder and launches on it; answers its path.
+    QString launchShow();
+    // Starts recording the sink, sends GO and waits until the show plays; answers the output
+    // frames counted before GO (check HasFatalFailure()).
+    std::size_t go();
     // Ends the program as a quit does (the questions answered before), and drops it.
     void terminate();
     AppDelegate& app() { return program_->app(); }
@@ -123,6 +131,12 @@ public:
 private:
     std::string reason_;
 };
+
+// The records of the program's cues by uid, as it would save them.
+std::map<QString, QVariantMap> cueRecords(KavioVideoItemManager& controller);
+
+// An OSC string: its bytes, a zero and zeros to a multiple of four.
+void putOSCString(std::vector<char>& datagram, const std::string& text);
 
 // Runs the main queue until `condition` holds or `seconds` pass; answers the condition.
 bool waitFor(const std::function<bool()>& condition, double seconds = 30.0);

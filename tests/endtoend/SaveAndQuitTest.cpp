@@ -18,15 +18,6 @@ QByteArray bytesOf(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The records of the cue list as the program holds them, by uid.
-std::map<QString, QVariantMap> cueRecords(KavioVideoItemManager& controller)
-{
-    std::map<QString, QVariantMap> records;
-    for (const auto& cue : *controller.items())
-        records[cue->uid()] = cue->saveData();
-    return records;
-}
-
 // The edit an operator's console makes: cue 2 at half opacity.
 void editOverOSC(EndToEndRun& run)
 {
@@ -42,14 +33,11 @@ TEST(ShowQuit, CancelKeepsRunningDontSaveLeavesTheFileAndSaveKeepsTheEdit)
     EndToEndRun run;
     if (!run.available())
         GTEST_SKIP() << run.reason();
-    const QString project = run.env.dir.filePath("Show.kavio2");
-    writeProjectFile(project, showProject(run.media));
-    const QByteArray written = bytesOf(project);
-    const QString question = "Do you want to save the changes made to the project?";
-
-    run.launch(project);
+    const QString project = run.launchShow();
     if (HasFatalFailure())
         return;
+    const QByteArray written = bytesOf(project);
+    const QString question = "Do you want to save the changes made to the project?";
     const std::map<QString, QVariantMap> before = cueRecords(run.controller());
     editOverOSC(run);
     if (HasFatalFailure())

@@ -89,9 +89,7 @@ TEST(ShowRun, GoPlaysTheShowToItsLastCueOnTheOutputAndTheSink)
     EndToEndRun run;
     if (!run.available())
         GTEST_SKIP() << run.reason();
-    const QString project = run.env.dir.filePath("Show.kavio2");
-    writeProjectFile(project, showProject(run.media));
-    run.launch(project);
+    run.launchShow();
     if (HasFatalFailure())
         return;
     KavioVideoItemManager& controller = run.controller();
@@ -99,11 +97,9 @@ TEST(ShowRun, GoPlaysTheShowToItsLastCueOnTheOutputAndTheSink)
     for (int i = 1; i <= 4; ++i)
         ASSERT_TRUE(run.cue(i)->isReady()) << "cue " << i;
 
-    run.sound = std::make_unique<PulseRecorder>("stereo", 2);
-    ASSERT_TRUE(run.sound->start());
-    const std::size_t beforeGo = run.output->count();
-    run.osc.send("/kavio/togglePlay");
-    ASSERT_TRUE(waitFor([&] { return controller.isPlaying(); }, 10)) << "GO over OSC did not start the show";
+    const std::size_t beforeGo = run.go();
+    if (HasFatalFailure())
+        return;
     ASSERT_TRUE(waitFor([&] { return !controller.isPlaying(); }, 60)) << "the show never ended";
     const std::int64_t stoppedNs = monotonicNanoseconds();
     // A few frames after the end, for what the output shows then.
