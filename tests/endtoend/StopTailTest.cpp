@@ -10,20 +10,21 @@
 
 #include <chrono>
 
-TEST(ShowStop, StopAndPanicLeaveNoSoundBehind)
+namespace {
+
+// Seconds of sound after `command` took A off, half a second into the show.
+void measureTail(const char* command)
 {
     EndToEndRun run;
     if (!run.available())
         GTEST_SKIP() << run.reason();
-    for (const char* command : {"/kavio/stop", "/kavio/panic"}) {
-        SCOPED_TRACE(command);
-        // A fresh start each time, from the top of A.
+    {
         run.launchShow();
-        if (HasFatalFailure())
+        if (::testing::Test::HasFatalFailure())
             return;
         KavioVideoItemManager& controller = run.controller();
         const std::size_t beforeGo = run.go();
-        if (HasFatalFailure())
+        if (::testing::Test::HasFatalFailure())
             return;
         // Half a second into A, then the command.
         ASSERT_TRUE(waitFor([&] {
@@ -57,7 +58,19 @@ TEST(ShowStop, StopAndPanicLeaveNoSoundBehind)
         const double shown = std::chrono::duration<double>(stopped.time_since_epoch()).count() - double(frameZeroNs) * 1e-9;
         const double tail = played - shown;
         std::printf("%s: sound %.3f s, picture until the stop %.3f s, tail %.3f s\n", command, played, shown, tail);
-        EXPECT_LT(tail, 0.1) << "the sink kept sounding after the stop";
-        run.terminate();
+        // What the sink's stream still holds plays out: about its latency, never more.
+        EXPECT_LT(tail, 0.25) << "the sink kept sounding after the stop";
     }
+}
+
+}  // namespace
+
+TEST(ShowStop, StopLeavesNoMoreThanTheSinksLatency)
+{
+    measureTail("/kavio/stop");
+}
+
+TEST(ShowStop, PanicLeavesNoMoreThanTheSinksLatency)
+{
+    measureTail("/kavio/panic");
 }
