@@ -179,9 +179,9 @@ double paceSpread(const std::vector<ShownFrame>& frames, int first, std::int64_t
 
 class OutputRecorder::Tap : public KavioRenderClockDelegate, public std::enable_shared_from_this<OutputRecorder::Tap> {
 public:
-    Tap(OutputRecorder& owner, std::shared_ptr<KavioRenderClockDelegate> inner,
+    Tap(std::size_t capacity, std::shared_ptr<KavioRenderClockDelegate> inner,
         std::shared_ptr<KavioVideoOutputObject> output, QSizeF renderSize)
-        : owner_(owner), inner_(std::move(inner)), output_(std::move(output)), renderSize_(renderSize)
+        : frames(capacity), inner_(std::move(inner)), output_(std::move(output)), renderSize_(renderSize)
     {
         block_.resize(std::size_t(4096) * 8 * 256);
     }
@@ -191,7 +191,7 @@ public:
         // The step picks the pictures for the time it starts at.
         const std::int64_t start = monotonicNs();
         const bool rendered = inner_->renderIfCanAtTime(time);
-        if (!rendered || !output_->isFullscreen() || reserved_ >= owner_.frames_.size())
+        if (!rendered || !output_->isFullscreen() || reserved_ >= frames.size())
             return rendered;
         std::shared_ptr<GpuTexture> drawn = output_->mtkView()->currentDrawableTexture();
         const auto queue = QVTMetalManager::sharedManager().commandQueue();
@@ -200,10 +200,10 @@ public:
         // Read once the GPU has done the frame, on its own thread: the render thread does not
         // wait, and the drawable is not drawn again before the next two frames.
         const std::size_t n = reserved_++;
-        owner_.frames_[n].hostNs = start;
+        frames[n].hostNs = start;
         const auto buffer = queue->commandBuffer();
         buffer->addCompletedHandler([self = shared_from_this(), n, drawn = std::move(drawn)] {
-            self->read(*drawn, self->owner_.frames_[n]);
+            self->read(*drawn, self->frames[n]);
         });
         buffer->commit();
         return rendered;
@@ -256,12 +256,12 @@ private:
                 sum[c] += rgb[c] / kSamples;
         }
         frame.body = sum;
-        owner_.count_.store(&frame - owner_.frames_.data() + 1, std::memory_order_release);
+        count.store(std::size_t(&frame - frames.data()) + 1, std::memory_order_release);
     }
 
-    OutputRecorder& owner_;
-
 public:
+    std::vector<ShownFrame> frames;
+    std::atomic<std::size_t> count{0};
     std::shared_ptr<KavioRenderClockDelegate> inner_;
     std::shared_ptr<KavioVideoOutputObject> output_;
 
@@ -271,7 +271,7 @@ private:
     std::vector<std::uint8_t> block_;  // GPU thread
 };
 
-OutputRecorder::OutputRecorder(ShellTestProgram& program, std::size_t capacity) : program_(program), frames_(capacity)
+OutputRecorder::OutputRecorder(ShellTestProgram& program, std::size_t capacity) : program_(program)
 {
     const auto clock = program.ui->controller()->renderClock();
     const auto outputs = program.ui->videoOutputManager();
@@ -282,7 +282,7 @@ OutputRecorder::OutputRecorder(ShellTestProgram& program, std::size_t capacity) 
     EXPECT_TRUE(original_) << "the render clock has no delegate";
     if (!original_)
         return;
-    tap_ = std::make_shared<Tap>(*this, original_, outputs->outputObjects().front(), outputs->renderResolution());
+    tap_ = std::make_shared<Tap>(capacity, original_, outputs->outputObjects().front(), outputs->renderResolution());
     clock->setDelegate(tap_);
 }
 
@@ -301,7 +301,17 @@ OutputRecorder::~OutputRecorder()
 
 std::vector<ShownFrame> OutputRecorder::frames() const
 {
-    return {frames_.begin(), frames_.begin() + long(count())};
+    return tap_ ? std::vector<ShownFrame>(tap_->frames.begin(), tap_->frames.begin() + long(count())) : std::vector<ShownFrame>();
+}
+
+std::size_t OutputRecorder::count() const
+{
+    return tap_ ? tap_->count.load(std::memory_order_acquire) : 0;
+}
+
+const ShownFrame& OutputRecorder::at(std::size_t index) const
+{
+    return tap_->frames[index];
 }
 
 void OutputRecorder::saveSnapshot(const QString& path)

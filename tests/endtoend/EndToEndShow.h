@@ -62,14 +62,15 @@ double paceSpread(const std::vector<ShownFrame>& frames, int first, std::int64_t
 // render step that presented it: the bar-code row and the picture row below it as the
 // projection put them on the screen. Installs itself as the render clock's delegate, in front
 // of the program's own; the frames are kept in a buffer sized in advance (the rendering thread
-// never allocates).
+// never allocates), owned with the tap, so reads the GPU completes after the recorder went land
+// in memory that still exists.
 class OutputRecorder {
 public:
     explicit OutputRecorder(ShellTestProgram& program, std::size_t capacity = 60 * 120);
     ~OutputRecorder();
     // Frames recorded so far (any thread; the entries up to count() are complete).
-    std::size_t count() const { return count_.load(std::memory_order_acquire); }
-    const ShownFrame& at(std::size_t index) const { return frames_[index]; }
+    std::size_t count() const;
+    const ShownFrame& at(std::size_t index) const;
     std::vector<ShownFrame> frames() const;
     // Writes the output's current picture as a PNG (for a look at a failure or the report).
     void saveSnapshot(const QString& path);
@@ -79,8 +80,6 @@ private:
     ShellTestProgram& program_;
     std::shared_ptr<Tap> tap_;
     std::shared_ptr<KavioRenderClockDelegate> original_;
-    std::vector<ShownFrame> frames_;
-    std::atomic<std::size_t> count_{0};
 };
 
 // Datagrams to the program's OSC input on 127.0.0.1.

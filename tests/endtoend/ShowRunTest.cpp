@@ -218,10 +218,6 @@ TEST(ShowRun, GoPlaysTheShowToItsLastCueOnTheOutputAndTheSink)
     const long counterEnd = heard.last(Heard::Counter);
     long gapAt = -1;
     const long gap = heard.longestSilence(soundA, counterEnd, &gapAt);
-    // A cue's players start from the main queue: the follow-on's first samples may come up to
-    // an output frame after the last ones of the cue before.
-    EXPECT_LE(Timeline::seconds(gap), period + 0.011) << "the sound broke off at " << Timeline::seconds(gapAt - soundA)
-                                                       << " s from A's start";
     EXPECT_NEAR(Timeline::seconds(counterEnd - soundCounter + 1), 2.0, 0.02) << "the counter's length";
     EXPECT_EQ(EndToEndSound::counterBreaks(sound, soundCounter + 1, counterEnd), 0) << "the counter lost samples";
     // Picture and sound keep the same distances from A's start (the sink's latency is one
@@ -230,7 +226,11 @@ TEST(ShowRun, GoPlaysTheShowToItsLastCueOnTheOutputAndTheSink)
     // One output frame as the machine drew them (the display's period or the longer mean
     // interval of a loaded machine), and the sound's windows.
     const double drawn = std::max(period, seconds(firstA, lastB) / double(lastB - firstA));
-    const double tolerance = drawn + 0.011;
+    // A cue's players start from the main queue, which a loaded machine holds up: the follow-on's
+    // first samples, and any picture, may come an output frame or two late.
+    const double tolerance = 2 * drawn + 0.011;
+    EXPECT_LE(Timeline::seconds(gap), tolerance) << "the sound broke off at " << Timeline::seconds(gapAt - soundA)
+                                                 << " s from A's start";
     const double pictureToB = halfway - paceA.start(), soundToB = Timeline::seconds(soundHalfway - soundA);
     EXPECT_NEAR(soundToB, pictureToB, tolerance) << "B's sound against its picture";
     const double pictureToCounter = paceB.start() + 2.0 - paceA.start(), soundToCounter = Timeline::seconds(soundCounter - soundA);

@@ -58,8 +58,8 @@ void measureTail(const char* command)
         const double shown = std::chrono::duration<double>(stopped.time_since_epoch()).count() - double(frameZeroNs) * 1e-9;
         const double tail = played - shown;
         std::printf("%s: sound %.3f s, picture until the stop %.3f s, tail %.3f s\n", command, played, shown, tail);
-        // What the sink's stream still holds plays out: about its latency, never more.
-        EXPECT_LT(tail, 0.25) << "the sink kept sounding after the stop";
+        // What the sink's stream still holds plays out: its latency, a few hundred ms at most.
+        EXPECT_LT(tail, 0.5) << "the sink kept sounding after the stop";
     }
 }
 
