@@ -141,7 +141,8 @@ TEST(ShowRun, GoPlaysTheShowToItsLastCueOnTheOutputAndTheSink)
             ADD_FAILURE() << "frame " << i << " is neither A, B nor their mix: " << describe(frames);
     }
     EXPECT_LE(frames[std::size_t(firstA)].code(), 1) << "A starts at its start";
-    EXPECT_EQ(frames[std::size_t(lastB)].code(), 149) << "B played to its end";
+    // B's last frame lasts 40 ms, which the drawing of a loaded machine may pass over.
+    EXPECT_GE(frames[std::size_t(lastB)].code(), 148) << "B played to its end";
 
     // Each movie keeps the clock's pace (25 frames a second), however often the loaded machine
     // managed to draw: from its first move to its last frame (the dissolve read from the mix),
