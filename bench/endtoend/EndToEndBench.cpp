@@ -1,0 +1,304 @@
+// The program end to end, on the suite's harness (in this process: its window, clocks, render
+// thread and audio on the test X and PulseAudio servers), driven over OSC on 127.0.0.1.
+//
+// go [GOs, default 100]: a list of 50 movie cues, A and B by turns, each stopped after its first
+// picture, the next one made current (prerolled) and GO sent again. Each GO is timed from the
+// datagram's sending to the render step that first shows the new cue's picture, in ms and in
+// output frame periods. Beside it, timed the same way in the same run: a bare libav open of the
+// same movie and decode of its first frame.
+//
+// soak [seconds, default 600]: A, B and a 2 s still in a looping list. Reported: output frames
+// whose movie picture strays by more than one frame from the clock's pace (dropped or
+// repeated), the master clock's drift against CLOCK_MONOTONIC, and resident memory, file
+// descriptors and threads at the start and at the end.
+
+#include "EndToEndShow.h"
+
+#include "Clock/QVTClock.h"
+#include "Controller/KavioVideoItemManager.h"
+#include "Cue/KavioVideoItem.h"
+#include "Rendering/KavioRenderClock.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <QApplication>
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// Opens the movie and decodes its first picture with nothing but libav; false when it cannot.
+bool bareFirstFrame(const std::string& path)
+{
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
+        return false;
+    bool decoded = false;
+    const AVCodec* codec = nullptr;
+    AVCodecContext* context = nullptr;
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    const int stream = avformat_find_stream_info(format, nullptr) >= 0
+                           ? av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0)
+                           : -1;
+    if (stream >= 0 && codec && (context = avcodec_alloc_context3(codec)) &&
+        avcodec_parameters_to_context(context, format->streams[stream]->codecpar) >= 0 &&
+        avcodec_open2(context, codec, nullptr) >= 0) {
+        for (bool more = true; more && !decoded;) {
+            more = av_read_frame(format, packet) >= 0;
+            if (more && packet->stream_index != stream) {
+                av_packet_unref(packet);
+                continue;
+            }
+            avcodec_send_packet(context, more ? packet : nullptr);
+            av_packet_unref(packet);
+            decoded = avcodec_receive_frame(context, frame) >= 0;
+        }
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+    avformat_close_input(&format);
+    return decoded;
+}
+
+struct Stats {
+    std::vector<double> values;
+    double percentile(double p)
+    {
+        std::sort(values.begin(), values.end());
+        return values.empty() ? 0 : values[std::min(values.size() - 1, std::size_t(p * double(values.size())))];
+    }
+    double mean() const
+    {
+        double sum = 0;
+        for (double v : values)
+            sum += v;
+        return values.empty() ? 0 : sum / double(values.size());
+    }
+};
+
+// The first frame at or after `from` showing a bar code of [first, first + 50) drawn after
+// `sentNs`; its step's start time, or 0 before `deadline`.
+std::int64_t firstShown(const OutputRecorder& output, std::size_t& from, int first, std::int64_t sentNs, double deadline)
+{
+    std::int64_t at = 0;
+    waitFor([&] {
+        for (; from < output.count(); ++from) {
+            const ShownFrame& frame = output.at(from);
+            const int code = frame.code();
+            if (frame.hostNs >= sentNs && code >= first && code < first + 50) {
+                at = frame.hostNs;
+                return true;
+            }
+        }
+        return false;
+    }, deadline);
+    return at;
+}
+
+int runGo(int gos)
+{
+    EndToEndRun run;
+    if (!run.available()) {
+        std::fprintf(stderr, "cannot run: %s\n", run.reason().c_str());
+        return 1;
+    }
+    // 50 movie cues, A and B by turns, each pausing at its end.
+    QVariantMap playlist;
+    const QVariantMap show = showPlaylist(run.media);
+    const QVariantMap a = show.value("1").toMap(), b = show.value("2").toMap();
+    for (int i = 1; i <= 50; ++i) {
+        QVariantMap cue = i % 2 ? a : b;
+        cue.insert("index", qulonglong(i));
+        cue.insert("uid", QStringLiteral("bench-%1").arg(i));
+        cue.insert("transition", false);
+        cue.insert("stopatend", true);
+        playlist.insert(QString::number(i), cue);
+    }
+    QVariantMap root = showProject(run.media);
+    root.insert("playlistData", playlist);
+    const QString project = run.env.dir.filePath("Go.kavio2");
+    writeProjectFile(project, root);
+    run.launch(project);
+    KavioVideoItemManager& controller = run.controller();
+    if (controller.items()->size() != 50 || !run.output) {
+        std::fprintf(stderr, "the show did not load\n");
+        return 1;
+    }
+    const double period = 1.0 / controller.renderClock()->renderingFPS();
+
+    Stats go, bare;
+    std::size_t from = 0;
+    for (int i = 0; i < gos; ++i) {
+        // Stand-by on the next cue, prerolled: stopped, current and ready.
+        const auto current = controller.currentItem();
+        const int index = current ? int(current->index()) : 1;
+        const int first = index % 2 ? 0 : 100;
+        from = run.output->count();
+        const std::int64_t sent = nowNs();
+        run.osc.send("/kavio/togglePlay");
+        const std::int64_t shown = firstShown(*run.output, from, first, sent, 10);
+        if (shown)
+            go.values.push_back(double(shown - sent) * 1e-6);
+        else
+            std::fprintf(stderr, "GO %d: cue %d never showed (playing: %d)\n", i, index, int(controller.isPlaying()));
+        run.osc.send("/kavio/stop");
+        waitFor([&] { return !controller.isPlaying(); }, 10);
+        if (index == 50)
+            controller.jumpToAndPlayItemAtIndex(1), run.osc.send("/kavio/stop");
+        else
+            controller.jumpToNextItem();
+        waitFor([&] {
+            const auto next = controller.currentItem();
+            return !controller.isPlaying() && next && next != current && next->isReady();
+        }, 10);
+        // The next cue's preroll settles as the operator's stand-by would.
+        const std::size_t settled = run.output->count() + 10;
+        waitFor([&] { return run.output->count() > settled; }, 10);
+
+        const auto start = Clock::now();
+        if (!bareFirstFrame(run.media.movieA)) {
+            std::fprintf(stderr, "bare libav could not decode %s\n", run.media.movieA.c_str());
+            return 1;
+        }
+        bare.values.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::printf("GO over OSC to the first output frame of the new cue, %d GOs on 50 cues, %zu shown within 10 s "
+                "(output period %.2f ms):\n",
+                gos, go.values.size(), period * 1e3);
+    std::printf("  GO      mean %7.2f ms  median %7.2f ms  p95 %7.2f ms  max %7.2f ms  = median %.2f periods\n",
+                go.mean(), go.percentile(0.5), go.percentile(0.95), go.percentile(1.0), go.percentile(0.5) / (period * 1e3));
+    std::printf("  bare libav open + first frame: mean %7.2f ms  median %7.2f ms  p95 %7.2f ms\n", bare.mean(),
+                bare.percentile(0.5), bare.percentile(0.95));
+    return 0;
+}
+
+long statusField(const char* name)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(name, 0) == 0)
+            return std::stol(line.substr(std::string(name).size()));
+    return -1;
+}
+
+long openFiles()
+{
+    return long(QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size());
+}
+
+int runSoak(int seconds)
+{
+    EndToEndRun run;
+    if (!run.available()) {
+        std::fprintf(stderr, "cannot run: %s\n", run.reason().c_str());
+        return 1;
+    }
+    QVariantMap playlist = showPlaylist(run.media);
+    QVariantMap still = playlist.value("4").toMap();
+    still.insert("index", qulonglong(3));
+    still.insert("stopatend", false);
+    playlist.remove("3");
+    playlist.remove("4");
+    playlist.insert("3", still);
+    QVariantMap root = showProject(run.media);
+    root.insert("playlistData", playlist);
+    QVariantMap preferences = root.value("preferences").toMap();
+    preferences.insert("loopButton", true);
+    root.insert("preferences", preferences);
+    const QString project = run.env.dir.filePath("Soak.kavio2");
+    writeProjectFile(project, root);
+    run.launch(project);
+    KavioVideoItemManager& controller = run.controller();
+    if (controller.items()->size() != 3 || !run.output) {
+        std::fprintf(stderr, "the show did not load\n");
+        return 1;
+    }
+    run.output.reset();  // its tap goes before the larger one takes the render clock
+    run.output = std::make_unique<OutputRecorder>(run.program(), std::size_t(seconds + 30) * 70);
+    const long rssStart = statusField("VmRSS:"), fdStart = openFiles(), threadsStart = statusField("Threads:");
+    run.osc.send("/kavio/togglePlay");
+    waitFor([&] { return controller.isPlaying(); }, 10);
+
+    // The clock against CLOCK_MONOTONIC, sampled each second; a pass back to the first cue
+    // restarts the clock and starts a new stretch.
+    const auto clock = controller.masterClock();
+    double drift = 0, measured = 0;
+    double lastClock = clock->clockTime();
+    std::int64_t lastNs = nowNs();
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < end) {
+        waitFor([] { return false; }, 1.0);
+        const double c = clock->clockTime();
+        const std::int64_t ns = nowNs();
+        const double host = double(ns - lastNs) * 1e-9;
+        if (c > lastClock && c - lastClock < host + 0.5) {
+            drift += (c - lastClock) - host;
+            measured += host;
+        }
+        lastClock = c, lastNs = ns;
+    }
+    const bool playing = controller.isPlaying();
+    run.osc.send("/kavio/stop");
+    waitFor([&] { return !controller.isPlaying(); }, 10);
+    const long rssEnd = statusField("VmRSS:"), fdEnd = openFiles(), threadsEnd = statusField("Threads:");
+
+    // Frames off the pace: within each movie's stretch, a step of the code that the time between
+    // the frames does not explain by more than one frame.
+    const std::vector<ShownFrame> frames = run.output->frames();
+    long off = 0, judged = 0;
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        const int a = frames[i - 1].code(), b = frames[i].code();
+        const bool sameMovie = (a >= 0 && a < 49 && b >= 0 && b < 49) || (a >= 100 && a < 149 && b >= 100 && b < 149);
+        if (!sameMovie || b < a)
+            continue;
+        ++judged;
+        const double expected = 25.0 * double(frames[i].hostNs - frames[i - 1].hostNs) * 1e-9;
+        off += std::abs(double(b - a) - expected) > 1.5;
+    }
+    const double span = frames.size() > 1 ? double(frames.back().hostNs - frames.front().hostNs) * 1e-9 : 0;
+    std::printf("Soak of %d s, a three-cue looping show (still playing at the end: %s):\n", seconds, playing ? "yes" : "NO");
+    std::printf("  output frames %zu in %.1f s (%.1f a second); frames off the movie's pace %ld of %ld\n", frames.size(),
+                span, span > 0 ? double(frames.size()) / span : 0, off, judged);
+    std::printf("  clock drift against CLOCK_MONOTONIC: %+.3f ms over %.1f s (%+.3f ms a minute)\n", drift * 1e3, measured,
+                measured > 0 ? drift * 1e3 * 60 / measured : 0);
+    std::printf("  resident memory %ld kB -> %ld kB; file descriptors %ld -> %ld; threads %ld -> %ld\n", rssStart, rssEnd,
+                fdStart, fdEnd, threadsStart, threadsEnd);
+    std::printf("  audio under-runs: not counted (the engine keeps no count of them)\n");
+    return playing ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    QApplication application(argc, argv);
+    const std::string mode = argc > 1 ? argv[1] : "go";
+    if (mode == "go")
+        return runGo(argc > 2 ? std::atoi(argv[2]) : 100);
+    if (mode == "soak")
+        return runSoak(argc > 2 ? std::atoi(argv[2]) : 600);
+    std::fprintf(stderr, "usage: endtoend_bench go [GOs] | soak [seconds]\n");
+    return 2;
+}
