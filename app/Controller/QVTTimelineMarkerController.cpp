@@ -1,5 +1,6 @@
 #include "Controller/QVTTimelineMarkerController.h"
 
+#include "Support/KavioVariantKinds.h"
 #include "Views/QVTTimelineMarkerViewInterface.h"
 #include "DispatchQueue.h"
 #include "Log.h"
@@ -21,23 +22,6 @@ constexpr double kMargin = 10.0;
 std::int64_t roundFrames(float value)
 {
     return std::int64_t(std::round(value));
-}
-
-bool isInteger(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return true;
-    default:
-        return false;
-    }
 }
 
 }  // namespace
@@ -303,7 +287,7 @@ void QVTTimelineMarkerController::loadData(const QVariantMap& data)
         return;
     const QVariant in = data.value(QStringLiteral("inTime"));
     const QVariant out = data.value(QStringLiteral("outTime"));
-    if (!isInteger(in) || !isInteger(out) || out.toLongLong() <= in.toLongLong()) {
+    if (!kavioIsIntegerKind(in) || !kavioIsIntegerKind(out) || out.toLongLong() <= in.toLongLong()) {
         KLOG_WARN("a marker record without an in point before its out point: the range is kept");
         return;
     }

@@ -1,5 +1,6 @@
 #include "Outputs/KavioNDIManager.h"
 
+#include "Support/KavioVariantKinds.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Support/KavioButtonInterface.h"
 #include "Support/KavioPopUpButtonInterface.h"
@@ -53,23 +54,6 @@ public:
 private:
     std::weak_ptr<KavioVideoItemManager> controller_;
 };
-
-bool isIntegral(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return true;
-    default:
-        return false;
-    }
-}
 
 }  // namespace
 
@@ -171,14 +155,14 @@ void KavioNDIManager::loadWithData(const QVariantMap& data)
 {
     if (data.contains(kKavioNDIOnSwitchBehaviourKey)) {
         const QVariant tag = data.value(kKavioNDIOnSwitchBehaviourKey);
-        if (isIntegral(tag))
+        if (kavioIsIntegerKind(tag))
             defaults_.setInteger(long(tag.toLongLong()), kKavioNDIOnSwitchBehaviourKey);
         else
             KLOG_WARN("\"NDIOnSwitchBehaviour\" of type {} is no number, default kept", tag.typeName() ? tag.typeName() : "none");
     }
     if (data.contains(kKavioNDIIntegrationEnabledKey)) {
         const QVariant on = data.value(kKavioNDIIntegrationEnabledKey);
-        if (on.typeId() == QMetaType::Bool || isIntegral(on))
+        if (on.typeId() == QMetaType::Bool || kavioIsIntegerKind(on))
             defaults_.setBool(on.toBool(), kKavioNDIIntegrationEnabledKey);
         else
             KLOG_WARN("\"NDIIntegrationEnabledButton\" of type {} is no boolean, default kept",

@@ -48,19 +48,12 @@ TEST(LtcSource, TheMonitorChosenInThePaneDrivesTheClock)
         clock->setSmpteFormat(QVTClockSMPTEFormat25);
         clock->setMaxClockSMPTETime(QStringLiteral("01:00:00:00"));
 
-        const auto choose = [](KavioPopUpButtonInterface* control, const QString& title) {
-            auto* popup = dynamic_cast<KavioPopUpButton*>(control);
-            ASSERT_TRUE(popup);
-            const int index = popup->indexOfItemWithTitle(title);
-            ASSERT_GE(index, 0) << title.toStdString();
-            popup->chooseItemAtIndex(index);
-        };
-        choose(o.ltcSourcePopup, monitor);
+        chooseItemWithTitle(o.ltcSourcePopup, monitor);
         ASSERT_TRUE(app.ltcInput());
         EXPECT_EQ(clock->ltcInputNode(), app.ltcInput());
         EXPECT_TRUE(o.ltcSource->isEnabled());
         ASSERT_EQ(o.ltcSourceChannelPopup->numberOfItems(), 2);
-        choose(o.ltcSourceChannelPopup, QStringLiteral("2"));
+        chooseItemWithTitle(o.ltcSourceChannelPopup, QStringLiteral("2"));
         EXPECT_EQ(app.ltcInput()->inputChannel(), 1);
         app.toggleSourceMode(o.ltcSource);
         ASSERT_TRUE(clock->isLTCSlave());
@@ -85,7 +78,7 @@ TEST(LtcSource, TheMonitorChosenInThePaneDrivesTheClock)
         EXPECT_TRUE(clock->isConnectedToSlave() || clock->isInJamSync());
 
         // "Disabled" forgets the device and releases the input.
-        choose(o.ltcSourcePopup, QStringLiteral("Disabled"));
+        chooseItemWithTitle(o.ltcSourcePopup, QStringLiteral("Disabled"));
         EXPECT_FALSE(app.ltcInput());
         EXPECT_EQ(clock->ltcInputNode(), nullptr);
         EXPECT_TRUE(app.lastInterfaces().ltc.isEmpty());

@@ -1,6 +1,7 @@
 #include "ShellTestSupport.h"
 
 #include "KeyedArchive.h"
+#include "Views/KavioPopUpButton.h"
 #include "Shell/KavioWindow.h"
 
 #include <QFile>
@@ -78,4 +79,13 @@ void writeProjectFile(const QString& path, const QVariantMap& root)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(KeyedArchive::archive(root));
+}
+
+void chooseItemWithTitle(KavioPopUpButtonInterface* control, const QString& title)
+{
+    auto* popup = dynamic_cast<KavioPopUpButton*>(control);
+    ASSERT_TRUE(popup);
+    const int index = popup->indexOfItemWithTitle(title);
+    ASSERT_GE(index, 0) << title.toStdString();
+    popup->chooseItemAtIndex(index);
 }

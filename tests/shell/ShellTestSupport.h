@@ -44,3 +44,7 @@ struct ShellTestProgram {
 
 // Writes `root` as a project file.
 void writeProjectFile(const QString& path, const QVariantMap& root);
+
+// Chooses the item with that title as the user would (the pop-up's action runs); a fatal test
+// failure when the control is not the control library's pop-up or has no such item.
+void chooseItemWithTitle(KavioPopUpButtonInterface* control, const QString& title);

@@ -46,16 +46,9 @@ TEST(SyncSources, MIDISourcesFollowThePortsThatComeAndGo)
             EXPECT_EQ(app.selectedSource(kind), first);
         EXPECT_EQ(o.mtcSourcePopup->titleOfSelectedItem(), first);
 
-        const auto choose = [](KavioPopUpButtonInterface* control, const QString& title) {
-            auto* popup = dynamic_cast<KavioPopUpButton*>(control);
-            ASSERT_TRUE(popup);
-            const int index = popup->indexOfItemWithTitle(title);
-            ASSERT_GE(index, 0) << title.toStdString();
-            popup->chooseItemAtIndex(index);
-        };
-        choose(o.mtcSourcePopup, portB);
-        choose(o.mmcSourcePopup, portB);
-        choose(o.mscSourcePopup, QStringLiteral("Disabled"));
+        chooseItemWithTitle(o.mtcSourcePopup, portB);
+        chooseItemWithTitle(o.mmcSourcePopup, portB);
+        chooseItemWithTitle(o.mscSourcePopup, QStringLiteral("Disabled"));
         EXPECT_EQ(clock->mtcSourceNode(), midi->sourceNodeNamed(portB));
         EXPECT_EQ(clock->mscSourceNode(), nullptr);
         EXPECT_TRUE(o.mtcSource->isEnabled());
@@ -69,7 +62,7 @@ TEST(SyncSources, MIDISourcesFollowThePortsThatComeAndGo)
         EXPECT_EQ(clock->mmcSourceNode(), nullptr);
         EXPECT_FALSE(o.mtcSource->isEnabled());
         // "Disabled" forgets: the returning port is not chosen for MMC again.
-        choose(o.mmcSourcePopup, QStringLiteral("Disabled"));
+        chooseItemWithTitle(o.mmcSourcePopup, QStringLiteral("Disabled"));
 
         // B back: chosen again and handed to the clock.
         b = jack_port_register(peer.client(), "port-b", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
