@@ -69,7 +69,8 @@ TEST(ControlSwap, WindowsHoldTheCustomControls)
             outsideInspector << w;
     }
     EXPECT_EQ(count<KavioTimecodeTextField>(outsideInspector), 1) << "the time display";
-    EXPECT_EQ(count<KavioButton>(outsideInspector), 10) << "the transport and the three panel buttons";
+    EXPECT_EQ(count<KavioButton>(outsideInspector), 11)
+        << "the transport, the three panel buttons and the network master switch";
     EXPECT_EQ(count<KavioSlider>(outsideInspector), 1) << "the master fader";
     EXPECT_GE(count<KavioPopUpButton>(preferences), 17);
     EXPECT_GE(count<KavioTextField>(preferences), 4);
@@ -79,8 +80,8 @@ TEST(ControlSwap, WindowsHoldTheCustomControls)
     for (QWidget* w : preferences)
         if (auto* button = dynamic_cast<KavioButton*>(w))
             checkBoxes += dynamic_cast<KavioStylishButtonCell*>(&button->cell()) ? 1 : 0;
-    EXPECT_EQ(checkBoxes, 15)
-        << "the playlist (nine default toggles among them) and general toggles, OSC input and the audio normalisation";
+    EXPECT_EQ(checkBoxes, 26) << "the playlist (nine default toggles among them) and general toggles, OSC input, the "
+                                 "audio normalisation, the nine trigger Learn toggles, the HyperDeck and NDI switches";
     EXPECT_EQ(count<KavioButton>(startup), 7) << "three commands, three pages and the launch check box";
 
     program.ui->preferencesWindow().show();
