@@ -403,7 +403,8 @@ TEST(KavioOSCRemote, TransportCommandsChangeOnlyWhatTheyAskFor)
     // Without an argument the toggle flips even a disabled button.
     f.play.setEnabled(false);
     f.sendNothing("/kavio/togglePlay");
-    ASSERT_TRUE(f.waitUntil([&] { return !clock->isRunning(); }));
+    // The controller takes the stop in after the clock's thread has carried it out.
+    ASSERT_TRUE(f.waitUntil([&] { return !clock->isRunning() && !f.controller->isPlaying() && f.controller->canJump(); }));
     EXPECT_EQ(f.play.state(), 0);
     f.play.setEnabled(true);
 
