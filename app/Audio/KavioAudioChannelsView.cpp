@@ -3,6 +3,7 @@
 #include "Audio/KavioAudioChannelField.h"
 #include "Log.h"
 #include "NotificationCenter.h"
+#include "Support/KavioVariantKinds.h"
 #include "Support/PointConversion.h"
 #include "Views/KavioControlStyle.h"
 
@@ -48,29 +49,19 @@ private:
 // values that are not finite.
 std::optional<long long> wholeNumberOf(const QVariant& value)
 {
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return value.toLongLong();
-    case QMetaType::ULongLong: {
+    if (value.typeId() == QMetaType::ULongLong) {
         const qulonglong v = value.toULongLong();
         return v > qulonglong(LLONG_MAX) ? std::optional<long long>() : (long long)v;
     }
-    case QMetaType::Double:
-    case QMetaType::Float: {
+    if (kavioIsIntegerKind(value))
+        return value.toLongLong();
+    if (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float) {
         const double v = value.toDouble();
         if (!std::isfinite(v) || std::fabs(v) > 1e15)
             return std::nullopt;
         return (long long)std::trunc(v);
     }
-    default:
-        return std::nullopt;
-    }
+    return std::nullopt;
 }
 
 }  // namespace
