@@ -12,6 +12,8 @@
 #include "UndoManager.h"
 #include "UserDefaults.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString kDisplayName = QStringLiteral("displayName");
@@ -179,6 +181,8 @@ void KavioVideoOutputManager::undoChangeOutputFormat(const QString& name, unsign
         defaults_.synchronize();
     }
     checkOutputsForBestRenderMethod();
+    // The tiles' marks follow the format as the pop-up's does.
+    validateOutputs();
     selectScreenAtIndex(screenIndex);
     validateFormatPopupForOutput(output);
     undoManager_->registerUndo(this, [this, old, screenIndex] { undoChangeOutputFormat(old, screenIndex); });
@@ -227,7 +231,12 @@ void KavioVideoOutputManager::fillFormatPopupForKind(std::int32_t kind, const de
         for (const QVariant& row : ndiOutputFormats())
             appendPopUpItem(*popup, row.toMap().value(kDisplayName).toString(), 0, row);
     } else if (device) {
-        for (const FormatItem& item : supportedDecklinkFormatForDevice(*device))
+        // Smallest pictures first; a card's own order within one width.
+        std::vector<FormatItem> items = supportedDecklinkFormatForDevice(*device);
+        std::stable_sort(items.begin(), items.end(), [](const FormatItem& a, const FormatItem& b) {
+            return a.row.value(kRenderWidth).toInt() < b.row.value(kRenderWidth).toInt();
+        });
+        for (const FormatItem& item : items)
             appendPopUpItem(*popup, item.title, 0, item.row);
     }
 }
@@ -239,10 +248,18 @@ void KavioVideoOutputManager::selectPreferredFormat(std::int32_t kind)
     const bool found = !last.isEmpty() && popup->selectItemWithTitle(last);
     if (found)
         return;
-    if (kind == KavioVideoOutputTypeNDI)
+    if (kind == KavioVideoOutputTypeNDI) {
         fallbackToDefaultNDIOutputFormat();
-    else if (popup->indexOfSelectedItem() < 0)
-        popup->selectItemAtIndex(0);
+        return;
+    }
+    // A card takes the last of its formats that fits the render resolution, else its first.
+    int fitting = 0;
+    for (int i = 0; i < popup->numberOfItems(); ++i) {
+        const QVariantMap row = popup->itemAtIndex(i).representedObject.toMap();
+        if (QSizeF(row.value(kRenderWidth).toDouble(), row.value(kRenderHeight).toDouble()) == renderResolution())
+            fitting = i;
+    }
+    popup->selectItemAtIndex(fitting);
 }
 
 void KavioVideoOutputManager::fillKeyerPopupForDevice(const decklink::DeckLinkDevice& device)

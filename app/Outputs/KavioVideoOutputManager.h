@@ -256,9 +256,11 @@ private:
     // Fills the format (and for a card the keyer) pop-up for a destination and, unless a project
     // is loading, applies the chosen row.
     void bindNDIDestination(const OutputPtr& output);
-    // The format pop-up emptied and filled with the NDI rows, or with the rows the card plays.
+    // The format pop-up emptied and filled with the NDI rows, or with the rows the card plays
+    // by ascending picture width.
     void fillFormatPopupForKind(std::int32_t kind, const decklink::DeckLinkDevice* device);
-    // Selects the row used last for that kind, else NDI's default row or the card's first.
+    // Selects the row used last for that kind, else NDI's default row, or the card's last row
+    // of the render resolution's size, or its first.
     void selectPreferredFormat(std::int32_t kind);
     void fillKeyerPopupForDevice(const decklink::DeckLinkDevice& device);
     void bindDecklinkDestination(const OutputPtr& output, const std::shared_ptr<decklink::DeckLinkDevice>& device);

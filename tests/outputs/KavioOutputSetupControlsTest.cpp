@@ -227,7 +227,7 @@ TEST_F(OutputSetupControlsTest, FormatAndKeyerPopUpsPerKindOfOutput)
         {"DELL U2720Q (Main Display - 1920 x 1080)", false, false, 1, "Unavailable", false, "Unavailable"},
         {"Syphon", false, false, 1, "Unavailable", false, "Unavailable"},
         {"NDI™", false, true, 16, "YUV - 30fps", false, "Unavailable"},
-        {"Virtual DeckLink 1", false, true, 54 * 2, "NTSC", true, "None"},
+        {"Virtual DeckLink 1", false, true, 54 * 2, "1080i 60fps", true, "None"},
         {"Virtual DeckLink 1", true, false, 1, "Unavailable", false, "Unavailable"},
     };
     for (const auto& c : cases) {
@@ -246,6 +246,39 @@ TEST_F(OutputSetupControlsTest, FormatAndKeyerPopUpsPerKindOfOutput)
     EXPECT_EQ(titles(ui().outputKeyerPopup), (std::vector<QString>{"Unavailable"}));
 }
 
+TEST_F(OutputSetupControlsTest, ACardListsItsFormatsByWidthAndTakesOneOfTheRenderSize)
+{
+    auto card = std::dynamic_pointer_cast<decklink::VirtualDeckLinkDevice>(cards->deviceWithName("Virtual DeckLink 1"));
+    ASSERT_TRUE(card);
+    card->setPlaybackVideoFormats({{decklink::fourCC("4k25"), decklink::kPixelFormat2vuy},
+                                   {decklink::fourCC("Hp25"), decklink::kPixelFormat2vuy},
+                                   {decklink::fourCC("ntsc"), decklink::kPixelFormat2vuy},
+                                   {decklink::fourCC("Hp30"), decklink::kPixelFormatBGRA},
+                                   {decklink::fourCC("hp50"), decklink::kPixelFormat2vuy}});
+    const struct {
+        const char* resolution;
+        const char* lastUsed;
+        const char* taken;
+    } cases[] = {
+        {"1920 x 1080", "", "1080p 30fps"},
+        {"1280 x 720", "", "720p 50fps"},
+        {"3840 x 2160", "", "2160p 25fps"},
+        {"1920 x 1080", "NTSC", "NTSC"},
+        {"2560 x 1440", "", "NTSC"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.resolution) + " / " + c.lastUsed);
+        outputs->undoChangeOutputResolutionTo(c.resolution);
+        UserDefaults::standardUserDefaults().setString(c.lastUsed, "lastUsedFormat_BMD");
+        bind(1, "Syphon");
+        bind(1, "Virtual DeckLink 1");
+        EXPECT_EQ(titles(ui().outputFormatPopup), (std::vector<QString>{"NTSC", "720p 50fps", "1080p 25fps",
+                                                                        "1080p 30fps", "2160p 25fps"}));
+        EXPECT_EQ(output(1)->videoOutputFormatString(), c.taken);
+        EXPECT_EQ(ui().outputFormatPopup->titleOfSelectedItem(), c.taken);
+    }
+}
+
 TEST_F(OutputSetupControlsTest, FormatAndKeyerFollowTheSelectedOutput)
 {
     type(ui().screenColsField, "2");
@@ -257,6 +290,9 @@ TEST_F(OutputSetupControlsTest, FormatAndKeyerFollowTheSelectedOutput)
     EXPECT_EQ(output(2)->videoOutputFormatString(), "720p 50fps");
     EXPECT_FALSE(ui().formatErrorButton->isHidden()) << "1280 x 720 against the render resolution";
     EXPECT_EQ(ui().formatErrorButton->toolTip(), "Rendering Resolution Mismatch...");
+    auto tileInError = [&](unsigned long index) { return outputs->outputViewWithObject(output(index))->hasError(); };
+    EXPECT_TRUE(tileInError(2));
+    EXPECT_FALSE(tileInError(1));
 
     clickTile(1);
     EXPECT_EQ(ui().outputFormatPopup->numberOfItems(), 16);
@@ -284,6 +320,7 @@ TEST_F(OutputSetupControlsTest, FormatAndKeyerFollowTheSelectedOutput)
     // A fitting format clears the mark; undone from the other output, the pop-up shows output 2 again.
     choose(ui().outputFormatPopup, "1080p 25fps");
     EXPECT_TRUE(ui().formatErrorButton->isHidden());
+    EXPECT_FALSE(tileInError(2));
     EXPECT_EQ(output(2)->frame(), QRectF(0, 0, 1920, 1080));
     clickTile(1);
     undo().undo();
@@ -291,6 +328,7 @@ TEST_F(OutputSetupControlsTest, FormatAndKeyerFollowTheSelectedOutput)
     EXPECT_EQ(output(2)->videoOutputFormatString(), "720p 50fps");
     EXPECT_EQ(ui().outputFormatPopup->titleOfSelectedItem(), "720p 50fps");
     EXPECT_FALSE(ui().formatErrorButton->isHidden());
+    EXPECT_TRUE(tileInError(2));
     undo().redo();
     EXPECT_EQ(ui().outputFormatPopup->titleOfSelectedItem(), "1080p 25fps");
     EXPECT_EQ(output(1)->videoOutputFormatString(), "YUV - 25fps") << "the other output keeps its format";
