@@ -401,8 +401,11 @@ void KavioVideoOutputManager::updateUIAfterScreenSelected()
         destinations->selectItemAtIndex(item);
     else if (!destinations->selectItemWithTitle(disconnectedNameForScreenName(pair.title)))
         destinations->selectItemWithTitle(pair.title);
+    // What the pop-ups show for this output is what undoing its next change goes back to.
     controls_->orientationPopup->selectItemWithTag(long(output->orientation()));
+    controls_->orientationPopup->cacheToOldValue();
     controls_->warpTypePopup->selectItemWithTag(output->warpMode());
+    controls_->warpTypePopup->cacheToOldValue();
     controls_->enableMatteColorButton->setState((output->colorMatteEnabled()) ? 1 : 0);
     controls_->enableTimeOverlaysButton->setState((output->timeOverlayEnabled()) ? 1 : 0);
     controls_->enableSubtitlesButton->setState((output->subtitlesEnabled()) ? 1 : 0);

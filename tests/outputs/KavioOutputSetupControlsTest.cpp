@@ -159,6 +159,39 @@ TEST_F(OutputSetupControlsTest, EachSettingsPopUpIsOneUndoableStep)
     }
 }
 
+TEST_F(OutputSetupControlsTest, UndoingAfterAnotherOutputWasShownRestoresThisOutputsValue)
+{
+    type(ui().screenColsField, "2");
+    const struct {
+        const char* name;
+        KavioPopUpButton* KavioOutputSetupControls::*popup;
+        const char* other;
+        const char* chosen;
+        const char* shown;
+        std::function<long(const KavioVideoOutputObject&)> value;
+        long before;
+    } cases[] = {
+        {"orientation", &KavioOutputSetupControls::orientationPopup, "90\u00B0", "180\u00B0", "0\u00B0",
+         [](const KavioVideoOutputObject& o) { return long(o.orientation()); }, 0},
+        {"warp", &KavioOutputSetupControls::warpTypePopup, "17 x 17", "25 x 25", "Corners",
+         [](const KavioVideoOutputObject& o) { return o.warpMode(); }, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        KavioPopUpButton* popup = ui().*c.popup;
+        clickTile(2);
+        choose(popup, QString::fromUtf8(c.other));
+        const long otherValue = c.value(*output(2));
+        clickTile(1);
+        EXPECT_EQ(popup->titleOfSelectedItem(), QString::fromUtf8(c.shown));
+        choose(popup, QString::fromUtf8(c.chosen));
+        undo().undo();
+        EXPECT_EQ(c.value(*output(1)), c.before);
+        EXPECT_EQ(popup->titleOfSelectedItem(), QString::fromUtf8(c.shown));
+        EXPECT_EQ(c.value(*output(2)), otherValue);
+    }
+}
+
 TEST_F(OutputSetupControlsTest, TypedGridAndResolutionStayWithinTheFields)
 {
     type(ui().screenColsField, "4");
