@@ -43,7 +43,7 @@ protected:
         outputs->setDeckLinkBrowser(cards.get());
         startOutputManager(*outputs);
         ui().show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&ui()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&ui(), 30000));
     }
     void TearDown() override
     {
