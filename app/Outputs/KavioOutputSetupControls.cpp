@@ -4,94 +4,36 @@
 #include "Outputs/KavioVideoOutputsView.h"
 #include "Views/KavioButton.h"
 #include "Views/KavioControllableTextField.h"
+#include "Views/KavioPlaceholderView.h"
 #include "Views/KavioPopUpButton.h"
 #include "Views/KavioScrollView.h"
 #include "Views/KavioStylishButtonCell.h"
 
 #include <QAction>
 #include <QFormLayout>
-#include <QIntValidator>
-#include <QLineEdit>
 #include <QPalette>
-#include <QPushButton>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
-namespace {
-constexpr int kTagRole = Qt::UserRole + 1;
-constexpr int kObjectRole = Qt::UserRole + 2;
-}  // namespace
-
-KavioOutputPopUp::KavioOutputPopUp(QWidget* parent)
-    : QComboBox(parent)
+int appendPopUpItem(KavioPopUpButton& popup, const QString& title, long tag, const QVariant& representedObject)
 {
-}
-
-int KavioOutputPopUp::addItemWithTitle(const QString& title, long tag, const QVariant& representedObject)
-{
-    addItem(QString());
-    const int position = count() - 1;
-    setItemText(position, title);
-    setItemData(position, QVariant::fromValue<qlonglong>(tag), kTagRole);
-    setItemData(position, representedObject, kObjectRole);
+    popup.addItem(QString(), tag);
+    const int position = popup.numberOfItems() - 1;
+    popup.setItemTitle(position, title);
+    popup.setItemRepresentedObject(position, representedObject);
     return position;
 }
 
-void KavioOutputPopUp::addSeparator()
-{
-    insertSeparator(count());
-}
-
-long KavioOutputPopUp::tagAt(int position) const
-{
-    return position < 0 ? 0 : long(itemData(position, kTagRole).toLongLong());
-}
-
-QVariant KavioOutputPopUp::representedObjectAt(int position) const
-{
-    return itemData(position, kObjectRole);
-}
-
-int KavioOutputPopUp::indexOfItemWithTitle(const QString& title) const
-{
-    for (int i = 0; i < count(); ++i)
-        if (itemText(i) == title && itemData(i, kTagRole).isValid())
-            return i;
-    return -1;
-}
-
-int KavioOutputPopUp::indexOfItemWithTag(long tag) const
-{
-    for (int i = 0; i < count(); ++i)
-        if (itemData(i, kTagRole).isValid() && tagAt(i) == tag)
-            return i;
-    return -1;
-}
-
-int KavioOutputPopUp::countOfItemsWithTitle(const QString& title) const
+int countOfPopUpItemsWithTitle(const KavioPopUpButton& popup, const QString& title)
 {
     int n = 0;
-    for (int i = 0; i < count(); ++i)
-        n += itemText(i) == title && itemData(i, kTagRole).isValid() ? 1 : 0;
+    for (int i = 0; i < popup.numberOfItems(); ++i) {
+        const KavioPopUpButton::Entry item = popup.itemAtIndex(i);
+        n += !item.isSeparator && item.title == title ? 1 : 0;
+    }
     return n;
-}
-
-bool KavioOutputPopUp::selectItemWithTitle(const QString& title)
-{
-    const int position = indexOfItemWithTitle(title);
-    if (position >= 0)
-        setCurrentIndex(position);
-    return position >= 0;
-}
-
-bool KavioOutputPopUp::selectItemWithTag(long tag)
-{
-    const int position = indexOfItemWithTag(tag);
-    if (position >= 0)
-        setCurrentIndex(position);
-    return position >= 0;
 }
 
 KavioOutputSetupControls::KavioOutputSetupControls(QVTMetalManager& gpu, QWidget* parent)
@@ -159,60 +101,115 @@ KavioOutputSetupControls::KavioOutputSetupControls(QVTMetalManager& gpu, QWidget
     edgeBlendResetButton->setTitle(QStringLiteral("Reset Edge Blending"));
     geometry->addWidget(edgeBlendResetButton, 1, 6);
 
-    auto* form = new QFormLayout;
-    middle->addLayout(form);
-    auto popUp = [&](const QString& label) {
-        auto* p = new KavioOutputPopUp(this);
+    // The settings: the switches between the two views above their placeholder, the outputs
+    // switch below it.
+    auto* settings = new QVBoxLayout;
+    middle->addLayout(settings);
+    auto* views = new QHBoxLayout;
+    settings->addLayout(views);
+    auto viewSwitch = [&](const QString& title) {
+        auto* b = new KavioButton(this);
+        b->setTitle(title);
+        b->setButtonType(KavioButtonType::OnOff);
+        views->addWidget(b);
+        return b;
+    };
+    basicSettingsButton = viewSwitch(QStringLiteral("Basic"));
+    advancedSettingsButton = viewSwitch(QStringLiteral("Advanced"));
+    settingsPlaceholder = new KavioPlaceholderView(this);
+    settingsPlaceholder->setFixedWidth(300);
+    placeholderLayout_ = new QVBoxLayout(settingsPlaceholder);
+    placeholderLayout_->setContentsMargins(6, 6, 6, 6);
+    settings->addWidget(settingsPlaceholder, 1);
+    basicSettingsView = new QWidget;
+    advancedSettingsView = new QWidget;
+    auto* basic = new QFormLayout(basicSettingsView);
+    auto* advanced = new QFormLayout(advancedSettingsView);
+    for (QFormLayout* form : {basic, advanced})
+        form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+
+    auto popUp = [](QFormLayout* form, const QString& label) {
+        auto* p = new KavioPopUpButton;
         form->addRow(label, p);
         return p;
     };
-    auto check = [&](const QString& label) {
-        auto* c = new KavioButton(this, std::make_unique<KavioStylishButtonCell>());
+    auto check = [](QFormLayout* form, const QString& label) {
+        auto* c = new KavioButton(nullptr, std::make_unique<KavioStylishButtonCell>());
         c->setTitle(label);
         c->setButtonType(KavioButtonType::OnOff);
         form->addRow(c);
         return c;
     };
-    auto field = [&](const QString& label, int minimum, int maximum) {
-        auto* f = new QLineEdit(this);
-        f->setValidator(new QIntValidator(minimum, maximum, f));
+    auto field = [](QFormLayout* form, const QString& label, int maximum) {
+        auto* f = new KavioControllableTextField;
+        f->setBounds(1, maximum);
+        f->setFixedWidth(70);
         form->addRow(label, f);
         return f;
     };
-    renderingBitDepth = popUp(QStringLiteral("Bit depth"));
-    renderingBitDepth->addItemWithTitle(QStringLiteral("8 bit"), 0);
-    renderingBitDepth->addItemWithTitle(QStringLiteral("10 bit"), 10);
-    screensPopup = popUp(QStringLiteral("Screens"));
-    screensPopup->addItemWithTitle(QStringLiteral("1"), 0);
-    screensPopup->addItemWithTitle(QStringLiteral("2"), 2);
-    screensPopup->addItemWithTitle(QStringLiteral("3"), 3);
-    screenRowsField = field(QStringLiteral("Rows"), 1, 16);
-    screenColsField = field(QStringLiteral("Columns"), 1, 16);
-    resolutionPopup = popUp(QStringLiteral("Resolution"));
-    for (const char* title : {"1280 x 720", "1920 x 1080", "2560 x 1440", "3840 x 2160"})
-        resolutionPopup->addItemWithTitle(QString::fromLatin1(title));
-    resolutionWidthField = field(QStringLiteral("Width"), 1, 16384);
-    resolutionHeightField = field(QStringLiteral("Height"), 1, 16384);
-    currentScreenPopup = popUp(QStringLiteral("Destination"));
-    orientationPopup = popUp(QStringLiteral("Orientation"));
+    auto titled = [](KavioPopUpButton* popup, std::initializer_list<std::pair<const char*, long>> items) {
+        for (const auto& [title, tag] : items)
+            popup->addItem(QString::fromUtf8(title), tag);
+        popup->selectItemAtIndex(0);
+    };
+    screensPopup = popUp(basic, QStringLiteral("Screens"));
+    titled(screensPopup, {{"1", 0}, {"2", 2}, {"3", 3}});
+    screenRowsField = field(basic, QStringLiteral("Rows"), 16);
+    screenColsField = field(basic, QStringLiteral("Columns"), 16);
+    resolutionPopup = popUp(basic, QStringLiteral("Resolution"));
+    titled(resolutionPopup, {{"1280 x 720", 0}, {"1920 x 1080", 0}, {"2560 x 1440", 0}, {"3840 x 2160", 0}});
+    resolutionWidthField = field(basic, QStringLiteral("Width"), 16384);
+    resolutionHeightField = field(basic, QStringLiteral("Height"), 16384);
+    // The grid and resolution a first start has, until the manager shows others.
+    screenRowsField->setText(QStringLiteral("1"));
+    screenColsField->setText(QStringLiteral("1"));
+    resolutionPopup->selectItemWithTitle(QStringLiteral("1920 x 1080"));
+    resolutionWidthField->setText(QStringLiteral("1920"));
+    resolutionHeightField->setText(QStringLiteral("1080"));
+    currentScreenPopup = popUp(basic, QStringLiteral("Destination"));
+    orientationPopup = popUp(basic, QStringLiteral("Orientation"));
     for (int degrees : {0, 90, 180, 270})
-        orientationPopup->addItemWithTitle(QString::number(degrees) + QChar(0x00B0), degrees);
-    warpTypePopup = popUp(QStringLiteral("Warp"));
-    warpTypePopup->addItemWithTitle(QStringLiteral("Corners"), 0);
+        orientationPopup->addItem(QString::number(degrees) + QChar(0x00B0), degrees);
+    orientationPopup->selectItemAtIndex(0);
+    warpTypePopup = popUp(basic, QStringLiteral("Warp"));
+    warpTypePopup->addItem(QStringLiteral("Corners"), 0);
     for (int mode = 1; mode <= 12; ++mode) {
         const int cells = mode * 8 + 1;
-        warpTypePopup->addItemWithTitle(QStringLiteral("%1 x %1").arg(cells), mode);
+        warpTypePopup->addItem(QStringLiteral("%1 x %1").arg(cells), mode);
     }
-    outputFormatPopup = popUp(QStringLiteral("Format"));
-    outputKeyerPopup = popUp(QStringLiteral("Keyer"));
-    spanModeButton = check(QStringLiteral("Span"));
-    edgeBlendEnableButton = check(QStringLiteral("Edge blending"));
-    testCardButton = check(QStringLiteral("Test card"));
-    enableMatteColorButton = check(QStringLiteral("Matte colour"));
-    enableTimeOverlaysButton = check(QStringLiteral("Time overlay"));
-    enableSubtitlesButton = check(QStringLiteral("Subtitles / CC"));
-    disableDisplayMirroringButton = check(QStringLiteral("Disable display mirroring"));
-    disableMouseCursorHideButton = check(QStringLiteral("Hide the cursor over outputs"));
+    warpTypePopup->selectItemAtIndex(0);
+    // The format pop-up with its error mark beside it.
+    auto* format = new QHBoxLayout;
+    outputFormatPopup = new KavioPopUpButton;
+    formatErrorButton = new KavioButton;
+    formatErrorButton->setTitle(QStringLiteral("!"));
+    formatErrorButton->setDrawsErrorColor(true);
+    formatErrorButton->setFixedWidth(24);
+    formatErrorButton->hide();
+    format->addWidget(outputFormatPopup, 1);
+    format->addWidget(formatErrorButton);
+    basic->addRow(QStringLiteral("Format"), format);
+    outputKeyerPopup = popUp(basic, QStringLiteral("Keyer"));
+    spanModeButton = check(basic, QStringLiteral("Span"));
+    edgeBlendEnableButton = check(basic, QStringLiteral("Edge blending"));
+    testCardButton = check(basic, QStringLiteral("Test card"));
+
+    renderingBitDepth = popUp(advanced, QStringLiteral("Bit depth"));
+    titled(renderingBitDepth, {{"8 bit", 0}, {"10 bit", 10}});
+    restartNeededAlertButton = new KavioButton;
+    restartNeededAlertButton->setTitle(QStringLiteral("Restart needed"));
+    restartNeededAlertButton->setDrawsErrorColor(true);
+    advanced->addRow(restartNeededAlertButton);
+    enableMatteColorButton = check(advanced, QStringLiteral("Matte colour"));
+    enableTimeOverlaysButton = check(advanced, QStringLiteral("Time overlay"));
+    enableSubtitlesButton = check(advanced, QStringLiteral("Subtitles / CC"));
+    disableDisplayMirroringButton = check(advanced, QStringLiteral("Disable display mirroring"));
+    disableMouseCursorHideButton = check(advanced, QStringLiteral("Hide the cursor over outputs"));
+    // The view not shown is kept by the window, out of the placeholder.
+    basicSettingsView->setParent(this);
+    advancedSettingsView->setParent(this);
+    showSettingsView(false);
+
     fullscreenButton = new KavioButton(this);
     fullscreenButton->setTitle(QStringLiteral("Outputs"));
     fullscreenButton->setButtonType(KavioButtonType::OnOff);
@@ -220,12 +217,29 @@ KavioOutputSetupControls::KavioOutputSetupControls(QVTMetalManager& gpu, QWidget
     fullscreenErrorButton = new KavioButton(this);
     fullscreenErrorButton->setTitle(QStringLiteral("Outputs"));
     fullscreenErrorButton->setDrawsErrorColor(true);
-    restartNeededAlertButton = new QPushButton(QStringLiteral("Restart needed"), this);
-    form->addRow(fullscreenButton);
-    form->addRow(fullscreenErrorButton);
-    form->addRow(restartNeededAlertButton);
+    settings->addWidget(fullscreenButton);
+    settings->addWidget(fullscreenErrorButton);
     fullscreenMenuItem = new QAction(QStringLiteral("Video Outputs"), this);
     fullscreenMenuItem->setCheckable(true);
+}
+
+void KavioOutputSetupControls::showSettingsView(bool advanced)
+{
+    QWidget* shown = advanced ? advancedSettingsView : basicSettingsView;
+    QWidget* hidden = advanced ? basicSettingsView : advancedSettingsView;
+    placeholderLayout_->removeWidget(hidden);
+    hidden->hide();
+    hidden->setParent(this);
+    shown->setParent(settingsPlaceholder);
+    placeholderLayout_->addWidget(shown);
+    shown->show();
+    basicSettingsButton->setState(advanced ? 0 : 1);
+    advancedSettingsButton->setState(advanced ? 1 : 0);
+}
+
+bool KavioOutputSetupControls::showsAdvancedSettings() const
+{
+    return advancedSettingsView->parentWidget() == settingsPlaceholder;
 }
 
 void KavioOutputSetupControls::closeEvent(QCloseEvent* event)

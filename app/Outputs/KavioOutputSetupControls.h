@@ -1,72 +1,53 @@
 #pragma once
 // The output set-up window's controls, as the output manager reads and sets them: the outputs
-// grid on top, the geometry editor with its fields below it, the settings beside it.
-// TODO(control interfaces): the settings' pop-ups and fields are still plain Qt
-// widgets; the control library's take their place behind the same members, and the basic and
-// advanced settings are swapped in their placeholder.
+// grid on top, the geometry editor with its fields below it, the settings beside it. The
+// settings come in a basic and an advanced view, one at a time in their placeholder.
 //
 // Main thread only.
 
-#include <QComboBox>
 #include <QVariant>
 #include <QWidget>
 
 #include <functional>
 
 class QAction;
-class QLineEdit;
-class QPushButton;
+class QVBoxLayout;
 class KavioScrollView;
 class KavioVideoOutputsView;
 class KavioVideoOutputSetupView;
 class KavioControllableTextField;
 class KavioPopUpButton;
 class KavioButton;
+class KavioPlaceholderView;
 class QVTMetalManager;
 
-// A pop-up whose items carry a tag and a represented object. Items may share a title: every item
-// is added with an empty title and then titled, so none replaces another.
-class KavioOutputPopUp : public QComboBox {
-public:
-    explicit KavioOutputPopUp(QWidget* parent = nullptr);
-    // Adds an item; answers its position.
-    int addItemWithTitle(const QString& title, long tag = 0, const QVariant& representedObject = {});
-    void addSeparator();
-    long tagAt(int position) const;
-    QVariant representedObjectAt(int position) const;
-    // Position of the first item of that title or tag, or -1.
-    int indexOfItemWithTitle(const QString& title) const;
-    int indexOfItemWithTag(long tag) const;
-    // How many items carry exactly that title.
-    int countOfItemsWithTitle(const QString& title) const;
-    // Select the first item of that title or tag; false (selection kept) when there is none.
-    bool selectItemWithTitle(const QString& title);
-    bool selectItemWithTag(long tag);
-    QString titleOfSelectedItem() const { return currentText(); }
-    long selectedTag() const { return tagAt(currentIndex()); }
-    // Remembers the selected title as the undo value.
-    void cacheToOldValue() { oldItemTitle_ = currentText(); }
-    QString oldItemTitle() const { return oldItemTitle_; }
-
-private:
-    QString oldItemTitle_;
-};
+// Appends an item to the pop-up and answers its position. Unlike KavioPopUpButton::addItem it
+// replaces no item of the same title: destinations and card formats may share one, so the item
+// is added untitled and then titled.
+int appendPopUpItem(KavioPopUpButton& popup, const QString& title, long tag = 0, const QVariant& representedObject = {});
+// How many items carry exactly that title.
+int countOfPopUpItemsWithTitle(const KavioPopUpButton& popup, const QString& title);
 
 class KavioOutputSetupControls : public QWidget {
 public:
     explicit KavioOutputSetupControls(QVTMetalManager& gpu, QWidget* parent = nullptr);
     // Called when the window closes.
     void setWillClose(std::function<void()> willClose) { willClose_ = std::move(willClose); }
+    // Puts the basic or the advanced settings view into the placeholder, the other out of it.
+    void showSettingsView(bool advanced);
+    bool showsAdvancedSettings() const;
 
-    KavioOutputPopUp* renderingBitDepth;
-    KavioOutputPopUp* screensPopup;
-    KavioOutputPopUp* resolutionPopup;
-    KavioOutputPopUp* currentScreenPopup;
-    KavioOutputPopUp* orientationPopup;
-    KavioOutputPopUp* warpTypePopup;
+    KavioPopUpButton* renderingBitDepth;
+    KavioPopUpButton* screensPopup;
+    KavioPopUpButton* resolutionPopup;
+    KavioPopUpButton* currentScreenPopup;
+    KavioPopUpButton* orientationPopup;
+    KavioPopUpButton* warpTypePopup;
     // The video format of an NDI or DeckLink destination, and a DeckLink card's keyer.
-    KavioOutputPopUp* outputFormatPopup;
-    KavioOutputPopUp* outputKeyerPopup;
+    KavioPopUpButton* outputFormatPopup;
+    KavioPopUpButton* outputKeyerPopup;
+    // Beside the format pop-up while a card's format does not fit the render resolution.
+    KavioButton* formatErrorButton;
     KavioButton* spanModeButton;
     KavioButton* edgeBlendEnableButton;
     KavioButton* testCardButton;
@@ -75,15 +56,15 @@ public:
     KavioButton* enableSubtitlesButton;
     KavioButton* disableDisplayMirroringButton;
     KavioButton* disableMouseCursorHideButton;
-    QLineEdit* screenRowsField;
-    QLineEdit* screenColsField;
-    QLineEdit* resolutionWidthField;
-    QLineEdit* resolutionHeightField;
+    KavioControllableTextField* screenRowsField;
+    KavioControllableTextField* screenColsField;
+    KavioControllableTextField* resolutionWidthField;
+    KavioControllableTextField* resolutionHeightField;
     // The outputs switch ("/kavio/toggleVideoOutputs"), and its error-coloured stand-in shown
     // while a destination is missing.
     KavioButton* fullscreenButton;
     KavioButton* fullscreenErrorButton;
-    QPushButton* restartNeededAlertButton;
+    KavioButton* restartNeededAlertButton;
     QAction* fullscreenMenuItem;  // checkable
     // The outputs grid on top of the window, in its scroll view; the manager places the tiles.
     KavioScrollView* outputsViewScrollView;
@@ -99,10 +80,17 @@ public:
     KavioControllableTextField* edgeBlendWidths[4];
     KavioControllableTextField* edgeBlendPowers[4];
     KavioButton* edgeBlendResetButton;
+    // The settings: the two views, their placeholder and the switches between them.
+    KavioPlaceholderView* settingsPlaceholder;
+    QWidget* basicSettingsView;
+    QWidget* advancedSettingsView;
+    KavioButton* basicSettingsButton;
+    KavioButton* advancedSettingsButton;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QVBoxLayout* placeholderLayout_;
     std::function<void()> willClose_;
 };

@@ -9,6 +9,7 @@
 #include "Views/KavioControllableTextField.h"
 #include "Outputs/KavioVideoOutputsView.h"
 #include "Rendering/QVTMetalManager.h"
+#include "Views/KavioPopUpButton.h"
 
 #include "Log.h"
 #include "NotificationCenter.h"
@@ -66,11 +67,11 @@ void KavioVideoOutputManager::changeNumberOfScreensManually()
     postUnsavedChanges();
     const int rows = std::clamp(controls_->screenRowsField->text().toInt(), 1, kMaxGridSide);
     const int cols = std::clamp(controls_->screenColsField->text().toInt(), 1, kMaxGridSide);
-    KavioOutputPopUp* popup = controls_->screensPopup;
+    KavioPopUpButton* popup = controls_->screensPopup;
     if (!(rows == 1 && cols <= 3)) {
         const QString title = QString::asprintf("%d x %d", rows, cols);
         popup->cacheToOldValue();
-        popup->setCurrentIndex(popup->addItemWithTitle(title, kCustomGridTag));
+        popup->selectItemAtIndex(appendPopUpItem(*popup, title, kCustomGridTag));
     } else {
         popup->selectItemWithTitle(QString::asprintf("%d", cols));
     }
@@ -83,7 +84,7 @@ void KavioVideoOutputManager::undoChangeNumberOfScreensWithTitle(const QString& 
     KLOG_INFO("changeNumberOfScreens");
     executeAndSkipRenderAtTheEndOfTheCurrentRenderPass([this, title, restoreData, completedHandler] {
         postUnsavedChanges();
-        KavioOutputPopUp* popup = controls_->screensPopup;
+        KavioPopUpButton* popup = controls_->screensPopup;
         const QString oldTitle = popup->oldItemTitle();
         popup->selectItemWithTitle(title);
         popup->cacheToOldValue();
@@ -313,10 +314,10 @@ void KavioVideoOutputManager::insertOutputAtIndex(unsigned long index, const QVa
 void KavioVideoOutputManager::handleScreensPopupAfterDeleteOrInsert(int change)
 {
     KavioScreenSpan span = screenspan_.load();
-    KavioOutputPopUp* popup = controls_->screensPopup;
+    KavioPopUpButton* popup = controls_->screensPopup;
     auto selectCustom = [popup](const QString& title) {
         const int at = popup->indexOfItemWithTitle(title);
-        popup->setCurrentIndex(at >= 0 ? at : popup->addItemWithTitle(title, kCustomGridTag));
+        popup->selectItemAtIndex(at >= 0 ? at : appendPopUpItem(*popup, title, kCustomGridTag));
     };
     if (span.rows > 1) {
         span.rows += change;
@@ -394,18 +395,22 @@ void KavioVideoOutputManager::updateUIAfterScreenSelected()
     if (!output)
         return;
     const KavioNameAndInfo pair{output->screenName(), output->screenInfo()};
-    KavioOutputPopUp* destinations = controls_->currentScreenPopup;
+    KavioPopUpButton* destinations = controls_->currentScreenPopup;
     const int item = menuItemForScreenWithNameAndInfo(pair);
     if (item >= 0)
-        destinations->setCurrentIndex(item);
+        destinations->selectItemAtIndex(item);
     else if (!destinations->selectItemWithTitle(disconnectedNameForScreenName(pair.title)))
         destinations->selectItemWithTitle(pair.title);
+    // What the pop-ups show for this output is what undoing its next change goes back to.
     controls_->orientationPopup->selectItemWithTag(long(output->orientation()));
+    controls_->orientationPopup->cacheToOldValue();
     controls_->warpTypePopup->selectItemWithTag(output->warpMode());
+    controls_->warpTypePopup->cacheToOldValue();
     controls_->enableMatteColorButton->setState((output->colorMatteEnabled()) ? 1 : 0);
     controls_->enableTimeOverlaysButton->setState((output->timeOverlayEnabled()) ? 1 : 0);
     controls_->enableSubtitlesButton->setState((output->subtitlesEnabled()) ? 1 : 0);
-    // TODO(output formats): the format and keyer pop-ups follow the selected output.
+    validateFormatPopupForOutput(output);
+    validateKeyerPopupForOutput(output);
     controls_->outputsView->update();
     controls_->outputSetupView->update();
     validateEdgeBlendingControls();
@@ -428,7 +433,7 @@ void KavioVideoOutputManager::undoChangeDisplayModeToState(bool on)
 void KavioVideoOutputManager::undoChangeOrientation(const QString& title, unsigned long screenIndex)
 {
     postUnsavedChanges();
-    KavioOutputPopUp* popup = controls_->orientationPopup;
+    KavioPopUpButton* popup = controls_->orientationPopup;
     const QString old = popup->oldItemTitle();
     popup->selectItemWithTitle(title);
     popup->cacheToOldValue();
@@ -444,7 +449,7 @@ void KavioVideoOutputManager::undoChangeOrientation(const QString& title, unsign
 void KavioVideoOutputManager::undoChangeWarpType(const QString& title, unsigned long screenIndex)
 {
     postUnsavedChanges();
-    KavioOutputPopUp* popup = controls_->warpTypePopup;
+    KavioPopUpButton* popup = controls_->warpTypePopup;
     const QString old = popup->oldItemTitle();
     popup->selectItemWithTitle(title);
     popup->cacheToOldValue();

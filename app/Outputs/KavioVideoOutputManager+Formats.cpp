@@ -4,11 +4,15 @@
 #include "Outputs/KavioDecklinkOutput.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
+#include "Views/KavioButton.h"
+#include "Views/KavioPopUpButton.h"
 
 #include "Log.h"
 #include "NotificationCenter.h"
 #include "UndoManager.h"
 #include "UserDefaults.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -21,6 +25,7 @@ const QString kRenderWidth = QStringLiteral("renderWidth");
 const QString kRenderHeight = QStringLiteral("renderHeight");
 const QString kLastUsedNDI = QStringLiteral("lastUsedFormat_NDI");
 const QString kLastUsedBMD = QStringLiteral("lastUsedFormat_BMD");
+const QString kUnavailable = QStringLiteral("Unavailable");
 
 QVariantMap rowNamed(const QVariantList& rows, const QString& name)
 {
@@ -175,8 +180,11 @@ void KavioVideoOutputManager::undoChangeOutputFormat(const QString& name, unsign
         defaults_.setString(name, kLastUsedBMD);
         defaults_.synchronize();
     }
-    controls_->outputFormatPopup->selectItemWithTitle(name);
     checkOutputsForBestRenderMethod();
+    // The tiles' marks follow the format as the pop-up's does.
+    validateOutputs();
+    selectScreenAtIndex(screenIndex);
+    validateFormatPopupForOutput(output);
     undoManager_->registerUndo(this, [this, old, screenIndex] { undoChangeOutputFormat(old, screenIndex); });
     undoManager_->setActionName("Change Output Format");
 }
@@ -190,7 +198,9 @@ void KavioVideoOutputManager::undoChangeOutputKeyer(const QString& keyer, unsign
 {
     postUnsavedChanges();
     const OutputPtr output = outputAtIndex(screenIndex);
-    KavioOutputPopUp* popup = controls_->outputKeyerPopup;
+    // The pop-up shows the output whose keyer changes.
+    selectScreenAtIndex(screenIndex);
+    KavioPopUpButton* popup = controls_->outputKeyerPopup;
     const QString old = popup->oldItemTitle();
     popup->selectItemWithTitle(keyer);
     popup->cacheToOldValue();
@@ -213,39 +223,156 @@ bool KavioVideoOutputManager::rateOfFormatRow(const KavioVideoOutputObject& outp
     return rate.timeValue > 0;
 }
 
+void KavioVideoOutputManager::fillFormatPopupForKind(std::int32_t kind, const decklink::DeckLinkDevice* device)
+{
+    KavioPopUpButton* popup = controls_->outputFormatPopup;
+    popup->removeAllItems();
+    if (kind == KavioVideoOutputTypeNDI) {
+        for (const QVariant& row : ndiOutputFormats())
+            appendPopUpItem(*popup, row.toMap().value(kDisplayName).toString(), 0, row);
+    } else if (device) {
+        // Smallest pictures first; a card's own order within one width.
+        std::vector<FormatItem> items = supportedDecklinkFormatForDevice(*device);
+        std::stable_sort(items.begin(), items.end(), [](const FormatItem& a, const FormatItem& b) {
+            return a.row.value(kRenderWidth).toInt() < b.row.value(kRenderWidth).toInt();
+        });
+        for (const FormatItem& item : items)
+            appendPopUpItem(*popup, item.title, 0, item.row);
+    }
+}
+
+void KavioVideoOutputManager::selectPreferredFormat(std::int32_t kind)
+{
+    KavioPopUpButton* popup = controls_->outputFormatPopup;
+    const QString last = defaults_.stringForKey(kind == KavioVideoOutputTypeNDI ? kLastUsedNDI : kLastUsedBMD);
+    const bool found = !last.isEmpty() && popup->selectItemWithTitle(last);
+    if (found)
+        return;
+    if (kind == KavioVideoOutputTypeNDI) {
+        fallbackToDefaultNDIOutputFormat();
+        return;
+    }
+    // A card takes the last of its formats that fits the render resolution, else its first.
+    int fitting = 0;
+    for (int i = 0; i < popup->numberOfItems(); ++i) {
+        const QVariantMap row = popup->itemAtIndex(i).representedObject.toMap();
+        if (QSizeF(row.value(kRenderWidth).toDouble(), row.value(kRenderHeight).toDouble()) == renderResolution())
+            fitting = i;
+    }
+    popup->selectItemAtIndex(fitting);
+}
+
+void KavioVideoOutputManager::fillKeyerPopupForDevice(const decklink::DeckLinkDevice& device)
+{
+    KavioPopUpButton* keyer = controls_->outputKeyerPopup;
+    keyer->removeAllItems();
+    for (decklink::KeyingMode mode : device.playbackKeyingModes())
+        keyer->addItemWithTitle(keyerTitle(mode));
+}
+
 void KavioVideoOutputManager::bindNDIDestination(const OutputPtr& output)
 {
-    KavioOutputPopUp* popup = controls_->outputFormatPopup;
-    popup->clear();
-    for (const QVariant& row : ndiOutputFormats())
-        popup->addItemWithTitle(row.toMap().value(kDisplayName).toString(), 0, row);
-    const QString last = defaults_.stringForKey(kLastUsedNDI);
-    if (last.isEmpty() || !popup->selectItemWithTitle(last))
-        fallbackToDefaultNDIOutputFormat();
-    controls_->outputKeyerPopup->clear();
+    fillFormatPopupForKind(KavioVideoOutputTypeNDI, nullptr);
+    selectPreferredFormat(KavioVideoOutputTypeNDI);
+    controls_->outputKeyerPopup->removeAllItems();
     if (!isLoadingProject_)
-        applyNDIOutputFormatByName(popup->titleOfSelectedItem(), output->index());
+        applyNDIOutputFormatByName(controls_->outputFormatPopup->titleOfSelectedItem(), output->index());
 }
 
 void KavioVideoOutputManager::bindDecklinkDestination(const OutputPtr& output,
                                                       const std::shared_ptr<decklink::DeckLinkDevice>& device)
 {
     output->setDecklinkOutputDevice(device);
-    KavioOutputPopUp* popup = controls_->outputFormatPopup;
-    popup->clear();
-    for (const FormatItem& item : supportedDecklinkFormatForDevice(*device))
-        popup->addItemWithTitle(item.title, 0, item.row);
-    const QString last = defaults_.stringForKey(kLastUsedBMD);
-    if (!last.isEmpty())
-        popup->selectItemWithTitle(last);
-    KavioOutputPopUp* keyer = controls_->outputKeyerPopup;
-    keyer->clear();
-    for (decklink::KeyingMode mode : device->playbackKeyingModes())
-        keyer->addItemWithTitle(keyerTitle(mode));
-    keyer->selectItemWithTitle(output->decklinkKeyer());
+    fillFormatPopupForKind(KavioVideoOutputTypeDeckLink, device.get());
+    selectPreferredFormat(KavioVideoOutputTypeDeckLink);
+    fillKeyerPopupForDevice(*device);
+    KavioPopUpButton* keyer = controls_->outputKeyerPopup;
+    if (!keyer->selectItemWithTitle(output->decklinkKeyer()))
+        keyer->selectItemAtIndex(0);
     keyer->cacheToOldValue();
-    if (!isLoadingProject_ && popup->count() > 0)
+    KavioPopUpButton* popup = controls_->outputFormatPopup;
+    if (!isLoadingProject_ && popup->numberOfItems() > 0)
         applyDecklinkOutputFormatByName(popup->titleOfSelectedItem(), output->index());
+}
+
+namespace {
+
+// The card of a DeckLink output that is online, or nullptr.
+std::shared_ptr<decklink::DeckLinkDevice> onlineCardOf(const KavioVideoOutputObject& output)
+{
+    if (output.videoOutputType() != KavioVideoOutputTypeDeckLink || !output.isOnline())
+        return nullptr;
+    const auto deckLink = output.decklinkOutput();
+    return deckLink ? deckLink->outputDevice() : nullptr;
+}
+
+// The pop-up holds only "Unavailable", selected, and cannot be opened.
+void makeUnavailable(KavioPopUpButton& popup)
+{
+    if (popup.indexOfItemWithTitle(kUnavailable) < 0)
+        popup.addItem(kUnavailable, 0);
+    popup.selectItemWithTitle(kUnavailable);
+    popup.cacheToOldValue();
+    popup.setEnabled(false);
+}
+
+}  // namespace
+
+void KavioVideoOutputManager::validateFormatPopupForOutput(const OutputPtr& output)
+{
+    controls_->formatErrorButton->hide();
+    KavioPopUpButton* popup = controls_->outputFormatPopup;
+    const auto card = output ? onlineCardOf(*output) : nullptr;
+    const std::int32_t kind = output ? output->videoOutputType() : KavioVideoOutputTypeScreen;
+    if (kind != KavioVideoOutputTypeNDI && !card) {
+        popup->removeAllItems();
+        makeUnavailable(*popup);
+        return;
+    }
+    // The rows of this output's kind, whichever output the pop-up listed before.
+    fillFormatPopupForKind(kind, card.get());
+    popup->setEnabled(true);
+    const QString format = output->videoOutputFormatString();
+    if (format.isEmpty()) {
+        // A destination bound while a project loaded has no row yet: it takes the preferred
+        // one as an edit of its own, though not while loading or while undo steps replay.
+        selectPreferredFormat(kind);
+        if (!popup->titleOfSelectedItem().isEmpty() && !isLoadingProject_ && !undoManager_->isUndoing()
+            && !undoManager_->isRedoing())
+            changeOutputFormat();
+        return;
+    }
+    if (popup->indexOfItemWithTitle(format) < 0)
+        appendPopUpItem(*popup, format);
+    popup->selectItemWithTitle(format);
+    popup->cacheToOldValue();
+    if (kind != KavioVideoOutputTypeDeckLink)
+        return;
+    const QVariantMap row = rowNamed(decklinkOutputFormats(), format);
+    const QSizeF size(row.value(kRenderWidth).toDouble(), row.value(kRenderHeight).toDouble());
+    if (size != renderResolution()) {
+        controls_->formatErrorButton->setToolTip(QStringLiteral("Rendering Resolution Mismatch..."));
+        controls_->formatErrorButton->show();
+    }
+}
+
+void KavioVideoOutputManager::validateKeyerPopupForOutput(const OutputPtr& output)
+{
+    KavioPopUpButton* keyer = controls_->outputKeyerPopup;
+    const auto card = output ? onlineCardOf(*output) : nullptr;
+    if (card)
+        fillKeyerPopupForDevice(*card);
+    else
+        keyer->removeAllItems();
+    // High bit depth pictures go out without a key.
+    if (!card || keyer->numberOfItems() <= 1 || useHighBitDepthRendering_) {
+        makeUnavailable(*keyer);
+        return;
+    }
+    keyer->setEnabled(true);
+    if (!keyer->selectItemWithTitle(output->decklinkKeyer()))
+        keyer->selectItemAtIndex(0);
+    keyer->cacheToOldValue();
 }
 
 void KavioVideoOutputManager::restoreFormatOfOutput(const OutputPtr& output)

@@ -3,6 +3,8 @@
 
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Views/KavioButton.h"
+#include "Views/KavioControllableTextField.h"
+#include "Views/KavioPopUpButton.h"
 
 #include "Log.h"
 #include "UndoManager.h"
@@ -71,7 +73,7 @@ void KavioVideoOutputManager::loadWithData(const QVariantMap& data)
             output->setIndex(std::uint64_t(i));
             restoreFormatOfOutput(output);
             bool matched = false;
-            for (int item = 0; item < controls_->currentScreenPopup->count() && !matched; ++item)
+            for (int item = 0; item < controls_->currentScreenPopup->numberOfItems() && !matched; ++item)
                 matched = itemMatchesOutput(item, *output);
             const KavioNameAndInfo pair{output->screenName(), output->screenInfo()};
             if (matched) {

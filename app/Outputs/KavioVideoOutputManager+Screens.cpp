@@ -6,6 +6,7 @@
 
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Views/KavioButton.h"
+#include "Views/KavioPopUpButton.h"
 
 #include "Log.h"
 #include "NotificationCenter.h"
@@ -63,13 +64,13 @@ std::vector<KavioNameAndInfo> KavioVideoOutputManager::textureTypeOutputNames() 
 
 void KavioVideoOutputManager::fillScreenPopup()
 {
-    KavioOutputPopUp* popup = controls_->currentScreenPopup;
-    popup->clear();
+    KavioPopUpButton* popup = controls_->currentScreenPopup;
+    popup->removeAllItems();
     for (const auto& pair : screenNamesAndInfo())
-        popup->addItemWithTitle(pair.title, 0, QVariant::fromValue(pair));
-    popup->addSeparator();
+        appendPopUpItem(*popup, pair.title, 0, QVariant::fromValue(pair));
+    popup->insertSeparatorItem(popup->numberOfItems());
     for (const auto& pair : textureTypeOutputNames())
-        popup->addItemWithTitle(pair.title, 0, QVariant::fromValue(pair));
+        appendPopUpItem(*popup, pair.title, 0, QVariant::fromValue(pair));
 }
 
 void KavioVideoOutputManager::buildInitialScreenList()
@@ -79,9 +80,9 @@ void KavioVideoOutputManager::buildInitialScreenList()
 
 int KavioVideoOutputManager::menuItemForScreenWithNameAndInfo(const KavioNameAndInfo& pair) const
 {
-    const KavioOutputPopUp* popup = controls_->currentScreenPopup;
-    for (int i = 0; i < popup->count(); ++i) {
-        const QVariant object = popup->representedObjectAt(i);
+    const KavioPopUpButton* popup = controls_->currentScreenPopup;
+    for (int i = 0; i < popup->numberOfItems(); ++i) {
+        const QVariant object = popup->itemAtIndex(i).representedObject;
         if (object.canConvert<KavioNameAndInfo>() && object.value<KavioNameAndInfo>() == pair)
             return i;
     }
@@ -90,7 +91,7 @@ int KavioVideoOutputManager::menuItemForScreenWithNameAndInfo(const KavioNameAnd
 
 bool KavioVideoOutputManager::hasMultipleDisplaysWithSameNameAndResolution(const QString& title) const
 {
-    return controls_->currentScreenPopup->countOfItemsWithTitle(title) >= 2;
+    return countOfPopUpItemsWithTitle(*controls_->currentScreenPopup, title) >= 2;
 }
 
 std::optional<KavioDisplay> KavioVideoOutputManager::screenWithNameAndInfo(const KavioNameAndInfo& pair) const
@@ -118,16 +119,15 @@ std::optional<KavioDisplay> KavioVideoOutputManager::screenWithNameAndInfo(const
 
 bool KavioVideoOutputManager::itemMatchesOutput(int position, const KavioVideoOutputObject& output) const
 {
-    const KavioOutputPopUp* popup = controls_->currentScreenPopup;
-    const QVariant object = popup->representedObjectAt(position);
-    return object.canConvert<KavioNameAndInfo>() && popup->itemText(position) == output.screenName()
+    const KavioPopUpButton* popup = controls_->currentScreenPopup;
+    const QVariant object = popup->itemAtIndex(position).representedObject;
+    return object.canConvert<KavioNameAndInfo>() && popup->itemAtIndex(position).title == output.screenName()
            && sameIdentity(object.value<KavioNameAndInfo>().info, output.screenInfo());
 }
 
 void KavioVideoOutputManager::addDisconnectedItem(const KavioNameAndInfo& pair)
 {
-    controls_->currentScreenPopup->addItemWithTitle(disconnectedNameForScreenName(pair.title), 0,
-                                                    QVariant::fromValue(pair));
+    appendPopUpItem(*controls_->currentScreenPopup, disconnectedNameForScreenName(pair.title), 0, QVariant::fromValue(pair));
     disconnectedScreens_.insert(pair);
 }
 
@@ -146,7 +146,7 @@ void KavioVideoOutputManager::refreshScreensList()
     for (const auto& output : outputObjects_) {
         const KavioNameAndInfo pair{output->screenName(), output->screenInfo()};
         bool found = false;
-        for (int i = 0; i < controls_->currentScreenPopup->count(); ++i) {
+        for (int i = 0; i < controls_->currentScreenPopup->numberOfItems(); ++i) {
             if (!itemMatchesOutput(i, *output))
                 continue;
             found = true;
@@ -155,7 +155,7 @@ void KavioVideoOutputManager::refreshScreensList()
             if (!wasOnline && shouldOutput_.load())
                 output->orderFront();
             else
-                KLOG_INFO("reconnected: {}", controls_->currentScreenPopup->itemText(i).toStdString());
+                KLOG_INFO("reconnected: {}", controls_->currentScreenPopup->itemAtIndex(i).title.toStdString());
             if (!wasOnline) {
                 if (const auto display = screenWithNameAndInfo(pair))
                     output->changeFrameIfNeeded(display->frame);

@@ -9,6 +9,7 @@
 #include "Rendering/KavioRenderClock.h"
 #include "Rendering/KavioRenderingSupport.h"
 #include "Support/KavioAlert.h"
+#include "Views/KavioPopUpButton.h"
 
 #include "DispatchQueue.h"
 #include "Log.h"
@@ -20,8 +21,6 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QIntValidator>
 
 #include <array>
 
@@ -72,9 +71,7 @@ void KavioVideoOutputManager::connectControls()
 {
     KavioOutputSetupControls& c = *controls_;
     QObject* context = controls_.get();
-    const auto onChoice = [context](KavioOutputPopUp* popup, std::function<void()> action) {
-        QObject::connect(popup, &QComboBox::activated, context, [action = std::move(action)](int) { action(); });
-    };
+    const auto onChoice = [](KavioPopUpButton* popup, std::function<void()> action) { popup->setAction(std::move(action)); };
     onChoice(c.renderingBitDepth, [this] { changeRenderingBitDepth(); });
     onChoice(c.screensPopup, [this] { changeNumberOfScreens(); });
     onChoice(c.resolutionPopup, [this] { changeOutputResolution(); });
@@ -83,7 +80,7 @@ void KavioVideoOutputManager::connectControls()
     onChoice(c.outputFormatPopup, [this] { changeOutputFormat(); });
     onChoice(c.outputKeyerPopup, [this] { changeOutputKeyer(); });
     onChoice(c.currentScreenPopup, [this] {
-        const QVariant pair = controls_->currentScreenPopup->representedObjectAt(controls_->currentScreenPopup->currentIndex());
+        const QVariant pair = controls_->currentScreenPopup->representedObjectOfSelectedItem();
         if (pair.canConvert<KavioNameAndInfo>())
             undoChangeScreen(pair.value<KavioNameAndInfo>(), selectedoutput_);
     });
@@ -100,9 +97,6 @@ void KavioVideoOutputManager::connectControls()
     onEdit(c.screenColsField, [this] { changeNumberOfScreensManually(); });
     onEdit(c.resolutionWidthField, [this] { changeRenderResolutionManually(); });
     onEdit(c.resolutionHeightField, [this] { changeRenderResolutionManually(); });
-    const auto onClick = [context](QAbstractButton* button, std::function<void(bool)> action) {
-        QObject::connect(button, &QAbstractButton::clicked, context, std::move(action));
-    };
     // A switch's click has flipped its state when its action runs.
     const auto onSwitch = [](KavioButton* button, std::function<void(bool)> action) {
         button->setAction([button, action = std::move(action)] { action(button->state() != 0); });
@@ -121,7 +115,9 @@ void KavioVideoOutputManager::connectControls()
     // The error variant stands in for the outputs button while a destination is missing.
     c.fullscreenButton->setAction([this] { toggleFullscreen(); });
     c.fullscreenErrorButton->setAction([this] { toggleFullscreen(); });
-    onClick(c.restartNeededAlertButton, [this](bool) { showRestartNeededAlert(); });
+    c.restartNeededAlertButton->setAction([this] { showRestartNeededAlert(); });
+    c.basicSettingsButton->setAction([this] { shouldSwitchToBasicOutputSettingsView(); });
+    c.advancedSettingsButton->setAction([this] { shouldSwitchToAdvancedOutputSettingsView(); });
     // A checkable item flips its own mark before it triggers; toggleFullscreen reads and sets it.
     QObject::connect(c.fullscreenMenuItem, &QAction::triggered, context, [this](bool checked) {
         controls_->fullscreenMenuItem->setChecked(!checked);
@@ -362,10 +358,9 @@ void KavioVideoOutputManager::changeOutputResolution()
 void KavioVideoOutputManager::changeRenderResolutionManually()
 {
     const QSizeF current = renderResolution();
-    auto check = [](QLineEdit* field, double currentValue) {
-        const auto* validator = qobject_cast<const QIntValidator*>(field->validator());
+    auto check = [](KavioControllableTextField* field, double currentValue) {
         const int value = field->text().toInt();
-        if (validator && (value < validator->bottom() || value > validator->top()))
+        if (value < field->minimum() || value > field->maximum())
             field->setText(QString::asprintf("%d", int(currentValue)));
     };
     check(controls_->resolutionWidthField, current.width());
@@ -452,6 +447,16 @@ void KavioVideoOutputManager::orderFrontVideoOutputSetupWindow()
     // The canvas fits the scroll view the window has now laid out.
     controls_->outputSetupView->handleChangeZoomToLevel({});
     undoManager_->enableUndoRegistration();
+}
+
+void KavioVideoOutputManager::shouldSwitchToBasicOutputSettingsView()
+{
+    controls_->showSettingsView(false);
+}
+
+void KavioVideoOutputManager::shouldSwitchToAdvancedOutputSettingsView()
+{
+    controls_->showSettingsView(true);
 }
 
 void KavioVideoOutputManager::windowWillClose()

@@ -140,6 +140,18 @@ public:
     KavioVideoOutputView* outputViewWithObject(const OutputPtr& output) const;
     // Marks the tiles of DeckLink outputs whose format's size is not the render resolution.
     void validateOutputs();
+    // The format pop-up follows the output: an NDI output, or a DeckLink output that is online,
+    // lists its kind's rows (the NDI table, or what its card plays) with its format selected,
+    // and shows the error mark while a card's format does not fit the render resolution; an
+    // output without a format takes the preferred row as an edit. Any other output shows only
+    // "Unavailable", disabled.
+    void validateFormatPopupForOutput(const OutputPtr& output);
+    // The keyer pop-up lists the keying modes of an online DeckLink output's card with its keyer
+    // selected; with one mode or fewer, another kind or high bit depth: "Unavailable", disabled.
+    void validateKeyerPopupForOutput(const OutputPtr& output);
+    // Put the basic or the advanced settings into the set-up window's settings placeholder.
+    void shouldSwitchToBasicOutputSettingsView();
+    void shouldSwitchToAdvancedOutputSettingsView();
 
     // Settings of the set-up window: each applies, sets its control and registers its undo step.
     void undoChangeDisplayModeToState(bool on);
@@ -244,6 +256,13 @@ private:
     // Fills the format (and for a card the keyer) pop-up for a destination and, unless a project
     // is loading, applies the chosen row.
     void bindNDIDestination(const OutputPtr& output);
+    // The format pop-up emptied and filled with the NDI rows, or with the rows the card plays
+    // by ascending picture width.
+    void fillFormatPopupForKind(std::int32_t kind, const decklink::DeckLinkDevice* device);
+    // Selects the row used last for that kind, else NDI's default row, or the card's last row
+    // of the render resolution's size, or its first.
+    void selectPreferredFormat(std::int32_t kind);
+    void fillKeyerPopupForDevice(const decklink::DeckLinkDevice& device);
     void bindDecklinkDestination(const OutputPtr& output, const std::shared_ptr<decklink::DeckLinkDevice>& device);
     // After a record restored an NDI or DeckLink output: its card, format and keyer again.
     void restoreFormatOfOutput(const OutputPtr& output);

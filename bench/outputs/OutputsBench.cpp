@@ -10,6 +10,7 @@
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "Cue/KavioVideoItem.h"
 #include "Outputs/KavioOutputSetupControls.h"
+#include "Views/KavioControllableTextField.h"
 #include "Outputs/KavioVideoOutputManager.h"
 #include "Rendering/KavioMetalTransitionRenderer.h"
 #include "Rendering/QVTMTKView.h"

@@ -8,6 +8,8 @@
 #include "Outputs/KavioDecklinkOutput.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
+#include "Views/KavioControllableTextField.h"
+#include "Views/KavioPopUpButton.h"
 
 #include "DispatchQueue.h"
 #include "NotificationCenter.h"
@@ -375,7 +377,7 @@ TEST_F(FormatsTest, TablesAndTheirFallbacks)
 
     output->setVideoOutputType(KavioVideoOutputTypeNDI);
     outputs->applyScreenNameAndInfo({"NDI™", {}}, output);
-    EXPECT_EQ(ui().outputFormatPopup->count(), 16);
+    EXPECT_EQ(ui().outputFormatPopup->numberOfItems(), 16);
     EXPECT_EQ(ui().outputFormatPopup->titleOfSelectedItem(), "YUV - 30fps");
 
     UserDefaults::standardUserDefaults().setBool(true, "useHighBitDepthRendering");
@@ -386,7 +388,8 @@ TEST_F(FormatsTest, TablesAndTheirFallbacks)
     EXPECT_EQ(name(p216.first()), "P216 - 23.98fps");
     EXPECT_EQ(p216.first().toMap().value("format"), "p216");
     deep->fallbackToDefaultNDIOutputFormat();
-    EXPECT_EQ(deep->controls().outputFormatPopup->count(), 0) << "nothing to select before binding";
+    EXPECT_EQ(deep->controls().outputFormatPopup->titleOfSelectedItem(), "Unavailable")
+        << "nothing to select before binding";
     deep->applyScreenNameAndInfo({"NDI™", {}}, deep->outputObjects()[0]);
     EXPECT_EQ(deep->controls().outputFormatPopup->titleOfSelectedItem(), "P216 - 30fps");
     deep.reset();
@@ -456,9 +459,10 @@ TEST_F(FormatsTest, FormatAndKeyerChangesUndo)
     output->setVideoOutputType(KavioVideoOutputTypeDeckLink);
     auto device = std::make_shared<VirtualDeckLinkDevice>("Virtual DeckLink 1", 1);
     output->setDecklinkOutputDevice(device);
-    ui().outputKeyerPopup->clear();
+    ui().outputKeyerPopup->removeAllItems();
     for (const char* title : {"None", "Internal", "External"})
         ui().outputKeyerPopup->addItemWithTitle(title);
+    ui().outputKeyerPopup->selectItemAtIndex(0);
     ui().outputKeyerPopup->cacheToOldValue();
     outputs->undoChangeOutputKeyer("Internal", 1);
     ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return output->decklinkKeyer() == "Internal"; }, kTimeout));
@@ -486,9 +490,9 @@ TEST_F(FormatsTest, ACardDestinationListsItsRowsAndKeyers)
     ASSERT_TRUE(output->decklinkOutput());
     const auto device = cards.deviceWithName("Virtual DeckLink 2");
     EXPECT_EQ(output->decklinkOutput()->outputDevice(), device);
-    EXPECT_EQ(ui().outputFormatPopup->count(), 54 * 2) << "each mode in '2vuy' and 'BGRA', not in 'v210'";
+    EXPECT_EQ(ui().outputFormatPopup->numberOfItems(), 54 * 2) << "each mode in '2vuy' and 'BGRA', not in 'v210'";
     EXPECT_EQ(ui().outputFormatPopup->titleOfSelectedItem(), "1080p 25fps");
-    EXPECT_EQ(ui().outputKeyerPopup->count(), 3);
+    EXPECT_EQ(ui().outputKeyerPopup->numberOfItems(), 3);
     EXPECT_EQ(output->frame(), QRectF(0, 0, 1920, 1080));
     EXPECT_EQ(output->framerate().timeValue, 25000);
     outputs->checkOutputsForBestRenderMethod();

@@ -4,6 +4,8 @@
 #include "Controller/KavioVideoItemManagerInterface.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Outputs/KavioVideoOutputManager.h"
+#include "Views/KavioControllableTextField.h"
+#include "Views/KavioPopUpButton.h"
 #include "Outputs/KavioVideoOutputView.h"
 #include "Outputs/KavioVideoOutputsView.h"
 #include "Views/KavioButton.h"
@@ -306,11 +308,10 @@ TEST_F(KavioVideoOutputManagerTest, TheSetUpWindowsControlsRunTheirActions)
     EXPECT_EQ(outputs->renderSize(), QSizeF(3840, 1080));
     EXPECT_EQ(outputs->undoManager().undoActionName(), "Toggle Span Mode");
 
-    KavioOutputPopUp* destinations = ui().currentScreenPopup;
+    KavioPopUpButton* destinations = ui().currentScreenPopup;
     const int syphon = destinations->indexOfItemWithTitle("Syphon");
     ASSERT_GE(syphon, 0);
-    destinations->setCurrentIndex(syphon);
-    emit destinations->activated(syphon);
+    destinations->chooseItemAtIndex(syphon);
     EXPECT_EQ(outputs->outputObjects()[outputs->selectedOutput() - 1]->videoOutputType(), KavioVideoOutputTypeSyphon);
 
     // The menu item and the button switch the outputs, each showing the state once.

@@ -4,6 +4,7 @@
 #include "KeyedArchive.h"
 #include "NotificationCenter.h"
 #include "Outputs/KavioOutputSetupControls.h"
+#include "Views/KavioControllableTextField.h"
 #include "Outputs/KavioVideoOutputManager.h"
 #include "Rendering/KavioRenderClock.h"
 #include "Shell/KavioWindow.h"

@@ -1,6 +1,7 @@
 #include "OutputsTestSupport.h"
 
 #include "Outputs/KavioOutputSetupControls.h"
+#include "Views/KavioControllableTextField.h"
 #include "Outputs/KavioVideoOutputManager.h"
 
 #include "DispatchQueue.h"
