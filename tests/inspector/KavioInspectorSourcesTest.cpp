@@ -1,6 +1,8 @@
-// The Browser section's page address: the rule that completes a typed address, and the edit
-// of two web-page cues undone to each one's own page; the Window section's cursor capture.
+// The Source, Browser and Window sections over fake live directories: the source and window
+// menus with their absent and mixed entries and layouts, source and DeckLink format edits with
+// undo, the page settings and the page's interaction window, the cursor capture.
 
+#include "FakeSourceDirectories.h"
 #include "InspectorTestSupport.h"
 
 #include "Sources/KavioWindowSource.h"
@@ -13,6 +15,8 @@
 #include <gtest/gtest.h>
 
 using InspectorTest::Fixture;
+using InspectorTest::FakeSourceDirectories;
+using InspectorTest::InstalledDirectories;
 
 namespace {
 
@@ -108,6 +112,219 @@ TEST(KavioInspectorSources, TheCursorOptionShowsTheCurrentCuesAndAClickSetsEvery
     EXPECT_TRUE(two->windowSourceShowCursor());
     ASSERT_TRUE(f.undo().redo());
     EXPECT_TRUE(one->windowSourceShowCursor());
+}
+
+// A box's bottom within its section, y growing upwards.
+int bottomOf(const QWidget* box)
+{
+    return box->parentWidget()->height() - box->y() - box->height();
+}
+
+QStringList titles(const KavioPopUpButton* popup)
+{
+    QStringList result;
+    for (int i = 0; i < popup->numberOfItems(); ++i)
+        result << popup->itemAtIndex(i).title;
+    return result;
+}
+
+TEST(KavioInspectorSources, TwoCaptureCuesOnDifferentDevicesShowMixedAndSwitchTogetherUndoneEachToItsOwn)
+{
+    InstalledDirectories dirs;
+    dirs->deckLink = {InspectorTest::deckLinkInput(QStringLiteral("DeckLink Mini"), 0, 7),
+                      InspectorTest::deckLinkInput(QStringLiteral("DeckLink Out"), 3, 0, false)};
+    dirs->capture = {{QStringLiteral("cam b"), QStringLiteral("usb-2")}, {QStringLiteral("Cam A"), QStringLiteral("usb-1")},
+                     {QStringLiteral("DeckLink Mini"), QStringLiteral("v4l-dl")}, {QStringLiteral("Cam C"), QString()}};
+    Fixture f;
+    const auto one = addLiveCue(f, KavioMediaTypeCamera, QStringLiteral("c1"), QStringLiteral("Cam A"));
+    const auto two = addLiveCue(f, KavioMediaTypeCamera, QStringLiteral("c2"), QStringLiteral("cam b"));
+    one->setDeviceUID(QStringLiteral("usb-1"));
+    two->setDeviceUID(QStringLiteral("usb-2"));
+    KavioPopUpButton* popup = f.o().videoSourcePopup;
+
+    f.select({one});
+    EXPECT_FALSE(f.sectionHidden(QStringLiteral("Source")));
+    // DeckLink inputs that capture and the system's devices, the DeckLink one listed once,
+    // upper case before lower case.
+    EXPECT_EQ(titles(popup), (QStringList{"Cam A", "Cam C", "DeckLink Mini", "cam b"}));
+    EXPECT_EQ(popup->titleOfSelectedItem(), QStringLiteral("Cam A"));
+    EXPECT_TRUE(popup->isEnabled());
+    EXPECT_EQ(popup->itemAtIndex(2).representedObject, QVariant(QStringLiteral("7")));
+    EXPECT_FALSE(popup->itemAtIndex(1).representedObject.isValid());
+    EXPECT_EQ(f.o().sourceView->height(), 130);
+    EXPECT_EQ(bottomOf(f.o().durationBox), 14);
+    EXPECT_TRUE(f.o().deckLinkFormatBox->isHidden());
+
+    f.select({one, two});
+    EXPECT_EQ(popup->titleOfSelectedItem(), QStringLiteral("(mixed)"));
+    EXPECT_EQ(popup->indexOfSelectedItem(), 0);
+    EXPECT_FALSE(popup->itemAtIndex(0).enabled);
+    EXPECT_TRUE(popup->isEnabled());
+
+    f.undo().removeAllActions();
+    const int unsaved = f.app->unsavedChanges;
+    popup->chooseItemAtIndex(popup->indexOfItemWithTitle(QStringLiteral("DeckLink Mini")));
+    for (const auto& cue : {one, two}) {
+        EXPECT_EQ(cue->mediaPath(), QStringLiteral("DeckLink Mini"));
+        EXPECT_EQ(cue->deviceUID(), QStringLiteral("7"));
+    }
+    EXPECT_GT(f.app->unsavedChanges, unsaved);
+    EXPECT_EQ(f.undo().undoCount(), 1);
+    EXPECT_EQ(f.undo().undoActionName(), QStringLiteral("Change Video Sources"));
+    EXPECT_EQ(popup->titleOfSelectedItem(), QStringLiteral("DeckLink Mini"));
+    ASSERT_TRUE(f.undo().undo());
+    EXPECT_EQ(one->mediaPath(), QStringLiteral("Cam A"));
+    EXPECT_EQ(one->deviceUID(), QStringLiteral("usb-1"));
+    EXPECT_EQ(two->mediaPath(), QStringLiteral("cam b"));
+    EXPECT_EQ(two->deviceUID(), QStringLiteral("usb-2"));
+    EXPECT_EQ(popup->titleOfSelectedItem(), QStringLiteral("(mixed)"));
+    ASSERT_TRUE(f.undo().redo());
+    EXPECT_EQ(two->deviceUID(), QStringLiteral("7"));
+
+    // No device at all: the popup is disabled, only the cue's own absent entry is in it.
+    dirs->deckLink.clear();
+    dirs->capture.clear();
+    f.select({one});
+    EXPECT_FALSE(popup->isEnabled());
+    EXPECT_EQ(titles(popup), QStringList{"DeckLink Mini - DISCONNECTED"});
+    EXPECT_EQ(f.o().sourceView->height(), 130);
+}
+
+TEST(KavioInspectorSources, AnAbsentFrameSharingServerIsShownDisconnectedAndChoosingItKeepsTheName)
+{
+    InstalledDirectories dirs;
+    dirs->syphon = {FakeSourceDirectories::server(QStringLiteral("Kavio"), QStringLiteral("Kavio Syphon #1")),
+                    FakeSourceDirectories::server(QStringLiteral("resolume"), QStringLiteral("Main - Out")),
+                    FakeSourceDirectories::server(QStringLiteral("Arena"), QStringLiteral("")),
+                    FakeSourceDirectories::server(QStringLiteral("kavio"), QStringLiteral("Kavio Syphon #2"))};
+    Fixture f;
+    const QString gone = QStringLiteral("Titler - Lower / Third - 2");
+    const auto cue = addLiveCue(f, KavioMediaTypeSyphon, QStringLiteral("s1"), gone);
+    cue->setIsMissing(true);
+    KavioPopUpButton* popup = f.o().videoSourcePopup;
+    f.select({cue});
+    // The program's own servers never show; names are text, sorted without regard to case.
+    EXPECT_EQ(titles(popup), (QStringList{"Arena - ", "resolume - Main - Out", gone + " - DISCONNECTED"}));
+    EXPECT_EQ(popup->titleOfSelectedItem(), gone + " - DISCONNECTED");
+    EXPECT_EQ(f.o().sourceView->height(), 130);
+    EXPECT_EQ(bottomOf(f.o().durationBox), 14);
+
+    f.undo().removeAllActions();
+    popup->chooseItemAtIndex(popup->indexOfSelectedItem());
+    EXPECT_EQ(cue->mediaPath(), gone);
+    EXPECT_TRUE(cue->isMissing());
+    EXPECT_EQ(f.undo().undoActionName(), QStringLiteral("Change Video Sources"));
+    EXPECT_EQ(popup->titleOfSelectedItem(), gone + " - DISCONNECTED");
+
+    // A present server is selected as it is.
+    popup->chooseItemAtIndex(popup->indexOfItemWithTitle(QStringLiteral("resolume - Main - Out")));
+    EXPECT_EQ(cue->mediaPath(), QStringLiteral("resolume - Main - Out"));
+    EXPECT_EQ(titles(popup), (QStringList{"Arena - ", "resolume - Main - Out"}));
+    ASSERT_TRUE(f.undo().undo());
+    EXPECT_EQ(cue->mediaPath(), gone);
+}
+
+TEST(KavioInspectorSources, NDIListsOtherSourcesOnlyAndMixedKindsDisableThePopup)
+{
+    InstalledDirectories dirs;
+    dirs->ndi = {FakeSourceDirectories::ndiSource(QStringLiteral("STAGE-1 (Kavio NDI #1)")),
+                 FakeSourceDirectories::ndiSource(QStringLiteral("Kavio")),
+                 FakeSourceDirectories::ndiSource(QStringLiteral("CAMHOST (Kavio NDI #2)")),
+                 FakeSourceDirectories::ndiSource(QStringLiteral("b-cam (ptz)")),
+                 FakeSourceDirectories::ndiSource(QStringLiteral("A-CAM (PTZ)"))};
+    Fixture f;
+    const auto ndi = addLiveCue(f, KavioMediaTypeNDI, QStringLiteral("n1"), QStringLiteral("A-CAM (PTZ)"));
+    const auto syphon = addLiveCue(f, KavioMediaTypeSyphon, QStringLiteral("s1"), QStringLiteral("App - Out"));
+    KavioPopUpButton* popup = f.o().videoSourcePopup;
+    f.select({ndi});
+    EXPECT_EQ(titles(popup), (QStringList{"A-CAM (PTZ)", "b-cam (ptz)", "CAMHOST (Kavio NDI #2)"}));
+    EXPECT_EQ(popup->titleOfSelectedItem(), QStringLiteral("A-CAM (PTZ)"));
+    EXPECT_FALSE(f.o().ndiInfoBox->isHidden());
+    EXPECT_EQ(f.o().sourceView->height(), 170);
+    EXPECT_EQ(bottomOf(f.o().durationBox), 54);
+
+    f.select({ndi, syphon});
+    EXPECT_FALSE(popup->isEnabled());
+    EXPECT_EQ(popup->indexOfSelectedItem(), -1);
+    EXPECT_EQ(popup->numberOfItems(), 3);
+
+    // Back to one cue: enabled again, no "(mixed)" left over.
+    f.select({syphon, ndi});
+    f.select({syphon});
+    EXPECT_TRUE(popup->isEnabled());
+    EXPECT_EQ(titles(popup), QStringList{"App - Out - DISCONNECTED"});
+}
+
+TEST(KavioInspectorSources, DeckLinkFormatsAreAdoptedUnrecordedMixedAndChangedWithUndo)
+{
+    InstalledDirectories dirs;
+    const auto hd = deckLinkFormat('Hp25', '2vuy');
+    const auto uhd = deckLinkFormat('4k25', '2vuy');
+    dirs->formats = {{QStringLiteral("1080p25"), hd}, {QStringLiteral("4K2160p25"), uhd}};
+    dirs->deckLink = {InspectorTest::deckLinkInput(QStringLiteral("DeckLink Duo (1)"), 11, 0),
+                      InspectorTest::deckLinkInput(QStringLiteral("DeckLink Duo (2)"), 12, 0)};
+    Fixture f;
+    const auto one = addLiveCue(f, KavioMediaTypeCamera, QStringLiteral("d1"), QStringLiteral("DeckLink Duo (1)"));
+    const auto two = addLiveCue(f, KavioMediaTypeCamera, QStringLiteral("d2"), QStringLiteral("DeckLink Duo (2)"));
+    for (const auto& cue : {one, two})
+        cue->setIsDeckLinkDevice(true);
+    one->setDeviceUID(QStringLiteral("11"));
+    two->setDeviceUID(QStringLiteral("12"));
+    two->setDecklinkFormatString(QStringLiteral("4K2160p25"));
+    KavioPopUpButton* formats = f.o().deckLinkFormatPopup;
+
+    f.undo().removeAllActions();
+    const int unsaved = f.app->unsavedChanges;
+    f.select({one});
+    EXPECT_EQ(one->decklinkFormatString(), QStringLiteral("1080p25"));
+    EXPECT_EQ(f.undo().undoCount(), 0);
+    EXPECT_EQ(f.app->unsavedChanges, unsaved);
+    EXPECT_FALSE(f.o().deckLinkFormatBox->isHidden());
+    EXPECT_FALSE(formats->isHidden());
+    EXPECT_EQ(f.o().sourceView->height(), 170);
+    EXPECT_EQ(bottomOf(f.o().deckLinkFormatBox), 87);
+    EXPECT_EQ(bottomOf(f.o().durationBox), 14);
+    EXPECT_EQ(formats->titleOfSelectedItem(), QStringLiteral("1080p25"));
+
+    f.select({one, two});
+    EXPECT_EQ(titles(formats), (QStringList{"(mixed)", "1080p25", "4K2160p25"}));
+    EXPECT_EQ(formats->indexOfSelectedItem(), 0);
+    formats->chooseItemAtIndex(2);
+    EXPECT_EQ(one->decklinkFormatString(), QStringLiteral("4K2160p25"));
+    EXPECT_EQ(two->decklinkFormatString(), QStringLiteral("4K2160p25"));
+    ASSERT_EQ(dirs->applied.size(), 2);
+    EXPECT_EQ(dirs->applied[0].format, uhd);
+    EXPECT_EQ(dirs->applied[0].name, QStringLiteral("DeckLink Duo (1)"));
+    EXPECT_EQ(dirs->applied[0].uid, QStringLiteral("11"));
+    EXPECT_EQ(dirs->applied[1].uid, QStringLiteral("12"));
+    EXPECT_EQ(f.undo().undoCount(), 1);
+    EXPECT_EQ(f.undo().undoActionName(), QStringLiteral("Change Decklink Formats"));
+    ASSERT_TRUE(f.undo().undo());
+    EXPECT_EQ(one->decklinkFormatString(), QStringLiteral("1080p25"));
+    EXPECT_EQ(two->decklinkFormatString(), QStringLiteral("4K2160p25"));
+    // Each device gets its cue's own format back (the group undoes in reverse order).
+    ASSERT_EQ(dirs->applied.size(), 4);
+    EXPECT_EQ(dirs->applied[2].uid, QStringLiteral("12"));
+    EXPECT_EQ(dirs->applied[2].format, uhd);
+    EXPECT_EQ(dirs->applied[3].uid, QStringLiteral("11"));
+    EXPECT_EQ(dirs->applied[3].format, hd);
+    ASSERT_TRUE(f.undo().redo());
+    EXPECT_EQ(one->decklinkFormatString(), QStringLiteral("4K2160p25"));
+
+    // A title the popup does not hold changes nothing and records nothing.
+    f.undo().removeAllActions();
+    f.panel->undoChangeFormat(QStringLiteral("PAL"), one->uid());
+    EXPECT_EQ(one->decklinkFormatString(), QStringLiteral("4K2160p25"));
+    EXPECT_EQ(f.undo().undoCount(), 0);
+
+    // The device's own switch shows in the popup; nothing else changes.
+    f.select({one});
+    EXPECT_EQ(formats->titleOfSelectedItem(), QStringLiteral("4K2160p25"));
+    f.panel->deckLinkFormatChangedOnDevice(deckLinkFormat('Hp25', '2vuy'));
+    EXPECT_EQ(formats->titleOfSelectedItem(), QStringLiteral("1080p25"));
+    EXPECT_EQ(one->decklinkFormatString(), QStringLiteral("4K2160p25"));
+    f.panel->deckLinkFormatChangedOnDevice(deckLinkFormat('pal ', '2vuy'));
+    EXPECT_EQ(formats->titleOfSelectedItem(), QStringLiteral("1080p25"));
 }
 
 }  // namespace
