@@ -199,9 +199,13 @@ bool KavioVideoItemPreferencesController::windowShouldClose(QWindow* window)
 {
     const auto* delegate = static_cast<const InteractionDelegate*>(interactionDelegate_.get());
     const Qt::WindowFlags parked = delegate ? delegate->parkedFlags : window ? window->flags() : Qt::WindowFlags();
-    // The filter goes once this close event has been handled.
-    if (QObject* filter = interactionDelegate_.release())
+    // Later closes are no longer the inspector's; the filter itself goes once this close event
+    // has been handled.
+    if (QObject* filter = interactionDelegate_.release()) {
+        if (window)
+            window->removeEventFilter(filter);
         filter->deleteLater();
+    }
     if (window) {
         window->setTitle(QString());
         restyle(window, parked | Qt::FramelessWindowHint, Qt::NonModal);

@@ -11,6 +11,8 @@
 #include "UndoManager.h"
 
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -112,6 +114,13 @@ TEST(KavioInspectorSources, TheCursorOptionShowsTheCurrentCuesAndAClickSetsEvery
     EXPECT_TRUE(two->windowSourceShowCursor());
     ASSERT_TRUE(f.undo().redo());
     EXPECT_TRUE(one->windowSourceShowCursor());
+}
+
+// A DeckLink four-character code.
+constexpr std::uint32_t code(const char (&c)[5])
+{
+    return std::uint32_t(std::uint8_t(c[0])) << 24 | std::uint32_t(std::uint8_t(c[1])) << 16 |
+           std::uint32_t(std::uint8_t(c[2])) << 8 | std::uint32_t(std::uint8_t(c[3]));
 }
 
 // A box's bottom within its section, y growing upwards.
@@ -258,8 +267,8 @@ TEST(KavioInspectorSources, NDIListsOtherSourcesOnlyAndMixedKindsDisableThePopup
 TEST(KavioInspectorSources, DeckLinkFormatsAreAdoptedUnrecordedMixedAndChangedWithUndo)
 {
     InstalledDirectories dirs;
-    const auto hd = deckLinkFormat('Hp25', '2vuy');
-    const auto uhd = deckLinkFormat('4k25', '2vuy');
+    const auto hd = deckLinkFormat(code("Hp25"), code("2vuy"));
+    const auto uhd = deckLinkFormat(code("4k25"), code("2vuy"));
     dirs->formats = {{QStringLiteral("1080p25"), hd}, {QStringLiteral("4K2160p25"), uhd}};
     dirs->deckLink = {InspectorTest::deckLinkInput(QStringLiteral("DeckLink Duo (1)"), 11, 0),
                       InspectorTest::deckLinkInput(QStringLiteral("DeckLink Duo (2)"), 12, 0)};
@@ -320,11 +329,225 @@ TEST(KavioInspectorSources, DeckLinkFormatsAreAdoptedUnrecordedMixedAndChangedWi
     // The device's own switch shows in the popup; nothing else changes.
     f.select({one});
     EXPECT_EQ(formats->titleOfSelectedItem(), QStringLiteral("4K2160p25"));
-    f.panel->deckLinkFormatChangedOnDevice(deckLinkFormat('Hp25', '2vuy'));
+    f.panel->deckLinkFormatChangedOnDevice(deckLinkFormat(code("Hp25"), code("2vuy")));
     EXPECT_EQ(formats->titleOfSelectedItem(), QStringLiteral("1080p25"));
     EXPECT_EQ(one->decklinkFormatString(), QStringLiteral("4K2160p25"));
-    f.panel->deckLinkFormatChangedOnDevice(deckLinkFormat('pal ', '2vuy'));
+    f.panel->deckLinkFormatChangedOnDevice(deckLinkFormat(code("pal "), code("2vuy")));
     EXPECT_EQ(formats->titleOfSelectedItem(), QStringLiteral("1080p25"));
+}
+
+// A page source that records what the cue asks of it; its window is a plain one of the test.
+struct FakePageSource : KavioBrowserSourceInterface {
+    QString css;
+    bool unload = false;
+    std::int32_t tag = 0;
+    int loads = 0;
+    QList<QSizeF> renderSizes;
+    QWindow window;
+    QList<Qt::WindowFlags> flagsWhenParked;
+    QVariantMap saveData() const override { return {}; }
+    void loadWithData(const QVariantMap&) override {}
+    void setShouldRender(bool) override {}
+    QString customCSS() const override { return css; }
+    void setCustomCSS(const QString& value) override { css = value; }
+    bool shouldUnloadOnPause() const override { return unload; }
+    void setShouldUnloadOnPause(bool value) override { unload = value; }
+    std::int32_t renderSizeMultiplierTag() const override { return tag; }
+    void setRenderSizeMultiplierTag(std::int32_t value) override { tag = value; }
+    void setRenderSize(QSizeF size) override { renderSizes << size; }
+    void loadURL(const QUrl&) override { ++loads; }
+    QWindow* webWindow() const override { return const_cast<QWindow*>(&window); }
+    void setWindowOriginToASafeArea() override { flagsWhenParked << window.flags(); }
+    void unloadPage() override {}
+};
+
+std::shared_ptr<FakePageSource> withPageSource(const std::shared_ptr<KavioVideoItem>& cue)
+{
+    auto source = std::make_shared<FakePageSource>();
+    cue->setBrowserSource(source);
+    return source;
+}
+
+TEST(KavioInspectorSources, PageSettingsApplyToEveryPageAndUndoEach)
+{
+    Fixture f;
+    const auto one = addPageCue(f, QStringLiteral("p1"), QStringLiteral("http://one.example"));
+    const auto two = addPageCue(f, QStringLiteral("p2"), QStringLiteral("http://two.example"));
+    const auto first = withPageSource(one);
+    const auto second = withPageSource(two);
+    first->css = QStringLiteral("body { color: red }");
+    second->unload = true;
+    second->tag = 20;
+    f.select({one, two});
+    // The current cue's values, not mixed.
+    EXPECT_EQ(f.o().browserCustomCSSField->text(), QStringLiteral("body { color: red }"));
+    EXPECT_EQ(f.o().browserShouldUnloadOnPauseButton->state(), 0);
+    EXPECT_TRUE(f.o().browserInteractButton->isHidden());
+    f.undo().removeAllActions();
+
+    // The style sheet: both pages load again, also for the same text typed again.
+    Fixture::type(f.o().browserCustomCSSField, QStringLiteral("h1 { display: none }"));
+    EXPECT_EQ(first->css, QStringLiteral("h1 { display: none }"));
+    EXPECT_EQ(second->css, QStringLiteral("h1 { display: none }"));
+    EXPECT_EQ(first->loads, 1);
+    EXPECT_EQ(second->loads, 1);
+    EXPECT_EQ(f.undo().undoActionName(), QStringLiteral("Change Browser Custom CSS"));
+    f.o().browserCustomCSSField->setFocus();
+    QTest::keyClick(f.o().browserCustomCSSField, Qt::Key_Return);
+    EXPECT_EQ(first->loads, 2);
+    EXPECT_EQ(second->loads, 2);
+    EXPECT_EQ(f.undo().undoCount(), 2);
+    ASSERT_TRUE(f.undo().undo());
+    ASSERT_TRUE(f.undo().undo());
+    EXPECT_EQ(first->css, QStringLiteral("body { color: red }"));
+    EXPECT_EQ(second->css, QString());
+    ASSERT_TRUE(f.undo().redo());
+    EXPECT_EQ(second->css, QStringLiteral("h1 { display: none }"));
+
+    // Unload on pause, from the button's own state.
+    f.undo().removeAllActions();
+    QTest::mouseClick(f.o().browserShouldUnloadOnPauseButton, Qt::LeftButton);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return first->unload; }, 30.0));
+    EXPECT_TRUE(second->unload);
+    EXPECT_EQ(f.undo().undoActionName(), QStringLiteral("Change Browser Should Unload"));
+    ASSERT_TRUE(f.undo().undo());
+    EXPECT_FALSE(first->unload);
+    EXPECT_TRUE(second->unload);
+
+    // The capture size: the tag as the entry carries it, and each page resized at once.
+    f.undo().removeAllActions();
+    f.sizedOutputs->size = QSizeF(1920, 1080);
+    KavioPopUpButton* sizes = f.o().browserRenderSizeTagPopup;
+    sizes->chooseItemAtIndex(sizes->indexOfItemWithTag(10));
+    EXPECT_EQ(first->tag, 10);
+    EXPECT_EQ(second->tag, 10);
+    ASSERT_FALSE(second->renderSizes.isEmpty());
+    EXPECT_EQ(second->renderSizes.last(), QSizeF(1920, 1080));
+    EXPECT_EQ(f.undo().undoCount(), 1);
+    EXPECT_EQ(f.undo().undoActionName(), QStringLiteral("Change Browser Render Size"));
+    ASSERT_TRUE(f.undo().undo());
+    EXPECT_EQ(first->tag, 0);
+    EXPECT_EQ(second->tag, 20);
+}
+
+TEST(KavioInspectorSources, TheInteractionWindowIsModalAndClosingLeavesItOpenBorderlessAndParked)
+{
+    Fixture f;
+    const auto cue = addPageCue(f, QStringLiteral("p1"), QStringLiteral("http://one.example"));
+    const auto source = withPageSource(cue);
+    QWindow& window = source->window;
+    window.setFlags(Qt::Tool | Qt::FramelessWindowHint);
+    window.setGeometry(-2000, -2000, 320, 180);
+    window.show();
+    f.select({cue});
+    EXPECT_FALSE(f.o().browserInteractButton->isHidden());
+
+    struct {
+        bool visible = false;
+        QString title;
+        Qt::WindowModality modality = Qt::NonModal;
+        Qt::WindowFlags flags;
+        QRect geometry;
+        bool blocksOthers = false;
+        bool closed = true;
+    } open;
+    bool returned = false, rescued = false;
+    QTimer::singleShot(0, &window, [&] {
+        open.visible = window.isVisible();
+        open.title = window.title();
+        open.modality = window.modality();
+        open.flags = window.flags();
+        open.geometry = window.geometry();
+        open.blocksOthers = QGuiApplication::modalWindow() == &window;
+        open.closed = window.close();
+    });
+    // Should the close not end the interaction, the test ends it rather than hang.
+    QTimer::singleShot(30000, &window, [&] {
+        if (!returned) {
+            rescued = true;
+            f.panel->windowShouldClose(&window);
+        }
+    });
+    QTest::mouseClick(f.o().browserInteractButton, Qt::LeftButton);
+    returned = true;
+    ASSERT_FALSE(rescued);
+
+    EXPECT_TRUE(open.visible);
+    EXPECT_EQ(open.title, QStringLiteral("Kavio's Browser Cue"));
+    EXPECT_EQ(open.modality, Qt::ApplicationModal);
+    EXPECT_TRUE(open.blocksOthers);
+    EXPECT_TRUE(open.flags & Qt::WindowTitleHint);
+    EXPECT_TRUE(open.flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(open.flags & Qt::FramelessWindowHint);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(open.geometry.size(), QSize(screen.width() - 100, screen.height() - 200));
+    EXPECT_EQ(open.geometry.center(), screen.center());
+    EXPECT_FALSE(open.closed);
+
+    // Still open, borderless again and parked out of sight, no longer modal.
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.flags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(window.modality(), Qt::NonModal);
+    EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
+    ASSERT_EQ(source->flagsWhenParked.size(), 1);
+    EXPECT_TRUE(source->flagsWhenParked.first() & Qt::FramelessWindowHint);
+    // A later close is the program's own (the window goes with its source).
+    EXPECT_TRUE(window.close());
+}
+
+TEST(KavioInspectorSources, TheWindowMenuKeepsTheManagersOrderAndSwitchesEveryWindowCue)
+{
+    InstalledDirectories dirs;
+    dirs->windows = {{QStringLiteral("Titler / Lower - Third"), 31u}, {QStringLiteral("Browser / Show / Page"), 32u},
+                     {QStringLiteral(" / "), 33u}};
+    Fixture f;
+    const auto one = addLiveCue(f, KavioMediaTypeWindow, QStringLiteral("w1"), QStringLiteral("Browser / Show / Page"));
+    const auto two = addLiveCue(f, KavioMediaTypeWindow, QStringLiteral("w2"), QStringLiteral("Editor / Notes"));
+    KavioPopUpButton* popup = f.o().windowSourcePopup;
+    f.select({two});
+    EXPECT_EQ(titles(popup), (QStringList{"Titler / Lower - Third", "Browser / Show / Page", " / ", "Editor / Notes - DISCONNECTED"}));
+    EXPECT_EQ(popup->titleOfSelectedItem(), QStringLiteral("Editor / Notes - DISCONNECTED"));
+
+    f.select({one, two});
+    EXPECT_EQ(popup->titleOfSelectedItem(), QStringLiteral("(mixed)"));
+    EXPECT_FALSE(popup->itemAtIndex(0).enabled);
+    f.undo().removeAllActions();
+    popup->chooseItemAtIndex(popup->indexOfItemWithTitle(QStringLiteral("Titler / Lower - Third")));
+    EXPECT_EQ(one->mediaPath(), QStringLiteral("Titler / Lower - Third"));
+    EXPECT_EQ(two->mediaPath(), QStringLiteral("Titler / Lower - Third"));
+    EXPECT_EQ(f.undo().undoCount(), 1);
+    EXPECT_EQ(f.undo().undoActionName(), QStringLiteral("Change Window Source"));
+    ASSERT_TRUE(f.undo().undo());
+    EXPECT_EQ(one->mediaPath(), QStringLiteral("Browser / Show / Page"));
+    EXPECT_EQ(two->mediaPath(), QStringLiteral("Editor / Notes"));
+
+    // The absent window chosen again: its name without the mark.
+    f.select({two});
+    popup->chooseItemAtIndex(popup->indexOfSelectedItem());
+    EXPECT_EQ(two->mediaPath(), QStringLiteral("Editor / Notes"));
+
+    // Reload takes the manager's list as it is now.
+    dirs->windows.append({QStringLiteral("Editor / Notes"), 34u});
+    QTest::mouseClick(f.o().windowSourceReloadButton, Qt::LeftButton);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return popup->numberOfItems() == 4 && popup->indexOfSelectedItem() == 3; }, 30.0));
+    EXPECT_EQ(popup->titleOfSelectedItem(), QStringLiteral("Editor / Notes"));
+}
+
+TEST(KavioInspectorSources, ChosenNamesLoseEveryDisconnectedMarkAndNothingElse)
+{
+    const struct {
+        const char* title;
+        const char* name;
+    } cases[] = {
+        {"Cam - DISCONNECTED", "Cam"},
+        {"App - Out - DISCONNECTED - DISCONNECTED", "App - Out"},
+        {"Owner / A - B", "Owner / A - B"},
+        {" - DISCONNECTED", ""},
+        {"", ""},
+        {"x - disconnected", "x - disconnected"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KavioSourceMenus::nameWithoutDisconnected(QString::fromUtf8(c.title)), QString::fromUtf8(c.name)) << c.title;
 }
 
 }  // namespace
