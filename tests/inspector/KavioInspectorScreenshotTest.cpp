@@ -90,24 +90,14 @@ TEST(KavioInspectorScreenshots, SourceBrowserAndWindowSections)
     dirs->windows = {{QStringLiteral("Titler / Lower Third"), 31u}, {QStringLiteral("Browser / Show Page"), 32u}};
     Fixture f;
     ViewsTest::darkPanel(f.window);
-    const auto live = [&f](int type, const QString& uid, const QString& path) {
-        auto cue = std::make_shared<KavioVideoItem>();
-        cue->setMediaType(type);
-        cue->setMediaPath(path);
-        cue->setManager(f.controller);
-        cue->setUid(uid);
-        f.controller->insertItem(cue, f.controller->items()->size() + 1);
-        f.controller->buildItemQueue();
-        return cue;
-    };
-    const auto usb = live(KavioMediaTypeCamera, QStringLiteral("c1"), QStringLiteral("USB Camera"));
-    const auto hdmi = live(KavioMediaTypeCamera, QStringLiteral("c2"), QStringLiteral("HDMI Capture"));
-    const auto deckLink = live(KavioMediaTypeCamera, QStringLiteral("c3"), QStringLiteral("DeckLink Duo (1)"));
+    const auto usb = f.addLive(KavioMediaTypeCamera, QStringLiteral("c1"), QStringLiteral("USB Camera"));
+    const auto hdmi = f.addLive(KavioMediaTypeCamera, QStringLiteral("c2"), QStringLiteral("HDMI Capture"));
+    const auto deckLink = f.addLive(KavioMediaTypeCamera, QStringLiteral("c3"), QStringLiteral("DeckLink Duo (1)"));
     deckLink->setIsDeckLinkDevice(true);
     deckLink->setDeviceUID(QStringLiteral("11"));
-    const auto ndi = live(KavioMediaTypeNDI, QStringLiteral("n1"), QStringLiteral("CAMHOST (PTZ 2)"));
-    const auto page = live(KavioMediaTypeBrowser, QStringLiteral("p1"), QStringLiteral("http://127.0.0.1:9/stage"));
-    const auto window = live(KavioMediaTypeWindow, QStringLiteral("w1"), QStringLiteral("Titler / Lower Third"));
+    const auto ndi = f.addLive(KavioMediaTypeNDI, QStringLiteral("n1"), QStringLiteral("CAMHOST (PTZ 2)"));
+    const auto page = f.addLive(KavioMediaTypeBrowser, QStringLiteral("p1"), QStringLiteral("http://127.0.0.1:9/stage"));
+    const auto window = f.addLive(KavioMediaTypeWindow, QStringLiteral("w1"), QStringLiteral("Titler / Lower Third"));
     f.controller->rearrangeItemsWithAnimation(false);
 
     const std::tuple<KavioVideoItemList, QWidget*, const char*> shots[] = {

@@ -22,22 +22,9 @@ using InspectorTest::InstalledDirectories;
 
 namespace {
 
-// A live cue as the list holds it, with no source behind it.
-std::shared_ptr<KavioVideoItem> addLiveCue(Fixture& f, int type, const QString& uid, const QString& path)
-{
-    auto cue = std::make_shared<KavioVideoItem>();
-    cue->setMediaType(type);
-    cue->setMediaPath(path);
-    cue->setManager(f.controller);
-    cue->setUid(uid);
-    f.controller->insertItem(cue, f.controller->items()->size() + 1);
-    f.controller->buildItemQueue();
-    return cue;
-}
-
 std::shared_ptr<KavioVideoItem> addPageCue(Fixture& f, const QString& uid, const QString& url)
 {
-    return addLiveCue(f, KavioMediaTypeBrowser, uid, url);
+    return f.addLive(KavioMediaTypeBrowser, uid, url);
 }
 
 TEST(KavioInspectorSources, ATypedAddressWithoutASchemeGetsHttp)
@@ -92,8 +79,8 @@ TEST(KavioInspectorSources, AnAddressTypedForTwoPagesIsOneStepAndUndoGivesEachIt
 TEST(KavioInspectorSources, TheCursorOptionShowsTheCurrentCuesAndAClickSetsEveryWindowCue)
 {
     Fixture f;
-    const auto one = addLiveCue(f, KavioMediaTypeWindow, QStringLiteral("w1"), QStringLiteral("Editor / Notes"));
-    const auto two = addLiveCue(f, KavioMediaTypeWindow, QStringLiteral("w2"), QStringLiteral("Player / Clip - 1"));
+    const auto one = f.addLive(KavioMediaTypeWindow, QStringLiteral("w1"), QStringLiteral("Editor / Notes"));
+    const auto two = f.addLive(KavioMediaTypeWindow, QStringLiteral("w2"), QStringLiteral("Player / Clip - 1"));
     for (const auto& cue : {one, two})
         cue->setWindowSource(std::make_shared<KavioWindowSource>(QSizeF(1280, 720), 25, 0, false, nullptr));
     two->setWindowSourceShowCursor(true);
@@ -145,8 +132,8 @@ TEST(KavioInspectorSources, TwoCaptureCuesOnDifferentDevicesShowMixedAndSwitchTo
     dirs->capture = {{QStringLiteral("cam b"), QStringLiteral("usb-2")}, {QStringLiteral("Cam A"), QStringLiteral("usb-1")},
                      {QStringLiteral("DeckLink Mini"), QStringLiteral("v4l-dl")}, {QStringLiteral("Cam C"), QString()}};
     Fixture f;
-    const auto one = addLiveCue(f, KavioMediaTypeCamera, QStringLiteral("c1"), QStringLiteral("Cam A"));
-    const auto two = addLiveCue(f, KavioMediaTypeCamera, QStringLiteral("c2"), QStringLiteral("cam b"));
+    const auto one = f.addLive(KavioMediaTypeCamera, QStringLiteral("c1"), QStringLiteral("Cam A"));
+    const auto two = f.addLive(KavioMediaTypeCamera, QStringLiteral("c2"), QStringLiteral("cam b"));
     one->setDeviceUID(QStringLiteral("usb-1"));
     two->setDeviceUID(QStringLiteral("usb-2"));
     KavioPopUpButton* popup = f.o().videoSourcePopup;
@@ -208,7 +195,7 @@ TEST(KavioInspectorSources, AnAbsentFrameSharingServerIsShownDisconnectedAndChoo
                     FakeSourceDirectories::server(QStringLiteral("kavio"), QStringLiteral("Kavio Syphon #2"))};
     Fixture f;
     const QString gone = QStringLiteral("Titler - Lower / Third - 2");
-    const auto cue = addLiveCue(f, KavioMediaTypeSyphon, QStringLiteral("s1"), gone);
+    const auto cue = f.addLive(KavioMediaTypeSyphon, QStringLiteral("s1"), gone);
     cue->setIsMissing(true);
     KavioPopUpButton* popup = f.o().videoSourcePopup;
     f.select({cue});
@@ -242,8 +229,8 @@ TEST(KavioInspectorSources, NDIListsOtherSourcesOnlyAndMixedKindsDisableThePopup
                  FakeSourceDirectories::ndiSource(QStringLiteral("b-cam (ptz)")),
                  FakeSourceDirectories::ndiSource(QStringLiteral("A-CAM (PTZ)"))};
     Fixture f;
-    const auto ndi = addLiveCue(f, KavioMediaTypeNDI, QStringLiteral("n1"), QStringLiteral("A-CAM (PTZ)"));
-    const auto syphon = addLiveCue(f, KavioMediaTypeSyphon, QStringLiteral("s1"), QStringLiteral("App - Out"));
+    const auto ndi = f.addLive(KavioMediaTypeNDI, QStringLiteral("n1"), QStringLiteral("A-CAM (PTZ)"));
+    const auto syphon = f.addLive(KavioMediaTypeSyphon, QStringLiteral("s1"), QStringLiteral("App - Out"));
     KavioPopUpButton* popup = f.o().videoSourcePopup;
     f.select({ndi});
     EXPECT_EQ(titles(popup), (QStringList{"A-CAM (PTZ)", "b-cam (ptz)", "CAMHOST (Kavio NDI #2)"}));
@@ -273,8 +260,8 @@ TEST(KavioInspectorSources, DeckLinkFormatsAreAdoptedUnrecordedMixedAndChangedWi
     dirs->deckLink = {InspectorTest::deckLinkInput(QStringLiteral("DeckLink Duo (1)"), 11, 0),
                       InspectorTest::deckLinkInput(QStringLiteral("DeckLink Duo (2)"), 12, 0)};
     Fixture f;
-    const auto one = addLiveCue(f, KavioMediaTypeCamera, QStringLiteral("d1"), QStringLiteral("DeckLink Duo (1)"));
-    const auto two = addLiveCue(f, KavioMediaTypeCamera, QStringLiteral("d2"), QStringLiteral("DeckLink Duo (2)"));
+    const auto one = f.addLive(KavioMediaTypeCamera, QStringLiteral("d1"), QStringLiteral("DeckLink Duo (1)"));
+    const auto two = f.addLive(KavioMediaTypeCamera, QStringLiteral("d2"), QStringLiteral("DeckLink Duo (2)"));
     for (const auto& cue : {one, two})
         cue->setIsDeckLinkDevice(true);
     one->setDeviceUID(QStringLiteral("11"));
@@ -501,8 +488,8 @@ TEST(KavioInspectorSources, TheWindowMenuKeepsTheManagersOrderAndSwitchesEveryWi
     dirs->windows = {{QStringLiteral("Titler / Lower - Third"), 31u}, {QStringLiteral("Browser / Show / Page"), 32u},
                      {QStringLiteral(" / "), 33u}};
     Fixture f;
-    const auto one = addLiveCue(f, KavioMediaTypeWindow, QStringLiteral("w1"), QStringLiteral("Browser / Show / Page"));
-    const auto two = addLiveCue(f, KavioMediaTypeWindow, QStringLiteral("w2"), QStringLiteral("Editor / Notes"));
+    const auto one = f.addLive(KavioMediaTypeWindow, QStringLiteral("w1"), QStringLiteral("Browser / Show / Page"));
+    const auto two = f.addLive(KavioMediaTypeWindow, QStringLiteral("w2"), QStringLiteral("Editor / Notes"));
     KavioPopUpButton* popup = f.o().windowSourcePopup;
     f.select({two});
     EXPECT_EQ(titles(popup), (QStringList{"Titler / Lower - Third", "Browser / Show / Page", " / ", "Editor / Notes - DISCONNECTED"}));
