@@ -179,6 +179,8 @@ void KavioVideoItemPreferencesController::browserInteractWith()
         return;
     interactionDelegate_ = std::make_unique<InteractionDelegate>(*this, window);
     window->setTitle(kInteractionTitle);
+    // Shown again first: a page widget's window takes the widget's geometry when shown.
+    restyle(window, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint, Qt::ApplicationModal);
     // The main screen less 100 wide and 200 high, centred on it. The window manager gives a
     // titled window its shadow.
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -186,7 +188,6 @@ void KavioVideoItemPreferencesController::browserInteractWith()
     QRect frame(screenFrame.topLeft(), screen ? QSize(screenFrame.width() - 100, screenFrame.height() - 200) : QSize());
     frame.moveCenter(screenFrame.center());
     window->setGeometry(frame);
-    restyle(window, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint, Qt::ApplicationModal);
     window->raise();
     window->requestActivate();
     QEventLoop loop;

@@ -323,14 +323,15 @@ TEST(KavioInspectorSources, DeckLinkFormatsAreAdoptedUnrecordedMixedAndChangedWi
     EXPECT_EQ(formats->titleOfSelectedItem(), QStringLiteral("1080p25"));
 }
 
-// A page source that records what the cue asks of it; its window is a plain one of the test.
+// A page source that records what the cue asks of it; its window is a widget's, parked as the
+// page's is.
 struct FakePageSource : KavioBrowserSourceInterface {
     QString css;
     bool unload = false;
     std::int32_t tag = 0;
     int loads = 0;
     QList<QSizeF> renderSizes;
-    QWindow window;
+    QWidget page;
     QList<Qt::WindowFlags> flagsWhenParked;
     QVariantMap saveData() const override { return {}; }
     void loadWithData(const QVariantMap&) override {}
@@ -343,8 +344,8 @@ struct FakePageSource : KavioBrowserSourceInterface {
     void setRenderSizeMultiplierTag(std::int32_t value) override { tag = value; }
     void setRenderSize(QSizeF size) override { renderSizes << size; }
     void loadURL(const QUrl&) override { ++loads; }
-    QWindow* webWindow() const override { return const_cast<QWindow*>(&window); }
-    void setWindowOriginToASafeArea() override { flagsWhenParked << window.flags(); }
+    QWindow* webWindow() const override { return page.windowHandle(); }
+    void setWindowOriginToASafeArea() override { flagsWhenParked << webWindow()->flags(); }
     void unloadPage() override {}
 };
 
@@ -422,10 +423,11 @@ TEST(KavioInspectorSources, TheInteractionWindowIsModalAndClosingLeavesItOpenBor
     Fixture f;
     const auto cue = addPageCue(f, QStringLiteral("p1"), QStringLiteral("http://one.example"));
     const auto source = withPageSource(cue);
-    QWindow& window = source->window;
-    window.setFlags(Qt::Tool | Qt::FramelessWindowHint);
-    window.setGeometry(-2000, -2000, 320, 180);
-    window.show();
+    source->page.setWindowFlags(Qt::FramelessWindowHint | Qt::Tool | Qt::WindowDoesNotAcceptFocus);
+    source->page.setGeometry(-2000, -2000, 320, 180);
+    source->page.show();
+    ASSERT_NE(source->webWindow(), nullptr);
+    QWindow& window = *source->webWindow();
     f.select({cue});
     EXPECT_FALSE(f.o().browserInteractButton->isHidden());
 
@@ -440,7 +442,7 @@ TEST(KavioInspectorSources, TheInteractionWindowIsModalAndClosingLeavesItOpenBor
     } open;
     bool returned = false, rescued = false;
     QTimer::singleShot(0, &window, [&] {
-        open.visible = window.isVisible();
+        open.visible = window.isVisible() && source->page.isVisible();
         open.title = window.title();
         open.modality = window.modality();
         open.flags = window.flags();
@@ -465,6 +467,7 @@ TEST(KavioInspectorSources, TheInteractionWindowIsModalAndClosingLeavesItOpenBor
     EXPECT_TRUE(open.blocksOthers);
     EXPECT_TRUE(open.flags & Qt::WindowTitleHint);
     EXPECT_TRUE(open.flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(open.flags & Qt::WindowDoesNotAcceptFocus);
     EXPECT_FALSE(open.flags & Qt::FramelessWindowHint);
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     EXPECT_EQ(open.geometry.size(), QSize(screen.width() - 100, screen.height() - 200));
@@ -473,6 +476,7 @@ TEST(KavioInspectorSources, TheInteractionWindowIsModalAndClosingLeavesItOpenBor
 
     // Still open, borderless again and parked out of sight, no longer modal.
     EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(source->page.isVisible());
     EXPECT_TRUE(window.flags() & Qt::FramelessWindowHint);
     EXPECT_EQ(window.modality(), Qt::NonModal);
     EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
