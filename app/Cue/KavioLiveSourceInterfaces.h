@@ -14,6 +14,7 @@
 
 class GpuTexture;
 class PcmBuffer;
+class QUrl;
 class QWindow;
 
 // The capture devices' newest frames. Each call replaces the manager's previous copy, which the
@@ -65,6 +66,8 @@ public:
     virtual void setRenderSizeMultiplierTag(std::int32_t tag) = 0;
     // The page capture's size: the render size times the multiplier.
     virtual void setRenderSize(QSizeF renderSize) = 0;
+    // Loads the page (again, for the same address), with the custom CSS.
+    virtual void loadURL(const QUrl& url) = 0;
     // The off-screen window the page renders in.
     virtual QWindow* webWindow() const = 0;
     virtual void setWindowOriginToASafeArea() = 0;

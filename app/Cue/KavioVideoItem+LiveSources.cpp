@@ -295,7 +295,7 @@ void KavioVideoItem::startBrowserWithURL(const QString& url)
 void KavioVideoItem::switchBrowserTo(const QString& url)
 {
     setMediaPath(url);
-    if (const auto source = std::dynamic_pointer_cast<KavioBrowserSource>(browserSource_))
+    if (const auto source = browserSourceInterface())
         source->loadURL(QUrl::fromUserInput(url));
 }
 

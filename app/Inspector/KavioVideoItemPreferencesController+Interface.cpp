@@ -324,6 +324,7 @@ void KavioVideoItemPreferencesController::connectActions()
     connectField(o.subtitleStartTimeField, &KavioVideoItemPreferencesController::changeSubtitleStartTimeField);
     connectField(o.pdfPageField, &KavioVideoItemPreferencesController::changePDFPage);
     connectField(o.browserURLField, &KavioVideoItemPreferencesController::changeBrowserURL);
+    connectField(o.browserCustomCSSField, &KavioVideoItemPreferencesController::changeBrowserCustomCSS);
 
     const std::weak_ptr<KavioVideoItemPreferencesController> weakSelf = weak_from_this();
     o.gotoPopup->setAction(runAction(&KavioVideoItemPreferencesController::changeGotoItem));
@@ -337,6 +338,25 @@ void KavioVideoItemPreferencesController::connectActions()
     o.fadeTimePopup->setAction(runAction(&KavioVideoItemPreferencesController::changeFadeTime));
     o.browserReloadURLButton->setAction(runAction(&KavioVideoItemPreferencesController::browserReloadURL));
     o.windowSourceShouldShowCursor->setAction(runAction(&KavioVideoItemPreferencesController::changeShowCursor));
+    // Return in the style sheet field loads the page again also when the text stands as it was
+    // (typed text commits through connectField).
+    KavioTextField* css = o.browserCustomCSSField;
+    QObject::connect(css, &QLineEdit::returnPressed, css, [weakSelf, css] {
+        const auto self = weakSelf.lock();
+        if (self && !self->refreshing_ && css->text() == css->oldTitle())
+            self->changeBrowserCustomCSS();
+    });
+    KavioButton* unload = o.browserShouldUnloadOnPauseButton;
+    unload->setAction([weakSelf, unload] {
+        if (const auto self = weakSelf.lock())
+            self->changeBroserUnloadOnPause(*unload);
+    });
+    o.browserRenderSizeTagPopup->setAction(runAction(&KavioVideoItemPreferencesController::changeBrowserRenderSizeMultiplierTag));
+    o.browserInteractButton->setAction(runAction(&KavioVideoItemPreferencesController::browserInteractWith));
+    o.videoSourcePopup->setAction(runAction(&KavioVideoItemPreferencesController::selectVideoSource));
+    o.deckLinkFormatPopup->setAction(runAction(&KavioVideoItemPreferencesController::changeDeckLinkFormat));
+    o.windowSourcePopup->setAction(runAction(&KavioVideoItemPreferencesController::changeWindowSource));
+    o.windowSourceReloadButton->setAction(runAction(&KavioVideoItemPreferencesController::reloadWindowSources));
 
     // A slider and its field run one edit, told apart by the sender.
     using Change = std::function<void(KavioVideoItemPreferencesController&, const QObject* sender)>;

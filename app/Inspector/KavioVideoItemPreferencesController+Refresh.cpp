@@ -384,10 +384,3 @@ void KavioVideoItemPreferencesController::handlePlayheadChangedRelatedOptions()
 {
     validateButtonsForInOut();
 }
-
-// --- The other sections' handlers ----------------------------------------------------------------
-// TODO(inspector part 2): the source and window popups (source menu, DeckLink formats, the
-// browser's style sheet, unload and render size edits, the window choice, the interaction
-// window). The refresh already calls each in its place.
-void KavioVideoItemPreferencesController::handleSourcePopup() {}
-void KavioVideoItemPreferencesController::handleWindowSourcePopup() {}

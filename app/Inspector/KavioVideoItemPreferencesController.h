@@ -53,10 +53,13 @@ class KavioTextField;
 class KavioVideoItemManager;
 class KavioVideoItemPreferencesViewItem;
 class QLabel;
+class QEventLoop;
 class QObject;
 class QWidget;
+class QWindow;
 class UndoManager;
 class UserDefaults;
+struct KavioVideoFormatDescription;
 struct Notification;
 
 inline const QString kKavioPreferenceItemsStatesKey = QStringLiteral("PreferenceItemsStates");
@@ -318,7 +321,26 @@ public:
     void changeAudioVolume(const QObject* sender);
     void undoChangeAudioVolume(float volume, const QString& uid);
 
-    // --- Source, browser and window (+Sources) -------------------------------------------------------
+    // --- Source, browser and window (+Sources, +Browser) ---------------------------------------------
+    // The source popup's menu for cues of that media type, from the live directories (an NDI
+    // current cue always gets the NDI menu); sets the section's layout for it.
+    void buildSourceMenuForItemType(std::int32_t type);
+    // The DeckLink formats common to the selected inputs; a single cue without a format takes the
+    // first one offered (not an edit: nothing recorded, no unsaved mark).
+    void handleDecklinkFormatPopup();
+    // The chosen source (" - DISCONNECTED" removed) and its identifier for every selected cue.
+    void selectVideoSource();
+    // `deviceUID` is empty for a source without one.
+    void undoSelectVideoSource(const QString& name, const QString& deviceUID, const QString& uid);
+    void changeDeckLinkFormat();
+    // A title the format popup does not hold: nothing at all.
+    void undoChangeFormat(const QString& title, const QString& uid);
+    // Shows the format a DeckLink input switched to by itself, when the popup offers it.
+    void deckLinkFormatChangedOnDevice(const std::shared_ptr<const KavioVideoFormatDescription>& format);
+    void buildWindowSourceMenu();
+    void changeWindowSource();
+    void undoChangeWindowSource(const QString& name, const QString& uid);
+    void reloadWindowSources();
     // The address a typed text stands for: text without "://" gets "http://" in front (an empty
     // text becomes "http://"); anything else is used as typed.
     static QString browserURLForTypedText(const QString& text);
@@ -326,6 +348,20 @@ public:
     void undoChangeBrowserURL(const QString& url, const QString& uid);
     // The current cue loads its page again; not undoable.
     void browserReloadURL();
+    // The style sheet again for every selected page, which reloads it even when unchanged.
+    void changeBrowserCustomCSS();
+    void undoChangeBrowserCustomCSS(const QString& css, const QString& uid);
+    // `sender`'s check state for every selected page.
+    void changeBroserUnloadOnPause(const KavioButton& sender);
+    void undoChangeBrowserUnloadOnPause(bool unload, const QString& uid);
+    void changeBrowserRenderSizeMultiplierTag();
+    void undoChangeBrowserRenderSizeMultiplierTag(std::int32_t tag, const QString& uid);
+    // Shows the current cue's page window, titled and closable, for the operator to use; other
+    // windows take no input meanwhile. Returns when the operator closes it.
+    void browserInteractWith();
+    // The interaction window's close: it goes back out of sight, borderless, and keeps rendering;
+    // the answer is always false (the window stays open).
+    bool windowShouldClose(QWindow* window);
     // The window source's cursor capture for every selected window cue.
     void changeShowCursor();
     void undoChangeShowCursor(bool showCursor, const QString& uid);
@@ -393,6 +429,8 @@ private:
     // The cue of that uid in the cue list controller, or nullptr.
     std::shared_ptr<KavioVideoItem> itemWithUID(const QString& uid) const;
     void refreshSingleItem(const std::shared_ptr<KavioVideoItem>& item);
+    // handleSourcePopup's steps for `popup`, with `build` making its menu for a media type.
+    void refreshSourcePopup(KavioPopUpButton* popup, const std::function<void(std::int32_t type)>& build);
     // The colour, geometry and crop field handlers, in the refresh's order.
     void handleColorFields();
     void handleGeometryFields();
@@ -424,4 +462,7 @@ private:
     // field are dropped then.
     bool refreshing_ = false;
     bool loaded_ = false;
+    // While the page window is open for interaction: its local event loop and the close filter.
+    QEventLoop* interactionLoop_ = nullptr;
+    std::unique_ptr<QObject> interactionDelegate_;
 };

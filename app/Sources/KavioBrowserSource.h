@@ -39,7 +39,7 @@ public:
     KavioBrowserSource(QSizeF renderSize, std::int32_t renderFPS, bool isCurrent, std::shared_ptr<GpuDevice> device);
     ~KavioBrowserSource() override;
 
-    void loadURL(const QUrl& url);
+    void loadURL(const QUrl& url) override;
     QUrl loadedURL() const { return loadedurl_; }
     void unloadPage() override;
     void pauseVideoElements();

@@ -69,6 +69,7 @@ struct FakeBrowserSource : KavioBrowserSourceInterface {
     std::int32_t renderSizeMultiplierTag() const override { return tag; }
     void setRenderSizeMultiplierTag(std::int32_t value) override { tag = value; }
     void setRenderSize(QSizeF size) override { renderSizes << size; }
+    void loadURL(const QUrl&) override { calls << "load"; }
     QWindow* webWindow() const override { return nullptr; }
     void setWindowOriginToASafeArea() override { calls << "safeArea"; }
     void unloadPage() override { calls << "unload"; }

@@ -185,6 +185,18 @@ void Fixture::setRenderSize(const QSizeF& size)
     NotificationCenter::defaultCenter().post(kKavioRenderSizeChangedNotification);
 }
 
+std::shared_ptr<KavioVideoItem> Fixture::addLive(int type, const QString& uid, const QString& path)
+{
+    auto cue = std::make_shared<KavioVideoItem>();
+    cue->setMediaType(type);
+    cue->setMediaPath(path);
+    cue->setManager(controller);
+    cue->setUid(uid);
+    controller->insertItem(cue, controller->items()->size() + 1);
+    controller->buildItemQueue();
+    return cue;
+}
+
 void Fixture::select(const KavioVideoItemList& items)
 {
     // A new selection, as a click (or a click on the empty list) makes it.

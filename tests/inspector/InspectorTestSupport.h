@@ -81,6 +81,8 @@ struct Fixture : ControllerFixture {
     // Cues over media, added to the list and ready (or missing).
     std::shared_ptr<KavioVideoItem> add(const QString& path);
     std::shared_ptr<PlayheadCue> addMovieWithPlayhead();
+    // A live cue of that media type as the list holds it, with no source behind it.
+    std::shared_ptr<KavioVideoItem> addLive(int type, const QString& uid, const QString& path);
     QString still(const QString& name);
     QString pdf(const QString& name, int pages);
     // The 30 s movie as "show.mp4" with two caption files beside it: "show.srt" (track 0, first

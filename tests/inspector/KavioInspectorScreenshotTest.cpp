@@ -2,6 +2,7 @@
 // different values, and nothing selected; each section for one cue and mixed (PNG under the build
 // tree's screenshots/).
 
+#include "FakeSourceDirectories.h"
 #include "InspectorTestSupport.h"
 #include "ViewsTestSupport.h"
 
@@ -75,6 +76,45 @@ TEST(KavioInspectorScreenshots, SectionsForOneCueAndMixed)
         }
     }
     EXPECT_EQ(f.o().geometryScaleHField->text(), QString());
+}
+
+// The Source section for a capture cue, two that differ, DeckLink inputs with their formats and
+// an NDI cue; the Browser and Window sections; over fake directories.
+TEST(KavioInspectorScreenshots, SourceBrowserAndWindowSections)
+{
+    InspectorTest::InstalledDirectories dirs;
+    dirs->capture = {{QStringLiteral("USB Camera"), QStringLiteral("usb-1")}, {QStringLiteral("HDMI Capture"), QStringLiteral("usb-2")}};
+    dirs->deckLink = {InspectorTest::deckLinkInput(QStringLiteral("DeckLink Duo (1)"), 11, 0)};
+    dirs->formats = {{QStringLiteral("1080p25"), nullptr}, {QStringLiteral("1080i50"), nullptr}, {QStringLiteral("720p50"), nullptr}};
+    dirs->ndi = {InspectorTest::FakeSourceDirectories::ndiSource(QStringLiteral("CAMHOST (PTZ 1)"))};
+    dirs->windows = {{QStringLiteral("Titler / Lower Third"), 31u}, {QStringLiteral("Browser / Show Page"), 32u}};
+    Fixture f;
+    ViewsTest::darkPanel(f.window);
+    const auto usb = f.addLive(KavioMediaTypeCamera, QStringLiteral("c1"), QStringLiteral("USB Camera"));
+    const auto hdmi = f.addLive(KavioMediaTypeCamera, QStringLiteral("c2"), QStringLiteral("HDMI Capture"));
+    const auto deckLink = f.addLive(KavioMediaTypeCamera, QStringLiteral("c3"), QStringLiteral("DeckLink Duo (1)"));
+    deckLink->setIsDeckLinkDevice(true);
+    deckLink->setDeviceUID(QStringLiteral("11"));
+    const auto ndi = f.addLive(KavioMediaTypeNDI, QStringLiteral("n1"), QStringLiteral("CAMHOST (PTZ 2)"));
+    const auto page = f.addLive(KavioMediaTypeBrowser, QStringLiteral("p1"), QStringLiteral("http://127.0.0.1:9/stage"));
+    const auto window = f.addLive(KavioMediaTypeWindow, QStringLiteral("w1"), QStringLiteral("Titler / Lower Third"));
+    f.controller->rearrangeItemsWithAnimation(false);
+
+    const std::tuple<KavioVideoItemList, QWidget*, const char*> shots[] = {
+        {{usb}, f.o().sourceView, "source_one"},
+        {{usb, hdmi}, f.o().sourceView, "source_mixed"},
+        {{deckLink}, f.o().sourceView, "source_decklink"},
+        {{ndi}, f.o().sourceView, "source_ndi_disconnected"},
+        {{page}, f.o().browserSourceView, "browser_one"},
+        {{window}, f.o().windowSourceView, "window_one"},
+    };
+    for (const auto& [cues, view, name] : shots) {
+        f.select(cues);
+        f.o().scrollView->ensureWidgetVisible(view, 0, 0);
+        ViewsTest::saveScreenshot(f.window, QStringLiteral("inspector_%1").arg(QString::fromUtf8(name)));
+    }
+    EXPECT_EQ(f.o().videoSourcePopup->titleOfSelectedItem(), QStringLiteral("CAMHOST (PTZ 2) - DISCONNECTED"));
+    EXPECT_EQ(f.o().windowSourcePopup->titleOfSelectedItem(), QStringLiteral("Titler / Lower Third"));
 }
 
 }  // namespace
