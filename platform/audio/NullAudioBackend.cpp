@@ -29,6 +29,7 @@ public:
     }
     bool isRunning() const override { return running_; }
     double latency() const override { return 0; }
+    std::uint64_t underruns() const override { return 0; }  // no device to run dry
 
     NullAudioBackend* backend_;
     AudioDeviceID device_;

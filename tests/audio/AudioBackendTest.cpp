@@ -155,6 +155,29 @@ TEST_F(PulseAudioBackendTest, DefaultOutputChangeIsAnnounced) {
     EXPECT_EQ(backend->defaultOutputDevice(), idOf(other));
 }
 
+// An output whose samples come too late makes the device run dry: the server reports it, and
+// the stream counts every such report. Here the render callback stalls the loop thread well past
+// the server's buffer, twice.
+TEST_F(PulseAudioBackendTest, StarvedOutputCountsItsUnderruns) {
+    std::atomic<int> rendered{0};
+    std::atomic<bool> stall{false};
+    auto output = backend->openOutput(idOf("stereo"), 2, [&](float* const*, uint32_t, uint32_t) {
+        ++rendered;
+        if (stall.exchange(false)) std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    });
+    ASSERT_TRUE(output);
+    ASSERT_TRUE(output->start());
+    ASSERT_TRUE(waitUntil([&] { return rendered.load() > 5; }));
+    for (int starved = 1; starved <= 2; ++starved) {
+        const uint64_t before = output->underruns();
+        stall.store(true);
+        EXPECT_TRUE(waitUntil([&] { return output->underruns() > before; }, 30))
+            << "starvation " << starved << ": still " << output->underruns();
+    }
+    output->stop();
+    EXPECT_GE(output->underruns(), 2u);
+}
+
 // A device read the server never answers, because it died meanwhile, must not keep every later
 // read from running. The loop thread is held inside an event while a new sink is announced and
 // the server killed: let go, it reads the announcement first and asks a dead server for the list.
