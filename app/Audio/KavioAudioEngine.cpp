@@ -206,6 +206,10 @@ void KavioAudioEngine::startEngine() {
 
 double KavioAudioEngine::outputLatency() const { return output_ ? output_->latency() : 0.0; }
 
+void KavioAudioEngine::dropQueuedOutput() {
+    if (output_) output_->flush();
+}
+
 uint64_t KavioAudioEngine::outputUnderruns() const {
     return underrunsOfClosedOutputs_ + (output_ ? output_->underruns() : 0);
 }

@@ -83,6 +83,10 @@ public:
     // How often the device ran dry (under-runs the server reported) since the engine was made,
     // over every output stream it has opened. Main thread.
     uint64_t outputUnderruns() const;
+    // Drops the sound the output stream holds ahead of the device (up to its latency), so that
+    // players just stopped fall silent at once instead of playing out: after the show's stop or
+    // panic. Main thread.
+    void dropQueuedOutput();
 
     // The lowest bus no node holds or has reserved, now reserved; kNoBus when all are.
     uint32_t nextAvailableMixerInputBus();

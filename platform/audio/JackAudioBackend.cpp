@@ -41,6 +41,7 @@ public:
     bool isRunning() const override { return running_; }
     double latency() const override;
     std::uint64_t underruns() const override;
+    void flush() override {}  // the process callback renders each period straight to the ports
 
     // Process thread.
     void process(jack_nframes_t frames);

@@ -136,6 +136,12 @@ public:
 
     std::uint64_t underruns() const override { return underruns_.load(std::memory_order_relaxed); }
 
+    void flush() override {
+        LoopLock lock(core_->loop);
+        if (!render_ || !stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+        if (pa_operation* operation = pa_stream_flush(stream_, nullptr, nullptr)) pa_operation_unref(operation);
+    }
+
 private:
     void dropStream() {
         if (!stream_) return;
