@@ -129,8 +129,13 @@ void KavioAudioEngine::reconnectMixer() {
     if (running_) reopenStream();
 }
 
-void KavioAudioEngine::reopenStream() {
+void KavioAudioEngine::closeOutput() {
+    if (output_) underrunsOfClosedOutputs_ += output_->underruns();
     output_.reset();
+}
+
+void KavioAudioEngine::reopenStream() {
+    closeOutput();
     running_ = false;
     if (!startEngineStream()) KLOG_VERBOSE("cannot restart engine: {}", "the output stream could not be reopened");
 }
@@ -166,7 +171,7 @@ AudioDeviceID KavioAudioEngine::getAUDeviceID() const { return currentAudioDevic
 void KavioAudioEngine::stopEngine() {
     if (running_) {
         NotificationCenter::defaultCenter().post(kWillStopNotification);
-        output_.reset();
+        closeOutput();
         running_ = false;
     }
     std::lock_guard lock(busGuard_);
@@ -184,7 +189,7 @@ bool KavioAudioEngine::startEngineStream() {
                                    [this](float* const* p, uint32_t c, uint32_t f) { render(p, c, f); });
     if (!output_ || !output_->start()) {
         KLOG_VERBOSE("cannot restart engine: {}", "the audio server refused the output stream");
-        output_.reset();
+        closeOutput();
         return false;
     }
     running_ = true;
@@ -200,6 +205,14 @@ void KavioAudioEngine::startEngine() {
 }
 
 double KavioAudioEngine::outputLatency() const { return output_ ? output_->latency() : 0.0; }
+
+void KavioAudioEngine::dropQueuedOutput() {
+    if (output_) output_->flush();
+}
+
+uint64_t KavioAudioEngine::outputUnderruns() const {
+    return underrunsOfClosedOutputs_ + (output_ ? output_->underruns() : 0);
+}
 
 uint32_t KavioAudioEngine::nextAvailableMixerInputBus() {
     std::lock_guard lock(busGuard_);

@@ -80,6 +80,13 @@ public:
     void startEngine();
     // The backend's latency of the running output, in seconds (0 when stopped or unknown).
     double outputLatency() const;
+    // How often the device ran dry (under-runs the server reported) since the engine was made,
+    // over every output stream it has opened. Main thread.
+    uint64_t outputUnderruns() const;
+    // Drops the sound the output stream holds ahead of the device (up to its latency), so that
+    // players just stopped fall silent at once instead of playing out: after the show's stop or
+    // panic. Main thread.
+    void dropQueuedOutput();
 
     // The lowest bus no node holds or has reserved, now reserved; kNoBus when all are.
     uint32_t nextAvailableMixerInputBus();
@@ -110,6 +117,8 @@ private:
     // Opens and starts the output stream with the processing format on the bound device.
     bool startEngineStream();
     void reopenStream();
+    // Drops the output stream, keeping its under-run count.
+    void closeOutput();
     void retireNode(std::shared_ptr<KavioAudioPlayerNode> node);
 
     std::shared_ptr<AudioBackend> backend_;
@@ -118,6 +127,7 @@ private:
     // Main thread.
     std::optional<PcmFormat> processingformat_;
     std::unique_ptr<AudioStream> output_;
+    uint64_t underrunsOfClosedOutputs_ = 0;
     AudioDeviceID currentAudioDeviceID_ = 0;
     int32_t retryattempts_ = 0;
     std::atomic<bool> running_{false};

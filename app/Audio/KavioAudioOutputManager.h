@@ -76,6 +76,7 @@ public:
     QList<int> outputChannelMapping() const override;
     int32_t delayInMs() const override { return delay_; }
 
+    KavioAudioEngine& engine() const { return engine_; }
     double sampleRate() const { return 48000.0; }
     bool isSystemsDefault() const { return isSystemsDefault_; }
     bool hasNoOutputDeviceAtAll() const override { return hasNoOutputDeviceAtAll_; }

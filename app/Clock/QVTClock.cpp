@@ -261,9 +261,10 @@ void QVTClock::runCycle(uint64_t now)
         } else {
             followTimecode(now);
         }
-    }
-    if (clockStateGuard.tryEnter()) {
-        lasttime = now;
+    } else if (clockStateGuard.tryEnter()) {
+        if (!isRunning_.load()) {  // a start since the check has set its own lasttime
+            lasttime = now;
+        }
         clockStateGuard.leave();
     }
     timeSource_->sleepUntil(now + kCyclePeriodNanoseconds);
@@ -273,7 +274,7 @@ void QVTClock::runCycle(uint64_t now)
 void QVTClock::advanceInternalClock(uint64_t now)
 {
     if (!clockStateGuard.tryEnter()) {
-        return;
+        return;  // lasttime stays: the next cycle's step covers this one's too
     }
     const uint64_t stored = lasttime;
     if (stored > now) {
@@ -283,6 +284,7 @@ void QVTClock::advanceInternalClock(uint64_t now)
     const double before = clockTime_.load();
     const double after = before + stepSeconds(now - lasttime);
     clockTime_.store(after);
+    lasttime = now;
     clockStateGuard.leave();
 
     if (stored > now) {
@@ -302,6 +304,7 @@ void QVTClock::followTimecode(uint64_t now)
     }
     // Unlike the internal clock's, this step is not mirrored: a time set after `now` gives 0.
     const float step = stepSeconds(now > lasttime ? now - lasttime : 0);
+    lasttime = now;
     freewheeltimer += step;
     const double silence = freewheeltimer;
 

@@ -287,8 +287,9 @@ private:
     // Serialises the timing fields (lasttime, clockTime_, freewheeltimer, shouldstop, the pending
     // completion and maxClockSMPTETime_) between threads. It is held only for a few loads and
     // stores. Ordinary callers wait for it; the clock thread's cycle only tries it and, when
-    // another thread keeps holding it, leaves its own change out of that cycle: that thread is setting
-    // the time, and its value wins. So the clock thread never waits on the main thread.
+    // another thread keeps holding it, leaves the step to the next cycle, which counts from the
+    // last time it counted or from the time that thread set (its value wins). So the clock thread
+    // never waits on the main thread, and no cycle's time is lost.
     class StateGuard {
     public:
         bool tryEnter();

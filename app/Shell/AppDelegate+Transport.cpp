@@ -3,6 +3,9 @@
 
 #include "Shell/AppDelegate.h"
 
+#include "Audio/KavioAudioEngine.h"
+#include "Audio/KavioAudioOutputManager.h"
+#include "Audio/KavioAudioOutputPanel.h"
 #include "Clock/QVTClock.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
@@ -108,8 +111,14 @@ void AppDelegate::performTogglePlayWithCompletedHandler(std::function<void()> ha
     // The controller's stop handling clears a pending panic before this stop's continuation
     // runs, so the panic is also read now: a panic's stop is not mirrored as a plain stop.
     const bool panic = controller->shouldProcessPanicBehaviour();
-    controller->stopClockWithCompletedHandler([weakController, handler = std::move(handler), finish, panic] {
-        // The clock's thread, once stopped.
+    const std::weak_ptr<KavioAudioOutputManager> weakAudio = outlets_.audioOutputManager;
+    controller->stopClockWithCompletedHandler([weakController, weakAudio, handler = std::move(handler), finish, panic] {
+        // The clock's thread, once stopped: the cues' players have stopped, and what the output
+        // stream still holds of them is dropped rather than played out.
+        DispatchQueue::main().async([weakAudio] {
+            if (const auto audio = weakAudio.lock())
+                audio->engine().dropQueuedOutput();
+        });
         if (const auto c = weakController.lock()) {
             KavioNMCManager& nmc = c->masterClock()->networkLink();
             const auto item = c->currentItem();

@@ -61,6 +61,14 @@ public:
     // Output: the seconds between a sample leaving the render callback and the device playing
     // it, as the server reports it; 0 when unknown.
     virtual double latency() const = 0;
+    // Output: how often the device ran dry since the stream was made (the server's under-run or
+    // xrun reports: samples came too late and silence played). Counted lock-free on the server's
+    // threads; any thread may read it. 0 for capture streams and servers that report none.
+    virtual std::uint64_t underruns() const = 0;
+    // Output: drops what the stream has written ahead of the device and not yet played (up to
+    // its latency), so what the render callback stopped falls silent at once; the callback
+    // refills from now. Not on the callback's thread. Nothing for capture streams.
+    virtual void flush() = 0;
 };
 
 class AudioBackend {

@@ -40,6 +40,8 @@ public:
     void stop() override;
     bool isRunning() const override { return running_; }
     double latency() const override;
+    std::uint64_t underruns() const override;
+    void flush() override {}  // the process callback renders each period straight to the ports
 
     // Process thread.
     void process(jack_nframes_t frames);
@@ -59,6 +61,7 @@ private:
     std::thread delivery_;
     std::atomic<bool> delivering_{false};
     bool running_ = false;
+    uint64_t xrunsBefore_ = 0;  // the client's xruns when the stream was made
 };
 
 class JackAudioBackend : public AudioBackend, public std::enable_shared_from_this<JackAudioBackend> {
@@ -86,6 +89,7 @@ public:
         jack_set_port_registration_callback(client_, &JackAudioBackend::portRegistered, this);
         jack_set_client_registration_callback(client_, &JackAudioBackend::clientRegistered, this);
         jack_on_shutdown(client_, &JackAudioBackend::serverGone, this);
+        jack_set_xrun_callback(client_, &JackAudioBackend::xrun, this);
         refresh(false);
         watcher_ = std::thread([this] { watch(); });
         return jack_activate(client_) == 0;
@@ -122,6 +126,8 @@ public:
     }
 
     jack_client_t* client() const { return client_; }
+    // The client's xruns so far: JACK reports them for the whole graph, not per port. Any thread.
+    uint64_t xruns() const { return xruns_.load(std::memory_order_relaxed); }
 
     // The stream the process callback serves in each role; false when one is already there.
     bool attach(JackStream* stream, bool output) {
@@ -248,6 +254,11 @@ private:
         self->processSequence_.fetch_add(1);
         return 0;
     }
+    // JACK's notification thread: only counts.
+    static int xrun(void* arg) {
+        static_cast<JackAudioBackend*>(arg)->xruns_.fetch_add(1, std::memory_order_relaxed);
+        return 0;
+    }
     static void portRegistered(jack_port_id_t, int, void* arg) { static_cast<JackAudioBackend*>(arg)->markStale(); }
     static void clientRegistered(const char*, int, void* arg) { static_cast<JackAudioBackend*>(arg)->markStale(); }
     static void serverGone(void* arg) {
@@ -271,12 +282,13 @@ private:
     std::atomic<JackStream*> output_{nullptr};
     std::atomic<JackStream*> capture_{nullptr};
     std::atomic<uint64_t> processSequence_{0};
+    std::atomic<uint64_t> xruns_{0};
 };
 
 JackStream::JackStream(std::shared_ptr<JackAudioBackend> backend, JackDevice device, uint32_t channels,
                        AudioRenderCallback render, AudioCaptureCallback capture)
     : backend_(std::move(backend)), device_(std::move(device)), channels_(channels), render_(std::move(render)),
-      capture_(std::move(capture)) {
+      capture_(std::move(capture)), xrunsBefore_(backend_->xruns()) {
     planes_.resize(channels_);
     const jack_nframes_t bufferFrames = jack_get_buffer_size(backend_->client());
     if (capture_) {
@@ -346,6 +358,8 @@ double JackStream::latency() const {
     const double rate = jack_get_sample_rate(backend_->client());
     return rate > 0 ? double(range.max + jack_get_buffer_size(backend_->client())) / rate : 0;
 }
+
+uint64_t JackStream::underruns() const { return render_ ? backend_->xruns() - xrunsBefore_ : 0; }
 
 void JackStream::process(jack_nframes_t frames) {
     if (render_) {

@@ -29,6 +29,8 @@ public:
     }
     bool isRunning() const override { return running_; }
     double latency() const override { return 0; }
+    std::uint64_t underruns() const override { return 0; }  // no device to run dry
+    void flush() override {}  // nothing is written ahead: the test renders each cycle by hand
 
     NullAudioBackend* backend_;
     AudioDeviceID device_;

@@ -88,6 +88,7 @@ public:
                         PA_STREAM_NO_REMIX_CHANNELS | PA_STREAM_NO_REMAP_CHANNELS;
             if (!follow_) flags |= PA_STREAM_DONT_MOVE;
             pa_stream_set_write_callback(stream_, &PulseStream::writable, this);
+            pa_stream_set_underflow_callback(stream_, &PulseStream::underflow, this);
             result = pa_stream_connect_playback(stream_, device, &attr, pa_stream_flags_t(flags), nullptr, nullptr);
         } else {
             pa_buffer_attr attr{};
@@ -133,11 +134,20 @@ public:
         return negative ? 0 : double(usec) / 1e6;
     }
 
+    std::uint64_t underruns() const override { return underruns_.load(std::memory_order_relaxed); }
+
+    void flush() override {
+        LoopLock lock(core_->loop);
+        if (!render_ || !stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+        if (pa_operation* operation = pa_stream_flush(stream_, nullptr, nullptr)) pa_operation_unref(operation);
+    }
+
 private:
     void dropStream() {
         if (!stream_) return;
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
         pa_stream_set_read_callback(stream_, nullptr, nullptr);
         pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
@@ -176,6 +186,11 @@ private:
         }
     }
 
+    // The loop thread, beside the writes: only counts.
+    static void underflow(pa_stream*, void* userdata) {
+        static_cast<PulseStream*>(userdata)->underruns_.fetch_add(1, std::memory_order_relaxed);
+    }
+
     static void readable(pa_stream* stream, size_t, void* userdata) {
         auto* self = static_cast<PulseStream*>(userdata);
         const void* data = nullptr;
@@ -202,6 +217,7 @@ private:
     pa_stream* stream_ = nullptr;
     std::vector<std::vector<float>> planes_;
     std::vector<float*> planePointers_;
+    std::atomic<std::uint64_t> underruns_{0};
 };
 
 class PulseAudioBackend : public AudioBackend, public std::enable_shared_from_this<PulseAudioBackend> {

@@ -155,6 +155,73 @@ TEST_F(PulseAudioBackendTest, DefaultOutputChangeIsAnnounced) {
     EXPECT_EQ(backend->defaultOutputDevice(), idOf(other));
 }
 
+// An output whose samples come too late makes the device run dry: the server reports it, and
+// the stream counts every such report. Here the render callback stalls the loop thread well past
+// the server's buffer, twice.
+TEST_F(PulseAudioBackendTest, StarvedOutputCountsItsUnderruns) {
+    std::atomic<int> rendered{0};
+    std::atomic<bool> stall{false};
+    auto output = backend->openOutput(idOf("stereo"), 2, [&](float* const*, uint32_t, uint32_t) {
+        ++rendered;
+        if (stall.exchange(false)) std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    });
+    ASSERT_TRUE(output);
+    ASSERT_TRUE(output->start());
+    ASSERT_TRUE(waitUntil([&] { return rendered.load() > 5; }));
+    for (int starved = 1; starved <= 2; ++starved) {
+        const uint64_t before = output->underruns();
+        stall.store(true);
+        EXPECT_TRUE(waitUntil([&] { return output->underruns() > before; }, 30))
+            << "starvation " << starved << ": still " << output->underruns();
+    }
+    output->stop();
+    EXPECT_GE(output->underruns(), 2u);
+}
+
+// A flush drops what the stream holds ahead of the device: of a tone stopped and flushed, less
+// reaches the sink than was rendered. What comes after (a second level) arrives as rendered, and
+// its arrival shows that everything before it has been recorded.
+TEST_F(PulseAudioBackendTest, FlushDropsWhatTheStreamHoldsAheadOfTheDevice) {
+    constexpr float kTone = 0.5f, kAfter = 0.25f;
+    struct Heard {
+        uint64_t rendered = 0, recorded = 0, after = 0;
+        bool underran = false;  // the stream may then hold nothing to drop: measured again
+    };
+    const auto measure = [&] {
+        std::atomic<float> level{kTone};
+        std::atomic<uint64_t> toneFrames{0}, afterFrames{0};
+        auto output = backend->openOutput(idOf("stereo"), 2, [&](float* const* planes, uint32_t channels, uint32_t frames) {
+            const float value = level.load();
+            for (uint32_t c = 0; c < channels; ++c) std::fill_n(planes[c], frames, value);
+            (value == kTone ? toneFrames : afterFrames) += frames;
+        });
+        Heard heard;
+        PulseRecorder recorder("stereo", 2);
+        EXPECT_TRUE(output && recorder.start() && output->start());
+        if (!output || !output->isRunning()) return heard;
+        EXPECT_TRUE(waitUntil([&] { return toneFrames.load() > 24000; }));
+        level.store(kAfter);
+        output->flush();
+        EXPECT_TRUE(waitUntil([&] { return afterFrames.load() > 48000; }, 30));
+        output->stop();
+        heard.rendered = toneFrames.load();
+        heard.underran = output->underruns() > 0;
+        const std::vector<float> recorded = recorder.stop();
+        for (size_t i = 0; i < recorded.size(); i += 2) {
+            heard.recorded += std::abs(recorded[i] - kTone) < 1e-6f;
+            heard.after += std::abs(recorded[i] - kAfter) < 1e-6f;
+        }
+        return heard;
+    };
+    Heard heard = measure();
+    for (int again = 0; heard.underran && again < 3 && !HasFailure(); ++again) heard = measure();
+    ASSERT_FALSE(HasFailure());
+    ASSERT_GT(heard.after, 0u) << "the recording ends before the flush";
+    // The stream keeps about 100 ms ahead; 20 ms is well clear of what a start and the change of
+    // level may lose without a flush.
+    EXPECT_LT(heard.recorded + 960, heard.rendered) << "the flush dropped less than 20 ms";
+}
+
 // A device read the server never answers, because it died meanwhile, must not keep every later
 // read from running. The loop thread is held inside an event while a new sink is announced and
 // the server killed: let go, it reads the announcement first and asks a dead server for the list.

@@ -470,3 +470,77 @@ TEST(QVTClockThread, RunsPostsOncePerFrameOnItsOwnThread)
     threads.erase(std::this_thread::get_id());
     EXPECT_EQ(threads.size(), 1u);
 }
+
+namespace {
+
+// The host's time; each thread remembers the last value it read, so an observer of the clock's
+// post knows the `now` of the cycle it runs in.
+class RememberingHostTime : public QVTClockTimeSource {
+public:
+    uint64_t monotonicNanoseconds() override { return lastRead = host->monotonicNanoseconds(); }
+    void sleepUntil(uint64_t deadline) override { host->sleepUntil(deadline); }
+    static inline thread_local uint64_t lastRead = 0;
+
+private:
+    const std::shared_ptr<QVTClockTimeSource> host = QVTClockTimeSource::host();
+};
+
+}  // namespace
+
+TEST(QVTClockThread, KeepsEveryCycleWhileOtherThreadsHoldItsState)
+{
+    // Threads that keep reading and writing the maximum hold the clock's state now and then,
+    // sometimes just as a cycle tries it. The clock must still count the host time exactly:
+    // from one frame's post to another, by as much as the host time of the two cycles.
+    std::atomic<bool> hammering{true};
+    std::atomic<int> samples{0};
+    std::atomic<double> worst{0.0};
+    double firstClock = 0;
+    uint64_t firstHost = 0;
+    const auto testThread = std::this_thread::get_id();
+    auto clock = clockAt(QVTClockSMPTEFormat25, std::make_shared<RememberingHostTime>());
+    clock->setMaxClockSMPTETime("01:00:00:00");
+    clock->notificationCenter().addObserver(nullptr, kTimeChanged, clock.get(), [&](const Notification&) {
+        if (std::this_thread::get_id() == testThread)
+            return;  // the start's post
+        const double time = clock->clockTime();
+        const uint64_t host = RememberingHostTime::lastRead;
+        if (samples.fetch_add(1) == 0) {
+            firstClock = time, firstHost = host;
+            return;
+        }
+        const double error = std::abs((time - firstClock) - double(host - firstHost) * 1e-9);
+        if (error > worst.load())
+            worst.store(error);
+    });
+
+    std::vector<std::thread> hammers;
+    const unsigned count = 4;
+    for (unsigned i = 0; i < count; ++i) {
+        hammers.emplace_back([&, i] {
+            const QString values[2] = {QStringLiteral("01:00:00:00"), QStringLiteral("01:00:00:01")};
+            for (unsigned n = i; hammering.load(); ++n) {
+                clock->setMaxClockSMPTETime(values[n % 2]);
+                (void)clock->maxClockSMPTETime();
+            }
+        });
+    }
+    clock->runClockRenderer();
+    clock->startClock();
+    // 50 frames of the running clock, however slowly a loaded machine runs its cycles.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (samples.load() < 50 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    hammering.store(false);
+    for (auto& hammer : hammers)
+        hammer.join();
+    std::atomic<bool> stopped{false};
+    clock->stopClockWithCompletedHandler([&] { stopped.store(true); });
+    while (!stopped.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    ASSERT_TRUE(stopped.load());
+    EXPECT_GE(samples.load(), 50);
+    // Single-precision steps lose far less than a microsecond here; a lost cycle is 1.7 ms.
+    EXPECT_LT(worst.load(), 0.0005);
+}

@@ -58,8 +58,10 @@ void measureTail(const char* command)
         const double shown = std::chrono::duration<double>(stopped.time_since_epoch()).count() - double(frameZeroNs) * 1e-9;
         const double tail = played - shown;
         std::printf("%s: sound %.3f s, picture until the stop %.3f s, tail %.3f s\n", command, played, shown, tail);
-        // What the sink's stream still holds plays out: its latency, a few hundred ms at most.
-        EXPECT_LT(tail, 0.5) << "the sink kept sounding after the stop";
+        // The stop drops what the output stream held ahead of the device (about 0.1 s); what is
+        // left is the sink's own part of the latency, the step to the main thread that drops it,
+        // and this measure's spread on a loaded machine (about 0.1 s either way).
+        EXPECT_LT(tail, 0.3) << "the sink kept sounding after the stop";
     }
 }
 
