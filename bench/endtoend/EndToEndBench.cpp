@@ -145,10 +145,20 @@ int runGo(int gos)
         return 1;
     }
     const double period = 1.0 / controller.renderClock()->renderingFPS();
+    // Room for every frame of the run: a GO takes about 1.5 s (the stand-by's crossover is 1 s),
+    // and a recorder that fills up stops recording, which would read as GOs never shown.
+    const std::size_t capacity = std::size_t(gos) * 4 * 70 + 600;
+    run.output.reset();  // its tap goes before the larger one takes the render clock
+    run.output = std::make_unique<OutputRecorder>(run.program(), capacity);
 
     Stats go, bare;
     std::size_t from = 0;
+    int lost = 0;
     for (int i = 0; i < gos; ++i) {
+        if (run.output->count() + 600 > capacity) {
+            std::fprintf(stderr, "the output recorder is full after %d GOs: the run ends here\n", i);
+            break;
+        }
         // Stand-by on the next cue, prerolled: stopped, current and ready.
         const auto current = controller.currentItem();
         const int index = current ? int(current->index()) : 1;
@@ -161,6 +171,9 @@ int runGo(int gos)
             go.values.push_back(double(shown - sent) * 1e-6);
         else
             std::fprintf(stderr, "GO %d: cue %d never showed (playing: %d)\n", i, index, int(controller.isPlaying()));
+        // The stood-by cue shows its first frame already: whether it started, its player's clock tells.
+        if (!waitFor([&] { return current && current->isPlaying() && current->currentCMTime().seconds() > 0; }, 10))
+            std::fprintf(stderr, "GO %d: cue %d never started\n", i, index), ++lost;
         run.osc.send("/kavio/stop");
         waitFor([&] { return !controller.isPlaying(); }, 10);
         if (index == 50)
@@ -182,14 +195,14 @@ int runGo(int gos)
         }
         bare.values.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
-    std::printf("GO over OSC to the first output frame of the new cue, %d GOs on 50 cues, %zu shown within 10 s "
-                "(output period %.2f ms):\n",
-                gos, go.values.size(), period * 1e3);
+    std::printf("GO over OSC to the first output frame of the new cue, %d GOs on 50 cues, %zu shown within 10 s, "
+                "%d never started (output period %.2f ms):\n",
+                gos, go.values.size(), lost, period * 1e3);
     std::printf("  GO      mean %7.2f ms  median %7.2f ms  p95 %7.2f ms  max %7.2f ms  = median %.2f periods\n",
                 go.mean(), go.percentile(0.5), go.percentile(0.95), go.percentile(1.0), go.percentile(0.5) / (period * 1e3));
     std::printf("  bare libav open + first frame: mean %7.2f ms  median %7.2f ms  p95 %7.2f ms\n", bare.mean(),
                 bare.percentile(0.5), bare.percentile(0.95));
-    return 0;
+    return lost == 0 && go.values.size() == std::size_t(gos) ? 0 : 1;
 }
 
 long statusField(const char* name)
