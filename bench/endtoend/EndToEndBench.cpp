@@ -4,8 +4,12 @@
 // go [GOs, default 100]: a list of 50 movie cues, A and B by turns, each stopped after its first
 // picture, the next one made current (prerolled) and GO sent again. Each GO is timed from the
 // datagram's sending to the render step that first shows the new cue's picture, in ms and in
-// output frame periods. Beside it, timed the same way in the same run: a bare libav open of the
-// same movie and decode of its first frame.
+// output frame periods; and to the first render step after the cue's player started (the
+// stood-by cue already shows its first frame, so this is when the output begins to follow the
+// running cue). Beside it, timed the same way in the same run: a bare libav open of the same
+// movie and decode of its first frame. The main thread waits as the program's event loop does,
+// waking at once for the work posted to it (a test's wait that sleeps between turns would add
+// its sleep to every hop onto the main thread).
 //
 // soak [seconds, default 600]: A, B and a 2 s still in a looping list. Reported: output frames
 // whose movie picture strays by more than one frame from the clock's pace (dropped or
@@ -19,6 +23,7 @@
 #include "Clock/QVTClock.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
+#include "DispatchQueue.h"
 #include "Rendering/KavioRenderClock.h"
 
 extern "C" {
@@ -103,7 +108,7 @@ struct Stats {
 std::int64_t firstShown(const OutputRecorder& output, std::size_t& from, int first, std::int64_t sentNs, double deadline)
 {
     std::int64_t at = 0;
-    waitFor([&] {
+    DispatchQueue::runMainUntil([&] {
         for (; from < output.count(); ++from) {
             const ShownFrame& frame = output.at(from);
             const int code = frame.code();
@@ -147,10 +152,20 @@ int runGo(int gos)
         return 1;
     }
     const double period = 1.0 / controller.renderClock()->renderingFPS();
+    // Room for every frame of the run: a GO takes about 1.5 s (the stand-by's crossover is 1 s),
+    // and a recorder that fills up stops recording, which would read as GOs never shown.
+    const std::size_t capacity = std::size_t(gos) * 4 * 70 + 600;
+    run.output.reset();  // its tap goes before the larger one takes the render clock
+    run.output = std::make_unique<OutputRecorder>(run.program(), capacity);
 
-    Stats go, bare;
+    Stats go, following, bare;
     std::size_t from = 0;
+    int lost = 0;
     for (int i = 0; i < gos; ++i) {
+        if (run.output->count() + 600 > capacity) {
+            std::fprintf(stderr, "the output recorder is full after %d GOs: the run ends here\n", i);
+            break;
+        }
         // Stand-by on the next cue, prerolled: stopped, current and ready.
         const auto current = controller.currentItem();
         const int index = current ? int(current->index()) : 1;
@@ -158,24 +173,44 @@ int runGo(int gos)
         from = run.output->count();
         const std::int64_t sent = nowNs();
         run.osc.send("/kavio/togglePlay");
+        const std::size_t from0 = from;
         const std::int64_t shown = firstShown(*run.output, from, first, sent, 10);
         if (shown)
             go.values.push_back(double(shown - sent) * 1e-6);
         else
             std::fprintf(stderr, "GO %d: cue %d never showed (playing: %d)\n", i, index, int(controller.isPlaying()));
+        // The player's clock tells when it started: its time now less the time it has run.
+        std::int64_t startedNs = 0;
+        DispatchQueue::runMainUntil([&] {
+            const double ran = current ? current->currentCMTime().seconds() : 0;
+            if (current && current->isPlaying() && ran > 0 && ran < 1)
+                startedNs = nowNs() - std::int64_t(ran * 1e9);
+            return startedNs != 0;
+        }, 10);
+        if (!startedNs)
+            std::fprintf(stderr, "GO %d: cue %d never started\n", i, index), ++lost;
+        std::size_t after = from0;
+        DispatchQueue::runMainUntil([&] {
+            for (; startedNs && after < run.output->count(); ++after)
+                if (run.output->at(after).hostNs >= startedNs) {
+                    following.values.push_back(double(run.output->at(after).hostNs - sent) * 1e-6);
+                    return true;
+                }
+            return !startedNs;
+        }, 10);
         run.osc.send("/kavio/stop");
-        waitFor([&] { return !controller.isPlaying(); }, 10);
+        DispatchQueue::runMainUntil([&] { return !controller.isPlaying(); }, 10);
         if (index == 50)
             controller.jumpToAndPlayItemAtIndex(1), run.osc.send("/kavio/stop");
         else
             controller.jumpToNextItem();
-        waitFor([&] {
+        DispatchQueue::runMainUntil([&] {
             const auto next = controller.currentItem();
             return !controller.isPlaying() && next && next != current && next->isReady();
         }, 10);
         // The next cue's preroll settles as the operator's stand-by would.
         const std::size_t settled = run.output->count() + 10;
-        waitFor([&] { return run.output->count() > settled; }, 10);
+        DispatchQueue::runMainUntil([&] { return run.output->count() > settled; }, 10);
 
         const auto start = Clock::now();
         if (!bareFirstFrame(run.media.movieA)) {
@@ -184,14 +219,18 @@ int runGo(int gos)
         }
         bare.values.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
-    std::printf("GO over OSC to the first output frame of the new cue, %d GOs on 50 cues, %zu shown within 10 s "
-                "(output period %.2f ms):\n",
-                gos, go.values.size(), period * 1e3);
+    std::printf("GO over OSC to the first output frame of the new cue, %d GOs on 50 cues, %zu shown within 10 s, "
+                "%d never started (output period %.2f ms):\n",
+                gos, go.values.size(), lost, period * 1e3);
     std::printf("  GO      mean %7.2f ms  median %7.2f ms  p95 %7.2f ms  max %7.2f ms  = median %.2f periods\n",
                 go.mean(), go.percentile(0.5), go.percentile(0.95), go.percentile(1.0), go.percentile(0.5) / (period * 1e3));
+    std::printf("  started  mean %7.2f ms  median %7.2f ms  p95 %7.2f ms  max %7.2f ms  = median %.2f periods "
+                "(to the first render step after the cue's player started; %zu measured)\n",
+                following.mean(), following.percentile(0.5), following.percentile(0.95), following.percentile(1.0),
+                following.percentile(0.5) / (period * 1e3), following.values.size());
     std::printf("  bare libav open + first frame: mean %7.2f ms  median %7.2f ms  p95 %7.2f ms\n", bare.mean(),
                 bare.percentile(0.5), bare.percentile(0.95));
-    return 0;
+    return lost == 0 && go.values.size() == std::size_t(gos) ? 0 : 1;
 }
 
 long statusField(const char* name)

@@ -138,6 +138,9 @@ public:
                     index = 0;
                 }
                 if (isExact(index, t)) return true;
+                // The reader has taken the frames up to and past `t` already (a read-ahead
+                // ring does): nothing at `t` is left to come, and the reader holds it.
+                if (index < 0 && readPast(t)) return true;
                 if (ended) return false;
             } else if (!seekActive) {
                 return false;  // a cancelled seek: nothing comes until the next one
@@ -246,6 +249,11 @@ private:
     bool isExact(long index, int64_t t) const {
         if (index < 0) return false;
         return size_t(index) + 1 < queue.size() || ended || t < queue[size_t(index)].pts;
+    }
+
+    // Under the lock: the reader released the frame showing at `t` by reading a later one.
+    bool readPast(int64_t t) const {
+        return lastHandedSerial != 0 && !frontHoldsEarlier && !queue.empty() && queue.front().pts > t;
     }
 
     // Under the lock.

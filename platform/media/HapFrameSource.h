@@ -51,7 +51,8 @@ public:
     // The frame showing at `time`, releasing the frames before it; nullptr when none is read yet
     // or a seek is in flight. Ask for increasing times between seeks. Does not block.
     HapFrameRef copyFrameForItemTime(const MediaTime& time, MediaTime* displayTime = nullptr);
-    // Blocks until the frame for `time` is known exactly or the timeout passes.
+    // Blocks until the frame for `time` is known exactly, or was handed out already and a later
+    // one asked for since, or the timeout passes.
     bool waitForItemTime(const MediaTime& time, double timeoutSeconds);
 
     bool isAtEnd() const;

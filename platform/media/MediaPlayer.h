@@ -100,7 +100,8 @@ public:
     void cancelPendingSeeks();
 
     // Gets the frames at the current time decoded so that a start at `rate` shows its first
-    // frame at once. completion(true) when they are; false when cancelled, replaced by another
+    // frame at once. completion(true) when they are, or when the renderer's read-ahead has taken
+    // them already (it asked for a later time since); false when cancelled, replaced by another
     // preroll, interrupted by a seek or a start, when the player is playing, or when nothing can
     // be decoded there (damaged file: gives up after kPrerollTimeoutSeconds).
     void prerollAtRate(float rate, DispatchQueue& queue, Completion completion);

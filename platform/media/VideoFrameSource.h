@@ -70,7 +70,8 @@ public:
     VideoFrameRef copyFrameForItemTime(const MediaTime& time, MediaTime* displayTime = nullptr);
     // Blocks until the frame for `time` is known exactly (releasing frames before it so the
     // worker can go on) or the timeout passes. True when copyFrameForItemTime(time) now answers
-    // exactly with a frame.
+    // exactly with a frame, or when the frame for `time` was handed out already and a later one
+    // asked for since (the reader is past it).
     bool waitForItemTime(const MediaTime& time, double timeoutSeconds);
 
     // The decoder has delivered the track's last frame (since the last seek).

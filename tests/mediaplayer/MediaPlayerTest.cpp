@@ -141,6 +141,22 @@ TEST(MediaPlayer, PrerollCompletesBeforePlayAndPlayStartsOnThePrerolledFrame) {
     EXPECT_EQ(MediaFixtures::frameNumberOf(*frame), 17);
 }
 
+TEST(MediaPlayer, PrerollFinishesWhenTheReaderIsAheadOfThePausedClock) {
+    Inbox inbox;
+    auto player = openPlayer(MediaFixtures::path("counter25.mp4"));
+    ASSERT_TRUE(player);
+    const MediaTime at = MediaTime::make(17, 25);
+    ASSERT_TRUE(park(*player, inbox, at));
+    // The renderer's ring reads two frames ahead of the paused clock, which releases the frame
+    // at the clock: a preroll there has nothing left to wait for.
+    ASSERT_TRUE(player->copyFrameForItemTime(MediaTime::make(19, 25)));
+    player->prerollAtRate(1, inbox.queue, inbox.completion("preroll"));
+    const auto entries = inbox.waitFor(3);
+    ASSERT_EQ(entries.size(), 3u) << "the preroll did not end";
+    EXPECT_EQ(entries.back(), "preroll:finished");
+    EXPECT_EQ(player->currentTime(), at);
+}
+
 TEST(MediaPlayer, SeekReplacedOrCancelledReportsNotFinished) {
     Inbox inbox;
     auto player = openPlayer(MediaFixtures::path("counter25.mp4"));
