@@ -2,7 +2,6 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavutil/cpu.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
@@ -17,7 +16,8 @@ namespace DecoderBufferStore {
 
 namespace {
 
-// Slack past each plane that FFmpeg's own allocator leaves for its SIMD readers.
+// Slack past each plane that FFmpeg's own allocator leaves for its SIMD readers (for its widest
+// alignment, 64). av_malloc aligns the planes' starts as the decoders need.
 constexpr size_t kPadding = 16 + 64 - 1;
 
 struct Store {
@@ -96,7 +96,7 @@ int getBuffer(AVCodecContext* context, AVFrame* frame, int flags) {
     size_t sizes[4];
     if (!described || context->hw_frames_ctx || frame->width <= 0 || frame->height <= 0 ||
         (described->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM)) ||
-        av_cpu_max_align() > 64 || !layOut(context, frame, linesizes, sizes))
+        !layOut(context, frame, linesizes, sizes))
         return avcodec_default_get_buffer2(context, frame, flags);
     std::memset(frame->data, 0, sizeof frame->data);
     std::memset(frame->linesize, 0, sizeof frame->linesize);
