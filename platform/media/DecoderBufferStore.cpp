@@ -117,8 +117,17 @@ int getBuffer(AVCodecContext* context, AVFrame* frame, int flags) {
 
 void attach(AVCodecContext* context) {
     if (context->codec_type == AVMEDIA_TYPE_VIDEO && context->codec &&
-        (context->codec->capabilities & AV_CODEC_CAP_DR1))
+        (context->codec->capabilities & AV_CODEC_CAP_DR1)) {
         context->get_buffer2 = getBuffer;
+#if LIBAVCODEC_VERSION_MAJOR < 60
+        // Frame threads may call getBuffer themselves; without this older libavcodec hands every
+        // call to the thread that feeds the decoder and waits for it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        context->thread_safe_callbacks = 1;
+#pragma GCC diagnostic pop
+#endif
+    }
 }
 
 long long freeBytes() {
