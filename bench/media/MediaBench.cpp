@@ -1,8 +1,10 @@
 // Decode throughput of the frame source, to the decoder's own planes (Native) and to BGRA,
 // against a bare libav decode loop in the same process: same file, same decoder thread count,
 // each run's frames counted and checked to be the clip's frames in order and each a new
-// picture. The three runs alternate within every iteration, so load that comes and goes hits
-// them alike; "native_ratio" and "bgra_ratio" are the bare loop's time over ours (1.0: as fast).
+// picture. Every iteration is one round of the three runs, their order turning from round to
+// round, so load that comes and goes hits them alike; a round's ratio is the bare loop's time
+// over ours (1.0: as fast) and "native_ratio" and "bgra_ratio" are the medians over the rounds,
+// with the lowest and highest beside them, so that one disturbed round does not decide.
 // Native with one decoding thread per core is how a movie cue's player decodes.
 // Also the cost of a frame-exact seek far from a key frame. Run on demand: ./MediaBench
 // Clips (1080p, 25 fps, 10 s) are made once per run in a temporary folder.
@@ -16,6 +18,7 @@ extern "C" {
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -157,6 +160,12 @@ void sourceDecode(const std::string& file, int threads, MediaPixelFormat format)
     check.require(format == MediaPixelFormat::Native ? "frame source, native" : "frame source, BGRA");
 }
 
+double medianOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 void decodeAgainstBareLoop(benchmark::State& state, const char* clip) {
     if (!clips().ok) {
         state.SkipWithError("could not make the clips with ffmpeg");
@@ -164,18 +173,33 @@ void decodeAgainstBareLoop(benchmark::State& state, const char* clip) {
     }
     const std::string file = clips().path(clip);
     const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
-    double bare = 0, native = 0, bgra = 0;
+    const std::function<void()> runs[3] = {
+        [&] { bareDecode(file, threads); },
+        [&] { sourceDecode(file, threads, MediaPixelFormat::Native); },
+        [&] { sourceDecode(file, threads, MediaPixelFormat::BGRA); },
+    };
+    double total[3] = {};
+    std::vector<double> nativeRatios, bgraRatios;
+    int round = 0;
     for (auto _ : state) {
-        bare += secondsOf([&] { bareDecode(file, threads); });
-        native += secondsOf([&] { sourceDecode(file, threads, MediaPixelFormat::Native); });
-        bgra += secondsOf([&] { sourceDecode(file, threads, MediaPixelFormat::BGRA); });
+        double seconds[3];
+        for (int i = 0; i < 3; ++i) {
+            const int which = (i + round) % 3;
+            seconds[which] = secondsOf(runs[which]);
+        }
+        ++round;
+        for (int i = 0; i < 3; ++i) total[i] += seconds[i];
+        nativeRatios.push_back(seconds[0] / seconds[1]);
+        bgraRatios.push_back(seconds[0] / seconds[2]);
     }
     const double n = double(state.iterations()) * kFrames;
-    state.counters["bare_fps"] = n / bare;
-    state.counters["native_fps"] = n / native;
-    state.counters["bgra_fps"] = n / bgra;
-    state.counters["native_ratio"] = bare / native;
-    state.counters["bgra_ratio"] = bare / bgra;
+    state.counters["bare_fps"] = n / total[0];
+    state.counters["native_fps"] = n / total[1];
+    state.counters["bgra_fps"] = n / total[2];
+    state.counters["native_ratio"] = medianOf(nativeRatios);
+    state.counters["native_min"] = *std::min_element(nativeRatios.begin(), nativeRatios.end());
+    state.counters["native_max"] = *std::max_element(nativeRatios.begin(), nativeRatios.end());
+    state.counters["bgra_ratio"] = medianOf(bgraRatios);
     state.counters["threads"] = threads;
 }
 
@@ -210,9 +234,9 @@ void BM_FrameExactSeekToMiddle(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Decode1080p_H264)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_Decode1080p_ProRes422)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_Decode1080p_ProRes4444)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_Decode1080p_H264)->Unit(benchmark::kMillisecond)->Iterations(9)->UseRealTime();
+BENCHMARK(BM_Decode1080p_ProRes422)->Unit(benchmark::kMillisecond)->Iterations(9)->UseRealTime();
+BENCHMARK(BM_Decode1080p_ProRes4444)->Unit(benchmark::kMillisecond)->Iterations(9)->UseRealTime();
 BENCHMARK(BM_FrameExactSeekToMiddle)->Unit(benchmark::kMillisecond)->Iterations(6)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -1,5 +1,6 @@
 #include "FFmpegSupport.h"
 
+#include "DecoderBufferStore.h"
 #include "Log.h"
 
 #include <climits>
@@ -103,6 +104,7 @@ CodecPtr openDecoder(const AVStream* stream, int threads, const std::string& pat
         return nullptr;
     }
     context->pkt_timebase = stream->time_base;
+    DecoderBufferStore::attach(context.get());
     context->thread_count = threads;
     context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     int rc = avcodec_open2(context.get(), codec, nullptr);

@@ -1,3 +1,4 @@
+#include "DecoderBufferStore.h"
 #include "MediaFixtures.h"
 #include "VideoFrameSource.h"
 
@@ -5,6 +6,7 @@
 
 #include <cmath>
 #include <future>
+#include <vector>
 
 using MediaFixtures::frameNumberOf;
 using MediaFixtures::path;
@@ -134,6 +136,45 @@ TEST(VideoFrameSource, FramesAreSharedAndOutliveTheirSource) {
     EXPECT_EQ(first->data(), again->data());
     source.reset();
     EXPECT_EQ(frameNumberOf(*first), 7);
+}
+
+// Decoders draw their picture memory from what earlier decoders released; a picture still held
+// must never be handed to another decoder.
+TEST(VideoFrameSource, PicturesHeldPastTheirSourceKeepTheirMemoryWhenOthersReuseIt) {
+    auto lumaOf = [](const VideoFrame& frame) {
+        const VideoFramePlanes& p = frame.planes();
+        std::vector<uint8_t> bytes;
+        for (int y = 0; y < frame.height(); ++y)
+            bytes.insert(bytes.end(), p.data[0] + y * p.bytesPerRow[0],
+                         p.data[0] + y * p.bytesPerRow[0] + frame.width() * p.bytesPerSample);
+        return bytes;
+    };
+    auto source = openSource("counter25.mp4", MediaPixelFormat::Native);
+    ASSERT_TRUE(source);
+    const MediaTime t = MediaTime::make(7, 25);
+    ASSERT_TRUE(seekAndWait(*source, t));
+    const VideoFrameRef kept = source->copyFrameForItemTime(t);
+    ASSERT_TRUE(kept);
+    ASSERT_EQ(kept->pixelFormat(), MediaPixelFormat::Native);
+    const std::vector<uint8_t> keptLuma = lumaOf(*kept);
+    source.reset();
+    EXPECT_GT(DecoderBufferStore::freeBytes(), 0) << "the other pictures' memory is kept for reuse";
+
+    // Pictures of the same size, decoded into the memory the first decoder gave back.
+    auto other = openSource("counter25from100.mp4", MediaPixelFormat::Native);
+    ASSERT_TRUE(other);
+    for (int k = 0; k < 50; ++k) {
+        const MediaTime at = MediaTime::make(k, 25);
+        ASSERT_TRUE(other->waitForItemTime(at, kWait)) << k;
+        const VideoFrameRef frame = other->copyFrameForItemTime(at);
+        ASSERT_TRUE(frame) << k;
+        EXPECT_EQ(frameNumberOf(*frame), 100 + k);
+        EXPECT_NE(frame->planes().data[0], kept->planes().data[0]) << k;
+    }
+    EXPECT_EQ(frameNumberOf(*kept), 7);
+    EXPECT_TRUE(lumaOf(*kept) == keptLuma) << "the held picture was written over";
+    other.reset();
+    EXPECT_LE(DecoderBufferStore::freeBytes(), DecoderBufferStore::kMaxFreeBytes);
 }
 
 TEST(VideoFrameSource, ReplacedAndCancelledSeeksCompleteWithFalse) {
