@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <thread>
 
 namespace {
 
