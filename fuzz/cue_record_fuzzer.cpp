@@ -1,29 +1,34 @@
-// Fuzzes one cue record as the cue list restores it: a keyed archive holding the record, read
-// into a fresh cue of the record's media type through the initialiser's stage, loadWithData and
-// applyCachedLoadData, then saved again. What the cue saves must archive.
-//
-// TODO(cue list loading): start from the cue list's create request once it has landed.
+// Fuzzes one cue record as the cue list restores it: a keyed archive holding the record, handed
+// to the controller's create request as a project load does (the initialiser's stage with the
+// record, loadWithData, and for a movie whose media opens the cached data once it is ready), off
+// screen. What the cue saves must archive.
 
-#include "CueTestSupport.h"
-#include "FuzzInput.h"
-#include "Log.h"
+#include "CueListFuzzSupport.h"
+#include "Cue/KavioVideoItem.h"
 #include "KeyedArchive.h"
 
-// Skipped keys and dropped datagrams are logged; millions of runs need no such lines.
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int*, char*** argv)
 {
-    KavioLog::logger().set_level(spdlog::level::off);
+    fuzz::startCueListApplication(*argv);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    static fuzz::CueList list;
+    KavioVideoItemManager& controller = *list.controller;
     const auto record = KeyedArchive::unarchiveDictionary(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
     if (!record)
         return 0;
-    const RecordFixture fixture;
-    const auto cue = fixture.restore(*record);
-    if (KeyedArchive::archive(cue->saveData()).isEmpty())
+    controller.setIsLoadingProject(true);
+    const auto cue = controller.restoreItemWithData(*record);
+    // A movie whose media opens gets its cached data when it is ready; one that never becomes
+    // ready is the media's matter, not the record's.
+    if (cue)
+        DispatchQueue::runMainUntil([&cue] { return cue->isReady() || cue->isMissing(); }, 5);
+    controller.setIsLoadingProject(false);
+    if (cue && KeyedArchive::archive(cue->saveData()).isEmpty())
         fuzz::brokenPromise();
+    list.clear();
     return 0;
 }

@@ -45,7 +45,9 @@ void KavioWaveformManager::awakeFromNib()
         {KavioWaveformNotification::PlaybackStateChanged, &KavioWaveformManager::handlePlaybackStateChange},
     };
     for (const auto& [name, step] : follows)
-        center.addObserver(this, name, nullptr, [weak, step](const Notification&) { onMain(weak, step); });
+        // Captured by copy under a name of its own: clang 14 (the fuzz build) cannot capture a
+        // structured binding.
+        center.addObserver(this, name, nullptr, [weak, step = step](const Notification&) { onMain(weak, step); });
 }
 
 void KavioWaveformManager::increaseCount()

@@ -247,7 +247,10 @@ void KavioVideoItem::startPlayers()
     if (MediaPlayer* player = presentVideoPlayer()) {
         player->cancelPendingSeeks();
         player->cancelPendingPrerolls();
-        player->setRate(float(playbackRate()), MediaTime::invalid(), MediaTime::invalid());
+        // Started now, as the clock was: a seek still under way holds the picture at its target
+        // and the player then runs on from this moment, not from when the frames came, so the
+        // picture keeps the clock's time (a chased timecode starts the show on a seek).
+        player->setRate(float(playbackRate()), MediaTime::invalid(), MediaPlayer::hostTimeNow());
         if (canLoop() && (isLooping() || nextItem().get() == this))
             parkIdlePlayerAtInPoint();
     }

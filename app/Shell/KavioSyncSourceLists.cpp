@@ -47,9 +47,11 @@ std::vector<std::pair<QString, QString>> ltcDevices(const std::vector<AudioDevic
     }
     // Titles choose the device: devices of one name (two null sinks' monitors) carry their UID.
     std::vector<std::pair<QString, QString>> titled = out;
-    for (auto& [name, uid] : titled)
-        if (std::count_if(out.begin(), out.end(), [&](const auto& d) { return d.first == name; }) > 1)
+    for (auto& [name, uid] : titled) {
+        const QString& bare = name;  // clang 14 cannot capture a structured binding
+        if (std::count_if(out.begin(), out.end(), [&bare](const auto& d) { return d.first == bare; }) > 1)
             name += QStringLiteral(" (") + uid + QLatin1Char(')');
+    }
     return titled;
 }
 

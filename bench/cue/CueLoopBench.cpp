@@ -4,9 +4,9 @@
 // the loop point and libavcodec decoding up to its frame. Each frame the cue hands over is
 // checked to be the loop point's; a wrong one fails the run.
 
-#include "Controller/KavioVideoItemManagerInterface.h"
 #include "BareDecoder.h"
 #include "Cue/KavioVideoItem.h"
+#include "IdleVideoManager.h"
 #include "DispatchQueue.h"
 #include "MediaPlayer.h"
 #include "VideoFrame.h"
@@ -30,26 +30,14 @@ using Clock = std::chrono::steady_clock;
 constexpr int kLoops = 1000;
 constexpr int kRate = 25;
 
-struct BenchController : KavioVideoItemManagerInterface {
-    bool isLoadingProject() const override { return false; }
-    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
-    void setHasUnsavedChanges(bool) override {}
+struct BenchController : IdleVideoManager {
     QSizeF renderSize() const override { return {1920, 1080}; }
-    std::shared_ptr<KavioVideoItem> itemWithUID(const QString&) const override { return nullptr; }
-    double secondsForSMPTEString(const QString&) const override { return 0.0; }
-    void selectAndScrollToItemAtCueID(const QString&) override {}
-    std::shared_ptr<QVTClock> masterClock() const override { return nullptr; }
     double defaultNonMovieCueDuration() const override { return 5.0; }
-    bool useHighBitDepthRendering() const override { return false; }
-    long deinterlaceMode() const override { return 0; }
-    std::shared_ptr<KavioVideoItem> currentItem() const override { return nullptr; }
     void stopPlaybackWithCompletedHandler(std::function<void()> handler) override
     {
         if (handler)
             handler();
     }
-    KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return nullptr; }
-    void replaceItem(const std::shared_ptr<KavioVideoItem>&) override {}
 };
 
 void report(const char* what, std::vector<double>& us)

@@ -7,8 +7,8 @@
 //
 //   xvfb-run -a -s "-screen 0 1920x1080x24" outputs_bench
 
-#include "Controller/KavioVideoItemManagerInterface.h"
-#include "Cue/KavioVideoItem.h"
+#include "FakeRenderedCue.h"
+#include "IdleVideoManager.h"
 #include "Outputs/KavioOutputSetupControls.h"
 #include "Views/KavioControllableTextField.h"
 #include "Outputs/KavioVideoOutputManager.h"
@@ -66,21 +66,8 @@ int redAt(const GpuTexture& texture, std::uint32_t x, std::uint32_t y)
     return bgra[2];
 }
 
-class Cue : public KavioVideoItem {
-public:
-    explicit Cue(std::shared_ptr<GpuTexture> picture)
-        : KavioVideoItem([](const QVTOSCMessage&) {})
-        , picture_(std::move(picture))
-    {
-    }
-    std::shared_ptr<GpuTexture> displayTexture() const override { return picture_; }
-
-private:
-    std::shared_ptr<GpuTexture> picture_;
-};
-
 // Composes 8 layers and a dissolve between the first two, as the cue list does each frame.
-class Controller : public KavioVideoItemManagerInterface {
+class Controller : public IdleVideoManager {
 public:
     Controller()
     {
@@ -98,36 +85,22 @@ public:
         for (int i = 0; i < kLayers; ++i)
             layers[std::size_t(i)]->renderWithTexture(frames[std::size_t(i)], settings);
         if (!from) {
-            from = std::make_shared<Cue>(layers[0]->texture());
-            to = std::make_shared<Cue>(layers[1]->texture());
+            from = std::make_shared<FakeRenderedCue>(layers[0]->texture());
+            to = std::make_shared<FakeRenderedCue>(layers[1]->texture());
             transition->setSourceItem(from);
             transition->setDestinationItem(to);
         }
         transition->render();
     }
     std::shared_ptr<GpuTexture> textureName() const override { return transition->texture(); }
-    bool isLoadingProject() const override { return false; }
-    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
-    void setHasUnsavedChanges(bool) override {}
     QSizeF renderSize() const override { return {double(kWidth), double(kHeight)}; }
-    std::shared_ptr<KavioVideoItem> itemWithUID(const QString&) const override { return nullptr; }
-    double secondsForSMPTEString(const QString&) const override { return 0; }
-    void selectAndScrollToItemAtCueID(const QString&) override {}
-    std::shared_ptr<QVTClock> masterClock() const override { return nullptr; }
-    double defaultNonMovieCueDuration() const override { return 0; }
-    bool useHighBitDepthRendering() const override { return false; }
-    long deinterlaceMode() const override { return 0; }
-    std::shared_ptr<KavioVideoItem> currentItem() const override { return nullptr; }
-    void stopPlaybackWithCompletedHandler(std::function<void()>) override {}
-    KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return nullptr; }
-    void replaceItem(const std::shared_ptr<KavioVideoItem>&) override {}
     std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const override { return outputs; }
     std::int32_t renderingFPS() const override { return 60; }
 
     std::vector<std::shared_ptr<GpuTexture>> frames;
     std::vector<std::unique_ptr<QVTMetalLayerRenderer>> layers;
     std::unique_ptr<KavioMetalTransitionRenderer> transition;
-    std::shared_ptr<Cue> from, to;
+    std::shared_ptr<FakeRenderedCue> from, to;
     QVTLayerSettings settings;
     std::shared_ptr<KavioVideoOutputManager> outputs;
 };

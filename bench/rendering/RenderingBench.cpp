@@ -11,8 +11,8 @@
 //
 //   xvfb-run -a rendering_bench
 
-#include "Controller/KavioVideoItemManagerInterface.h"
-#include "Cue/KavioVideoItem.h"
+#include "FakeRenderedCue.h"
+#include "IdleVideoManager.h"
 #include "Outputs/KavioVideoOutputManagerInterface.h"
 #include "Rendering/KavioMetalTransitionRenderer.h"
 #include "Rendering/QVTMTKView.h"
@@ -115,23 +115,10 @@ void BM_LayerFrom2vuy1080p(benchmark::State& state)
         state.SkipWithError("the layer holds no picture");
 }
 
-class Cue : public KavioVideoItem {
-public:
-    explicit Cue(std::shared_ptr<GpuTexture> picture)
-        : KavioVideoItem([](const QVTOSCMessage&) {})
-        , picture_(std::move(picture))
-    {
-    }
-    std::shared_ptr<GpuTexture> displayTexture() const override { return picture_; }
-
-private:
-    std::shared_ptr<GpuTexture> picture_;
-};
-
 void BM_Dissolve1080p(benchmark::State& state)
 {
-    auto from = std::make_shared<Cue>(filledTexture(GpuPixelFormat::BGRA8Unorm, kWidth, kHeight, {0, 0, 255, 255}));
-    auto to = std::make_shared<Cue>(filledTexture(GpuPixelFormat::BGRA8Unorm, kWidth, kHeight, {255, 0, 0, 255}));
+    auto from = std::make_shared<FakeRenderedCue>(filledTexture(GpuPixelFormat::BGRA8Unorm, kWidth, kHeight, {0, 0, 255, 255}));
+    auto to = std::make_shared<FakeRenderedCue>(filledTexture(GpuPixelFormat::BGRA8Unorm, kWidth, kHeight, {255, 0, 0, 255}));
     KavioMetalTransitionRenderer transition({double(kWidth), double(kHeight)}, false, KavioTransitionTypeDissolve, *gGpu);
     transition.setSourceItem(from);
     transition.setDestinationItem(to);
@@ -155,25 +142,11 @@ public:
     bool useHighBitDepthRendering() const override { return false; }
 };
 
-class Controller : public KavioVideoItemManagerInterface {
+class Controller : public IdleVideoManager {
 public:
     std::shared_ptr<GpuTexture> picture = filledTexture(GpuPixelFormat::BGRA8Unorm, kWidth, kHeight, {0, 0, 255, 255});
     std::shared_ptr<Outputs> outputs = std::make_shared<Outputs>();
-    bool isLoadingProject() const override { return false; }
-    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
-    void setHasUnsavedChanges(bool) override {}
     QSizeF renderSize() const override { return outputs->renderSize(); }
-    std::shared_ptr<KavioVideoItem> itemWithUID(const QString&) const override { return nullptr; }
-    double secondsForSMPTEString(const QString&) const override { return 0; }
-    void selectAndScrollToItemAtCueID(const QString&) override {}
-    std::shared_ptr<QVTClock> masterClock() const override { return nullptr; }
-    double defaultNonMovieCueDuration() const override { return 0; }
-    bool useHighBitDepthRendering() const override { return false; }
-    long deinterlaceMode() const override { return 0; }
-    std::shared_ptr<KavioVideoItem> currentItem() const override { return nullptr; }
-    void stopPlaybackWithCompletedHandler(std::function<void()>) override {}
-    KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return nullptr; }
-    void replaceItem(const std::shared_ptr<KavioVideoItem>&) override {}
     std::shared_ptr<GpuTexture> textureName() const override { return picture; }
     std::shared_ptr<KavioVideoOutputManagerInterface> videoOutputManager() const override { return outputs; }
     std::int32_t renderingFPS() const override { return 60; }

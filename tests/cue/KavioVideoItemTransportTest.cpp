@@ -340,6 +340,24 @@ TEST(KavioVideoItemTransport, FollowingTimecodeNothingIsPrerolled)
     EXPECT_TRUE(log.contains("error, preroll was not needed on pausePlayersWithPreroll"));
 }
 
+// A chased timecode starts the show on a seek: the clock runs from the start, so the picture
+// must too, not from when the seek's frames came.
+TEST(KavioVideoItemTransport, AStartDuringASeekRunsFromTheStartNotFromTheSeeksEnd)
+{
+    MovieCue movie;
+    movie.controller->mode = 2;
+    // Frame 23: eleven frames past a key frame, so the seek decodes a while.
+    const MediaTime target = at600(0.92);
+    movie.cue->seekToCMTime(target);
+    movie.cue->startPlayers();
+    const std::int64_t started = MediaPlayer::hostTimeNow().value;
+    movie.settleSeek();
+    const std::int64_t now = MediaPlayer::hostTimeNow().value;
+    const double ran = MediaTime::subtract(movie.player().currentTime(), target).seconds();
+    EXPECT_GE(ran + 1e-6, double(now - started) * 1e-9) << "the player started when the seek ended";
+    movie.cue->pausePlayersWithPreroll(false);
+}
+
 TEST(KavioVideoItemTransport, CompletionsReachingAReleasedCueDoNothing)
 {
     auto movie = std::make_unique<MovieCue>();

@@ -2,7 +2,7 @@
 // Stand-ins the output manager suites give the manager: the displays a test arranges and a cue
 // list controller that answers as an idle one.
 
-#include "Controller/KavioVideoItemManagerInterface.h"
+#include "IdleVideoManager.h"
 #include "Outputs/KavioVideoOutputManager.h"
 #include "Rendering/KavioRenderClock.h"
 
@@ -20,24 +20,9 @@ inline KavioDisplay display(const QString& name, QRectF frame, bool isMain, Kavi
     return {name, frame, isMain, info, nullptr};
 }
 
-class FakeVideoManager : public KavioVideoItemManagerInterface {
+class FakeVideoManager : public IdleVideoManager {
 public:
     std::shared_ptr<KavioRenderClock> clock;
-    bool isLoadingProject() const override { return false; }
-    bool shouldEnablePauseAtEndBecauseOfOldProject() const override { return false; }
-    void setHasUnsavedChanges(bool) override {}
-    QSizeF renderSize() const override { return {}; }
-    std::shared_ptr<KavioVideoItem> itemWithUID(const QString&) const override { return nullptr; }
-    double secondsForSMPTEString(const QString&) const override { return 0; }
-    void selectAndScrollToItemAtCueID(const QString&) override {}
-    std::shared_ptr<QVTClock> masterClock() const override { return nullptr; }
-    double defaultNonMovieCueDuration() const override { return 0; }
-    bool useHighBitDepthRendering() const override { return false; }
-    long deinterlaceMode() const override { return 0; }
-    std::shared_ptr<KavioVideoItem> currentItem() const override { return nullptr; }
-    void stopPlaybackWithCompletedHandler(std::function<void()>) override {}
-    KavioVideoItemPreferencesControllerInterface* itemPreferencesController() const override { return nullptr; }
-    void replaceItem(const std::shared_ptr<KavioVideoItem>&) override {}
     std::shared_ptr<KavioRenderClock> renderClock() const override { return clock; }
 };
 

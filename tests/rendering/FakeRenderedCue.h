@@ -6,8 +6,9 @@
 
 class FakeRenderedCue : public KavioVideoItem {
 public:
-    FakeRenderedCue()
+    explicit FakeRenderedCue(std::shared_ptr<GpuTexture> picture = nullptr)
         : KavioVideoItem([](const QVTOSCMessage&) {})
+        , display(std::move(picture))
     {
     }
     std::shared_ptr<GpuTexture> display;

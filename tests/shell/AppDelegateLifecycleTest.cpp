@@ -71,6 +71,9 @@ TEST(AppDelegateLaunch, StepsRunInTheirOrder)
     program.defaults->setBool(true, "SUUpdaterChecksForBetaUpdates");
     program.defaults->setBool(true, "disableConfirmOnQuit");
     program.defaults->setInteger(0, "deinterlaceMode");
+    // The audio output step is seen by the key it writes into the process-wide settings: a
+    // launch earlier in this process has written it already.
+    UserDefaults::standardUserDefaults().removeObjectForKey("audioVolumeNormalization");
     AppDelegate& app = program.app();
     const auto controller = program.ui->controller();
     QWidget& startup = program.ui->startupWindow();

@@ -1,10 +1,7 @@
 // LTC chosen in the preferences of the whole program: libltc's 25 fps code from 00:00:05:00 on
 // the second channel, played into a null sink of the test's own PulseAudio server, whose monitor
 // is chosen as the LTC source and its channel 2 as the LTC channel; the master clock follows.
-//
-// TODO(show end to end): the same chase in the running program of the end-to-end harness: movie
-// A's frame for the chased time shows within one frame once locked, and the show stops after the
-// free-wheel time when the LTC stops.
+// (The picture of the chasing show: tests/endtoend/LtcChaseTest.cpp.)
 
 #include "ShellTestSupport.h"
 
