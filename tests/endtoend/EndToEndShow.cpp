@@ -4,6 +4,7 @@
 #include "PulseAudioTestServer.h"
 
 #include "AudioBackend.h"
+#include "Clock/QVTClock.h"
 #include "Controller/KavioVideoItemManager.h"
 #include "Cue/KavioVideoItem.h"
 #include "DispatchQueue.h"
@@ -128,7 +129,7 @@ QVariantMap showPlaylist(const EndToEndMedia& media)
 
 QVariantMap showProject(const EndToEndMedia& media)
 {
-    const QVariantMap preferences{{"oscEnableButton", true}, {"loopButton", false}, {"smpteFormat", 25}};
+    const QVariantMap preferences{{"oscEnableButton", true}, {"loopButton", false}, {"smpteFormat", int(QVTClockSMPTEFormat25)}};
     // A small picture keeps the frame's cost low on a software GPU.
     const QVariantMap outputs{{"screensRows", 1}, {"screensCols", 1}, {"renderResolution", "640 x 360"}};
     return {{"playlistData", showPlaylist(media)}, {"preferences", preferences}, {"videoOutputSettings", outputs}};

@@ -115,11 +115,8 @@ TEST(LtcChase, TheOutputShowsTheChasedFrameAndTheShowStopsAfterTheFreeWheel)
     if (!run.available())
         GTEST_SKIP() << run.reason();
     // Movie A at the start of the timeline, without its dissolve (every frame of it shows a clean
-    // bar code), the clock at the code's 25 frames a second.
+    // bar code); the show's clock runs at the code's 25 frames a second.
     QVariantMap project = showProject(run.media);
-    QVariantMap preferences = project.value("preferences").toMap();
-    preferences.insert("smpteFormat", int(QVTClockSMPTEFormat25));
-    project.insert("preferences", preferences);
     QVariantMap playlist = project.value("playlistData").toMap();
     QVariantMap a = playlist.value("1").toMap();
     a.insert("transition", false);
