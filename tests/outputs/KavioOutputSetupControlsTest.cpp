@@ -37,7 +37,7 @@ protected:
         for (const char* key : {"lastUsedFormat_NDI", "lastUsedFormat_BMD"})
             defaults.removeObjectForKey(key);
         displays = std::make_shared<FakeDisplayList>();
-        displays->list = {display("DELL U2720Q", {0, 0, 1920, 1080}, true, {11, 0x10ac, 0xa0c4, 101})};
+        displays->list = {display("Studio 27", {0, 0, 1920, 1080}, true, {11, 0x10ac, 0xa0c4, 101})};
         cards = std::make_unique<KavioDeckLinkBrowser>(std::make_unique<decklink::VirtualDeckLinkBrowser>(1));
         outputs = std::make_unique<KavioVideoOutputManager>(*manager, nullptr, displays);
         outputs->setDeckLinkBrowser(cards.get());
@@ -257,7 +257,7 @@ TEST_F(OutputSetupControlsTest, FormatAndKeyerPopUpsPerKindOfOutput)
         bool keyerEnabled;
         const char* keyer;
     } cases[] = {
-        {"DELL U2720Q (Main Display - 1920 x 1080)", false, false, 1, "Unavailable", false, "Unavailable"},
+        {"Studio 27 (Main Display - 1920 x 1080)", false, false, 1, "Unavailable", false, "Unavailable"},
         {"Syphon", false, false, 1, "Unavailable", false, "Unavailable"},
         {"NDI™", false, true, 16, "YUV - 30fps", false, "Unavailable"},
         {"Virtual DeckLink 1", false, true, 54 * 2, "1080i 60fps", true, "None"},

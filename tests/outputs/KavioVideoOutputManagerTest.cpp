@@ -27,7 +27,7 @@ protected:
     void SetUpWithDevice() override
     {
         displays = std::make_shared<FakeDisplayList>();
-        displays->list = {display("DELL U2720Q", {0, 0, 1920, 1080}, true, {11, 0x10ac, 0xa0c4, 101}),
+        displays->list = {display("Studio 27", {0, 0, 1920, 1080}, true, {11, 0x10ac, 0xa0c4, 101}),
                           display("Beamer", {1920, 0, 1280, 720}, false, {22, 0x4c2d, 0x0f00, 202})};
         videoManager = std::make_shared<FakeVideoManager>();
         outputs = startOutputManager(*manager, displays, videoManager);
@@ -280,7 +280,7 @@ TEST_F(KavioVideoOutputManagerTest, OutputsOnAndOffAndTheMainDisplay)
 {
     auto output = outputs->outputObjects()[0];
     output->setVideoOutputType(KavioVideoOutputTypeSyphon);
-    output->setScreenName("DELL U2720Q (Main Display - 1920 x 1080)");
+    output->setScreenName("Studio 27 (Main Display - 1920 x 1080)");
     EXPECT_FALSE(outputs->isMainDisplayOnFullscreen());
     outputs->toggleFullscreen();
     EXPECT_TRUE(outputs->shouldOutput());
@@ -411,7 +411,7 @@ TEST(KavioEDIDTest, ReadsTheIdentityAndTheProductName)
     EXPECT_EQ(identity->vendor, 0x10acu);
     EXPECT_EQ(identity->model, 0xa0c4u);
     EXPECT_EQ(identity->serial, 0x12345678u);
-    EXPECT_EQ(identity->productName, "DELL U2720Q");
+    EXPECT_EQ(identity->productName, "Studio 27");
 
     QByteArray broken = edid;
     broken[20] = char(broken[20] + 1);  // checksum fails
