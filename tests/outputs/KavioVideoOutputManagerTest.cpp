@@ -399,7 +399,7 @@ TEST(KavioEDIDTest, ReadsTheIdentityAndTheProductName)
     edid[8] = char(0x10), edid[9] = char(0xac);                        // vendor
     edid[10] = char(0xc4), edid[11] = char(0xa0);                      // model, little-endian
     edid[12] = 0x78, edid[13] = 0x56, edid[14] = 0x34, edid[15] = 0x12;  // serial
-    const char descriptor[] = {0, 0, 0, char(0xfc), 0, 'D', 'E', 'L', 'L', ' ', 'U', '2', '7', '2', '0', 'Q', '\n', ' '};
+    const char descriptor[] = {0, 0, 0, char(0xfc), 0, 'S', 't', 'u', 'd', 'i', 'o', ' ', '2', '7', '\n', ' ', ' ', ' '};
     std::memcpy(edid.data() + 72, descriptor, 18);
     unsigned sum = 0;
     for (int i = 0; i < 127; ++i)
