@@ -6,6 +6,7 @@
 #include "CueTestSupport.h"
 #include "Cue/KavioLiveSourceInterfaces.h"
 #include "FakeZeroconf.h"
+#include "RecordingBrowserSource.h"
 
 #include "DispatchQueue.h"
 #include "GpuDevice.h"
@@ -51,28 +52,6 @@ struct FakeNDIReceiver : KavioNDIReceiverInterface {
 struct FakeTextureSource : KavioTextureSourceInterface {
     std::shared_ptr<GpuTexture> frame;
     std::shared_ptr<GpuTexture> texture() override { return frame; }
-};
-
-struct FakeBrowserSource : KavioBrowserSourceInterface {
-    QString css;
-    bool unload = false;
-    std::int32_t tag = 0;
-    QList<QSizeF> renderSizes;
-    QStringList calls;
-    QVariantMap saveData() const override { return {}; }
-    void loadWithData(const QVariantMap&) override {}
-    void setShouldRender(bool on) override { calls << QStringLiteral("render %1").arg(on); }
-    QString customCSS() const override { return css; }
-    void setCustomCSS(const QString& value) override { css = value; }
-    bool shouldUnloadOnPause() const override { return unload; }
-    void setShouldUnloadOnPause(bool value) override { unload = value; }
-    std::int32_t renderSizeMultiplierTag() const override { return tag; }
-    void setRenderSizeMultiplierTag(std::int32_t value) override { tag = value; }
-    void setRenderSize(QSizeF size) override { renderSizes << size; }
-    void loadURL(const QUrl&) override { calls << "load"; }
-    QWindow* webWindow() const override { return nullptr; }
-    void setWindowOriginToASafeArea() override { calls << "safeArea"; }
-    void unloadPage() override { calls << "unload"; }
 };
 
 struct FrameCue {
@@ -275,7 +254,7 @@ TEST(KavioVideoItemFrames, ARenderSizeChangeResizesTheLayersAndTheAdvertisedRang
                              "cropLeftAsPixels", "cropRightAsPixels"})
         server.addOSCAddress(QStringLiteral("/kavio/7/%1").arg(QLatin1String(name)), "i", 0, 1, "");
     c.cue->renderLayerControlsWithMTLTexture(standInTexture());
-    const auto browser = std::make_shared<FakeBrowserSource>();
+    const auto browser = std::make_shared<RecordingBrowserSource>();
     c.cue->setBrowserSource(browser);
 
     const auto range = [&](const char* name) {
@@ -313,7 +292,7 @@ TEST(KavioVideoItemFrames, TheWebPageSourcesSettingsPassThrough)
     EXPECT_FALSE(c.cue->browserNeedsOnloadOnPause());
     c.cue->setBrowserCustomCSS("body {}");  // without a source: nothing
 
-    const auto browser = std::make_shared<FakeBrowserSource>();
+    const auto browser = std::make_shared<RecordingBrowserSource>();
     c.cue->setBrowserSource(browser);
     c.cue->setBrowserCustomCSS("body {}");
     EXPECT_EQ(c.cue->browserCustomCSS(), "body {}");

@@ -4,6 +4,7 @@
 
 #include "FakeSourceDirectories.h"
 #include "InspectorTestSupport.h"
+#include "RecordingBrowserSource.h"
 
 #include "Sources/KavioWindowSource.h"
 #include "Views/KavioButton.h"
@@ -323,30 +324,10 @@ TEST(KavioInspectorSources, DeckLinkFormatsAreAdoptedUnrecordedMixedAndChangedWi
     EXPECT_EQ(formats->titleOfSelectedItem(), QStringLiteral("1080p25"));
 }
 
-// A page source that records what the cue asks of it; its window is a widget's, parked as the
-// page's is.
-struct FakePageSource : KavioBrowserSourceInterface {
-    QString css;
-    bool unload = false;
-    std::int32_t tag = 0;
-    int loads = 0;
-    QList<QSizeF> renderSizes;
+// A page source whose window is a widget's, parked as the page's is.
+struct FakePageSource : RecordingBrowserSource {
     QWidget page;
-    QList<Qt::WindowFlags> flagsWhenParked;
-    QVariantMap saveData() const override { return {}; }
-    void loadWithData(const QVariantMap&) override {}
-    void setShouldRender(bool) override {}
-    QString customCSS() const override { return css; }
-    void setCustomCSS(const QString& value) override { css = value; }
-    bool shouldUnloadOnPause() const override { return unload; }
-    void setShouldUnloadOnPause(bool value) override { unload = value; }
-    std::int32_t renderSizeMultiplierTag() const override { return tag; }
-    void setRenderSizeMultiplierTag(std::int32_t value) override { tag = value; }
-    void setRenderSize(QSizeF size) override { renderSizes << size; }
-    void loadURL(const QUrl&) override { ++loads; }
     QWindow* webWindow() const override { return page.windowHandle(); }
-    void setWindowOriginToASafeArea() override { flagsWhenParked << webWindow()->flags(); }
-    void unloadPage() override {}
 };
 
 std::shared_ptr<FakePageSource> withPageSource(const std::shared_ptr<KavioVideoItem>& cue)
@@ -377,13 +358,13 @@ TEST(KavioInspectorSources, PageSettingsApplyToEveryPageAndUndoEach)
     Fixture::type(f.o().browserCustomCSSField, QStringLiteral("h1 { display: none }"));
     EXPECT_EQ(first->css, QStringLiteral("h1 { display: none }"));
     EXPECT_EQ(second->css, QStringLiteral("h1 { display: none }"));
-    EXPECT_EQ(first->loads, 1);
-    EXPECT_EQ(second->loads, 1);
+    EXPECT_EQ(first->calls.count("load"), 1);
+    EXPECT_EQ(second->calls.count("load"), 1);
     EXPECT_EQ(f.undo().undoActionName(), QStringLiteral("Change Browser Custom CSS"));
     f.o().browserCustomCSSField->setFocus();
     QTest::keyClick(f.o().browserCustomCSSField, Qt::Key_Return);
-    EXPECT_EQ(first->loads, 2);
-    EXPECT_EQ(second->loads, 2);
+    EXPECT_EQ(first->calls.count("load"), 2);
+    EXPECT_EQ(second->calls.count("load"), 2);
     EXPECT_EQ(f.undo().undoCount(), 2);
     ASSERT_TRUE(f.undo().undo());
     ASSERT_TRUE(f.undo().undo());
