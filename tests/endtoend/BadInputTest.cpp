@@ -128,8 +128,8 @@ TEST(ShowBadInput, OSCBurstsAndADamagedProjectLeaveThePlayingShowAsItIs)
     EXPECT_EQ(controller.currentItem(), run.cue(4)) << "the show did not reach its last cue";
     const std::vector<ShownFrame> all = run.output->frames();
     const std::vector<ShownFrame> frames(all.begin() + long(beforeGo), all.end());
-    EXPECT_LE(paceSpread(frames, 0), 2.5) << "A lost the clock's pace";
-    EXPECT_LE(paceSpread(frames, 100), 2.5) << "B lost the clock's pace";
+    EXPECT_LE(paceSpread(frames, 0), kPaceSpreadFrames) << "A lost the clock's pace";
+    EXPECT_LE(paceSpread(frames, 100), kPaceSpreadFrames) << "B lost the clock's pace";
     EXPECT_EQ(cueRecords(controller), before) << "the bad input changed a cue";
     EXPECT_FALSE(run.app().hasUnsavedChanges());
 

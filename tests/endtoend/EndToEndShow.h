@@ -57,6 +57,10 @@ struct ShownFrame {
 // first + 49 cleanly, from the movie's first move to its last frame. `frameZeroNs` gets when
 // the movie's frame 0 was due by those frames (CLOCK_MONOTONIC).
 double paceSpread(const std::vector<ShownFrame>& frames, int first, std::int64_t* frameZeroNs = nullptr);
+// The most a movie that keeps the pace spreads: the frame shown is a whole one (up to one frame),
+// the step shows the clock's time as of its last tick (up to one more), and on a loaded machine
+// the steps and ticks start late besides. A movie that stalls or runs ahead goes past it.
+constexpr double kPaceSpreadFrames = 3.0;
 
 // Every frame the output shows, read back from the output window's drawable right after the
 // render step that presented it: the bar-code row and the picture row below it as the

@@ -182,8 +182,8 @@ TEST(ShowRun, GoPlaysTheShowToItsLastCueOnTheOutputAndTheSink)
         if (b >= 0 && b < 49)
             paceB.add(b, frame.hostNs);
     }
-    EXPECT_LE(paceA.spread(), 2.5) << "A lost the clock's pace: " << describe(frames);
-    EXPECT_LE(paceB.spread(), 2.5) << "B lost the clock's pace: " << describe(frames);
+    EXPECT_LE(paceA.spread(), kPaceSpreadFrames) << "A lost the clock's pace: " << describe(frames);
+    EXPECT_LE(paceB.spread(), kPaceSpreadFrames) << "B lost the clock's pace: " << describe(frames);
     // B starts as A has 1 s to go: its frame 0 under A's frame 25, give or take the start of its
     // players on a loaded machine.
     EXPECT_NEAR(offset, -25, 3) << "B did not start 1 s before A's end";
