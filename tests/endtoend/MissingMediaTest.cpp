@@ -12,17 +12,21 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace {
 
-// Frames from `from` on whose bar code lies in [first, first + 50).
+// How many of a movie's frames (bar codes in [first, first + 50)) the output showed from `from`
+// on: a loaded machine draws seldom, but a playing movie shows several.
 int framesOfMovie(const OutputRecorder& output, std::size_t from, int first)
 {
-    int count = 0;
+    std::set<int> codes;
     for (std::size_t i = from; i < output.count(); ++i) {
         const int code = output.at(i).code();
-        count += code >= first && code < first + 50;
+        if (code >= first && code < first + 50)
+            codes.insert(code);
     }
-    return count;
+    return int(codes.size());
 }
 
 }  // namespace
@@ -59,7 +63,7 @@ TEST(ShowMissingMedia, AMovedMovieIsSkippedWithoutAnAlertAndComesBackByReplacing
     ASSERT_TRUE(waitFor([&] { return !controller.isPlaying(); }, 60)) << "the show never ended";
     const std::vector<float> sound = run.sound->stop();
     run.sound.reset();
-    EXPECT_GE(framesOfMovie(*run.output, beforeGo, 0), 10) << "A did not play";
+    EXPECT_GE(framesOfMovie(*run.output, beforeGo, 0), 3) << "A did not play";
     EXPECT_EQ(framesOfMovie(*run.output, beforeGo, 100), 0) << "the missing B showed";
     EXPECT_EQ(controller.currentItem(), run.cue(4)) << "the show did not reach its last cue";
     const EndToEndSound::Timeline heard = EndToEndSound::listen(sound);
@@ -83,7 +87,7 @@ TEST(ShowMissingMedia, AMovedMovieIsSkippedWithoutAnAlertAndComesBackByReplacing
     EXPECT_EQ(run.cue(2)->mediaPath(), moved);
     const std::size_t beforeB = run.output->count();
     controller.jumpToAndPlayItemAtIndex(2);
-    EXPECT_TRUE(waitFor([&] { return framesOfMovie(*run.output, beforeB, 100) >= 10; }, 30)) << "B does not play";
+    EXPECT_TRUE(waitFor([&] { return framesOfMovie(*run.output, beforeB, 100) >= 3; }, 30)) << "B does not play";
     EXPECT_TRUE(run.env.alerts.isEmpty()) << run.env.alerts.join(" | ").toStdString();
     run.osc.send("/kavio/stop");
     EXPECT_TRUE(waitFor([&] { return !controller.isPlaying(); }));
