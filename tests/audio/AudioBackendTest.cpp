@@ -6,6 +6,7 @@
 #include "NullAudioBackend.h"
 #include "PulseAudioTestServer.h"
 #include "PulseRecorder.h"
+#include "UnderrunCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -159,23 +160,7 @@ TEST_F(PulseAudioBackendTest, DefaultOutputChangeIsAnnounced) {
 // the stream counts every such report. Here the render callback stalls the loop thread well past
 // the server's buffer, twice.
 TEST_F(PulseAudioBackendTest, StarvedOutputCountsItsUnderruns) {
-    std::atomic<int> rendered{0};
-    std::atomic<bool> stall{false};
-    auto output = backend->openOutput(idOf("stereo"), 2, [&](float* const*, uint32_t, uint32_t) {
-        ++rendered;
-        if (stall.exchange(false)) std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    });
-    ASSERT_TRUE(output);
-    ASSERT_TRUE(output->start());
-    ASSERT_TRUE(waitUntil([&] { return rendered.load() > 5; }));
-    for (int starved = 1; starved <= 2; ++starved) {
-        const uint64_t before = output->underruns();
-        stall.store(true);
-        EXPECT_TRUE(waitUntil([&] { return output->underruns() > before; }, 30))
-            << "starvation " << starved << ": still " << output->underruns();
-    }
-    output->stop();
-    EXPECT_GE(output->underruns(), 2u);
+    expectEachStallCountedAsAnUnderrun(*backend, idOf("stereo"), std::chrono::milliseconds(600));
 }
 
 // A flush drops what the stream holds ahead of the device: of a tone stopped and flushed, less

@@ -5,6 +5,7 @@
 #include "AudioWait.h"
 #include "JackPeer.h"
 #include "JackTestServer.h"
+#include "UnderrunCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -100,22 +101,7 @@ TEST_F(JackAudioBackendTest, EachChannelReachesItsPortAndCaptureArrives) {
 // A render callback that stalls a cycle well past its period makes the server report an xrun,
 // and the output stream counts it.
 TEST_F(JackAudioBackendTest, StalledOutputCountsTheServersXruns) {
-    std::atomic<int> rendered{0};
-    std::atomic<bool> stall{false};
-    auto output = backend->openOutput(idOf("jack:system"), 2, [&](float* const*, uint32_t, uint32_t) {
-        ++rendered;
-        if (stall.exchange(false)) std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    });
-    ASSERT_TRUE(output && output->start());
-    ASSERT_TRUE(waitUntil([&] { return rendered.load() > 5; }));
-    for (int stalled = 1; stalled <= 2; ++stalled) {
-        const uint64_t before = output->underruns();
-        stall.store(true);
-        EXPECT_TRUE(waitUntil([&] { return output->underruns() > before; }, 30))
-            << "stall " << stalled << ": still " << output->underruns();
-    }
-    output->stop();
-    EXPECT_GE(output->underruns(), 2u);
+    expectEachStallCountedAsAnUnderrun(*backend, idOf("jack:system"), std::chrono::milliseconds(60));
 }
 
 }  // namespace
