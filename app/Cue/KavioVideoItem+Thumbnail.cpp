@@ -13,9 +13,13 @@
 #include "Views/KavioThumbnailView.h"
 #include "Views/KavioVideoItemView.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
 #include <QTransform>
+
+#include <atomic>
+#include <mutex>
 
 
 namespace {
@@ -37,6 +41,38 @@ DispatchQueue& thumbnailQueue()
     return queue;
 }
 
+// Thumbnails are drawn with Qt, so none may be drawn once the application object is gone: the
+// queue would otherwise go on making them during the process's exit, on Qt objects being torn
+// down, and hang or crash the quit. Qt's post routines run first in the application's
+// destructor: there, thumbnails still queued are dropped and the one being made is waited for.
+std::atomic<bool> applicationClosing{false};
+std::mutex registrationMutex;
+bool registered = false;
+
+void stopThumbnailsBeforeTheApplicationEnds()
+{
+    applicationClosing = true;
+    thumbnailQueue().sync([] {});
+    std::lock_guard lock(registrationMutex);
+    registered = false;  // a later application object registers again
+}
+
+void queueThumbnail(DispatchQueue::Task task)
+{
+    {
+        std::lock_guard lock(registrationMutex);
+        if (!registered && QCoreApplication::instance()) {
+            registered = true;
+            applicationClosing = false;
+            qAddPostRoutine(stopThumbnailsBeforeTheApplicationEnds);
+        }
+    }
+    thumbnailQueue().async([task = std::move(task)] {
+        if (!applicationClosing)
+            task();
+    });
+}
+
 }  // namespace
 
 struct KavioVideoItem::Thumbnail {
@@ -50,7 +86,7 @@ void KavioVideoItem::generateThumbnailAsync()
     // The decoding holds no reference to the cue: a cue its owner lets go of ends at once; the
     // result is dropped when the cue is gone.
     const std::weak_ptr<KavioVideoItem> weakSelf = weak_from_this();
-    thumbnailQueue().async([weakSelf, work = thumbnailWork()] {
+    queueThumbnail([weakSelf, work = thumbnailWork()] {
         const Thumbnail made = work();
         if (const auto self = weakSelf.lock())
             self->applyThumbnail(made);

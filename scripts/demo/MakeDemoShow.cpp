@@ -40,16 +40,6 @@ int main(int argc, char* argv[])
                 controller->removeItems({cue}, {});
         }
     }
-    // Thumbnails are made in the background with Qt's image readers: leaving with one in
-    // flight would run it after the application (and its image plug-ins) ended.
-    const auto thumbnailsMade = [&controller] {
-        for (const auto& cue : *controller->items())
-            if (cue->mediaType() != KavioMediaTypeAudio && !cue->thumbnailImage())
-                return false;
-        return true;
-    };
-    if (!DispatchQueue::runMainUntil(thumbnailsMade, 60))
-        std::fprintf(stderr, "kavio-make-demo: warning: a thumbnail is still being made\n");
     const QVariantMap playlist = controller->saveData();
     if (playlist.isEmpty())
         return 1;

@@ -10,6 +10,7 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,37 @@ TEST(KavioCueThumbnail, AMovieThatCannotGiveAFrameKeepsTheOldPicture)
     cue->setMediaPath(f.media.filePath(QStringLiteral("gone.mp4")));
     cue->generateThumbnail();
     EXPECT_EQ(cue->thumbnailImage(), kept);
+}
+
+
+// A program that ends while a thumbnail is being made ends at once and cleanly: the demo helper
+// returns as soon as its last cue is ready, with that cue's page thumbnail still in the making.
+// Thumbnails made on after the application object had gone hung or crashed the exit.
+TEST(KavioCueThumbnail, AProgramEndingWhileThumbnailsAreMadeEndsCleanly)
+{
+    QTemporaryDir media;
+    QStringList arguments{media.filePath(QStringLiteral("show.kavio2"))};
+    for (int i = 0; i < 8; ++i) {
+        arguments << media.filePath(QStringLiteral("slides%1.pdf").arg(i));
+        QPdfWriter writer(arguments.last());
+        writer.setPageSize(QPageSize(QPageSize::A3));
+        QPainter painter(&writer);
+        painter.fillRect(QRect(0, 0, 2000, 1500), Qt::blue);
+    }
+    for (int run = 0; run < 3; ++run) {
+        QProcess helper;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("KAVIO_AUDIO_BACKEND"), QStringLiteral("null"));
+        helper.setProcessEnvironment(environment);
+        helper.start(QStringLiteral(KAVIO_MAKE_DEMO), arguments);
+        const bool ended = helper.waitForFinished(60000);
+        if (!ended)
+            helper.kill();
+        ASSERT_TRUE(ended) << "run " << run << " did not end";
+        EXPECT_EQ(helper.exitStatus(), QProcess::NormalExit) << "run " << run;
+        EXPECT_EQ(helper.exitCode(), 0) << "run " << run << ": " << helper.readAllStandardError().right(400).toStdString();
+    }
+    EXPECT_TRUE(QFile::exists(arguments.first()));
 }
 
 }  // namespace
