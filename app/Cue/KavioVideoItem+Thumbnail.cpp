@@ -21,7 +21,6 @@
 #include <atomic>
 #include <mutex>
 
-
 namespace {
 
 // The PDF page's cached picture fits this box.

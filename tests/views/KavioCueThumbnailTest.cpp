@@ -97,7 +97,6 @@ TEST(KavioCueThumbnail, AMovieThatCannotGiveAFrameKeepsTheOldPicture)
     EXPECT_EQ(cue->thumbnailImage(), kept);
 }
 
-
 // A program that ends while a thumbnail is being made ends at once and cleanly: the demo helper
 // returns as soon as its last cue is ready, with that cue's page thumbnail still in the making.
 // Thumbnails made on after the application object had gone hung or crashed the exit.
