@@ -24,6 +24,9 @@ struct FileWatch::State {
     Handler removed;
     Handler cancelled;
     std::atomic<bool> active{true};
+    // A file with no link left cannot get one back, so its removal is reported once, however
+    // many of its link changes the reader sees only after the last one.
+    std::atomic<bool> removalReported{false};
 };
 
 namespace {
@@ -127,7 +130,7 @@ private:
             struct stat info {};
             const bool gone = (mask & (IN_DELETE_SELF | IN_UNMOUNT)) ||
                               ((mask & IN_ATTRIB) && fstat(state->fd, &info) == 0 && info.st_nlink == 0);
-            if (!gone)
+            if (!gone || state->removalReported.exchange(true))
                 continue;
             DispatchQueue::main().async([weak = std::weak_ptr(state)] {
                 const auto alive = weak.lock();
