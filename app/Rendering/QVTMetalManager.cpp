@@ -2,10 +2,29 @@
 
 #include "Log.h"
 
+#include <QCoreApplication>
+
+namespace {
+
+void endSharedDeviceBeforeTheApplicationEnds()
+{
+    if (const auto& device = QVTMetalManager::sharedManager().device())
+        device->end();
+}
+
+}  // namespace
+
 QVTMetalManager& QVTMetalManager::sharedManager()
 {
-    // Never destroyed: the device must not be torn down after the application object at exit.
-    static QVTMetalManager* manager = new QVTMetalManager(GpuDevice::createSystemDefaultDevice());
+    // Never destroyed, but its device ends with the application object: a render thread still
+    // running at exit would call into a GL driver that the exit is already unloading, and
+    // textures released by static holders would have it do so.
+    static QVTMetalManager* manager = [] {
+        auto* shared = new QVTMetalManager(GpuDevice::createSystemDefaultDevice());
+        if (shared->device())
+            qAddPostRoutine(endSharedDeviceBeforeTheApplicationEnds);
+        return shared;
+    }();
     return *manager;
 }
 

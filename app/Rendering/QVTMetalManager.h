@@ -23,7 +23,8 @@ struct QVTMatteColor {
 class QVTMetalManager {
 public:
     // The single instance, made on first use from any thread (the first call should come from
-    // the GUI thread, after the QGuiApplication exists: the device is made then).
+    // the GUI thread, after the QGuiApplication exists: the device is made then). Its device
+    // ends when the application object does; later GPU work is refused.
     static QVTMetalManager& sharedManager();
 
     // A manager on the given device; nullptr stands for a machine without a GPU. Logs

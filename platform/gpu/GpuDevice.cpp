@@ -248,6 +248,11 @@ GpuDevice::GpuDevice(std::shared_ptr<GpuDeviceCore> core)
 
 GpuDevice::~GpuDevice()
 {
+    end();
+}
+
+void GpuDevice::end()
+{
     {
         std::lock_guard lock(core_->mutex);
         core_->quitting = true;

@@ -33,9 +33,13 @@ public:
     // when no OpenGL 3.3 core context can be made (no display, no GL driver).
     static std::shared_ptr<GpuDevice> createSystemDefaultDevice(std::string* error = nullptr);
 
-    // Executes what was committed, waits for the GPU, runs the completion handlers, then ends
-    // the render thread. Objects of this device that outlive it become inert.
+    // Ends the device (see end()).
     ~GpuDevice();
+    // Executes what was committed, waits for the GPU, runs the completion handlers, then ends
+    // the render thread and deletes the context and its surface. Objects of this device that
+    // outlive it become inert. Call on the GUI thread while the QGuiApplication exists; a
+    // second call does nothing.
+    void end();
     GpuDevice(const GpuDevice&) = delete;
     GpuDevice& operator=(const GpuDevice&) = delete;
 

@@ -3,6 +3,8 @@
 #include "GpuTestDevice.h"
 #include "Rendering/QVTMetalManager.h"
 
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -138,6 +140,19 @@ TEST(QVTMetalManager, MatteColourIsOpaqueBlackAndNeverTorn)
     writer.join();
     EXPECT_EQ(torn, 0);
     EXPECT_EQ(manager.matteColor().red, a.red);
+}
+
+// The shared device ends with the application object: a render thread left running into the
+// exit crashed in the GL driver the exit was unloading, on a texture a static holder released.
+TEST(QVTMetalManager, TheSharedDeviceEndsWithTheApplicationObject)
+{
+    REQUIRE_GPU_DEVICE();
+    QProcess probe;
+    probe.setProcessChannelMode(QProcess::ForwardedChannels);
+    probe.start(QStringLiteral(KAVIO_GPU_EXIT_PROBE), {});
+    ASSERT_TRUE(probe.waitForFinished(60'000));
+    EXPECT_EQ(probe.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(probe.exitCode(), 0);
 }
 
 }  // namespace
